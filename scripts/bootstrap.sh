@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Velloq need. Does nothing when
+# they are all present, so it is safe to run before every build.
+set -euo pipefail
+
+packages=(
+    cmake g++ pkg-config ninja-build
+    libsdl2-dev libsqlite3-dev libicu-dev
+    libfreetype-dev libfontconfig-dev fonts-dejavu-core libpng-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    sqlite3 xdg-utils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "bootstrap: installing ${missing[*]}"
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

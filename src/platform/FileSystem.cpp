@@ -1,0 +1,75 @@
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velloq::platform {
+
+void FileDescriptor::reset(int fd)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+bool make_directory(std::string const& path)
+{
+    return ::mkdir(path.c_str(), 0700) == 0;
+}
+
+bool make_directory_chain(std::string const& path)
+{
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        ::mkdir(path.substr(0, slash).c_str(), 0700);
+    ::mkdir(path.c_str(), 0700);
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool path_exists(std::string const& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+FileDescriptor open_exclusive_log_file(std::string const& path)
+{
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+    if (!file.is_valid())
+        return {};
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+        return {};
+    if (::ftruncate(file.get(), 0) != 0)
+        return {};
+    ::fchmod(file.get(), 0600);
+    return file;
+}
+
+bool write_all(int fd, void const* data, size_t size)
+{
+    auto const* bytes = static_cast<char const*>(data);
+    while (size > 0) {
+        ssize_t written = ::write(fd, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+void sync_file(int fd)
+{
+    ::fdatasync(fd);
+}
+
+}

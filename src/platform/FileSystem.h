@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/FileDescriptor.h"
+
+#include <cstddef>
+#include <string>
+
+namespace velloq::platform {
+
+// File system calls of the system's parts, on UTF-8 paths.
+
+// Creates one folder; false when it exists already or cannot be made.
+bool make_directory(std::string const& path);
+
+// Creates the folder and its missing parents (mkdir -p); true when the folder exists afterwards.
+bool make_directory_chain(std::string const& path);
+
+// True when the path names an existing file or folder.
+bool path_exists(std::string const& path);
+
+// Opens a log file the way the device opens its log: written by one process at a time. The
+// file is locked before it is truncated, so a second process that finds it locked gets no file
+// and never truncates or interleaves the first one's lines. Symbolic links are not followed and
+// the file is readable by its owner only. Returns an invalid descriptor when the file cannot be
+// had.
+FileDescriptor open_exclusive_log_file(std::string const& path);
+
+// Writes all bytes, retrying short writes; false on an error.
+bool write_all(int fd, void const* data, size_t size);
+
+// Asks the file system to put the file's data on the disk.
+void sync_file(int fd);
+
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace velloq::platform {
+
+// The device is a folder: registry, message store, contacts and the temporary folder live in it.
+// It is $VELLOQ_DEVICE, else $XDG_DATA_HOME/velloq, else ~/.local/share/velloq, made absolute.
+// The folder and its Temp/ are created on first use, as a device always has its /Temp.
+std::string device_folder();
+
+// Points this process at another device folder (tools and tests); later calls see the new one.
+void use_device_folder(std::string const& path);
+
+// The running program's own file, as the kernel reports it; nullopt when the name is longer
+// than the platform's path limit.
+struct ExecutablePath {
+    std::string path;
+    bool too_long { false };
+};
+ExecutablePath executable_path();
+
+// The platform's special folders that stand in for the device shell's ones. An empty string
+// means the folder cannot be found.
+std::string documents_folder();     // XDG documents folder
+std::string applications_folder();  // $XDG_DATA_HOME/applications: program shortcuts, start menu
+std::string autostart_folder();     // $XDG_CONFIG_HOME/autostart
+std::string program_files_folder(); // $XDG_DATA_HOME/velloq-programs
+std::string helper_programs_folder(); // the folder of the program's helper executables
+
+}

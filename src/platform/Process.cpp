@@ -1,0 +1,150 @@
+#include "platform/Process.h"
+
+#include "platform/FileDescriptor.h"
+#include "platform/Utf.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace velloq::platform {
+
+std::vector<std::u16string> split_command_line(std::u16string_view line)
+{
+    std::vector<std::u16string> arguments;
+    size_t i = 0;
+    auto is_blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; };
+    while (i < line.size()) {
+        while (i < line.size() && is_blank(line[i]))
+            ++i;
+        if (i >= line.size())
+            break;
+        std::u16string argument;
+        bool quoted = false;
+        while (i < line.size() && (quoted || !is_blank(line[i]))) {
+            size_t backslashes = 0;
+            while (i < line.size() && line[i] == u'\\') {
+                ++backslashes;
+                ++i;
+            }
+            if (i < line.size() && line[i] == u'"') {
+                argument.append(backslashes / 2, u'\\');
+                if (backslashes % 2 == 1)
+                    argument.push_back(u'"');
+                else
+                    quoted = !quoted;
+                ++i;
+                continue;
+            }
+            argument.append(backslashes, u'\\');
+            if (i < line.size() && (quoted || !is_blank(line[i])))
+                argument.push_back(line[i++]);
+        }
+        arguments.push_back(std::move(argument));
+    }
+    return arguments;
+}
+
+namespace {
+
+std::string resolve_program(std::string const& program)
+{
+    if (program.find('/') != std::string::npos)
+        return program;
+    char const* path = std::getenv("PATH");
+    std::string directories = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= directories.size()) {
+        size_t end = directories.find(':', start);
+        if (end == std::string::npos)
+            end = directories.size();
+        std::string candidate = directories.substr(start, end - start) + "/" + program;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return program;
+}
+
+// Runs in the forked child: only async-signal-safe calls from here on, because the parent may
+// have other threads whose locks were copied in an unknown state.
+[[noreturn]] void run_grandchild(char const* program, char* const* argv, int report_fd)
+{
+    ::setsid();
+    pid_t grandchild = ::fork();
+    if (grandchild != 0)
+        ::_exit(grandchild < 0 ? 1 : 0);
+    int null_fd = ::open("/dev/null", O_RDWR);
+    if (null_fd >= 0) {
+        ::dup2(null_fd, 0);
+        ::dup2(null_fd, 1);
+        ::dup2(null_fd, 2);
+        if (null_fd > 2)
+            ::close(null_fd);
+    }
+    ::execv(program, argv);
+    int error = errno;
+    ssize_t ignored = ::write(report_fd, &error, sizeof error);
+    (void)ignored;
+    ::_exit(127);
+}
+
+}
+
+bool start_detached(std::vector<std::u16string> const& arguments, std::string& error)
+{
+    if (arguments.empty() || arguments.front().empty()) {
+        error = "empty command line";
+        return false;
+    }
+    std::vector<std::string> utf8_arguments;
+    for (auto const& argument : arguments)
+        utf8_arguments.push_back(to_utf8(argument));
+    std::string program = resolve_program(utf8_arguments.front());
+    std::vector<char*> argv;
+    for (auto& argument : utf8_arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    int pipe_fds[2];
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    FileDescriptor report_read(pipe_fds[0]);
+    FileDescriptor report_write(pipe_fds[1]);
+
+    pid_t child = ::fork();
+    if (child < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (child == 0)
+        run_grandchild(program.c_str(), argv.data(), report_write.get());
+
+    report_write.reset();
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    int exec_error = 0;
+    ssize_t got;
+    while ((got = ::read(report_read.get(), &exec_error, sizeof exec_error)) < 0 && errno == EINTR) { }
+    if (got == static_cast<ssize_t>(sizeof exec_error)) {
+        error = program + ": " + std::strerror(exec_error);
+        return false;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        error = "could not start " + program;
+        return false;
+    }
+    return true;
+}
+
+void end_process_now(int exit_code)
+{
+    ::_exit(exit_code);
+}
+
+}

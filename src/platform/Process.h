@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velloq::platform {
+
+// Splits a device-style command line ("\"C:/path with blanks/prog\" message") into arguments
+// by the Windows rules, so that what the device would hand one program arrives here as the same
+// argv: blanks separate, double quotes group, 2n backslashes before a quote give n backslashes
+// and toggle quoting, 2n+1 give n backslashes and a literal quote.
+std::vector<std::u16string> split_command_line(std::u16string_view command_line);
+
+// Starts a program detached from this process: its own session, standard streams on
+// /dev/null, never a shell, and no zombie left behind. The first argument is the program; a
+// name without "/" is looked up in PATH. Returns false with `error` set when it cannot run.
+bool start_detached(std::vector<std::u16string> const& arguments, std::string& error);
+
+// Ends this process at once with the exit code: no destructor or exit handler runs.
+[[noreturn]] void end_process_now(int exit_code);
+
+}

@@ -1,0 +1,84 @@
+#include "platform/Utf.h"
+
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
+#include <charconv>
+
+namespace velloq {
+
+namespace {
+
+constexpr UChar32 replacement_character = 0xFFFD;
+
+}
+
+std::string to_utf8(std::u16string_view text)
+{
+    if (text.empty())
+        return {};
+    // Every UTF-16 code unit becomes at most three UTF-8 bytes, so one pass always fits.
+    std::string out(text.size() * 3, '\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
+        static_cast<int32_t>(text.size()), replacement_character, nullptr, &status);
+    if (U_FAILURE(status))
+        return {};
+    out.resize(static_cast<size_t>(length));
+    return out;
+}
+
+std::u16string to_utf16(std::string_view text)
+{
+    if (text.empty())
+        return {};
+    // A UTF-8 byte never yields more than one UTF-16 code unit.
+    std::u16string out(text.size(), u'\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
+        static_cast<int32_t>(text.size()), replacement_character, nullptr, &status);
+    if (U_FAILURE(status))
+        return {};
+    out.resize(static_cast<size_t>(length));
+    return out;
+}
+
+std::u16string fold_case(std::u16string_view text)
+{
+    if (text.empty())
+        return {};
+    // Folding can grow a text (ß becomes ss), so ask for the size when the first guess is short.
+    std::u16string out(text.size() + 8, u'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UErrorCode status = U_ZERO_ERROR;
+        int32_t length = u_strFoldCase(out.data(), static_cast<int32_t>(out.size()), text.data(),
+            static_cast<int32_t>(text.size()), U_FOLD_CASE_DEFAULT, &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.assign(static_cast<size_t>(length), u'\0');
+            continue;
+        }
+        if (U_FAILURE(status))
+            return std::u16string(text);
+        out.resize(static_cast<size_t>(length));
+        return out;
+    }
+    return std::u16string(text);
+}
+
+std::u16string to_u16_decimal(long long number)
+{
+    char digits[24];
+    auto result = std::to_chars(digits, digits + sizeof digits, number);
+    return std::u16string(digits, result.ptr);
+}
+
+std::u16string to_u16_decimal_unsigned(unsigned long long number)
+{
+    char digits[24];
+    auto result = std::to_chars(digits, digits + sizeof digits, number);
+    return std::u16string(digits, result.ptr);
+}
+
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velloq {
+
+// The system's texts are UTF-16 throughout; these convert at the edges (file names handed to the
+// operating system, SQLite text, the terminal). Ill-formed input never fails: each bad sequence
+// becomes U+FFFD, so a stray byte in a file name cannot lose the rest of the text.
+std::string to_utf8(std::u16string_view text);
+std::u16string to_utf16(std::string_view text);
+
+// Full Unicode case folding, for names that compare case-insensitively but keep their case.
+std::u16string fold_case(std::u16string_view text);
+
+// Decimal rendering in UTF-16, for log lines and registry texts.
+std::u16string to_u16_decimal(long long number);
+std::u16string to_u16_decimal_unsigned(unsigned long long number);
+
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string_view>
+
+namespace velloq {
+
+// Asks the state-and-notification broker to start `program_command` whenever the count of unread
+// text messages is non-zero. True when registered, or when a registration of this name exists.
+bool set_app_notification(std::u16string_view name, std::u16string_view program_command);
+
+// Withdraws the registration; true whenever the broker could be reached.
+bool stop_app_notification(std::u16string_view name);
+
+}

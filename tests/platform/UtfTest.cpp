@@ -1,0 +1,39 @@
+#include "platform/Utf.h"
+
+#include <gtest/gtest.h>
+
+using namespace velloq;
+
+TEST(Utf, RoundTripsEveryPlane)
+{
+    std::u16string text = u"Grüße, Привет, 你好, 😀";
+    EXPECT_EQ(to_utf16(to_utf8(text)), text);
+    EXPECT_EQ(to_utf8(u"😀"), "\xF0\x9F\x98\x80");
+}
+
+TEST(Utf, IllFormedInputBecomesReplacementCharacters)
+{
+    EXPECT_EQ(to_utf16("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(to_utf16("\xE2\x82"), u"\uFFFD");
+    std::u16string lone_surrogate { u'x', char16_t(0xD800), u'y' };
+    EXPECT_EQ(to_utf8(lone_surrogate), "x\xEF\xBF\xBDy");
+}
+
+TEST(Utf, EmbeddedZerosSurvive)
+{
+    std::string bytes("a\0b", 3);
+    EXPECT_EQ(to_utf16(bytes), std::u16string(u"a\0b", 3));
+}
+
+TEST(Utf, FoldCaseMatchesAcrossScripts)
+{
+    EXPECT_EQ(fold_case(u"Software\\KETRA"), fold_case(u"software\\ketra"));
+    EXPECT_EQ(fold_case(u"ПРИВЕТ"), u"привет");
+    EXPECT_EQ(fold_case(u"Straße"), fold_case(u"STRASSE"));
+}
+
+TEST(Utf, DecimalNumbers)
+{
+    EXPECT_EQ(to_u16_decimal(-2147483648LL), u"-2147483648");
+    EXPECT_EQ(to_u16_decimal_unsigned(4294967295ULL), u"4294967295");
+}

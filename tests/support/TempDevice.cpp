@@ -1,0 +1,49 @@
+#include "support/TempDevice.h"
+
+#include "platform/Folders.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace velloq::test {
+
+TempDevice::TempDevice()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "velloq-device-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot make a temporary device folder");
+    m_path = pattern;
+    ::setenv("VELLOQ_DEVICE", m_path.c_str(), 1);
+    platform::use_device_folder(m_path.string());
+}
+
+TempDevice::~TempDevice()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::filesystem::path TempDevice::log_file() const
+{
+    auto program = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+    return m_path / "Temp" / (program + ".txt");
+}
+
+std::string read_file(std::filesystem::path const& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::u16string read_utf16_file(std::filesystem::path const& path)
+{
+    std::string bytes = read_file(path);
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text.push_back(char16_t(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    return text;
+}
+
+}

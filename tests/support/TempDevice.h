@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace velloq::test {
+
+// A fresh device folder for one test: the process uses it until the object goes, and it is
+// removed with everything in it afterwards.
+class TempDevice {
+public:
+    TempDevice();
+    ~TempDevice();
+
+    TempDevice(TempDevice const&) = delete;
+    TempDevice& operator=(TempDevice const&) = delete;
+
+    std::filesystem::path const& path() const { return m_path; }
+    // The log is named after the running program: "<program file>.txt" in the device's Temp.
+    std::filesystem::path log_file() const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+// The whole content of a file as bytes; empty when it cannot be read.
+std::string read_file(std::filesystem::path const&);
+
+// The text of a UTF-16LE file behind its two-byte byte-order mark, such as the log.
+std::u16string read_utf16_file(std::filesystem::path const&);
+
+}
