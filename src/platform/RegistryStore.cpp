@@ -2,6 +2,7 @@
 
 #include "platform/Folders.h"
 #include "platform/Process.h"
+#include "platform/Ticks.h"
 #include "platform/Utf.h"
 
 #include <cstdio>
@@ -14,6 +15,8 @@ namespace {
 // and short enough that a wedged writer only delays a caller, never hangs it.
 constexpr int busy_timeout_ms = 1000;
 constexpr int schema_version = 1;
+constexpr uint32_t cache_lifetime_ms = 1000;
+constexpr size_t cache_limit = 512;
 
 char const* const schema_sql = R"(
 CREATE TABLE IF NOT EXISTS keys(
@@ -150,7 +153,9 @@ void RegistryStore::fail(std::string error)
 bool RegistryStore::open(std::string const& folder)
 {
     m_connection.reset();
+    m_cache.clear();
     m_folder = folder;
+    m_changes = std::make_unique<SharedCounter>(folder + "/registry.changes");
     std::string error;
     auto database = SqliteDatabase::open(folder + "/registry.db", busy_timeout_ms, error);
     if (!database) {
@@ -255,15 +260,28 @@ RegistryStatus RegistryStore::read(Hive hive, std::u16string_view key, std::u16s
         return RegistryStatus::Unavailable;
     std::u16string path = normalise_key_path(key);
     std::string folded_path = folded_utf8(path);
+    std::string folded_name = folded_utf8(name);
+    refresh_cache();
+    std::string cache_key = std::string(hive_name(hive)) + '\x1F' + folded_path + '\x1F' + folded_name;
+    if (auto cached = m_cache.find(cache_key); cached != m_cache.end()) {
+        if (cached->second.status == RegistryStatus::Ok)
+            out = cached->second.value;
+        return cached->second.status;
+    }
+    auto remember = [&](RegistryStatus status) {
+        if (m_changes->is_mapped() && m_cache.size() < cache_limit)
+            m_cache.emplace(cache_key, CachedRead { status, out });
+        return status;
+    };
     {
         StatementUse use(db->select_key_and_value);
-        use.statement.bind(1, hive_name(hive)).bind(2, folded_path).bind(3, folded_utf8(name));
+        use.statement.bind(1, hive_name(hive)).bind(2, folded_path).bind(3, folded_name);
         if (use.statement.step()) {
             if (use.statement.is_null(1))
-                return RegistryStatus::Missing;
+                return remember(RegistryStatus::Missing);
             out = read_value(use.statement, 1);
             out.name = std::u16string(name);
-            return RegistryStatus::Ok;
+            return remember(RegistryStatus::Ok);
         }
         if (use.statement.failed()) {
             fail(db->database->error());
@@ -272,9 +290,28 @@ RegistryStatus RegistryStore::read(Hive hive, std::u16string_view key, std::u16s
     }
     // Opening a missing key for reading creates it, empty.
     SqliteTransaction transaction(*db->database, SqliteTransaction::Kind::Immediate);
-    if (!transaction.begun() || !ensure_key(hive, path) || !transaction.commit())
+    if (!transaction.begun() || !ensure_key(hive, path) || !transaction.commit()) {
         fail(db->database->error());
-    return RegistryStatus::Missing;
+        return RegistryStatus::Missing;
+    }
+    return remember(RegistryStatus::Missing);
+}
+
+void RegistryStore::refresh_cache()
+{
+    uint64_t version = m_changes->load();
+    uint32_t now = tick_count();
+    if (version != m_cache_version || now - m_cache_time > cache_lifetime_ms) {
+        m_cache.clear();
+        m_cache_version = version;
+        m_cache_time = now;
+    }
+}
+
+void RegistryStore::values_changed()
+{
+    m_changes->increment();
+    m_cache.clear();
 }
 
 RegistryStatus RegistryStore::write(Hive hive, std::u16string_view key, std::u16string_view name, RegistryValue value)
@@ -315,6 +352,7 @@ RegistryStatus RegistryStore::write(Hive hive, std::u16string_view key, std::u16
             fail(db->database->error());
             return RegistryStatus::Unavailable;
         }
+        values_changed();
     }
     start_programs(to_start, &value);
     return RegistryStatus::Ok;
@@ -351,6 +389,7 @@ RegistryStatus RegistryStore::remove_value(Hive hive, std::u16string_view key, s
             fail(db->database->error());
             return RegistryStatus::Unavailable;
         }
+        values_changed();
     }
     start_programs(to_start, nullptr);
     return RegistryStatus::Ok;

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "platform/RegistryTypes.h"
+#include "platform/SharedCounter.h"
 #include "platform/SqliteDatabase.h"
 
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velloq::platform {
@@ -49,10 +51,23 @@ private:
     std::optional<int64_t> ensure_key(Hive, std::u16string const& path);
     std::vector<NotificationRegistration> watchers(Hive, std::string const& folded_key, std::string const& folded_name);
     void start_programs(std::vector<NotificationRegistration> const&, RegistryValue const* now);
+    void refresh_cache();
+    void values_changed();
+
+    // Reads are answered from this cache until any process writes a value (the shared counter
+    // moves) or a second has passed, which bounds how long a missed count could mislead us.
+    struct CachedRead {
+        RegistryStatus status;
+        RegistryValue value;
+    };
 
     std::mutex m_mutex;
     std::string m_folder;
     std::unique_ptr<Connection> m_connection;
+    std::unique_ptr<SharedCounter> m_changes;
+    std::unordered_map<std::string, CachedRead> m_cache;
+    uint64_t m_cache_version { 0 };
+    uint32_t m_cache_time { 0 };
     std::string m_last_error;
     std::string m_reported_error;
 };

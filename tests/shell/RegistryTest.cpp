@@ -128,3 +128,20 @@ TEST(Registry, BrokenDatabaseKeepsDefaults)
     EXPECT_EQ(number, 12);
     EXPECT_EQ(text, u"default");
 }
+
+TEST(Registry, AnotherProcessWriteIsSeenAtTheNextRead)
+{
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 0));
+    int32_t value = -1;
+    for (int read = 0; read < 3; ++read)
+        ASSERT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", value));
+    EXPECT_EQ(value, 0);
+    std::string command = "VELLOQ_DEVICE='" + device.path().string() + "' '" VELLOQ_PROGRAM_DIR "/velloq-reg' set "
+        "'HKEY_CURRENT_USER\\Software\\Ketra' Log dword 7";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", value));
+    EXPECT_EQ(value, 7);
+    ASSERT_EQ(std::system((command.substr(0, command.find(" set ")) + " delete 'HKEY_CURRENT_USER\\Software\\Ketra' Log").c_str()), 0);
+    EXPECT_FALSE(reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", value));
+}
