@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,6 +75,10 @@ std::string resolve_program(std::string const& program)
 [[noreturn]] void run_grandchild(char const* program, char* const* argv, int report_fd)
 {
     ::setsid();
+    // The parent may block signals it takes with sigwait; the started program begins clean.
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     pid_t grandchild = ::fork();
     if (grandchild != 0)
         ::_exit(grandchild < 0 ? 1 : 0);

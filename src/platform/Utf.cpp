@@ -81,4 +81,16 @@ std::u16string to_u16_decimal_unsigned(unsigned long long number)
     return std::u16string(digits, result.ptr);
 }
 
+std::u16string to_u16_hex(unsigned long long number, int digits)
+{
+    char text[24];
+    auto result = std::to_chars(text, text + sizeof text, number, 16);
+    std::u16string out;
+    for (int pad = digits - static_cast<int>(result.ptr - text); pad > 0; --pad)
+        out.push_back(u'0');
+    for (char const* c = text; c != result.ptr; ++c)
+        out.push_back(static_cast<char16_t>(*c >= 'a' ? *c - 'a' + 'A' : *c));
+    return out;
+}
+
 }

@@ -17,5 +17,7 @@ std::u16string fold_case(std::u16string_view text);
 // Decimal rendering in UTF-16, for log lines and registry texts.
 std::u16string to_u16_decimal(long long number);
 std::u16string to_u16_decimal_unsigned(unsigned long long number);
+// Upper-case hexadecimal, zero-padded to `digits` ("%08X" is 8).
+std::u16string to_u16_hex(unsigned long long number, int digits);
 
 }

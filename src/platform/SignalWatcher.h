@@ -1,0 +1,29 @@
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+namespace velloq::platform {
+
+// Turns the signals a desktop or phone session sends a program into events of the main loop:
+// SIGTERM and SIGINT become a close request, SIGUSR1 a snapshot request. The signals are taken
+// by one thread with sigwait, so no handler ever runs inside the program's own code.
+class SignalWatcher {
+public:
+    // Blocks the watched signals in the calling thread; call it first thing in main(), before
+    // any thread is started, so that every thread inherits the mask.
+    static void block_watched_signals();
+
+    SignalWatcher();
+    ~SignalWatcher();
+    SignalWatcher(SignalWatcher const&) = delete;
+    SignalWatcher& operator=(SignalWatcher const&) = delete;
+
+private:
+    void watch();
+
+    std::atomic<bool> m_stopping { false };
+    std::thread m_thread;
+};
+
+}

@@ -1,0 +1,232 @@
+#include "platform/SingleInstance.h"
+
+#include "platform/Events.h"
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace velloq::platform {
+
+namespace {
+
+constexpr unsigned char accepted = 1;
+constexpr unsigned char refused = 0;
+constexpr int transfer_timeout_seconds = 5;
+
+// The socket address of a path; a path too long for sun_path is reached through its folder's
+// descriptor, which the returned descriptor keeps open.
+bool socket_address(std::string const& path, sockaddr_un& address, FileDescriptor& folder)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    std::string name = path;
+    if (name.size() >= sizeof address.sun_path) {
+        size_t slash = path.rfind('/');
+        if (slash == std::string::npos)
+            return false;
+        folder.reset(::open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!folder.is_valid())
+            return false;
+        name = "/proc/self/fd/" + std::to_string(folder.get()) + path.substr(slash);
+        if (name.size() >= sizeof address.sun_path)
+            return false;
+    }
+    std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
+    return true;
+}
+
+void set_timeouts(int fd)
+{
+    timeval timeout { transfer_timeout_seconds, 0 };
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+}
+
+bool read_exactly(int fd, void* data, size_t size)
+{
+    auto* bytes = static_cast<char*>(data);
+    while (size > 0) {
+        ssize_t got = ::recv(fd, bytes, size, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool send_all(int fd, void const* data, size_t size)
+{
+    auto const* bytes = static_cast<char const*>(data);
+    while (size > 0) {
+        ssize_t sent = ::send(fd, bytes, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        bytes += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+}
+
+std::unique_ptr<StartupLock> StartupLock::acquire(std::string const& path)
+{
+    FileDescriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.is_valid())
+        return nullptr;
+    while (::flock(file.get(), LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return nullptr;
+    }
+    return std::unique_ptr<StartupLock>(new StartupLock(std::move(file)));
+}
+
+StartupLock::StartupLock(FileDescriptor file)
+    : m_file(std::move(file))
+{
+}
+
+StartupLock::~StartupLock()
+{
+    ::flock(m_file.get(), LOCK_UN);
+}
+
+HandOver hand_over_to_running_instance(std::string const& socket_path, std::u16string const& text, int32_t& peer)
+{
+    sockaddr_un address;
+    FileDescriptor folder;
+    if (!socket_address(socket_path, address, folder))
+        return HandOver::NoInstance;
+    FileDescriptor connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!connection.is_valid() || ::connect(connection.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return HandOver::NoInstance;
+    set_timeouts(connection.get());
+    ucred credentials {};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(connection.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0)
+        peer = credentials.pid;
+    // Length first (in code units), then the UTF-16 code units; the answer says whether the
+    // whole text was taken.
+    uint64_t length = text.size();
+    unsigned char answer = refused;
+    if (!send_all(connection.get(), &length, sizeof length))
+        return HandOver::Refused;
+    if (length <= max_handed_over_units && !send_all(connection.get(), text.data(), text.size() * sizeof(char16_t)))
+        return HandOver::Refused;
+    if (!read_exactly(connection.get(), &answer, 1))
+        return HandOver::Refused;
+    return answer == accepted ? HandOver::Delivered : HandOver::Refused;
+}
+
+std::unique_ptr<InstanceMailbox> InstanceMailbox::open(std::string const& socket_path, uint32_t code, std::string& error)
+{
+    sockaddr_un address;
+    FileDescriptor folder;
+    if (!socket_address(socket_path, address, folder)) {
+        error = "socket path cannot be reached: " + socket_path;
+        return nullptr;
+    }
+    FileDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // Whoever holds the start-up lock and found nobody listening owns the name: a file left
+    // there belongs to an instance that died.
+    struct stat info {};
+    if (::lstat(socket_path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode))
+        ::unlink(socket_path.c_str());
+    if (!listener.is_valid() || ::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::listen(listener.get(), 16) != 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    ::chmod(socket_path.c_str(), 0600);
+    FileDescriptor wake(::eventfd(0, EFD_CLOEXEC));
+    if (!wake.is_valid()) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    return std::unique_ptr<InstanceMailbox>(new InstanceMailbox(std::move(listener), std::move(wake), socket_path, code));
+}
+
+InstanceMailbox::InstanceMailbox(FileDescriptor listener, FileDescriptor wake, std::string path, uint32_t code)
+    : m_listener(std::move(listener))
+    , m_wake(std::move(wake))
+    , m_path(std::move(path))
+    , m_code(code)
+{
+    m_thread = std::thread([this] { serve(); });
+}
+
+InstanceMailbox::~InstanceMailbox()
+{
+    uint64_t one = 1;
+    ssize_t ignored = ::write(m_wake.get(), &one, sizeof one);
+    (void)ignored;
+    if (m_thread.joinable())
+        m_thread.join();
+    ::unlink(m_path.c_str());
+}
+
+std::optional<std::u16string> InstanceMailbox::take()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_texts.empty())
+        return std::nullopt;
+    std::u16string text = std::move(m_texts.front());
+    m_texts.pop_front();
+    return text;
+}
+
+void InstanceMailbox::serve()
+{
+    for (;;) {
+        pollfd watched[2] = { { m_listener.get(), POLLIN, 0 }, { m_wake.get(), POLLIN, 0 } };
+        if (::poll(watched, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (watched[1].revents)
+            return;
+        if (watched[0].revents & POLLIN) {
+            FileDescriptor connection(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (connection.is_valid())
+                receive(connection.get());
+        }
+    }
+}
+
+void InstanceMailbox::receive(int connection)
+{
+    set_timeouts(connection);
+    uint64_t length = 0;
+    if (!read_exactly(connection, &length, sizeof length))
+        return;
+    if (length > max_handed_over_units) {
+        send_all(connection, &refused, 1);
+        return;
+    }
+    std::u16string text(static_cast<size_t>(length), u'\0');
+    if (!read_exactly(connection, text.data(), text.size() * sizeof(char16_t)))
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_texts.push_back(std::move(text));
+    }
+    EventQueue::post_private(m_code);
+    send_all(connection, &accepted, 1);
+}
+
+}

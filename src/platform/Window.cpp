@@ -1,0 +1,234 @@
+#include "platform/Window.h"
+
+#include "platform/FileDescriptor.h"
+
+#include <png.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace velloq::platform {
+
+namespace {
+
+constexpr ScreenMetrics desktop_phone_screen { 480, 800, 0, 96 };
+constexpr int largest_screen_side = 8192;
+
+std::optional<int> parse_number(std::string_view text)
+{
+    int value = 0;
+    auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+int orientation_of(SDL_DisplayOrientation orientation)
+{
+    switch (orientation) {
+    case SDL_ORIENTATION_LANDSCAPE:
+        return 1;
+    case SDL_ORIENTATION_PORTRAIT_FLIPPED:
+        return 2;
+    case SDL_ORIENTATION_LANDSCAPE_FLIPPED:
+        return 3;
+    default:
+        return 0;
+    }
+}
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+
+}
+
+std::string environment_value(char const* name)
+{
+    char const* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::optional<ScreenMetrics> parse_screen_text(std::string const& text)
+{
+    size_t x = text.find('x');
+    if (x == std::string::npos)
+        return std::nullopt;
+    size_t at = text.find('@', x);
+    auto width = parse_number(std::string_view(text).substr(0, x));
+    auto height = parse_number(std::string_view(text).substr(x + 1, at == std::string::npos ? std::string::npos : at - x - 1));
+    std::optional<int> dpi = 96;
+    if (at != std::string::npos)
+        dpi = parse_number(std::string_view(text).substr(at + 1));
+    if (!width || !height || !dpi || *width < 1 || *height < 1 || *width > largest_screen_side || *height > largest_screen_side
+        || *dpi < 1 || *dpi > 1000)
+        return std::nullopt;
+    return ScreenMetrics { *width, *height, 0, *dpi };
+}
+
+VideoSystem::VideoSystem() = default;
+
+std::string VideoSystem::error() const
+{
+    return SDL_GetError();
+}
+
+bool VideoSystem::screen_text_rejected() const
+{
+    std::string text = environment_value("VELLOQ_SCREEN");
+    return !text.empty() && !parse_screen_text(text);
+}
+
+ScreenMetrics VideoSystem::screen_metrics() const
+{
+    if (auto chosen = parse_screen_text(environment_value("VELLOQ_SCREEN")))
+        return *chosen;
+    SDL_DisplayMode mode {};
+    if (!ok() || SDL_GetDesktopDisplayMode(0, &mode) != 0 || mode.w <= 0 || mode.h <= 0)
+        return desktop_phone_screen;
+    if (mode.h <= mode.w)
+        return desktop_phone_screen;
+    ScreenMetrics phone { mode.w, mode.h, orientation_of(SDL_GetDisplayOrientation(0)), 96 };
+    float vertical_dpi = 0;
+    if (SDL_GetDisplayDPI(0, nullptr, nullptr, &vertical_dpi) == 0 && vertical_dpi > 0)
+        phone.dpi = static_cast<int32_t>(vertical_dpi + 0.5f);
+    return phone;
+}
+
+std::unique_ptr<Window> Window::create(std::string const& title, ScreenMetrics const& screen, std::string& error)
+{
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
+    SdlWindowHandle window(SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, screen.width, screen.height, flags));
+    if (!window) {
+        error = SDL_GetError();
+        return nullptr;
+    }
+    return std::unique_ptr<Window>(new Window(std::move(window)));
+}
+
+Window::Window(SdlWindowHandle window)
+    : m_window(std::move(window))
+{
+}
+
+uint32_t Window::id() const
+{
+    return SDL_GetWindowID(m_window.get());
+}
+
+bool Window::prepare_frames(int width, int height, std::string& error)
+{
+    if (m_texture && m_frame_width == width && m_frame_height == height)
+        return true;
+    if (!m_renderer) {
+        m_renderer.reset(SDL_CreateRenderer(m_window.get(), -1, 0));
+        if (!m_renderer) {
+            error = SDL_GetError();
+            return false;
+        }
+    }
+    // The frame keeps its pixel size; a resized desktop window scales it with bars around it.
+    SDL_RenderSetLogicalSize(m_renderer.get(), width, height);
+    m_texture.reset(SDL_CreateTexture(m_renderer.get(), SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING, width, height));
+    if (!m_texture) {
+        error = SDL_GetError();
+        return false;
+    }
+    m_frame_width = width;
+    m_frame_height = height;
+    return true;
+}
+
+bool Window::present(uint16_t const* pixels, int pitch_bytes, int width, int height)
+{
+    std::string ignored;
+    if (!prepare_frames(width, height, ignored))
+        return false;
+    if (SDL_UpdateTexture(m_texture.get(), nullptr, pixels, pitch_bytes) != 0)
+        return false;
+    SDL_RenderClear(m_renderer.get());
+    SDL_RenderCopy(m_renderer.get(), m_texture.get(), nullptr, nullptr);
+    SDL_RenderPresent(m_renderer.get());
+    return true;
+}
+
+void Window::start_text_input(int x, int y, int width, int height)
+{
+    SDL_Rect rect { x, y, width, height };
+    SDL_SetTextInputRect(&rect);
+    SDL_StartTextInput();
+}
+
+void Window::stop_text_input()
+{
+    // Desktops deliver typed characters without an edit too, as the device does; only the
+    // on-screen keyboard is put away.
+    if (SDL_HasScreenKeyboardSupport())
+        SDL_StopTextInput();
+}
+
+bool Window::screen_keyboard_shown() const
+{
+    return SDL_IsScreenKeyboardShown(m_window.get()) == SDL_TRUE;
+}
+
+void Window::raise()
+{
+    SDL_RestoreWindow(m_window.get());
+    SDL_RaiseWindow(m_window.get());
+}
+
+void Window::minimize()
+{
+    SDL_MinimizeWindow(m_window.get());
+}
+
+void Window::hide()
+{
+    SDL_HideWindow(m_window.get());
+}
+
+bool write_png_565(std::string const& path, uint16_t const* pixels, int pitch_bytes, int width, int height)
+{
+    if (!pixels || width < 1 || height < 1)
+        return false;
+    std::string temporary = path + ".part";
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(temporary.c_str(), "wb"));
+    if (!file)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    std::vector<png_byte> row(static_cast<size_t>(width) * 3);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, file.get());
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        auto const* source = reinterpret_cast<uint16_t const*>(reinterpret_cast<unsigned char const*>(pixels) + static_cast<size_t>(y) * static_cast<size_t>(pitch_bytes));
+        for (int x = 0; x < width; ++x) {
+            uint16_t pixel = source[x];
+            // Widen each channel by repeating its top bits, so white stays 255 and black 0.
+            row[x * 3 + 0] = static_cast<png_byte>(((pixel >> 11) & 0x1F) << 3 | ((pixel >> 13) & 0x07));
+            row[x * 3 + 1] = static_cast<png_byte>(((pixel >> 5) & 0x3F) << 2 | ((pixel >> 9) & 0x03));
+            row[x * 3 + 2] = static_cast<png_byte>((pixel & 0x1F) << 3 | ((pixel >> 2) & 0x07));
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    file.reset();
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "platform/SdlHandles.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace velloq::platform {
+
+// The phone's screen as the program sees it.
+struct ScreenMetrics {
+    int32_t width { 0 };
+    int32_t height { 0 };
+    int32_t orientation { 0 }; // quarter turns
+    int32_t dpi { 96 };        // vertical dots per inch
+    bool operator==(ScreenMetrics const&) const = default;
+};
+
+// "WxH" or "WxH@DPI" as VELLOQ_SCREEN gives it; nullopt when it is not of that form or its
+// numbers are out of range.
+std::optional<ScreenMetrics> parse_screen_text(std::string const&);
+
+// SDL's video subsystem for as long as the object lives.
+class VideoSystem {
+public:
+    VideoSystem();
+    bool ok() const { return m_subsystems.ok(); }
+    std::string error() const;
+
+    // The screen the program has: VELLOQ_SCREEN when set; the whole display on a phone (a
+    // portrait display); otherwise, on a desktop, a 480×800 phone screen at 96 dpi.
+    ScreenMetrics screen_metrics() const;
+    // Whether VELLOQ_SCREEN was set but could not be read (the caller logs it once).
+    bool screen_text_rejected() const;
+
+private:
+    SdlSubsystems m_subsystems { SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_TIMER };
+};
+
+// The program's one window. It shows frames of 16-bit 5-6-5 pixels of the screen's size, scaled
+// to the window when a desktop user resizes it.
+class Window {
+public:
+    static std::unique_ptr<Window> create(std::string const& title, ScreenMetrics const& screen, std::string& error);
+
+    uint32_t id() const;
+    // Makes the renderer and streaming texture for frames of the given size; false when the
+    // platform cannot draw into this window.
+    bool prepare_frames(int width, int height, std::string& error);
+    bool present(uint16_t const* pixels, int pitch_bytes, int width, int height);
+
+    void start_text_input(int x, int y, int width, int height);
+    void stop_text_input();
+    bool screen_keyboard_shown() const;
+    void raise();
+    void minimize();
+    void hide();
+
+private:
+    explicit Window(SdlWindowHandle);
+    SdlWindowHandle m_window;
+    SdlRendererHandle m_renderer;
+    SdlTextureHandle m_texture;
+    int m_frame_width { 0 };
+    int m_frame_height { 0 };
+};
+
+// Writes 16-bit 5-6-5 pixels as an 8-bit RGB PNG file; false when the file cannot be written.
+bool write_png_565(std::string const& path, uint16_t const* pixels, int pitch_bytes, int width, int height);
+
+// The value of an environment variable, empty when unset.
+std::string environment_value(char const* name);
+
+}

@@ -1,0 +1,401 @@
+#include "shell/GameBase.h"
+
+#include "platform/Ticks.h"
+#include "platform/Utf.h"
+#include "shell/Application.h"
+#include "shell/ApplicationListener.h"
+#include "shell/Log.h"
+#include "shell/Platform.h"
+#include "shell/Registry.h"
+#include "shell/SingleInstancePaths.h"
+
+#include <algorithm>
+
+namespace velloq {
+
+namespace {
+
+constexpr char16_t const* ketra_key = u"HKEY_CURRENT_USER\\Software\\Ketra";
+constexpr std::u16string_view empty_command_line = u"%CommandLineEmpty%";
+
+void log_step(int step)
+{
+    log() << platform::tick_count() << u" GameBase " << step << u"\n";
+}
+
+}
+
+GameBase::GameBase(Application& application, std::u16string const& name)
+    : m_application(application)
+    , m_class_name(main_window_class(name))
+    , m_title(name)
+{
+    reg_get_int(ketra_key, u"SIPPreference", m_sip_preference);
+    log_step(0);
+    log_step(1);
+    // The window class of the device is the socket that later starts find this instance by.
+    std::string error;
+    m_mailbox = platform::InstanceMailbox::open(instance_socket_path(name), copy_data_message, error);
+    if (!m_mailbox)
+        log() << u"GameBase: later starts cannot reach this instance: " << to_utf16(error) << u"\n";
+    log_step(2);
+    log_step(3);
+    m_video = std::make_unique<platform::VideoSystem>();
+    if (m_video->screen_text_rejected())
+        log() << u"GameBase: VELLOQ_SCREEN=" << to_utf16(platform::environment_value("VELLOQ_SCREEN")) << u" is not WxH or WxH@DPI; ignored\n";
+    m_screen = fresh_screen_info();
+    log_step(4);
+    create_window();
+    log_step(5);
+    release_startup_lock();
+    m_window_timer.start(window_timer_message, window_timer_period_ms);
+    m_last_frame_time = platform::tick_count();
+}
+
+GameBase::~GameBase()
+{
+    m_window_timer.stop();
+    std::string snapshot = platform::environment_value("VELLOQ_SNAPSHOT");
+    if (!snapshot.empty())
+        write_snapshot(snapshot);
+    m_edit = nullptr;
+    m_command_lines.clear();
+    m_display.reset();
+    m_back_buffer.reset();
+    m_window_frame.reset();
+    m_mailbox.reset();
+    m_window.reset();
+    release_startup_lock();
+}
+
+void GameBase::create_window()
+{
+    if (!m_video->ok()) {
+        log() << u"GameBase: no video: " << to_utf16(m_video->error()) << u"\n";
+        return;
+    }
+    std::string error;
+    m_window = platform::Window::create(to_utf8(m_title), { m_screen.screen_width, m_screen.screen_height, m_screen.orientation, m_screen.dpi }, error);
+    if (!m_window) {
+        log() << u"GameBase: no window: " << to_utf16(error) << u"\n";
+        return;
+    }
+    apply_window_placement();
+}
+
+ScreenInfo GameBase::fresh_screen_info() const
+{
+    auto metrics = m_video ? m_video->screen_metrics() : platform::ScreenMetrics { 480, 800, 0, 96 };
+    ScreenInfo info;
+    info.screen_width = metrics.width;
+    info.screen_height = metrics.height;
+    info.client_width = metrics.width;
+    info.client_height = metrics.height;
+    info.orientation = metrics.orientation;
+    info.dpi = metrics.dpi;
+    return info;
+}
+
+Rect GameBase::client_rect() const
+{
+    ClientLayout layout;
+    layout.full_screen_without_typing = !m_windowed && !m_edit;
+    layout.smartphone = is_smartphone();
+    layout.show_taskbar = m_show_taskbar;
+    layout.input_panel_shown = false;
+    return velloq::client_rect(m_screen, layout);
+}
+
+double GameBase::frame_seconds(uint32_t now, uint32_t last)
+{
+    return std::clamp(static_cast<double>(now - last) * 0.001, 0.001, 0.1);
+}
+
+void GameBase::run()
+{
+    platform::Event event;
+    while (!m_quit) {
+        if (m_inactive || m_asleep || !m_display) {
+            if (m_events.wait(event, -1))
+                dispatch(event);
+            continue;
+        }
+        if (m_events.poll(event)) {
+            dispatch(event);
+            continue;
+        }
+        tick(false);
+        // The pause between frames, cut short by the next message.
+        if (m_events.wait(event, 10))
+            dispatch(event);
+    }
+}
+
+void GameBase::process_pending_messages()
+{
+    platform::Event event;
+    while (m_events.poll(event)) {
+        if (event.kind == platform::EventKind::Quit) {
+            m_quit = true;
+            return;
+        }
+        dispatch(event);
+    }
+    tick(true);
+}
+
+void GameBase::tick(bool skip_if_unchanged)
+{
+    uint32_t now = platform::tick_count();
+    if (now == m_last_frame_time && skip_if_unchanged)
+        return;
+    double seconds = frame_seconds(now, m_last_frame_time);
+    m_last_frame_time = now;
+    m_application.advance(seconds);
+    if (!m_application.wants_redraw() || !m_display || !m_display->begin())
+        return;
+    m_application.draw(*m_display->back_buffer());
+    m_display->end(0);
+    m_last_frame = &m_display->last_frame();
+}
+
+void GameBase::on_window_timer()
+{
+    if (m_inactive || m_asleep || m_display)
+        return;
+    uint32_t now = platform::tick_count();
+    double seconds = frame_seconds(now, m_last_frame_time);
+    m_last_frame_time = now;
+    m_application.advance(seconds);
+    paint();
+}
+
+void GameBase::paint()
+{
+    Rect client = client_rect();
+    if (!m_back_buffer || m_back_buffer->width() != client.width || m_back_buffer->height() != client.height)
+        m_back_buffer = Bitmap565::create(std::max(0, client.width), std::max(0, client.height));
+    if (!m_window_frame || m_window_frame->width() != m_screen.screen_width || m_window_frame->height() != m_screen.screen_height)
+        m_window_frame = Bitmap565::create(m_screen.screen_width, m_screen.screen_height);
+    if (!m_back_buffer || !m_window_frame)
+        return;
+    m_application.draw(*m_back_buffer);
+    // The system's bars around the client stay dark; the window shows the whole screen.
+    m_window_frame->fill(0);
+    m_window_frame->copy_from(*m_back_buffer, client.left, client.top);
+    if (m_window)
+        m_window->present(m_window_frame->pixels(), m_window_frame->pitch(), m_window_frame->width(), m_window_frame->height());
+    m_last_frame = m_window_frame.get();
+}
+
+void GameBase::dispatch(platform::Event const& event)
+{
+    using platform::EventKind;
+    switch (event.kind) {
+    case EventKind::KeyDown:
+    case EventKind::KeyUp:
+        key_message(event);
+        break;
+    case EventKind::Text:
+        text_message(event);
+        break;
+    case EventKind::PointerMove:
+    case EventKind::PointerDown:
+    case EventKind::PointerUp:
+    case EventKind::CaptureLost:
+        pointer_message(event);
+        break;
+    case EventKind::Activated:
+    case EventKind::Deactivated:
+        activate(event.kind == EventKind::Activated);
+        break;
+    case EventKind::CloseRequested:
+        close_requested();
+        break;
+    case EventKind::Quit:
+        m_quit = true;
+        break;
+    case EventKind::DisplayChanged:
+        resolution_changed();
+        break;
+    case EventKind::Exposed:
+        if (m_display)
+            m_application.set_needs_redraw();
+        else
+            paint();
+        break;
+    case EventKind::Private:
+        dispatch_private(event.code);
+        break;
+    case EventKind::Snapshot:
+        if (std::string path = platform::environment_value("VELLOQ_SNAPSHOT"); !path.empty())
+            write_snapshot(path);
+        break;
+    case EventKind::None:
+        break;
+    }
+}
+
+void GameBase::dispatch_private(uint32_t code)
+{
+    switch (code) {
+    case window_timer_message:
+        on_window_timer();
+        break;
+    case copy_data_message:
+        receive_command_line();
+        break;
+    case command_line_message:
+        deliver_command_line();
+        break;
+    case CActiveScheduler::process_message:
+        m_scheduler.process_actives();
+        break;
+    case CActiveScheduler::timer_message:
+        m_scheduler.check_timers();
+        break;
+    default:
+        break;
+    }
+}
+
+void GameBase::receive_command_line()
+{
+    if (!m_mailbox)
+        return;
+    auto text = m_mailbox->take();
+    if (!text)
+        return;
+    m_command_lines.push_back(*text == empty_command_line ? std::u16string() : std::move(*text));
+    platform::EventQueue::post_private(command_line_message);
+}
+
+void GameBase::deliver_command_line()
+{
+    if (m_command_lines.empty())
+        return;
+    std::u16string command_line = std::move(m_command_lines.front());
+    m_command_lines.pop_front();
+    if (auto* listener = m_application.listener())
+        listener->on_other_instance_started(command_line);
+}
+
+void GameBase::close_requested()
+{
+    if (auto* listener = m_application.listener(); listener && !listener->on_close_requested())
+        return;
+    // The window goes and the loop ends at the quit message behind it.
+    if (m_window)
+        m_window->hide();
+    platform::EventQueue::post(platform::EventKind::Quit);
+}
+
+void GameBase::activate(bool active)
+{
+    auto* listener = m_application.listener();
+    if (active) {
+        apply_window_placement();
+        m_inactive = false;
+        m_asleep = false;
+        if (listener)
+            listener->on_activated();
+    } else {
+        m_inactive = true;
+        if (listener)
+            listener->on_deactivated();
+    }
+}
+
+void GameBase::apply_window_placement()
+{
+    // The window always shows the whole phone screen; the placement decides where the client
+    // lies in it, and a new client size needs a new frame.
+    m_application.set_needs_redraw();
+}
+
+void GameBase::resolution_changed()
+{
+    ScreenInfo fresh = fresh_screen_info();
+    if (!(fresh == m_screen)) {
+        m_screen = fresh;
+        log() << u"Application::ResolutionChanged 2\n";
+        if (auto* listener = m_application.listener())
+            listener->on_resolution_changed();
+        if (m_display && (m_display->last_frame().width() != m_screen.screen_width || m_display->last_frame().height() != m_screen.screen_height))
+            create_display();
+    }
+    apply_window_placement();
+}
+
+void GameBase::create_display()
+{
+    m_display.reset();
+    m_params.width = 0;
+    m_params.height = 0;
+    m_display = Display::Create(m_window.get(), m_params, m_screen.screen_width, m_screen.screen_height);
+}
+
+void GameBase::set_windowed(bool show_taskbar)
+{
+    if (m_windowed && m_show_taskbar == show_taskbar)
+        return;
+    m_windowed = true;
+    m_show_taskbar = show_taskbar;
+    if (m_edit)
+        return;
+    m_application.set_needs_redraw();
+    m_display.reset();
+    m_window_timer.start(window_timer_message, window_timer_period_ms);
+    apply_window_placement();
+}
+
+void GameBase::set_fullscreen(int32_t orientation)
+{
+    if (!m_windowed && m_params.orientation == orientation && m_display)
+        return;
+    m_params.orientation = orientation;
+    m_windowed = false;
+    m_display.reset();
+    if (m_edit)
+        return;
+    m_application.set_needs_redraw();
+    create_display();
+    // Without a display the window timer keeps drawing through the windowed path.
+    if (m_display)
+        m_window_timer.stop();
+    else
+        m_window_timer.start(window_timer_message, window_timer_period_ms);
+    if (!m_game_input)
+        set_game_input(false);
+    apply_window_placement();
+}
+
+void GameBase::set_game_input(bool on)
+{
+    m_game_input = on;
+    // Linux has no direct key input to open: the window receives every key anyway.
+    log() << u"Application::set_game_input " << (on ? 1 : 0) << u"\n";
+}
+
+void GameBase::minimize()
+{
+    if (m_window)
+        m_window->minimize();
+}
+
+void GameBase::bring_to_front()
+{
+    if (m_window)
+        m_window->raise();
+}
+
+bool GameBase::write_snapshot(std::string const& path) const
+{
+    if (!m_last_frame)
+        return false;
+    bool written = platform::write_png_565(path, m_last_frame->pixels(), m_last_frame->pitch(), m_last_frame->width(), m_last_frame->height());
+    log() << u"GameBase: snapshot " << to_utf16(path) << u" result=" << (written ? 1 : 0) << u"\n";
+    return written;
+}
+
+}

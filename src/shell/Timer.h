@@ -1,0 +1,46 @@
+#pragma once
+
+#include "shell/ActiveScheduler.h"
+
+namespace velloq {
+
+class Timer;
+
+class TimerListener {
+public:
+    virtual ~TimerListener() = default;
+    virtual void on_timer(Timer&) = 0;
+};
+
+// A one-shot timer on the user-interface thread. Starting it again restarts it from now;
+// destroying it cancels it.
+class Timer {
+public:
+    explicit Timer(TimerListener&);
+    ~Timer();
+    Timer(Timer const&) = delete;
+    Timer& operator=(Timer const&) = delete;
+
+    void start(double seconds);
+    void cancel();
+    bool is_running() const { return m_completion.is_active(); }
+
+private:
+    class Completion final : public CActive {
+    public:
+        explicit Completion(Timer& timer)
+            : m_timer(timer)
+        {
+        }
+        void run() override;
+        void do_cancel() override;
+
+    private:
+        Timer& m_timer;
+    };
+
+    TimerListener& m_listener;
+    Completion m_completion { *this };
+};
+
+}

@@ -1,0 +1,79 @@
+#include "shell/Registry.h"
+#include "support/ChildProcess.h"
+#include "support/TempDevice.h"
+#include "support/Wait.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "platform/Utf.h"
+
+using namespace velloq;
+
+namespace {
+
+std::string const program = VELLOQ_PROGRAM_DIR "/velloq";
+
+uint32_t big_endian(std::string const& bytes, size_t at)
+{
+    return uint32_t(uint8_t(bytes[at])) << 24 | uint32_t(uint8_t(bytes[at + 1])) << 16 | uint32_t(uint8_t(bytes[at + 2])) << 8 | uint8_t(bytes[at + 3]);
+}
+
+}
+
+TEST(Program, HeadlessRunDrawsWritesSnapshotsAndEndsOnTerm)
+{
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    auto snapshot = device.path() / "frame.png";
+    auto environment = test::headless_environment(device.path().string());
+    environment.push_back("VELLOQ_SNAPSHOT=" + snapshot.string());
+    environment.push_back("VELLOQ_SCREEN=240x400");
+    test::ChildProcess velloq({ program }, environment);
+    ASSERT_TRUE(test::wait_until([&] { return test::read_utf16_file(log_file).find(u"total_load_time:") != std::u16string::npos; }));
+
+    velloq.signal(SIGUSR1);
+    ASSERT_TRUE(test::wait_for_file(snapshot));
+    std::string png = test::read_file(snapshot);
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    EXPECT_EQ(big_endian(png, 16), 240u);
+    EXPECT_EQ(big_endian(png, 20), 400u);
+
+    velloq.signal(SIGTERM);
+    EXPECT_EQ(velloq.wait(), 0);
+    std::u16string text = test::read_utf16_file(log_file);
+    for (std::u16string line : { u"Application::show_running_instance_open_bracket cmd_line=\n", u"time1: ", u" GameBase 5\n",
+             u"Application::Application() this=", u"Display::Create( hwnd = ", u"SDLDriver: Initialize()\n",
+             u"Success, returning display params to caller (W:240, H:400, O:0, S:1)\n", u"time2: ", u"time3:", u"Application::~Application()\n" })
+        EXPECT_NE(text.find(line), std::u16string::npos) << to_utf8(line) << "\n" << to_utf8(text);
+}
+
+TEST(Program, SecondStartEndsAtOnceAndTheFirstKeepsRunning)
+{
+    test::TempDevice device;
+    auto environment = test::headless_environment(device.path().string());
+    test::ChildProcess first({ program }, environment);
+    ASSERT_TRUE(test::wait_for_file(device.path() / "MavrelClass_Velloq"));
+    test::ChildProcess second({ program, "open:+4912345" }, environment);
+    EXPECT_EQ(second.wait(), 0);
+    EXPECT_FALSE(first.wait(std::chrono::milliseconds(200)));
+    first.signal(SIGINT);
+    EXPECT_EQ(first.wait(), 0);
+    EXPECT_FALSE(std::filesystem::exists(device.path() / "MavrelClass_Velloq"));
+}
+
+TEST(Program, OddScreenTextIsLoggedAndIgnored)
+{
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto environment = test::headless_environment(device.path().string());
+    environment.push_back("VELLOQ_SCREEN=huge");
+    test::ChildProcess velloq({ program }, environment);
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    ASSERT_TRUE(test::wait_until([&] { return test::read_utf16_file(log_file).find(u"total_load_time:") != std::u16string::npos; }));
+    velloq.signal(SIGTERM);
+    EXPECT_EQ(velloq.wait(), 0);
+    EXPECT_NE(test::read_utf16_file(log_file).find(u"GameBase: VELLOQ_SCREEN=huge is not WxH or WxH@DPI; ignored\n"), std::u16string::npos);
+}

@@ -1,0 +1,112 @@
+#include "shell/Display.h"
+
+#include "shell/Registry.h"
+#include "support/TempDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "platform/Utf.h"
+
+using namespace velloq;
+
+namespace {
+
+class FailingDriver final : public DisplayDriver {
+public:
+    explicit FailingDriver(bool throws)
+        : m_throws(throws)
+    {
+    }
+    std::u16string_view name() const override { return u"BrokenDriver"; }
+    bool detect() override { return true; }
+    bool initialize(int32_t, int32_t) override
+    {
+        if (m_throws)
+            throw std::runtime_error("driver fault");
+        return false;
+    }
+    bool present(Bitmap565 const&) override { return false; }
+
+private:
+    bool m_throws;
+};
+
+class CountingDriver final : public DisplayDriver {
+public:
+    std::u16string_view name() const override { return u"MemoryDriver"; }
+    bool detect() override { return true; }
+    bool initialize(int32_t, int32_t) override { return true; }
+    bool present(Bitmap565 const&) override
+    {
+        ++presents;
+        return true;
+    }
+    int presents { 0 };
+};
+
+}
+
+TEST(Display, CreationLogLinesAndFallBackToTheNextDriver)
+{
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    std::vector<std::unique_ptr<DisplayDriver>> drivers;
+    drivers.push_back(std::make_unique<FailingDriver>(false));
+    drivers.push_back(std::make_unique<FailingDriver>(true));
+    drivers.push_back(std::make_unique<CountingDriver>());
+    DisplayParams params { 0, 0, 0, 0 };
+    auto display = Display::Create(std::move(drivers), 0x2A, params, 240, 320);
+    ASSERT_NE(display, nullptr);
+    EXPECT_EQ(params.width, 240);
+    EXPECT_EQ(params.height, 320);
+    EXPECT_EQ(params.swap_effect, 1);
+    EXPECT_EQ(test::read_utf16_file(device.log_file()),
+        u"Display::Create( hwnd = 0000002A, W:0, H:0, O:0, S:0 )\n"
+        u"Swap effect forced to SWAP_DISCARD\n"
+        u"Initializing display...\n"
+        u"BrokenDriver: Detect()\n"
+        u"BrokenDriver: Initialize()\n"
+        u"BrokenDriver: Initialize() failed\n"
+        u"BrokenDriver: Detect()\n"
+        u"BrokenDriver: Initialize()\n"
+        u"BrokenDriver: *** CAUGHT EXCEPTION ***\n"
+        u"MemoryDriver: Detect()\n"
+        u"MemoryDriver: Initialize()\n"
+        u"Success, returning display params to caller (W:240, H:320, O:0, S:1)\n");
+}
+
+TEST(Display, NoDriverLeavesNoDisplay)
+{
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    std::vector<std::unique_ptr<DisplayDriver>> drivers;
+    drivers.push_back(std::make_unique<FailingDriver>(false));
+    DisplayParams params { 320, 240, 1, 1 };
+    EXPECT_EQ(Display::Create(std::move(drivers), 0, params, 240, 320), nullptr);
+    EXPECT_EQ(params.width, 320);
+    EXPECT_TRUE(test::read_utf16_file(device.log_file()).ends_with(u"Failed, destroying internal structures\n"));
+}
+
+TEST(Display, BeginDrawEndPresentsOnce)
+{
+    test::TempDevice device;
+    auto driver = std::make_unique<CountingDriver>();
+    auto* counting = driver.get();
+    std::vector<std::unique_ptr<DisplayDriver>> drivers;
+    drivers.push_back(std::move(driver));
+    DisplayParams params;
+    auto display = Display::Create(std::move(drivers), 0, params, 4, 3);
+    ASSERT_NE(display, nullptr);
+    EXPECT_EQ(display->back_buffer(), nullptr);
+    EXPECT_FALSE(display->end(0));
+    ASSERT_TRUE(display->begin());
+    ASSERT_TRUE(display->begin());
+    display->back_buffer()->fill(0x1234);
+    EXPECT_TRUE(display->end(0));
+    EXPECT_FALSE(display->end(0));
+    EXPECT_EQ(counting->presents, 1);
+    EXPECT_EQ(display->last_frame().row(2)[3], 0x1234);
+    EXPECT_EQ(display->last_frame().pitch(), 8);
+}
