@@ -179,14 +179,14 @@ InstanceMailbox::~InstanceMailbox()
     ::unlink(m_path.c_str());
 }
 
-std::optional<std::u16string> InstanceMailbox::take()
+std::optional<InstanceMailbox::Received> InstanceMailbox::take()
 {
     std::lock_guard lock(m_mutex);
-    if (m_texts.empty())
+    if (m_received.empty())
         return std::nullopt;
-    std::u16string text = std::move(m_texts.front());
-    m_texts.pop_front();
-    return text;
+    Received received = std::move(m_received.front());
+    m_received.pop_front();
+    return received;
 }
 
 void InstanceMailbox::serve()
@@ -215,6 +215,11 @@ void InstanceMailbox::receive(int connection)
     if (!read_exactly(connection, &length, sizeof length))
         return;
     if (length > max_handed_over_units) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_received.push_back({ {}, true, length });
+        }
+        EventQueue::post_private(m_code);
         send_all(connection, &refused, 1);
         return;
     }
@@ -223,7 +228,7 @@ void InstanceMailbox::receive(int connection)
         return;
     {
         std::lock_guard lock(m_mutex);
-        m_texts.push_back(std::move(text));
+        m_received.push_back({ std::move(text), false, length });
     }
     EventQueue::post_private(m_code);
     send_all(connection, &accepted, 1);

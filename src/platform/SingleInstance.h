@@ -51,7 +51,13 @@ public:
     InstanceMailbox(InstanceMailbox const&) = delete;
     InstanceMailbox& operator=(InstanceMailbox const&) = delete;
 
-    std::optional<std::u16string> take();
+    // One received command line in arrival order; a refused one comes as its length alone.
+    struct Received {
+        std::u16string text;
+        bool refused { false };
+        uint64_t length { 0 };
+    };
+    std::optional<Received> take();
 
 private:
     InstanceMailbox(FileDescriptor listener, FileDescriptor wake, std::string path, uint32_t code);
@@ -63,7 +69,7 @@ private:
     std::string m_path;
     uint32_t m_code;
     std::mutex m_mutex;
-    std::deque<std::u16string> m_texts;
+    std::deque<Received> m_received;
     std::thread m_thread;
 };
 

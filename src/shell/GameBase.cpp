@@ -263,10 +263,14 @@ void GameBase::receive_command_line()
 {
     if (!m_mailbox)
         return;
-    auto text = m_mailbox->take();
-    if (!text)
+    auto received = m_mailbox->take();
+    if (!received)
         return;
-    m_command_lines.push_back(*text == empty_command_line ? std::u16string() : std::move(*text));
+    if (received->refused) {
+        log() << u"Application::copy_data refused a command line of " << received->length << u" characters\n";
+        return;
+    }
+    m_command_lines.push_back(received->text == empty_command_line ? std::u16string() : std::move(received->text));
     platform::EventQueue::post_private(command_line_message);
 }
 

@@ -1,4 +1,5 @@
 #include "platform/SingleInstance.h"
+#include "shell/Registry.h"
 #include "shell/SingleInstancePaths.h"
 #include "support/ChildProcess.h"
 #include "support/TempDevice.h"
@@ -107,8 +108,9 @@ TEST_F(SingleInstance, StartAfterACrashStartsNormally)
     EXPECT_EQ(received(), "quit\n");
 }
 
-TEST_F(SingleInstance, LongAndOddCommandLinesArriveWhole)
+TEST_F(SingleInstance, LongAndOddCommandLinesArriveWholeOrAreRefusedWithALogLine)
 {
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     auto first = start_first();
     std::u16string odd = u"open:\"+49 1\"\n\tüñí😀 ";
     std::u16string huge;
@@ -121,6 +123,8 @@ TEST_F(SingleInstance, LongAndOddCommandLinesArriveWhole)
         platform::HandOver::Refused);
     quit(*first);
     EXPECT_EQ(received(), to_utf8(huge) + "\nquit\n");
+    EXPECT_NE(test::read_utf16_file(device.path() / "Temp" / "velloq-test-host.txt").find(u"Application::copy_data refused a command line of 4194305 characters\n"),
+        std::u16string::npos);
 }
 
 TEST_F(SingleInstance, NoInstanceWhenNobodyListens)
