@@ -7,7 +7,7 @@ packages=(
     cmake g++ pkg-config ninja-build
     libsdl2-dev libsqlite3-dev libicu-dev
     libfreetype-dev libfontconfig-dev fonts-dejavu-core libpng-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     sqlite3 xdg-utils
 )
 
