@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/Bitmap565.h"
+#include "shell/Colour.h"
 #include "shell/GameBase.h"
 #include "shell/Input.h"
 #include "shell/ScreenInfo.h"
@@ -15,13 +16,6 @@ namespace velloq {
 class ApplicationListener;
 class EditElement;
 class FrameContent;
-
-struct Colour {
-    uint8_t red { 0 };
-    uint8_t green { 0 };
-    uint8_t blue { 0 };
-    uint8_t alpha { 255 };
-};
 
 // The application object: owns the window object and what is shown, runs the main loop, and
 // advances and draws a frame whenever the loop asks.

@@ -1,0 +1,80 @@
+#include "skin/ElementRegistry.h"
+
+#include "skin/Element.h"
+#include "skin/Exceptions.h"
+#include "skin/Properties.h"
+#include "skin/Table.h"
+
+#include <map>
+
+namespace velloq {
+
+namespace {
+
+std::map<std::u16string, ElementFactory>& factories()
+{
+    static std::map<std::u16string, ElementFactory> registered;
+    return registered;
+}
+
+// The skin engine's own types, in the order the application registers them.
+struct TypeEntry {
+    char16_t const* name;
+    ElementFactory factory;
+};
+TypeEntry const engine_types[] = {
+    { u"node", [] { return std::make_unique<Element>(); } },
+    { u"htable", []() -> std::unique_ptr<Element> { return std::make_unique<Table>(Axis::Horizontal); } },
+    { u"vtable", []() -> std::unique_ptr<Element> { return std::make_unique<Table>(Axis::Vertical); } },
+};
+
+}
+
+void ElementRegistry::register_type(std::u16string const& name, ElementFactory factory)
+{
+    if (!factories().emplace(name, factory).second)
+        throw dravel::NodeAlreadyRegistered { name };
+}
+
+void ElementRegistry::unregister_type(std::u16string const& name)
+{
+    factories().erase(name);
+}
+
+bool ElementRegistry::is_registered(std::u16string const& name)
+{
+    return factories().contains(name);
+}
+
+std::unique_ptr<Element> ElementRegistry::create(std::u16string const& name)
+{
+    auto found = factories().find(name);
+    if (found == factories().end())
+        throw dravel::NodeNotRegistered { name };
+    return found->second();
+}
+
+ElementTypes::ElementTypes()
+{
+    for (auto const& type : engine_types)
+        ElementRegistry::register_type(type.name, type.factory);
+}
+
+ElementTypes::~ElementTypes()
+{
+    for (auto const& type : engine_types)
+        ElementRegistry::unregister_type(type.name);
+}
+
+bool build_from_section(Element& root, Properties const& skin, std::u16string_view section_name)
+{
+    auto section = skin.section(section_name);
+    if (!section)
+        return false;
+    root.clear_children();
+    root.load(skin, *section);
+    root.invalidate_layout();
+    return true;
+}
+
+}
