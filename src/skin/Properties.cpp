@@ -83,7 +83,23 @@ int32_t Properties::shift() const
 bool Properties::load_skin(std::u16string const& path, ScreenInfo const& screen)
 {
     log() << u"Properties::load_skin 1\n";
-    auto fresh = build(path, screen);
+    log_record_sizes();
+    bool complete = false;
+    auto bytes = read_whole_file(path, complete);
+    if (!complete)
+        log() << u"Error: skin [" << path << u"] failed to load\n";
+    return take(build(std::move(bytes), complete, folder_of(path), screen), path);
+}
+
+bool Properties::load_skin_image(std::vector<uint8_t> bytes, std::u16string const& folder, ScreenInfo const& screen)
+{
+    log() << u"Properties::load_skin 1\n";
+    log_record_sizes();
+    return take(build(std::move(bytes), true, folder, screen), folder);
+}
+
+bool Properties::take(std::unique_ptr<Contents> fresh, std::u16string const& path)
+{
     log() << u"Properties::load_skin 2\n";
     if (!fresh->valid)
         return false;
@@ -93,24 +109,18 @@ bool Properties::load_skin(std::u16string const& path, ScreenInfo const& screen)
     return true;
 }
 
-std::unique_ptr<Properties::Contents> Properties::build(std::u16string const& path, ScreenInfo const& screen) const
+std::unique_ptr<Properties::Contents> Properties::build(std::vector<uint8_t> bytes, bool complete, std::u16string const& folder, ScreenInfo const& screen) const
 {
     auto fresh = std::make_unique<Contents>();
-    log_record_sizes();
-    bool complete = false;
-    auto bytes = read_whole_file(path, complete);
-    if (!complete)
-        log() << u"Error: skin [" << path << u"] failed to load\n";
     fresh->image = std::make_unique<SkinImage>(std::move(bytes));
     if (!complete || !fresh->image->has_valid_header())
         return fresh;
     fresh->shift = screen.dpi >= 192 ? 1 : 0;
     auto names = fresh->image->name_pool();
     if (!names) {
-        log() << u"Error: skin [" << path << u"] has a name pool outside the file\n";
+        log() << u"Error: skin in [" << folder << u"] has a name pool outside the file\n";
         return fresh;
     }
-    std::u16string folder = folder_of(path);
     auto name = names->begin();
     for (int32_t i = 0; i < fresh->image->picture_count(); ++i, ++name) {
         uint32_t started = platform::tick_count();

@@ -32,6 +32,8 @@ public:
     Properties& operator=(Properties const&) = delete;
 
     bool load_skin(std::u16string const& path, ScreenInfo const& screen);
+    // The same for a file image already in memory whose pictures lie in `folder`.
+    bool load_skin_image(std::vector<uint8_t> bytes, std::u16string const& folder, ScreenInfo const& screen);
     bool is_valid() const;
     std::u16string const& path() const { return m_path; }
     int32_t shift() const;
@@ -53,7 +55,8 @@ public:
 
 private:
     struct Contents;
-    std::unique_ptr<Contents> build(std::u16string const& path, ScreenInfo const& screen) const;
+    std::unique_ptr<Contents> build(std::vector<uint8_t> bytes, bool complete, std::u16string const& folder, ScreenInfo const& screen) const;
+    bool take(std::unique_ptr<Contents> fresh, std::u16string const& path);
     std::optional<uint32_t> record(Section const&, RecordGroup, std::u16string_view name) const;
 
     std::unique_ptr<Contents> m_contents;
