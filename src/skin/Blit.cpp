@@ -31,6 +31,12 @@ void blit(Bitmap565& destination, int32_t dx, int32_t dy, int32_t width, int32_t
         return;
     int32_t source_x = sx + (visible.left - dx);
     int32_t source_y = sy + (visible.top - dy);
+    // Whole rows of equal pitch lie back to back in both pictures: one move copies them all.
+    if (op.is_plain_copy() && visible.left == 0 && source_x == 0 && visible.width == destination.width() && visible.width == source.width()
+        && destination.pitch() == source.pitch()) {
+        std::memmove(destination.row(visible.top), source.row(source_y), static_cast<size_t>(destination.pitch()) * static_cast<size_t>(visible.height));
+        return;
+    }
     for (int32_t row = 0; row < visible.height; ++row) {
         uint16_t* target = destination.row(visible.top + row) + visible.left;
         op.row(target, target + visible.width, source.row(source_y + row) + source_x, source_y + row);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 namespace velloq {
@@ -18,6 +20,8 @@ public:
     // from `period_end` to `period_begin`: a tiled middle that is never stretched.
     virtual void row_repeat(uint16_t* destination, uint16_t* end, uint16_t const* source_row, int32_t start, int32_t period_begin,
         int32_t period_end, int32_t shift) const = 0;
+    // True for the plain copy, whose whole blocks the copy routines may move at once.
+    virtual bool is_plain_copy() const { return false; }
 };
 
 // Walks the three indexing modes for an operation whose per-pixel work is `Combine`:
@@ -44,12 +48,14 @@ public:
     void row_repeat(uint16_t* destination, uint16_t* end, uint16_t const* source_row, int32_t start, int32_t period_begin, int32_t period_end,
         int32_t shift) const override
     {
-        int32_t position = start;
-        while (destination < end) {
-            *destination = m_combine(source_row[position >> shift], *destination);
-            ++destination;
-            if (++position >= period_end)
-                position = period_begin;
+        // Runs from the position to the end of the period without a wrap test per pixel.
+        for (int32_t position = start; destination < end; position = period_begin) {
+            int32_t count = static_cast<int32_t>(std::min<ptrdiff_t>(end - destination, period_end - position));
+            if (count <= 0)
+                return;
+            for (int32_t i = 0; i < count; ++i)
+                destination[i] = m_combine(source_row[(position + i) >> shift], destination[i]);
+            destination += count;
         }
     }
 
@@ -65,6 +71,7 @@ struct CopyPixel {
 class CopyRowOp final : public PixelRowOp<CopyPixel> {
 public:
     void row(uint16_t* destination, uint16_t* end, uint16_t const* source, int32_t row_index) const override;
+    bool is_plain_copy() const override { return true; }
 };
 
 // Each channel multiplied by its own factor (0 to 256) and shifted right by 8.
