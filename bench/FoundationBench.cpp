@@ -1,7 +1,7 @@
 // Cost of a log line with logging off and on, and of a registry read, each beside a baseline
 // measured in the same run: the raw write(2) of the same bytes, and a bare prepared SQLite
 // query on the same database.
-#include "platform/Folders.h"
+#include "BenchDevice.h"
 #include "shell/Log.h"
 #include "shell/Registry.h"
 
@@ -20,17 +20,6 @@ namespace {
 
 constexpr char16_t const* ketra = u"HKEY_CURRENT_USER\\Software\\Ketra";
 
-std::string bench_device()
-{
-    static std::string folder = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velloq-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        platform::use_device_folder(pattern);
-        return pattern;
-    }();
-    return folder;
-}
 
 void log_one_line()
 {
@@ -39,7 +28,7 @@ void log_one_line()
 
 void BM_LogLineOff(benchmark::State& state)
 {
-    bench_device();
+    bench::bench_device();
     reg_set_int(ketra, u"Log", 0);
     for (auto _ : state)
         log_one_line();
@@ -48,7 +37,7 @@ BENCHMARK(BM_LogLineOff);
 
 void BM_LogLineOn(benchmark::State& state)
 {
-    bench_device();
+    bench::bench_device();
     reg_set_int(ketra, u"Log", 1);
     for (auto _ : state)
         log_one_line();
@@ -59,7 +48,7 @@ BENCHMARK(BM_LogLineOn);
 // The bytes of the same line, written with three write(2) calls as the three insertions are.
 void BM_BaselineRawWrites(benchmark::State& state)
 {
-    std::string path = bench_device() + "/Temp/raw.txt";
+    std::string path = bench::bench_device() + "/Temp/raw.txt";
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::u16string parts[] = { u"update_chats time:", u"12", u"\n" };
     for (auto _ : state) {
@@ -72,7 +61,7 @@ BENCHMARK(BM_BaselineRawWrites);
 
 void BM_RegGetIntWarm(benchmark::State& state)
 {
-    bench_device();
+    bench::bench_device();
     reg_set_int(ketra, u"Log", 0);
     int32_t value = 0;
     for (auto _ : state) {
@@ -84,7 +73,7 @@ BENCHMARK(BM_RegGetIntWarm);
 
 void BM_BaselineBareSqliteSelect(benchmark::State& state)
 {
-    std::string path = bench_device() + "/registry.db";
+    std::string path = bench::bench_device() + "/registry.db";
     reg_set_int(ketra, u"Log", 0);
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);

@@ -1,6 +1,6 @@
 // Cost of one frame tick with nothing to draw, and of presenting a full 480×800 frame through the
 // SDL display driver (dummy video driver), beside memcpy of the same 768,000 bytes in the same run.
-#include "platform/Folders.h"
+#include "BenchDevice.h"
 #include "shell/Application.h"
 
 #include <benchmark/benchmark.h>
@@ -17,10 +17,7 @@ namespace {
 Application& bench_application()
 {
     static std::unique_ptr<Application> application = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velloq-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        platform::use_device_folder(pattern);
+        bench::bench_device();
         setenv("SDL_VIDEODRIVER", "dummy", 0);
         setenv("VELLOQ_SCREEN", "480x800", 1);
         auto made = std::make_unique<Application>(u"VelloqBench");

@@ -3,7 +3,7 @@
 // loading a skin as large as a whole program skin.
 #include "PictureMaker.h"
 #include "SkinWriter.h"
-#include "platform/Folders.h"
+#include "BenchDevice.h"
 #include "platform/Utf.h"
 #include "skin/Blit.h"
 #include "skin/FontRep.h"
@@ -25,17 +25,6 @@ constexpr int32_t width = 480;
 constexpr int32_t height = 800;
 constexpr Rect everything { 0, 0, width, height };
 
-std::string const& bench_folder()
-{
-    static std::string folder = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velloq-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        platform::use_device_folder(pattern);
-        return pattern;
-    }();
-    return folder;
-}
 
 void BM_BaselineMemcpyFrame(benchmark::State& state)
 {
@@ -92,7 +81,7 @@ BENCHMARK(BM_NinePartPanelFrame);
 
 void BM_DrawLineOf40Glyphs(benchmark::State& state)
 {
-    bench_folder();
+    bench::bench_device();
     FontRep font({ 10, 1, false, false, false, u"Tahoma" }, 96);
     auto destination = Bitmap565::create(width, 40);
     DrawTarget target { { 0, 0, width, 40 }, destination.get() };
@@ -113,7 +102,7 @@ std::u16string write_program_sized_skin()
         source.pictures.push_back(to_utf16(name));
         auto bitmap = Bitmap565::create(32, 32);
         auto bytes = skinc::bitmap_file_bytes(*bitmap);
-        std::ofstream(bench_folder() + "/" + name + ".bmp", std::ios::binary).write(reinterpret_cast<char const*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(bench::bench_device() + "/" + name + ".bmp", std::ios::binary).write(reinterpret_cast<char const*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     for (int form = 0; form < 20; ++form) {
         skinc::SectionSource section;
@@ -131,7 +120,7 @@ std::u16string write_program_sized_skin()
         source.sections.push_back(section);
     }
     auto bytes = skinc::write_skin(source);
-    std::string path = bench_folder() + "/program.skin";
+    std::string path = bench::bench_device() + "/program.skin";
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<char const*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return to_utf16(path);
 }

@@ -112,16 +112,14 @@ platform::FontFace* FontRep::face_for(char32_t character)
     return m_face.get();
 }
 
-FontRep::Glyph const& FontRep::glyph(char32_t character)
+platform::GlyphImage const& FontRep::glyph(char32_t character)
 {
     auto cached = m_glyphs.find(character);
     if (cached != m_glyphs.end())
         return cached->second;
-    Glyph made;
-    if (auto* face = face_for(character)) {
-        platform::GlyphImage image = face->render(character);
-        made = { image.width, image.height, image.left, image.top, image.advance, std::move(image.coverage) };
-    }
+    platform::GlyphImage made;
+    if (auto* face = face_for(character))
+        made = face->render(character);
     return m_glyphs.emplace(character, std::move(made)).first->second;
 }
 
@@ -141,7 +139,7 @@ void FontRep::draw(DrawTarget const& target, int32_t x, int32_t y, std::u16strin
     int32_t baseline = y + ascent();
     int32_t pen = x;
     for (size_t at = 0, length = 0; at < text.size(); at += length) {
-        Glyph const& shape = glyph(code_point_at(text, at, length));
+        platform::GlyphImage const& shape = glyph(code_point_at(text, at, length));
         Rect box = intersection({ pen + shape.left, baseline - shape.top, shape.width, shape.height }, clip);
         for (int32_t row = box.top; row < box.top + box.height; ++row) {
             uint8_t const* coverage = shape.coverage.data() + static_cast<ptrdiff_t>(row - (baseline - shape.top)) * shape.width - (pen + shape.left);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FontFace.h"
 #include "skin/Blit.h"
 
 #include <cstdint>
@@ -13,7 +14,6 @@ namespace velloq {
 
 namespace platform {
 class FontFace;
-struct GlyphImage;
 }
 
 struct FontDescription {
@@ -57,15 +57,7 @@ public:
     std::vector<std::u16string> break_lines(std::u16string_view text, int32_t width);
 
 private:
-    struct Glyph {
-        int32_t width { 0 };
-        int32_t height { 0 };
-        int32_t left { 0 };
-        int32_t top { 0 };
-        int32_t advance { 0 };
-        std::vector<uint8_t> coverage;
-    };
-    Glyph const& glyph(char32_t);
+    platform::GlyphImage const& glyph(char32_t);
     platform::FontFace* face_for(char32_t);
 
     FontDescription m_description;
@@ -76,7 +68,7 @@ private:
     // Faces found for characters the first face lacks; each new character is looked for in these
     // first, so one fallback serves a whole script.
     std::vector<std::unique_ptr<platform::FontFace>> m_fallbacks;
-    std::unordered_map<char32_t, Glyph> m_glyphs;
+    std::unordered_map<char32_t, platform::GlyphImage> m_glyphs;
 };
 
 // The code point at `at` and how many code units it takes; a lone surrogate is itself.
