@@ -31,6 +31,7 @@ public:
     void set_content(FrameContent* content);
     FrameContent* content() const { return m_content; }
     void set_clear_colour(Colour colour) { m_clear_colour = colour; }
+    Colour clear_colour() const { return m_clear_colour; }
 
     void set_game_input(bool on) { m_game->set_game_input(on); }
     void set_windowed(bool show_taskbar) { m_game->set_windowed(show_taskbar); }

@@ -92,6 +92,10 @@ public:
     void show_animated(bool visible);
     void draw_into_own_surface();
 
+    // Makes this element the parent of one it holds outside its child list (a list's items), so
+    // redraws and the form root reach through it.
+    void adopt_detached(Element& child) { child.m_parent = this; }
+
     Element* find_by_id(std::u16string_view id);
     void clear_children();
 

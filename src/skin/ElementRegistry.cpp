@@ -1,9 +1,14 @@
 #include "skin/ElementRegistry.h"
 
+#include "skin/BasicElements.h"
+#include "skin/ButtonElement.h"
 #include "skin/Element.h"
 #include "skin/Exceptions.h"
 #include "skin/Properties.h"
 #include "skin/Table.h"
+#include "skin/TextEdit.h"
+#include "skin/TextElement.h"
+#include "skin/VList.h"
 
 #include <map>
 
@@ -22,10 +27,29 @@ struct TypeEntry {
     char16_t const* name;
     ElementFactory factory;
 };
+template<typename Type>
+std::unique_ptr<Element> make()
+{
+    return std::make_unique<Type>();
+}
+
 TypeEntry const engine_types[] = {
-    { u"node", [] { return std::make_unique<Element>(); } },
+    { u"node", make<Element> },
+    { u"text", make<TextElement> },
+    { u"color", make<ColorElement> },
+    { u"image", make<ImageElement> },
+    { u"edit", make<TextEdit> },
     { u"htable", []() -> std::unique_ptr<Element> { return std::make_unique<Table>(Axis::Horizontal); } },
     { u"vtable", []() -> std::unique_ptr<Element> { return std::make_unique<Table>(Axis::Vertical); } },
+    { u"button", make<ButtonElement> },
+    { u"vlist", make<VList> },
+    { u"checkbox", make<CheckboxElement> },
+    { u"progress", make<ProgressElement> },
+    // The older text type draws as a text does.
+    { u"oldtext", make<TextElement> },
+    { u"label_edit", make<LabelEdit> },
+    { u"clip", make<ClipElement> },
+    { u"snake", make<SnakeElement> },
 };
 
 }

@@ -61,6 +61,7 @@ struct Properties::Contents {
     std::vector<std::unique_ptr<FontRep>> fonts;
     std::vector<std::u16string> strings;
     int32_t shift { 0 };
+    std::unique_ptr<FontRep> default_font;
 };
 
 Properties::Properties()
@@ -73,6 +74,11 @@ Properties::~Properties() = default;
 bool Properties::is_valid() const
 {
     return m_contents->valid;
+}
+
+FontRep* Properties::default_font() const
+{
+    return m_contents->default_font.get();
 }
 
 int32_t Properties::shift() const
@@ -136,6 +142,7 @@ std::unique_ptr<Properties::Contents> Properties::build(std::vector<uint8_t> byt
     for (int32_t i = 0; i < fresh->image->font_count(); ++i, ++name)
         fresh->fonts.push_back(std::make_unique<FontRep>(parse_font_description(*name, 1 << fresh->shift), screen.dpi));
     fresh->strings.assign(name, names->end());
+    fresh->default_font = std::make_unique<FontRep>(FontDescription { 10, 1 << fresh->shift, false, false, false, u"Tahoma" }, screen.dpi);
     log() << u"PropertiesImpl::PropertiesImpl fonts create time=" << (platform::tick_count() - started) << u"\n";
     fresh->valid = true;
     return fresh;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/Colour.h"
+#include "lang/LanguageTable.h"
 #include "shell/ScreenInfo.h"
 #include "skin/FontRep.h"
 #include "skin/Geometry.h"
@@ -49,6 +50,12 @@ public:
     PictureRef get_picture(Section const&, std::u16string_view name, PictureRef const& fallback) const;
     Colour get_colour(Section const&, std::u16string_view name, Colour fallback) const;
 
+    // The texts of the user interface; kept across skin reloads.
+    LanguageTable& language() { return m_language; }
+    LanguageTable const& language() const { return m_language; }
+    // The font of elements whose section names none: "Tahoma" 10 at the skin's scale.
+    FontRep* default_font() const;
+
     void add_reload_listener(ReloadListener*);
     void remove_reload_listener(ReloadListener*);
     void send_reload_skin();
@@ -61,6 +68,7 @@ private:
 
     std::unique_ptr<Contents> m_contents;
     std::u16string m_path;
+    LanguageTable m_language;
     std::vector<ReloadListener*> m_listeners;
 };
 

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "shell/Colour.h"
+#include "skin/Element.h"
+#include "skin/PictureRef.h"
+
+namespace velloq {
+
+// Told when an element reports a press: a button, a checkbox. The element comes along, so one
+// listener tells several buttons apart.
+class PressListener {
+public:
+    virtual ~PressListener() = default;
+    virtual void on_pressed(Element&) = 0;
+};
+
+// "color": a rectangle filled with its "color" (magenta when the skin names none).
+class ColorElement final : public Element {
+public:
+    void load(Properties const&, Section const&) override;
+    void draw_self(DrawTarget const& target, Point offset) override;
+    void set_colour(Colour colour);
+    Colour colour() const { return m_colour; }
+
+private:
+    Colour m_colour { 255, 0, 255, 255 };
+};
+
+// "progress": a value from 0 to 1, drawn as its child "#bar" stretched to that share of the
+// width, or as a bar in "color" when there is no such child.
+class ProgressElement final : public Element {
+public:
+    void load(Properties const&, Section const&) override;
+    void draw_self(DrawTarget const& target, Point offset) override;
+    void place_children(Axis) override;
+    void set_value(double value);
+    double value() const { return m_value; }
+
+private:
+    double m_value { 0 };
+    Colour m_colour { 255, 255, 255, 255 };
+    Element* m_bar { nullptr };
+};
+
+// "image": its "picture" drawn as a nine-part grid over its rectangle.
+class ImageElement final : public Element {
+public:
+    void load(Properties const&, Section const&) override;
+    void draw_self(DrawTarget const& target, Point offset) override;
+    void set_picture(PictureRef picture);
+
+private:
+    PictureRef m_picture;
+};
+
+// "clip": its children are drawn only inside its rectangle.
+class ClipElement final : public Element {
+public:
+    void draw_self(DrawTarget const& target, Point offset) override;
+};
+
+// "snake": a row of dots in "color" that a highlight runs along while the element is shown, for
+// work whose length is not known.
+class SnakeElement final : public Element {
+public:
+    void load(Properties const&, Section const&) override;
+    void advance(double seconds) override;
+    void draw_self(DrawTarget const& target, Point offset) override;
+
+private:
+    Colour m_colour { 255, 255, 255, 255 };
+    double m_phase { 0 };
+};
+
+// "checkbox": a tap turns it on or off; "#on" shows while it is checked, "#off" otherwise.
+class CheckboxElement final : public Element {
+public:
+    void load(Properties const&, Section const&) override;
+    bool pointer_button(PointerEvent const&) override;
+    void set_checked(bool checked);
+    bool checked() const { return m_checked; }
+    void set_listener(PressListener* listener) { m_listener = listener; }
+
+private:
+    bool m_checked { false };
+    Element* m_on { nullptr };
+    Element* m_off { nullptr };
+    PressListener* m_listener { nullptr };
+};
+
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "shell/KeyCode.h"
+#include "skin/BasicElements.h"
+
+#include <optional>
+
+namespace velloq {
+
+// "button": one of its state children "#normal", "#pressed", "#disabled" shows at a time; a
+// tap that is released on the button, or its bound key, reports a press to the listener. A
+// press that slides off the button is released without firing.
+class ButtonElement final : public Element {
+public:
+    void load(Properties const&, Section const&) override;
+    bool pointer_button(PointerEvent const&) override;
+    bool pointer_move(PointerEvent const&) override;
+    void enabled_changed(bool effective) override;
+
+    void set_listener(PressListener* listener) { m_listener = listener; }
+    // The caption goes to every text element with the id "#text" in the state children.
+    void set_text(std::u16string const& caption);
+    std::u16string const& caption() const { return m_caption; }
+    std::optional<KeyCode> bound_key() const { return m_bound_key; }
+    // The bound key, handed on by the form: a press shows "#pressed", the release fires.
+    bool key(KeyEvent const&) override;
+    bool is_pressed() const { return m_pressed; }
+
+private:
+    void show_state();
+    void fire();
+
+    Element* m_normal { nullptr };
+    Element* m_pressed_child { nullptr };
+    Element* m_disabled { nullptr };
+    std::optional<KeyCode> m_bound_key;
+    std::u16string m_caption;
+    PressListener* m_listener { nullptr };
+    bool m_pressed { false };
+};
+
+}

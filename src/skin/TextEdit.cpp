@@ -1,0 +1,235 @@
+#include "skin/TextEdit.h"
+
+#include "shell/Application.h"
+#include "skin/Exceptions.h"
+#include "skin/FontRep.h"
+#include "skin/Properties.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velloq {
+
+namespace {
+
+constexpr double blink_period = 1.0;
+
+bool is_low_surrogate(char16_t c)
+{
+    return (c & 0xFC00) == 0xDC00;
+}
+
+}
+
+void TextEdit::load(Properties const& skin, Section const& section)
+{
+    TextElement::load(skin, section);
+    m_background = skin.get_colour(section, u"background_color", {});
+    m_caret = text().size();
+}
+
+void TextEdit::set_text(std::u16string const& text)
+{
+    TextElement::set_text(text);
+    m_caret = this->text().size();
+    set_needs_redraw();
+}
+
+void TextEdit::edit_caret_to_end()
+{
+    move_caret(text().size());
+}
+
+void TextEdit::move_caret(size_t caret)
+{
+    m_caret = std::min(caret, text().size());
+    m_blink = 0;
+    set_needs_redraw();
+}
+
+void TextEdit::changed()
+{
+    set_needs_redraw();
+    if (m_listener)
+        m_listener->on_text_changed(*this);
+}
+
+void TextEdit::begin_input()
+{
+    if (m_has_input)
+        return;
+    m_has_input = true;
+    m_blink = 0;
+    if (auto* application = Application::instance())
+        application->set_edit(this, true);
+    set_needs_redraw();
+}
+
+void TextEdit::end_input()
+{
+    if (!m_has_input)
+        return;
+    m_has_input = false;
+    if (auto* application = Application::instance())
+        application->set_edit(nullptr, false);
+    set_needs_redraw();
+}
+
+void TextEdit::visibility_changed(bool effective)
+{
+    TextElement::visibility_changed(effective);
+    if (!effective)
+        end_input();
+}
+
+bool TextEdit::pointer_button(PointerEvent const& event)
+{
+    if (!event.pressed && !event.cancelled && hit_test(event))
+        begin_input();
+    return true;
+}
+
+size_t TextEdit::line_start(size_t at) const
+{
+    size_t found = text().rfind(u'\n', at == 0 ? 0 : at - 1);
+    return found == std::u16string::npos || at == 0 ? 0 : found + 1;
+}
+
+bool TextEdit::key(KeyEvent const& event)
+{
+    if ((!m_has_input && !m_types_without_tap) || !event.pressed)
+        return false;
+    std::u16string edited = text();
+    switch (event.code) {
+    case Key::Backspace:
+        if (m_caret == 0)
+            return m_has_input;
+        {
+            size_t from = m_caret - (m_caret >= 2 && is_low_surrogate(edited[m_caret - 1]) ? 2 : 1);
+            edited.erase(from, m_caret - from);
+            TextElement::set_text(edited);
+            move_caret(from);
+        }
+        changed();
+        return true;
+    case Key::Del:
+        if (m_caret < edited.size()) {
+            edited.erase(m_caret, m_caret + 1 < edited.size() && is_low_surrogate(edited[m_caret + 1]) ? 2 : 1);
+            TextElement::set_text(edited);
+            changed();
+        }
+        return true;
+    case Key::Left:
+        move_caret(m_caret - (m_caret >= 2 && is_low_surrogate(edited[m_caret - 1]) ? 2 : m_caret > 0 ? 1 : 0));
+        return true;
+    case Key::Right:
+        move_caret(m_caret + (m_caret + 1 < edited.size() && is_low_surrogate(edited[m_caret + 1]) ? 2 : 1));
+        return true;
+    case Key::Home:
+        move_caret(wraps() ? line_start(m_caret) : 0);
+        return true;
+    case Key::End: {
+        size_t end = wraps() ? edited.find(u'\n', m_caret) : std::u16string::npos;
+        move_caret(end == std::u16string::npos ? edited.size() : end);
+        return true;
+    }
+    case Key::Enter:
+        if (!wraps())
+            return false;
+        return text_input(u"\n");
+    default:
+        return false;
+    }
+}
+
+bool TextEdit::text_input(std::u16string const& characters)
+{
+    if (!m_has_input && !m_types_without_tap)
+        return false;
+    std::u16string edited = text();
+    std::u16string prepared = prepare_text(characters, wraps());
+    edited.insert(m_caret, prepared);
+    size_t caret = m_caret + prepared.size();
+    TextElement::set_text(edited);
+    move_caret(caret);
+    changed();
+    return true;
+}
+
+void TextEdit::advance(double seconds)
+{
+    TextElement::advance(seconds);
+    if (!m_has_input)
+        return;
+    bool shown_before = std::fmod(m_blink, blink_period) < blink_period / 2;
+    m_blink += seconds;
+    if (shown_before != (std::fmod(m_blink, blink_period) < blink_period / 2))
+        set_needs_redraw();
+}
+
+void TextEdit::draw_self(DrawTarget const& target, Point offset)
+{
+    Rect box { position().x + offset.x, position().y + offset.y, size().x, size().y };
+    DrawTarget clipped { intersection(target.rect, box), target.picture };
+    if (m_has_input && target.picture)
+        fill_rect(*target.picture, box, clipped.rect, m_background.to_565());
+    FontRep* text_font = font();
+    if (!text_font) {
+        draw_children(target, offset);
+        return;
+    }
+    if (wraps()) {
+        TextElement::draw_self(target, offset);
+    } else {
+        // One line that scrolls so the caret stays inside the box.
+        int32_t caret_x = text_font->measure(std::u16string_view(text()).substr(0, m_caret));
+        if (caret_x - m_scroll > size().x - 2)
+            m_scroll = caret_x - size().x + 2;
+        if (caret_x - m_scroll < 0)
+            m_scroll = caret_x;
+        int32_t x = (text_font->measure(text()) <= size().x && !m_has_input) ? line_x(text()) + offset.x : box.left - m_scroll;
+        int32_t y = text_top(1) + offset.y;
+        draw_line(clipped, x, y, text(), 0);
+        if (m_has_input && std::fmod(m_blink, blink_period) < blink_period / 2 && target.picture)
+            fill_rect(*target.picture, { box.left - m_scroll + caret_x, y, 1, text_font->line_height() }, clipped.rect, colour().to_565());
+        draw_children(target, offset);
+    }
+}
+
+void LabelEdit::load(Properties const& skin, Section const& section)
+{
+    Element::load(skin, section);
+    m_edit = dynamic_cast<TextEdit*>(find_by_id(u"#edit"));
+    m_label = dynamic_cast<TextElement*>(find_by_id(u"#text"));
+    if (!m_edit)
+        throw dravel::NodeNotFound { id(), u"#edit" };
+    if (!m_label)
+        throw dravel::NodeNotFound { id(), u"#text" };
+    m_edit->set_listener(this);
+    update();
+}
+
+void LabelEdit::update()
+{
+    bool editing = m_edit->has_input() || !m_edit->text().empty();
+    m_edit->set_visible(editing);
+    m_label->set_visible(!editing);
+}
+
+bool LabelEdit::pointer_button(PointerEvent const& event)
+{
+    if (!event.pressed && !event.cancelled && hit_test(event)) {
+        m_edit->begin_input();
+        update();
+    }
+    return true;
+}
+
+void LabelEdit::on_text_changed(TextEdit& edit)
+{
+    update();
+    if (m_listener)
+        m_listener->on_text_changed(edit);
+}
+
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "shell/EditElement.h"
+#include "skin/TextElement.h"
+
+namespace velloq {
+
+class TextEdit;
+
+// Told whenever the user changes an edit's text.
+class EditListener {
+public:
+    virtual ~EditListener() = default;
+    virtual void on_text_changed(TextEdit&) = 0;
+};
+
+// "edit": a text the user types into. It draws its text with a caret, on one line that scrolls
+// to keep the caret in view, or wrapped when the skin sets "wrap". While it has the input it
+// takes characters and the editing keys (Backspace, Del, Left, Right, Up, Down, Home, End), and
+// the shell shows the platform's text input (an on-screen keyboard where there is one) over it.
+//
+// The entry flag: an edit with `set_types_without_tap(true)` takes typed characters and
+// editing keys whenever its form is on top, without being tapped first; a filter or a template
+// text is typed straight away. Other edits get the input when tapped.
+class TextEdit : public TextElement, public EditElement {
+public:
+    void load(Properties const&, Section const&) override;
+    void set_text(std::u16string const& text) override;
+    void draw_self(DrawTarget const& target, Point offset) override;
+    bool pointer_button(PointerEvent const&) override;
+    bool key(KeyEvent const&) override;
+    bool text_input(std::u16string const&) override;
+    void advance(double seconds) override;
+    void visibility_changed(bool effective) override;
+
+    void set_listener(EditListener* listener) { m_listener = listener; }
+    void set_types_without_tap(bool on) { m_types_without_tap = on; }
+    bool types_without_tap() const { return m_types_without_tap; }
+    bool has_input() const { return m_has_input; }
+    // Gives the edit the input (the shell's text entry starts) or takes it away.
+    void begin_input();
+    void end_input();
+    size_t caret() const { return m_caret; }
+    Colour background() const { return m_background; }
+
+    // EditElement.
+    Rect edit_rect() const override { return rect(); }
+    bool edit_multi_line() const override { return wraps(); }
+    void edit_caret_to_end() override;
+
+private:
+    void changed();
+    void move_caret(size_t caret);
+    size_t line_start(size_t at) const;
+
+    EditListener* m_listener { nullptr };
+    Colour m_background;
+    size_t m_caret { 0 };
+    int32_t m_scroll { 0 };
+    bool m_has_input { false };
+    bool m_types_without_tap { false };
+    double m_blink { 0 };
+};
+
+// "label_edit": an edit ("#edit") and a label ("#text") in one place. The label shows while the
+// edit is empty and has no input, the edit otherwise; the edit's changes are passed on.
+class LabelEdit final : public Element, public EditListener {
+public:
+    void load(Properties const&, Section const&) override;
+    bool pointer_button(PointerEvent const&) override;
+    void on_text_changed(TextEdit&) override;
+    TextEdit& edit() { return *m_edit; }
+    void set_listener(EditListener* listener) { m_listener = listener; }
+    void update();
+
+private:
+    TextEdit* m_edit { nullptr };
+    TextElement* m_label { nullptr };
+    EditListener* m_listener { nullptr };
+};
+
+}

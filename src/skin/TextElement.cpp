@@ -1,0 +1,207 @@
+#include "skin/TextElement.h"
+
+#include "skin/FontRep.h"
+#include "skin/Properties.h"
+
+#include <algorithm>
+
+namespace velloq {
+
+namespace {
+
+HorizontalAlign horizontal_from(std::u16string_view name)
+{
+    if (name == u"LEFT")
+        return HorizontalAlign::Left;
+    if (name == u"RIGHT")
+        return HorizontalAlign::Right;
+    if (name == u"JUSTIFY")
+        return HorizontalAlign::Justify;
+    return HorizontalAlign::Center;
+}
+
+VerticalAlign vertical_from(std::u16string_view name)
+{
+    if (name == u"TOP")
+        return VerticalAlign::Top;
+    if (name == u"BOTTOM")
+        return VerticalAlign::Bottom;
+    return VerticalAlign::Center;
+}
+
+}
+
+std::u16string prepare_text(std::u16string_view text, bool wrap)
+{
+    std::u16string prepared;
+    prepared.reserve(text.size());
+    for (char16_t c : text) {
+        if (c == u'\t')
+            prepared.append(4, u' ');
+        else if (!wrap && (c == u'\r' || c == u'\n'))
+            prepared.push_back(u' ');
+        else if (c != u'\r')
+            prepared.push_back(c);
+    }
+    return prepared;
+}
+
+void TextElement::load(Properties const& skin, Section const& section)
+{
+    Element::load(skin, section);
+    m_font = skin.get_font(section, u"font", skin.default_font());
+    m_grow_min = skin.get_int(section, u"grow_min", 0) != 0;
+    m_grow = m_grow_min || skin.get_int(section, u"grow", 0) != 0;
+    m_colour = skin.get_colour(section, u"color", {});
+    m_halign = horizontal_from(skin.get_string(section, u"halign", {}));
+    m_valign = vertical_from(skin.get_string(section, u"valign", {}));
+    m_wrap = skin.get_int(section, u"wrap", 0) != 0;
+    m_left = find_by_id(u"#left");
+    m_right = find_by_id(u"#right");
+    std::u16string key = skin.get_string(section, u"text", {});
+    set_text(key.empty() ? std::u16string() : skin.language().text_of(key));
+}
+
+void TextElement::set_text_by_id(std::u16string_view id, std::u16string const& text)
+{
+    if (!id.empty() && id == this->id())
+        set_text(text);
+    Element::set_text_by_id(id, text);
+}
+
+void TextElement::set_text(std::u16string const& text)
+{
+    std::u16string prepared = prepare_text(text, m_wrap);
+    if (prepared == m_text)
+        return;
+    m_text = std::move(prepared);
+    m_runs.clear();
+    if (m_grow || m_wrap)
+        invalidate_layout();
+    set_needs_redraw();
+}
+
+void TextElement::set_runs(std::vector<ColourRun> runs)
+{
+    m_runs = std::move(runs);
+    set_needs_redraw();
+}
+
+void TextElement::set_colour(Colour colour)
+{
+    if (colour == m_colour)
+        return;
+    m_colour = colour;
+    set_needs_redraw();
+}
+
+std::vector<std::u16string> TextElement::lines() const
+{
+    if (!m_font)
+        return {};
+    if (!m_wrap)
+        return { m_text };
+    return m_font->break_lines(m_text, std::max(1, size().x));
+}
+
+void TextElement::measure(Axis axis, Measure& measure)
+{
+    Element::measure(axis, measure);
+    if (!m_font)
+        return;
+    int32_t need = 0;
+    if (axis == Axis::Horizontal && m_grow && !m_wrap)
+        need = m_font->measure(m_text);
+    else if (axis == Axis::Vertical && (m_grow || m_wrap))
+        need = static_cast<int32_t>(lines().size()) * m_font->line_height();
+    measure.preferred = std::max(measure.preferred, need);
+    if (m_grow_min || (axis == Axis::Vertical && m_wrap))
+        measure.minimum = std::max(measure.minimum, need);
+}
+
+int32_t TextElement::line_x(std::u16string const& line) const
+{
+    int32_t width = m_font ? m_font->measure(line) : 0;
+    switch (m_halign) {
+    case HorizontalAlign::Center:
+        return position().x + (size().x - width) / 2;
+    case HorizontalAlign::Right:
+        return position().x + size().x - width;
+    default:
+        return position().x;
+    }
+}
+
+int32_t TextElement::text_top(size_t line_count) const
+{
+    int32_t height = static_cast<int32_t>(line_count) * (m_font ? m_font->line_height() : 0);
+    switch (m_valign) {
+    case VerticalAlign::Top:
+        return position().y;
+    case VerticalAlign::Bottom:
+        return position().y + size().y - height;
+    default:
+        return position().y + (size().y - height) / 2;
+    }
+}
+
+void TextElement::place_children(Axis axis)
+{
+    Element::place_children(axis);
+    if (axis != Axis::Horizontal || !m_font || (!m_left && !m_right))
+        return;
+    // The end pieces follow the text rather than the element's edges.
+    int32_t start = line_x(m_wrap ? std::u16string() : m_text);
+    if (m_left)
+        m_left->set_horizontal(start - m_left->size().x, m_left->size().x);
+    if (m_right)
+        m_right->set_horizontal(start + m_font->measure(m_text), m_right->size().x);
+}
+
+void TextElement::draw_line(DrawTarget const& target, int32_t x, int32_t y, std::u16string const& line, size_t first_character) const
+{
+    if (m_runs.empty()) {
+        m_font->draw(target, x, y, line, m_colour.to_565());
+        return;
+    }
+    // Split the line where colour runs begin and end, and draw each piece in its colour.
+    size_t at = 0;
+    while (at < line.size()) {
+        size_t absolute = first_character + at;
+        Colour colour = m_colour;
+        size_t piece_end = line.size();
+        for (auto const& run : m_runs) {
+            if (absolute >= run.start && absolute < run.start + run.length) {
+                colour = run.colour;
+                piece_end = std::min(piece_end, run.start + run.length - first_character);
+            } else if (run.start > absolute) {
+                piece_end = std::min(piece_end, run.start - first_character);
+            }
+        }
+        std::u16string piece = line.substr(at, piece_end - at);
+        m_font->draw(target, x, y, piece, colour.to_565());
+        x += m_font->measure(piece);
+        at = piece_end;
+    }
+}
+
+void TextElement::draw_self(DrawTarget const& target, Point offset)
+{
+    if (m_font && !m_text.empty()) {
+        auto text_lines = lines();
+        int32_t y = text_top(text_lines.size()) + offset.y;
+        DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
+        size_t first_character = 0;
+        for (auto const& line : text_lines) {
+            draw_line(clipped, line_x(line) + offset.x, y, line, first_character);
+            y += m_font->line_height();
+            first_character += line.size();
+            // A wrapped line ends at a blank or line feed that is not drawn.
+            if (first_character < m_text.size() && (m_text[first_character] == u' ' || m_text[first_character] == u'\n'))
+                ++first_character;
+        }
+    }
+    draw_children(target, offset);
+}
+
+}

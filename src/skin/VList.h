@@ -1,0 +1,104 @@
+#pragma once
+
+#include "skin/Element.h"
+
+#include <deque>
+#include <memory>
+
+namespace velloq {
+
+class VList;
+
+// The owner of a list's data: the form that shows it.
+class ItemSource {
+public:
+    virtual ~ItemSource() = default;
+    // Builds the element of item `index` (from the form's item section).
+    virtual std::unique_ptr<Element> create_item(VList&, int32_t index) = 0;
+    // Fills an item's element again from the form's data (refresh).
+    virtual void fill_item(VList&, Element&, int32_t) { }
+    // A tap on item `index` that was not a scroll.
+    virtual void item_activated(VList&, int32_t index) = 0;
+};
+
+// "vlist": a list of any length that keeps only the items in view (and a margin) built, scrolls
+// under a finger with resistance past its ends, flings after release, and returns to its border
+// after an overshoot.
+class VList final : public Element {
+public:
+    // The fastest fling, in pixels per second.
+    static constexpr double fastest_fling = 2000;
+
+    void load(Properties const&, Section const&) override;
+    void advance(double seconds) override;
+    void draw_self(DrawTarget const& target, Point offset) override;
+    void place_children(Axis) override;
+    void measure(Axis, Measure&) override;
+    bool pointer_move(PointerEvent const&) override;
+    bool pointer_button(PointerEvent const&) override;
+
+    void set_item_source(ItemSource* source);
+    void reset(int32_t count);
+    void insert(int32_t index);
+    void remove(int32_t index);
+    void refresh(int32_t index);
+    void scroll_to(int32_t index);
+    void set_selected(int32_t index);
+
+    int32_t count() const { return m_count; }
+    int32_t selected() const { return m_selected; }
+    int32_t pressed() const { return m_pressed; }
+    int32_t first_built() const { return m_items.empty() ? -1 : m_first; }
+    int32_t built_count() const { return static_cast<int32_t>(m_items.size()); }
+    // The element of a built item, or null.
+    Element* item(int32_t index) const;
+    double scroll_position() const { return m_scroll; }
+    double scroll_speed() const { return m_speed; }
+    bool is_held() const { return m_holding; }
+    // For scroll bars: how far down the content is shown, and which share of it, 0 to 1.
+    double scroll_fraction() const;
+    double view_fraction() const;
+
+private:
+    struct Item {
+        int32_t index;
+        std::unique_ptr<Element> element;
+        int32_t height;
+    };
+    void fill_view();
+    bool build_item(int32_t index, bool at_front);
+    void position_items();
+    void set_states(Item&);
+    // What must be added to the scroll position to bring the content back inside its borders.
+    double correction() const;
+    double content_height() const;
+    Item* item_at(int32_t y);
+    void end_press();
+    void drop_items();
+
+    ItemSource* m_source { nullptr };
+    int32_t m_count { 0 };
+    std::deque<Item> m_items;
+    int32_t m_first { 0 };
+    int32_t m_selected { -1 };
+    int32_t m_pressed { -1 };
+    bool m_item_takes_pointer { false };
+    double m_scroll { 0 };
+    double m_speed { 0 };
+    int32_t m_border_min { 0 };
+    int32_t m_border_max { 0 };
+    bool m_locked { false };
+    bool m_grow { false };
+    bool m_holding { false };
+    bool m_dragging { false };
+    int32_t m_press_y { 0 };
+    int32_t m_last_y { 0 };
+    uint32_t m_last_time { 0 };
+    double m_drag_speed { 0 };
+    uint64_t m_generation { 0 };
+    bool m_filling { false };
+    // Set when items were inserted or removed: the view is filled and placed again at the next frame.
+    bool m_needs_fill { false };
+};
+
+}

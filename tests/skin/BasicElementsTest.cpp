@@ -1,0 +1,242 @@
+#include "skin/BasicElements.h"
+#include "skin/ElementRegistry.h"
+#include "skin/FontRep.h"
+#include "skin/Properties.h"
+#include "skin/ButtonElement.h"
+#include "skin/Exceptions.h"
+#include "skin/Form.h"
+#include "skin/TextEdit.h"
+#include "skin/TextElement.h"
+
+#include "SkinBuilder.h"
+#include "support/TempDevice.h"
+
+#include <gtest/gtest.h>
+
+using namespace velloq;
+using skinc::SectionSource;
+
+namespace {
+
+SectionSource node(std::u16string type, std::u16string id, std::vector<SectionSource> children = {})
+{
+    SectionSource section;
+    section.strings = { { u"type", std::move(type) }, { u"id", std::move(id) } };
+    section.children = std::move(children);
+    return section;
+}
+
+class ElementTypesTest : public testing::Test {
+protected:
+    // Builds the section as a form 200 × 100 and lays it out.
+    Form& build(SectionSource section)
+    {
+        section.name = u"Test";
+        auto path = test::write_test_skin(device.path(), { { section }, {}, {} }, "elements.skin");
+        EXPECT_TRUE(skin.load_skin(path.u16string(), {}));
+        skin.language().parse(u"Caption=Press me\nGreeting=Hello");
+        EXPECT_TRUE(build_from_section(form, skin, u"Test"));
+        form.set_horizontal(0, 200);
+        form.set_vertical(0, 100);
+        return form;
+    }
+    template<typename Type>
+    Type& find(std::u16string_view id)
+    {
+        auto* found = dynamic_cast<Type*>(form.find_by_id(id));
+        EXPECT_NE(found, nullptr);
+        return *found;
+    }
+
+    test::TempDevice device;
+    ElementTypes types;
+    Properties skin;
+    Form form;
+};
+
+struct Presses : PressListener {
+    void on_pressed(Element& element) override { pressed.push_back(&element); }
+    std::vector<Element*> pressed;
+};
+
+}
+
+TEST_F(ElementTypesTest, ButtonShowsOneStateChildAndFallsBackToNormal)
+{
+    auto button = node(u"button", u"btn", { node(u"color", u"#normal"), node(u"color", u"#pressed"), node(u"color", u"#disabled") });
+    button.strings[u"bind_key"] = u"SOFT_LEFT";
+    build(node(u"node", u"root", { button, node(u"button", u"only", { node(u"color", u"#normal") }) }));
+    auto& full = find<ButtonElement>(u"btn");
+    auto& normal = *full.find_by_id(u"#normal");
+    auto& pressed = *full.find_by_id(u"#pressed");
+    auto& disabled = *full.find_by_id(u"#disabled");
+    EXPECT_TRUE(normal.is_visible() && !pressed.is_visible() && !disabled.is_visible());
+    EXPECT_TRUE(full.pointer_button({ 10, 10, 0, true, false }));
+    EXPECT_TRUE(!normal.is_visible() && pressed.is_visible());
+    full.set_enabled(false);
+    EXPECT_TRUE(disabled.is_visible() && !pressed.is_visible() && !normal.is_visible());
+    EXPECT_EQ(full.bound_key(), Key::SoftLeft);
+
+    auto& only = find<ButtonElement>(u"only");
+    auto& only_normal = *only.find_by_id(u"#normal");
+    only.pointer_button({ 10, 10, 0, true, false });
+    EXPECT_TRUE(only_normal.is_visible());
+    only.set_enabled(false);
+    EXPECT_TRUE(only_normal.is_visible());
+}
+
+TEST_F(ElementTypesTest, ButtonFiresOnReleaseOverItAndNotAfterSlidingOff)
+{
+    build(node(u"node", u"root", { node(u"button", u"btn", { node(u"color", u"#normal") }) }));
+    auto& button = find<ButtonElement>(u"btn");
+    Presses presses;
+    button.set_listener(&presses);
+    form.pointer_button({ 50, 50, 0, true, false });
+    form.pointer_button({ 60, 50, 0, false, false });
+    ASSERT_EQ(presses.pressed.size(), 1u);
+    EXPECT_EQ(presses.pressed[0], &button);
+    form.pointer_button({ 50, 50, 0, true, false });
+    form.pointer_move({ 500, 50, 0, false, false });
+    form.pointer_move({ 50, 50, 0, false, false });
+    form.pointer_button({ 50, 50, 0, false, false });
+    EXPECT_EQ(presses.pressed.size(), 1u);
+}
+
+TEST_F(ElementTypesTest, BoundKeyPressesTheButtonThroughItsForm)
+{
+    auto button = node(u"button", u"btn", { node(u"color", u"#normal"), node(u"color", u"#pressed") });
+    button.strings[u"bind_key"] = u"CALL_MAKE";
+    button.strings[u"text"] = u"Caption";
+    auto text = node(u"text", u"#text");
+    button.children[0].children.push_back(text);
+    build(node(u"node", u"root", { button }));
+    auto& bound = find<ButtonElement>(u"btn");
+    EXPECT_EQ(bound.caption(), u"Press me");
+    EXPECT_EQ(dynamic_cast<TextElement*>(bound.find_by_id(u"#text"))->text(), u"Press me");
+    Presses presses;
+    bound.set_listener(&presses);
+    EXPECT_TRUE(form.key({ Key::CallMake, true, true }));
+    EXPECT_TRUE(bound.is_pressed());
+    EXPECT_TRUE(form.key({ Key::CallMake, false, true }));
+    EXPECT_EQ(presses.pressed.size(), 1u);
+    EXPECT_FALSE(form.key({ Key::CallEnd, true, true }));
+}
+
+TEST_F(ElementTypesTest, ProgressIsClampedAndAnUnchangedValueRedrawsNothing)
+{
+    build(node(u"node", u"root", { node(u"progress", u"bar") }));
+    auto& progress = find<ProgressElement>(u"bar");
+    progress.set_value(1.5);
+    EXPECT_EQ(progress.value(), 1.0);
+    auto picture = Bitmap565::create(200, 100);
+    form.draw({ { 0, 0, 200, 100 }, picture.get() }, {});
+    EXPECT_FALSE(progress.needs_redraw());
+    progress.set_value(1.0);
+    EXPECT_FALSE(progress.needs_redraw());
+    progress.set_value(-3);
+    EXPECT_EQ(progress.value(), 0.0);
+    EXPECT_TRUE(progress.needs_redraw());
+}
+
+TEST_F(ElementTypesTest, ColorWithoutAColourIsMagenta)
+{
+    build(node(u"node", u"root", { node(u"color", u"fill") }));
+    auto picture = Bitmap565::create(200, 100);
+    form.draw({ { 0, 0, 200, 100 }, picture.get() }, {});
+    EXPECT_EQ(picture->row(50)[100], 0xF81F);
+}
+
+TEST_F(ElementTypesTest, TextShowsItsLanguageTextOrTheKey)
+{
+    auto greeting = node(u"text", u"greeting");
+    greeting.strings[u"text"] = u"Greeting";
+    auto unknown = node(u"text", u"unknown");
+    unknown.strings[u"text"] = u"NoSuchKey";
+    build(node(u"node", u"root", { greeting, unknown }));
+    EXPECT_EQ(find<TextElement>(u"greeting").text(), u"Hello");
+    EXPECT_EQ(find<TextElement>(u"unknown").text(), u"NoSuchKey");
+}
+
+TEST_F(ElementTypesTest, TextPreparationAlignmentAndWrapping)
+{
+    EXPECT_EQ(prepare_text(u"a\tb\r\nc", false), u"a    b  c");
+    EXPECT_EQ(prepare_text(u"a\tb\r\nc", true), u"a    b\nc");
+    auto left = node(u"text", u"left");
+    left.strings[u"halign"] = u"LEFT";
+    left.strings[u"valign"] = u"TOP";
+    auto right = node(u"text", u"right");
+    right.strings[u"halign"] = u"RIGHT";
+    right.strings[u"valign"] = u"BOTTOM";
+    auto wrapped = node(u"text", u"wrapped");
+    wrapped.integers[u"wrap"] = 1;
+    build(node(u"node", u"root", { left, right, wrapped }));
+    auto& l = find<TextElement>(u"left");
+    auto& r = find<TextElement>(u"right");
+    l.set_text(u"abc");
+    r.set_text(u"abc");
+    EXPECT_EQ(l.line_x(u"abc"), 0);
+    EXPECT_EQ(r.line_x(u"abc"), 200 - l.font()->measure(u"abc"));
+    EXPECT_EQ(l.text_top(1), 0);
+    EXPECT_EQ(r.text_top(1), 100 - r.font()->line_height());
+    auto& w = find<TextElement>(u"wrapped");
+    w.set_text(u"one two three four five six seven eight nine ten eleven twelve thirteen");
+    auto lines = w.lines();
+    EXPECT_GT(lines.size(), 1u);
+    for (auto const& line : lines)
+        EXPECT_LE(w.font()->measure(line), 200);
+}
+
+TEST_F(ElementTypesTest, EditTakesCharactersAndCaretKeys)
+{
+    build(node(u"node", u"root", { node(u"edit", u"edit") }));
+    auto& edit = find<TextEdit>(u"edit");
+    struct Changes : EditListener {
+        void on_text_changed(TextEdit&) override { ++count; }
+        int count { 0 };
+    } changes;
+    edit.set_listener(&changes);
+    EXPECT_FALSE(form.text_input(u"x"));
+    edit.set_types_without_tap(true);
+    for (char16_t const* c : { u"h", u"e", u"l", u"o" })
+        EXPECT_TRUE(form.text_input(c));
+    EXPECT_EQ(edit.text(), u"helo");
+    form.key({ Key::Left, true, true });
+    form.text_input(u"l");
+    EXPECT_EQ(edit.text(), u"hello");
+    form.key({ Key::Home, true, true });
+    form.key({ Key::Del, true, true });
+    EXPECT_EQ(edit.text(), u"ello");
+    form.key({ Key::End, true, true });
+    form.key({ Key::Backspace, true, true });
+    EXPECT_EQ(edit.text(), u"ell");
+    form.text_input(u"😀");
+    form.key({ Key::Backspace, true, true });
+    EXPECT_EQ(edit.text(), u"ell");
+    EXPECT_EQ(changes.count, 9);
+    edit.set_text(u"new text");
+    EXPECT_EQ(edit.caret(), 8u);
+    EXPECT_EQ(changes.count, 9);
+}
+
+TEST_F(ElementTypesTest, LabelEditNeedsBothChildren)
+{
+    build(node(u"node", u"root", { node(u"label_edit", u"le", { node(u"edit", u"#edit"), node(u"text", u"#text") }) }));
+    auto& label_edit = find<LabelEdit>(u"le");
+    EXPECT_FALSE(label_edit.edit().is_visible());
+    label_edit.edit().set_text(u"typed");
+    label_edit.update();
+    EXPECT_TRUE(label_edit.edit().is_visible());
+    EXPECT_THROW(build(node(u"node", u"root", { node(u"label_edit", u"bad", { node(u"edit", u"#edit") }) })), dravel::NodeNotFound);
+}
+
+TEST_F(ElementTypesTest, CheckboxTogglesAndClipKeepsChildrenInside)
+{
+    build(node(u"node", u"root", { node(u"checkbox", u"check", { node(u"color", u"#on"), node(u"color", u"#off") }) }));
+    auto& check = find<CheckboxElement>(u"check");
+    EXPECT_FALSE(check.checked());
+    EXPECT_TRUE(check.find_by_id(u"#off")->is_visible());
+    form.pointer_button({ 5, 5, 0, true, false });
+    form.pointer_button({ 5, 5, 0, false, false });
+    EXPECT_TRUE(check.checked());
+    EXPECT_TRUE(check.find_by_id(u"#on")->is_visible());
+}
