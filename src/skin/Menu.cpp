@@ -151,7 +151,14 @@ void Menu::fill_item(VList&, Element& element, int32_t index)
     if (index < 0 || index >= static_cast<int32_t>(m_entries.size()))
         return;
     MenuEntry const& entry = m_entries[static_cast<size_t>(index)];
-    element.set_text_by_id(u"#text", entry_text(entry));
+    // The entry's own "#text", not the captions of buttons it may hold.
+    if (auto* text = dynamic_cast<TextElement*>(element.find_by_id(u"#text"))) {
+        bool in_button = false;
+        for (Element* up = text->parent(); up && up != &element; up = up->parent())
+            in_button |= dynamic_cast<ButtonElement*>(up) != nullptr;
+        if (!in_button)
+            text->set_text(entry_text(entry));
+    }
     if (Element* separator = element.find_by_id(u"separator"))
         separator->set_visible(entry.separator);
     if (Element* checked = element.find_by_id(u"checked"))

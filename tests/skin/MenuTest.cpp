@@ -109,6 +109,9 @@ TEST_F(MenuTest, FourButtonRowDeliversTheButtonsCommand)
     run_frames(0.1);
     Element* row = list().item(3);
     ASSERT_NE(row, nullptr);
+    auto* about_text = dynamic_cast<TextElement*>(row->find_by_id(u"About")->find_by_id(u"#text"));
+    ASSERT_NE(about_text, nullptr);
+    EXPECT_EQ(about_text->text(), u"About");
     auto* exit = dynamic_cast<PressListener*>(menu.get());
     exit->on_pressed(*row->find_by_id(u"Exit"));
     EXPECT_EQ(commands.done, std::vector<std::u16string> { u"Exit" });
