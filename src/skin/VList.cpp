@@ -314,6 +314,7 @@ void VList::advance(double seconds)
         item.element->advance(seconds);
     if (std::exchange(m_needs_fill, false) || (m_items.empty() && m_count > 0))
         fill_view();
+    update_scroll_bar();
     if (m_holding || m_locked)
         return;
     double fix = correction();
@@ -469,6 +470,34 @@ double VList::scroll_fraction() const
     double above = m_first * average - m_scroll;
     double scrollable = average * m_count - size().y;
     return scrollable <= 0 ? 0 : std::clamp(above / scrollable, 0.0, 1.0);
+}
+
+}
+
+namespace velloq {
+
+void VList::set_scroll_bar(Element* track, Element* indicator)
+{
+    m_track = track;
+    m_indicator = indicator;
+    update_scroll_bar();
+}
+
+void VList::update_scroll_bar()
+{
+    if (!m_track || !m_indicator)
+        return;
+    bool needed = view_fraction() < 1.0;
+    m_track->set_visible(needed);
+    if (!needed)
+        return;
+    int32_t track_height = m_track->size().y;
+    int32_t height = std::max(8, static_cast<int32_t>(track_height * view_fraction()));
+    int32_t top = m_track->position().y + static_cast<int32_t>((track_height - height) * scroll_fraction());
+    if (top != m_indicator->position().y || height != m_indicator->size().y) {
+        m_indicator->set_vertical(top, height);
+        m_indicator->set_needs_redraw();
+    }
 }
 
 }

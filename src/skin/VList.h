@@ -58,6 +58,9 @@ public:
     // For scroll bars: how far down the content is shown, and which share of it, 0 to 1.
     double scroll_fraction() const;
     double view_fraction() const;
+    // A scroll bar beside the list: the indicator is moved and sized inside the track at every
+    // frame so that it follows the scroll position. Either may be null (no scroll bar).
+    void set_scroll_bar(Element* track, Element* indicator);
 
 private:
     struct Item {
@@ -75,6 +78,7 @@ private:
     Item* item_at(int32_t y);
     void end_press();
     void drop_items();
+    void update_scroll_bar();
 
     ItemSource* m_source { nullptr };
     int32_t m_count { 0 };
@@ -99,6 +103,8 @@ private:
     bool m_filling { false };
     // Set when items were inserted or removed: the view is filled and placed again at the next frame.
     bool m_needs_fill { false };
+    Element* m_track { nullptr };
+    Element* m_indicator { nullptr };
 };
 
 }

@@ -2,6 +2,7 @@
 
 #include "shell/ApplicationListener.h"
 #include "skin/Form.h"
+#include "skin/ReloadForm.h"
 
 #include "SkinFixture.h"
 
@@ -127,4 +128,22 @@ TEST_F(StackTest, InputGoesToTheTopForm)
     stack->key({ Key::Left, true, true });
     stack->text_input(u"x");
     SUCCEED();
+}
+
+TEST_F(StackTest, ReloadFormTellsTheSkinsListenersAndClosesItself)
+{
+    struct Reloaded : ReloadListener {
+        void on_skin_reloaded() override { ++count; }
+        int count { 0 };
+    } reloaded;
+    skin.add_reload_listener(&reloaded);
+    stack->show(main, false, false);
+    ReloadForm reload(*stack, skin);
+    ASSERT_TRUE(build_from_section(reload, skin, u"FormReload"));
+    stack->show(reload, true, false);
+    EXPECT_EQ(stack->top(), &reload);
+    frame();
+    EXPECT_EQ(reloaded.count, 1);
+    EXPECT_EQ(stack->top(), &main);
+    skin.remove_reload_listener(&reloaded);
 }

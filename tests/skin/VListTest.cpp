@@ -191,3 +191,22 @@ TEST_F(ListTest, ResetRefreshAndScrollTo)
     Element* last = list->item(99);
     EXPECT_EQ(last->position().y + last->size().y, list->position().y + list->size().y - 2);
 }
+
+TEST_F(ListTest, ScrollBarFollowsThePosition)
+{
+    Element track;
+    auto& indicator = track.add_child(std::make_unique<Element>());
+    track.set_horizontal(230, 6);
+    track.set_vertical(list->position().y, list->size().y);
+    list->set_scroll_bar(&track, &indicator);
+    run_frames(0.05);
+    int32_t at_top = indicator.position().y;
+    EXPECT_EQ(at_top, track.position().y);
+    list->scroll_to(5000);
+    run_frames(0.05);
+    EXPECT_GT(indicator.position().y, at_top);
+    EXPECT_GE(indicator.size().y, 8);
+    list->scroll_to(20000);
+    run_frames(0.05);
+    EXPECT_EQ(indicator.position().y + indicator.size().y, track.position().y + track.size().y);
+}
