@@ -1,0 +1,77 @@
+#pragma once
+
+#include "messaging/MessageTime.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velloq {
+
+// A message's identity in the store: an opaque byte string, shared between copies. Shorter ids
+// sort first; ids of one length compare as unsigned bytes. Length 0 stands for no message.
+class EntryId {
+public:
+    EntryId() = default;
+    explicit EntryId(std::vector<uint8_t> bytes);
+    EntryId(std::shared_ptr<std::vector<uint8_t> const> buffer, size_t offset, size_t length);
+
+    size_t length() const { return m_length; }
+    bool is_empty() const { return m_length == 0; }
+    uint8_t const* data() const { return m_buffer ? m_buffer->data() + m_offset : nullptr; }
+    std::vector<uint8_t> bytes() const { return is_empty() ? std::vector<uint8_t>() : std::vector<uint8_t>(data(), data() + m_length); }
+    std::string hex() const;
+
+    bool operator==(EntryId const&) const;
+    bool operator<(EntryId const&) const;
+
+private:
+    std::shared_ptr<std::vector<uint8_t> const> m_buffer;
+    size_t m_offset { 0 };
+    size_t m_length { 0 };
+};
+
+struct Correspondent {
+    std::u16string name;
+    std::u16string address;
+    bool operator==(Correspondent const&) const = default;
+};
+
+enum class FolderKind : int32_t {
+    Incoming = 0,
+    Sent = 1,
+    Drafts = 2,
+    Outbox = 3,
+};
+
+enum class ReportKind : int32_t {
+    Message = 0,
+    Delivered = 1,
+    NotDelivered = 2,
+};
+
+constexpr uint32_t message_flag_read = 0x01;
+constexpr uint32_t message_flag_from_me = 0x20;
+
+// One SMS as the program holds it.
+struct MessageRecord {
+    EntryId id;
+    Correspondent sender;
+    std::vector<Correspondent> recipients;
+    std::u16string text;
+    MessageTime time;
+    uint32_t flags { 0 };
+    ReportKind report_kind { ReportKind::Message };
+    FolderKind folder { FolderKind::Incoming };
+    std::u16string time_text;
+    std::u16string date_text;
+    std::vector<std::u16string> found_items;
+
+    bool incoming() const { return (flags & message_flag_from_me) == 0; }
+    bool unread() const { return (flags & message_flag_read) == 0; }
+    // The other party: the first recipient of a message from the user, else the sender.
+    Correspondent peer() const;
+};
+
+}

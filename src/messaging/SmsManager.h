@@ -1,0 +1,53 @@
+#pragma once
+
+#include "messaging/MessageRecord.h"
+#include "platform/MessageStore.h"
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace velloq {
+
+// The one object that talks to the device's message store: it finds the SMS store and its five
+// folders, counts and lists a folder's rows (in windows of 1000 cached rows), reads a message into
+// a MessageRecord, marks it read, deletes it and submits new ones. It never throws: every failure
+// is one log line and a false, 0 or empty result.
+class SmsManager {
+public:
+    static constexpr int32_t window_rows = 1000;
+
+    SmsManager();
+    ~SmsManager();
+    SmsManager(SmsManager const&) = delete;
+    SmsManager& operator=(SmsManager const&) = delete;
+
+    int32_t get_length(FolderKind);
+    EntryId get_id(FolderKind, int32_t index);
+    bool read_sms(EntryId const&, MessageRecord&);
+    bool set_sms_read(EntryId const&, bool read);
+    bool delete_message(FolderKind, MessageRecord const&);
+    bool send(std::vector<Correspondent> const& recipients, std::u16string const& text);
+
+    bool has_store() const { return m_store_entry.has_value(); }
+    // How many windows of rows were fetched from the store (each one a table query).
+    int32_t window_queries() const { return m_window_queries; }
+
+private:
+    struct StoreFolder {
+        std::optional<platform::Bytes> entry;
+        std::vector<platform::Bytes> rows;
+        int32_t first { -1 };
+    };
+    StoreFolder* folder(FolderKind);
+    bool read_sender_or_recipients(platform::StoredMessage const&, MessageRecord&);
+
+    std::unique_ptr<platform::MessageStore> m_session;
+    std::optional<platform::Bytes> m_store_entry;
+    // Inbox, sent items, drafts, outbox and the root of the folder tree.
+    std::array<StoreFolder, 5> m_folders;
+    int32_t m_window_queries { 0 };
+};
+
+}

@@ -1,0 +1,490 @@
+#include "platform/MessageStore.h"
+
+#include "platform/Folders.h"
+#include "platform/RegistryStore.h"
+#include "platform/Utf.h"
+
+namespace velloq::platform {
+
+Bytes const ps_mapi { 0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 };
+
+namespace {
+
+// Several processes write the store; a second is ample to wait for one of them.
+constexpr int busy_timeout_ms = 2000;
+constexpr int schema_version = 1;
+constexpr uint32_t first_named_property = 0x8000;
+
+char const* const schema_sql = R"(
+CREATE TABLE IF NOT EXISTS stores(id INTEGER PRIMARY KEY, entry_id BLOB UNIQUE NOT NULL, display_name TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS folders(id INTEGER PRIMARY KEY, store INTEGER NOT NULL REFERENCES stores(id), tag INTEGER NOT NULL,
+    entry_id BLOB UNIQUE NOT NULL, name TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS messages(id INTEGER PRIMARY KEY AUTOINCREMENT, entry_id BLOB UNIQUE NOT NULL,
+    folder INTEGER NOT NULL REFERENCES folders(id), submitted INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX IF NOT EXISTS messages_folder ON messages(folder, id);
+CREATE TABLE IF NOT EXISTS properties(message INTEGER NOT NULL, tag INTEGER NOT NULL, value, PRIMARY KEY(message, tag)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS recipients(message INTEGER NOT NULL, row INTEGER NOT NULL, tag INTEGER NOT NULL, value,
+    PRIMARY KEY(message, row, tag)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS named_properties(id INTEGER PRIMARY KEY, guid BLOB NOT NULL, name TEXT NOT NULL, UNIQUE(guid, name));
+INSERT INTO stores(id, entry_id, display_name) VALUES(1, X'5354000000000001', 'SMS');
+INSERT INTO folders(store, tag, entry_id, name) VALUES
+    (1, 0x35E00102, X'464F000000000001', 'root'),
+    (1, 0x81060102, X'464F000000000002', 'inbox'),
+    (1, 0x35E40102, X'464F000000000003', 'sent'),
+    (1, 0x81040102, X'464F000000000004', 'drafts'),
+    (1, 0x35E20102, X'464F000000000005', 'outbox');
+PRAGMA user_version = 1;
+)";
+
+bool is_text(uint32_t tag)
+{
+    return (tag & 0xFFFF) == 0x001F;
+}
+
+bool is_binary(uint32_t tag)
+{
+    return (tag & 0xFFFF) == 0x0102;
+}
+
+void bind_value(SqliteStatement& statement, int index, PropertyValue const& value)
+{
+    if (auto const* number = std::get_if<int64_t>(&value))
+        statement.bind(index, *number);
+    else if (auto const* text = std::get_if<std::u16string>(&value))
+        statement.bind(index, to_utf8(*text));
+    else
+        statement.bind_blob(index, std::get<Bytes>(value).data(), std::get<Bytes>(value).size());
+}
+
+PropertyValue read_value(SqliteStatement const& statement, int column, uint32_t tag)
+{
+    if (is_text(tag))
+        return to_utf16(statement.column_text(column));
+    if (is_binary(tag)) {
+        std::string bytes = statement.column_text(column);
+        return Bytes(bytes.begin(), bytes.end());
+    }
+    return statement.column_int(column);
+}
+
+Bytes message_entry_id(int64_t row)
+{
+    Bytes entry { 'V', 'Q', 'M', 'S' };
+    for (int shift = 56; shift >= 0; shift -= 8)
+        entry.push_back(static_cast<uint8_t>(static_cast<uint64_t>(row) >> shift));
+    return entry;
+}
+
+}
+
+MessageStore::MessageStore(std::unique_ptr<SqliteDatabase> database)
+    : m_database(std::move(database))
+{
+}
+
+MessageStore::~MessageStore() = default;
+
+std::unique_ptr<MessageStore> MessageStore::open_device(std::string& error)
+{
+    return open(device_folder() + "/messages.db", error);
+}
+
+std::unique_ptr<MessageStore> MessageStore::open(std::string const& path, std::string& error)
+{
+    auto database = SqliteDatabase::open(path, busy_timeout_ms, error);
+    if (!database)
+        return nullptr;
+    std::unique_ptr<MessageStore> store(new MessageStore(std::move(database)));
+    if (!store->prepare_schema()) {
+        error = store->m_error;
+        return nullptr;
+    }
+    return store;
+}
+
+bool MessageStore::prepare_schema()
+{
+    int version = m_database->user_version();
+    if (version < 0)
+        return fail();
+    if (version > schema_version) {
+        m_error = "written by a newer program (schema " + std::to_string(version) + ")";
+        return false;
+    }
+    if (version == schema_version) {
+        // In write-ahead mode NORMAL keeps the store consistent on a crash and spares an fsync per commit.
+        m_database->execute("PRAGMA synchronous=NORMAL");
+        return true;
+    }
+    // Several processes read and write the store; the write-ahead log lets readers go on while
+    // one of them writes.
+    m_database->execute("PRAGMA journal_mode=WAL");
+    m_database->execute("PRAGMA synchronous=NORMAL");
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+    if (!transaction.begun())
+        return fail();
+    // Another process may have made the schema while this one waited for the lock.
+    if (m_database->user_version() == schema_version)
+        return transaction.commit() || fail();
+    return (m_database->execute(schema_sql) && transaction.commit()) || fail();
+}
+
+bool MessageStore::fail()
+{
+    m_error = m_database->error();
+    return false;
+}
+
+std::optional<std::vector<StoreRow>> MessageStore::stores()
+{
+    auto statement = m_database->prepare("SELECT entry_id, display_name FROM stores ORDER BY id");
+    if (!statement)
+        return fail(), std::nullopt;
+    std::vector<StoreRow> rows;
+    while (statement->step()) {
+        std::string entry = statement->column_text(0);
+        rows.push_back({ Bytes(entry.begin(), entry.end()), to_utf16(statement->column_text(1)) });
+    }
+    if (statement->failed())
+        return fail(), std::nullopt;
+    return rows;
+}
+
+std::optional<Bytes> MessageStore::store_property(Bytes const& store, uint32_t tag)
+{
+    auto statement = m_database->prepare("SELECT f.entry_id FROM folders f JOIN stores s ON s.id = f.store WHERE s.entry_id = ?1 AND f.tag = ?2");
+    if (!statement)
+        return fail(), std::nullopt;
+    statement->bind_blob(1, store.data(), store.size()).bind(2, static_cast<int64_t>(tag));
+    if (!statement->step())
+        return std::nullopt;
+    std::string entry = statement->column_text(0);
+    return Bytes(entry.begin(), entry.end());
+}
+
+std::optional<int64_t> MessageStore::folder_row(Bytes const& folder)
+{
+    auto statement = m_database->prepare("SELECT id FROM folders WHERE entry_id = ?1");
+    if (!statement)
+        return fail(), std::nullopt;
+    statement->bind_blob(1, folder.data(), folder.size());
+    if (!statement->step())
+        return std::nullopt;
+    return statement->column_int(0);
+}
+
+std::optional<int64_t> MessageStore::message_row(Bytes const& entry)
+{
+    auto statement = m_database->prepare("SELECT id FROM messages WHERE entry_id = ?1");
+    if (!statement)
+        return fail(), std::nullopt;
+    statement->bind_blob(1, entry.data(), entry.size());
+    if (!statement->step())
+        return std::nullopt;
+    return statement->column_int(0);
+}
+
+std::optional<int64_t> MessageStore::row_count(Bytes const& folder)
+{
+    auto statement = m_database->prepare("SELECT COUNT(*) FROM messages m JOIN folders f ON f.id = m.folder WHERE f.entry_id = ?1");
+    if (!statement)
+        return fail(), std::nullopt;
+    statement->bind_blob(1, folder.data(), folder.size());
+    if (!statement->step())
+        return fail(), std::nullopt;
+    return statement->column_int(0);
+}
+
+std::optional<std::vector<Bytes>> MessageStore::rows(Bytes const& folder, int64_t offset, int64_t limit)
+{
+    auto folder_id = folder_row(folder);
+    if (!folder_id)
+        return std::nullopt;
+    auto statement = m_database->prepare("SELECT entry_id FROM messages WHERE folder = ?1 ORDER BY id LIMIT ?2 OFFSET ?3");
+    if (!statement)
+        return fail(), std::nullopt;
+    statement->bind(1, *folder_id).bind(2, limit).bind(3, offset);
+    std::vector<Bytes> entries;
+    while (statement->step()) {
+        std::string entry = statement->column_text(0);
+        entries.emplace_back(entry.begin(), entry.end());
+    }
+    if (statement->failed())
+        return fail(), std::nullopt;
+    return entries;
+}
+
+std::optional<StoredMessage> MessageStore::open_message(Bytes const& entry)
+{
+    // One read transaction, so a message being written by another process is seen whole or not at all.
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Deferred);
+    auto row = message_row(entry);
+    if (!row)
+        return std::nullopt;
+    StoredMessage message;
+    auto properties = m_database->prepare("SELECT tag, value FROM properties WHERE message = ?1");
+    auto recipients = m_database->prepare("SELECT row, tag, value FROM recipients WHERE message = ?1 ORDER BY row, tag");
+    if (!properties || !recipients)
+        return fail(), std::nullopt;
+    properties->bind(1, *row);
+    while (properties->step()) {
+        auto tag = static_cast<uint32_t>(properties->column_int(0));
+        message.properties[tag] = read_value(*properties, 1, tag);
+    }
+    recipients->bind(1, *row);
+    int64_t current = -1;
+    while (recipients->step()) {
+        if (recipients->column_int(0) != current) {
+            current = recipients->column_int(0);
+            message.recipients.emplace_back();
+        }
+        auto tag = static_cast<uint32_t>(recipients->column_int(1));
+        message.recipients.back()[tag] = read_value(*recipients, 2, tag);
+    }
+    if (properties->failed() || recipients->failed())
+        return fail(), std::nullopt;
+    return message;
+}
+
+bool MessageStore::set_properties(Bytes const& entry, PropertySet const& properties)
+{
+    {
+        SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+        auto row = transaction.begun() ? message_row(entry) : std::nullopt;
+        auto upsert = m_database->prepare("INSERT INTO properties(message, tag, value) VALUES(?1, ?2, ?3) "
+                                          "ON CONFLICT(message, tag) DO UPDATE SET value = excluded.value");
+        if (!row || !upsert)
+            return fail();
+        for (auto const& [tag, value] : properties) {
+            upsert->reset();
+            upsert->bind(1, *row).bind(2, static_cast<int64_t>(tag));
+            bind_value(*upsert, 3, value);
+            if (!upsert->execute())
+                return fail();
+        }
+        if (!transaction.commit())
+            return fail();
+    }
+    publish_unread_count();
+    return true;
+}
+
+bool MessageStore::delete_message(Bytes const& folder, Bytes const& entry)
+{
+    {
+        SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+        auto folder_id = transaction.begun() ? folder_row(folder) : std::nullopt;
+        auto row = folder_id ? message_row(entry) : std::nullopt;
+        if (!row)
+            return false;
+        auto remove = m_database->prepare("DELETE FROM messages WHERE id = ?1 AND folder = ?2");
+        auto remove_properties = m_database->prepare("DELETE FROM properties WHERE message = ?1");
+        auto remove_recipients = m_database->prepare("DELETE FROM recipients WHERE message = ?1");
+        if (!remove || !remove_properties || !remove_recipients)
+            return fail();
+        remove->bind(1, *row).bind(2, *folder_id);
+        if (!remove->execute() || m_database->changes() == 0)
+            return false;
+        remove_properties->bind(1, *row);
+        remove_recipients->bind(1, *row);
+        if (!remove_properties->execute() || !remove_recipients->execute() || !transaction.commit())
+            return fail();
+    }
+    publish_unread_count();
+    return true;
+}
+
+std::optional<Bytes> MessageStore::insert_message(int64_t folder, StoredMessage const& message, bool submitted)
+{
+    auto insert = m_database->prepare("INSERT INTO messages(entry_id, folder, submitted) VALUES(randomblob(12), ?1, ?2)");
+    auto name = m_database->prepare("UPDATE messages SET entry_id = ?1 WHERE id = ?2");
+    auto property = m_database->prepare("INSERT OR REPLACE INTO properties(message, tag, value) VALUES(?1, ?2, ?3)");
+    auto recipient = m_database->prepare("INSERT OR REPLACE INTO recipients(message, row, tag, value) VALUES(?1, ?2, ?3, ?4)");
+    if (!insert || !name || !property || !recipient)
+        return fail(), std::nullopt;
+    insert->bind(1, folder).bind(2, submitted ? 1 : 0);
+    if (!insert->execute())
+        return fail(), std::nullopt;
+    auto id_query = m_database->prepare("SELECT last_insert_rowid()");
+    if (!id_query || !id_query->step())
+        return fail(), std::nullopt;
+    int64_t row = id_query->column_int(0);
+    // AUTOINCREMENT never hands out a row number twice, so an entry id made from it is never reused.
+    Bytes entry = message_entry_id(row);
+    name->bind_blob(1, entry.data(), entry.size()).bind(2, row);
+    if (!name->execute())
+        return fail(), std::nullopt;
+    for (auto const& [tag, value] : message.properties) {
+        property->reset();
+        property->bind(1, row).bind(2, static_cast<int64_t>(tag));
+        bind_value(*property, 3, value);
+        if (!property->execute())
+            return fail(), std::nullopt;
+    }
+    for (size_t index = 0; index < message.recipients.size(); ++index) {
+        for (auto const& [tag, value] : message.recipients[index]) {
+            recipient->reset();
+            recipient->bind(1, row).bind(2, static_cast<int64_t>(index)).bind(3, static_cast<int64_t>(tag));
+            bind_value(*recipient, 4, value);
+            if (!recipient->execute())
+                return fail(), std::nullopt;
+        }
+    }
+    return entry;
+}
+
+std::optional<Bytes> MessageStore::create_message(Bytes const& folder, StoredMessage const& message, bool submitted)
+{
+    std::optional<Bytes> entry;
+    {
+        SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+        auto folder_id = transaction.begun() ? folder_row(folder) : std::nullopt;
+        if (!folder_id)
+            return fail(), std::nullopt;
+        entry = insert_message(*folder_id, message, submitted);
+        if (!entry || !transaction.commit())
+            return fail(), std::nullopt;
+    }
+    publish_unread_count();
+    return entry;
+}
+
+bool MessageStore::create_messages(std::vector<std::pair<Bytes, StoredMessage>> const& messages)
+{
+    {
+        SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+        if (!transaction.begun())
+            return fail();
+        std::map<Bytes, int64_t> folders;
+        for (auto const& [folder, message] : messages) {
+            auto known = folders.find(folder);
+            if (known == folders.end()) {
+                auto row = folder_row(folder);
+                if (!row)
+                    return fail();
+                known = folders.emplace(folder, *row).first;
+            }
+            if (!insert_message(known->second, message, false))
+                return false;
+        }
+        if (!transaction.commit())
+            return fail();
+    }
+    publish_unread_count();
+    return true;
+}
+
+std::optional<uint32_t> MessageStore::named_property(Bytes const& guid, std::u16string const& name, bool create)
+{
+    auto find = m_database->prepare("SELECT id FROM named_properties WHERE guid = ?1 AND name = ?2");
+    if (!find)
+        return fail(), std::nullopt;
+    find->bind_blob(1, guid.data(), guid.size()).bind(2, to_utf8(name));
+    if (find->step())
+        return first_named_property + static_cast<uint32_t>(find->column_int(0));
+    if (!create)
+        return std::nullopt;
+    auto insert = m_database->prepare("INSERT OR IGNORE INTO named_properties(guid, name) VALUES(?1, ?2)");
+    if (!insert)
+        return fail(), std::nullopt;
+    insert->bind_blob(1, guid.data(), guid.size()).bind(2, to_utf8(name));
+    if (!insert->execute())
+        return fail(), std::nullopt;
+    return named_property(guid, name, false);
+}
+
+std::vector<Bytes> MessageStore::submitted_messages()
+{
+    std::vector<Bytes> entries;
+    auto statement = m_database->prepare("SELECT m.entry_id FROM messages m JOIN folders f ON f.id = m.folder "
+                                         "WHERE f.tag = 0x35E20102 AND m.submitted = 1 ORDER BY m.id");
+    if (!statement)
+        return entries;
+    while (statement->step()) {
+        std::string entry = statement->column_text(0);
+        entries.emplace_back(entry.begin(), entry.end());
+    }
+    return entries;
+}
+
+namespace {
+
+// A submitted message waits with 1, and is being sent with 2.
+constexpr int64_t waiting = 1;
+constexpr int64_t sending = 2;
+
+}
+
+bool MessageStore::claim_for_sending(Bytes const& entry)
+{
+    auto claim = m_database->prepare("UPDATE messages SET submitted = ?2 WHERE entry_id = ?1 AND submitted = ?3");
+    if (!claim)
+        return fail();
+    claim->bind_blob(1, entry.data(), entry.size()).bind(2, sending).bind(3, waiting);
+    return claim->execute() && m_database->changes() == 1;
+}
+
+bool MessageStore::release_claim(Bytes const& entry)
+{
+    auto release = m_database->prepare("UPDATE messages SET submitted = ?2 WHERE entry_id = ?1 AND submitted = ?3");
+    if (!release)
+        return fail();
+    release->bind_blob(1, entry.data(), entry.size()).bind(2, waiting).bind(3, sending);
+    return release->execute() && m_database->changes() == 1;
+}
+
+std::optional<Bytes> MessageStore::move_to_sent(Bytes const& entry)
+{
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+    if (!transaction.begun())
+        return fail(), std::nullopt;
+    // Only a message this transmitter claimed is moved.
+    auto still_submitted = m_database->prepare("SELECT m.id FROM messages m JOIN folders f ON f.id = m.folder "
+                                               "WHERE m.entry_id = ?1 AND f.tag = 0x35E20102 AND m.submitted = 2");
+    auto sent = m_database->prepare("SELECT id FROM folders WHERE tag = 0x35E40102");
+    if (!still_submitted || !sent)
+        return fail(), std::nullopt;
+    still_submitted->bind_blob(1, entry.data(), entry.size());
+    if (!still_submitted->step() || !sent->step())
+        return std::nullopt;
+    int64_t old_row = still_submitted->column_int(0);
+    int64_t sent_folder = sent->column_int(0);
+    auto message = open_message(entry);
+    if (!message)
+        return std::nullopt;
+    int64_t flags = std::holds_alternative<int64_t>(message->properties[Tag::MessageFlags]) ? std::get<int64_t>(message->properties[Tag::MessageFlags]) : 0;
+    message->properties[Tag::MessageFlags] = static_cast<int64_t>((flags & ~int64_t(flag_unsent)) | flag_from_me | flag_read);
+    auto moved = insert_message(sent_folder, *message, false);
+    auto remove = m_database->prepare("DELETE FROM messages WHERE id = ?1");
+    auto remove_properties = m_database->prepare("DELETE FROM properties WHERE message = ?1");
+    auto remove_recipients = m_database->prepare("DELETE FROM recipients WHERE message = ?1");
+    if (!moved || !remove || !remove_properties || !remove_recipients)
+        return fail(), std::nullopt;
+    remove->bind(1, old_row);
+    remove_properties->bind(1, old_row);
+    remove_recipients->bind(1, old_row);
+    if (!remove->execute() || !remove_properties->execute() || !remove_recipients->execute() || !transaction.commit())
+        return fail(), std::nullopt;
+    return moved;
+}
+
+std::optional<int64_t> MessageStore::unread_inbox_count()
+{
+    auto statement = m_database->prepare("SELECT COUNT(*) FROM messages m JOIN folders f ON f.id = m.folder "
+                                         "LEFT JOIN properties p ON p.message = m.id AND p.tag = 0x0E070003 "
+                                         "WHERE f.tag = 0x81060102 AND (COALESCE(p.value, 0) & 1) = 0");
+    if (!statement || !statement->step())
+        return fail(), std::nullopt;
+    return statement->column_int(0);
+}
+
+void MessageStore::publish_unread_count()
+{
+    auto count = unread_inbox_count();
+    if (!count)
+        return;
+    RegistryStore::instance().write(Hive::CurrentUser, u"System\\State\\Messages\\SMS\\Unread", u"Count",
+        RegistryValue::dword(static_cast<uint32_t>(*count)));
+}
+
+}

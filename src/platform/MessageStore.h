@@ -1,0 +1,113 @@
+#pragma once
+
+#include "platform/SqliteDatabase.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace velloq::platform {
+
+// The device's message store as a SQLite database (messages.db in the device folder), shaped
+// like the phone's: stores with display names, folders, contents tables in insertion order,
+// messages as property sets keyed by MAPI property tags, a recipient table per message, named
+// properties, and opaque entry ids that are never reused. Several processes share it; every
+// change of the inbox's unread count is written to the registry value
+// HKEY_CURRENT_USER\System\State\Messages\SMS\Unread\Count, which the notification broker watches.
+using Bytes = std::vector<uint8_t>;
+using PropertyValue = std::variant<int64_t, std::u16string, Bytes>;
+using PropertySet = std::map<uint32_t, PropertyValue>;
+
+namespace Tag {
+constexpr uint32_t EntryId = 0x0FFF0102;
+constexpr uint32_t DisplayName = 0x3001001F;
+constexpr uint32_t InboxEntryId = 0x81060102;
+constexpr uint32_t SentEntryId = 0x35E40102;
+constexpr uint32_t DraftsEntryId = 0x81040102;
+constexpr uint32_t OutboxEntryId = 0x35E20102;
+constexpr uint32_t RootEntryId = 0x35E00102;
+constexpr uint32_t MessageFlags = 0x0E070003;
+constexpr uint32_t Subject = 0x0037001F;
+constexpr uint32_t DeliveryTime = 0x0E060040;
+constexpr uint32_t LastModificationTime = 0x30080040;
+constexpr uint32_t SenderName = 0x0C1A001F;
+constexpr uint32_t SenderAddress = 0x0C1F001F;
+constexpr uint32_t MessageClass = 0x001A001F;
+constexpr uint32_t EmailAddress = 0x3003001F;
+constexpr uint32_t MessageStatus = 0x0E170003;
+constexpr uint32_t DeliveryReportRequested = 0x0C12000B;
+constexpr uint32_t RecipientType = 0x0C150003;
+constexpr uint32_t AddressType = 0x3002001F;
+}
+
+constexpr uint32_t flag_read = 0x01;
+constexpr uint32_t flag_unsent = 0x08;
+constexpr uint32_t flag_from_me = 0x20;
+
+// The property set PS_MAPI {00020328-0000-0000-C000-000000000046}.
+extern Bytes const ps_mapi;
+
+struct StoreRow {
+    Bytes entry_id;
+    std::u16string display_name;
+};
+
+struct StoredMessage {
+    PropertySet properties;
+    std::vector<PropertySet> recipients;
+};
+
+class MessageStore {
+public:
+    // Opens (and on first use creates) the store file; null with `error` set when it cannot.
+    static std::unique_ptr<MessageStore> open(std::string const& path, std::string& error);
+    // The store of the current device folder's messages.db.
+    static std::unique_ptr<MessageStore> open_device(std::string& error);
+    ~MessageStore();
+
+    std::optional<std::vector<StoreRow>> stores();
+    // A store property: the entry id of one of its folders (Tag::InboxEntryId ...).
+    std::optional<Bytes> store_property(Bytes const& store, uint32_t tag);
+    // The number of rows of a folder's contents table, or nullopt.
+    std::optional<int64_t> row_count(Bytes const& folder);
+    // The entry ids of up to `limit` rows from `offset`, in the table's order.
+    std::optional<std::vector<Bytes>> rows(Bytes const& folder, int64_t offset, int64_t limit);
+    std::optional<StoredMessage> open_message(Bytes const& entry);
+    bool set_properties(Bytes const& entry, PropertySet const& properties);
+    bool delete_message(Bytes const& folder, Bytes const& entry);
+    // A new message at the end of the folder's contents; `submitted` hands it to the transmitter.
+    std::optional<Bytes> create_message(Bytes const& folder, StoredMessage const& message, bool submitted);
+    // Many messages in one transaction (a synthetic store); false when any of them fails.
+    bool create_messages(std::vector<std::pair<Bytes, StoredMessage>> const& messages);
+    std::optional<uint32_t> named_property(Bytes const& guid, std::u16string const& name, bool create);
+
+    // The transmitter's part: the submitted outbox messages, and moving one to Sent Items under a
+    // new entry id. The move is one transaction, so a message is never transmitted twice.
+    std::vector<Bytes> submitted_messages();
+    // Takes a submitted message for sending; only one transmitter ever gets it.
+    bool claim_for_sending(Bytes const& entry);
+    // Gives a claimed message back to the outbox queue (the modem could not send it).
+    bool release_claim(Bytes const& entry);
+    std::optional<Bytes> move_to_sent(Bytes const& entry);
+
+    std::optional<int64_t> unread_inbox_count();
+    std::string last_error() const { return m_error; }
+
+private:
+    explicit MessageStore(std::unique_ptr<SqliteDatabase>);
+    bool prepare_schema();
+    std::optional<int64_t> folder_row(Bytes const& folder);
+    std::optional<int64_t> message_row(Bytes const& entry);
+    std::optional<Bytes> insert_message(int64_t folder, StoredMessage const& message, bool submitted);
+    void publish_unread_count();
+    bool fail();
+
+    std::unique_ptr<SqliteDatabase> m_database;
+    std::string m_error;
+};
+
+}

@@ -1,0 +1,96 @@
+#include "SmsCommand.h"
+
+#include "support/TempDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using namespace velloq;
+using velloq::tools::SmsExit;
+
+namespace {
+
+struct Outcome {
+    SmsExit exit;
+    std::string out;
+    std::string err;
+};
+
+Outcome sms(std::vector<std::string> arguments)
+{
+    std::ostringstream out, err;
+    SmsExit exit = tools::run_sms_command(arguments, out, err);
+    return { exit, out.str(), err.str() };
+}
+
+}
+
+TEST(VelloqSms, DeliverListSendTransmit)
+{
+    test::TempDevice device;
+    ::setenv("TZ", "UTC", 1);
+    EXPECT_EQ(sms({ "deliver", "--from", "+4915112345", "--name", "Anna", "--time", "2026-03-29T02:30:00Z", "Hi\nthere" }).exit, SmsExit::Ok);
+    EXPECT_EQ(sms({ "send", "--to", "+4915112345,+7912", "Reply" }).exit, SmsExit::Ok);
+    auto listed = sms({ "list" });
+    EXPECT_EQ(listed.out,
+        "inbox\t56514d530000000000000001\t0x0\t2026-03-29T02:30:00\tAnna <+4915112345>\tHi\\nthere\n"
+        "outbox\t56514d530000000000000002\t0x28\t"
+            + listed.out.substr(listed.out.find("0x28\t") + 5, 19) + "\t+4915112345\tReply\n");
+    EXPECT_EQ(sms({ "transmit" }).out, "sent 1, reports 0, failed 0\n");
+    EXPECT_EQ(sms({ "list", "--folder", "outbox" }).out, "");
+    EXPECT_NE(sms({ "list", "--folder", "sent" }).out.find("\t0x21\t"), std::string::npos);
+    EXPECT_EQ(sms({ "mark-read", "56514d530000000000000001" }).exit, SmsExit::Ok);
+    EXPECT_NE(sms({ "list", "--folder", "inbox" }).out.find("\t0x1\t"), std::string::npos);
+    EXPECT_EQ(sms({ "delete", "56514d530000000000000001" }).exit, SmsExit::Ok);
+    EXPECT_EQ(sms({ "list", "--folder", "inbox" }).out, "");
+}
+
+TEST(VelloqSms, SeedIsDeterministic)
+{
+    std::string first, second;
+    for (std::string* listing : { &first, &second }) {
+        test::TempDevice device;
+        EXPECT_EQ(sms({ "seed", "--chats", "20", "--messages", "300", "--seed", "7" }).exit, SmsExit::Ok);
+        auto listed = sms({ "list" }).out;
+        // Times follow the present; everything else must repeat.
+        std::istringstream lines(listed);
+        std::string line;
+        while (std::getline(lines, line)) {
+            auto fields = line.substr(0, line.find('\t', line.find('\t', line.find('\t') + 1) + 1));
+            *listing += fields + line.substr(line.find('\t', line.find('\t', line.find('\t', line.find('\t') + 1) + 1) + 1)) + "\n";
+        }
+    }
+    EXPECT_EQ(first, second);
+    EXPECT_NE(first.find("inbox"), std::string::npos);
+    EXPECT_NE(first.find("sent"), std::string::npos);
+    EXPECT_NE(first.find("Привет"), std::string::npos);
+}
+
+TEST(VelloqSms, BadArgumentsAndABrokenStore)
+{
+    test::TempDevice device;
+    for (auto const& arguments : std::vector<std::vector<std::string>> { {}, { "frob" }, { "deliver", "text" }, { "deliver", "--from" },
+             { "deliver", "--from", "1", "--time", "yesterday", "x" }, { "list", "--folder", "spam" }, { "send", "x" },
+             { "send", "--to", "1,,2", "x" }, { "delete" }, { "delete", "xyz" }, { "seed", "--chats", "-1", "--messages", "5" },
+             { "deliver", "--report", "maybe", "--from", "1", "x" } }) {
+        auto outcome = sms(arguments);
+        EXPECT_EQ(outcome.exit, SmsExit::BadArguments);
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+    }
+    std::ofstream(device.path() / "messages.db", std::ios::binary) << std::string(4096, 'x');
+    auto broken = sms({ "list" });
+    EXPECT_EQ(broken.exit, SmsExit::StoreUnavailable);
+    EXPECT_NE(broken.err.find("not a database"), std::string::npos);
+}
+
+TEST(VelloqSms, IsoTimes)
+{
+    ::setenv("TZ", "Asia/Kolkata", 1);
+    EXPECT_EQ(tools::parse_iso_time("2000-11-22T13:05:09Z"), 974898309000LL);
+    EXPECT_EQ(tools::parse_iso_time("2000-11-22T18:35:09"), 974898309000LL);
+    EXPECT_EQ(tools::parse_iso_time("2000-11-22T14:05:09+01:00"), 974898309000LL);
+    EXPECT_FALSE(tools::parse_iso_time("2000-13-22T14:05"));
+    EXPECT_FALSE(tools::parse_iso_time("22.11.2000"));
+}

@@ -1,0 +1,122 @@
+#include "SyntheticStore.h"
+
+#include "messaging/MessageTime.h"
+#include "platform/Utf.h"
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace velloq::tools {
+
+namespace {
+
+namespace Tag = platform::Tag;
+
+constexpr int64_t two_years_ms = 2LL * 365 * 24 * 3600 * 1000;
+constexpr size_t batch = 5000;
+
+std::vector<char16_t const*> const texts {
+    u"Are we still on for tonight?",
+    u"Running late, be there in 10 minutes",
+    u"Check this out: https://example.org/photos/summer",
+    u"Call me back on +49 151 2345678 when you can",
+    u"Привет! Как дела?",
+    u"Встречаемся у метро в 19:00",
+    u"Посмотри www.example.ru/news, интересно",
+    u"Your code is 482913",
+    u"Thanks, see you tomorrow!",
+    u"Mail me at anna.schmidt@example.com",
+    u"Happy birthday! 🎉",
+    u"Ок, договорились. Позвони 8 912 345-67-89",
+    u"Meeting moved to 3pm, room 204",
+    u"Can you pick up milk on the way home?",
+};
+
+std::vector<char16_t const*> const first_names { u"Anna", u"Ben", u"Chiara", u"Dmitri", u"Elif", u"Farid", u"Greta", u"Hiro", u"Ирина", u"Сергей", u"Ольга", u"Jonas" };
+
+// The same subscriber written the ways phones and people write numbers.
+std::u16string spelling(int32_t chat, uint32_t variant)
+{
+    uint32_t subscriber = 2000000 + static_cast<uint32_t>(chat) * 7919 % 7000000;
+    std::u16string digits = to_u16_decimal(subscriber);
+    switch (variant % 5) {
+    case 0:
+        return u"+49151" + digits;
+    case 1:
+        return u"0151 " + digits;
+    case 2:
+        return u"+7 (912) " + digits.substr(0, 3) + u"-" + digits.substr(3, 2) + u"-" + digits.substr(5);
+    case 3:
+        return u"8 912 " + digits;
+    default:
+        return u"+1-202-" + digits;
+    }
+}
+
+struct Chat {
+    std::u16string number;
+    std::u16string name;
+};
+
+}
+
+bool seed_store(platform::MessageStore& store, int32_t chats, int64_t messages, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    auto stores = store.stores();
+    if (!stores || stores->empty())
+        return false;
+    platform::Bytes const& sms = stores->front().entry_id;
+    auto inbox = store.store_property(sms, Tag::InboxEntryId);
+    auto sent = store.store_property(sms, Tag::SentEntryId);
+    auto drafts = store.store_property(sms, Tag::DraftsEntryId);
+    auto outbox = store.store_property(sms, Tag::OutboxEntryId);
+    if (!inbox || !sent || !drafts || !outbox)
+        return false;
+    std::vector<Chat> people;
+    for (int32_t chat = 0; chat < chats; ++chat) {
+        std::u16string name = chat % 3 == 2 ? std::u16string() : std::u16string(first_names[static_cast<size_t>(chat) % first_names.size()]);
+        people.push_back({ spelling(chat, random()), name });
+    }
+    int64_t end = MessageTime::now().unix_milliseconds();
+    int64_t step = messages > 0 ? std::max<int64_t>(1, two_years_ms / messages) : 1;
+    std::vector<std::pair<platform::Bytes, platform::StoredMessage>> pending;
+    for (int64_t index = 0; index < messages; ++index) {
+        Chat const& chat = people[random() % people.size()];
+        uint32_t kind = random() % 100;
+        int64_t time = end - two_years_ms + index * step + static_cast<int64_t>(random() % 1000);
+        platform::StoredMessage message;
+        message.properties[Tag::Subject] = std::u16string(texts[random() % texts.size()]);
+        message.properties[Tag::DeliveryTime] = MessageTime::from_unix_milliseconds(time).filetime();
+        platform::Bytes const* folder = &*inbox;
+        if (kind < 48) {
+            bool unread = index > messages * 9 / 10 && random() % 3 == 0;
+            message.properties[Tag::MessageFlags] = int64_t(unread ? 0 : platform::flag_read);
+            message.properties[Tag::MessageClass] = std::u16string(u"IPM.SMStext");
+            message.properties[Tag::SenderName] = chat.name;
+            message.properties[Tag::SenderAddress] = chat.number;
+        } else if (kind < 51) {
+            message.properties[Tag::MessageFlags] = int64_t(platform::flag_read);
+            message.properties[Tag::MessageClass] = std::u16string(kind < 50 ? u"REPORT.IPM.SMStext.DR" : u"REPORT.IPM.SMStext.NDR");
+            message.properties[Tag::Subject] = u"Delivered to " + chat.number;
+            message.properties[Tag::SenderName] = std::u16string();
+            message.properties[Tag::SenderAddress] = chat.number;
+        } else {
+            folder = kind < 95 ? &*sent : kind < 98 ? &*drafts : &*outbox;
+            message.properties[Tag::MessageFlags] = int64_t(platform::flag_from_me | platform::flag_read | (kind >= 95 ? platform::flag_unsent : 0));
+            message.properties[Tag::MessageClass] = std::u16string(u"IPM.SMStext");
+            message.recipients.push_back({ { Tag::RecipientType, int64_t(1) }, { Tag::AddressType, std::u16string(u"SMS") },
+                { Tag::DisplayName, chat.name }, { Tag::EmailAddress, chat.number } });
+        }
+        pending.emplace_back(*folder, std::move(message));
+        if (pending.size() == batch) {
+            if (!store.create_messages(pending))
+                return false;
+            pending.clear();
+        }
+    }
+    return pending.empty() || store.create_messages(pending);
+}
+
+}
