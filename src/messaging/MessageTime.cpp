@@ -1,22 +1,45 @@
 #include "messaging/MessageTime.h"
 
+#include "platform/Window.h"
+
 #include <unicode/calendar.h>
 #include <unicode/timezone.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <memory>
 
 namespace velloq {
+
+namespace {
+
+// The calendar of the user's zone (TZ, else the system's) with its full rules, made again only
+// when TZ changes: making one costs far more than reading a message.
+icu::Calendar* local_calendar()
+{
+    thread_local std::string zone_name;
+    thread_local std::unique_ptr<icu::Calendar> calendar;
+    std::string current = platform::environment_value("TZ");
+    if (!calendar || current != zone_name) {
+        UErrorCode status = U_ZERO_ERROR;
+        calendar.reset(icu::Calendar::createInstance(icu::TimeZone::detectHostTimeZone(), status));
+        if (U_FAILURE(status))
+            calendar.reset();
+        zone_name = current;
+    }
+    return calendar.get();
+}
+
+}
 
 MessageTime MessageTime::from_filetime(int64_t filetime)
 {
     MessageTime time;
     time.m_filetime = filetime;
     UErrorCode status = U_ZERO_ERROR;
-    // The default zone is the user's (TZ, else the system's), with its full rules for the instant.
-    std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::detectHostTimeZone());
-    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(zone.release(), status));
-    if (U_FAILURE(status))
+    icu::Calendar* calendar = local_calendar();
+    if (!calendar)
         return time;
     calendar->setTime(static_cast<UDate>(time.unix_milliseconds()), status);
     LocalTime& local = time.m_local;

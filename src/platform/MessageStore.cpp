@@ -67,6 +67,17 @@ PropertyValue read_value(SqliteStatement const& statement, int column, uint32_t 
     return statement.column_int(column);
 }
 
+// The row number an entry id was made from; -1 for an id this store did not make.
+int64_t row_of_entry(Bytes const& entry)
+{
+    if (entry.size() != 12 || entry[0] != 'V' || entry[1] != 'Q' || entry[2] != 'M' || entry[3] != 'S')
+        return -1;
+    uint64_t row = 0;
+    for (size_t i = 4; i < 12; ++i)
+        row = row << 8 | entry[i];
+    return static_cast<int64_t>(row & 0x7FFFFFFFFFFFFFFF);
+}
+
 Bytes message_entry_id(int64_t row)
 {
     Bytes entry { 'V', 'Q', 'M', 'S' };
@@ -99,6 +110,7 @@ std::unique_ptr<MessageStore> MessageStore::open(std::string const& path, std::s
         error = store->m_error;
         return nullptr;
     }
+    store->m_changes = std::make_unique<SharedCounter>(path + ".changes");
     return store;
 }
 
@@ -114,12 +126,15 @@ bool MessageStore::prepare_schema()
     if (version == schema_version) {
         // In write-ahead mode NORMAL keeps the store consistent on a crash and spares an fsync per commit.
         m_database->execute("PRAGMA synchronous=NORMAL");
+        // Reading through a mapping spares a system call per page.
+        m_database->execute("PRAGMA mmap_size=268435456");
         return true;
     }
     // Several processes read and write the store; the write-ahead log lets readers go on while
     // one of them writes.
     m_database->execute("PRAGMA journal_mode=WAL");
     m_database->execute("PRAGMA synchronous=NORMAL");
+    m_database->execute("PRAGMA mmap_size=268435456");
     SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
     if (!transaction.begun())
         return fail();
@@ -211,43 +226,114 @@ std::optional<std::vector<Bytes>> MessageStore::rows(Bytes const& folder, int64_
     }
     if (statement->failed())
         return fail(), std::nullopt;
+    if (!entries.empty())
+        prefetch(*folder_id, row_of_entry(entries.front()), row_of_entry(entries.back()));
     return entries;
+}
+
+void MessageStore::changed()
+{
+    m_prefetched.clear();
+    if (m_changes)
+        m_changes->increment();
+}
+
+void MessageStore::prefetch(int64_t folder, int64_t first_row, int64_t last_row)
+{
+    m_prefetched.clear();
+    if (first_row < 0 || last_row < first_row || !m_changes || !m_changes->is_mapped())
+        return;
+    m_prefetch_version = m_changes->load();
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Deferred);
+    // Only the window's own messages: the folder's rows between the first and the last.
+    auto messages = m_database->prepare("SELECT id FROM messages WHERE folder = ?3 AND id BETWEEN ?1 AND ?2");
+    auto properties = m_database->prepare("SELECT p.message, p.tag, p.value FROM messages m JOIN properties p ON p.message = m.id "
+                                          "WHERE m.folder = ?3 AND m.id BETWEEN ?1 AND ?2");
+    auto recipients = m_database->prepare("SELECT r.message, r.row, r.tag, r.value FROM messages m JOIN recipients r ON r.message = m.id "
+                                          "WHERE m.folder = ?3 AND m.id BETWEEN ?1 AND ?2");
+    if (!transaction.begun() || !messages || !properties || !recipients)
+        return;
+    messages->bind(1, first_row).bind(2, last_row).bind(3, folder);
+    while (messages->step())
+        m_prefetched[messages->column_int(0)];
+    properties->bind(1, first_row).bind(2, last_row).bind(3, folder);
+    while (properties->step()) {
+        auto tag = static_cast<uint32_t>(properties->column_int(1));
+        auto found = m_prefetched.find(properties->column_int(0));
+        if (found != m_prefetched.end())
+            found->second.properties[tag] = read_value(*properties, 2, tag);
+    }
+    recipients->bind(1, first_row).bind(2, last_row).bind(3, folder);
+    while (recipients->step()) {
+        auto found = m_prefetched.find(recipients->column_int(0));
+        if (found == m_prefetched.end())
+            continue;
+        auto row = static_cast<size_t>(recipients->column_int(1));
+        if (row >= found->second.recipients.size())
+            found->second.recipients.resize(row + 1);
+        auto tag = static_cast<uint32_t>(recipients->column_int(2));
+        found->second.recipients[row][tag] = read_value(*recipients, 3, tag);
+    }
+    if (messages->failed() || properties->failed() || recipients->failed())
+        m_prefetched.clear();
 }
 
 std::optional<StoredMessage> MessageStore::open_message(Bytes const& entry)
 {
-    // One read transaction, so a message being written by another process is seen whole or not at all.
-    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Deferred);
-    auto row = message_row(entry);
-    if (!row)
-        return std::nullopt;
+    if (!m_prefetched.empty()) {
+        auto found = m_prefetched.find(row_of_entry(entry));
+        // A scan reads each message once: hand the prefetched one over rather than copy it.
+        if (found != m_prefetched.end() && m_changes->load() == m_prefetch_version)
+            return std::move(m_prefetched.extract(found).mapped());
+        if (found != m_prefetched.end())
+            m_prefetched.clear();
+    }
+    // One statement is one read transaction: a message another process is writing is seen whole
+    // or not at all. Row -2 says the message exists, -1 carries its properties, 0 and up its
+    // recipients.
+    if (!m_read_message) {
+        // The entry id carries the row number; the first arm checks that the whole id matches. The
+        // tables' own key order gives the properties and then the recipients row by row.
+        m_read_message = m_database->prepare(
+            "SELECT -2, 0, NULL FROM messages WHERE id = ?2 AND entry_id = ?1 "
+            "UNION ALL SELECT -1, tag, value FROM properties WHERE message = ?2 "
+            "UNION ALL SELECT row, tag, value FROM recipients WHERE message = ?2");
+        if (!m_read_message)
+            return fail(), std::nullopt;
+    }
+    SqliteStatement& statement = *m_read_message;
+    statement.reset();
+    statement.bind_blob(1, entry.data(), entry.size()).bind(2, row_of_entry(entry));
     StoredMessage message;
-    auto properties = m_database->prepare("SELECT tag, value FROM properties WHERE message = ?1");
-    auto recipients = m_database->prepare("SELECT row, tag, value FROM recipients WHERE message = ?1 ORDER BY row, tag");
-    if (!properties || !recipients)
-        return fail(), std::nullopt;
-    properties->bind(1, *row);
-    while (properties->step()) {
-        auto tag = static_cast<uint32_t>(properties->column_int(0));
-        message.properties[tag] = read_value(*properties, 1, tag);
-    }
-    recipients->bind(1, *row);
+    bool exists = false;
     int64_t current = -1;
-    while (recipients->step()) {
-        if (recipients->column_int(0) != current) {
-            current = recipients->column_int(0);
-            message.recipients.emplace_back();
+    while (statement.step()) {
+        int64_t row = statement.column_int(0);
+        auto tag = static_cast<uint32_t>(statement.column_int(1));
+        if (row == -2) {
+            exists = true;
+        } else if (row == -1) {
+            message.properties[tag] = read_value(statement, 2, tag);
+        } else {
+            if (row != current) {
+                current = row;
+                message.recipients.emplace_back();
+            }
+            message.recipients.back()[tag] = read_value(statement, 2, tag);
         }
-        auto tag = static_cast<uint32_t>(recipients->column_int(1));
-        message.recipients.back()[tag] = read_value(*recipients, 2, tag);
     }
-    if (properties->failed() || recipients->failed())
+    bool failed = statement.failed();
+    statement.reset();
+    if (failed)
         return fail(), std::nullopt;
+    if (!exists)
+        return std::nullopt;
     return message;
 }
 
 bool MessageStore::set_properties(Bytes const& entry, PropertySet const& properties)
 {
+    m_prefetched.clear();
     {
         SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
         auto row = transaction.begun() ? message_row(entry) : std::nullopt;
@@ -271,6 +357,7 @@ bool MessageStore::set_properties(Bytes const& entry, PropertySet const& propert
 
 bool MessageStore::delete_message(Bytes const& folder, Bytes const& entry)
 {
+    m_prefetched.clear();
     {
         SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
         auto folder_id = transaction.begun() ? folder_row(folder) : std::nullopt;
@@ -335,6 +422,7 @@ std::optional<Bytes> MessageStore::insert_message(int64_t folder, StoredMessage 
 
 std::optional<Bytes> MessageStore::create_message(Bytes const& folder, StoredMessage const& message, bool submitted)
 {
+    m_prefetched.clear();
     std::optional<Bytes> entry;
     {
         SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
@@ -351,6 +439,7 @@ std::optional<Bytes> MessageStore::create_message(Bytes const& folder, StoredMes
 
 bool MessageStore::create_messages(std::vector<std::pair<Bytes, StoredMessage>> const& messages)
 {
+    m_prefetched.clear();
     {
         SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
         if (!transaction.begun())
@@ -417,24 +506,31 @@ constexpr int64_t sending = 2;
 
 bool MessageStore::claim_for_sending(Bytes const& entry)
 {
+    m_prefetched.clear();
     auto claim = m_database->prepare("UPDATE messages SET submitted = ?2 WHERE entry_id = ?1 AND submitted = ?3");
     if (!claim)
         return fail();
     claim->bind_blob(1, entry.data(), entry.size()).bind(2, sending).bind(3, waiting);
-    return claim->execute() && m_database->changes() == 1;
+    bool claimed = claim->execute() && m_database->changes() == 1;
+    changed();
+    return claimed;
 }
 
 bool MessageStore::release_claim(Bytes const& entry)
 {
+    m_prefetched.clear();
     auto release = m_database->prepare("UPDATE messages SET submitted = ?2 WHERE entry_id = ?1 AND submitted = ?3");
     if (!release)
         return fail();
     release->bind_blob(1, entry.data(), entry.size()).bind(2, waiting).bind(3, sending);
-    return release->execute() && m_database->changes() == 1;
+    bool released = release->execute() && m_database->changes() == 1;
+    changed();
+    return released;
 }
 
 std::optional<Bytes> MessageStore::move_to_sent(Bytes const& entry)
 {
+    m_prefetched.clear();
     SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
     if (!transaction.begun())
         return fail(), std::nullopt;
@@ -465,6 +561,7 @@ std::optional<Bytes> MessageStore::move_to_sent(Bytes const& entry)
     remove_recipients->bind(1, old_row);
     if (!remove->execute() || !remove_properties->execute() || !remove_recipients->execute() || !transaction.commit())
         return fail(), std::nullopt;
+    changed();
     return moved;
 }
 
@@ -480,6 +577,7 @@ std::optional<int64_t> MessageStore::unread_inbox_count()
 
 void MessageStore::publish_unread_count()
 {
+    changed();
     auto count = unread_inbox_count();
     if (!count)
         return;

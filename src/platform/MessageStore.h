@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/SharedCounter.h"
 #include "platform/SqliteDatabase.h"
 
 #include <cstdint>
@@ -107,6 +108,16 @@ private:
     bool fail();
 
     std::unique_ptr<SqliteDatabase> m_database;
+    // Reading a message is the common path; its statement is prepared once.
+    std::optional<SqliteStatement> m_read_message;
+    // The messages of the last window of rows, read in bulk with the window: a scan of a folder
+    // then reads each message from memory, as long as no process has written since. Every writer
+    // counts its commits in a small shared file, which a reader checks without a system call.
+    std::unique_ptr<SharedCounter> m_changes;
+    std::map<int64_t, StoredMessage> m_prefetched;
+    uint64_t m_prefetch_version { 0 };
+    void prefetch(int64_t folder, int64_t first_row, int64_t last_row);
+    void changed();
     std::string m_error;
 };
 

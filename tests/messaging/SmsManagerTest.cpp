@@ -243,3 +243,20 @@ TEST_F(Store, UnreadCountWakesTheBroker)
     ASSERT_TRUE(test::wait_for_file(marker));
     EXPECT_EQ(test::read_file(marker), "message\n");
 }
+
+TEST_F(Store, ScanSeesAChangeAnotherWriterMadeAfterTheWindowWasRead)
+{
+    ASSERT_TRUE(store->create_message(inbox, incoming(u"first"), false));
+    ASSERT_TRUE(store->create_message(inbox, incoming(u"second"), false));
+    SmsManager manager;
+    EntryId first = manager.get_id(FolderKind::Incoming, 0);
+    EntryId second = manager.get_id(FolderKind::Incoming, 1);
+    // Another connection, as another process would have, marks the second message read.
+    std::string error;
+    auto other = platform::MessageStore::open_device(error);
+    ASSERT_TRUE(other->set_properties(second.bytes(), { { Tag::MessageFlags, int64_t(platform::flag_read) } }));
+    MessageRecord record;
+    ASSERT_TRUE(manager.read_sms(first, record));
+    ASSERT_TRUE(manager.read_sms(second, record));
+    EXPECT_FALSE(record.unread());
+}

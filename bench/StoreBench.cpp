@@ -1,0 +1,92 @@
+// The message store at the size of a long-used phone: seeding 100,000 messages, and reading all of
+// them through sms_manager (a get_id scan and read_sms of each) beside a plain SQLite select of
+// the same rows and properties in the same run.
+#include "BenchDevice.h"
+#include "SyntheticStore.h"
+#include "messaging/SmsManager.h"
+#include "platform/MessageStore.h"
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <filesystem>
+
+using namespace velloq;
+
+namespace {
+
+constexpr int64_t store_size = 100'000;
+
+void seeded_once()
+{
+    static bool seeded = [] {
+        bench::bench_device();
+        std::string error;
+        auto store = platform::MessageStore::open_device(error);
+        return store && tools::seed_store(*store, 300, store_size, 1);
+    }();
+    (void)seeded;
+}
+
+void BM_Seed100000(benchmark::State& state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::string folder = bench::bench_device() + "/seed-" + std::to_string(state.iterations());
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        std::string error;
+        auto store = platform::MessageStore::open(folder + "/messages.db", error);
+        state.ResumeTiming();
+        tools::seed_store(*store, 300, store_size, 1);
+    }
+    state.counters["messages_per_s"] = benchmark::Counter(double(store_size) * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Seed100000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_ReadWholeStoreThroughSmsManager(benchmark::State& state)
+{
+    seeded_once();
+    int64_t read = 0;
+    for (auto _ : state) {
+        SmsManager manager;
+        for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts, FolderKind::Outbox }) {
+            int32_t length = manager.get_length(kind);
+            for (int32_t index = 0; index < length; ++index) {
+                MessageRecord record;
+                read += manager.read_sms(manager.get_id(kind, index), record);
+            }
+        }
+    }
+    state.counters["messages"] = double(read) / state.iterations();
+}
+BENCHMARK(BM_ReadWholeStoreThroughSmsManager)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The same rows with their properties and recipients, fetched by three plain selects.
+void BM_BaselinePlainSelect(benchmark::State& state)
+{
+    seeded_once();
+    sqlite3* db = nullptr;
+    sqlite3_open((bench::bench_device() + "/messages.db").c_str(), &db);
+    int64_t values = 0;
+    for (auto _ : state) {
+        for (char const* sql : { "SELECT id, entry_id FROM messages ORDER BY folder, id", "SELECT message, tag, value FROM properties",
+                 "SELECT message, row, tag, value FROM recipients" }) {
+            sqlite3_stmt* statement = nullptr;
+            sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+            while (sqlite3_step(statement) == SQLITE_ROW) {
+                benchmark::DoNotOptimize(sqlite3_column_blob(statement, 1));
+                ++values;
+            }
+            sqlite3_finalize(statement);
+        }
+    }
+    sqlite3_close(db);
+    state.counters["rows"] = double(values) / state.iterations();
+}
+BENCHMARK(BM_BaselinePlainSelect)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+}
+
+BENCHMARK_MAIN();
