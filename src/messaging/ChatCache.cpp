@@ -1,0 +1,239 @@
+#include "messaging/ChatCache.h"
+
+#include "messaging/TextAnalysis.h"
+#include "platform/FileSystem.h"
+#include "platform/Ticks.h"
+#include "platform/Utf.h"
+#include "shell/Log.h"
+#include "shell/Paths.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace velloq {
+
+namespace {
+
+constexpr uintmax_t largest_cache = 512 * 1024 * 1024;
+
+void append_u16(std::vector<uint8_t>& out, uint16_t value)
+{
+    out.push_back(static_cast<uint8_t>(value));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void append_i32(std::vector<uint8_t>& out, int32_t value)
+{
+    auto bits = static_cast<uint32_t>(value);
+    append_u16(out, static_cast<uint16_t>(bits));
+    append_u16(out, static_cast<uint16_t>(bits >> 16));
+}
+
+void append_string(std::vector<uint8_t>& out, std::u16string const& text)
+{
+    append_string_length(out, static_cast<uint32_t>(text.size()));
+    for (char16_t unit : text)
+        append_u16(out, unit);
+}
+
+// Reads the file's fields in order; every read checks what is left.
+class Reader {
+public:
+    explicit Reader(std::vector<uint8_t> const& bytes)
+        : m_bytes(bytes)
+    {
+    }
+    bool at_end() const { return m_at >= m_bytes.size(); }
+    std::optional<int64_t> number(size_t size)
+    {
+        if (m_bytes.size() - m_at < size)
+            return std::nullopt;
+        uint64_t value = 0;
+        for (size_t i = 0; i < size; ++i)
+            value |= uint64_t(m_bytes[m_at + i]) << (8 * i);
+        m_at += size;
+        // Sign-extend from the field's width.
+        uint64_t sign = uint64_t(1) << (8 * size - 1);
+        return static_cast<int64_t>((value ^ sign) - sign);
+    }
+    std::optional<std::u16string> string()
+    {
+        auto first = number(1);
+        if (!first)
+            return std::nullopt;
+        int64_t length = *first;
+        if (length < 0) {
+            auto wide = -length <= 4 ? number(static_cast<size_t>(-length)) : std::nullopt;
+            if (!wide || *wide <= 0)
+                return std::nullopt;
+            length = *wide;
+        }
+        if (uint64_t(length) * 2 > m_bytes.size() - m_at)
+            return std::nullopt;
+        std::u16string text;
+        text.reserve(static_cast<size_t>(length));
+        for (int64_t i = 0; i < length; ++i)
+            text.push_back(static_cast<char16_t>(*number(2)));
+        return text;
+    }
+    std::optional<std::vector<uint8_t>> bytes(size_t size)
+    {
+        if (m_bytes.size() - m_at < size)
+            return std::nullopt;
+        std::vector<uint8_t> out(m_bytes.begin() + static_cast<ptrdiff_t>(m_at), m_bytes.begin() + static_cast<ptrdiff_t>(m_at + size));
+        m_at += size;
+        return out;
+    }
+
+private:
+    std::vector<uint8_t> const& m_bytes;
+    size_t m_at { 0 };
+};
+
+std::optional<CachedChat> read_chat(Reader& reader)
+{
+    CachedChat chat;
+    auto name = reader.string();
+    auto address = name ? reader.string() : std::nullopt;
+    if (!address)
+        return std::nullopt;
+    chat.name = *name;
+    chat.address = *address;
+    chat.key = last_seven_digits(chat.address);
+    if (chat.key.empty())
+        chat.key = chat.name;
+    auto unread = chat.key.empty() ? std::nullopt : reader.number(4);
+    if (!unread)
+        return std::nullopt;
+    chat.unread = static_cast<int32_t>(*unread);
+    auto count = reader.number(4);
+    if (!count || *count < 1 || *count > most_cached_messages_per_chat) {
+        log() << u"load_cache counter:" << (count ? static_cast<int32_t>(*count) : 0) << u"\n";
+        return std::nullopt;
+    }
+    chat.messages.reserve(static_cast<size_t>(*count));
+    for (int64_t i = 0; i < *count; ++i) {
+        auto folder = reader.number(2);
+        auto length = folder ? reader.number(2) : std::nullopt;
+        if (!length || *folder < 0 || *folder > 3 || *length < 1)
+            return std::nullopt;
+        auto id = reader.bytes(static_cast<size_t>(*length));
+        if (!id)
+            return std::nullopt;
+        chat.messages.push_back({ static_cast<FolderKind>(*folder), EntryId(std::move(*id)) });
+    }
+    return chat;
+}
+
+}
+
+void append_string_length(std::vector<uint8_t>& out, uint32_t length)
+{
+    if (length < 128) {
+        out.push_back(static_cast<uint8_t>(length));
+        return;
+    }
+    uint32_t shifts = 0;
+    for (uint32_t rest = length; rest > 32767; rest >>= 8)
+        ++shifts;
+    out.push_back(static_cast<uint8_t>(~(shifts + 1)));
+    for (uint32_t i = 0; i < shifts + 2; ++i)
+        out.push_back(static_cast<uint8_t>(length >> (8 * i)));
+}
+
+std::vector<uint8_t> encode_chat_cache(std::vector<CachedChat> const& chats)
+{
+    std::vector<uint8_t> out;
+    append_i32(out, chat_cache_version);
+    for (auto const& chat : chats) {
+        int32_t count = 0;
+        for (auto const& message : chat.messages)
+            count += message.id.is_empty() ? 0 : 1;
+        if (count == 0)
+            continue;
+        append_string(out, chat.name);
+        append_string(out, chat.address);
+        append_i32(out, chat.unread);
+        append_i32(out, std::min(count, most_cached_messages_per_chat));
+        int32_t written = 0;
+        for (auto const& message : chat.messages) {
+            if (message.id.is_empty() || written == most_cached_messages_per_chat)
+                continue;
+            append_u16(out, static_cast<uint16_t>(message.folder));
+            auto length = static_cast<uint16_t>(std::min<size_t>(message.id.length(), 32767));
+            append_u16(out, length);
+            out.insert(out.end(), message.id.data(), message.id.data() + length);
+            ++written;
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<CachedChat>> decode_chat_cache(std::vector<uint8_t> const& bytes)
+{
+    Reader reader(bytes);
+    auto version = reader.number(4);
+    if (!version || *version != chat_cache_version)
+        return std::nullopt;
+    std::vector<CachedChat> chats;
+    while (!reader.at_end()) {
+        auto chat = read_chat(reader);
+        if (!chat)
+            return std::nullopt;
+        chats.push_back(std::move(*chat));
+    }
+    return chats;
+}
+
+bool save_chat_cache(std::u16string const& path, std::vector<CachedChat> const& chats)
+{
+    log() << u"save_cache:" << static_cast<uint64_t>(chats.size()) << u" chats\n";
+    std::filesystem::path file(to_utf8(expand_path(path)));
+    std::error_code error;
+    if (chats.empty()) {
+        std::filesystem::remove(file, error);
+        return true;
+    }
+    std::vector<uint8_t> bytes = encode_chat_cache(chats);
+    std::filesystem::path temporary = file;
+    temporary += ".part";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<char const*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            std::filesystem::remove(temporary, error);
+            return false;
+        }
+    }
+    std::filesystem::rename(temporary, file, error);
+    if (error) {
+        std::filesystem::remove(temporary, error);
+        return false;
+    }
+    log() << u"save_cache success:" << static_cast<uint64_t>(chats.size()) << u" chats\n";
+    return true;
+}
+
+std::optional<std::vector<CachedChat>> load_chat_cache(std::u16string const& path)
+{
+    uint32_t started = platform::tick_count();
+    std::string file = to_utf8(expand_path(path));
+    std::error_code error;
+    auto size = std::filesystem::file_size(file, error);
+    if (error || size > largest_cache)
+        return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() != size)
+        return std::nullopt;
+    auto chats = decode_chat_cache(bytes);
+    if (chats)
+        log() << u"load_cache success:" << static_cast<uint64_t>(chats->size()) << u" chats time:" << (platform::tick_count() - started) << u"\n";
+    return chats;
+}
+
+}

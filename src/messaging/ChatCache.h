@@ -1,0 +1,51 @@
+#pragma once
+
+#include "messaging/MessageRecord.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velloq {
+
+// One chat as the cache file keeps it: no texts and no times, only what the chat model needs to
+// find its messages in the store again.
+struct CachedChat {
+    std::u16string name;
+    std::u16string address;
+    std::u16string key; // set by the loader: the last 7 digits of the address, else the name
+    int32_t unread { 0 };
+    struct Message {
+        FolderKind folder { FolderKind::Incoming };
+        EntryId id;
+    };
+    std::vector<Message> messages;
+};
+
+constexpr int32_t chat_cache_version = 1;
+constexpr int32_t most_cached_messages_per_chat = 20000;
+
+// The bytes of the cache file: version 1, then a block per chat that has at least one message
+// with an id (a message without an id is neither written nor counted, and a chat left with none
+// is not written, since a count of 0 would make the whole file unloadable).
+std::vector<uint8_t> encode_chat_cache(std::vector<CachedChat> const& chats);
+
+// Reads the bytes back; nullopt when any field is malformed (a wrong version, a count outside
+// 1 to 20000, a folder outside 0 to 3, an id or a string that runs past the end, a chat without
+// a key). A bad count is logged as "load_cache counter:" with the value.
+std::optional<std::vector<CachedChat>> decode_chat_cache(std::vector<uint8_t> const& bytes);
+
+// The string length as the file writes it: one byte below 128, else a marker and 2 to 4 bytes.
+void append_string_length(std::vector<uint8_t>& out, uint32_t length);
+
+// Writes the cache file through a temporary file in the same folder that replaces the old file
+// only once it is complete and flushed, so a failed or interrupted save never loses a good cache.
+// An empty chat list deletes the file. Logs "save_cache:" and, on success, "save_cache success:".
+bool save_chat_cache(std::u16string const& path, std::vector<CachedChat> const& chats);
+
+// Loads the file; nullopt when it is missing or malformed. Logs "load_cache success:" with the
+// number of chats and the time it took.
+std::optional<std::vector<CachedChat>> load_chat_cache(std::u16string const& path);
+
+}
