@@ -1,0 +1,91 @@
+#include "messaging/Chat.h"
+
+#include "messaging/TextAnalysis.h"
+
+namespace velloq {
+
+namespace {
+
+bool is_digit(char16_t c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+int compare_messages(MessageRecord const& a, MessageRecord const& b)
+{
+    if (int by_time = a.time.compare(b.time))
+        return by_time;
+    if (a.id < b.id)
+        return -1;
+    return b.id < a.id ? 1 : 0;
+}
+
+}
+
+std::u16string chat_key(std::u16string const& address, std::u16string const& name)
+{
+    std::u16string digits = last_seven_digits(address);
+    if (!digits.empty())
+        return digits;
+    return address.empty() ? name : address;
+}
+
+std::u16string report_number(std::u16string_view text)
+{
+    std::u16string best;
+    std::u16string candidate;
+    auto finish = [&] {
+        if (candidate.size() > best.size() && is_phone_number(candidate))
+            best = candidate;
+        candidate.clear();
+    };
+    for (char16_t c : text) {
+        if (is_digit(c) || (c == u'+' && candidate.empty()))
+            candidate.push_back(c);
+        else if (!candidate.empty() && (c == u' ' || c == u'(' || c == u')' || c == u'+' || c == u'-'))
+            candidate.push_back(c);
+        else if (!candidate.empty())
+            finish();
+    }
+    finish();
+    // Separators at the end belong to the text, not to the number.
+    while (!best.empty() && !is_digit(best.back()))
+        best.pop_back();
+    return best;
+}
+
+std::unique_ptr<Chat> chat_for_message(MessageRecord const& record)
+{
+    auto chat = std::make_unique<Chat>();
+    if (record.report_kind != ReportKind::Message) {
+        std::u16string number = report_number(record.text);
+        if (!number.empty()) {
+            chat->address = number;
+            chat->key = last_seven_digits(number);
+            return chat;
+        }
+    }
+    Correspondent peer = record.peer();
+    chat->name = peer.name;
+    chat->address = peer.address;
+    chat->key = chat_key(chat->address, chat->name);
+    return chat;
+}
+
+bool message_before(MessageRecord const& a, MessageRecord const& b)
+{
+    return compare_messages(a, b) < 0;
+}
+
+bool chat_before(Chat const& a, Chat const& b)
+{
+    static MessageRecord const none;
+    MessageRecord const& last_a = a.messages.empty() ? none : a.messages.back();
+    MessageRecord const& last_b = b.messages.empty() ? none : b.messages.back();
+    int order = compare_messages(last_a, last_b);
+    if (order != 0)
+        return order > 0;
+    return a.key > b.key;
+}
+
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "messaging/MessageRecord.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velloq {
+
+// One conversation: every message exchanged with one phone number, oldest first.
+struct Chat {
+    std::vector<MessageRecord> messages;
+    std::u16string name;
+    std::u16string address;
+    std::u16string phone_label;
+    std::u16string key;
+    int32_t contact_id { -1 };
+    int32_t unread { 0 };
+
+    // The name when there is one, else the address.
+    std::u16string const& title() const { return name.empty() ? address : name; }
+};
+
+// The chat key of an address: its last 7 digits; an address without digits is its own key; an
+// empty address gives the name.
+std::u16string chat_key(std::u16string const& address, std::u16string const& name);
+
+// The chat a message belongs to (without the message): a delivery report by the longest phone
+// number in its text, any other message by its peer.
+std::unique_ptr<Chat> chat_for_message(MessageRecord const&);
+
+// The longest phone number in a report's text, or empty.
+std::u16string report_number(std::u16string_view text);
+
+// Message order: by time, then by entry id.
+bool message_before(MessageRecord const&, MessageRecord const&);
+// Chat order: the chat with the newer last message first; equal last messages by key, descending.
+bool chat_before(Chat const&, Chat const&);
+
+}

@@ -1,0 +1,384 @@
+#include "messaging/ChatModel.h"
+
+#include "messaging/ChatCache.h"
+#include "messaging/DateFormat.h"
+#include "shell/Log.h"
+#include "shell/Paths.h"
+#include "shell/Registry.h"
+#include "shell/StateNotification.h"
+#include "shell/Stopwatch.h"
+
+#include <algorithm>
+
+namespace velloq {
+
+namespace {
+
+constexpr char16_t const* velloq_key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
+constexpr char16_t const* inbox_settings = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Inbox\\Settings";
+constexpr char16_t const* notifications_key = u"HKEY_CURRENT_USER\\ControlPanel\\Notifications\\{A877D65B-239C-47a7-9304-0D347F580408}";
+constexpr char16_t const* notification_name = u"Ketra.Velloq.message";
+constexpr int32_t scan_window = 10;
+constexpr std::array<FolderKind, 4> folders { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts, FolderKind::Outbox };
+
+size_t index_of(FolderKind kind)
+{
+    return static_cast<size_t>(kind);
+}
+
+}
+
+ChatModel::ChatModel()
+    : ChatModel(Options {})
+{
+}
+
+ChatModel::ChatModel(Options options)
+    : m_options(std::move(options))
+    , m_sms(std::make_unique<SmsManager>())
+{
+    reg_set_int(inbox_settings, u"SMSNoSentMsg", 1);
+    int32_t notification_options = 0;
+    reg_get_int(notifications_key, u"Options", notification_options);
+    reg_set_int(notifications_key, u"Options", notification_options & ~0x08);
+    set_app_notification(notification_name, u"\"" + expand_path(m_options.program_path) + u"\" message");
+    reg_get_bool(velloq_key, u"Alerts", m_alerts);
+    if (!load_cache()) {
+        log() << u"load_cache failed\n";
+        m_chats.clear();
+        for (auto& set : m_known)
+            set.clear();
+    }
+}
+
+ChatModel::~ChatModel()
+{
+    if (!m_alerts) {
+        stop_app_notification(notification_name);
+        reg_delete_value(inbox_settings, u"SMSNoSentMsg");
+    }
+}
+
+void ChatModel::add_listener(ChatListener* listener)
+{
+    m_listeners.push_back(listener);
+}
+
+void ChatModel::remove_listener(ChatListener* listener)
+{
+    std::erase(m_listeners, listener);
+}
+
+void ChatModel::send_event(ChatEvent const& event)
+{
+    for (auto* listener : std::vector<ChatListener*>(m_listeners))
+        listener->on_document_refresh(event);
+}
+
+Chat* ChatModel::find_chat(std::u16string const& key)
+{
+    for (auto& chat : m_chats) {
+        if (chat->key == key)
+            return chat.get();
+    }
+    return nullptr;
+}
+
+bool ChatModel::known(IdSet const& set, EntryId const& id)
+{
+    return std::binary_search(set.begin(), set.end(), id);
+}
+
+void ChatModel::add_known(IdSet& set, std::vector<EntryId> const& ids)
+{
+    set.insert(set.end(), ids.begin(), ids.end());
+    std::sort(set.begin(), set.end());
+    set.erase(std::unique(set.begin(), set.end()), set.end());
+}
+
+void ChatModel::reload_sms(char16_t const* reason)
+{
+    m_sms = std::make_unique<SmsManager>();
+    log() << reason;
+}
+
+bool ChatModel::read_message(MessageRecord& record)
+{
+    if (record.id.is_empty())
+        return false;
+    Correspondent peer = record.peer();
+    if (!peer.name.empty() || !peer.address.empty())
+        return true;
+    FolderKind folder = record.folder;
+    if (!m_sms->read_sms(record.id, record))
+        return false;
+    record.folder = folder;
+    peer = record.peer();
+    if (peer.name.empty() && peer.address.empty())
+        return false;
+    record.date_text = date_text(record.time);
+    record.time_text = time_text(record.time);
+    return true;
+}
+
+void ChatModel::delete_message(MessageRecord const& record)
+{
+    m_sms->delete_message(record.folder, record);
+    if (record.folder == FolderKind::Outbox)
+        return;
+    IdSet& set = m_known[index_of(record.folder)];
+    auto found = std::lower_bound(set.begin(), set.end(), record.id);
+    if (found != set.end() && *found == record.id)
+        set.erase(found);
+}
+
+void ChatModel::save_unread()
+{
+    int32_t unread = 0;
+    for (auto const& chat : m_chats)
+        unread += chat->unread;
+    reg_set_int(velloq_key, u"Unread", unread);
+}
+
+void ChatModel::mark_chat_read(Chat& chat)
+{
+    for (auto const& message : chat.messages)
+        m_sms->set_sms_read(message.id, true);
+    chat.unread = 0;
+}
+
+std::vector<EntryId> ChatModel::scan_folder(FolderKind kind, Progress const&)
+{
+    std::vector<EntryId> fresh;
+    IdSet const& set = m_known[index_of(kind)];
+    int32_t length = m_sms->get_length(kind);
+    auto take = [&](int32_t index) {
+        EntryId id = m_sms->get_id(kind, index);
+        if (!id.is_empty() && !known(set, id)) {
+            fresh.push_back(id);
+            return true;
+        }
+        return false;
+    };
+    if (m_full_scan) {
+        for (int32_t index = 0; index < length; ++index)
+            take(index);
+        return fresh;
+    }
+    // Windows of ten rows from the end, as long as the last window held something new.
+    for (int32_t end = length; end > 0;) {
+        int32_t start = std::max(0, end - scan_window);
+        bool found = false;
+        for (int32_t index = start; index < end; ++index)
+            found |= take(index);
+        if (!found)
+            break;
+        end = start;
+    }
+    return fresh;
+}
+
+bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
+{
+    int32_t length = m_sms->get_length(FolderKind::Outbox);
+    std::vector<EntryId> outbox;
+    for (int32_t index = 0; index < length; ++index) {
+        EntryId id = m_sms->get_id(FolderKind::Outbox, index);
+        if (!id.is_empty())
+            outbox.push_back(id);
+    }
+    std::sort(outbox.begin(), outbox.end());
+    std::vector<EntryId> held;
+    for (auto& chat : m_chats) {
+        for (int32_t index = static_cast<int32_t>(chat->messages.size()) - 1; index >= 0; --index) {
+            MessageRecord const& message = chat->messages[static_cast<size_t>(index)];
+            if (message.folder != FolderKind::Outbox)
+                continue;
+            held.push_back(message.id);
+            if (std::binary_search(outbox.begin(), outbox.end(), message.id))
+                continue;
+            if (notify)
+                send_event({ ChatEvent::MessageRemoved, index, chat.get() });
+            chat->messages.erase(chat->messages.begin() + index);
+        }
+    }
+    std::sort(held.begin(), held.end());
+    IdSet& known_outbox = m_known[index_of(FolderKind::Outbox)];
+    for (auto const& id : outbox) {
+        if (!known(known_outbox, id)) {
+            new_outbox.push_back(id);
+        } else if (!std::binary_search(held.begin(), held.end(), id) && !m_reloaded_for_outbox) {
+            m_reloaded_for_outbox = true;
+            reload_sms(u" sms_manager reloaded because outbox failed\n");
+        }
+    }
+    return length >= 0;
+}
+
+std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const& progress)
+{
+    std::vector<MessageRecord> batch;
+    size_t total = 0;
+    for (auto const& ids : fresh)
+        total += ids.size();
+    size_t processed = 0;
+    for (FolderKind kind : folders) {
+        std::vector<EntryId> read;
+        for (auto const& id : fresh[index_of(kind)]) {
+            MessageRecord record;
+            record.id = id;
+            record.folder = kind;
+            if (read_message(record)) {
+                read.push_back(id);
+                size_t recipients = record.recipients.size();
+                if (kind != FolderKind::Incoming && recipients > 1) {
+                    log() << u" recipients:" << static_cast<uint64_t>(recipients);
+                    for (size_t extra = 1; extra < recipients; ++extra) {
+                        MessageRecord copy = record;
+                        copy.recipients = { record.recipients[extra] };
+                        batch.push_back(std::move(copy));
+                    }
+                }
+                batch.push_back(std::move(record));
+            } else {
+                log() << u" can't read" << static_cast<int32_t>(kind);
+                if (!m_reloaded_for_read) {
+                    m_reloaded_for_read = true;
+                    reload_sms(u" sms_manager reloaded\n");
+                }
+            }
+            ++processed;
+            if (progress && total > 0)
+                progress(0.2 + 0.6 * double(processed) / double(total));
+        }
+        add_known(m_known[index_of(kind)], read);
+    }
+    return batch;
+}
+
+void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progress const& progress)
+{
+    std::vector<std::unique_ptr<Chat>> touched;
+    MessageRecord const* newest_unread = nullptr;
+    for (size_t i = 0; i < batch.size(); ++i) {
+        MessageRecord& record = batch[i];
+        std::unique_ptr<Chat> built = chat_for_message(record);
+        Chat* chat = nullptr;
+        for (auto& candidate : touched) {
+            if (candidate->key == built->key)
+                chat = candidate.get();
+        }
+        if (!chat) {
+            auto listed = std::find_if(m_chats.begin(), m_chats.end(), [&](auto const& candidate) { return candidate->key == built->key; });
+            if (listed != m_chats.end()) {
+                auto position = static_cast<int32_t>(listed - m_chats.begin());
+                touched.push_back(std::move(*listed));
+                m_chats.erase(listed);
+                if (notify)
+                    send_event({ ChatEvent::Removed, position, nullptr });
+            } else {
+                touched.push_back(std::move(built));
+            }
+            chat = touched.back().get();
+        }
+        chat->messages.push_back(record);
+        if (record.folder == FolderKind::Incoming && record.unread()) {
+            ++chat->unread;
+            newest_unread = &record;
+        }
+        if (notify)
+            send_event({ ChatEvent::MessageAppended, static_cast<int32_t>(chat->messages.size()) - 1, chat });
+        if (progress)
+            progress(0.8 + 0.2 * double(i) / double(batch.size()));
+    }
+    std::stable_sort(touched.begin(), touched.end(), [](auto const& a, auto const& b) { return chat_before(*a, *b); });
+    for (size_t position = 0; position < touched.size(); ++position) {
+        m_chats.insert(m_chats.begin() + static_cast<ptrdiff_t>(position), std::move(touched[position]));
+        if (notify)
+            send_event({ ChatEvent::Inserted, static_cast<int32_t>(position), nullptr });
+    }
+    if (m_alerts && newest_unread)
+        m_new_message = *newest_unread;
+}
+
+bool ChatModel::update_chats(bool notify, Progress const& progress)
+{
+    Stopwatch lap;
+    m_reloaded_for_read = false;
+    m_reloaded_for_outbox = false;
+    log() << u"update_chats " << (m_full_scan ? 1 : 0);
+    std::array<std::vector<EntryId>, 4> fresh;
+    for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts }) {
+        fresh[index_of(kind)] = scan_folder(kind, progress);
+        if (progress)
+            progress(double(index_of(kind)) / 15.0);
+    }
+    m_full_scan = false;
+    log() << u" scan 3 folders time:" << lap.lap();
+    check_outbox(notify, fresh[index_of(FolderKind::Outbox)]);
+    log() << u" scan outbox size:" << m_sms->get_length(FolderKind::Outbox) << u" time:" << lap.lap();
+    size_t new_ids = 0;
+    for (auto const& ids : fresh)
+        new_ids += ids.size();
+    if (new_ids == 0) {
+        log() << u"\n";
+        return false;
+    }
+    std::vector<MessageRecord> batch = read_new(fresh, progress);
+    if (batch.empty()) {
+        log() << u"\n";
+        return false;
+    }
+    log() << u" read sms id_pul_size:" << static_cast<uint64_t>(new_ids) << u" sms_pul_size:" << static_cast<uint64_t>(batch.size())
+          << u" time:" << lap.lap();
+    std::stable_sort(batch.begin(), batch.end(), message_before);
+    distribute(batch, notify, progress);
+    log() << u" fill chat_pul time:" << lap.lap();
+    save_unread();
+    save_cache();
+    log() << u" modify chats time:" << lap.lap() << u"\n";
+    return true;
+}
+
+bool ChatModel::load_cache()
+{
+    auto cached = load_chat_cache(m_options.cache_path);
+    if (!cached)
+        return false;
+    m_chats.clear();
+    for (auto& set : m_known)
+        set.clear();
+    for (auto& entry : *cached) {
+        auto chat = std::make_unique<Chat>();
+        chat->name = std::move(entry.name);
+        chat->address = std::move(entry.address);
+        chat->key = std::move(entry.key);
+        chat->unread = entry.unread;
+        for (auto& message : entry.messages) {
+            MessageRecord record;
+            record.folder = message.folder;
+            record.id = message.id;
+            m_known[index_of(message.folder)].push_back(message.id);
+            chat->messages.push_back(std::move(record));
+        }
+        m_chats.push_back(std::move(chat));
+    }
+    for (auto& set : m_known)
+        std::sort(set.begin(), set.end());
+    return true;
+}
+
+void ChatModel::save_cache()
+{
+    std::vector<CachedChat> cached;
+    cached.reserve(m_chats.size());
+    for (auto const& chat : m_chats) {
+        CachedChat entry { chat->name, chat->address, chat->key, chat->unread, {} };
+        for (auto const& message : chat->messages)
+            entry.messages.push_back({ message.folder, message.id });
+        cached.push_back(std::move(entry));
+    }
+    save_chat_cache(m_options.cache_path, cached);
+}
+
+}

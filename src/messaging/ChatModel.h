@@ -1,0 +1,101 @@
+#pragma once
+
+#include "messaging/Chat.h"
+#include "messaging/SmsManager.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <string>
+#include <vector>
+
+namespace velloq {
+
+struct ChatEvent {
+    enum Kind : int32_t {
+        Inserted = 1,
+        Renamed = 2,
+        Removed = 3,
+        MessageAppended = 4,
+        MessageRemoved = 6,
+    };
+    int32_t kind { 0 };
+    int32_t index { 0 };
+    Chat* chat { nullptr };
+};
+
+class ChatListener {
+public:
+    virtual ~ChatListener() = default;
+    virtual void on_document_refresh(ChatEvent const&) = 0;
+};
+
+// The program's document: the store's messages gathered into chats by number, newest chat
+// first, kept in step with the store by `update_chats`, remembered between runs by the cache
+// file, and watched by the forms through chat events.
+class ChatModel {
+public:
+    struct Options {
+        // "%app_path%/cache" in the program.
+        std::u16string cache_path { u"%app_path%/cache" };
+        // The program the notification broker starts on a new message: this program.
+        std::u16string program_path { u"%app_path%/velloq" };
+    };
+
+    ChatModel();
+    explicit ChatModel(Options);
+    ~ChatModel();
+    ChatModel(ChatModel const&) = delete;
+    ChatModel& operator=(ChatModel const&) = delete;
+
+    using Progress = std::function<void(double)>;
+    bool update_chats(bool notify, Progress const& progress = {});
+    bool load_cache();
+    void save_cache();
+    bool read_message(MessageRecord&);
+    void delete_message(MessageRecord const&);
+    void save_unread();
+    void mark_chat_read(Chat&);
+
+    void add_listener(ChatListener*);
+    void remove_listener(ChatListener*);
+    void send_event(ChatEvent const&);
+
+    std::vector<std::unique_ptr<Chat>>& chats() { return m_chats; }
+    Chat* find_chat(std::u16string const& key);
+    bool alerts() const { return m_alerts; }
+    // The newest unread incoming message of the last update when alerts are on; taking clears it.
+    std::optional<MessageRecord> take_new_message() { return std::exchange(m_new_message, std::nullopt); }
+    std::u16string const& current_chat_key() const { return m_current_key; }
+    void set_current_chat_key(std::u16string key) { m_current_key = std::move(key); }
+    std::u16string const& pending_text() const { return m_pending_text; }
+    void set_pending_text(std::u16string text) { m_pending_text = std::move(text); }
+    SmsManager& sms() { return *m_sms; }
+
+private:
+    using IdSet = std::vector<EntryId>;
+    std::vector<EntryId> scan_folder(FolderKind, Progress const&);
+    bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
+    std::vector<MessageRecord> read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const&);
+    void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
+    void reload_sms(char16_t const* reason);
+    static bool known(IdSet const&, EntryId const&);
+    static void add_known(IdSet&, std::vector<EntryId> const&);
+
+    Options m_options;
+    std::unique_ptr<SmsManager> m_sms;
+    std::vector<std::unique_ptr<Chat>> m_chats;
+    std::array<IdSet, 4> m_known;
+    bool m_full_scan { true };
+    bool m_alerts { true };
+    std::optional<MessageRecord> m_new_message;
+    std::vector<ChatListener*> m_listeners;
+    std::u16string m_current_key;
+    std::u16string m_pending_text;
+    bool m_reloaded_for_read { false };
+    bool m_reloaded_for_outbox { false };
+};
+
+}

@@ -1,0 +1,212 @@
+#include "messaging/ChatModel.h"
+#include "messaging/Transmitter.h"
+
+#include "platform/Folders.h"
+#include "shell/Registry.h"
+#include "support/TempDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/Utf.h"
+
+using namespace velloq;
+using platform::Bytes;
+using platform::StoredMessage;
+namespace Tag = platform::Tag;
+
+namespace {
+
+class Events : public ChatListener {
+public:
+    void on_document_refresh(ChatEvent const& event) override { seen.push_back({ event.kind, event.index }); }
+    std::vector<std::pair<int32_t, int32_t>> seen;
+};
+
+class ChatModelTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        store = platform::MessageStore::open_device(error);
+        ASSERT_NE(store, nullptr);
+        auto sms = store->stores()->front().entry_id;
+        inbox = *store->store_property(sms, Tag::InboxEntryId);
+        sent = *store->store_property(sms, Tag::SentEntryId);
+    }
+    ChatModel::Options options() const
+    {
+        // The broker must not start a real program from a test.
+        return { (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER };
+    }
+    void deliver(std::u16string address, std::u16string text, int64_t minute, std::u16string name = {}, std::u16string message_class = u"IPM.SMStext")
+    {
+        StoredMessage message;
+        message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(0) },
+            { Tag::DeliveryTime, MessageTime::from_unix_milliseconds(1'700'000'000'000LL + minute * 60'000).filetime() },
+            { Tag::SenderName, name }, { Tag::SenderAddress, address }, { Tag::MessageClass, message_class } };
+        ASSERT_TRUE(store->create_message(inbox, message, false));
+    }
+    void sent_to(std::vector<std::u16string> addresses, int64_t minute)
+    {
+        StoredMessage message;
+        message.properties = { { Tag::Subject, std::u16string(u"to all") }, { Tag::MessageFlags, int64_t(0x21) },
+            { Tag::DeliveryTime, MessageTime::from_unix_milliseconds(1'700'000'000'000LL + minute * 60'000).filetime() } };
+        for (auto const& address : addresses)
+            message.recipients.push_back({ { Tag::DisplayName, std::u16string() }, { Tag::EmailAddress, address } });
+        ASSERT_TRUE(store->create_message(sent, message, false));
+    }
+    std::vector<std::u16string> keys(ChatModel& model)
+    {
+        std::vector<std::u16string> out;
+        for (auto const& chat : model.chats())
+            out.push_back(chat->key);
+        return out;
+    }
+
+    test::TempDevice device;
+    std::unique_ptr<platform::MessageStore> store;
+    Bytes inbox;
+    Bytes sent;
+};
+
+}
+
+TEST_F(ChatModelTest, MessagesGatherIntoChatsByTheirKeys)
+{
+    deliver(u"+7 916 123-45-67", u"one", 1);
+    deliver(u"8 916 1234567", u"two", 2);
+    deliver(u"Info", u"letters", 3);
+    deliver(u"", u"nameless", 4, u"Bank");
+    sent_to({ u"+1 555 0001", u"+1 555 0002", u"+1 555 0003" }, 5);
+    deliver(u"SMS Center", u"Delivered to +7 916 123 45 67 at noon", 6, {}, u"REPORT.IPM.SMStext.DR");
+    ChatModel model(options());
+    EXPECT_TRUE(model.update_chats(false));
+    Chat* chat = model.find_chat(u"1234567");
+    ASSERT_NE(chat, nullptr);
+    ASSERT_EQ(chat->messages.size(), 3u);
+    EXPECT_EQ(chat->messages.back().report_kind, ReportKind::Delivered);
+    EXPECT_EQ(chat->unread, 3);
+    EXPECT_NE(model.find_chat(u"Info"), nullptr);
+    EXPECT_NE(model.find_chat(u"Bank"), nullptr);
+    for (char16_t const* key : { u"5550001", u"5550002", u"5550003" }) {
+        ASSERT_NE(model.find_chat(key), nullptr) << to_utf8(key);
+        EXPECT_EQ(model.find_chat(key)->messages.size(), 1u);
+    }
+    EXPECT_EQ(model.chats().front()->key, u"1234567");
+    int32_t unread = 0;
+    EXPECT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread", unread));
+    EXPECT_EQ(unread, 5);
+}
+
+TEST_F(ChatModelTest, ANewUnreadMessageMovesItsChatToTheTop)
+{
+    deliver(u"+4915100001", u"old", 1);
+    deliver(u"+4915100002", u"newer", 2);
+    ChatModel model(options());
+    model.update_chats(false);
+    EXPECT_EQ(keys(model), (std::vector<std::u16string> { u"5100002", u"5100001" }));
+    model.take_new_message();
+    Events events;
+    model.add_listener(&events);
+    deliver(u"+4915100001", u"again", 3);
+    EXPECT_TRUE(model.update_chats(true));
+    EXPECT_EQ(keys(model), (std::vector<std::u16string> { u"5100001", u"5100002" }));
+    EXPECT_EQ(events.seen, (std::vector<std::pair<int32_t, int32_t>> { { 3, 1 }, { 4, 1 }, { 1, 0 } }));
+    auto alert = model.take_new_message();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text, u"again");
+    EXPECT_EQ(model.find_chat(u"5100001")->unread, 2);
+}
+
+TEST_F(ChatModelTest, NothingNewSendsNoEventAndWritesNothing)
+{
+    deliver(u"+4915100001", u"hello", 1);
+    ChatModel model(options());
+    model.update_chats(false);
+    auto written = std::filesystem::last_write_time(device.path() / "cache");
+    ASSERT_TRUE(reg_delete_value(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread"));
+    Events events;
+    model.add_listener(&events);
+    EXPECT_FALSE(model.update_chats(true));
+    EXPECT_TRUE(events.seen.empty());
+    EXPECT_EQ(std::filesystem::last_write_time(device.path() / "cache"), written);
+    int32_t unread = -1;
+    EXPECT_FALSE(reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread", unread));
+}
+
+TEST_F(ChatModelTest, AMessageLeavesTheOutboxAndComesBackFromSent)
+{
+    ChatModel model(options());
+    model.update_chats(false);
+    ASSERT_TRUE(model.sms().send({ { {}, u"+4915100009" } }, u"on my way"));
+    EXPECT_TRUE(model.update_chats(true));
+    Chat* chat = model.find_chat(u"5100009");
+    ASSERT_NE(chat, nullptr);
+    EXPECT_EQ(chat->messages.back().folder, FolderKind::Outbox);
+    LoopbackModem modem;
+    transmit_outbox(*store, modem);
+    Events events;
+    model.add_listener(&events);
+    EXPECT_TRUE(model.update_chats(true));
+    ASSERT_EQ(events.seen.front(), (std::pair<int32_t, int32_t> { 6, 0 }));
+    chat = model.find_chat(u"5100009");
+    ASSERT_NE(chat, nullptr);
+    ASSERT_EQ(chat->messages.size(), 1u);
+    EXPECT_EQ(chat->messages.back().folder, FolderKind::Sent);
+}
+
+TEST_F(ChatModelTest, TheCacheRemembersTheChatsForTheNextStart)
+{
+    deliver(u"+4915100001", u"hello", 1);
+    deliver(u"+4915100002", u"hi", 2);
+    {
+        ChatModel model(options());
+        model.update_chats(false);
+    }
+    ChatModel model(options());
+    EXPECT_EQ(model.chats().size(), 2u);
+    EXPECT_FALSE(model.update_chats(false));
+    MessageRecord& record = model.chats().front()->messages.front();
+    EXPECT_TRUE(record.text.empty());
+    EXPECT_TRUE(model.read_message(record));
+    EXPECT_EQ(record.text, u"hi");
+    EXPECT_FALSE(record.time_text.empty());
+}
+
+TEST_F(ChatModelTest, ABrokenCacheIsRebuiltFromTheStore)
+{
+    deliver(u"+4915100001", u"hello", 1);
+    std::ofstream(device.path() / "cache", std::ios::binary) << std::string("\x01\x00\x00\x00\x05", 5);
+    ChatModel model(options());
+    EXPECT_TRUE(model.chats().empty());
+    EXPECT_TRUE(model.update_chats(false));
+    EXPECT_EQ(model.chats().size(), 1u);
+}
+
+TEST_F(ChatModelTest, MarkingAChatReadAndDeletingAMessage)
+{
+    deliver(u"+4915100001", u"one", 1);
+    deliver(u"+4915100001", u"two", 2);
+    ChatModel model(options());
+    model.update_chats(false);
+    Chat& chat = *model.chats().front();
+    model.mark_chat_read(chat);
+    EXPECT_EQ(chat.unread, 0);
+    EXPECT_EQ(*store->unread_inbox_count(), 0);
+    model.delete_message(chat.messages.front());
+    EXPECT_EQ(model.sms().get_length(FolderKind::Incoming), 1);
+}
+
+TEST(ChatOrder, KeysAndReportNumbers)
+{
+    EXPECT_EQ(chat_key(u"+7 (916) 123-45-67", u""), u"1234567");
+    EXPECT_EQ(chat_key(u"12345", u""), u"12345");
+    EXPECT_EQ(chat_key(u"Info", u"x"), u"Info");
+    EXPECT_EQ(chat_key(u"", u"Bank"), u"Bank");
+    EXPECT_EQ(report_number(u"Delivered to +7 916 123 45 67 at noon"), u"+7 916 123 45 67");
+    EXPECT_EQ(report_number(u"Code 12, call 0151-2345678."), u"0151-2345678");
+    EXPECT_EQ(report_number(u"nothing"), u"");
+}
