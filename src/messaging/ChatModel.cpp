@@ -2,6 +2,7 @@
 
 #include "messaging/ChatCache.h"
 #include "messaging/DateFormat.h"
+#include "platform/Folders.h"
 #include "shell/Log.h"
 #include "shell/Paths.h"
 #include "shell/Registry.h"
@@ -37,6 +38,8 @@ ChatModel::ChatModel(Options options)
     : m_options(std::move(options))
     , m_sms(std::make_unique<SmsManager>())
 {
+    if (m_options.contacts_folder.empty())
+        m_options.contacts_folder = platform::device_folder() + "/contacts";
     reg_set_int(inbox_settings, u"SMSNoSentMsg", 1);
     int32_t notification_options = 0;
     reg_get_int(notifications_key, u"Options", notification_options);
@@ -379,6 +382,88 @@ void ChatModel::save_cache()
         cached.push_back(std::move(entry));
     }
     save_chat_cache(m_options.cache_path, cached);
+}
+
+}
+
+namespace velloq {
+
+void ChatModel::set_current_chat_key(std::u16string key)
+{
+    m_current_key = std::move(key);
+    m_phone_book.set_current(m_current_key);
+}
+
+void ChatModel::assign_contacts()
+{
+    m_contacts = std::make_unique<ContactsSource>(m_options.contacts_folder);
+    for (auto const& contact : m_contacts->read_all())
+        m_phone_book.add_contact(contact);
+    name_chats();
+}
+
+void ChatModel::name_chats()
+{
+    for (size_t index = 0; index < m_chats.size(); ++index) {
+        Chat& chat = *m_chats[index];
+        if (chat.key.empty())
+            continue;
+        PhoneEntry* entry = m_phone_book.find(chat.key);
+        if (!entry) {
+            m_phone_book.add({ chat.name, chat.address, {}, chat.key, chat.contact_id, 0 });
+            continue;
+        }
+        chat.contact_id = entry->contact_id;
+        if (chat.name == entry->name && chat.phone_label == entry->label)
+            continue;
+        chat.name = entry->name;
+        chat.phone_label = entry->label;
+        send_event({ ChatEvent::Renamed, static_cast<int32_t>(index), &chat });
+    }
+}
+
+void ChatModel::poll_contacts()
+{
+    if (m_contacts)
+        m_contacts->poll(*this);
+}
+
+void ChatModel::on_contact_added(int32_t oid, Contact const& contact)
+{
+    log() << u"on_contact_added for id:" << oid << u"\n";
+    if (m_phone_book.add_contact(contact))
+        name_chats();
+}
+
+void ChatModel::on_contact_changed(int32_t oid)
+{
+    m_phone_book.remove_contact(oid);
+    auto contact = m_contacts ? m_contacts->contact(oid) : std::nullopt;
+    log() << u"on_contact_changed for id:" << oid << u"\n";
+    if (contact && m_phone_book.add_contact(*contact))
+        name_chats();
+}
+
+void ChatModel::on_contact_removed(int32_t oid)
+{
+    log() << u"on_contact_removed for id:" << oid << u"\n";
+    m_phone_book.remove_contact(oid);
+    name_chats();
+}
+
+bool ChatModel::find_contact_by_phone(std::u16string const& number, Contact& contact)
+{
+    if (!m_contacts) {
+        log() << u"find_contact_by_phone: library not valid\n";
+        return false;
+    }
+    auto found = m_contacts->find_by_phone(number);
+    if (!found) {
+        log() << u"find_contact_by_phone: bad result\n";
+        return false;
+    }
+    contact = *found;
+    return true;
 }
 
 }

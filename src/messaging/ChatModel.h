@@ -1,6 +1,8 @@
 #pragma once
 
 #include "messaging/Chat.h"
+#include "messaging/ContactsSource.h"
+#include "messaging/PhoneBook.h"
 #include "messaging/SmsManager.h"
 
 #include <array>
@@ -35,13 +37,15 @@ public:
 // The program's document: the store's messages gathered into chats by number, newest chat
 // first, kept in step with the store by `update_chats`, remembered between runs by the cache
 // file, and watched by the forms through chat events.
-class ChatModel {
+class ChatModel final : public ContactListener {
 public:
     struct Options {
         // "%app_path%/cache" in the program.
         std::u16string cache_path { u"%app_path%/cache" };
         // The program the notification broker starts on a new message: this program.
         std::u16string program_path { u"%app_path%/velloq" };
+        // The device folder's contacts/ in the program.
+        std::string contacts_folder;
     };
 
     ChatModel();
@@ -69,7 +73,19 @@ public:
     // The newest unread incoming message of the last update when alerts are on; taking clears it.
     std::optional<MessageRecord> take_new_message() { return std::exchange(m_new_message, std::nullopt); }
     std::u16string const& current_chat_key() const { return m_current_key; }
-    void set_current_chat_key(std::u16string key) { m_current_key = std::move(key); }
+    // Stores the key, marks the phone-book entries of that chat and sorts the phone book.
+    void set_current_chat_key(std::u16string key);
+
+    // Contacts: read them all, build the phone book and name the chats (start-up).
+    void assign_contacts();
+    void name_chats();
+    // Handles the contacts folder's changes since the last call (the main loop's poll).
+    void poll_contacts();
+    bool find_contact_by_phone(std::u16string const& number, Contact& contact);
+    PhoneBook& phone_book() { return m_phone_book; }
+    void on_contact_added(int32_t oid, Contact const&) override;
+    void on_contact_changed(int32_t oid) override;
+    void on_contact_removed(int32_t oid) override;
     std::u16string const& pending_text() const { return m_pending_text; }
     void set_pending_text(std::u16string text) { m_pending_text = std::move(text); }
     SmsManager& sms() { return *m_sms; }
@@ -85,6 +101,8 @@ private:
     static void add_known(IdSet&, std::vector<EntryId> const&);
 
     Options m_options;
+    PhoneBook m_phone_book;
+    std::unique_ptr<ContactsSource> m_contacts;
     std::unique_ptr<SmsManager> m_sms;
     std::vector<std::unique_ptr<Chat>> m_chats;
     std::array<IdSet, 4> m_known;

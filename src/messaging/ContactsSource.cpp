@@ -1,0 +1,151 @@
+#include "messaging/ContactsSource.h"
+
+#include "messaging/TextAnalysis.h"
+#include "messaging/VCard.h"
+#include "platform/FileSystem.h"
+#include "platform/FolderWatcher.h"
+#include "platform/Ticks.h"
+#include "platform/Utf.h"
+#include "shell/Log.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace velloq {
+
+namespace {
+
+// Far beyond any address book; a larger file is not a contacts file.
+constexpr uintmax_t largest_contacts_file = 16 * 1024 * 1024;
+
+bool is_vcard_file(std::string const& name)
+{
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ".vcf") == 0;
+}
+
+}
+
+ContactsSource::ContactsSource(std::string folder)
+    : m_folder(std::move(folder))
+{
+    platform::make_directory_chain(m_folder);
+    m_watcher = platform::FolderWatcher::open(m_folder);
+}
+
+ContactsSource::~ContactsSource() = default;
+
+int32_t ContactsSource::oid_for(std::string const& file, size_t index)
+{
+    auto [found, inserted] = m_oids.try_emplace({ file, index }, m_next_oid);
+    if (inserted)
+        ++m_next_oid;
+    return found->second;
+}
+
+std::vector<Contact> ContactsSource::read_all()
+{
+    m_contacts.clear();
+    m_cards_per_file.clear();
+    for (auto const& name : platform::files_in(m_folder)) {
+        if (is_vcard_file(name))
+            read_file(name, nullptr);
+    }
+    std::vector<Contact> contacts;
+    for (auto const& [key, oid] : m_oids) {
+        auto found = m_contacts.find(oid);
+        if (found != m_contacts.end())
+            contacts.push_back(found->second);
+    }
+    return contacts;
+}
+
+std::optional<Contact> ContactsSource::contact(int32_t oid) const
+{
+    auto found = m_contacts.find(oid);
+    return found == m_contacts.end() ? std::nullopt : std::optional<Contact>(found->second);
+}
+
+void ContactsSource::read_file(std::string const& name, ContactListener* listener)
+{
+    std::string path = m_folder + "/" + name;
+    std::error_code error;
+    auto size = std::filesystem::file_size(path, error);
+    std::vector<Contact> parsed;
+    if (!error && size <= largest_contacts_file) {
+        std::ifstream file(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        int32_t skipped = 0;
+        parsed = parse_vcards(bytes, skipped);
+        if (skipped > 0)
+            log() << u"contacts: " << to_utf16(name) << u": " << skipped << u" malformed cards skipped\n";
+    } else if (!error) {
+        log() << u"contacts: " << to_utf16(name) << u" is too large; skipped\n";
+    }
+    size_t before = m_cards_per_file[name];
+    for (size_t index = 0; index < std::max(before, parsed.size()); ++index) {
+        int32_t oid = oid_for(name, index);
+        uint32_t started = platform::tick_count();
+        if (index >= parsed.size()) {
+            m_contacts.erase(oid);
+            if (listener) {
+                listener->on_contact_removed(oid);
+                log() << u"PIM_ITEM_DELETED_LOCAL = " << (platform::tick_count() - started) << u"\n";
+            }
+            continue;
+        }
+        parsed[index].oid = oid;
+        m_contacts[oid] = parsed[index];
+        if (!listener)
+            continue;
+        if (index < before) {
+            listener->on_contact_changed(oid);
+            log() << u"PIM_ITEM_CHANGED_LOCAL = " << (platform::tick_count() - started) << u"\n";
+        } else {
+            listener->on_contact_added(oid, parsed[index]);
+            log() << u"PIM_ITEM_CREATED_LOCAL = " << (platform::tick_count() - started) << u"\n";
+        }
+    }
+    m_cards_per_file[name] = parsed.size();
+}
+
+void ContactsSource::poll(ContactListener& listener)
+{
+    if (!m_watcher)
+        return;
+    for (auto const& change : m_watcher->changes()) {
+        if (!is_vcard_file(change.name))
+            continue;
+        if (change.kind == platform::FolderWatcher::Change::Kind::Removed) {
+            size_t before = m_cards_per_file[change.name];
+            for (size_t index = 0; index < before; ++index) {
+                int32_t oid = oid_for(change.name, index);
+                uint32_t started = platform::tick_count();
+                m_contacts.erase(oid);
+                listener.on_contact_removed(oid);
+                log() << u"PIM_ITEM_DELETED_LOCAL = " << (platform::tick_count() - started) << u"\n";
+            }
+            m_cards_per_file[change.name] = 0;
+        } else {
+            read_file(change.name, &listener);
+        }
+    }
+}
+
+std::optional<Contact> ContactsSource::find_by_phone(std::u16string const& number) const
+{
+    std::u16string key = last_seven_digits(number);
+    if (key.empty())
+        return std::nullopt;
+    for (auto const& [oid, contact] : m_contacts) {
+        for (auto const& [property, value] : contact.properties) {
+            bool phone = property <= ContactProperty::AssistantTel || property == ContactProperty::BusinessFax || property == ContactProperty::HomeFax
+                || property == ContactProperty::PagerNumber;
+            if (phone && last_seven_digits(value) == key)
+                return contact;
+        }
+    }
+    return std::nullopt;
+}
+
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "messaging/Contact.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velloq {
+
+namespace platform {
+class FolderWatcher;
+}
+
+// Told of contacts created, changed and deleted while the program runs.
+class ContactListener {
+public:
+    virtual ~ContactListener() = default;
+    virtual void on_contact_added(int32_t oid, Contact const&) = 0;
+    virtual void on_contact_changed(int32_t oid) = 0;
+    virtual void on_contact_removed(int32_t oid) = 0;
+};
+
+// The phone's contacts: every vCard of every ".vcf" file in the device folder's contacts/. Each
+// contact keeps its oid for the life of the process (by file and place in the file). Changes of
+// the folder reach the listener when `poll` runs on the main loop.
+class ContactsSource {
+public:
+    explicit ContactsSource(std::string folder);
+    ~ContactsSource();
+
+    // Reads every file; the contacts in folder order (files by name, cards in file order).
+    std::vector<Contact> read_all();
+    std::optional<Contact> contact(int32_t oid) const;
+    // Handles the folder changes seen since the last call, with their log lines.
+    void poll(ContactListener&);
+    // The contact one of whose phones has the same last seven digits as the number.
+    std::optional<Contact> find_by_phone(std::u16string const& number) const;
+
+private:
+    void read_file(std::string const& name, ContactListener* listener);
+    int32_t oid_for(std::string const& file, size_t index);
+
+    std::string m_folder;
+    std::unique_ptr<platform::FolderWatcher> m_watcher;
+    std::map<std::pair<std::string, size_t>, int32_t> m_oids;
+    std::map<int32_t, Contact> m_contacts;
+    std::map<std::string, size_t> m_cards_per_file;
+    int32_t m_next_oid { 1 };
+};
+
+}

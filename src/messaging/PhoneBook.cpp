@@ -1,0 +1,90 @@
+#include "messaging/PhoneBook.h"
+
+#include "messaging/TextAnalysis.h"
+
+#include <algorithm>
+
+namespace velloq {
+
+PhoneEntry PhoneEntry::from_typed(std::u16string const& text)
+{
+    PhoneEntry entry;
+    entry.key = last_seven_digits(text);
+    if (entry.key.empty()) {
+        entry.name = text;
+        entry.key = text;
+    } else {
+        entry.number = text;
+    }
+    return entry;
+}
+
+void PhoneBook::add(PhoneEntry entry)
+{
+    if (PhoneEntry* existing = find(entry.key)) {
+        *existing = std::move(entry);
+        return;
+    }
+    m_entries.push_back(std::move(entry));
+}
+
+bool PhoneBook::add_contact(Contact const& contact)
+{
+    std::u16string name = contact.display_name();
+    if (name.empty())
+        return false;
+    struct Phone {
+        char16_t const* label;
+        ContactProperty property;
+    };
+    for (Phone phone : { Phone { u"mobile", ContactProperty::Mobile }, Phone { u"business", ContactProperty::BusinessTel },
+             Phone { u"home", ContactProperty::HomeTel } }) {
+        auto number = contact.property(phone.property);
+        if (!number)
+            continue;
+        PhoneEntry entry { name, *number, phone.label, last_seven_digits(*number), contact.oid, 0 };
+        if (!entry.key.empty())
+            add(std::move(entry));
+    }
+    return true;
+}
+
+void PhoneBook::remove_contact(int32_t contact_id)
+{
+    for (size_t i = m_entries.size(); i > 0; --i) {
+        if (m_entries[i - 1].contact_id == contact_id)
+            m_entries.erase(m_entries.begin() + static_cast<ptrdiff_t>(i - 1));
+    }
+}
+
+PhoneEntry* PhoneBook::find(std::u16string const& key)
+{
+    auto found = std::find_if(m_entries.begin(), m_entries.end(), [&](PhoneEntry const& entry) { return entry.key == key; });
+    return found == m_entries.end() ? nullptr : &*found;
+}
+
+void PhoneBook::set_current(std::u16string const& current_key)
+{
+    for (auto& entry : m_entries)
+        entry.mark = !current_key.empty() && entry.key == current_key ? 1 : 0;
+    sort_display_order(current_key);
+}
+
+void PhoneBook::sort_display_order(std::u16string const& current_key)
+{
+    std::stable_sort(m_entries.begin(), m_entries.end(), [&](PhoneEntry const& a, PhoneEntry const& b) {
+        bool a_current = !current_key.empty() && a.key == current_key;
+        bool b_current = !current_key.empty() && b.key == current_key;
+        if (a_current != b_current)
+            return a_current;
+        if (a.mark != b.mark)
+            return a.mark > b.mark;
+        std::u16string const& a_text = a.name.empty() ? a.number : a.name;
+        std::u16string const& b_text = b.name.empty() ? b.number : b.name;
+        if (a_text != b_text)
+            return a_text < b_text;
+        return a.number < b.number;
+    });
+}
+
+}
