@@ -78,13 +78,14 @@ public:
             text.push_back(static_cast<char16_t>(*number(2)));
         return text;
     }
-    std::optional<std::vector<uint8_t>> bytes(size_t size)
+    // The offset of `size` bytes, which the caller takes by reference to the whole file.
+    std::optional<size_t> skip(size_t size)
     {
         if (m_bytes.size() - m_at < size)
             return std::nullopt;
-        std::vector<uint8_t> out(m_bytes.begin() + static_cast<ptrdiff_t>(m_at), m_bytes.begin() + static_cast<ptrdiff_t>(m_at + size));
+        size_t start = m_at;
         m_at += size;
-        return out;
+        return start;
     }
 
 private:
@@ -92,7 +93,8 @@ private:
     size_t m_at { 0 };
 };
 
-std::optional<CachedChat> read_chat(Reader& reader)
+// Every entry id shares the one buffer of the file, so a load makes no allocation per message.
+std::optional<CachedChat> read_chat(Reader& reader, std::shared_ptr<std::vector<uint8_t> const> const& file)
 {
     CachedChat chat;
     auto name = reader.string();
@@ -119,10 +121,10 @@ std::optional<CachedChat> read_chat(Reader& reader)
         auto length = folder ? reader.number(2) : std::nullopt;
         if (!length || *folder < 0 || *folder > 3 || *length < 1)
             return std::nullopt;
-        auto id = reader.bytes(static_cast<size_t>(*length));
+        auto id = reader.skip(static_cast<size_t>(*length));
         if (!id)
             return std::nullopt;
-        chat.messages.push_back({ static_cast<FolderKind>(*folder), EntryId(std::move(*id)) });
+        chat.messages.push_back({ static_cast<FolderKind>(*folder), EntryId(file, *id, static_cast<size_t>(*length)) });
     }
     return chat;
 }
@@ -171,15 +173,16 @@ std::vector<uint8_t> encode_chat_cache(std::vector<CachedChat> const& chats)
     return out;
 }
 
-std::optional<std::vector<CachedChat>> decode_chat_cache(std::vector<uint8_t> const& bytes)
+std::optional<std::vector<CachedChat>> decode_chat_cache(std::vector<uint8_t> bytes)
 {
-    Reader reader(bytes);
+    auto file = std::make_shared<std::vector<uint8_t> const>(std::move(bytes));
+    Reader reader(*file);
     auto version = reader.number(4);
     if (!version || *version != chat_cache_version)
         return std::nullopt;
     std::vector<CachedChat> chats;
     while (!reader.at_end()) {
-        auto chat = read_chat(reader);
+        auto chat = read_chat(reader, file);
         if (!chat)
             return std::nullopt;
         chats.push_back(std::move(*chat));
@@ -230,7 +233,7 @@ std::optional<std::vector<CachedChat>> load_chat_cache(std::u16string const& pat
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (bytes.size() != size)
         return std::nullopt;
-    auto chats = decode_chat_cache(bytes);
+    auto chats = decode_chat_cache(std::move(bytes));
     if (chats)
         log() << u"load_cache success:" << static_cast<uint64_t>(chats->size()) << u" chats time:" << (platform::tick_count() - started) << u"\n";
     return chats;

@@ -3,6 +3,7 @@
 #include "messaging/MessageRecord.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,7 +35,7 @@ std::vector<uint8_t> encode_chat_cache(std::vector<CachedChat> const& chats);
 // Reads the bytes back; nullopt when any field is malformed (a wrong version, a count outside
 // 1 to 20000, a folder outside 0 to 3, an id or a string that runs past the end, a chat without
 // a key). A bad count is logged as "load_cache counter:" with the value.
-std::optional<std::vector<CachedChat>> decode_chat_cache(std::vector<uint8_t> const& bytes);
+std::optional<std::vector<CachedChat>> decode_chat_cache(std::vector<uint8_t> bytes);
 
 // The string length as the file writes it: one byte below 128, else a marker and 2 to 4 bytes.
 void append_string_length(std::vector<uint8_t>& out, uint32_t length);

@@ -10,6 +10,7 @@
 #include "shell/Stopwatch.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace velloq {
 
@@ -262,15 +263,15 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
 void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progress const& progress)
 {
     std::vector<std::unique_ptr<Chat>> touched;
+    // The touched chats by key: a first scan adds every message of the store here.
+    std::unordered_map<std::u16string, Chat*> touched_by_key;
     MessageRecord const* newest_unread = nullptr;
     for (size_t i = 0; i < batch.size(); ++i) {
         MessageRecord& record = batch[i];
         std::unique_ptr<Chat> built = chat_for_message(record);
         Chat* chat = nullptr;
-        for (auto& candidate : touched) {
-            if (candidate->key == built->key)
-                chat = candidate.get();
-        }
+        if (auto found = touched_by_key.find(built->key); found != touched_by_key.end())
+            chat = found->second;
         if (!chat) {
             auto listed = std::find_if(m_chats.begin(), m_chats.end(), [&](auto const& candidate) { return candidate->key == built->key; });
             if (listed != m_chats.end()) {
@@ -283,6 +284,7 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
                 touched.push_back(std::move(built));
             }
             chat = touched.back().get();
+            touched_by_key.emplace(chat->key, chat);
         }
         chat->messages.push_back(record);
         if (record.folder == FolderKind::Incoming && record.unread()) {
@@ -351,8 +353,15 @@ bool ChatModel::load_cache()
     m_chats.clear();
     for (auto& set : m_known)
         set.clear();
+    std::array<size_t, 4> per_folder {};
+    for (auto const& entry : *cached)
+        for (auto const& message : entry.messages)
+            ++per_folder[index_of(message.folder)];
+    for (size_t folder = 0; folder < per_folder.size(); ++folder)
+        m_known[folder].reserve(per_folder[folder]);
     for (auto& entry : *cached) {
         auto chat = std::make_unique<Chat>();
+        chat->messages.reserve(entry.messages.size());
         chat->name = std::move(entry.name);
         chat->address = std::move(entry.address);
         chat->key = std::move(entry.key);

@@ -7,7 +7,9 @@
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 namespace velloq {
 
@@ -28,11 +30,31 @@ icu::Locale user_locale()
     return icu::Locale("en_US_POSIX");
 }
 
+// Formatters are costly to make; each kind is kept until the locale or the zone changes.
+struct CachedFormatter {
+    std::string locale;
+    std::string zone;
+    std::unique_ptr<icu::DateFormat> formatter;
+};
+
+icu::DateFormat* cached(CachedFormatter& cache, std::function<icu::DateFormat*()> const& make)
+{
+    std::string locale = user_locale().getName();
+    std::string zone = platform::environment_value("TZ");
+    if (!cache.formatter || cache.locale != locale || cache.zone != zone) {
+        cache.formatter.reset(make());
+        if (cache.formatter)
+            cache.formatter->adoptTimeZone(icu::TimeZone::detectHostTimeZone());
+        cache.locale = locale;
+        cache.zone = zone;
+    }
+    return cache.formatter.get();
+}
+
 std::u16string format(icu::DateFormat* formatter, MessageTime const& time)
 {
     if (!formatter)
         return {};
-    formatter->adoptTimeZone(icu::TimeZone::detectHostTimeZone());
     icu::UnicodeString text;
     formatter->format(static_cast<UDate>(time.unix_milliseconds()), text);
     return std::u16string(reinterpret_cast<char16_t const*>(text.getBuffer()), static_cast<size_t>(text.length()));
@@ -42,21 +64,24 @@ std::u16string format_pattern(char16_t const* pattern, MessageTime const& time)
 {
     UErrorCode status = U_ZERO_ERROR;
     icu::SimpleDateFormat formatter(icu::UnicodeString(pattern), user_locale(), status);
-    return U_FAILURE(status) ? std::u16string() : format(&formatter, time);
+    if (U_FAILURE(status))
+        return {};
+    formatter.adoptTimeZone(icu::TimeZone::detectHostTimeZone());
+    return format(&formatter, time);
 }
 
 }
 
 std::u16string time_text(MessageTime const& time)
 {
-    std::unique_ptr<icu::DateFormat> formatter(icu::DateFormat::createTimeInstance(icu::DateFormat::kShort, user_locale()));
-    return format(formatter.get(), time);
+    thread_local CachedFormatter cache;
+    return format(cached(cache, [] { return icu::DateFormat::createTimeInstance(icu::DateFormat::kShort, user_locale()); }), time);
 }
 
 std::u16string date_text(MessageTime const& time)
 {
-    std::unique_ptr<icu::DateFormat> formatter(icu::DateFormat::createDateInstance(icu::DateFormat::kLong, user_locale()));
-    return format(formatter.get(), time);
+    thread_local CachedFormatter cache;
+    return format(cached(cache, [] { return icu::DateFormat::createDateInstance(icu::DateFormat::kLong, user_locale()); }), time);
 }
 
 bool locale_puts_month_first()

@@ -4,6 +4,8 @@
 #include "platform/RegistryStore.h"
 #include "platform/Utf.h"
 
+#include <algorithm>
+
 namespace velloq::platform {
 
 Bytes const ps_mapi { 0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 };
@@ -12,7 +14,7 @@ namespace {
 
 // Several processes write the store; a second is ample to wait for one of them.
 constexpr int busy_timeout_ms = 2000;
-constexpr int schema_version = 1;
+constexpr int schema_version = 2;
 constexpr uint32_t first_named_property = 0x8000;
 
 char const* const schema_sql = R"(
@@ -34,6 +36,19 @@ INSERT INTO folders(store, tag, entry_id, name) VALUES
     (1, 0x81040102, X'464F000000000004', 'drafts'),
     (1, 0x35E20102, X'464F000000000005', 'outbox');
 PRAGMA user_version = 1;
+)";
+
+// Version 2 counts each folder's messages, so a folder's length costs one row, not a scan.
+char const* const schema_2_sql = R"(
+CREATE TABLE IF NOT EXISTS folder_counts(folder INTEGER PRIMARY KEY, count INTEGER NOT NULL);
+INSERT OR REPLACE INTO folder_counts(folder, count) SELECT f.id, (SELECT COUNT(*) FROM messages m WHERE m.folder = f.id) FROM folders f;
+CREATE TRIGGER IF NOT EXISTS messages_counted_in AFTER INSERT ON messages BEGIN
+    UPDATE folder_counts SET count = count + 1 WHERE folder = NEW.folder;
+END;
+CREATE TRIGGER IF NOT EXISTS messages_counted_out AFTER DELETE ON messages BEGIN
+    UPDATE folder_counts SET count = count - 1 WHERE folder = OLD.folder;
+END;
+PRAGMA user_version = 2;
 )";
 
 bool is_text(uint32_t tag)
@@ -138,10 +153,13 @@ bool MessageStore::prepare_schema()
     SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
     if (!transaction.begun())
         return fail();
-    // Another process may have made the schema while this one waited for the lock.
-    if (m_database->user_version() == schema_version)
-        return transaction.commit() || fail();
-    return (m_database->execute(schema_sql) && transaction.commit()) || fail();
+    // Another process may have brought the schema up while this one waited for the lock.
+    version = m_database->user_version();
+    if (version < 1 && !m_database->execute(schema_sql))
+        return fail();
+    if (version < 2 && !m_database->execute(schema_2_sql))
+        return fail();
+    return transaction.commit() || fail();
 }
 
 bool MessageStore::fail()
@@ -201,7 +219,7 @@ std::optional<int64_t> MessageStore::message_row(Bytes const& entry)
 
 std::optional<int64_t> MessageStore::row_count(Bytes const& folder)
 {
-    auto statement = m_database->prepare("SELECT COUNT(*) FROM messages m JOIN folders f ON f.id = m.folder WHERE f.entry_id = ?1");
+    auto statement = m_database->prepare("SELECT c.count FROM folder_counts c JOIN folders f ON f.id = c.folder WHERE f.entry_id = ?1");
     if (!statement)
         return fail(), std::nullopt;
     statement->bind_blob(1, folder.data(), folder.size());
@@ -215,10 +233,15 @@ std::optional<std::vector<Bytes>> MessageStore::rows(Bytes const& folder, int64_
     auto folder_id = folder_row(folder);
     if (!folder_id)
         return std::nullopt;
-    auto statement = m_database->prepare("SELECT entry_id FROM messages WHERE folder = ?1 ORDER BY id LIMIT ?2 OFFSET ?3");
+    // A window near the end is counted from the end, so a poll of the newest rows skips nothing.
+    auto count = row_count(folder);
+    bool from_end = count && offset > *count / 2;
+    int64_t rows_wanted = count ? std::max<int64_t>(0, std::min(limit, *count - offset)) : limit;
+    auto statement = m_database->prepare(from_end ? "SELECT entry_id FROM messages WHERE folder = ?1 ORDER BY id DESC LIMIT ?2 OFFSET ?3"
+                                                  : "SELECT entry_id FROM messages WHERE folder = ?1 ORDER BY id LIMIT ?2 OFFSET ?3");
     if (!statement)
         return fail(), std::nullopt;
-    statement->bind(1, *folder_id).bind(2, limit).bind(3, offset);
+    statement->bind(1, *folder_id).bind(2, from_end ? rows_wanted : limit).bind(3, from_end ? *count - offset - rows_wanted : offset);
     std::vector<Bytes> entries;
     while (statement->step()) {
         std::string entry = statement->column_text(0);
@@ -226,14 +249,17 @@ std::optional<std::vector<Bytes>> MessageStore::rows(Bytes const& folder, int64_
     }
     if (statement->failed())
         return fail(), std::nullopt;
-    if (!entries.empty())
-        prefetch(*folder_id, row_of_entry(entries.front()), row_of_entry(entries.back()));
+    if (from_end)
+        std::reverse(entries.begin(), entries.end());
+    m_prefetched.clear();
+    m_window = entries.empty() ? Window {} : Window { *folder_id, row_of_entry(entries.front()), row_of_entry(entries.back()), false };
     return entries;
 }
 
 void MessageStore::changed()
 {
     m_prefetched.clear();
+    m_window.loaded = true;
     if (m_changes)
         m_changes->increment();
 }
@@ -280,6 +306,11 @@ void MessageStore::prefetch(int64_t folder, int64_t first_row, int64_t last_row)
 
 std::optional<StoredMessage> MessageStore::open_message(Bytes const& entry)
 {
+    int64_t wanted = row_of_entry(entry);
+    if (!m_window.loaded && m_window.folder >= 0 && wanted >= m_window.first && wanted <= m_window.last) {
+        m_window.loaded = true;
+        prefetch(m_window.folder, m_window.first, m_window.last);
+    }
     if (!m_prefetched.empty()) {
         auto found = m_prefetched.find(row_of_entry(entry));
         // A scan reads each message once: hand the prefetched one over rather than copy it.

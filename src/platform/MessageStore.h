@@ -116,6 +116,14 @@ private:
     std::unique_ptr<SharedCounter> m_changes;
     std::map<int64_t, StoredMessage> m_prefetched;
     uint64_t m_prefetch_version { 0 };
+    // The last window of rows handed out; its messages are read in bulk at the first read of one
+    // of them, so listing ids alone (the outbox check) costs no message reads.
+    struct Window {
+        int64_t folder { -1 };
+        int64_t first { -1 };
+        int64_t last { -1 };
+        bool loaded { false };
+    } m_window;
     void prefetch(int64_t folder, int64_t first_row, int64_t last_row);
     void changed();
     std::string m_error;

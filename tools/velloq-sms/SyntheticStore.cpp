@@ -103,8 +103,12 @@ bool seed_store(platform::MessageStore& store, int32_t chats, int64_t messages, 
             message.properties[Tag::SenderName] = std::u16string();
             message.properties[Tag::SenderAddress] = chat.number;
         } else {
-            folder = kind < 95 ? &*sent : kind < 98 ? &*drafts : &*outbox;
+            // An outbox holds only what waits to go out: a few of the newest messages.
+            bool waiting = kind >= 98 && index >= messages - 20;
+            folder = kind < 95 ? &*sent : !waiting ? &*drafts : &*outbox;
             message.properties[Tag::MessageFlags] = int64_t(platform::flag_from_me | platform::flag_read | (kind >= 95 ? platform::flag_unsent : 0));
+            if (waiting)
+                message.properties[Tag::DeliveryReportRequested] = int64_t(0);
             message.properties[Tag::MessageClass] = std::u16string(u"IPM.SMStext");
             message.recipients.push_back({ { Tag::RecipientType, int64_t(1) }, { Tag::AddressType, std::u16string(u"SMS") },
                 { Tag::DisplayName, chat.name }, { Tag::EmailAddress, chat.number } });
