@@ -1,5 +1,6 @@
 #include "messaging/Chat.h"
 
+#include "messaging/PhoneBook.h"
 #include "messaging/TextAnalysis.h"
 
 namespace velloq {
@@ -69,6 +70,17 @@ std::unique_ptr<Chat> chat_for_message(MessageRecord const& record)
     chat->name = peer.name;
     chat->address = peer.address;
     chat->key = chat_key(chat->address, chat->name);
+    return chat;
+}
+
+std::unique_ptr<Chat> chat_for_entry(PhoneEntry const& entry)
+{
+    auto chat = std::make_unique<Chat>();
+    chat->name = entry.name;
+    chat->address = entry.number;
+    chat->phone_label = entry.label;
+    chat->key = entry.key.empty() ? entry.name : entry.key;
+    chat->contact_id = entry.contact_id;
     return chat;
 }
 

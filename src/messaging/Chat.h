@@ -30,6 +30,10 @@ std::u16string chat_key(std::u16string const& address, std::u16string const& nam
 // number in its text, any other message by its peer.
 std::unique_ptr<Chat> chat_for_message(MessageRecord const&);
 
+// A chat without messages for a phone-book entry (a new conversation).
+struct PhoneEntry;
+std::unique_ptr<Chat> chat_for_entry(PhoneEntry const&);
+
 // The longest phone number in a report's text, or empty.
 std::u16string report_number(std::u16string_view text);
 

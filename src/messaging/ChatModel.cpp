@@ -235,6 +235,8 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
             if (read_message(record)) {
                 read.push_back(id);
                 size_t recipients = record.recipients.size();
+                batch.push_back(record);
+                // Each further recipient gets a copy of its own, so every recipient's chat has it.
                 if (kind != FolderKind::Incoming && recipients > 1) {
                     log() << u" recipients:" << static_cast<uint64_t>(recipients);
                     for (size_t extra = 1; extra < recipients; ++extra) {
@@ -243,7 +245,6 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
                         batch.push_back(std::move(copy));
                     }
                 }
-                batch.push_back(std::move(record));
             } else {
                 log() << u" can't read" << static_cast<int32_t>(kind);
                 if (!m_reloaded_for_read) {

@@ -1,4 +1,5 @@
 #include "messaging/ChatModel.h"
+#include "messaging/PhoneBook.h"
 #include "messaging/Transmitter.h"
 
 #include "platform/Folders.h"
@@ -202,6 +203,11 @@ TEST_F(ChatModelTest, MarkingAChatReadAndDeletingAMessage)
 
 TEST(ChatOrder, KeysAndReportNumbers)
 {
+    auto from_entry = chat_for_entry({ u"Anna", u"+49 151 2345678", u"mobile", u"2345678", 7, 0 });
+    EXPECT_EQ(from_entry->key, u"2345678");
+    EXPECT_EQ(from_entry->contact_id, 7);
+    EXPECT_TRUE(from_entry->messages.empty());
+    EXPECT_EQ(chat_for_entry(PhoneEntry::from_typed(u"Bank"))->key, u"Bank");
     EXPECT_EQ(chat_key(u"+7 (916) 123-45-67", u""), u"1234567");
     EXPECT_EQ(chat_key(u"12345", u""), u"12345");
     EXPECT_EQ(chat_key(u"Info", u"x"), u"Info");
