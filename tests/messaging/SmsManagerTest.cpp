@@ -260,3 +260,19 @@ TEST_F(Store, ScanSeesAChangeAnotherWriterMadeAfterTheWindowWasRead)
     ASSERT_TRUE(manager.read_sms(second, record));
     EXPECT_FALSE(record.unread());
 }
+
+TEST_F(Store, AFirstVersionStoreIsMigratedWithItsFolderCounts)
+{
+    ASSERT_TRUE(store->create_message(inbox, incoming(u"kept"), false));
+    store.reset();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((device.path() / "messages.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TRIGGER messages_counted_in; DROP TRIGGER messages_counted_out; DROP TABLE folder_counts; PRAGMA user_version = 1;",
+                  nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+    SmsManager manager;
+    EXPECT_EQ(manager.get_length(FolderKind::Incoming), 1);
+    ASSERT_TRUE(manager.send({ { {}, u"+1" } }, u"new"));
+    EXPECT_EQ(manager.get_length(FolderKind::Outbox), 1);
+}
