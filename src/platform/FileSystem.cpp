@@ -35,6 +35,12 @@ bool path_exists(std::string const& path)
     return ::stat(path.c_str(), &info) == 0;
 }
 
+bool is_executable_file(std::string const& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
 FileDescriptor open_exclusive_log_file(std::string const& path)
 {
     FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));

@@ -18,6 +18,9 @@ bool make_directory_chain(std::string const& path);
 // True when the path names an existing file or folder.
 bool path_exists(std::string const& path);
 
+// True when the path names a regular file this process may run.
+bool is_executable_file(std::string const& path);
+
 // Opens a log file the way the device opens its log: written by one process at a time. The
 // file is locked before it is truncated, so a second process that finds it locked gets no file
 // and never truncates or interleaves the first one's lines. Symbolic links are not followed and

@@ -1,8 +1,12 @@
 #include "shell/Platform.h"
 
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "platform/Utf.h"
 #include "platform/Window.h"
 #include "shell/Log.h"
+#include "shell/Paths.h"
+
 
 namespace velloq {
 
@@ -24,6 +28,79 @@ bool is_smartphone()
         return fold_case(type) == u"smartphone";
     }();
     return smartphone;
+}
+
+namespace {
+
+bool start(std::vector<std::u16string> const& arguments)
+{
+    std::string error;
+    if (platform::start_detached(arguments, error))
+        return true;
+    log() << u"execute_file: " << to_utf16(error) << u"\n";
+    return false;
+}
+
+bool open_with_desktop(std::u16string const& target)
+{
+    return start({ u"xdg-open", target });
+}
+
+// A web address without a scheme gets "http://", so that it can never read as an option.
+std::u16string web_address(std::u16string const& text)
+{
+    return text.find(u"://") == std::u16string::npos ? u"http://" + text : text;
+}
+
+// The mail address of the mail program's parameters ("-to addr" or the address alone).
+std::u16string mail_address(std::u16string const& parameters)
+{
+    auto arguments = platform::split_command_line(parameters);
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == u"-to" && i + 1 < arguments.size())
+            return arguments[i + 1];
+    }
+    for (auto const& argument : arguments) {
+        if (argument.find(u'@') != std::u16string::npos)
+            return argument;
+    }
+    return {};
+}
+
+bool ends_with_program(std::u16string const& path, std::u16string_view name)
+{
+    return path.size() > name.size() && path.ends_with(name) && path[path.size() - name.size() - 1] == u'/';
+}
+
+}
+
+bool execute_file(std::u16string const& file, std::u16string const& parameters)
+{
+    std::u16string expanded = expand_path(file);
+    log() << u"execute_file(" << expanded << u"} {" << parameters << u")\n";
+    if (ends_with_program(expanded, u"iexplore.exe"))
+        return open_with_desktop(web_address(parameters));
+    if (ends_with_program(expanded, u"tmail.exe")) {
+        if (parameters == u"-RunInBKG")
+            return start({ expand_path(u"%windows%/velloq-sms"), u"transmit" });
+        std::u16string address = mail_address(parameters);
+        return !address.empty() && open_with_desktop(u"mailto:" + address);
+    }
+    std::string path = to_utf8(expanded);
+    if (platform::is_executable_file(path)) {
+        std::vector<std::u16string> arguments { expanded };
+        for (auto& argument : platform::split_command_line(parameters))
+            arguments.push_back(std::move(argument));
+        return start(arguments);
+    }
+    if (!platform::path_exists(path))
+        return false;
+    return open_with_desktop(expanded);
+}
+
+bool make_call(std::u16string const& number)
+{
+    return !number.empty() && open_with_desktop(u"tel:" + number);
 }
 
 }

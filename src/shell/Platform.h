@@ -1,10 +1,24 @@
 #pragma once
 
+#include <string>
+
 namespace velloq {
 
 // True on a phone without a touch screen, whose system bars have fixed heights by screen width.
 // Linux phones and desktops are touch or pointer devices; VELLOQ_PLATFORM=smartphone makes one
 // behave as a keypad phone. Asked and logged once per process.
 bool is_smartphone();
+
+// Opens a file or starts a program with parameters, as the device's shell does. The device's
+// system programs map to this platform's means: "%windows%/iexplore.exe" opens the web address
+// with xdg-open, "%windows%/tmail.exe" with "-RunInBKG" starts the transmitter (velloq-sms
+// transmit) in the background and with mail parameters opens a "mailto:" address with
+// xdg-open; another executable is started with the parameters as its arguments; any other file
+// (a help page) opens with xdg-open. No shell is ever involved: text from a message reaches the
+// started program as one argument. True when the program could be started.
+bool execute_file(std::u16string const& file, std::u16string const& parameters);
+
+// Asks the platform's dialler (the "tel:" handler) to call the number.
+bool make_call(std::u16string const& number);
 
 }
