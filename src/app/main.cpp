@@ -1,11 +1,14 @@
 // The program's entry: the single-instance rule, the application object with its full-screen
-// window, and the main loop.
+// window, the program controller, and the main loop.
+#include "forms/MessengerApp.h"
 #include "platform/SignalWatcher.h"
 #include "shell/Application.h"
 #include "shell/CommandLine.h"
 #include "shell/GameBase.h"
 #include "shell/Log.h"
 #include "shell/Stopwatch.h"
+#include "skin/ElementRegistry.h"
+#include "skin/FormStack.h"
 
 #include <memory>
 
@@ -21,14 +24,22 @@ int main(int argc, char** argv)
         return 0;
     log() << u"time1: " << step.lap() << u"\n";
     platform::SignalWatcher signals;
+    // The element types live as long as the application that builds forms from skins.
+    ElementTypes element_types;
     auto application = std::make_unique<Application>(u"Velloq");
+    auto forms = std::make_unique<FormStack>(*application);
+    application->set_content(forms.get());
     application->set_game_input(false);
     application->set_windowed(false);
     application->set_fullscreen(application->screen_info().orientation);
     log() << u"time2: " << step.lap() << u"\n";
+    auto controller = std::make_unique<MessengerApp>(*application, *forms, command_line);
     log() << u"time3:" << step.lap() << u"\n";
     log() << u"total_load_time:" << total.lap() << u"\n";
     application->run();
+    controller.reset();
+    application->set_content(nullptr);
+    forms.reset();
     application.reset();
     return 0;
 }

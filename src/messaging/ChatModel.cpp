@@ -463,10 +463,9 @@ void ChatModel::on_contact_removed(int32_t oid)
 
 bool ChatModel::find_contact_by_phone(std::u16string const& number, Contact& contact)
 {
-    if (!m_contacts) {
-        log() << u"find_contact_by_phone: library not valid\n";
-        return false;
-    }
+    // Message mode never reads the phone book, yet the alert names the sender.
+    if (!m_contacts)
+        m_contacts = std::make_unique<ContactsSource>(m_options.contacts_folder);
     auto found = m_contacts->find_by_phone(number);
     if (!found) {
         log() << u"find_contact_by_phone: bad result\n";

@@ -70,6 +70,8 @@ public:
     std::vector<std::unique_ptr<Chat>>& chats() { return m_chats; }
     Chat* find_chat(std::u16string const& key);
     bool alerts() const { return m_alerts; }
+    // The next update reads whole folders (message mode: the program may have missed anything).
+    void set_full_scan() { m_full_scan = true; }
     // The newest unread incoming message of the last update when alerts are on; taking clears it.
     std::optional<MessageRecord> take_new_message() { return std::exchange(m_new_message, std::nullopt); }
     std::u16string const& current_chat_key() const { return m_current_key; }

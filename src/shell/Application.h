@@ -41,6 +41,9 @@ public:
     void ResolutionChanged() { m_game->resolution_changed(); }
     void set_asleep() { m_game->set_asleep(); }
     bool is_in_front() const { return m_game->is_in_front(); }
+    void minimize() { m_game->minimize(); }
+    void bring_to_front() { m_game->bring_to_front(); }
+    void quit() { m_game->quit(); }
     ScreenInfo const& screen_info() const { return m_game->screen_info(); }
     Rect client_rect() const { return m_game->client_rect(); }
     void set_edit(EditElement* element, bool create) { m_game->set_edit(element, create); }

@@ -288,10 +288,7 @@ void GameBase::close_requested()
 {
     if (auto* listener = m_application.listener(); listener && !listener->on_close_requested())
         return;
-    // The window goes and the loop ends at the quit message behind it.
-    if (m_window)
-        m_window->hide();
-    platform::EventQueue::post(platform::EventKind::Quit);
+    quit();
 }
 
 void GameBase::activate(bool active)
@@ -385,12 +382,25 @@ void GameBase::minimize()
 {
     if (m_window)
         m_window->minimize();
+    // A minimised window is behind everything, whether or not the window system says so (some
+    // drivers send no focus change for it).
+    m_inactive = true;
 }
 
 void GameBase::bring_to_front()
 {
     if (m_window)
         m_window->raise();
+    m_inactive = false;
+    m_asleep = false;
+    m_application.set_needs_redraw();
+}
+
+void GameBase::quit()
+{
+    if (m_window)
+        m_window->hide();
+    platform::EventQueue::post(platform::EventKind::Quit);
 }
 
 bool GameBase::write_snapshot(std::string const& path) const

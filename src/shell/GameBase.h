@@ -55,6 +55,8 @@ public:
 
     void minimize();
     void bring_to_front();
+    // Ends the main loop: the window goes and the loop stops at the quit message behind it.
+    void quit();
 
     // The frame last shown on the screen, or null before the first one.
     Bitmap565 const* last_frame() const { return m_last_frame; }

@@ -3,6 +3,7 @@
 #include "SyntheticStore.h"
 #include "messaging/SmsManager.h"
 #include "messaging/Transmitter.h"
+#include "platform/Folders.h"
 #include "platform/MessageStore.h"
 #include "platform/Utf.h"
 
@@ -25,7 +26,7 @@ namespace Tag = platform::Tag;
 
 constexpr char const* usage = "usage: velloq-sms deliver [--report delivered|failed] --from NUMBER [--name NAME] [--time ISO-8601] TEXT"
                               " | list [--folder inbox|sent|drafts|outbox] | send --to NUMBER[,NUMBER...] TEXT | transmit"
-                              " | delete ID | mark-read ID | seed --chats N --messages M [--seed S]";
+                              " | delete ID | mark-read ID | seed --chats N --messages M [--seed S] [--contacts N]";
 
 struct BadArguments {
     std::string why;
@@ -307,6 +308,15 @@ SmsExit seed(Options const& options, std::ostream& out, std::ostream& err)
         return SmsExit::StoreUnavailable;
     }
     out << "seeded " << messages << " messages in " << chats << " chats\n";
+    if (options.named.contains("contacts")) {
+        int64_t contacts = parse_count(options.named.at("contacts"), "--contacts");
+        std::string folder = platform::device_folder() + "/contacts";
+        if (!write_contacts(folder, static_cast<int32_t>(chats), static_cast<int32_t>(contacts))) {
+            err << "velloq-sms: the contacts could not be written to " << folder << "\n";
+            return SmsExit::StoreUnavailable;
+        }
+        out << "wrote " << std::min(chats, contacts) << " contacts to " << folder << "\n";
+    }
     return SmsExit::Ok;
 }
 
@@ -366,7 +376,7 @@ SmsExit run_sms_command(std::vector<std::string> const& arguments, std::ostream&
         if (command == "mark-read")
             return on_one_message(parse_options(arguments, {}), err, false);
         if (command == "seed")
-            return seed(parse_options(arguments, { "chats", "messages", "seed" }), out, err);
+            return seed(parse_options(arguments, { "chats", "messages", "seed", "contacts" }), out, err);
         throw BadArguments { "unknown command " + command };
     } catch (BadArguments const& bad) {
         err << "velloq-sms: " << bad.why << " (" << usage << ")\n";

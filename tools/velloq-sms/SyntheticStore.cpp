@@ -3,6 +3,8 @@
 #include "messaging/MessageTime.h"
 #include "platform/Utf.h"
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,11 +37,18 @@ std::vector<char16_t const*> const texts {
 
 std::vector<char16_t const*> const first_names { u"Anna", u"Ben", u"Chiara", u"Dmitri", u"Elif", u"Farid", u"Greta", u"Hiro", u"Ирина", u"Сергей", u"Ольга", u"Jonas" };
 
+std::vector<char const*> const family_names { "Schmidt", "Rossi", "Novak", "Yilmaz", "Tanaka", "Haddad", "Berg", "Lindqvist", "Moreau", "Kowalski", "Ivanova", "Petrov", "Okafor" };
+
+// The seven digits that key a correspondent's chat.
+std::u16string subscriber_digits(int32_t chat)
+{
+    return to_u16_decimal(2000000 + static_cast<uint32_t>(chat) * 7919 % 7000000);
+}
+
 // The same subscriber written the ways phones and people write numbers.
 std::u16string spelling(int32_t chat, uint32_t variant)
 {
-    uint32_t subscriber = 2000000 + static_cast<uint32_t>(chat) * 7919 % 7000000;
-    std::u16string digits = to_u16_decimal(subscriber);
+    std::u16string digits = subscriber_digits(chat);
     switch (variant % 5) {
     case 0:
         return u"+49151" + digits;
@@ -121,6 +130,23 @@ bool seed_store(platform::MessageStore& store, int32_t chats, int64_t messages, 
         }
     }
     return pending.empty() || store.create_messages(pending);
+}
+
+bool write_contacts(std::string const& folder, int32_t chats, int32_t contacts)
+{
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    char const* const types[] = { "CELL", "WORK", "HOME", "CELL" };
+    for (int32_t chat = 0; chat < std::min(chats, contacts); ++chat) {
+        std::string first = to_utf8(first_names[static_cast<size_t>(chat) % first_names.size()]);
+        std::string family = family_names[static_cast<size_t>(chat) * 5 % family_names.size()];
+        std::ofstream card(folder + "/contact-" + std::to_string(chat) + ".vcf", std::ios::binary | std::ios::trunc);
+        card << "BEGIN:VCARD\r\nVERSION:3.0\r\nN:" << family << ";" << first << ";;;\r\nFN:" << first << " " << family << "\r\nTEL;TYPE="
+             << types[chat % 4] << ":+49 151 " << to_utf8(subscriber_digits(chat)) << "\r\nEND:VCARD\r\n";
+        if (!card)
+            return false;
+    }
+    return true;
 }
 
 }

@@ -3,6 +3,7 @@
 #include "platform/MessageStore.h"
 
 #include <cstdint>
+#include <string>
 
 namespace velloq::tools {
 
@@ -11,5 +12,9 @@ namespace velloq::tools {
 // Latin and Cyrillic texts with links and numbers, messages in all four folders, unread ones,
 // delivery reports, and times spread over the two years before now.
 bool seed_store(platform::MessageStore&, int32_t chats, int64_t messages, uint32_t seed);
+
+// Writes a vCard file into `folder` for each of the first `contacts` correspondents of a seeded
+// store (named people whose numbers match those of their chats), so the chats get names.
+bool write_contacts(std::string const& folder, int32_t chats, int32_t contacts);
 
 }

@@ -1,0 +1,246 @@
+#include "forms/FormMain.h"
+
+#include "forms/SkinBinding.h"
+#include "messaging/Chat.h"
+#include "messaging/DateFormat.h"
+#include "platform/Utf.h"
+#include "shell/Application.h"
+#include "shell/Log.h"
+#include "skin/ButtonElement.h"
+#include "skin/FormStack.h"
+#include "skin/ReloadForm.h"
+#include "skin/TextElement.h"
+
+#include <algorithm>
+
+namespace velloq {
+
+namespace {
+
+constexpr char16_t const* form_section = u"FormMain";
+constexpr char16_t const* item_section = u"ChatItem";
+constexpr char16_t const* reload_section = u"FormReload";
+
+}
+
+FormMain::FormMain(Application& application, FormStack& stack, Properties& skin, ChatModel& model)
+    : m_application(application)
+    , m_stack(stack)
+    , m_skin(skin)
+    , m_model(model)
+{
+    skin_loaded();
+    m_skin.add_reload_listener(this);
+    m_model.add_listener(this);
+}
+
+FormMain::~FormMain()
+{
+    m_model.remove_listener(this);
+    m_skin.remove_reload_listener(this);
+    if (m_reload)
+        m_stack.hide(*m_reload, false);
+    m_stack.hide(*this, false);
+}
+
+void FormMain::skin_loaded()
+{
+    build_required(*this, m_skin, form_section);
+    m_new = &bind_element<ButtonElement>(*this, form_section, u"btnNew");
+    m_menu = &bind_element<ButtonElement>(*this, form_section, u"btnMenu");
+    m_list = &bind_element<VList>(*this, form_section, u"list");
+    m_new->set_listener(this);
+    m_menu->set_listener(this);
+    m_list->set_item_source(this);
+    // The reload form is optional: a skin without it reloads without showing anything.
+    auto reload = std::make_unique<ReloadForm>(m_stack, m_skin);
+    if (m_reload)
+        m_stack.hide(*m_reload, false);
+    m_reload = build_from_section(*reload, m_skin, reload_section) ? std::move(reload) : nullptr;
+    m_list->reset(static_cast<int32_t>(m_model.chats().size()));
+}
+
+void FormMain::on_skin_reloaded()
+{
+    try {
+        skin_loaded();
+    } catch (...) {
+        log() << u"FormMain::on_skin_reloaded: " << skin_error_text(std::current_exception()) << u"\n";
+    }
+}
+
+int32_t FormMain::index_of(Chat const& chat) const
+{
+    auto const& chats = m_model.chats();
+    auto found = std::find_if(chats.begin(), chats.end(), [&](auto const& held) { return held->key == chat.key; });
+    return found == chats.end() ? -1 : static_cast<int32_t>(found - chats.begin());
+}
+
+void FormMain::refresh_chat(Chat const& chat)
+{
+    if (int32_t index = index_of(chat); index >= 0)
+        m_list->refresh(index);
+}
+
+void FormMain::on_document_refresh(ChatEvent const& event)
+{
+    switch (event.kind) {
+    case ChatEvent::Inserted:
+        m_list->insert(event.index);
+        m_list->scroll_to(event.index);
+        break;
+    case ChatEvent::Renamed:
+        log() << u"FormMain::on_document_refresh:" << event.index << u"\n";
+        m_list->refresh(event.index);
+        break;
+    case ChatEvent::Removed:
+        m_list->remove(event.index);
+        break;
+    case ChatEvent::MessageRemoved:
+        if (event.chat)
+            refresh_chat(*event.chat);
+        break;
+    default:
+        break;
+    }
+}
+
+// Messages deleted from the store behind the program's back leave the chat when its item is
+// next made; true when any left.
+bool FormMain::drop_vanished_messages(Chat& chat)
+{
+    bool dropped = false;
+    while (!chat.messages.empty() && !m_model.read_message(chat.messages.back())) {
+        chat.messages.pop_back();
+        dropped = true;
+    }
+    return dropped;
+}
+
+void FormMain::remove_chat(int32_t index)
+{
+    auto& chats = m_model.chats();
+    chats.erase(chats.begin() + index);
+    m_model.send_event({ ChatEvent::Removed, index, nullptr });
+}
+
+std::unique_ptr<Element> FormMain::create_item(VList&, int32_t index)
+{
+    auto& chats = m_model.chats();
+    if (index < 0 || index >= static_cast<int32_t>(chats.size()))
+        return nullptr;
+    Chat& chat = *chats[static_cast<size_t>(index)];
+    if (drop_vanished_messages(chat)) {
+        // A new conversation has no messages yet and stays; one whose messages all vanished goes.
+        bool vanished = chat.messages.empty();
+        if (vanished)
+            remove_chat(index);
+        m_model.save_cache();
+        if (vanished)
+            return nullptr;
+    }
+    auto item = std::make_unique<Element>();
+    build_required(*item, m_skin, item_section);
+    fill_chat_item(*item, chat);
+    return item;
+}
+
+void FormMain::fill_item(VList&, Element& item, int32_t index)
+{
+    auto& chats = m_model.chats();
+    if (index >= 0 && index < static_cast<int32_t>(chats.size()))
+        fill_chat_item(item, *chats[static_cast<size_t>(index)]);
+}
+
+void FormMain::fill_chat_item(Element& item, Chat& chat)
+{
+    auto& title = bind_element<TextElement>(item, item_section, u"title");
+    auto& type = bind_element<TextElement>(item, item_section, u"type");
+    auto& body = bind_element<TextElement>(item, item_section, u"body");
+    auto& day = bind_element<TextElement>(item, item_section, u"day");
+    auto& unread = bind_element<TextElement>(item, item_section, u"unread");
+    auto& unread_exists = bind_element(item, item_section, u"unread_exists");
+    auto& no_unread = bind_element(item, item_section, u"no_unread");
+
+    title.set_text(chat.title());
+    type.set_text(chat.phone_label.substr(0, 1));
+    type.set_visible(!chat.phone_label.empty());
+    if (!chat.messages.empty()) {
+        MessageRecord& newest = chat.messages.back();
+        m_model.read_message(newest);
+        body.set_text(newest.text);
+        day.set_text(day_month_text(newest.time));
+    } else {
+        body.set_text({});
+        day.set_text({});
+    }
+    unread.set_text(u"(" + to_u16_decimal(chat.unread) + u")");
+    unread.set_visible(chat.unread > 0);
+    unread_exists.set_visible(chat.unread > 0);
+    no_unread.set_visible(chat.unread == 0);
+}
+
+void FormMain::item_activated(VList&, int32_t index)
+{
+    auto& chats = m_model.chats();
+    if (index < 0 || index >= static_cast<int32_t>(chats.size()))
+        return;
+    Chat const& chat = *chats[static_cast<size_t>(index)];
+    open_chat({ chat.name, chat.address, chat.phone_label, chat.key, chat.contact_id, 0 });
+}
+
+void FormMain::open_chat(PhoneEntry const& entry)
+{
+    if (!m_model.phone_book().find(entry.key))
+        m_model.phone_book().add(entry);
+    Chat* chat = m_model.find_chat(entry.key);
+    if (chat) {
+        bool take_name = chat->name.empty() && !entry.name.empty();
+        if (chat->unread > 0 || take_name) {
+            m_model.mark_chat_read(*chat);
+            m_model.save_unread();
+            if (take_name)
+                chat->name = entry.name;
+            m_model.save_cache();
+            refresh_chat(*chat);
+        }
+    } else {
+        auto& chats = m_model.chats();
+        chats.insert(chats.begin(), chat_for_entry(entry));
+        chat = chats.front().get();
+        m_list->insert(0);
+        m_list->scroll_to(0);
+    }
+    m_model.set_current_chat_key(chat->key);
+    log() << u"FormMain::open_chat: " << chat->key << u" (the chat form is not part of this build)\n";
+}
+
+void FormMain::pick(PhoneEntry const& entry)
+{
+    if (m_model.current_chat_key().empty()) {
+        open_chat(entry);
+        return;
+    }
+    std::u16string const& name = entry.name;
+    std::u16string const& number = entry.number;
+    bool apart = !name.empty() && !number.empty() && name.find(number) == std::u16string::npos && number.find(name) == std::u16string::npos;
+    if (apart)
+        m_model.set_pending_text(name + u" " + number);
+    else
+        m_model.set_pending_text(number.size() < name.size() ? name : number);
+}
+
+void FormMain::show_templates(int32_t mode)
+{
+    log() << u"FormMain::show_templates " << mode << u": the templates form is not part of this build\n";
+}
+
+void FormMain::on_pressed(Element& element)
+{
+    if (&element == m_new)
+        log() << u"FormMain: btnNew: the contacts form is not part of this build\n";
+    else if (&element == m_menu)
+        log() << u"FormMain: btnMenu: the main menu is not part of this build\n";
+}
+
+}

@@ -1,0 +1,274 @@
+#include "forms/MessengerApp.h"
+
+#include "forms/SkinBinding.h"
+#include "lang/LanguageTable.h"
+#include "messaging/PhoneBook.h"
+#include "platform/Utf.h"
+#include "shell/Application.h"
+#include "shell/Log.h"
+#include "shell/Stopwatch.h"
+#include "skin/BasicElements.h"
+#include "skin/FormStack.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace velloq {
+
+namespace {
+
+constexpr char16_t const* splash_skin_path = u"%app_path%/skins/bin/splash.skin";
+constexpr char16_t const* main_skin_path = u"%app_path%/skins/bin/default.skin";
+constexpr char16_t const* alert_skin_path = u"%app_path%/skins/bin/default_alert.skin";
+constexpr char16_t const* splash_section = u"FormSplash";
+constexpr std::u16string_view open_prefix = u"open:";
+constexpr double start_delay = 0.5;
+constexpr double poll_period = 1.0;
+constexpr double next_turn = 0.001;
+
+bool is_message_mode(std::u16string const& command_line)
+{
+    return command_line.find(u"message") != std::u16string::npos;
+}
+
+// A failure the user must hear of even with logging off.
+void report(std::u16string const& what)
+{
+    log() << what << u"\n";
+    std::fprintf(stderr, "velloq: %s\n", to_utf8(what).c_str());
+}
+
+}
+
+MessengerApp::MessengerApp(Application& application, FormStack& stack, std::u16string const& command_line, ChatModel::Options options)
+    : m_application(application)
+    , m_stack(stack)
+    , m_model_options(std::move(options))
+    , m_view_action(command_line)
+{
+    if (is_message_mode(command_line))
+        enter_message_mode();
+    else
+        splash_step();
+    m_application.set_listener(this);
+}
+
+MessengerApp::~MessengerApp()
+{
+    m_start_timer.cancel();
+    m_poll_timer.cancel();
+    if (m_application.listener() == this)
+        m_application.set_listener(nullptr);
+    m_view_action.clear();
+    m_chat_list.reset();
+    m_alert.reset();
+    if (m_splash)
+        m_stack.hide(*m_splash, false);
+}
+
+ChatModel& MessengerApp::ensure_model()
+{
+    if (!m_model)
+        m_model = std::make_unique<ChatModel>(m_model_options);
+    return *m_model;
+}
+
+void MessengerApp::splash_step()
+{
+    try {
+        m_splash_skin.load_skin(splash_skin_path, m_application.screen_info());
+        auto splash = std::make_unique<Form>();
+        build_required(*splash, m_splash_skin, splash_section);
+        m_progress = &bind_element<ProgressElement>(*splash, splash_section, u"progress");
+        if (m_splash)
+            m_stack.hide(*m_splash, false);
+        m_splash = std::move(splash);
+        m_stack.show(*m_splash, false, false);
+    } catch (...) {
+        // The splash only decorates the start: without it the program still starts.
+        report(u"MessengerApp::splash_step: " + skin_error_text(std::current_exception()));
+    }
+    m_start_timer.start(start_delay);
+}
+
+void MessengerApp::enter_message_mode()
+{
+    if (!m_model) {
+        ensure_model();
+        m_application.minimize();
+    }
+    m_model->set_full_scan();
+    m_poll_timer.start(next_turn);
+}
+
+void MessengerApp::on_timer(Timer& timer)
+{
+    if (&timer == &m_start_timer)
+        start_step();
+    else if (&timer == &m_poll_timer)
+        poll_step();
+}
+
+void MessengerApp::on_progress(double fraction)
+{
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    if (m_progress && m_splash && m_progress->value() != fraction) {
+        m_progress->set_value(fraction);
+        m_application.process_pending_messages();
+    }
+}
+
+void MessengerApp::start_chat_model()
+{
+    ChatModel& model = ensure_model();
+    Stopwatch watch;
+    model.update_chats(false, [this](double fraction) { on_progress(fraction); });
+    log() << u"update_chats time:" << watch.lap() << u"\n";
+    model.assign_contacts();
+    log() << u"load_contacts time:" << watch.lap() << u"\n";
+    on_progress(1.0);
+}
+
+bool MessengerApp::load_main_skin()
+{
+    if (!m_main_skin.language().load_language(m_application.name()))
+        report(no_languages_message);
+    m_main_skin.load_skin(main_skin_path, m_application.screen_info());
+    try {
+        m_chat_list.reset();
+        m_chat_list = std::make_unique<FormMain>(m_application, m_stack, m_main_skin, *m_model);
+        return true;
+    } catch (...) {
+        m_chat_list.reset();
+        report(u"MessengerApp::start: " + skin_error_text(std::current_exception()));
+        return false;
+    }
+}
+
+// The program's real start, half a second after the splash form appeared.
+void MessengerApp::start_step()
+{
+    Stopwatch watch;
+    // A poll would re-enter the update that the start-up runs while it redraws the splash.
+    m_poll_timer.cancel();
+    start_chat_model();
+    log() << u"start time1:" << watch.lap() << u"\n";
+    if (!load_main_skin()) {
+        m_application.quit();
+        return;
+    }
+    on_resolution_changed();
+    m_stack.show(*m_chat_list, false, false);
+    if (m_splash)
+        m_stack.hide(*m_splash, false);
+    perform_view_action();
+    m_poll_timer.start(next_turn);
+    log() << u"start time2:" << watch.lap() << u"\n";
+}
+
+void MessengerApp::poll_step()
+{
+    if (!m_model)
+        return;
+    m_model->poll_contacts();
+    if (m_model->update_chats(true))
+        m_model->name_chats();
+    if (auto message = m_model->take_new_message())
+        show_alert(std::move(*message));
+    m_poll_timer.start(poll_period);
+}
+
+void MessengerApp::perform_view_action()
+{
+    if (m_view_action.starts_with(open_prefix)) {
+        log() << u"view_action:" << m_view_action << u"\n";
+        for (Form* top = m_stack.top(); top && top != m_chat_list.get(); top = m_stack.top())
+            m_stack.hide(*top, false);
+        PhoneEntry entry = PhoneEntry::from_typed(m_view_action.substr(open_prefix.size()));
+        if (!entry.number.empty() && m_chat_list)
+            m_chat_list->open_chat(entry);
+    }
+    m_application.bring_to_front();
+}
+
+void MessengerApp::on_other_instance_started(std::u16string const& command_line)
+{
+    log() << u"on_other_instance_started:" << command_line << u"\n";
+    m_view_action = command_line;
+    if (is_message_mode(command_line))
+        enter_message_mode();
+    else if (m_chat_list)
+        perform_view_action();
+    else if (!(m_splash && m_stack.contains(*m_splash)))
+        splash_step();
+}
+
+void MessengerApp::show_alert(MessageRecord message)
+{
+    log() << u"show_alert form count:" << static_cast<int64_t>(m_stack.size()) << u"\n";
+    Form* top = m_stack.top();
+    if (top && top != m_alert.get() && m_application.is_in_front()) {
+        log() << u"show_alert: программа вверху и это не алерт, ничего не делаем\n";
+        return;
+    }
+    log() << u"show_alert view_action: " << m_view_action << u"\n";
+    try {
+        if (!m_alert) {
+            // The alert may come before the main skin (message mode): it takes its texts itself.
+            m_alert_skin.language().load_language(m_application.name());
+            m_alert_skin.load_skin(alert_skin_path, m_application.screen_info());
+            m_alert = std::make_unique<FormAlert>(m_stack, m_alert_skin, ensure_model(), *this);
+        }
+    } catch (...) {
+        report(u"MessengerApp::show_alert: " + skin_error_text(std::current_exception()));
+        return;
+    }
+    m_alert->form_alert(message);
+    m_stack.hide(*m_alert, false);
+    m_stack.show(*m_alert, false, true);
+    m_application.set_needs_redraw();
+    m_application.bring_to_front();
+}
+
+void MessengerApp::on_alert_button(Element& button)
+{
+    if (button.id() == u"btnView") {
+        m_view_action = m_alert->view_action();
+        if (m_chat_list)
+            perform_view_action();
+        else
+            splash_step();
+    } else if (button.id() == u"btnCancel") {
+        if (m_chat_list)
+            m_application.minimize();
+        else
+            m_application.quit();
+    }
+}
+
+void MessengerApp::dismiss_alert()
+{
+    if (!m_alert)
+        return;
+    if (m_chat_list)
+        m_stack.hide(*m_alert, true);
+    else
+        m_application.quit();
+}
+
+// Escape (or the device's back key) on the alert dismisses it.
+bool MessengerApp::on_key(KeyEvent const& event)
+{
+    if (!m_alert || m_stack.top() != m_alert.get() || event.code != Key::Backspace)
+        return false;
+    if (event.pressed)
+        dismiss_alert();
+    return true;
+}
+
+void MessengerApp::on_resolution_changed()
+{
+    m_application.set_fullscreen(m_application.screen_info().orientation);
+}
+
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "forms/FormAlert.h"
+#include "forms/FormMain.h"
+#include "messaging/ChatModel.h"
+#include "shell/ApplicationListener.h"
+#include "shell/Timer.h"
+#include "skin/Properties.h"
+
+#include <memory>
+#include <string>
+
+namespace velloq {
+
+class Application;
+class Form;
+class FormStack;
+class ProgressElement;
+
+// The program controller: shows the splash form, starts the chat model behind it, then shows
+// the chat list; polls the store once a second; raises the new-message alert; and takes the
+// command lines of later starts ("message", "open:NUMBER").
+class MessengerApp final : public ApplicationListener, public TimerListener, public AlertButtonListener {
+public:
+    MessengerApp(Application&, FormStack&, std::u16string const& command_line, ChatModel::Options = {});
+    ~MessengerApp() override;
+    MessengerApp(MessengerApp const&) = delete;
+    MessengerApp& operator=(MessengerApp const&) = delete;
+
+    // Raises the alert for a new message unless the user is looking at the program.
+    void show_alert(MessageRecord message);
+    void perform_view_action();
+
+    // ApplicationListener.
+    void on_other_instance_started(std::u16string const& command_line) override;
+    bool on_close_requested() override { return true; }
+    void on_resolution_changed() override;
+    bool on_key(KeyEvent const&) override;
+    // TimerListener.
+    void on_timer(Timer&) override;
+    // AlertButtonListener.
+    void on_alert_button(Element& button) override;
+
+    // What the controller holds, for the program's own checks.
+    ChatModel* model() const { return m_model.get(); }
+    Form* splash_form() const { return m_splash.get(); }
+    ProgressElement* progress() const { return m_progress; }
+    FormAlert* alert_form() const { return m_alert.get(); }
+    FormMain* chat_list() const { return m_chat_list.get(); }
+    std::u16string const& view_action() const { return m_view_action; }
+
+private:
+    void splash_step();
+    void enter_message_mode();
+    void start_step();
+    void poll_step();
+    void on_progress(double fraction);
+    void start_chat_model();
+    bool load_main_skin();
+    void dismiss_alert();
+    ChatModel& ensure_model();
+
+    Application& m_application;
+    FormStack& m_stack;
+    ChatModel::Options m_model_options;
+    // Destroyed in reverse: timers first, the chat model last.
+    std::unique_ptr<ChatModel> m_model;
+    Properties m_splash_skin;
+    std::unique_ptr<Form> m_splash;
+    ProgressElement* m_progress { nullptr };
+    Properties m_alert_skin;
+    std::unique_ptr<FormAlert> m_alert;
+    Properties m_main_skin;
+    std::unique_ptr<FormMain> m_chat_list;
+    std::u16string m_view_action;
+    Timer m_start_timer { *this };
+    Timer m_poll_timer { *this };
+};
+
+}

@@ -1,0 +1,24 @@
+#include "forms/SkinBinding.h"
+
+#include <exception>
+
+namespace velloq {
+
+std::u16string skin_error_text(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (dravel::NodeNotFoundInSkin const& missing) {
+        return u"section " + missing.section + u" not found in skin";
+    } catch (dravel::NodeNotFound const& missing) {
+        return u"element " + missing.missing + u" not found in " + missing.searched_in;
+    } catch (dravel::NodeNotRegistered const& unknown) {
+        return u"element type " + unknown.type + u" not registered";
+    } catch (dravel::NodeAlreadyRegistered const& twice) {
+        return u"element type " + twice.type + u" registered twice";
+    } catch (...) {
+        return u"unknown error";
+    }
+}
+
+}
