@@ -398,6 +398,7 @@ void GameBase::bring_to_front()
 
 void GameBase::quit()
 {
+    m_quit = true;
     if (m_window)
         m_window->hide();
     platform::EventQueue::post(platform::EventKind::Quit);

@@ -57,6 +57,7 @@ public:
     void bring_to_front();
     // Ends the main loop: the window goes and the loop stops at the quit message behind it.
     void quit();
+    bool quit_requested() const { return m_quit; }
 
     // The frame last shown on the screen, or null before the first one.
     Bitmap565 const* last_frame() const { return m_last_frame; }
