@@ -110,7 +110,7 @@ void FormMain::on_document_refresh(ChatEvent const& event)
 bool FormMain::drop_vanished_messages(Chat& chat)
 {
     bool dropped = false;
-    while (!chat.messages.empty() && !m_model.read_message(chat.messages.back())) {
+    while (!chat.messages.empty() && !m_model.validate_message(chat.messages.back())) {
         chat.messages.pop_back();
         dropped = true;
     }

@@ -125,6 +125,17 @@ bool ChatModel::read_message(MessageRecord& record)
     return true;
 }
 
+bool ChatModel::validate_message(MessageRecord& record)
+{
+    if (record.id.is_empty() || !known(m_known[index_of(record.folder)], record.id))
+        return false;
+    Correspondent peer = record.peer();
+    if (peer.name.empty() && peer.address.empty())
+        return read_message(record);
+    MessageRecord probe;
+    return m_sms->read_sms(record.id, probe);
+}
+
 void ChatModel::delete_message(MessageRecord const& record)
 {
     m_sms->delete_message(record.folder, record);

@@ -59,6 +59,9 @@ public:
     bool load_cache();
     void save_cache();
     bool read_message(MessageRecord&);
+    // Whether a message of a chat is still there: its id is known and the store still holds it.
+    // A record that holds only an id is filled as `read_message` fills it.
+    bool validate_message(MessageRecord&);
     void delete_message(MessageRecord const&);
     void save_unread();
     void mark_chat_read(Chat&);

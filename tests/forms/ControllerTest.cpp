@@ -81,7 +81,7 @@ TEST_F(Controller, MinimisedProgramRaisesTheAlertViewOpensTheChatAndCancelMinimi
     EXPECT_EQ(alert.view_action(), u"open:+49 151 10000002");
     EXPECT_TRUE(application->is_in_front());
     EXPECT_TRUE(logged(u"find_contact_by_phone:+49 151 10000002 to Vogel Berta\n"));
-    EXPECT_TRUE(logged(u"form_alert message:are you there?\n"))
+    EXPECT_TRUE(logged(u"form_alert message:are you there?\n"));
 
     press(alert, u"btnView");
     EXPECT_EQ(stack->top(), controller->chat_list());

@@ -1,0 +1,130 @@
+#include "ControllerFixture.h"
+
+#include "../../tools/velloq-sms/SmsCommand.h"
+#include "platform/Utf.h"
+#include "skin/TextElement.h"
+
+#include <sstream>
+
+using namespace velloq;
+using namespace std::chrono_literals;
+
+namespace {
+
+class ChatList : public test::ControllerFixture {
+protected:
+    void start_and_wait()
+    {
+        start();
+        ASSERT_TRUE(pump_until([&] { return started(); }));
+        pump_for(30ms);
+    }
+    void delete_from_store(MessageRecord const& message)
+    {
+        std::ostringstream out, err;
+        ASSERT_EQ(tools::run_sms_command({ "delete", message.id.hex() }, out, err), tools::SmsExit::Ok) << err.str();
+    }
+    FormMain& form() { return *controller->chat_list(); }
+};
+
+TEST_F(ChatList, AChatWhoseMessagesAllVanishedLeavesTheListWhenItsItemIsMade)
+{
+    deliver("+4915120000001", "gone soon");
+    deliver("+4915120000002", "stays");
+    start_and_wait();
+    Chat* doomed = controller->model()->find_chat(u"0000001");
+    ASSERT_NE(doomed, nullptr);
+    delete_from_store(doomed->messages.back());
+    form().list().reset(static_cast<int32_t>(controller->model()->chats().size()));
+    pump_for(50ms);
+    EXPECT_EQ(controller->model()->find_chat(u"0000001"), nullptr);
+    ASSERT_EQ(controller->model()->chats().size(), 1u);
+    EXPECT_EQ(form().list().count(), 1);
+    EXPECT_EQ(item_text(0, u"body"), u"stays");
+    EXPECT_EQ(form().list().item(1), nullptr);
+}
+
+TEST_F(ChatList, AVanishedNewestMessageLeavesTheOlderOneShown)
+{
+    deliver("+4915120000001", "older");
+    deliver("+4915120000001", "newest");
+    start_and_wait();
+    Chat* chat = controller->model()->find_chat(u"0000001");
+    ASSERT_EQ(chat->messages.size(), 2u);
+    delete_from_store(chat->messages.back());
+    form().list().reset(1);
+    pump_for(50ms);
+    EXPECT_EQ(chat->messages.size(), 1u);
+    EXPECT_EQ(item_text(0, u"body"), u"older");
+}
+
+TEST_F(ChatList, AReadChatShowsNoUnreadAndHidesTheCount)
+{
+    deliver("+4915120000001", "hello");
+    start_and_wait();
+    EXPECT_TRUE(item_shows(0, u"unread_exists"));
+    form().item_activated(form().list(), 0);
+    pump_for(30ms);
+    EXPECT_EQ(controller->model()->chats().front()->unread, 0);
+    EXPECT_TRUE(item_shows(0, u"no_unread"));
+    EXPECT_FALSE(item_shows(0, u"unread"));
+    EXPECT_FALSE(item_shows(0, u"unread_exists"));
+    int32_t unread = -1;
+    EXPECT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread", unread));
+    EXPECT_EQ(unread, 0);
+}
+
+TEST_F(ChatList, PickFromWithinAChatBecomesThePendingText)
+{
+    deliver("+4915120000001", "hello");
+    start_and_wait();
+    ChatModel& model = *controller->model();
+    model.set_current_chat_key(u"0000001");
+    form().pick({ u"Anna Berg", u"+49 170 1234567", u"mobile", u"1234567", 3, 0 });
+    EXPECT_EQ(model.pending_text(), u"Anna Berg +49 170 1234567");
+    form().pick({ u"+49 170 1234567", u"+49 170 1234567", {}, u"1234567", -1, 0 });
+    EXPECT_EQ(model.pending_text(), u"+49 170 1234567");
+    form().pick({ u"Bob", {}, {}, u"Bob", -1, 0 });
+    EXPECT_EQ(model.pending_text(), u"Bob");
+    EXPECT_EQ(form().list().count(), 1);
+}
+
+TEST_F(ChatList, PickWithoutACurrentChatOpensTheChatOfTheEntry)
+{
+    deliver("+4915120000001", "hello");
+    start_and_wait();
+    form().pick({ u"Anna Berg", u"+49 170 1234567", u"mobile", u"1234567", 3, 0 });
+    EXPECT_EQ(form().list().count(), 2);
+    EXPECT_EQ(controller->model()->chats().front()->name, u"Anna Berg");
+    EXPECT_EQ(controller->model()->current_chat_key(), u"1234567");
+}
+
+TEST_F(ChatList, TheAlertNamesTheSenderOnlyFromTheMainPhonesOfAContact)
+{
+    write_contact("work2.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Zweit;Wera;;;\r\nTEL;TYPE=WORK:+49 30 5550001\r\nTEL;TYPE=WORK:+49 151 3000001\r\nEND:VCARD\r\n");
+    write_contact("home.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Heim;Hanna;;;\r\nTEL;TYPE=HOME:8 (030) 3000002\r\nEND:VCARD\r\n");
+    deliver("+4915120000001", "hello");
+    start_and_wait();
+    application->minimize();
+    deliver("+49 151 3000001", "from a second work phone");
+    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    EXPECT_EQ(controller->alert_form()->title().text(), u"+49 151 3000001");
+
+    application->minimize();
+    deliver("+7 999 3000002", "same last seven digits", "Sender Name");
+    ASSERT_TRUE(pump_until([&] { return controller->alert_form()->message().text() == u"same last seven digits"; }, 2500ms));
+    EXPECT_EQ(controller->alert_form()->title().text(), u"Heim Hanna");
+    EXPECT_EQ(controller->alert_form()->view_action(), u"open:+7 999 3000002");
+}
+
+TEST_F(ChatList, TheAlertWithoutAContactShowsTheSendersOwnName)
+{
+    deliver("+4915120000001", "hello");
+    start_and_wait();
+    application->minimize();
+    deliver("+4915120000009", "hi", "Bank");
+    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    EXPECT_EQ(controller->alert_form()->title().text(), u"Bank");
+}
+
+}
