@@ -30,6 +30,9 @@ void append_quoted(std::u16string& line, std::u16string const& argument)
 
 std::u16string command_line_from_arguments(int argc, char const* const* argv)
 {
+    // A single argument is the device's command line as the user wrote it ("open:+49 170 1234567").
+    if (argc == 2)
+        return to_utf16(argv[1]);
     std::u16string line;
     for (int i = 1; i < argc; ++i) {
         std::u16string argument = to_utf16(argv[i]);

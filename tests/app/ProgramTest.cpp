@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "platform/Utf.h"
 
 using namespace velloq;
@@ -76,4 +79,94 @@ TEST(Program, OddScreenTextIsLoggedAndIgnored)
     velloq.signal(SIGTERM);
     EXPECT_EQ(velloq.wait(), 0);
     EXPECT_NE(test::read_utf16_file(log_file).find(u"GameBase: VELLOQ_SCREEN=huge is not WxH or WxH@DPI; ignored\n"), std::u16string::npos);
+}
+
+namespace {
+
+std::string const sms_tool = VELLOQ_PROGRAM_DIR "/velloq-sms";
+
+bool log_has(std::filesystem::path const& log_file, std::u16string const& line)
+{
+    return test::read_utf16_file(log_file).find(line) != std::u16string::npos;
+}
+
+// The processes of the program started with these arguments for this device (the broker starts
+// them detached, so no test holds them as children).
+std::vector<pid_t> programs_running(std::string const& device, std::vector<std::string> const& arguments)
+{
+    std::vector<pid_t> found;
+    for (auto const& entry : std::filesystem::directory_iterator("/proc")) {
+        pid_t pid = std::atoi(entry.path().filename().c_str());
+        if (pid <= 0)
+            continue;
+        std::string command = test::read_file(entry.path() / "cmdline");
+        std::string expected = program;
+        for (auto const& argument : arguments)
+            expected += '\0' + argument;
+        expected += '\0';
+        std::string environment = test::read_file(entry.path() / "environ");
+        if (command == expected && environment.find("VELLOQ_DEVICE=" + device + '\0') != std::string::npos)
+            found.push_back(pid);
+    }
+    return found;
+}
+
+void run_to_end(std::vector<std::string> const& arguments, std::vector<std::string> const& environment)
+{
+    test::ChildProcess tool(arguments, environment);
+    ASSERT_EQ(tool.wait(), 0);
+}
+
+}
+
+TEST(Program, ADeliveryWhileTheProgramIsNotRunningStartsItInMessageModeWithTheAlert)
+{
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    auto environment = test::headless_environment(device.path().string());
+    {
+        // A first run registers the program for new messages.
+        test::ChildProcess velloq({ program }, environment);
+        ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"start time2:"); }));
+        velloq.signal(SIGTERM);
+        ASSERT_EQ(velloq.wait(), 0);
+    }
+    auto snapshot = device.path() / "alert.png";
+    auto delivery_environment = environment;
+    delivery_environment.push_back("VELLOQ_SNAPSHOT=" + snapshot.string());
+    run_to_end({ sms_tool, "deliver", "--from", "+4915112345678", "--name", "Anna", "Are you coming?" }, delivery_environment);
+
+    ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"form_alert message:Are you coming?\n"); }));
+    std::u16string text = test::read_utf16_file(log_file);
+    EXPECT_NE(text.find(u"cmd_line=message\n"), std::u16string::npos);
+    EXPECT_NE(text.find(u"show_alert view_action: message\n"), std::u16string::npos);
+    EXPECT_EQ(text.find(u"start time1:"), std::u16string::npos);
+    auto started = programs_running(device.path().string(), { "message" });
+    ASSERT_EQ(started.size(), 1u);
+    kill(started.front(), SIGUSR1);
+    EXPECT_TRUE(test::wait_for_file(snapshot));
+    kill(started.front(), SIGTERM);
+    EXPECT_TRUE(test::wait_until([&] { return programs_running(device.path().string(), { "message" }).empty(); }));
+}
+
+TEST(Program, ASecondStartWithOpenHandsTheNumberToTheRunningProgram)
+{
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    auto environment = test::headless_environment(device.path().string());
+    run_to_end({ sms_tool, "seed", "--chats", "5", "--messages", "40" }, environment);
+    test::ChildProcess velloq({ program }, environment);
+    ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"start time2:"); }));
+
+    run_to_end({ program, "open:+49 170 7654321" }, environment);
+    EXPECT_TRUE(test::wait_until([&] { return log_has(log_file, u"FormMain::open_chat: 7654321"); }));
+    EXPECT_TRUE(log_has(log_file, u"on_other_instance_started:open:+49 170 7654321\n"));
+    EXPECT_TRUE(log_has(log_file, u"view_action:open:+49 170 7654321\n"));
+
+    run_to_end({ program }, environment);
+    EXPECT_TRUE(test::wait_until([&] { return log_has(log_file, u"on_other_instance_started:\n"); }));
+    velloq.signal(SIGTERM);
+    EXPECT_EQ(velloq.wait(), 0);
 }

@@ -27,3 +27,9 @@ TEST(CommandLine, OddArgumentsSplitBackToThemselves)
     EXPECT_EQ(split[5], u"tab\there");
     EXPECT_EQ(split[6], u"ü😀");
 }
+
+TEST(CommandLine, ASingleArgumentIsTheCommandLineAsWritten)
+{
+    char const* argv[] = { "velloq", "open:+49 170 7654321" };
+    EXPECT_EQ(command_line_from_arguments(2, argv), u"open:+49 170 7654321");
+}
