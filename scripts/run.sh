@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program folder and starts the program.
+# Installs what is missing, builds the program folder and starts the program. Without
+# VELLOQ_DEVICE it runs on a demo phone of its own, made on first use: a few hundred messages in
+# about thirty chats, vCards naming most of them, and the log on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,4 +9,16 @@ scripts/bootstrap.sh
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELLOQ_TESTS=OFF -DVELLOQ_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" --parallel 2
-exec "$build/bin/velloq" "$@"
+bin="$build/bin"
+
+if [ -z "${VELLOQ_DEVICE:-}" ]; then
+  export VELLOQ_DEVICE="${XDG_DATA_HOME:-$HOME/.local/share}/velloq-demo"
+  if [ ! -e "$VELLOQ_DEVICE/messages.db" ]; then
+    mkdir -p "$VELLOQ_DEVICE"
+    "$bin/velloq-sms" seed --chats 30 --messages 400 --seed 7 --contacts 24
+    "$bin/velloq-reg" set 'HKEY_CURRENT_USER\Software\Ketra' Log dword 1
+    echo "demo device made in $VELLOQ_DEVICE"
+  fi
+fi
+echo "device folder: $VELLOQ_DEVICE (log: $VELLOQ_DEVICE/Temp/velloq.txt)"
+exec "$bin/velloq" "$@"

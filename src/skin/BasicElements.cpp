@@ -80,6 +80,12 @@ void ImageElement::draw_self(DrawTarget const& target, Point offset)
     draw_children(target, offset);
 }
 
+void ClipElement::measure(Axis axis, Measure& measure)
+{
+    Element::measure(axis, measure);
+    measure.minimum = axis == Axis::Horizontal ? design_size().x : design_size().y;
+}
+
 void ClipElement::draw_self(DrawTarget const& target, Point offset)
 {
     DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };

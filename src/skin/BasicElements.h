@@ -53,10 +53,12 @@ private:
     PictureRef m_picture;
 };
 
-// "clip": its children are drawn only inside its rectangle.
+// "clip": its children are drawn only inside its rectangle, so it can be smaller than they are:
+// it asks for their size but lives with its own design size.
 class ClipElement final : public Element {
 public:
     void draw_self(DrawTarget const& target, Point offset) override;
+    void measure(Axis, Measure&) override;
 };
 
 // "snake": a row of dots in "color" that a highlight runs along while the element is shown, for
