@@ -3,6 +3,8 @@
 #include "forms/SkinBinding.h"
 #include "lang/LanguageTable.h"
 #include "messaging/PhoneBook.h"
+#include "platform/Memory.h"
+#include "platform/Ticks.h"
 #include "platform/Utf.h"
 #include "shell/Application.h"
 #include "shell/Log.h"
@@ -25,6 +27,7 @@ constexpr std::u16string_view open_prefix = u"open:";
 constexpr double start_delay = 0.5;
 constexpr double poll_period = 1.0;
 constexpr double next_turn = 0.001;
+constexpr uint32_t progress_frame_ms = 40;
 
 bool is_message_mode(std::u16string const& command_line)
 {
@@ -112,10 +115,15 @@ void MessengerApp::on_timer(Timer& timer)
 void MessengerApp::on_progress(double fraction)
 {
     fraction = std::clamp(fraction, 0.0, 1.0);
-    if (m_progress && m_splash && m_progress->value() != fraction) {
-        m_progress->set_value(fraction);
-        m_application.process_pending_messages();
-    }
+    if (!m_progress || !m_splash || m_progress->value() == fraction)
+        return;
+    m_progress->set_value(fraction);
+    // The store reports every message it reads: the screen follows at the frame rate, not at
+    // each of a hundred thousand steps.
+    if (fraction < 1.0 && platform::tick_count() - m_last_progress_frame < progress_frame_ms)
+        return;
+    m_last_progress_frame = platform::tick_count();
+    m_application.process_pending_messages();
 }
 
 void MessengerApp::start_chat_model()
@@ -126,6 +134,7 @@ void MessengerApp::start_chat_model()
     log() << u"update_chats time:" << watch.lap() << u"\n";
     model.assign_contacts();
     log() << u"load_contacts time:" << watch.lap() << u"\n";
+    platform::return_free_memory();
     on_progress(1.0);
 }
 

@@ -68,6 +68,7 @@ private:
     Properties m_splash_skin;
     std::unique_ptr<Form> m_splash;
     ProgressElement* m_progress { nullptr };
+    uint32_t m_last_progress_frame { 0 };
     Properties m_alert_skin;
     std::unique_ptr<FormAlert> m_alert;
     Properties m_main_skin;

@@ -10,6 +10,7 @@
 #include "shell/Stopwatch.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_map>
 
 namespace velloq {
@@ -236,6 +237,7 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
     size_t total = 0;
     for (auto const& ids : fresh)
         total += ids.size();
+    batch.reserve(total);
     size_t processed = 0;
     for (FolderKind kind : folders) {
         std::vector<EntryId> read;
@@ -246,16 +248,18 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
             if (read_message(record)) {
                 read.push_back(id);
                 size_t recipients = record.recipients.size();
-                batch.push_back(record);
                 // Each further recipient gets a copy of its own, so every recipient's chat has it.
+                std::vector<MessageRecord> copies;
                 if (kind != FolderKind::Incoming && recipients > 1) {
                     log() << u" recipients:" << static_cast<uint64_t>(recipients);
                     for (size_t extra = 1; extra < recipients; ++extra) {
                         MessageRecord copy = record;
                         copy.recipients = { record.recipients[extra] };
-                        batch.push_back(std::move(copy));
+                        copies.push_back(std::move(copy));
                     }
                 }
+                batch.push_back(std::move(record));
+                std::move(copies.begin(), copies.end(), std::back_inserter(batch));
             } else {
                 log() << u" can't read" << static_cast<int32_t>(kind);
                 if (!m_reloaded_for_read) {
@@ -272,12 +276,33 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
     return batch;
 }
 
+// A chat holds its newest message in full, for the chat list; the older ones keep what the cache
+// keeps (id, folder) with what orders and counts them, and are read again when shown. A store of
+// a hundred thousand messages then costs no more memory than their ids.
+void ChatModel::keep_newest_in_full(Chat& chat)
+{
+    for (size_t index = 0; index + 1 < chat.messages.size(); ++index) {
+        MessageRecord& record = chat.messages[index];
+        if (record.text.empty() && record.sender.name.empty() && record.sender.address.empty() && record.recipients.empty())
+            continue;
+        MessageRecord slim;
+        slim.id = std::move(record.id);
+        slim.folder = record.folder;
+        slim.time = record.time;
+        slim.flags = record.flags;
+        slim.report_kind = record.report_kind;
+        record = std::move(slim);
+    }
+}
+
 void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progress const& progress)
 {
     std::vector<std::unique_ptr<Chat>> touched;
     // The touched chats by key: a first scan adds every message of the store here.
     std::unordered_map<std::u16string, Chat*> touched_by_key;
-    MessageRecord const* newest_unread = nullptr;
+    // Where the newest unread incoming message went: the records move into their chats.
+    Chat* newest_unread_chat = nullptr;
+    size_t newest_unread_index = 0;
     for (size_t i = 0; i < batch.size(); ++i) {
         MessageRecord& record = batch[i];
         std::unique_ptr<Chat> built = chat_for_message(record);
@@ -298,15 +323,25 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
             chat = touched.back().get();
             touched_by_key.emplace(chat->key, chat);
         }
-        chat->messages.push_back(record);
-        if (record.folder == FolderKind::Incoming && record.unread()) {
+        bool unread_incoming = record.folder == FolderKind::Incoming && record.unread();
+        chat->messages.push_back(std::move(record));
+        if (unread_incoming) {
             ++chat->unread;
-            newest_unread = &record;
+            newest_unread_chat = chat;
+            newest_unread_index = chat->messages.size() - 1;
         }
         if (notify)
             send_event({ ChatEvent::MessageAppended, static_cast<int32_t>(chat->messages.size()) - 1, chat });
         if (progress)
             progress(0.8 + 0.2 * double(i) / double(batch.size()));
+    }
+    if (m_alerts && newest_unread_chat)
+        m_new_message = newest_unread_chat->messages[newest_unread_index];
+    for (auto const& chat : touched) {
+        keep_newest_in_full(*chat);
+        // A first scan grows every chat from nothing: give back what the growth left over.
+        if (chat->messages.capacity() > chat->messages.size() * 5 / 4 + 16)
+            chat->messages.shrink_to_fit();
     }
     std::stable_sort(touched.begin(), touched.end(), [](auto const& a, auto const& b) { return chat_before(*a, *b); });
     for (size_t position = 0; position < touched.size(); ++position) {
@@ -314,8 +349,6 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
         if (notify)
             send_event({ ChatEvent::Inserted, static_cast<int32_t>(position), nullptr });
     }
-    if (m_alerts && newest_unread)
-        m_new_message = *newest_unread;
 }
 
 bool ChatModel::update_chats(bool notify, Progress const& progress)
@@ -324,6 +357,12 @@ bool ChatModel::update_chats(bool notify, Progress const& progress)
     m_reloaded_for_read = false;
     m_reloaded_for_outbox = false;
     log() << u"update_chats " << (m_full_scan ? 1 : 0);
+    // The scan and the reads see one picture of the store; a rebuilt sms_manager starts afresh.
+    m_sms->begin_reading();
+    struct EndReading {
+        ChatModel& model;
+        ~EndReading() { model.m_sms->end_reading(); }
+    } end_reading { *this };
     std::array<std::vector<EntryId>, 4> fresh;
     for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts }) {
         fresh[index_of(kind)] = scan_folder(kind, progress);
@@ -342,6 +381,7 @@ bool ChatModel::update_chats(bool notify, Progress const& progress)
         return false;
     }
     std::vector<MessageRecord> batch = read_new(fresh, progress);
+    m_sms->end_reading();
     if (batch.empty()) {
         log() << u"\n";
         return false;

@@ -101,6 +101,7 @@ private:
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
     std::vector<MessageRecord> read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const&);
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
+    static void keep_newest_in_full(Chat&);
     void reload_sms(char16_t const* reason);
     static bool known(IdSet const&, EntryId const&);
     static void add_known(IdSet&, std::vector<EntryId> const&);

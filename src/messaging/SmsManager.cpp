@@ -247,4 +247,16 @@ bool SmsManager::send(std::vector<Correspondent> const& recipients, std::u16stri
     return true;
 }
 
+void SmsManager::begin_reading()
+{
+    if (m_session)
+        m_session->begin_reading();
+}
+
+void SmsManager::end_reading()
+{
+    if (m_session)
+        m_session->end_reading();
+}
+
 }

@@ -26,6 +26,9 @@ public:
     int32_t get_length(FolderKind);
     EntryId get_id(FolderKind, int32_t index);
     bool read_sms(EntryId const&, MessageRecord&);
+    // The reads between these two share one read transaction of the store.
+    void begin_reading();
+    void end_reading();
     bool set_sms_read(EntryId const&, bool read);
     bool delete_message(FolderKind, MessageRecord const&);
     bool send(std::vector<Correspondent> const& recipients, std::u16string const& text);

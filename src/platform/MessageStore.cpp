@@ -142,14 +142,14 @@ bool MessageStore::prepare_schema()
         // In write-ahead mode NORMAL keeps the store consistent on a crash and spares an fsync per commit.
         m_database->execute("PRAGMA synchronous=NORMAL");
         // Reading through a mapping spares a system call per page.
-        m_database->execute("PRAGMA mmap_size=268435456");
+        m_database->execute("PRAGMA mmap_size=0");
         return true;
     }
     // Several processes read and write the store; the write-ahead log lets readers go on while
     // one of them writes.
     m_database->execute("PRAGMA journal_mode=WAL");
     m_database->execute("PRAGMA synchronous=NORMAL");
-    m_database->execute("PRAGMA mmap_size=268435456");
+    m_database->execute("PRAGMA mmap_size=0");
     SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
     if (!transaction.begun())
         return fail();
@@ -237,11 +237,24 @@ std::optional<std::vector<Bytes>> MessageStore::rows(Bytes const& folder, int64_
     auto count = row_count(folder);
     bool from_end = count && offset > *count / 2;
     int64_t rows_wanted = count ? std::max<int64_t>(0, std::min(limit, *count - offset)) : limit;
-    auto statement = m_database->prepare(from_end ? "SELECT entry_id FROM messages WHERE folder = ?1 ORDER BY id DESC LIMIT ?2 OFFSET ?3"
-                                                  : "SELECT entry_id FROM messages WHERE folder = ?1 ORDER BY id LIMIT ?2 OFFSET ?3");
+    // A scan asking for the window right after the last one goes on from that window's last row
+    // instead of counting past every earlier row again, as long as nobody wrote in between.
+    bool continues = m_window.folder == *folder_id && m_window.end_offset == offset && m_window.last >= 0 && m_changes && m_changes->is_mapped()
+        && m_changes->load() == m_window.version;
+    std::optional<SqliteStatement> statement;
+    if (continues) {
+        statement = m_database->prepare("SELECT entry_id FROM messages WHERE folder = ?1 AND id > ?3 ORDER BY id LIMIT ?2");
+        if (statement)
+            statement->bind(1, *folder_id).bind(2, limit).bind(3, m_window.last);
+        from_end = false;
+    } else {
+        statement = m_database->prepare(from_end ? "SELECT entry_id FROM messages WHERE folder = ?1 ORDER BY id DESC LIMIT ?2 OFFSET ?3"
+                                                 : "SELECT entry_id FROM messages WHERE folder = ?1 ORDER BY id LIMIT ?2 OFFSET ?3");
+        if (statement)
+            statement->bind(1, *folder_id).bind(2, from_end ? rows_wanted : limit).bind(3, from_end ? *count - offset - rows_wanted : offset);
+    }
     if (!statement)
         return fail(), std::nullopt;
-    statement->bind(1, *folder_id).bind(2, from_end ? rows_wanted : limit).bind(3, from_end ? *count - offset - rows_wanted : offset);
     std::vector<Bytes> entries;
     while (statement->step()) {
         std::string entry = statement->column_text(0);
@@ -252,7 +265,9 @@ std::optional<std::vector<Bytes>> MessageStore::rows(Bytes const& folder, int64_
     if (from_end)
         std::reverse(entries.begin(), entries.end());
     m_prefetched.clear();
-    m_window = entries.empty() ? Window {} : Window { *folder_id, row_of_entry(entries.front()), row_of_entry(entries.back()), false };
+    m_window = entries.empty() ? Window {}
+                               : Window { *folder_id, row_of_entry(entries.front()), row_of_entry(entries.back()), false,
+                                     offset + static_cast<int64_t>(entries.size()), m_changes && m_changes->is_mapped() ? m_changes->load() : 0 };
     return entries;
 }
 
@@ -614,6 +629,19 @@ void MessageStore::publish_unread_count()
         return;
     RegistryStore::instance().write(Hive::CurrentUser, u"System\\State\\Messages\\SMS\\Unread", u"Count",
         RegistryValue::dword(static_cast<uint32_t>(*count)));
+}
+
+void MessageStore::begin_reading()
+{
+    if (!m_reading)
+        m_reading = std::make_unique<SqliteTransaction>(*m_database, SqliteTransaction::Kind::Deferred);
+}
+
+void MessageStore::end_reading()
+{
+    if (m_reading && m_reading->begun())
+        m_reading->commit();
+    m_reading.reset();
 }
 
 }

@@ -96,6 +96,11 @@ public:
     std::optional<Bytes> move_to_sent(Bytes const& entry);
 
     std::optional<int64_t> unread_inbox_count();
+
+    // Many reads in a row share one read transaction: one consistent picture of the store and
+    // no file locking per statement. Writes must wait for `end_reading`.
+    void begin_reading();
+    void end_reading();
     std::string last_error() const { return m_error; }
 
 private:
@@ -123,10 +128,15 @@ private:
         int64_t first { -1 };
         int64_t last { -1 };
         bool loaded { false };
+        // The offset just past the window, and the store's change count when it was listed.
+        int64_t end_offset { -1 };
+        uint64_t version { 0 };
     } m_window;
     void prefetch(int64_t folder, int64_t first_row, int64_t last_row);
     void changed();
     std::string m_error;
+    // Declared last, so it ends before the database closes.
+    std::unique_ptr<SqliteTransaction> m_reading;
 };
 
 }
