@@ -216,3 +216,40 @@ TEST(ChatOrder, KeysAndReportNumbers)
     EXPECT_EQ(report_number(u"Code 12, call 0151-2345678."), u"0151-2345678");
     EXPECT_EQ(report_number(u"nothing"), u"");
 }
+
+TEST_F(ChatModelTest, AChatKeepsItsNewestMessageInFullAndReadsOlderOnesAgainWhenAsked)
+{
+    deliver(u"+4915100001", u"oldest", 1);
+    deliver(u"+4915100001", u"unread and alerted", 2);
+    sent_to({ u"+4915100001" }, 3);
+    ChatModel model(options());
+    ASSERT_TRUE(model.update_chats(false));
+    Chat* chat = model.find_chat(u"5100001");
+    ASSERT_EQ(chat->messages.size(), 3u);
+    EXPECT_EQ(chat->messages.back().text, u"to all");
+    MessageRecord& older = chat->messages.front();
+    EXPECT_TRUE(older.text.empty());
+    EXPECT_TRUE(older.sender.address.empty());
+    EXPECT_EQ(older.time.compare(chat->messages[1].time), -1);
+    ASSERT_TRUE(model.read_message(older));
+    EXPECT_EQ(older.text, u"oldest");
+    EXPECT_EQ(older.sender.address, u"+4915100001");
+    EXPECT_FALSE(older.date_text.empty());
+    auto alert = model.take_new_message();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text, u"unread and alerted");
+    EXPECT_EQ(chat->unread, 2);
+}
+
+TEST_F(ChatModelTest, AMessageIsValidWhileTheStoreHoldsIt)
+{
+    deliver(u"+4915100001", u"here", 1);
+    ChatModel model(options());
+    ASSERT_TRUE(model.update_chats(false));
+    MessageRecord record = model.chats().front()->messages.back();
+    EXPECT_TRUE(model.validate_message(record));
+    ASSERT_TRUE(store->delete_message(inbox, record.id.bytes()));
+    EXPECT_FALSE(model.validate_message(record));
+    MessageRecord unknown;
+    EXPECT_FALSE(model.validate_message(unknown));
+}

@@ -276,3 +276,46 @@ TEST_F(Store, AFirstVersionStoreIsMigratedWithItsFolderCounts)
     ASSERT_TRUE(manager.send({ { {}, u"+1" } }, u"new"));
     EXPECT_EQ(manager.get_length(FolderKind::Outbox), 1);
 }
+
+TEST_F(Store, ConsecutiveWindowsListEveryRowOnceEvenWhenAnotherWriterDeletesBetweenThem)
+{
+    std::vector<std::pair<Bytes, StoredMessage>> many;
+    for (int i = 0; i < 2500; ++i)
+        many.emplace_back(inbox, incoming(to_u16_decimal(i)));
+    ASSERT_TRUE(store->create_messages(many));
+    auto by_offset = [&](int64_t offset) { return *store->rows(inbox, offset, 1000); };
+    std::vector<Bytes> listed = by_offset(0);
+    auto second = by_offset(1000);
+    listed.insert(listed.end(), second.begin(), second.end());
+    // Another process deletes the first row: the next window is counted by offset again.
+    std::string error;
+    auto other = platform::MessageStore::open_device(error);
+    ASSERT_TRUE(other->delete_message(inbox, listed.front()));
+    auto third = by_offset(2000);
+    ASSERT_EQ(third.size(), 499u);
+
+    std::vector<Bytes> fresh = *other->rows(inbox, 0, 1000);
+    for (int64_t offset = 1000; offset < 2499; offset += 1000) {
+        auto window = *other->rows(inbox, offset, 1000);
+        fresh.insert(fresh.end(), window.begin(), window.end());
+    }
+    ASSERT_EQ(fresh.size(), 2499u);
+    EXPECT_EQ(std::vector<Bytes>(listed.begin() + 1, listed.end()), std::vector<Bytes>(fresh.begin(), fresh.begin() + 1999));
+    EXPECT_EQ(third, std::vector<Bytes>(fresh.begin() + 2000, fresh.end()));
+}
+
+TEST_F(Store, ReadsInOneTransactionSeeOnePictureAndLetWritersGoOn)
+{
+    ASSERT_TRUE(store->create_message(inbox, incoming(u"before"), false));
+    SmsManager manager;
+    manager.begin_reading();
+    EXPECT_EQ(manager.get_length(FolderKind::Incoming), 1);
+    std::string error;
+    auto other = platform::MessageStore::open_device(error);
+    ASSERT_TRUE(other->create_message(inbox, incoming(u"during"), false));
+    MessageRecord record;
+    ASSERT_TRUE(manager.read_sms(manager.get_id(FolderKind::Incoming, 0), record));
+    EXPECT_EQ(record.text, u"before");
+    manager.end_reading();
+    EXPECT_EQ(manager.get_length(FolderKind::Incoming), 2);
+}
