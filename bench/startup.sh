@@ -26,18 +26,20 @@ log_number() { log_text | grep -o "$1[0-9]*" | tail -1 | grep -o '[0-9]*$'; }
 # the program's own figures from its log.
 start_once() {
     rm -f "$log"
-    local begin end pid rss
+    local begin end pid rss private
     begin=$(date +%s%N)
     "$program/velloq" & pid=$!
     until log_text | grep -q 'start time2:'; do sleep 0.05; done
     end=$(date +%s%N)
     sleep 0.3
     rss=$(awk '/VmRSS/ { print $2 }' "/proc/$pid/status")
+    private=$(awk '/RssAnon/ { print $2 }' "/proc/$pid/status")
     kill -TERM "$pid"; wait "$pid" || true
     local wall=$(( (end - begin) / 1000000 - 500 ))
     local inside=$(( $(log_number 'total_load_time:') + $(log_number 'start time1:') + $(log_number 'start time2:') ))
-    printf '%-12s wall %5d ms   in-program %5d ms (update_chats %5d ms, contacts %4d ms)   resident %6.1f MB\n' \
-        "$1" "$wall" "$inside" "$(log_number 'update_chats time:')" "$(log_number 'load_contacts time:')" "$(echo "$rss / 1024" | bc -l)"
+    printf '%-10s wall %5d ms  in-program %5d ms (update_chats %5d ms, contacts %3d ms)  resident %5.1f MB (private %5.1f MB)\n' \
+        "$1" "$wall" "$inside" "$(log_number 'update_chats time:')" "$(log_number 'load_contacts time:')" \
+        "$(echo "$rss / 1024" | bc -l)" "$(echo "$private / 1024" | bc -l)"
 }
 
 echo "velloq start-up, 100,000 messages in 2,000 chats, 1,500 contacts ($(nproc) cores)"
