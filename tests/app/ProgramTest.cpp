@@ -170,3 +170,44 @@ TEST(Program, ASecondStartWithOpenHandsTheNumberToTheRunningProgram)
     velloq.signal(SIGTERM);
     EXPECT_EQ(velloq.wait(), 0);
 }
+
+namespace {
+
+// A program folder of its own: the executable, its skins and its language files.
+std::filesystem::path copy_program_folder(std::filesystem::path const& target)
+{
+    std::filesystem::path source = VELLOQ_PROGRAM_DIR;
+    std::filesystem::create_directories(target);
+    std::filesystem::copy_file(source / "velloq", target / "velloq");
+    std::filesystem::copy(source / "skins", target / "skins", std::filesystem::copy_options::recursive);
+    for (char const* language : { "english.lng", "russian.lng" })
+        std::filesystem::copy_file(source / language, target / language);
+    return target / "velloq";
+}
+
+}
+
+TEST(Program, ADamagedSplashSkinIsSkippedAndAMissingMainSkinEndsTheProgramWithAMessage)
+{
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    auto copied = copy_program_folder(device.path() / "program");
+    auto skins = copied.parent_path() / "skins" / "bin";
+    std::filesystem::resize_file(skins / "splash.skin", 40);
+    auto environment = test::headless_environment(device.path().string());
+    run_to_end({ sms_tool, "deliver", "--from", "+4915112345678", "hello" }, environment);
+    {
+        test::ChildProcess velloq({ copied.string() }, environment);
+        ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"start time2:"); }));
+        EXPECT_TRUE(log_has(log_file, u"MessengerApp::splash_step: section FormSplash not found in skin\n"));
+        // The chat cache lies in the program folder the program runs from.
+        EXPECT_TRUE(std::filesystem::exists(copied.parent_path() / "cache"));
+        velloq.signal(SIGTERM);
+        EXPECT_EQ(velloq.wait(), 0);
+    }
+    std::filesystem::remove(skins / "default.skin");
+    test::ChildProcess velloq({ copied.string() }, environment);
+    EXPECT_EQ(velloq.wait(), 0);
+    EXPECT_TRUE(log_has(log_file, u"MessengerApp::start: section FormMain not found in skin\n"));
+}
