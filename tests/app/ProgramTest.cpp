@@ -92,7 +92,7 @@ bool log_has(std::filesystem::path const& log_file, std::u16string const& line)
 
 // The processes of the program started with these arguments for this device (the broker starts
 // them detached, so no test holds them as children).
-std::vector<pid_t> programs_running(std::string const& device, std::vector<std::string> const& arguments)
+std::vector<pid_t> programs_running(std::string const& executable, std::string const& device, std::vector<std::string> const& arguments)
 {
     std::vector<pid_t> found;
     for (auto const& entry : std::filesystem::directory_iterator("/proc")) {
@@ -100,7 +100,7 @@ std::vector<pid_t> programs_running(std::string const& device, std::vector<std::
         if (pid <= 0)
             continue;
         std::string command = test::read_file(entry.path() / "cmdline");
-        std::string expected = program;
+        std::string expected = executable;
         for (auto const& argument : arguments)
             expected += '\0' + argument;
         expected += '\0';
@@ -119,12 +119,30 @@ void run_to_end(std::vector<std::string> const& arguments, std::vector<std::stri
 
 }
 
+namespace {
+
+// A program folder of its own: the executable, its skins and its language files.
+std::filesystem::path copy_program_folder(std::filesystem::path const& target)
+{
+    std::filesystem::path source = VELLOQ_PROGRAM_DIR;
+    std::filesystem::create_directories(target);
+    std::filesystem::copy_file(source / "velloq", target / "velloq");
+    std::filesystem::copy(source / "skins", target / "skins", std::filesystem::copy_options::recursive);
+    for (char const* language : { "english.lng", "russian.lng" })
+        std::filesystem::copy_file(source / language, target / language);
+    return target / "velloq";
+}
+
+}
+
 TEST(Program, ADeliveryWhileTheProgramIsNotRunningStartsItInMessageModeWithTheAlert)
 {
     test::TempDevice device;
     ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     auto log_file = device.path() / "Temp" / "velloq.txt";
     auto environment = test::headless_environment(device.path().string());
+    // A program folder of the test's own keeps its chat cache from the other tests.
+    std::string const program = copy_program_folder(device.path() / "program").string();
     {
         // A first run registers the program for new messages.
         test::ChildProcess velloq({ program }, environment);
@@ -142,12 +160,12 @@ TEST(Program, ADeliveryWhileTheProgramIsNotRunningStartsItInMessageModeWithTheAl
     EXPECT_NE(text.find(u"cmd_line=message\n"), std::u16string::npos);
     EXPECT_NE(text.find(u"show_alert view_action: message\n"), std::u16string::npos);
     EXPECT_EQ(text.find(u"start time1:"), std::u16string::npos);
-    auto started = programs_running(device.path().string(), { "message" });
+    auto started = programs_running(program, device.path().string(), { "message" });
     ASSERT_EQ(started.size(), 1u);
     kill(started.front(), SIGUSR1);
     EXPECT_TRUE(test::wait_for_file(snapshot));
     kill(started.front(), SIGTERM);
-    EXPECT_TRUE(test::wait_until([&] { return programs_running(device.path().string(), { "message" }).empty(); }));
+    EXPECT_TRUE(test::wait_until([&] { return programs_running(program, device.path().string(), { "message" }).empty(); }));
 }
 
 TEST(Program, ASecondStartWithOpenHandsTheNumberToTheRunningProgram)
@@ -157,6 +175,7 @@ TEST(Program, ASecondStartWithOpenHandsTheNumberToTheRunningProgram)
     auto log_file = device.path() / "Temp" / "velloq.txt";
     auto environment = test::headless_environment(device.path().string());
     run_to_end({ sms_tool, "seed", "--chats", "5", "--messages", "40" }, environment);
+    std::string const program = copy_program_folder(device.path() / "program").string();
     test::ChildProcess velloq({ program }, environment);
     ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"start time2:"); }));
 
@@ -171,21 +190,6 @@ TEST(Program, ASecondStartWithOpenHandsTheNumberToTheRunningProgram)
     EXPECT_EQ(velloq.wait(), 0);
 }
 
-namespace {
-
-// A program folder of its own: the executable, its skins and its language files.
-std::filesystem::path copy_program_folder(std::filesystem::path const& target)
-{
-    std::filesystem::path source = VELLOQ_PROGRAM_DIR;
-    std::filesystem::create_directories(target);
-    std::filesystem::copy_file(source / "velloq", target / "velloq");
-    std::filesystem::copy(source / "skins", target / "skins", std::filesystem::copy_options::recursive);
-    for (char const* language : { "english.lng", "russian.lng" })
-        std::filesystem::copy_file(source / language, target / language);
-    return target / "velloq";
-}
-
-}
 
 TEST(Program, ADamagedSplashSkinIsSkippedAndAMissingMainSkinEndsTheProgramWithAMessage)
 {
