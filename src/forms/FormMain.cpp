@@ -1,6 +1,13 @@
 #include "forms/FormMain.h"
 
+#include "forms/AboutPanel.h"
+#include "forms/FormChat.h"
+#include "forms/FormContacts.h"
+#include "forms/FormTemplates.h"
 #include "forms/SkinBinding.h"
+#include "lang/LanguageTable.h"
+#include "shell/Platform.h"
+#include "skin/LanguageMenu.h"
 #include "messaging/Chat.h"
 #include "messaging/DateFormat.h"
 #include "platform/Utf.h"
@@ -28,6 +35,7 @@ FormMain::FormMain(Application& application, FormStack& stack, Properties& skin,
     , m_stack(stack)
     , m_skin(skin)
     , m_model(model)
+    , m_menu(stack, *this)
 {
     skin_loaded();
     m_skin.add_reload_listener(this);
@@ -40,6 +48,9 @@ FormMain::~FormMain()
     m_skin.remove_reload_listener(this);
     if (m_reload)
         m_stack.hide(*m_reload, false);
+    if (m_about)
+        m_stack.hide(*m_about, false);
+    m_menu.close();
     m_stack.hide(*this, false);
 }
 
@@ -47,17 +58,38 @@ void FormMain::skin_loaded()
 {
     build_required(*this, m_skin, form_section);
     m_new = &bind_element<ButtonElement>(*this, form_section, u"btnNew");
-    m_menu = &bind_element<ButtonElement>(*this, form_section, u"btnMenu");
+    m_menu_button = &bind_element<ButtonElement>(*this, form_section, u"btnMenu");
     m_list = &bind_element<VList>(*this, form_section, u"list");
     m_new->set_listener(this);
-    m_menu->set_listener(this);
+    m_menu_button->set_listener(this);
     m_list->set_item_source(this);
-    // The reload form is optional: a skin without it reloads without showing anything.
-    auto reload = std::make_unique<ReloadForm>(m_stack, m_skin);
+    m_menu.load(m_skin, u"Menu", u"MenuElement");
+    build_owned_forms();
+    // The reload form is optional: a skin without it reloads without showing anything. It is
+    // rebuilt in place, since the reload runs inside its own frame.
     if (m_reload)
-        m_stack.hide(*m_reload, false);
-    m_reload = build_from_section(*reload, m_skin, reload_section) ? std::move(reload) : nullptr;
+        build_from_section(*m_reload, m_skin, reload_section);
+    else if (m_skin.section(reload_section))
+        m_reload = std::make_unique<ReloadForm>(m_stack, m_skin), build_from_section(*m_reload, m_skin, reload_section);
     m_list->reset(static_cast<int32_t>(m_model.chats().size()));
+}
+
+// The forms are made at the first load; later loads rebuild them in place, so a form on the
+// stack stays valid across a language change.
+void FormMain::build_owned_forms()
+{
+    if (!m_chat) {
+        m_chat = std::make_unique<FormChat>(m_application, m_stack, m_skin, m_model, *this);
+        m_contacts = std::make_unique<FormContacts>(m_application, m_stack, m_skin, m_model, *this);
+        m_templates = std::make_unique<FormTemplates>(m_application, m_stack, m_skin, m_model, *this);
+    } else {
+        m_chat->skin_loaded();
+        m_contacts->skin_loaded();
+        m_templates->skin_loaded();
+    }
+    if (m_about)
+        m_stack.hide(*m_about, false);
+    m_about = std::make_unique<AboutPanel>(m_stack, m_skin);
 }
 
 void FormMain::on_skin_reloaded()
@@ -212,7 +244,8 @@ void FormMain::open_chat(PhoneEntry const& entry)
         m_list->scroll_to(0);
     }
     m_model.set_current_chat_key(chat->key);
-    log() << u"FormMain::open_chat: " << chat->key << u" (the chat form is not part of this build)\n";
+    log() << u"FormMain::open_chat: " << chat->key << u"\n";
+    m_chat->show_chat(chat->key);
 }
 
 void FormMain::pick(PhoneEntry const& entry)
@@ -228,19 +261,74 @@ void FormMain::pick(PhoneEntry const& entry)
         m_model.set_pending_text(name + u" " + number);
     else
         m_model.set_pending_text(number.size() < name.size() ? name : number);
+    m_chat->take_pending_text();
 }
 
 void FormMain::show_templates(int32_t mode)
 {
-    log() << u"FormMain::show_templates " << mode << u": the templates form is not part of this build\n";
+    m_templates->show(mode);
+}
+
+void FormMain::open_contacts(bool multi_recipient)
+{
+    m_contacts->prepare(multi_recipient);
+    m_contacts->show();
 }
 
 void FormMain::on_pressed(Element& element)
 {
-    if (&element == m_new)
-        log() << u"FormMain: btnNew: the contacts form is not part of this build\n";
-    else if (&element == m_menu)
-        log() << u"FormMain: btnMenu: the main menu is not part of this build\n";
+    if (&element == m_new) {
+        // A new message: no chat is current while its recipient is picked.
+        m_model.set_current_chat_key({});
+        open_contacts(false);
+    } else if (&element == m_menu_button) {
+        m_menu.open(u"MainMenu", {}, true);
+    }
+}
+
+void FormMain::main_menu(std::vector<MenuEntry>& entries)
+{
+    // The row of four buttons answers to the menu's own name, so a tap beside its buttons keeps
+    // the menu open.
+    entries.push_back({ u"MainMenu", u" ", u"MenuElement4Buttons" });
+    MenuEntry alerts { u"Alerts", {} };
+    alerts.checked = m_model.alerts();
+    entries.push_back(alerts);
+    entries.push_back({ u"Templates", {} });
+    if (LanguageTable::more_than_one_language())
+        entries.push_back({ u"Language", {} });
+    entries.push_back({ u"Cancel", {} });
+}
+
+void FormMain::run_command(std::u16string const& name)
+{
+    if (name == u"Alerts") {
+        m_model.set_alerts(!m_model.alerts());
+    } else if (name == u"Templates") {
+        show_templates(0);
+    } else if (name == u"Help") {
+        m_application.set_asleep();
+        execute_file(u"%app_path%/help/" + m_skin.language().text_of(u"Help_link"), {});
+    } else if (name == u"Minimize") {
+        m_application.minimize();
+    } else if (name == u"Exit") {
+        m_application.quit();
+    } else if (name == u"About") {
+        m_about->show();
+    }
+}
+
+void FormMain::menu_entries(std::u16string const& name, std::u16string&, std::vector<MenuEntry>& entries)
+{
+    if (name == u"MainMenu")
+        main_menu(entries);
+    else
+        run_command(name);
+    // Every command is also the language menu's to take or to ignore.
+    if (language_menu_command(m_skin, m_application.name(), name, entries, u"MenuElement") && m_reload) {
+        m_stack.hide(*m_reload, false);
+        m_stack.show(*m_reload, false, false);
+    }
 }
 
 }

@@ -4,6 +4,7 @@
 #include "messaging/PhoneBook.h"
 #include "skin/BasicElements.h"
 #include "skin/Form.h"
+#include "skin/Menu.h"
 #include "skin/Properties.h"
 #include "skin/VList.h"
 
@@ -11,21 +12,25 @@
 
 namespace velloq {
 
+class AboutPanel;
 class Application;
 class ButtonElement;
+class FormChat;
+class FormContacts;
 class FormStack;
+class FormTemplates;
 class ReloadForm;
 
 // The main form: one item per chat, newest first, kept in step with the chat model; "btnNew"
 // starts a new message and "btnMenu" opens the main menu. It stays at the bottom of the form
 // stack for the whole run and owns the program's other forms.
-class FormMain final : public Form, public ItemSource, public PressListener, public ChatListener, public ReloadListener {
+class FormMain final : public Form, public ItemSource, public PressListener, public ChatListener, public ReloadListener, public MenuSource {
 public:
     FormMain(Application&, FormStack&, Properties& skin, ChatModel&);
     ~FormMain() override;
 
-    // Builds the form from "FormMain" and resets the list; the skin error of a missing element
-    // goes to the caller.
+    // Builds the form from "FormMain", the menu and the forms it owns, and resets the list; the
+    // skin error of a missing element goes to the caller.
     void skin_loaded();
 
     // Finds or creates the chat of the entry, marks it read and shows it.
@@ -33,9 +38,20 @@ public:
     // The recipient chosen in the contacts form.
     void pick(PhoneEntry const& entry);
     void show_templates(int32_t mode);
+    // Prepares the contacts form in the mode and shows it.
+    void open_contacts(bool multi_recipient);
+    // Refreshes the list item of the chat.
+    void refresh_chat(Chat const&);
+    // Takes the chat at the index out of the list (event 3).
+    void remove_chat(int32_t index);
 
     VList& list() { return *m_list; }
     ReloadForm* reload_form() { return m_reload.get(); }
+    FormChat& chat_form() { return *m_chat; }
+    FormContacts& contacts_form() { return *m_contacts; }
+    FormTemplates& templates_form() { return *m_templates; }
+    AboutPanel& about_panel() { return *m_about; }
+    Menu& menu() { return m_menu; }
 
     // ItemSource.
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
@@ -47,21 +63,29 @@ public:
     void on_document_refresh(ChatEvent const&) override;
     // ReloadListener.
     void on_skin_reloaded() override;
+    // MenuSource: "MainMenu" and its commands.
+    void menu_entries(std::u16string const& name, std::u16string& caption, std::vector<MenuEntry>& entries) override;
 
 private:
     int32_t index_of(Chat const&) const;
-    void refresh_chat(Chat const&);
     bool drop_vanished_messages(Chat&);
-    void remove_chat(int32_t index);
     void fill_chat_item(Element& item, Chat& chat);
+    void build_owned_forms();
+    void main_menu(std::vector<MenuEntry>& entries);
+    void run_command(std::u16string const& name);
 
     Application& m_application;
     FormStack& m_stack;
     Properties& m_skin;
     ChatModel& m_model;
     ButtonElement* m_new { nullptr };
-    ButtonElement* m_menu { nullptr };
+    ButtonElement* m_menu_button { nullptr };
     VList* m_list { nullptr };
+    Menu m_menu;
+    std::unique_ptr<FormChat> m_chat;
+    std::unique_ptr<FormContacts> m_contacts;
+    std::unique_ptr<FormTemplates> m_templates;
+    std::unique_ptr<AboutPanel> m_about;
     std::unique_ptr<ReloadForm> m_reload;
 };
 

@@ -4,6 +4,20 @@
 
 namespace velloq {
 
+std::optional<Section> find_section_by_id(Properties const& skin, Section const& root, std::u16string_view id)
+{
+    if (skin.get_string(root, u"id", {}) == id)
+        return root;
+    for (uint16_t index = 0; index < root.child_count; ++index) {
+        auto child = skin.child(root, index);
+        if (!child)
+            continue;
+        if (auto found = find_section_by_id(skin, *child, id))
+            return found;
+    }
+    return std::nullopt;
+}
+
 std::u16string skin_error_text(std::exception_ptr error)
 {
     try {

@@ -3,6 +3,9 @@
 #include "skin/Element.h"
 #include "skin/ElementRegistry.h"
 #include "skin/Exceptions.h"
+#include "skin/Properties.h"
+
+#include <optional>
 
 #include <string>
 
@@ -25,6 +28,10 @@ inline void build_required(Element& root, Properties const& skin, std::u16string
     if (!build_from_section(root, skin, section))
         throw dravel::NodeNotFoundInSkin { std::u16string(section) };
 }
+
+// The section of the element with this id inside a section's tree (a template the form builds
+// elements from, such as the ruler's letter buttons), or nullopt.
+std::optional<Section> find_section_by_id(Properties const& skin, Section const& root, std::u16string_view id);
 
 // The text of a skin error, for the log.
 std::u16string skin_error_text(std::exception_ptr);

@@ -1,4 +1,5 @@
 #include "messaging/ChatModel.h"
+#include "platform/Utf.h"
 
 #include "messaging/ChatCache.h"
 #include "messaging/DateFormat.h"
@@ -148,6 +149,18 @@ void ChatModel::delete_message(MessageRecord const& record)
         set.erase(found);
 }
 
+void ChatModel::set_alerts(bool on)
+{
+    m_alerts = on;
+    reg_set_int(velloq_key, u"Alerts", on ? 1 : 0);
+}
+
+std::u16string ChatModel::contact_file(int32_t oid) const
+{
+    auto file = m_contacts ? m_contacts->file_of(oid) : std::nullopt;
+    return file ? to_utf16(*file) : std::u16string();
+}
+
 void ChatModel::save_unread()
 {
     int32_t unread = 0;
@@ -158,8 +171,13 @@ void ChatModel::save_unread()
 
 void ChatModel::mark_chat_read(Chat& chat)
 {
-    for (auto const& message : chat.messages)
-        m_sms->set_sms_read(message.id, true);
+    // Only the unread ones are written: a chat of twenty thousand messages costs no more.
+    for (auto& message : chat.messages) {
+        if (message.folder != FolderKind::Incoming || !message.unread())
+            continue;
+        if (m_sms->set_sms_read(message.id, true))
+            message.flags |= message_flag_read;
+    }
     chat.unread = 0;
 }
 

@@ -73,6 +73,8 @@ public:
     std::vector<std::unique_ptr<Chat>>& chats() { return m_chats; }
     Chat* find_chat(std::u16string const& key);
     bool alerts() const { return m_alerts; }
+    // Turns alerts on or off and remembers it as "Alerts".
+    void set_alerts(bool on);
     // The next update reads whole folders (message mode: the program may have missed anything).
     void set_full_scan() { m_full_scan = true; }
     // The newest unread incoming message of the last update when alerts are on; taking clears it.
@@ -87,6 +89,8 @@ public:
     // Handles the contacts folder's changes since the last call (the main loop's poll).
     void poll_contacts();
     bool find_contact_by_phone(std::u16string const& number, Contact& contact);
+    // The file of a contact, for the phone's contact application; empty when unknown.
+    std::u16string contact_file(int32_t oid) const;
     PhoneBook& phone_book() { return m_phone_book; }
     void on_contact_added(int32_t oid, Contact const&) override;
     void on_contact_changed(int32_t oid) override;

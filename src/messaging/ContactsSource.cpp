@@ -43,6 +43,15 @@ int32_t ContactsSource::oid_for(std::string const& file, size_t index)
     return found->second;
 }
 
+std::optional<std::string> ContactsSource::file_of(int32_t oid) const
+{
+    for (auto const& [place, known] : m_oids) {
+        if (known == oid && m_contacts.contains(oid))
+            return m_folder + "/" + place.first;
+    }
+    return std::nullopt;
+}
+
 std::vector<Contact> ContactsSource::read_all()
 {
     m_contacts.clear();

@@ -45,6 +45,38 @@ std::u16string to_utf16(std::string_view text)
     return out;
 }
 
+namespace {
+
+template<typename Mapping>
+std::u16string map_each_character(std::u16string_view text, Mapping mapping)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        UChar32 character;
+        U16_NEXT(text.data(), at, text.size(), character);
+        UChar32 mapped = mapping(character);
+        // A mapping that would change the length in UTF-16 keeps the character as it is.
+        if (U16_LENGTH(mapped) != U16_LENGTH(character))
+            mapped = character;
+        out.append(U16_LENGTH(mapped) == 1 ? std::u16string(1, static_cast<char16_t>(mapped))
+                                            : std::u16string { static_cast<char16_t>(U16_LEAD(mapped)), static_cast<char16_t>(U16_TRAIL(mapped)) });
+    }
+    return out;
+}
+
+}
+
+std::u16string lower_case(std::u16string_view text)
+{
+    return map_each_character(text, [](UChar32 c) { return u_tolower(c); });
+}
+
+std::u16string upper_case(std::u16string_view text)
+{
+    return map_each_character(text, [](UChar32 c) { return u_toupper(c); });
+}
+
 std::u16string fold_case(std::u16string_view text)
 {
     if (text.empty())

@@ -13,6 +13,11 @@ std::u16string to_utf16(std::string_view text);
 
 // Full Unicode case folding, for names that compare case-insensitively but keep their case.
 std::u16string fold_case(std::u16string_view text);
+// Lower and upper case by each character's own mapping (any script), so every character keeps
+// its place in the text: a match found in the lower-cased text marks the same characters in
+// the original.
+std::u16string lower_case(std::u16string_view text);
+std::u16string upper_case(std::u16string_view text);
 
 // Decimal rendering in UTF-16, for log lines and registry texts.
 std::u16string to_u16_decimal(long long number);

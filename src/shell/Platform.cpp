@@ -61,8 +61,10 @@ std::u16string mail_address(std::u16string const& parameters)
             return arguments[i + 1];
     }
     for (auto const& argument : arguments) {
-        if (argument.find(u'@') != std::u16string::npos)
-            return argument;
+        if (argument.find(u'@') == std::u16string::npos)
+            continue;
+        // "mailto:" + address, as the chat form passes it, is the address.
+        return argument.starts_with(u"mailto:") ? argument.substr(7) : argument;
     }
     return {};
 }

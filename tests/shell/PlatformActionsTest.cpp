@@ -52,6 +52,8 @@ TEST_F(RecordingOpener, WebMailAndCallGoToTheDesktopOpener)
     EXPECT_EQ(opened(), "http://www.example.org/a?b=1\n");
     EXPECT_TRUE(execute_file(u"%windows%/tmail.exe", u"-service \"SMS\" -to anna@example.com"));
     EXPECT_EQ(opened(), "mailto:anna@example.com\n");
+    EXPECT_TRUE(execute_file(u"%windows%/tmail.exe", u"mailto:ben@example.org"));
+    EXPECT_EQ(opened(), "mailto:ben@example.org\n");
     EXPECT_TRUE(make_call(u"+7 (916) 123-45-67"));
     EXPECT_EQ(opened(), "tel:+7 (916) 123-45-67\n");
     EXPECT_FALSE(make_call(u""));

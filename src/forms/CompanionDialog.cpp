@@ -1,0 +1,41 @@
+#include "forms/CompanionDialog.h"
+
+#include "forms/SkinBinding.h"
+#include "shell/Application.h"
+#include "shell/Platform.h"
+#include "skin/ButtonElement.h"
+#include "skin/FormStack.h"
+#include "skin/Properties.h"
+
+namespace velloq {
+
+CompanionDialog::CompanionDialog(Application& application, FormStack& stack, Properties& skin)
+    : m_application(application)
+    , m_stack(stack)
+    , m_skin(skin)
+{
+    build_required(*this, m_skin, section_name);
+    bind_element(*this, section_name, u"text");
+    m_install = &bind_element<ButtonElement>(*this, section_name, u"btnInstall");
+    m_about = &bind_element<ButtonElement>(*this, section_name, u"btnAbout");
+    m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
+    for (ButtonElement* button : { m_install, m_about, m_close })
+        button->set_listener(this);
+}
+
+void CompanionDialog::show()
+{
+    m_stack.hide(*this, false);
+    m_stack.show(*this, true, true);
+}
+
+void CompanionDialog::on_pressed(Element& button)
+{
+    if (&button == m_install || &button == m_about) {
+        m_application.set_asleep();
+        execute_file(m_skin.language().text_of(&button == m_install ? u"InstallPomelixLink" : u"AboutPomelixLink"), {});
+    }
+    m_stack.hide(*this, true);
+}
+
+}

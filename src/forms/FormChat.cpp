@@ -1,0 +1,493 @@
+#include "forms/FormChat.h"
+
+#include "forms/CompanionDialog.h"
+#include "forms/FormMain.h"
+#include "forms/SkinBinding.h"
+#include "messaging/Chat.h"
+#include "messaging/TextAnalysis.h"
+#include "platform/Utf.h"
+#include "shell/Application.h"
+#include "shell/Log.h"
+#include "shell/Paths.h"
+#include "shell/Platform.h"
+#include "skin/ButtonElement.h"
+#include "skin/FormStack.h"
+#include "skin/TextElement.h"
+
+#include <algorithm>
+
+namespace velloq {
+
+namespace {
+
+constexpr char16_t const* form_section = u"FormChat";
+constexpr char16_t const* item_section = u"SMSItem";
+constexpr std::u16string_view call_prefix = u"Call ";
+constexpr std::u16string_view mail_prefix = u"Mail ";
+constexpr std::u16string_view visit_prefix = u"Visit ";
+
+bool same_day(MessageTime const& a, MessageTime const& b)
+{
+    return a.local().year == b.local().year && a.local().month == b.local().month && a.local().day == b.local().day;
+}
+
+// The links of a text drawn in the link colour: each found item at its next place in the text.
+std::vector<ColourRun> link_runs(std::u16string const& text, std::vector<std::u16string> const& items, Colour colour)
+{
+    std::vector<ColourRun> runs;
+    size_t from = 0;
+    for (auto const& item : items) {
+        size_t at = text.find(item, from);
+        if (at == std::u16string::npos)
+            at = text.find(item);
+        if (at == std::u16string::npos)
+            continue;
+        runs.push_back({ at, item.size(), colour });
+        from = at + item.size();
+    }
+    std::sort(runs.begin(), runs.end(), [](ColourRun const& a, ColourRun const& b) { return a.start < b.start; });
+    return runs;
+}
+
+}
+
+FormChat::FormChat(Application& application, FormStack& stack, Properties& skin, ChatModel& model, FormMain& owner)
+    : m_application(application)
+    , m_stack(stack)
+    , m_skin(skin)
+    , m_model(model)
+    , m_owner(owner)
+    , m_menu(stack, *this)
+{
+    skin_loaded();
+    m_model.add_listener(this);
+}
+
+FormChat::~FormChat()
+{
+    m_model.remove_listener(this);
+    if (m_companion)
+        m_stack.hide(*m_companion, false);
+    m_menu.close();
+    m_stack.hide(*this, false);
+}
+
+void FormChat::skin_loaded()
+{
+    build_required(*this, m_skin, form_section);
+    m_title = &bind_element<TextElement>(*this, form_section, u"title");
+    m_type = &bind_element<TextElement>(*this, form_section, u"type");
+    m_symbols = &bind_element<TextElement>(*this, form_section, u"symbols");
+    m_list = &bind_element<VList>(*this, form_section, u"list");
+    m_edit = &bind_element<TextEdit>(*this, form_section, u"edit");
+    m_close = &bind_element<ButtonElement>(*this, form_section, u"btnClose");
+    m_title_button = &bind_element<ButtonElement>(*this, form_section, u"btnTitle");
+    m_copy = &bind_element<ButtonElement>(*this, form_section, u"btnCopy");
+    m_menu_button = &bind_element<ButtonElement>(*this, form_section, u"btnMenu");
+    m_send = &bind_element<ButtonElement>(*this, form_section, u"btnSend");
+    Element& track = bind_element(*this, form_section, u"scroll");
+    Element& indicator = bind_element(*this, form_section, u"scroll_indicator");
+    m_scroll_button = &bind_element<ButtonElement>(*this, form_section, u"scroll_button");
+    for (ButtonElement* button : { m_close, m_title_button, m_copy, m_menu_button, m_send, m_scroll_button })
+        button->set_listener(this);
+    m_list->set_item_source(this);
+    m_list->set_scroll_bar(&track, &indicator);
+    m_edit->set_listener(this);
+    if (auto section = m_skin.section(item_section))
+        m_link_colour = m_skin.get_colour(*section, u"link_color", m_link_colour);
+    m_menu.load(m_skin, u"Menu", u"MenuElement");
+    m_companion = std::make_unique<CompanionDialog>(m_application, m_stack, m_skin);
+    Chat* current = chat();
+    m_list->reset(current ? static_cast<int32_t>(current->messages.size()) : 0);
+    fill_title();
+    update_symbols();
+}
+
+Chat* FormChat::chat()
+{
+    return m_key.empty() ? nullptr : m_model.find_chat(m_key);
+}
+
+void FormChat::show_chat(std::u16string const& key)
+{
+    if (!m_key.empty() && m_key != key)
+        m_drafts[m_key] = m_edit->text();
+    m_key = key;
+    m_selected = -1;
+    Chat* current = chat();
+    int32_t count = current ? static_cast<int32_t>(current->messages.size()) : 0;
+    m_list->reset(count);
+    if (count > 0)
+        m_list->scroll_to(count - 1);
+    fill_title();
+    auto draft = m_drafts.find(key);
+    m_edit->set_text(draft == m_drafts.end() ? std::u16string() : draft->second);
+    take_pending_text();
+    update_symbols();
+    m_stack.hide(*this, false);
+    m_stack.show(*this, false, true);
+}
+
+void FormChat::take_pending_text()
+{
+    if (m_model.pending_text().empty())
+        return;
+    m_edit->set_text(m_model.pending_text());
+    m_edit->edit_caret_to_end();
+    m_model.set_pending_text({});
+    update_symbols();
+}
+
+void FormChat::take_recipients()
+{
+    int32_t marked = static_cast<int32_t>(std::count_if(m_model.phone_book().entries().begin(), m_model.phone_book().entries().end(),
+        [](PhoneEntry const& entry) { return entry.mark == 1; }));
+    log() << u"FormChat::take_recipients " << marked << u"\n";
+}
+
+void FormChat::fill_title()
+{
+    Chat* current = chat();
+    m_title->set_text(current ? current->title() : std::u16string());
+    std::u16string label = current ? current->phone_label : std::u16string();
+    m_type->set_text(label);
+    m_type->set_visible(!label.empty());
+}
+
+void FormChat::update_symbols()
+{
+    SmsParts parts = count_sms_parts(m_edit->text());
+    m_symbols->set_text(to_u16_decimal(parts.parts) + u" " + m_skin.language().text_of(u"SMS") + u" (" + to_u16_decimal(parts.left) + u")");
+}
+
+void FormChat::on_text_changed(TextEdit&)
+{
+    update_symbols();
+}
+
+std::unique_ptr<Element> FormChat::create_item(VList&, int32_t index)
+{
+    Chat* current = chat();
+    if (!current || index < 0 || index >= static_cast<int32_t>(current->messages.size()))
+        return nullptr;
+    // A message deleted from the store while the chat is open leaves the chat.
+    if (!m_model.validate_message(current->messages[static_cast<size_t>(index)])) {
+        current->messages.erase(current->messages.begin() + index);
+        m_model.send_event({ ChatEvent::MessageRemoved, index, current });
+        m_model.save_cache();
+        return nullptr;
+    }
+    auto item = std::make_unique<Element>();
+    build_required(*item, m_skin, item_section);
+    fill_message(*item, *current, index);
+    return item;
+}
+
+void FormChat::fill_item(VList&, Element& item, int32_t index)
+{
+    Chat* current = chat();
+    if (current && index >= 0 && index < static_cast<int32_t>(current->messages.size()))
+        fill_message(item, *current, index);
+}
+
+void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
+{
+    MessageRecord& record = chat.messages[static_cast<size_t>(index)];
+    m_model.read_message(record);
+    if (record.found_items.empty())
+        find_items(record);
+    auto& body = bind_element<TextElement>(item, item_section, u"body");
+    body.set_text(record.text);
+    body.set_runs(link_runs(record.text, record.found_items, m_link_colour));
+    bind_element<TextElement>(item, item_section, u"day").set_text(record.date_text);
+    bind_element<TextElement>(item, item_section, u"time").set_text(record.time_text);
+    bool first_of_day = index == 0 || !same_day(chat.messages[static_cast<size_t>(index) - 1].time, record.time);
+    bind_element(item, item_section, u"day_node").set_visible(first_of_day);
+    bind_element(item, item_section, u"incoming").set_visible(record.folder == FolderKind::Incoming);
+    bind_element(item, item_section, u"sent").set_visible(record.folder == FolderKind::Sent);
+    bind_element(item, item_section, u"drafts").set_visible(record.folder == FolderKind::Drafts);
+    bind_element(item, item_section, u"outbox").set_visible(record.folder == FolderKind::Outbox);
+}
+
+void FormChat::item_activated(VList&, int32_t index)
+{
+    m_selected = index;
+    m_list->set_selected(index);
+    m_menu.open(u"SMS", {}, true);
+}
+
+MessageRecord* FormChat::selected_message()
+{
+    Chat* current = chat();
+    if (!current || m_selected < 0 || m_selected >= static_cast<int32_t>(current->messages.size()))
+        return nullptr;
+    MessageRecord& record = current->messages[static_cast<size_t>(m_selected)];
+    m_model.read_message(record);
+    return &record;
+}
+
+void FormChat::on_pressed(Element& button)
+{
+    if (&button == m_close) {
+        Chat* current = chat();
+        if (current && current->messages.empty())
+            remove_chat_from_list();
+        close();
+    } else if (&button == m_title_button) {
+        show_contact();
+    } else if (&button == m_copy) {
+        m_owner.open_contacts(true);
+    } else if (&button == m_menu_button) {
+        m_menu.open(u"Chat", {}, true);
+    } else if (&button == m_send) {
+        send();
+    } else if (&button == m_scroll_button && m_list->count() > 0) {
+        m_list->scroll_to(m_list->count() - 1);
+    }
+}
+
+void FormChat::send()
+{
+    std::u16string text = m_edit->text();
+    if (text.empty())
+        return;
+    std::vector<Correspondent> recipients;
+    for (PhoneEntry const& entry : m_model.phone_book().entries()) {
+        if (entry.mark != 1)
+            continue;
+        // A name that is only the number again is no name.
+        bool name_in_number = !entry.name.empty() && entry.number.find(entry.name) != std::u16string::npos;
+        recipients.push_back({ name_in_number ? std::u16string() : entry.name, entry.number.empty() ? entry.name : entry.number });
+    }
+    log() << u"send sms recipients:" << static_cast<int64_t>(recipients.size()) << u" body:" << text << u"\n";
+    if (m_model.sms().send(recipients, text)) {
+        execute_file(u"%windows%/tmail.exe", u"-RunInBKG");
+        m_edit->set_text({});
+        m_drafts.erase(m_key);
+        update_symbols();
+        reshow();
+    }
+    log() << u"after send\n";
+}
+
+void FormChat::reshow()
+{
+    if (m_stack.top() != this) {
+        m_stack.hide(*this, false);
+        m_stack.show(*this, false, false);
+    }
+}
+
+void FormChat::show_contact()
+{
+    Chat* current = chat();
+    std::u16string companion;
+    if (find_installed_program_file(u"Ketra Pomelix", u"Pomelix.exe", companion)) {
+        log() << u"Pomelix path:" << companion << u"\n";
+        m_application.set_asleep();
+        execute_file(companion, u"open:" + (current ? current->address : std::u16string()));
+        return;
+    }
+    if (!current || current->contact_id < 0) {
+        m_companion->show();
+        return;
+    }
+    m_application.set_asleep();
+    std::u16string file = m_model.contact_file(current->contact_id);
+    if (!file.empty())
+        execute_file(file, {});
+}
+
+void FormChat::leave_chat()
+{
+    if (!m_key.empty())
+        m_drafts[m_key] = m_edit->text();
+    m_edit->end_input();
+    m_model.set_current_chat_key({});
+}
+
+void FormChat::close()
+{
+    leave_chat();
+    m_stack.hide(*this, true);
+}
+
+void FormChat::remove_chat_from_list()
+{
+    Chat* current = chat();
+    auto& chats = m_model.chats();
+    auto found = std::find_if(chats.begin(), chats.end(), [&](auto const& held) { return held.get() == current; });
+    if (found != chats.end())
+        m_owner.remove_chat(static_cast<int32_t>(found - chats.begin()));
+    m_drafts.erase(m_key);
+}
+
+void FormChat::chat_menu(std::vector<MenuEntry>& entries)
+{
+    auto const& book = m_model.phone_book().entries();
+    bool has_recipients = std::count_if(book.begin(), book.end(), [](PhoneEntry const& entry) { return entry.mark == 1; }) > 1;
+    Chat* current = chat();
+    bool has_contact = current && current->contact_id >= 0;
+    auto text = [&](char16_t const* key) { return m_skin.language().text_of(key); };
+    entries.push_back({ u"Recipients", text(has_recipients ? u"ModifyRecipients" : u"AddRecipients") });
+    entries.push_back({ u"ShowContact", text(has_contact ? u"ViewContact" : u"AddContact") });
+    for (char16_t const* name : { u"SendContact", u"Templates", u"DeleteChat", u"Minimize", u"Cancel" })
+        entries.push_back({ name, {} });
+}
+
+// The selected message's links, numbers first, then mail addresses, then web addresses.
+void FormChat::message_menu(std::vector<MenuEntry>& entries)
+{
+    MessageRecord* message = selected_message();
+    if (!message)
+        return;
+    if (message->found_items.empty())
+        find_items(*message);
+    std::vector<MenuEntry> numbers, mails, webs;
+    auto entry = [&](std::u16string_view prefix, char16_t const* key, std::u16string const& link) {
+        return MenuEntry { std::u16string(prefix) + link, m_skin.language().text_of(key) + u" " + link };
+    };
+    for (auto const& item : message->found_items) {
+        if (!is_link(item))
+            numbers.push_back(entry(call_prefix, u"Call", item));
+        else if (item.find(u'@') != std::u16string::npos)
+            mails.push_back(entry(mail_prefix, u"Mail", item));
+        else
+            webs.push_back(entry(visit_prefix, u"Visit", item));
+    }
+    for (auto* group : { &numbers, &mails, &webs })
+        entries.insert(entries.end(), group->begin(), group->end());
+    for (char16_t const* name : { u"DeleteSMS", u"Forward", u"Resend", u"Cancel" })
+        entries.push_back({ name, {} });
+}
+
+void FormChat::menu_entries(std::u16string const& name, std::u16string&, std::vector<MenuEntry>& entries)
+{
+    if (name == u"Chat") {
+        chat_menu(entries);
+    } else if (name == u"SMS") {
+        message_menu(entries);
+    } else if (name == u"DeleteChat") {
+        entries.push_back({ u"ReallyDeleteChat", {}, u"MenuElementRed" });
+        entries.push_back({ u"Cancel", {} });
+    } else if (!run_link_command(name)) {
+        run_command(name);
+    }
+}
+
+bool FormChat::run_link_command(std::u16string const& name)
+{
+    if (name.starts_with(visit_prefix)) {
+        m_application.set_asleep();
+        execute_file(u"%windows%/iexplore.exe", name.substr(visit_prefix.size()));
+    } else if (name.starts_with(mail_prefix)) {
+        m_application.set_asleep();
+        execute_file(u"%windows%/tmail.exe", u"mailto:" + name.substr(mail_prefix.size()));
+    } else if (name.starts_with(call_prefix)) {
+        m_application.set_asleep();
+        make_call(name.substr(call_prefix.size()));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool FormChat::run_command(std::u16string const& name)
+{
+    if (name == u"Recipients") {
+        m_owner.open_contacts(true);
+    } else if (name == u"ShowContact") {
+        show_contact();
+    } else if (name == u"SendContact") {
+        m_owner.open_contacts(false);
+    } else if (name == u"Templates") {
+        m_owner.show_templates(1);
+    } else if (name == u"ReallyDeleteChat") {
+        delete_chat();
+    } else if (name == u"Minimize") {
+        m_application.minimize();
+    } else if (name == u"DeleteSMS") {
+        delete_selected();
+    } else if (name == u"Forward") {
+        if (MessageRecord* message = selected_message()) {
+            m_model.set_pending_text(message->text);
+            close();
+            m_owner.open_contacts(false);
+        }
+    } else if (name == u"Resend") {
+        if (MessageRecord* message = selected_message()) {
+            m_edit->set_text(message->text);
+            m_edit->edit_caret_to_end();
+            update_symbols();
+            reshow();
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void FormChat::delete_selected()
+{
+    Chat* current = chat();
+    MessageRecord* message = selected_message();
+    if (!current || !message)
+        return;
+    int32_t index = m_selected;
+    m_model.delete_message(*message);
+    if (message->folder == FolderKind::Incoming && message->unread() && current->unread > 0) {
+        --current->unread;
+        m_model.save_unread();
+    }
+    current->messages.erase(current->messages.begin() + index);
+    m_selected = -1;
+    m_model.save_cache();
+    m_model.send_event({ ChatEvent::MessageRemoved, index, current });
+}
+
+void FormChat::delete_chat()
+{
+    if (Chat* current = chat()) {
+        for (auto const& message : current->messages)
+            m_model.delete_message(message);
+        remove_chat_from_list();
+        m_model.save_unread();
+        m_model.save_cache();
+    }
+    close();
+}
+
+// A message that arrives in the chat on screen is read as it arrives.
+void FormChat::mark_read_if_looking(Chat& current)
+{
+    if (current.unread == 0 || m_stack.top() != this || !m_application.is_in_front())
+        return;
+    m_model.mark_chat_read(current);
+    m_model.save_unread();
+    m_owner.refresh_chat(current);
+}
+
+void FormChat::on_document_refresh(ChatEvent const& event)
+{
+    if (!event.chat || event.chat->key != m_key)
+        return;
+    switch (event.kind) {
+    case ChatEvent::MessageAppended:
+        m_list->insert(event.index);
+        m_list->scroll_to(event.index);
+        mark_read_if_looking(*event.chat);
+        break;
+    case ChatEvent::MessageRemoved:
+        m_list->remove(event.index);
+        if (m_selected == event.index)
+            m_selected = -1;
+        break;
+    case ChatEvent::Renamed:
+        fill_title();
+        break;
+    default:
+        break;
+    }
+}
+
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "messaging/ChatModel.h"
+#include "skin/BasicElements.h"
+#include "skin/Form.h"
+#include "skin/Menu.h"
+#include "skin/Properties.h"
+#include "skin/TextEdit.h"
+#include "skin/VList.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace velloq {
+
+class Application;
+class ButtonElement;
+class CompanionDialog;
+class FormMain;
+class FormStack;
+class TextElement;
+
+// One chat as a threaded dialogue: a message item per message, oldest at the top, with a day
+// separator where the day changes; the reply being written with its SMS part counter; the "Chat"
+// menu and, for a tapped message, the "SMS" menu with the message's links.
+class FormChat final : public Form, public ItemSource, public PressListener, public EditListener, public MenuSource, public ChatListener {
+public:
+    FormChat(Application&, FormStack&, Properties& skin, ChatModel&, FormMain& owner);
+    ~FormChat() override;
+
+    // Builds the form from "FormChat"; a missing element is the caller's skin error.
+    void skin_loaded();
+    // Shows the chat of the key on top of the stack, with the pending text or the chat's draft.
+    void show_chat(std::u16string const& key);
+    // Puts the chat model's pending text into the edit (the contacts and templates forms).
+    void take_pending_text();
+    // The contacts form's ticked entries are the recipients from now on.
+    void take_recipients();
+    // The current chat, or null when it is gone.
+    Chat* chat();
+    TextEdit& edit() { return *m_edit; }
+    VList& list() { return *m_list; }
+    Menu& menu() { return m_menu; }
+    CompanionDialog* companion() { return m_companion.get(); }
+    int32_t selected() const { return m_selected; }
+
+    // ItemSource.
+    std::unique_ptr<Element> create_item(VList&, int32_t index) override;
+    void fill_item(VList&, Element&, int32_t index) override;
+    void item_activated(VList&, int32_t index) override;
+    // PressListener.
+    void on_pressed(Element&) override;
+    // EditListener.
+    void on_text_changed(TextEdit&) override;
+    // MenuSource.
+    void menu_entries(std::u16string const& name, std::u16string& caption, std::vector<MenuEntry>& entries) override;
+    // ChatListener.
+    void on_document_refresh(ChatEvent const&) override;
+
+private:
+    void fill_message(Element& item, Chat& chat, int32_t index);
+    void fill_title();
+    void update_symbols();
+    void send();
+    void show_contact();
+    void leave_chat();
+    void close();
+    void remove_chat_from_list();
+    void delete_selected();
+    void delete_chat();
+    MessageRecord* selected_message();
+    void message_menu(std::vector<MenuEntry>& entries);
+    void chat_menu(std::vector<MenuEntry>& entries);
+    bool run_link_command(std::u16string const& name);
+    bool run_command(std::u16string const& name);
+    void reshow();
+    void mark_read_if_looking(Chat&);
+
+    Application& m_application;
+    FormStack& m_stack;
+    Properties& m_skin;
+    ChatModel& m_model;
+    FormMain& m_owner;
+    Menu m_menu;
+    std::unique_ptr<CompanionDialog> m_companion;
+    TextElement* m_title { nullptr };
+    TextElement* m_type { nullptr };
+    TextElement* m_symbols { nullptr };
+    VList* m_list { nullptr };
+    TextEdit* m_edit { nullptr };
+    ButtonElement* m_close { nullptr };
+    ButtonElement* m_title_button { nullptr };
+    ButtonElement* m_copy { nullptr };
+    ButtonElement* m_menu_button { nullptr };
+    ButtonElement* m_send { nullptr };
+    ButtonElement* m_scroll_button { nullptr };
+    Colour m_link_colour { 0, 0, 255, 255 };
+    std::u16string m_key;
+    int32_t m_selected { -1 };
+    // What was left in the edit of each chat, taken back when the chat opens again.
+    std::map<std::u16string, std::u16string> m_drafts;
+};
+
+}

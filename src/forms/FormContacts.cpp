@@ -1,0 +1,312 @@
+#include "forms/FormContacts.h"
+
+#include "forms/FormChat.h"
+#include "forms/FormMain.h"
+#include "forms/SkinBinding.h"
+#include "platform/Utf.h"
+#include "shell/Application.h"
+#include "skin/ButtonElement.h"
+#include "skin/ElementRegistry.h"
+#include "skin/FormStack.h"
+#include "skin/TextElement.h"
+
+#include <algorithm>
+#include <set>
+
+namespace velloq {
+
+namespace {
+
+// The first character of what the entry is listed by (its name, or its number without one).
+std::u16string first_character(PhoneEntry const& entry)
+{
+    std::u16string const& text = entry.name.empty() ? entry.number : entry.name;
+    if (text.empty())
+        return {};
+    size_t length = text.size() > 1 && (text[0] & 0xFC00) == 0xD800 && (text[1] & 0xFC00) == 0xDC00 ? 2 : 1;
+    return upper_case(text.substr(0, length));
+}
+
+bool looks_like_number(std::u16string const& text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char16_t c) { return (c >= u'0' && c <= u'9') || c == u' ' || c == u'+' || c == u'-'; });
+}
+
+// A text in three runs: the match in the filter colour, the rest in the normal one.
+std::vector<ColourRun> match_runs(std::optional<size_t> at, size_t length, Colour filtered)
+{
+    if (!at || length == 0)
+        return {};
+    return { ColourRun { *at, length, filtered } };
+}
+
+}
+
+FormContacts::FormContacts(Application& application, FormStack& stack, Properties& skin, ChatModel& model, FormMain& owner)
+    : m_application(application)
+    , m_stack(stack)
+    , m_skin(skin)
+    , m_model(model)
+    , m_owner(owner)
+{
+    skin_loaded();
+}
+
+FormContacts::~FormContacts()
+{
+    m_stack.hide(*this, false);
+}
+
+void FormContacts::skin_loaded()
+{
+    build_required(*this, m_skin, section_name);
+    m_title = dynamic_cast<TextElement*>(find_by_id(u"title"));
+    m_list = &bind_element<VList>(*this, section_name, u"list");
+    m_edit = &bind_element<TextEdit>(*this, section_name, u"edit");
+    m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
+    m_write = &bind_element<ButtonElement>(*this, section_name, u"btnWrite");
+    m_add = &bind_element<ButtonElement>(*this, section_name, u"btnAdd");
+    m_hint = &bind_element(*this, section_name, u"hint");
+    m_ruler = &bind_element(*this, section_name, u"ruler_table");
+    // The two letter templates are sections to build letters from, not letters themselves.
+    auto form = m_skin.section(section_name);
+    auto& first_template = bind_element<ButtonElement>(*this, section_name, u"ruler_button");
+    m_ruler_button = find_section_by_id(m_skin, *form, u"ruler_button");
+    m_ruler_button2 = find_section_by_id(m_skin, *form, u"ruler_button2");
+    if (Element* parent = first_template.parent())
+        parent->remove_child(first_template);
+    if (auto* second = find_by_id(u"ruler_button2"); second && second->parent())
+        second->parent()->remove_child(*second);
+    auto ruler_text = m_skin.section(u"AlphabetRulerText");
+    m_ruler_colour = ruler_text ? std::optional<Colour>(m_skin.get_colour(*ruler_text, u"color", {})) : std::nullopt;
+    auto item = m_skin.section(item_section);
+    m_colour = item ? m_skin.get_colour(*item, u"color", {}) : Colour {};
+    m_filtered_colour = item ? m_skin.get_colour(*item, u"filtered_color", {}) : Colour {};
+    for (ButtonElement* button : { m_close, m_write, m_add })
+        button->set_listener(this);
+    m_list->set_item_source(this);
+    m_edit->set_listener(this);
+    m_edit->set_types_without_tap(true);
+    m_letter_buttons.clear();
+    m_letters.clear();
+    refresh();
+}
+
+void FormContacts::prepare(bool multi_recipient)
+{
+    m_model.phone_book().sort_display_order(m_model.current_chat_key());
+    m_multi = multi_recipient;
+    m_edit->set_text({});
+    m_write->set_visible(false);
+    m_add->set_visible(false);
+    refresh();
+}
+
+void FormContacts::show()
+{
+    m_stack.hide(*this, false);
+    m_stack.show(*this, false, true);
+}
+
+std::optional<size_t> FormContacts::name_match(std::u16string const& name) const
+{
+    std::u16string const& filter = m_edit->text();
+    std::u16string lower = lower_case(name);
+    for (size_t at = lower.find(filter); at != std::u16string::npos; at = lower.find(filter, at + 1)) {
+        if (at == 0 || lower[at - 1] == u' ')
+            return at;
+    }
+    return std::nullopt;
+}
+
+bool FormContacts::passes_filter(PhoneEntry const& entry) const
+{
+    std::u16string const& filter = m_edit->text();
+    if (filter.empty() || name_match(entry.name))
+        return true;
+    return lower_case(entry.number).find(filter) != std::u16string::npos;
+}
+
+void FormContacts::refresh()
+{
+    auto const& entries = m_model.phone_book().entries();
+    m_shown.clear();
+    for (size_t index = 0; index < entries.size(); ++index) {
+        if (passes_filter(entries[index]))
+            m_shown.push_back(index);
+    }
+    m_list->reset(static_cast<int32_t>(m_shown.size()));
+    if (m_title)
+        m_title->set_text(m_skin.language().text_of(m_multi ? u"Recipients" : u"Recipient"));
+    m_active = m_multi ? m_add : m_write;
+    (m_multi ? m_write : m_add)->set_visible(false);
+    m_hint->set_visible(false);
+    rebuild_ruler();
+}
+
+void FormContacts::rebuild_ruler()
+{
+    std::set<std::u16string> distinct;
+    for (size_t index : m_shown) {
+        std::u16string letter = first_character(m_model.phone_book().entries()[index]);
+        if (!letter.empty())
+            distinct.insert(letter);
+    }
+    std::vector<std::u16string> letters(distinct.begin(), distinct.end());
+    if (letters == m_letters && m_letter_buttons.size() == letters.size())
+        return;
+    m_letters = std::move(letters);
+    for (ButtonElement* button : m_letter_buttons)
+        m_ruler->remove_child(*button);
+    m_letter_buttons.clear();
+    if (!m_ruler_button)
+        return;
+    for (size_t index = 0; index < m_letters.size(); ++index) {
+        Section const& section = index % 2 == 1 && m_ruler_button2 ? *m_ruler_button2 : *m_ruler_button;
+        auto element = ElementRegistry::create(m_skin.get_string(section, u"type", {}));
+        auto* button = dynamic_cast<ButtonElement*>(element.get());
+        if (!button)
+            return;
+        button->load(m_skin, section);
+        button->set_text(m_letters[index]);
+        button->set_listener(this);
+        if (m_ruler_colour) {
+            for (auto* text : { button->find_by_id(u"#text") })
+                if (auto* label = dynamic_cast<TextElement*>(text))
+                    label->set_colour(*m_ruler_colour);
+        }
+        m_letter_buttons.push_back(button);
+        m_ruler->add_child(std::move(element));
+    }
+    m_ruler->invalidate_layout();
+}
+
+std::unique_ptr<Element> FormContacts::create_item(VList&, int32_t index)
+{
+    if (index < 0 || index >= static_cast<int32_t>(m_shown.size()))
+        return nullptr;
+    auto item = std::make_unique<Element>();
+    build_required(*item, m_skin, item_section);
+    fill_contact(*item, m_model.phone_book().entries()[m_shown[static_cast<size_t>(index)]]);
+    return item;
+}
+
+void FormContacts::fill_item(VList&, Element& item, int32_t index)
+{
+    if (index >= 0 && index < static_cast<int32_t>(m_shown.size()))
+        fill_contact(item, m_model.phone_book().entries()[m_shown[static_cast<size_t>(index)]]);
+}
+
+void FormContacts::fill_contact(Element& item, PhoneEntry const& entry)
+{
+    std::u16string const& filter = m_edit->text();
+    auto number_match = [&]() -> std::optional<size_t> {
+        size_t at = filter.empty() ? std::u16string::npos : lower_case(entry.number).find(filter);
+        return at == std::u16string::npos ? std::nullopt : std::optional<size_t>(at);
+    };
+    auto* title = dynamic_cast<TextElement*>(item.find_by_id(u"title"));
+    auto* number = dynamic_cast<TextElement*>(item.find_by_id(u"number"));
+    auto* type = dynamic_cast<TextElement*>(item.find_by_id(u"type"));
+    bool by_number = entry.name.empty() || entry.name == entry.number;
+    if (title) {
+        title->set_text(by_number ? entry.number : entry.name);
+        title->set_colour(m_colour);
+        title->set_runs(match_runs(by_number ? number_match() : (filter.empty() ? std::nullopt : name_match(entry.name)), filter.size(), m_filtered_colour));
+    }
+    if (number) {
+        bool shown = !by_number && !entry.number.empty();
+        number->set_visible(shown);
+        number->set_text(shown ? entry.number : std::u16string());
+        number->set_colour(m_colour);
+        number->set_runs(shown ? match_runs(number_match(), filter.size(), m_filtered_colour) : std::vector<ColourRun> {});
+    }
+    if (type) {
+        type->set_text(entry.label.substr(0, 1));
+        type->set_visible(!entry.label.empty());
+    }
+    bind_element(item, item_section, u"checkbox_place").set_visible(m_multi);
+    bool current = m_multi && entry.key == m_model.current_chat_key();
+    bind_element(item, item_section, u"active").set_visible(current);
+    bind_element(item, item_section, u"checkbox").set_visible(m_multi && !current && entry.mark != 0);
+}
+
+void FormContacts::item_activated(VList&, int32_t index)
+{
+    if (index < 0 || index >= static_cast<int32_t>(m_shown.size()))
+        return;
+    PhoneEntry& entry = m_model.phone_book().entries()[m_shown[static_cast<size_t>(index)]];
+    if (m_multi) {
+        // The chat's own correspondent stays a recipient.
+        if (entry.key == m_model.current_chat_key())
+            return;
+        entry.mark = entry.mark ? 0 : 1;
+        m_list->refresh(index);
+        return;
+    }
+    PhoneEntry chosen = entry;
+    m_owner.pick(chosen);
+    close();
+}
+
+void FormContacts::on_text_changed(TextEdit&)
+{
+    refresh();
+    if (looks_like_number(m_edit->text()))
+        m_active->show_animated(true);
+    else
+        m_active->set_visible(false);
+}
+
+void FormContacts::add_typed_entry()
+{
+    PhoneEntry entry = PhoneEntry::from_typed(m_edit->text());
+    if (entry.key.empty())
+        return;
+    if (!m_multi) {
+        m_owner.pick(entry);
+        close();
+        return;
+    }
+    std::u16string key = entry.key;
+    m_model.phone_book().add(std::move(entry));
+    if (PhoneEntry* added = m_model.phone_book().find(key))
+        added->mark = 1;
+    m_model.phone_book().sort_display_order(m_model.current_chat_key());
+    m_edit->set_text({});
+    m_active->set_visible(false);
+    refresh();
+}
+
+void FormContacts::jump_to_letter(std::u16string const& letter)
+{
+    auto const& entries = m_model.phone_book().entries();
+    for (size_t position = 0; position < m_shown.size(); ++position) {
+        if (first_character(entries[m_shown[position]]) == letter) {
+            m_list->scroll_to(static_cast<int32_t>(position));
+            return;
+        }
+    }
+}
+
+void FormContacts::close()
+{
+    m_edit->end_input();
+    m_stack.hide(*this, true);
+}
+
+void FormContacts::on_pressed(Element& button)
+{
+    if (&button == m_active) {
+        add_typed_entry();
+    } else if (&button == m_close) {
+        m_model.set_pending_text({});
+        if (m_multi)
+            m_owner.chat_form().take_recipients();
+        close();
+    } else if (auto* letter = dynamic_cast<ButtonElement*>(&button);
+               letter && std::find(m_letter_buttons.begin(), m_letter_buttons.end(), letter) != m_letter_buttons.end()) {
+        jump_to_letter(letter->caption());
+    }
+}
+
+}

@@ -1,0 +1,189 @@
+#include "forms/FormTemplates.h"
+
+#include "forms/FormChat.h"
+#include "forms/FormMain.h"
+#include "forms/SkinBinding.h"
+#include "shell/Application.h"
+#include "shell/Registry.h"
+#include "skin/ButtonElement.h"
+#include "skin/FormStack.h"
+#include "skin/TextElement.h"
+
+namespace velloq {
+
+namespace {
+
+constexpr char16_t const* section_name = u"FormTemplates";
+constexpr char16_t const* item_section = u"TemplateItem";
+constexpr char16_t const* settings_key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
+
+}
+
+std::vector<std::u16string> split_templates(std::u16string const& joined)
+{
+    std::vector<std::u16string> pieces;
+    std::u16string rest = joined;
+    while (!rest.empty()) {
+        size_t separator = rest.find(u'/');
+        if (separator == std::u16string::npos) {
+            pieces.push_back(rest);
+            break;
+        }
+        pieces.push_back(rest.substr(0, separator));
+        rest = rest.substr(separator + 1);
+    }
+    return pieces;
+}
+
+FormTemplates::FormTemplates(Application& application, FormStack& stack, Properties& skin, ChatModel& model, FormMain& owner)
+    : m_application(application)
+    , m_stack(stack)
+    , m_skin(skin)
+    , m_model(model)
+    , m_owner(owner)
+    , m_menu(stack, *this)
+{
+    skin_loaded();
+}
+
+FormTemplates::~FormTemplates()
+{
+    m_menu.close();
+    m_stack.hide(*this, false);
+}
+
+void FormTemplates::skin_loaded()
+{
+    build_required(*this, m_skin, section_name);
+    m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
+    m_add = &bind_element<ButtonElement>(*this, section_name, u"btnAdd");
+    m_list = &bind_element<VList>(*this, section_name, u"list");
+    m_edit = &bind_element<TextEdit>(*this, section_name, u"edit");
+    m_close->set_listener(this);
+    m_add->set_listener(this);
+    m_list->set_item_source(this);
+    m_edit->set_types_without_tap(true);
+    m_menu.load(m_skin, u"Menu", u"MenuElement");
+    load_templates();
+    m_list->reset(static_cast<int32_t>(m_templates.size()));
+}
+
+void FormTemplates::load_templates()
+{
+    m_templates.clear();
+    std::u16string joined;
+    if (!reg_get_string(settings_key, u"Templates", joined))
+        joined.clear();
+    m_templates = split_templates(joined);
+    m_user_count = static_cast<int32_t>(m_templates.size());
+    for (auto& piece : split_templates(m_skin.language().text_of(u"DefaultTemplates")))
+        m_templates.push_back(std::move(piece));
+}
+
+void FormTemplates::save()
+{
+    if (m_user_count <= 0) {
+        reg_delete_value(settings_key, u"Templates");
+        return;
+    }
+    std::u16string joined;
+    for (int32_t index = 0; index < m_user_count; ++index) {
+        if (index > 0)
+            joined += u'/';
+        joined += m_templates[static_cast<size_t>(index)];
+    }
+    reg_set_string(settings_key, u"Templates", joined);
+}
+
+void FormTemplates::show(int32_t mode)
+{
+    m_mode = mode;
+    m_stack.hide(*this, false);
+    m_stack.show(*this, false, true);
+}
+
+std::unique_ptr<Element> FormTemplates::create_item(VList& list, int32_t index)
+{
+    if (index < 0 || index >= static_cast<int32_t>(m_templates.size()))
+        return nullptr;
+    auto item = std::make_unique<Element>();
+    build_required(*item, m_skin, item_section);
+    fill_item(list, *item, index);
+    return item;
+}
+
+void FormTemplates::fill_item(VList&, Element& item, int32_t index)
+{
+    if (index >= 0 && index < static_cast<int32_t>(m_templates.size()))
+        bind_element<TextElement>(item, item_section, u"text").set_text(m_templates[static_cast<size_t>(index)]);
+}
+
+void FormTemplates::item_activated(VList&, int32_t index)
+{
+    if (index < 0 || index >= static_cast<int32_t>(m_templates.size()))
+        return;
+    if (m_mode == insert_mode) {
+        m_model.set_pending_text(m_templates[static_cast<size_t>(index)]);
+        m_owner.chat_form().take_pending_text();
+        close();
+        return;
+    }
+    m_remembered = index;
+    m_menu.open(u"Templates", m_skin.language().text_of(u"Templates"), true);
+}
+
+void FormTemplates::menu_entries(std::u16string const& name, std::u16string&, std::vector<MenuEntry>& entries)
+{
+    if (name == u"Templates") {
+        if (m_remembered >= 0 && m_remembered < m_user_count)
+            entries.push_back({ u"Delete", {} });
+        entries.push_back({ u"Send", {} });
+        entries.push_back({ u"Cancel", {} });
+    } else if (name == u"Delete") {
+        delete_remembered();
+    } else if (name == u"Send" && m_remembered >= 0 && m_remembered < static_cast<int32_t>(m_templates.size())) {
+        m_model.set_pending_text(m_templates[static_cast<size_t>(m_remembered)]);
+        m_owner.open_contacts(false);
+        close();
+    }
+}
+
+void FormTemplates::delete_remembered()
+{
+    if (m_remembered < 0 || m_remembered >= m_user_count)
+        return;
+    m_templates.erase(m_templates.begin() + m_remembered);
+    m_list->remove(m_remembered);
+    --m_user_count;
+    m_remembered = -1;
+    save();
+}
+
+void FormTemplates::add_from_edit()
+{
+    std::u16string text = m_edit->text();
+    if (!text.empty()) {
+        m_templates.insert(m_templates.begin(), text);
+        m_list->reset(static_cast<int32_t>(m_templates.size()));
+        ++m_user_count;
+        save();
+    }
+    m_edit->set_text({});
+    m_edit->end_input();
+}
+
+void FormTemplates::close()
+{
+    m_edit->end_input();
+    m_stack.hide(*this, true);
+}
+
+void FormTemplates::on_pressed(Element& button)
+{
+    if (&button == m_add)
+        add_from_edit();
+    else if (&button == m_close)
+        close();
+}
+
+}
