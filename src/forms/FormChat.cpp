@@ -114,6 +114,10 @@ void FormChat::show_chat(std::u16string const& key)
         m_drafts[m_key] = m_edit->text();
     m_key = key;
     m_selected = -1;
+    // Laid out first, so the list knows its height when it scrolls to the newest message.
+    Rect client = m_application.client_rect();
+    set_horizontal(0, client.width);
+    set_vertical(0, client.height);
     Chat* current = chat();
     int32_t count = current ? static_cast<int32_t>(current->messages.size()) : 0;
     m_list->reset(count);

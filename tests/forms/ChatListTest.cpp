@@ -1,6 +1,7 @@
 #include "ControllerFixture.h"
 
 #include "../../tools/velloq-sms/SmsCommand.h"
+#include "forms/FormChat.h"
 #include "platform/Utf.h"
 #include "skin/TextElement.h"
 
@@ -80,12 +81,15 @@ TEST_F(ChatList, PickFromWithinAChatBecomesThePendingText)
     start_and_wait();
     ChatModel& model = *controller->model();
     model.set_current_chat_key(u"0000001");
+    // The chat form takes the pending text into its edit at once.
+    TextEdit& edit = form().chat_form().edit();
     form().pick({ u"Anna Berg", u"+49 170 1234567", u"mobile", u"1234567", 3, 0 });
-    EXPECT_EQ(model.pending_text(), u"Anna Berg +49 170 1234567");
+    EXPECT_EQ(edit.text(), u"Anna Berg +49 170 1234567");
     form().pick({ u"+49 170 1234567", u"+49 170 1234567", {}, u"1234567", -1, 0 });
-    EXPECT_EQ(model.pending_text(), u"+49 170 1234567");
+    EXPECT_EQ(edit.text(), u"+49 170 1234567");
     form().pick({ u"Bob", {}, {}, u"Bob", -1, 0 });
-    EXPECT_EQ(model.pending_text(), u"Bob");
+    EXPECT_EQ(edit.text(), u"Bob");
+    EXPECT_EQ(model.pending_text(), u"");
     EXPECT_EQ(form().list().count(), 1);
 }
 

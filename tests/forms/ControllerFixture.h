@@ -32,7 +32,13 @@ protected:
     // Runs the main loop's messages and frames until the condition holds; false at the limit.
     bool pump_until(std::function<bool()> const& condition, std::chrono::milliseconds limit = std::chrono::seconds(10));
     void pump_for(std::chrono::milliseconds time);
-    bool started() { return controller->chat_list() && stack->top() == controller->chat_list(); }
+    // The chat list is on the stack and the splash is gone (a view action may have put a chat
+    // form over the list).
+    bool started()
+    {
+        return controller->chat_list() && stack->contains(*controller->chat_list())
+            && !(controller->splash_form() && stack->contains(*controller->splash_form()));
+    }
     bool alert_on_top() { return controller->alert_form() && stack->top() == controller->alert_form(); }
     std::u16string log_text() const;
     // The text of a text element in the chat list's built item `index`.

@@ -1,5 +1,6 @@
 #include "ControllerFixture.h"
 
+#include "forms/FormChat.h"
 #include "platform/Utf.h"
 #include "skin/BasicElements.h"
 #include "skin/TextElement.h"
@@ -84,7 +85,7 @@ TEST_F(Controller, MinimisedProgramRaisesTheAlertViewOpensTheChatAndCancelMinimi
     EXPECT_TRUE(logged(u"form_alert message:are you there?\n"));
 
     press(alert, u"btnView");
-    EXPECT_EQ(stack->top(), controller->chat_list());
+    EXPECT_EQ(stack->top(), &controller->chat_list()->chat_form());
     EXPECT_EQ(controller->view_action(), u"open:+49 151 10000002");
     EXPECT_EQ(controller->model()->current_chat_key(), u"0000002");
     EXPECT_EQ(controller->model()->find_chat(u"0000002")->unread, 0);

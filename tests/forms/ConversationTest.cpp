@@ -1,0 +1,451 @@
+#include "ControllerFixture.h"
+
+#include "../../tools/velloq-sms/SmsCommand.h"
+#include "forms/AboutPanel.h"
+#include "forms/FormChat.h"
+#include "forms/FormContacts.h"
+#include "forms/FormTemplates.h"
+#include "platform/MessageStore.h"
+#include "platform/Utf.h"
+#include "skin/ButtonElement.h"
+#include "skin/TextElement.h"
+#include "support/Wait.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+using namespace velloq;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Conversation : public test::ControllerFixture {
+protected:
+    void SetUp() override
+    {
+        ControllerFixture::SetUp();
+        write_contact("people.vcf",
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Vogel;Berta;;;\r\nTEL;TYPE=CELL:+49 151 10000002\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Иванова;Ирина;;;\r\nTEL;TYPE=CELL:+7 912 3000004\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Adler;Anna Maria;;;\r\nTEL;TYPE=WORK:+49 30 5000005\r\nEND:VCARD\r\n");
+    }
+    void start_and_wait()
+    {
+        start();
+        ASSERT_TRUE(pump_until([&] { return started(); }));
+        pump_for(30ms);
+    }
+    void deliver_at(std::string const& from, std::string const& text, std::string const& time)
+    {
+        std::ostringstream out, err;
+        ASSERT_EQ(tools::run_sms_command({ "deliver", "--from", from, "--time", time, text }, out, err), tools::SmsExit::Ok) << err.str();
+    }
+    FormMain& main_form() { return *controller->chat_list(); }
+    FormChat& chat_form() { return main_form().chat_form(); }
+    FormContacts& contacts() { return main_form().contacts_form(); }
+    FormTemplates& templates() { return main_form().templates_form(); }
+    // Lets a running transition end and the top form fill its lists.
+    void settle()
+    {
+        ASSERT_TRUE(pump_until([&] { return stack->transition() == nullptr; }));
+        pump_for(30ms);
+    }
+    void open_chat_of(std::u16string const& number)
+    {
+        controller->on_other_instance_started(u"open:" + number);
+        ASSERT_EQ(stack->top(), &chat_form());
+        settle();
+    }
+    std::u16string message_text(int32_t index, std::u16string_view id = u"body")
+    {
+        Element* item = chat_form().list().item(index);
+        auto* text = item ? dynamic_cast<TextElement*>(item->find_by_id(id)) : nullptr;
+        return text ? text->text() : u"<none>";
+    }
+    bool message_shows(int32_t index, std::u16string_view id)
+    {
+        Element* item = chat_form().list().item(index);
+        Element* element = item ? item->find_by_id(id) : nullptr;
+        return element && element->is_visible();
+    }
+    std::vector<std::u16string> sms_menu(int32_t index)
+    {
+        chat_form().item_activated(chat_form().list(), index);
+        std::vector<std::u16string> names;
+        for (auto const& entry : chat_form().menu().entries())
+            names.push_back(entry.name);
+        return names;
+    }
+    void command(Menu& menu, std::u16string const& name) { menu.open(name, {}, false); }
+    std::string store_list(std::string const& folder)
+    {
+        std::ostringstream out, err;
+        tools::run_sms_command({ "list", "--folder", folder }, out, err);
+        return out.str();
+    }
+};
+
+TEST_F(Conversation, AChatShowsItsMessagesInOrderWithADaySeparatorPerDay)
+{
+    deliver_at("+4915110000001", "monday one", "2026-12-07T09:00");
+    deliver_at("+4915110000001", "monday two", "2026-12-07T10:00");
+    deliver_at("+4915110000001", "tuesday", "2026-12-08T08:00");
+    start_and_wait();
+    main_form().item_activated(main_form().list(), 0);
+    ASSERT_EQ(stack->top(), &chat_form());
+    pump_for(50ms);
+    ASSERT_EQ(chat_form().list().count(), 3);
+    EXPECT_EQ(message_text(0), u"monday one");
+    EXPECT_EQ(message_text(1), u"monday two");
+    EXPECT_EQ(message_text(2), u"tuesday");
+    EXPECT_TRUE(message_shows(0, u"day_node"));
+    EXPECT_FALSE(message_shows(1, u"day_node"));
+    EXPECT_TRUE(message_shows(2, u"day_node"));
+    EXPECT_TRUE(message_shows(0, u"incoming"));
+    EXPECT_FALSE(message_shows(0, u"sent"));
+    EXPECT_EQ(controller->model()->find_chat(u"0000001")->unread, 0);
+    EXPECT_EQ(dynamic_cast<TextElement*>(chat_form().find_by_id(u"title"))->text(), u"+4915110000001");
+    EXPECT_EQ(dynamic_cast<TextElement*>(chat_form().find_by_id(u"symbols"))->text(), u"1 Message (160)");
+}
+
+TEST_F(Conversation, SendingGoesToTheChatAndTheTickedRecipientsAndComesBackAsSent)
+{
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    // Tick Berta as a further recipient.
+    main_form().open_contacts(true);
+    ASSERT_EQ(stack->top(), &contacts());
+    auto const& book = controller->model()->phone_book().entries();
+    auto berta = std::find_if(book.begin(), book.end(), [](PhoneEntry const& entry) { return entry.key == u"0000002"; });
+    ASSERT_NE(berta, book.end());
+    auto position = std::find(contacts().shown().begin(), contacts().shown().end(), size_t(berta - book.begin())) - contacts().shown().begin();
+    contacts().item_activated(contacts().list(), static_cast<int32_t>(position));
+    press(contacts(), u"btnClose");
+    ASSERT_TRUE(pump_until([&] { return stack->top() == &chat_form(); }));
+
+    chat_form().edit().set_text(u"On my way");
+    press(chat_form(), u"btnSend");
+    EXPECT_EQ(chat_form().edit().text(), u"");
+    EXPECT_NE(log_text().find(u"send sms recipients:2 body:On my way\n"), std::u16string::npos);
+    EXPECT_NE(log_text().find(u"after send\n"), std::u16string::npos);
+    // The transmitter started in the background moves it to Sent Items; the chat follows.
+    ASSERT_TRUE(pump_until([&] {
+        Chat* chat = controller->model()->find_chat(u"0000001");
+        return chat && chat->messages.back().folder == FolderKind::Sent;
+    }, 10s));
+    std::string sent = store_list("sent");
+    EXPECT_NE(sent.find("+4915110000001"), std::string::npos) << sent;
+    EXPECT_NE(sent.find("On my way"), std::string::npos) << sent;
+    EXPECT_NE(controller->model()->find_chat(u"0000002"), nullptr);
+    pump_for(50ms);
+    int32_t last = chat_form().list().count() - 1;
+    EXPECT_EQ(message_text(last), u"On my way");
+    EXPECT_TRUE(message_shows(last, u"sent"));
+}
+
+TEST_F(Conversation, SendingAnEmptyEditDoesNothing)
+{
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    press(chat_form(), u"btnSend");
+    EXPECT_EQ(log_text().find(u"send sms recipients:"), std::u16string::npos);
+    EXPECT_EQ(store_list("outbox"), "");
+}
+
+TEST_F(Conversation, TheMessageMenuListsNumbersThenMailsThenWebAddresses)
+{
+    deliver("+4915110000001", "see www.example.org or call +49 151 2345678, mail a@b.de, again +49 151 2345678");
+    deliver("+4915110000001", "nothing to follow here");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    EXPECT_EQ(sms_menu(0), (std::vector<std::u16string> { u"Call +49 151 2345678", u"Call +49 151 2345678", u"Mail a@b.de", u"Visit www.example.org",
+                               u"DeleteSMS", u"Forward", u"Resend", u"Cancel" }));
+    EXPECT_EQ(chat_form().menu().entries()[0].text, u"Call +49 151 2345678");
+    chat_form().menu().close();
+    EXPECT_EQ(sms_menu(1), (std::vector<std::u16string> { u"DeleteSMS", u"Forward", u"Resend", u"Cancel" }));
+}
+
+TEST_F(Conversation, DeleteResendAndForward)
+{
+    deliver("+4915110000001", "first");
+    deliver("+4915110000001", "second");
+    deliver("+4915110000002", "berta's");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    sms_menu(0);
+    command(chat_form().menu(), u"DeleteSMS");
+    pump_for(30ms);
+    EXPECT_EQ(chat_form().list().count(), 1);
+    EXPECT_EQ(store_list("inbox").find("first"), std::string::npos);
+    EXPECT_EQ(message_text(0), u"second");
+
+    sms_menu(0);
+    command(chat_form().menu(), u"Resend");
+    EXPECT_EQ(chat_form().edit().text(), u"second");
+    chat_form().edit().set_text({});
+
+    sms_menu(0);
+    command(chat_form().menu(), u"Forward");
+    ASSERT_EQ(stack->top(), &contacts());
+    EXPECT_FALSE(contacts().multi_recipient());
+    EXPECT_EQ(controller->model()->current_chat_key(), u"");
+    contacts().edit().set_text(u"vogel");
+    contacts().on_text_changed(contacts().edit());
+    ASSERT_EQ(contacts().shown().size(), 1u);
+    contacts().item_activated(contacts().list(), 0);
+    EXPECT_EQ(stack->top(), &chat_form());
+    EXPECT_EQ(controller->model()->current_chat_key(), u"0000002");
+    EXPECT_EQ(chat_form().edit().text(), u"second");
+}
+
+TEST_F(Conversation, DeletingTheChatEmptiesItFromStoreAndList)
+{
+    deliver("+4915110000001", "one");
+    deliver("+4915110000001", "two");
+    deliver("+4915110000002", "other");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    chat_form().menu().open(u"Chat", {}, true);
+    command(chat_form().menu(), u"DeleteChat");
+    ASSERT_EQ(chat_form().menu().entries().size(), 2u);
+    EXPECT_EQ(chat_form().menu().entries()[0].item_section, u"MenuElementRed");
+    command(chat_form().menu(), u"ReallyDeleteChat");
+    EXPECT_EQ(controller->model()->find_chat(u"0000001"), nullptr);
+    EXPECT_EQ(main_form().list().count(), 1);
+    EXPECT_EQ(store_list("inbox").find("+4915110000001"), std::string::npos);
+    EXPECT_TRUE(pump_until([&] { return stack->top() == controller->chat_list(); }));
+}
+
+TEST_F(Conversation, ClosingANewChatWithoutMessagesRemovesIt)
+{
+    deliver("+4915110000001", "one");
+    start_and_wait();
+    open_chat_of(u"+4917099999999");
+    EXPECT_EQ(main_form().list().count(), 2);
+    press(chat_form(), u"btnClose");
+    EXPECT_EQ(main_form().list().count(), 1);
+    EXPECT_EQ(controller->model()->current_chat_key(), u"");
+}
+
+TEST_F(Conversation, AMessageThatVanishesWhileTheChatIsOpenLeavesIt)
+{
+    deliver("+4915110000001", "stays");
+    deliver("+4915110000001", "goes");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    Chat* chat = controller->model()->find_chat(u"0000001");
+    std::ostringstream out, err;
+    ASSERT_EQ(tools::run_sms_command({ "delete", chat->messages.back().id.hex() }, out, err), tools::SmsExit::Ok);
+    chat_form().list().reset(2);
+    settle();
+    EXPECT_EQ(chat_form().list().count(), 1);
+    EXPECT_EQ(message_text(0), u"stays");
+}
+
+TEST_F(Conversation, TheCounterFollowsTheText)
+{
+    deliver("+4915110000001", "one");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    chat_form().edit().begin_input();
+    chat_form().edit().text_input(u"Привет");
+    EXPECT_EQ(dynamic_cast<TextElement*>(chat_form().find_by_id(u"symbols"))->text(), u"1 Message (64)");
+}
+
+class ContactsForm : public Conversation {
+protected:
+    void filter(std::u16string const& text)
+    {
+        contacts().edit().set_text(text);
+        contacts().on_text_changed(contacts().edit());
+    }
+    std::vector<std::u16string> shown_names()
+    {
+        std::vector<std::u16string> names;
+        for (size_t index : contacts().shown()) {
+            auto const& entry = controller->model()->phone_book().entries()[index];
+            names.push_back(entry.name.empty() ? entry.number : entry.name);
+        }
+        return names;
+    }
+};
+
+TEST_F(ContactsForm, FiltersByWordStartsAndDigitsAndShowsTheRuler)
+{
+    deliver("+4915110000009", "unnamed");
+    start_and_wait();
+    press(main_form(), u"btnNew");
+    ASSERT_EQ(stack->top(), &contacts());
+    EXPECT_FALSE(contacts().multi_recipient());
+    EXPECT_EQ(shown_names(), (std::vector<std::u16string> { u"+4915110000009", u"Adler Anna Maria", u"Vogel Berta", u"Иванова Ирина" }));
+    EXPECT_EQ(contacts().letters(), (std::vector<std::u16string> { u"+", u"A", u"V", u"И" }));
+    EXPECT_EQ(contacts().letter_buttons().size(), 4u);
+    filter(u"mar");
+    EXPECT_EQ(shown_names(), (std::vector<std::u16string> { u"Adler Anna Maria" }));
+    filter(u"ria");
+    EXPECT_TRUE(shown_names().empty());
+    filter(u"Mar");
+    EXPECT_TRUE(shown_names().empty());
+    filter(u"ири");
+    EXPECT_EQ(shown_names(), (std::vector<std::u16string> { u"Иванова Ирина" }));
+    filter(u"0000");
+    EXPECT_EQ(shown_names(), (std::vector<std::u16string> { u"+4915110000009", u"Adler Anna Maria", u"Vogel Berta", u"Иванова Ирина" }));
+    EXPECT_TRUE(contacts().active_button().is_visible());
+    filter(u"+7 (912)");
+    EXPECT_FALSE(contacts().active_button().is_visible());
+    filter({});
+    settle();
+    auto* title = dynamic_cast<TextElement*>(contacts().list().item(2)->find_by_id(u"title"));
+    EXPECT_EQ(title->text(), u"Vogel Berta");
+    contacts().on_pressed(*contacts().letter_buttons()[3]);
+    EXPECT_EQ(dynamic_cast<TextElement*>(contacts().find_by_id(u"title"))->text(), u"Recipient");
+}
+
+TEST_F(ContactsForm, TicksSurviveCloseAndReopenAndTheCorrespondentStays)
+{
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    main_form().open_contacts(true);
+    ASSERT_EQ(shown_names().front(), u"+4915110000001");
+    contacts().item_activated(contacts().list(), 0);
+    EXPECT_EQ(controller->model()->phone_book().find(u"0000001")->mark, 1);
+    contacts().item_activated(contacts().list(), 2);
+    std::u16string ticked = shown_names()[2];
+    press(contacts(), u"btnClose");
+    main_form().open_contacts(true);
+    EXPECT_EQ(shown_names()[1], ticked);
+    EXPECT_EQ(std::count_if(controller->model()->phone_book().entries().begin(), controller->model()->phone_book().entries().end(),
+                  [](PhoneEntry const& entry) { return entry.mark == 1; }),
+        2);
+    filter(u"+49 170 55");
+    press(contacts(), u"btnAdd");
+    EXPECT_EQ(controller->model()->phone_book().find(u"4917055")->mark, 1);
+    EXPECT_EQ(contacts().edit().text(), u"");
+}
+
+TEST_F(ContactsForm, ATypedNumberStartsANewChatInSingleMode)
+{
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    press(main_form(), u"btnNew");
+    filter(u"+49 170 7654321");
+    press(contacts(), u"btnWrite");
+    EXPECT_EQ(stack->top(), &chat_form());
+    EXPECT_EQ(controller->model()->current_chat_key(), u"7654321");
+    EXPECT_EQ(main_form().list().count(), 2);
+}
+
+TEST_F(Conversation, TemplatesAddDeleteAndKeepLanguageTemplates)
+{
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    std::u16string const key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
+    size_t language_count = templates().templates().size();
+    templates().show(0);
+    templates().edit().set_text(u"Back at 5/Later");
+    press(templates(), u"btnAdd");
+    EXPECT_EQ(templates().templates().front(), u"Back at 5/Later");
+    EXPECT_EQ(templates().user_count(), 1);
+    std::u16string stored;
+    EXPECT_TRUE(reg_get_string(key, u"Templates", stored));
+    EXPECT_EQ(stored, u"Back at 5/Later");
+    templates().skin_loaded();
+    EXPECT_EQ(templates().user_count(), 2);
+    EXPECT_EQ(templates().templates()[1], u"Later");
+
+    templates().item_activated(templates().list(), static_cast<int32_t>(templates().templates().size()) - 1);
+    EXPECT_EQ(templates().menu().entries().size(), 2u);
+    templates().menu().close();
+    for (int i = 0; i < 2; ++i) {
+        templates().item_activated(templates().list(), 0);
+        ASSERT_EQ(templates().menu().entries().front().name, u"Delete");
+        command(templates().menu(), u"Delete");
+    }
+    EXPECT_EQ(templates().user_count(), 0);
+    EXPECT_EQ(templates().templates().size(), language_count);
+    EXPECT_FALSE(reg_get_string(key, u"Templates", stored));
+}
+
+TEST_F(Conversation, ATemplateGoesIntoTheChatOrStartsANewMessage)
+{
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    chat_form().menu().open(u"Chat", {}, true);
+    command(chat_form().menu(), u"Templates");
+    ASSERT_TRUE(pump_until([&] { return stack->top() == &templates(); }));
+    templates().item_activated(templates().list(), 0);
+    EXPECT_EQ(chat_form().edit().text(), templates().templates()[0]);
+    EXPECT_TRUE(pump_until([&] { return stack->top() == &chat_form(); }));
+
+    press(chat_form(), u"btnClose");
+    main_form().show_templates(0);
+    templates().item_activated(templates().list(), 1);
+    command(templates().menu(), u"Send");
+    ASSERT_EQ(stack->top(), &contacts());
+    contacts().item_activated(contacts().list(), 0);
+    EXPECT_EQ(chat_form().edit().text(), templates().templates()[1]);
+}
+
+TEST_F(Conversation, MainMenuAlertsLanguageAndAbout)
+{
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    std::u16string const key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
+    press(main_form(), u"btnMenu");
+    std::vector<std::u16string> names;
+    for (auto const& entry : main_form().menu().entries())
+        names.push_back(entry.name);
+    EXPECT_EQ(names, (std::vector<std::u16string> { u"MainMenu", u"Alerts", u"Templates", u"Language", u"Cancel" }));
+    EXPECT_TRUE(main_form().menu().entries()[1].checked);
+    command(main_form().menu(), u"Alerts");
+    command(main_form().menu(), u"Alerts");
+    int32_t alerts = 0;
+    EXPECT_TRUE(reg_get_int(key, u"Alerts", alerts));
+    EXPECT_EQ(alerts, 1);
+    EXPECT_TRUE(controller->model()->alerts());
+
+    command(main_form().menu(), u"About");
+    EXPECT_EQ(stack->top(), &main_form().about_panel());
+    press(main_form().about_panel(), u"btnClose");
+    ASSERT_TRUE(pump_until([&] { return stack->top() == controller->chat_list(); }));
+
+    main_form().open_contacts(false);
+    main_form().menu().open(u"Language#russian", {}, false);
+    ASSERT_TRUE(pump_until([&] { return dynamic_cast<TextElement*>(contacts().find_by_id(u"title"))->text() == u"Получатель"; }));
+    std::u16string language;
+    EXPECT_TRUE(reg_get_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Language", language));
+    EXPECT_EQ(language, u"russian");
+    EXPECT_EQ(stack->top(), &contacts());
+}
+
+TEST_F(Conversation, ALinkWithShellCharactersReachesTheOpenerAsOneArgument)
+{
+    auto bin = device.path() / "bin";
+    auto record = device.path() / "opened";
+    std::filesystem::create_directories(bin);
+    std::ofstream(bin / "xdg-open") << "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"" << record.string() << ".part\"\nmv \""
+                                     << record.string() << ".part\" \"" << record.string() << "\"\n";
+    ::chmod((bin / "xdg-open").c_str(), 0755);
+    std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
+    deliver("+4915110000001", "look at -x.org/$(touch${IFS}pwned)&a=`id`|b.com now");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    auto names = sms_menu(0);
+    ASSERT_EQ(names.size(), 5u);
+    ASSERT_TRUE(names[0].starts_with(u"Visit ")) << to_utf8(names[0]);
+    command(chat_form().menu(), names[0]);
+    EXPECT_TRUE(test::wait_for_file(record));
+    EXPECT_EQ(test::read_file(record), "[http://" + to_utf8(names[0].substr(6)) + "]\n");
+    EXPECT_FALSE(std::filesystem::exists(device.path() / "pwned"));
+    EXPECT_FALSE(application->is_in_front());
+    ::setenv("PATH", old_path.c_str(), 1);
+}
+
+}
