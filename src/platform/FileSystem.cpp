@@ -78,4 +78,22 @@ void sync_file(int fd)
     ::fdatasync(fd);
 }
 
+bool move_file(std::string const& from, std::string const& to)
+{
+    // renameat2 with RENAME_NOREPLACE is not everywhere; a link and an unlink give the same
+    // "never replace" on one file system.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    if (::unlink(from.c_str()) != 0) {
+        ::unlink(to.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool remove_file(std::string const& path)
+{
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
 }

@@ -15,6 +15,11 @@ bool make_directory(std::string const& path);
 // Creates the folder and its missing parents (mkdir -p); true when the folder exists afterwards.
 bool make_directory_chain(std::string const& path);
 
+// Renames a file within its file system, replacing nothing: false when the target exists or the
+// move fails.
+bool move_file(std::string const& from, std::string const& to);
+// Deletes a file; true when it is gone afterwards (also when it never was).
+bool remove_file(std::string const& path);
 // True when the path names an existing file or folder.
 bool path_exists(std::string const& path);
 

@@ -104,8 +104,25 @@ void use_device_folder(std::string const& path)
     g_device_folder = prepare_device_folder(path);
 }
 
+namespace {
+
+std::string& module_override()
+{
+    static std::string path;
+    return path;
+}
+
+}
+
+void use_module_file(std::string path)
+{
+    module_override() = std::move(path);
+}
+
 ExecutablePath executable_path()
 {
+    if (!module_override().empty())
+        return { module_override(), module_override().size() >= PATH_MAX };
     char buffer[PATH_MAX];
     ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer);
     if (length < 0)

@@ -20,6 +20,9 @@ struct ExecutablePath {
     bool too_long { false };
 };
 ExecutablePath executable_path();
+// From now on the running module is this file (a shared library taking its own location, as a
+// library inside an installer does); `executable_path` names it.
+void use_module_file(std::string path);
 
 // The platform's special folders that stand in for the device shell's ones. An empty string
 // means the folder cannot be found.

@@ -1,0 +1,79 @@
+#include "setup/ShortcutNaming.h"
+
+#include "lang/LanguageTable.h"
+#include "platform/FileSystem.h"
+#include "platform/Utf.h"
+#include "shell/Log.h"
+#include "shell/Paths.h"
+#include "shell/Platform.h"
+#include "shell/Registry.h"
+#include "shell/StateNotification.h"
+
+namespace velloq::setup {
+
+namespace {
+
+constexpr char16_t const* partner_marker = u"TAVRIN";
+constexpr char16_t const* product_name = u"Velloq";
+constexpr char16_t const* shortcut_extension = u".desktop";
+
+// A program name from a language file becomes a file name: it must stay one.
+bool is_plain_file_name(std::u16string const& name)
+{
+    return !name.empty() && name != u"." && name != u".." && name.find(u'/') == std::u16string::npos && name.find(u'\\') == std::u16string::npos;
+}
+
+void move_shortcut(std::u16string const& source, std::u16string const& destination, bool allowed)
+{
+    log() << u"isrc={" << source << u"} idst={" << destination << u"}\n";
+    if (!allowed || !platform::move_file(to_utf8(source), to_utf8(destination)))
+        log() << u"Move failed from {" << source << u"} to {" << destination << u"}\n";
+}
+
+std::u16string program_folder(char16_t const* install_folder)
+{
+    if (install_folder)
+        return install_folder;
+    std::u16string folder;
+    if (reg_get_string(u"HKEY_LOCAL_MACHINE\\Software\\Apps\\Ketra Velloq", u"InstallDir", folder) && !folder.empty())
+        return folder;
+    return expand_path(u"%program_files%\\Ketra\\Velloq");
+}
+
+}
+
+void name_shortcut(char16_t const* install_folder, Direction direction)
+{
+    if (!install_folder) {
+        log() << u"Dir is NULL\n";
+        return;
+    }
+    LanguageTable language;
+    if (!language.load_file(std::u16string(install_folder) + u"/chinese.lng")) {
+        log() << u"chinese.lng not found\n";
+        return;
+    }
+    std::u16string portal = language.text_of(u"PORTAL");
+    log() << u"PORTAL is {" << portal << u"}\n";
+    if (portal != partner_marker)
+        return;
+    std::u16string name = language.text_of(u"skin_ProgramName");
+    std::u16string folder = is_smartphone() ? u"%start_menu%/" : u"%programs%/";
+    std::u16string product = expand_path(folder + product_name + shortcut_extension);
+    std::u16string named = expand_path(folder + name + shortcut_extension);
+    bool allowed = is_plain_file_name(name);
+    if (direction == Direction::Install)
+        move_shortcut(product, named, allowed);
+    else
+        move_shortcut(named, product, allowed);
+}
+
+void clean_up(char16_t const* install_folder)
+{
+    stop_app_notification(u"Ketra.Velloq.message");
+    reg_delete_value(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread");
+    reg_delete_value(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Inbox\\Settings", u"SMSNoSentMsg");
+    platform::remove_file(to_utf8(expand_path(program_folder(install_folder) + u"/cache")));
+}
+
+}

@@ -1,0 +1,221 @@
+#include "setup/Setup.h"
+
+#include "platform/Utf.h"
+#include "shell/Registry.h"
+#include "shell/StateNotification.h"
+#include "support/ChildProcess.h"
+#include "support/TempDevice.h"
+#include "support/Wait.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+using namespace velloq;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char16_t const* apps_key = u"HKEY_LOCAL_MACHINE\\Software\\Apps\\Ketra Velloq";
+constexpr char16_t const* velloq_key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
+constexpr char16_t const* inbox_settings = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Inbox\\Settings";
+
+// The hooks called as the installer calls them, on a fresh device whose programs menu is a
+// folder of the test's own.
+class SetupHooks : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        data = device.path() / "data";
+        setenv("XDG_DATA_HOME", data.c_str(), 1);
+        menu = data / "applications";
+        fs::create_directories(menu);
+        folder = device.path() / "installed";
+        fs::create_directories(folder);
+        ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+        std::ofstream(menu / "Velloq.desktop") << "[Desktop Entry]\nType=Application\nName=Velloq\nExec=velloq\n";
+    }
+    void write_language(std::string const& text) { std::ofstream(folder / "chinese.lng") << text; }
+    std::u16string wide_folder() const { return to_utf16(folder.string()); }
+    std::u16string setup_log() const { return test::read_utf16_file(device.path() / "Temp" / "libvelloq-setup.so.txt"); }
+    bool logged(std::u16string const& line) const { return setup_log().find(line) != std::u16string::npos; }
+    // What the program leaves at run time.
+    void leave_run_time_traces()
+    {
+        ASSERT_TRUE(set_app_notification(u"Ketra.Velloq.message", u"\"/bin/true\" message"));
+        ASSERT_TRUE(reg_set_int(velloq_key, u"Unread", 3));
+        ASSERT_TRUE(reg_set_int(inbox_settings, u"SMSNoSentMsg", 1));
+        std::ofstream(folder / "cache") << "cache";
+    }
+    void expect_run_time_traces_gone()
+    {
+        int32_t value = 0;
+        EXPECT_FALSE(reg_get_int(velloq_key, u"Unread", value));
+        EXPECT_FALSE(reg_get_int(inbox_settings, u"SMSNoSentMsg", value));
+        EXPECT_FALSE(fs::exists(folder / "cache"));
+        EXPECT_TRUE(logged(u"stop_app_notification Ketra.Velloq.message"));
+    }
+
+    test::TempDevice device;
+    fs::path data;
+    fs::path menu;
+    fs::path folder;
+};
+
+TEST_F(SetupHooks, EveryHookAnswersZeroAndTheShortcutKeepsItsNameWithoutThePartnerMarker)
+{
+    EXPECT_EQ(Install_Init(nullptr, wide_folder().c_str()), 0);
+    EXPECT_EQ(Install_Exit(nullptr, wide_folder().c_str()), 0);
+    EXPECT_TRUE(logged(u"chinese.lng not found\n"));
+    write_language("skin_ProgramName=Mavrel SMS\n");
+    EXPECT_EQ(Install_Exit(nullptr, wide_folder().c_str()), 0);
+    EXPECT_TRUE(logged(u"PORTAL is {PORTAL}\n"));
+    write_language("PORTAL=OTHER\nskin_ProgramName=Mavrel SMS\n");
+    EXPECT_EQ(Install_Exit(nullptr, wide_folder().c_str()), 0);
+    EXPECT_TRUE(logged(u"PORTAL is {OTHER}\n"));
+    EXPECT_TRUE(fs::exists(menu / "Velloq.desktop"));
+    EXPECT_FALSE(fs::exists(menu / "Mavrel SMS.desktop"));
+    EXPECT_EQ(Uninstall_Init(nullptr, wide_folder().c_str()), 0);
+    EXPECT_EQ(Uninstall_Exit(nullptr, wide_folder().c_str()), 0);
+    EXPECT_TRUE(fs::exists(menu / "Velloq.desktop"));
+}
+
+TEST_F(SetupHooks, APartnerEditionNamesTheShortcutAndRemovalMovesItBack)
+{
+    write_language("PORTAL=TAVRIN\nskin_ProgramName=Mavrel SMS\n");
+    EXPECT_EQ(Install_Exit(nullptr, wide_folder().c_str()), 0);
+    EXPECT_FALSE(fs::exists(menu / "Velloq.desktop"));
+    EXPECT_TRUE(fs::exists(menu / "Mavrel SMS.desktop"));
+    std::u16string from = to_utf16((menu / "Velloq.desktop").string());
+    std::u16string to = to_utf16((menu / "Mavrel SMS.desktop").string());
+    EXPECT_TRUE(logged(u"PORTAL is {TAVRIN}\n"));
+    EXPECT_TRUE(logged(u"static_capability_is_smartphone="));
+    EXPECT_TRUE(logged(u"isrc={" + from + u"} idst={" + to + u"}\n"));
+    EXPECT_EQ(Uninstall_Init(nullptr, wide_folder().c_str()), 0);
+    EXPECT_TRUE(fs::exists(menu / "Velloq.desktop"));
+    EXPECT_FALSE(fs::exists(menu / "Mavrel SMS.desktop"));
+    EXPECT_TRUE(logged(u"isrc={" + to + u"} idst={" + from + u"}\n"));
+}
+
+TEST_F(SetupHooks, AFailedMoveIsLoggedAndANameThatIsAPathMovesNothing)
+{
+    write_language("PORTAL=TAVRIN\nskin_ProgramName=../../escape\n");
+    EXPECT_EQ(Install_Exit(nullptr, wide_folder().c_str()), 0);
+    EXPECT_TRUE(fs::exists(menu / "Velloq.desktop"));
+    EXPECT_TRUE(logged(u"Move failed from {"));
+    fs::remove(menu / "Velloq.desktop");
+    write_language("PORTAL=TAVRIN\nskin_ProgramName=Mavrel SMS\n");
+    EXPECT_EQ(Install_Exit(nullptr, wide_folder().c_str()), 0);
+    EXPECT_FALSE(fs::exists(menu / "Mavrel SMS.desktop"));
+}
+
+TEST_F(SetupHooks, RemovalCleansWhatTheProgramLeft)
+{
+    leave_run_time_traces();
+    EXPECT_EQ(Uninstall_Init(nullptr, wide_folder().c_str()), 0);
+    expect_run_time_traces_gone();
+    EXPECT_TRUE(logged(u"stop_app_notification result=0\n"));
+}
+
+TEST_F(SetupHooks, RemovalWithoutAFolderStillCleansThroughInstallDir)
+{
+    leave_run_time_traces();
+    ASSERT_TRUE(reg_set_string(apps_key, u"InstallDir", wide_folder()));
+    EXPECT_EQ(Uninstall_Init(nullptr, nullptr), 0);
+    EXPECT_TRUE(logged(u"Dir is NULL\n"));
+    expect_run_time_traces_gone();
+}
+
+TEST_F(SetupHooks, RemovalWhereTheProgramNeverRanGoesPastEveryMissingItem)
+{
+    EXPECT_EQ(Uninstall_Init(nullptr, wide_folder().c_str()), 0);
+    EXPECT_TRUE(logged(u"stop_app_notification Ketra.Velloq.message"));
+    EXPECT_TRUE(fs::exists(menu / "Velloq.desktop"));
+}
+
+class Installer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        environment = test::headless_environment(device.path().string());
+        environment.push_back("XDG_DATA_HOME=" + (device.path() / "data").string());
+        ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    }
+    int run(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), VELLOQ_PROGRAM_DIR "/velloq-install");
+        test::ChildProcess tool(arguments, environment);
+        return tool.wait().value_or(-100);
+    }
+
+    test::TempDevice device;
+    std::vector<std::string> environment;
+};
+
+TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
+{
+    fs::path target = device.path() / "programs" / "Velloq";
+    ASSERT_EQ(run({ "--to", target.string() }), 0);
+    fs::path shortcut = device.path() / "data" / "applications" / "Velloq.desktop";
+    ASSERT_TRUE(fs::exists(shortcut));
+    std::string entry = test::read_file(shortcut);
+    EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
+    EXPECT_NE(entry.find("Type=Application\n"), std::string::npos);
+    EXPECT_NE(entry.find("Exec=\"" + (target / "velloq").string() + "\"\n"), std::string::npos);
+    std::u16string install_dir;
+    EXPECT_TRUE(reg_get_string(apps_key, u"InstallDir", install_dir));
+    EXPECT_EQ(install_dir, to_utf16(target.string()));
+    for (char const* file : { "velloq", "libvelloq-setup.so", "english.lng", "skins/bin/default.skin", "help/english.html" })
+        EXPECT_TRUE(fs::exists(target / file)) << file;
+
+    // The installed program runs, registers itself and writes its cache beside itself.
+    test::ChildProcess({ VELLOQ_PROGRAM_DIR "/velloq-sms", "deliver", "--from", "+4915112345678", "hello" }, environment).wait();
+    {
+        test::ChildProcess velloq({ (target / "velloq").string() }, environment);
+        auto log_file = device.path() / "Temp" / "velloq.txt";
+        ASSERT_TRUE(test::wait_until([&] { return test::read_utf16_file(log_file).find(u"start time2:") != std::u16string::npos; }));
+        velloq.signal(SIGTERM);
+        EXPECT_EQ(velloq.wait(), 0);
+    }
+    ASSERT_TRUE(fs::exists(target / "cache"));
+    int32_t value = 0;
+    ASSERT_TRUE(reg_get_int(inbox_settings, u"SMSNoSentMsg", value));
+
+    ASSERT_EQ(run({ "--remove" }), 0);
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_FALSE(fs::exists(shortcut));
+    EXPECT_FALSE(reg_get_string(apps_key, u"InstallDir", install_dir));
+    EXPECT_FALSE(reg_get_int(velloq_key, u"Unread", value));
+    EXPECT_FALSE(reg_get_int(inbox_settings, u"SMSNoSentMsg", value));
+    EXPECT_NE(test::read_utf16_file(device.path() / "Temp" / "libvelloq-setup.so.txt").find(u"stop_app_notification result=0\n"), std::u16string::npos);
+    // The broker no longer starts the program on a new message.
+    test::ChildProcess({ VELLOQ_PROGRAM_DIR "/velloq-sms", "deliver", "--from", "+4915112345678", "again" }, environment).wait();
+    EXPECT_FALSE(test::wait_until([&] { return fs::exists(target); }, std::chrono::milliseconds(500)));
+}
+
+TEST_F(Installer, BadArgumentsAndAMissingLibraryAreClearErrors)
+{
+    EXPECT_EQ(run({ "--to" }), 2);
+    EXPECT_EQ(run({ "--bogus" }), 2);
+    EXPECT_EQ(run({ "--remove" }), 1);
+    fs::path lonely = device.path() / "lonely";
+    fs::create_directories(lonely);
+    fs::copy_file(VELLOQ_PROGRAM_DIR "/velloq-install", lonely / "velloq-install");
+    test::ChildProcess tool({ (lonely / "velloq-install").string(), "--to", (device.path() / "x").string() }, environment);
+    EXPECT_EQ(tool.wait(), 1);
+}
+
+TEST_F(Installer, ARemovalNeverDeletesFilesThatAreNotVelloqs)
+{
+    fs::path target = device.path() / "shared";
+    ASSERT_EQ(run({ "--to", target.string() }), 0);
+    std::ofstream(target / "precious.txt") << "mine";
+    EXPECT_EQ(run({ "--remove" }), 1);
+    EXPECT_TRUE(fs::exists(target / "precious.txt"));
+    EXPECT_FALSE(fs::exists(target / "velloq"));
+}
+
+}

@@ -1,0 +1,202 @@
+#include "Installer.h"
+
+#include "platform/DynamicLibrary.h"
+#include "platform/Folders.h"
+#include "platform/Utf.h"
+#include "shell/Paths.h"
+#include "shell/Platform.h"
+#include "shell/Registry.h"
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+
+namespace velloq::tools {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char16_t const* apps_key = u"HKEY_LOCAL_MACHINE\\Software\\Apps\\Ketra Velloq";
+constexpr char const* library_name = "libvelloq-setup.so";
+// What the program folder holds of the product (not the build's tests and benchmarks).
+constexpr char const* product_files[] = { "velloq", "velloq-reg", "velloq-sms", "velloq-chats", "libvelloq-setup.so" };
+constexpr char const* product_folders[] = { "skins", "help" };
+
+using Hook = int (*)(void*, char16_t const*);
+
+struct Hooks {
+    std::unique_ptr<platform::DynamicLibrary> library;
+    Hook install_init { nullptr };
+    Hook install_exit { nullptr };
+    Hook uninstall_init { nullptr };
+    Hook uninstall_exit { nullptr };
+};
+
+bool load_hooks(fs::path const& folder, Hooks& hooks, std::ostream& err)
+{
+    std::string error;
+    hooks.library = platform::DynamicLibrary::open((folder / library_name).string(), error);
+    if (!hooks.library) {
+        err << "velloq-install: the setup library cannot be loaded: " << error << "\n";
+        return false;
+    }
+    std::pair<char const*, Hook*> const wanted[] = { { "Install_Init", &hooks.install_init }, { "Install_Exit", &hooks.install_exit },
+        { "Uninstall_Init", &hooks.uninstall_init }, { "Uninstall_Exit", &hooks.uninstall_exit } };
+    for (auto const& [name, hook] : wanted) {
+        *hook = reinterpret_cast<Hook>(hooks.library->symbol(name));
+        if (!*hook) {
+            err << "velloq-install: the setup library has no " << name << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+fs::path own_folder()
+{
+    return fs::path(platform::executable_path().path).parent_path();
+}
+
+// Quoted for a desktop entry's Exec key: double quotes around, and the four characters that
+// the quotes do not protect escaped with a backslash; "%" doubled.
+std::string exec_quoted(std::string const& path)
+{
+    std::string quoted = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\')
+            quoted += '\\';
+        if (c == '%')
+            quoted += '%';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+fs::path shortcut_folder()
+{
+    return to_utf8(expand_path(is_smartphone() ? u"%start_menu%" : u"%programs%"));
+}
+
+bool copy_product(fs::path const& from, fs::path const& to, std::ostream& err)
+{
+    std::error_code error;
+    fs::create_directories(to, error);
+    if (fs::equivalent(from, to, error))
+        return true;
+    for (char const* file : product_files) {
+        if (fs::exists(from / file))
+            fs::copy_file(from / file, to / file, fs::copy_options::overwrite_existing, error);
+        if (error)
+            break;
+    }
+    for (char const* folder : product_folders) {
+        if (!error && fs::exists(from / folder))
+            fs::copy(from / folder, to / folder, fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
+    }
+    for (auto const& entry : fs::directory_iterator(from, error)) {
+        if (entry.path().extension() == ".lng")
+            fs::copy_file(entry.path(), to / entry.path().filename(), fs::copy_options::overwrite_existing, error);
+        if (error)
+            break;
+    }
+    if (error)
+        err << "velloq-install: the program files cannot be copied to " << to.string() << ": " << error.message() << "\n";
+    return !error;
+}
+
+// Only what the installer put there goes (and the cache the program wrote): a folder that
+// "InstallDir" names wrongly never loses anything else. True when the folder itself went.
+bool remove_product(fs::path const& target)
+{
+    std::error_code error;
+    for (char const* file : product_files)
+        fs::remove(target / file, error);
+    fs::remove(target / "cache", error);
+    for (char const* folder : product_folders)
+        fs::remove_all(target / folder, error);
+    std::vector<fs::path> languages;
+    for (auto const& entry : fs::directory_iterator(target, error)) {
+        if (entry.path().extension() == ".lng")
+            languages.push_back(entry.path());
+    }
+    for (auto const& language : languages)
+        fs::remove(language, error);
+    return fs::remove(target, error);
+}
+
+int install(fs::path const& target, std::ostream& out, std::ostream& err)
+{
+    Hooks hooks;
+    fs::path source = own_folder();
+    if (!load_hooks(source, hooks, err))
+        return 1;
+    std::u16string folder = to_utf16(target.string());
+    hooks.install_init(nullptr, folder.c_str());
+    if (!copy_product(source, target, err))
+        return 1;
+    reg_set_string(apps_key, u"InstallDir", folder);
+    std::error_code error;
+    fs::create_directories(shortcut_folder(), error);
+    std::ofstream(shortcut_folder() / "Velloq.desktop") << desktop_entry(target.string());
+    hooks.install_exit(nullptr, folder.c_str());
+    out << "installed in " << target.string() << "\n";
+    return 0;
+}
+
+int remove(std::ostream& out, std::ostream& err)
+{
+    std::u16string folder;
+    if (!reg_get_string(apps_key, u"InstallDir", folder) || folder.empty()) {
+        err << "velloq-install: Velloq is not installed (no InstallDir)\n";
+        return 1;
+    }
+    fs::path target = to_utf8(folder);
+    Hooks hooks;
+    std::ostringstream first_try;
+    if (!load_hooks(target, hooks, first_try) && !load_hooks(own_folder(), hooks, err))
+        return 1;
+    hooks.uninstall_init(nullptr, folder.c_str());
+    std::error_code error;
+    fs::remove(shortcut_folder() / "Velloq.desktop", error);
+    // The library stays loaded from the folder about to go until its last hook ran.
+    bool removed = remove_product(target);
+    reg_delete_value(apps_key, u"InstallDir");
+    hooks.uninstall_exit(nullptr, folder.c_str());
+    if (!removed) {
+        err << "velloq-install: " << target.string() << " holds files that are not Velloq's; they stay\n";
+        return 1;
+    }
+    out << "removed " << target.string() << "\n";
+    return 0;
+}
+
+}
+
+std::string desktop_entry(std::string const& folder)
+{
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Velloq\n"
+           "Comment=SMS conversations\n"
+           "Exec="
+        + exec_quoted(folder + "/velloq")
+        + "\n"
+          "Terminal=false\n"
+          "Categories=Network;InstantMessaging;\n";
+}
+
+int run_installer(std::vector<std::string> const& arguments, std::ostream& out, std::ostream& err)
+{
+    if (arguments.empty())
+        return install(to_utf8(expand_path(u"%program_files%/Ketra/Velloq")), out, err);
+    if (arguments.size() == 1 && arguments[0] == "--remove")
+        return remove(out, err);
+    if (arguments.size() == 2 && arguments[0] == "--to" && !arguments[1].empty())
+        return install(fs::absolute(arguments[1]).lexically_normal(), out, err);
+    err << "usage: velloq-install [--to FOLDER] | --remove\n";
+    return 2;
+}
+
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace velloq::tools {
+
+// velloq-install [--to FOLDER] | --remove: installs the program folder this tool lies in, with a
+// menu shortcut and its registry entry, calling the setup library's hooks the way the device's
+// installer does; --remove takes everything out again. 0 on success, 1 on a failure, 2 on bad
+// arguments.
+int run_installer(std::vector<std::string> const& arguments, std::ostream& out, std::ostream& err);
+
+// A desktop entry that starts the program in `folder`.
+std::string desktop_entry(std::string const& folder);
+
+}
