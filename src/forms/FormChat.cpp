@@ -96,6 +96,8 @@ void FormChat::skin_loaded()
     if (auto section = m_skin.section(item_section))
         m_link_colour = m_skin.get_colour(*section, u"link_color", m_link_colour);
     m_menu.load(m_skin, u"Menu", u"MenuElement");
+    if (m_companion)
+        m_stack.hide(*m_companion, false);
     m_companion = std::make_unique<CompanionDialog>(m_application, m_stack, m_skin);
     Chat* current = chat();
     m_list->reset(current ? static_cast<int32_t>(current->messages.size()) : 0);
@@ -272,6 +274,16 @@ void FormChat::send()
         reshow();
     }
     log() << u"after send\n";
+}
+
+// The back key (Escape) leaves the chat when the edit did not take it.
+bool FormChat::on_form_key(KeyEvent const& event)
+{
+    if (event.code != Key::Backspace)
+        return false;
+    if (event.pressed)
+        on_pressed(*m_close);
+    return true;
 }
 
 void FormChat::reshow()

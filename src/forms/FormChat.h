@@ -58,6 +58,9 @@ public:
     // ChatListener.
     void on_document_refresh(ChatEvent const&) override;
 
+protected:
+    bool on_form_key(KeyEvent const&) override;
+
 private:
     void fill_message(Element& item, Chat& chat, int32_t index);
     void fill_title();

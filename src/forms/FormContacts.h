@@ -56,6 +56,9 @@ public:
     // EditListener.
     void on_text_changed(TextEdit&) override;
 
+protected:
+    bool on_form_key(KeyEvent const&) override;
+
 private:
     bool passes_filter(PhoneEntry const&) const;
     std::optional<size_t> name_match(std::u16string const& name) const;

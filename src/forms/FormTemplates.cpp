@@ -172,6 +172,16 @@ void FormTemplates::add_from_edit()
     m_edit->end_input();
 }
 
+// The back key (Escape) closes the form when the edit did not take it.
+bool FormTemplates::on_form_key(KeyEvent const& event)
+{
+    if (event.code != Key::Backspace)
+        return false;
+    if (event.pressed)
+        close();
+    return true;
+}
+
 void FormTemplates::close()
 {
     m_edit->end_input();

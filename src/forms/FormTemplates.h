@@ -51,6 +51,9 @@ public:
     // MenuSource.
     void menu_entries(std::u16string const& name, std::u16string& caption, std::vector<MenuEntry>& entries) override;
 
+protected:
+    bool on_form_key(KeyEvent const&) override;
+
 private:
     void load_templates();
     void save();

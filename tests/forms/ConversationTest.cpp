@@ -449,3 +449,17 @@ TEST_F(Conversation, ALinkWithShellCharactersReachesTheOpenerAsOneArgument)
 }
 
 }
+
+namespace {
+
+TEST_F(Conversation, TheBackKeyLeavesTheChat)
+{
+    deliver("+4915110000001", "one");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    EXPECT_TRUE(chat_form().key({ Key::Backspace, true, true }));
+    EXPECT_EQ(controller->model()->current_chat_key(), u"");
+    EXPECT_TRUE(pump_until([&] { return stack->top() == controller->chat_list(); }));
+}
+
+}
