@@ -276,6 +276,17 @@ void FormChat::send()
     log() << u"after send\n";
 }
 
+// The button that jumps to the newest message shows only while the newest message is out of view.
+void FormChat::advance(double seconds)
+{
+    Form::advance(seconds);
+    int32_t count = m_list->count();
+    Element* newest = count > 0 ? m_list->item(count - 1) : nullptr;
+    bool at_end = count == 0 || (newest && newest->position().y + newest->size().y <= m_list->position().y + m_list->size().y + 1);
+    if (m_scroll_button->is_visible() == at_end)
+        m_scroll_button->set_visible(!at_end);
+}
+
 // The back key (Escape) leaves the chat when the edit did not take it.
 bool FormChat::on_form_key(KeyEvent const& event)
 {

@@ -45,6 +45,8 @@ public:
     CompanionDialog* companion() { return m_companion.get(); }
     int32_t selected() const { return m_selected; }
 
+    void advance(double seconds) override;
+
     // ItemSource.
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
     void fill_item(VList&, Element&, int32_t index) override;
