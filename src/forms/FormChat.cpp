@@ -52,11 +52,7 @@ std::vector<ColourRun> link_runs(std::u16string const& text, std::vector<std::u1
 }
 
 FormChat::FormChat(Application& application, FormStack& stack, Properties& skin, ChatModel& model, FormMain& owner)
-    : m_application(application)
-    , m_stack(stack)
-    , m_skin(skin)
-    , m_model(model)
-    , m_owner(owner)
+    : OwnedForm(application, stack, skin, model, owner)
     , m_menu(stack, *this)
 {
     skin_loaded();

@@ -2,7 +2,7 @@
 
 #include "messaging/ChatModel.h"
 #include "skin/BasicElements.h"
-#include "skin/Form.h"
+#include "forms/OwnedForm.h"
 #include "skin/Menu.h"
 #include "skin/Properties.h"
 #include "skin/TextEdit.h"
@@ -24,7 +24,7 @@ class TextElement;
 // One chat as a threaded dialogue: a message item per message, oldest at the top, with a day
 // separator where the day changes; the reply being written with its SMS part counter; the "Chat"
 // menu and, for a tapped message, the "SMS" menu with the message's links.
-class FormChat final : public Form, public ItemSource, public PressListener, public EditListener, public MenuSource, public ChatListener {
+class FormChat final : public OwnedForm, public ItemSource, public PressListener, public EditListener, public MenuSource, public ChatListener {
 public:
     FormChat(Application&, FormStack&, Properties& skin, ChatModel&, FormMain& owner);
     ~FormChat() override;
@@ -82,11 +82,6 @@ private:
     void reshow();
     void mark_read_if_looking(Chat&);
 
-    Application& m_application;
-    FormStack& m_stack;
-    Properties& m_skin;
-    ChatModel& m_model;
-    FormMain& m_owner;
     Menu m_menu;
     std::unique_ptr<CompanionDialog> m_companion;
     TextElement* m_title { nullptr };

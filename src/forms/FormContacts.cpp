@@ -43,11 +43,7 @@ std::vector<ColourRun> match_runs(std::optional<size_t> at, size_t length, Colou
 }
 
 FormContacts::FormContacts(Application& application, FormStack& stack, Properties& skin, ChatModel& model, FormMain& owner)
-    : m_application(application)
-    , m_stack(stack)
-    , m_skin(skin)
-    , m_model(model)
-    , m_owner(owner)
+    : OwnedForm(application, stack, skin, model, owner)
 {
     skin_loaded();
 }

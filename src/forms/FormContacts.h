@@ -2,7 +2,7 @@
 
 #include "messaging/ChatModel.h"
 #include "skin/BasicElements.h"
-#include "skin/Form.h"
+#include "forms/OwnedForm.h"
 #include "skin/Properties.h"
 #include "skin/TextEdit.h"
 #include "skin/VList.h"
@@ -22,7 +22,7 @@ class TextElement;
 // The recipient picker: the phone book filtered by what is typed, an alphabet ruler to jump to a
 // letter, one recipient picked (single-recipient mode) or several ticked (multi-recipient mode),
 // and a typed number used directly.
-class FormContacts final : public Form, public ItemSource, public PressListener, public EditListener {
+class FormContacts final : public OwnedForm, public ItemSource, public PressListener, public EditListener {
 public:
     static constexpr char16_t const* section_name = u"FormContacts";
     static constexpr char16_t const* item_section = u"ContactItem";
@@ -68,11 +68,6 @@ private:
     void jump_to_letter(std::u16string const& letter);
     void close();
 
-    Application& m_application;
-    FormStack& m_stack;
-    Properties& m_skin;
-    ChatModel& m_model;
-    FormMain& m_owner;
     TextElement* m_title { nullptr };
     VList* m_list { nullptr };
     TextEdit* m_edit { nullptr };

@@ -36,11 +36,7 @@ std::vector<std::u16string> split_templates(std::u16string const& joined)
 }
 
 FormTemplates::FormTemplates(Application& application, FormStack& stack, Properties& skin, ChatModel& model, FormMain& owner)
-    : m_application(application)
-    , m_stack(stack)
-    , m_skin(skin)
-    , m_model(model)
-    , m_owner(owner)
+    : OwnedForm(application, stack, skin, model, owner)
     , m_menu(stack, *this)
 {
     skin_loaded();

@@ -2,7 +2,7 @@
 
 #include "messaging/ChatModel.h"
 #include "skin/BasicElements.h"
-#include "skin/Form.h"
+#include "forms/OwnedForm.h"
 #include "skin/Menu.h"
 #include "skin/Properties.h"
 #include "skin/TextEdit.h"
@@ -25,7 +25,7 @@ std::vector<std::u16string> split_templates(std::u16string const& joined);
 // Ready-made texts: the user's own (kept in the registry as "Templates", newest first) above the
 // language's "DefaultTemplates". A tapped template goes into the chat being written (mode 1) or
 // starts a new message after its menu (mode 0).
-class FormTemplates final : public Form, public ItemSource, public PressListener, public MenuSource {
+class FormTemplates final : public OwnedForm, public ItemSource, public PressListener, public MenuSource {
 public:
     static constexpr int32_t start_mode = 0;
     static constexpr int32_t insert_mode = 1;
@@ -61,11 +61,6 @@ private:
     void delete_remembered();
     void close();
 
-    Application& m_application;
-    FormStack& m_stack;
-    Properties& m_skin;
-    ChatModel& m_model;
-    FormMain& m_owner;
     Menu m_menu;
     ButtonElement* m_close { nullptr };
     ButtonElement* m_add { nullptr };
