@@ -283,14 +283,9 @@ void FormChat::advance(double seconds)
         m_scroll_button->set_visible(!at_end);
 }
 
-// The back key (Escape) leaves the chat when the edit did not take it.
-bool FormChat::on_form_key(KeyEvent const& event)
+void FormChat::go_back()
 {
-    if (event.code != Key::Backspace)
-        return false;
-    if (event.pressed)
-        on_pressed(*m_close);
-    return true;
+    on_pressed(*m_close);
 }
 
 void FormChat::reshow()

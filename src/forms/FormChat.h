@@ -61,7 +61,7 @@ public:
     void on_document_refresh(ChatEvent const&) override;
 
 protected:
-    bool on_form_key(KeyEvent const&) override;
+    void go_back() override;
 
 private:
     void fill_message(Element& item, Chat& chat, int32_t index);

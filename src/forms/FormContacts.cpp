@@ -284,14 +284,9 @@ void FormContacts::jump_to_letter(std::u16string const& letter)
     }
 }
 
-// The back key (Escape) closes the form when the edit did not take it.
-bool FormContacts::on_form_key(KeyEvent const& event)
+void FormContacts::go_back()
 {
-    if (event.code != Key::Backspace)
-        return false;
-    if (event.pressed)
-        close();
-    return true;
+    close();
 }
 
 void FormContacts::close()

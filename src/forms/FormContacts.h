@@ -57,7 +57,7 @@ public:
     void on_text_changed(TextEdit&) override;
 
 protected:
-    bool on_form_key(KeyEvent const&) override;
+    void go_back() override;
 
 private:
     bool passes_filter(PhoneEntry const&) const;

@@ -168,14 +168,9 @@ void FormTemplates::add_from_edit()
     m_edit->end_input();
 }
 
-// The back key (Escape) closes the form when the edit did not take it.
-bool FormTemplates::on_form_key(KeyEvent const& event)
+void FormTemplates::go_back()
 {
-    if (event.code != Key::Backspace)
-        return false;
-    if (event.pressed)
-        close();
-    return true;
+    close();
 }
 
 void FormTemplates::close()

@@ -52,7 +52,7 @@ public:
     void menu_entries(std::u16string const& name, std::u16string& caption, std::vector<MenuEntry>& entries) override;
 
 protected:
-    bool on_form_key(KeyEvent const&) override;
+    void go_back() override;
 
 private:
     void load_templates();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/Input.h"
 #include "skin/Form.h"
 
 namespace velloq {
@@ -21,6 +22,17 @@ protected:
         , m_model(model)
         , m_owner(owner)
     {
+    }
+
+    // What the back key (Escape) does when the form's edit did not take it.
+    virtual void go_back() = 0;
+    bool on_form_key(KeyEvent const& event) override
+    {
+        if (event.code != Key::Backspace)
+            return false;
+        if (event.pressed)
+            go_back();
+        return true;
     }
 
     Application& m_application;
