@@ -22,6 +22,7 @@ constexpr double return_rate = 14;
 // A fling that runs beyond an end is braked this much harder.
 constexpr double overshoot_brake = 25;
 constexpr int32_t largest_growing_list = 200;
+constexpr int32_t all_the_room = 1 << 20;
 
 void show_state_child(Element& item, std::u16string_view id, bool shown)
 {
@@ -294,8 +295,13 @@ void VList::place_children(Axis axis)
 void VList::measure(Axis axis, Measure& measure)
 {
     Element::measure(axis, measure);
-    if (axis != Axis::Vertical || !m_grow || m_count > largest_growing_list || !m_source)
+    if (axis != Axis::Vertical || !m_grow || !m_source)
         return;
+    // Too many items to measure them all: the list asks for all the room there is and scrolls.
+    if (m_count > largest_growing_list) {
+        measure.preferred = std::max(measure.preferred, all_the_room);
+        return;
+    }
     // A growing list asks for the height of all its items.
     if (static_cast<int32_t>(m_items.size()) != m_count) {
         m_first = 0;

@@ -463,3 +463,26 @@ TEST_F(Conversation, TheBackKeyLeavesTheChat)
 }
 
 }
+
+namespace {
+
+TEST_F(Conversation, AMessageWithThousandsOfLinksOpensAMenuThatScrolls)
+{
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+        text += "www.site" + std::to_string(i) + ".com ";
+    deliver("+4915110000001", text);
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    auto names = sms_menu(0);
+    ASSERT_EQ(names.size(), 2004u);
+    EXPECT_EQ(names[1999], u"Visit www.site1999.com");
+    settle();
+    auto* entries = dynamic_cast<VList*>(chat_form().menu().form().find_by_id(u"vlist"));
+    ASSERT_NE(entries, nullptr);
+    EXPECT_GT(entries->size().y, 200);
+    EXPECT_LE(entries->size().y, 800);
+    EXPECT_NE(entries->item(0), nullptr);
+}
+
+}
