@@ -67,10 +67,10 @@ void FormMain::skin_loaded()
     build_owned_forms();
     // The reload form is optional: a skin without it reloads without showing anything. It is
     // rebuilt in place, since the reload runs inside its own frame.
+    if (!m_reload && m_skin.section(reload_section))
+        m_reload = std::make_unique<ReloadForm>(m_stack, m_skin);
     if (m_reload)
         build_from_section(*m_reload, m_skin, reload_section);
-    else if (m_skin.section(reload_section))
-        m_reload = std::make_unique<ReloadForm>(m_stack, m_skin), build_from_section(*m_reload, m_skin, reload_section);
     m_list->reset(static_cast<int32_t>(m_model.chats().size()));
 }
 
