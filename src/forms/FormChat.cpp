@@ -203,7 +203,13 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
     body.set_runs(link_runs(record.text, record.found_items, m_link_colour));
     bind_element<TextElement>(item, item_section, u"day").set_text(record.date_text);
     bind_element<TextElement>(item, item_section, u"time").set_text(record.time_text);
-    bool first_of_day = index == 0 || !same_day(chat.messages[static_cast<size_t>(index) - 1].time, record.time);
+    // The neighbour may hold only its id (a start from the cache): it is read before its day is
+    // compared; after a neighbour that cannot be read (it is leaving the chat) the day is shown.
+    bool first_of_day = index == 0;
+    if (index > 0) {
+        MessageRecord& previous = chat.messages[static_cast<size_t>(index) - 1];
+        first_of_day = !m_model.read_message(previous) || !same_day(previous.time, record.time);
+    }
     bind_element(item, item_section, u"day_node").set_visible(first_of_day);
     bind_element(item, item_section, u"incoming").set_visible(record.folder == FolderKind::Incoming);
     bind_element(item, item_section, u"sent").set_visible(record.folder == FolderKind::Sent);

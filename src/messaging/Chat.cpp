@@ -33,6 +33,8 @@ std::u16string chat_key(std::u16string const& address, std::u16string const& nam
 
 std::u16string report_number(std::u16string_view text)
 {
+    // Separators between digits neither end a number nor belong to it, so the number is compared
+    // and stored as the digits (and leading '+') a phone dials.
     std::u16string best;
     std::u16string candidate;
     auto finish = [&] {
@@ -44,14 +46,11 @@ std::u16string report_number(std::u16string_view text)
         if (is_digit(c) || (c == u'+' && candidate.empty()))
             candidate.push_back(c);
         else if (!candidate.empty() && (c == u' ' || c == u'(' || c == u')' || c == u'+' || c == u'-'))
-            candidate.push_back(c);
+            continue;
         else if (!candidate.empty())
             finish();
     }
     finish();
-    // Separators at the end belong to the text, not to the number.
-    while (!best.empty() && !is_digit(best.back()))
-        best.pop_back();
     return best;
 }
 

@@ -1,6 +1,6 @@
 #include "messaging/ChatCache.h"
 
-#include "messaging/TextAnalysis.h"
+#include "messaging/Chat.h"
 #include "platform/FileSystem.h"
 #include "platform/Ticks.h"
 #include "platform/Utf.h"
@@ -103,9 +103,9 @@ std::optional<CachedChat> read_chat(Reader& reader, std::shared_ptr<std::vector<
         return std::nullopt;
     chat.name = *name;
     chat.address = *address;
-    chat.key = last_seven_digits(chat.address);
-    if (chat.key.empty())
-        chat.key = chat.name;
+    // Keyed exactly as the model keys a chat built from a message, so a loaded chat and the
+    // store's next message from the same sender meet in one chat.
+    chat.key = chat_key(chat.address, chat.name);
     auto unread = chat.key.empty() ? std::nullopt : reader.number(4);
     if (!unread)
         return std::nullopt;

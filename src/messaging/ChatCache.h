@@ -15,7 +15,7 @@ namespace velloq {
 struct CachedChat {
     std::u16string name;
     std::u16string address;
-    std::u16string key; // set by the loader: the last 7 digits of the address, else the name
+    std::u16string key; // set by the loader: the chat key of the address and the name
     int32_t unread { 0 };
     struct Message {
         FolderKind folder { FolderKind::Incoming };

@@ -43,6 +43,8 @@ ChatModel::ChatModel(Options options)
 {
     if (m_options.contacts_folder.empty())
         m_options.contacts_folder = platform::device_folder() + "/contacts";
+    if (m_options.cache_path.empty())
+        m_options.cache_path = to_utf16(platform::device_folder()) + u"/cache";
     reg_set_int(inbox_settings, u"SMSNoSentMsg", 1);
     int32_t notification_options = 0;
     reg_get_int(notifications_key, u"Options", notification_options);
@@ -110,21 +112,26 @@ void ChatModel::reload_sms(char16_t const* reason)
 
 bool ChatModel::read_message(MessageRecord& record)
 {
+    return fill_record(record) == ReadOutcome::Filled;
+}
+
+ChatModel::ReadOutcome ChatModel::fill_record(MessageRecord& record)
+{
     if (record.id.is_empty())
-        return false;
+        return ReadOutcome::Failed;
     Correspondent peer = record.peer();
     if (!peer.name.empty() || !peer.address.empty())
-        return true;
+        return ReadOutcome::Filled;
     FolderKind folder = record.folder;
     if (!m_sms->read_sms(record.id, record))
-        return false;
+        return ReadOutcome::Failed;
     record.folder = folder;
     peer = record.peer();
     if (peer.name.empty() && peer.address.empty())
-        return false;
+        return ReadOutcome::NoPeer;
     record.date_text = date_text(record.time);
     record.time_text = time_text(record.time);
-    return true;
+    return ReadOutcome::Filled;
 }
 
 bool ChatModel::validate_message(MessageRecord& record)
@@ -171,11 +178,17 @@ void ChatModel::save_unread()
 
 void ChatModel::mark_chat_read(Chat& chat)
 {
-    // Only the unread ones are written: a chat of twenty thousand messages costs no more.
+    // Only the unread ones are written, all in one store transaction: the unread count changes
+    // once, and a chat of twenty thousand messages costs no more than a short one.
+    std::vector<EntryId> unread;
+    for (auto const& message : chat.messages) {
+        if (message.folder == FolderKind::Incoming && message.unread())
+            unread.push_back(message.id);
+    }
+    if (!unread.empty() && !m_sms->mark_read(unread))
+        return;
     for (auto& message : chat.messages) {
-        if (message.folder != FolderKind::Incoming || !message.unread())
-            continue;
-        if (m_sms->set_sms_read(message.id, true))
+        if (message.folder == FolderKind::Incoming)
             message.flags |= message_flag_read;
     }
     chat.unread = 0;
@@ -263,7 +276,12 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
             MessageRecord record;
             record.id = id;
             record.folder = kind;
-            if (read_message(record)) {
+            ReadOutcome outcome = fill_record(record);
+            if (outcome == ReadOutcome::NoPeer) {
+                // Read, but there is no one to talk to (a draft without recipients): it belongs
+                // to no chat, and is not a failure that a new store session could mend.
+                read.push_back(id);
+            } else if (outcome == ReadOutcome::Filled) {
                 read.push_back(id);
                 size_t recipients = record.recipients.size();
                 // Each further recipient gets a copy of its own, so every recipient's chat has it.
@@ -415,10 +433,33 @@ bool ChatModel::update_chats(bool notify, Progress const& progress)
     return true;
 }
 
+// A cache describes one store: every id in it must be this store's, and no message may stand in
+// two places. Anything else (another device's cache, one from a store since made anew) is not
+// believed, and the chats are built from the store instead.
+bool ChatModel::cache_fits_store(std::vector<CachedChat> const& cached) const
+{
+    std::vector<EntryId> ids;
+    for (auto const& entry : cached) {
+        for (auto const& message : entry.messages) {
+            if (!m_sms->owns_id(message.id)) {
+                log() << u"load_cache: an id of another store\n";
+                return false;
+            }
+            ids.push_back(message.id);
+        }
+    }
+    std::sort(ids.begin(), ids.end());
+    if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) {
+        log() << u"load_cache: a message in two places\n";
+        return false;
+    }
+    return true;
+}
+
 bool ChatModel::load_cache()
 {
     auto cached = load_chat_cache(m_options.cache_path);
-    if (!cached)
+    if (!cached || !cache_fits_store(*cached))
         return false;
     m_chats.clear();
     for (auto& set : m_known)
@@ -456,8 +497,22 @@ void ChatModel::save_cache()
     cached.reserve(m_chats.size());
     for (auto const& chat : m_chats) {
         CachedChat entry { chat->name, chat->address, chat->key, chat->unread, {} };
-        for (auto const& message : chat->messages)
+        // The file holds a chat's oldest messages up to its limit; the next start reads the
+        // newer ones from the store again and counts their unread ones then, so they are not
+        // counted here too.
+        int32_t kept = 0;
+        for (auto const& message : chat->messages) {
+            if (message.id.is_empty())
+                continue;
+            if (kept == most_cached_messages_per_chat) {
+                if (message.folder == FolderKind::Incoming && message.unread())
+                    --entry.unread;
+                continue;
+            }
             entry.messages.push_back({ message.folder, message.id });
+            ++kept;
+        }
+        entry.unread = std::max(entry.unread, 0);
         cached.push_back(std::move(entry));
     }
     save_chat_cache(m_options.cache_path, cached);
@@ -532,9 +587,12 @@ void ChatModel::on_contact_removed(int32_t oid)
 
 bool ChatModel::find_contact_by_phone(std::u16string const& number, Contact& contact)
 {
-    // Message mode never reads the phone book, yet the alert names the sender.
-    if (!m_contacts)
+    // Message mode never reads the phone book, yet the alert names the sender: the contacts are
+    // read before they are searched.
+    if (!m_contacts) {
         m_contacts = std::make_unique<ContactsSource>(m_options.contacts_folder);
+        m_contacts->read_all();
+    }
     auto found = m_contacts->find_by_phone(number);
     if (!found) {
         log() << u"find_contact_by_phone: bad result\n";

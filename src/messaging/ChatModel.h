@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messaging/Chat.h"
+#include "messaging/ChatCache.h"
 #include "messaging/ContactsSource.h"
 #include "messaging/PhoneBook.h"
 #include "messaging/SmsManager.h"
@@ -40,8 +41,9 @@ public:
 class ChatModel final : public ContactListener {
 public:
     struct Options {
-        // "%app_path%/cache" in the program.
-        std::u16string cache_path { u"%app_path%/cache" };
+        // The cache describes one device's store, so it lives beside it: `cache` in the device
+        // folder when empty.
+        std::u16string cache_path;
         // The program the notification broker starts on a new message: this program.
         std::u16string program_path { u"%app_path%/velloq" };
         // The device folder's contacts/ in the program.
@@ -101,6 +103,9 @@ public:
 
 private:
     using IdSet = std::vector<EntryId>;
+    bool cache_fits_store(std::vector<CachedChat> const&) const;
+    enum class ReadOutcome { Filled, NoPeer, Failed };
+    ReadOutcome fill_record(MessageRecord&);
     std::vector<EntryId> scan_folder(FolderKind, Progress const&);
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
     std::vector<MessageRecord> read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const&);

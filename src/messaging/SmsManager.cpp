@@ -82,6 +82,11 @@ SmsManager::SmsManager()
 
 SmsManager::~SmsManager() = default;
 
+bool SmsManager::owns_id(EntryId const& id) const
+{
+    return m_session && !id.is_empty() && m_session->owns_entry(id.bytes());
+}
+
 SmsManager::StoreFolder* SmsManager::folder(FolderKind kind)
 {
     auto index = static_cast<size_t>(kind);
@@ -201,6 +206,21 @@ bool SmsManager::set_sms_read(EntryId const& id, bool read)
     if (((*flags & message_flag_read) != 0) == read)
         return true;
     if (!m_session->set_properties(id.bytes(), { { Tag::MessageFlags, *flags ^ message_flag_read } })) {
+        log() << u"Unable to set read, code:" << static_cast<int32_t>(0x80004005) << u"\n";
+        return false;
+    }
+    return true;
+}
+
+bool SmsManager::mark_read(std::vector<EntryId> const& ids)
+{
+    if (!m_session)
+        return false;
+    std::vector<Bytes> entries;
+    entries.reserve(ids.size());
+    for (auto const& id : ids)
+        entries.push_back(id.bytes());
+    if (!m_session->mark_read(entries)) {
         log() << u"Unable to set read, code:" << static_cast<int32_t>(0x80004005) << u"\n";
         return false;
     }

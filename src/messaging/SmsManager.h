@@ -30,10 +30,14 @@ public:
     void begin_reading();
     void end_reading();
     bool set_sms_read(EntryId const&, bool read);
+    // Marks many messages read in one store transaction, which changes the unread count once.
+    bool mark_read(std::vector<EntryId> const&);
     bool delete_message(FolderKind, MessageRecord const&);
     bool send(std::vector<Correspondent> const& recipients, std::u16string const& text);
 
     bool has_store() const { return m_store_entry.has_value(); }
+    // Whether an id was made by this store (it may have been deleted since); false without a store.
+    bool owns_id(EntryId const&) const;
     // How many windows of rows were fetched from the store (each one a table query).
     int32_t window_queries() const { return m_window_queries; }
 

@@ -60,7 +60,7 @@ bool is_gsm_character(char16_t c)
 bool is_link(std::u16string_view word)
 {
     size_t n = word.size();
-    if ((n > 6 && word.starts_with(u"http://")) || (n > 3 && word.starts_with(u"www.")))
+    if ((n > 6 && word.starts_with(u"http://")) || (n > 7 && word.starts_with(u"https://")) || (n > 3 && word.starts_with(u"www.")))
         return true;
     for (size_t i = 3; i <= 5 && i < n; ++i) {
         for (auto domain : top_level_domains) {

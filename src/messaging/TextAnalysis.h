@@ -9,7 +9,7 @@ namespace velloq {
 
 // Links and phone numbers in message texts, and SMS parts.
 
-// "http://…", "www.…", or a word that ends in one of the known top-level domains (case matters).
+// "http://…", "https://…", "www.…", or a word that ends in one of the known top-level domains (case matters).
 bool is_link(std::u16string_view word);
 // At least three of its last seven digits, and not just the current year.
 bool is_phone_number(std::u16string_view candidate);

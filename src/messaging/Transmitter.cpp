@@ -2,6 +2,8 @@
 
 #include "messaging/MessageTime.h"
 
+#include <set>
+
 namespace velloq {
 
 namespace {
@@ -40,9 +42,32 @@ void file_report(platform::MessageStore& store, std::u16string const& address, b
 
 }
 
+namespace {
+
+// Sends to every recipient the message has not gone to yet, noting each one it reaches.
+bool transmit_to_recipients(platform::MessageStore& store, platform::Bytes const& entry, platform::StoredMessage const& message, ModemBackend& modem)
+{
+    std::u16string text = text_property(message.properties, Tag::Subject);
+    std::set<int64_t> done = store.transmitted_recipients(entry);
+    bool delivered = true;
+    for (size_t row = 0; row < message.recipients.size(); ++row) {
+        if (done.contains(static_cast<int64_t>(row)))
+            continue;
+        if (modem.transmit(text_property(message.recipients[row], Tag::EmailAddress), text))
+            store.mark_transmitted(entry, static_cast<int64_t>(row));
+        else
+            delivered = false;
+    }
+    return delivered;
+}
+
+}
+
 TransmitResult transmit_outbox(platform::MessageStore& store, ModemBackend& modem)
 {
     TransmitResult result;
+    // A transmitter that was killed mid-send left its claims behind; they go back to the queue.
+    store.release_abandoned_claims();
     for (auto const& entry : store.submitted_messages()) {
         // A message another transmitter took already is not sent again.
         if (!store.claim_for_sending(entry))
@@ -52,17 +77,12 @@ TransmitResult transmit_outbox(platform::MessageStore& store, ModemBackend& mode
             store.release_claim(entry);
             continue;
         }
-        std::u16string text = text_property(message->properties, Tag::Subject);
-        bool delivered = true;
-        for (auto const& recipient : message->recipients)
-            delivered &= modem.transmit(text_property(recipient, Tag::EmailAddress), text);
-        if (!delivered) {
+        // Every way out that does not reach Sent Items gives the claim back.
+        if (!transmit_to_recipients(store, entry, *message, modem) || !store.move_to_sent(entry)) {
             store.release_claim(entry);
             ++result.failed;
             continue;
         }
-        if (!store.move_to_sent(entry))
-            continue;
         ++result.sent;
         if (report_requested(message->properties)) {
             for (auto const& recipient : message->recipients) {

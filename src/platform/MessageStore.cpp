@@ -1,10 +1,13 @@
 #include "platform/MessageStore.h"
 
 #include "platform/Folders.h"
+#include "platform/Process.h"
 #include "platform/RegistryStore.h"
 #include "platform/Utf.h"
 
 #include <algorithm>
+#include <array>
+#include <unistd.h>
 
 namespace velloq::platform {
 
@@ -14,7 +17,7 @@ namespace {
 
 // Several processes write the store; a second is ample to wait for one of them.
 constexpr int busy_timeout_ms = 2000;
-constexpr int schema_version = 2;
+constexpr int schema_version = 3;
 constexpr uint32_t first_named_property = 0x8000;
 
 char const* const schema_sql = R"(
@@ -51,6 +54,21 @@ END;
 PRAGMA user_version = 2;
 )";
 
+// Version 3 gives the store a random tag of its own that every entry id carries, so an id kept
+// from another store, or from an earlier store of the same name, never matches a message here.
+// It also remembers which process claimed an outgoing message for sending, so that the claim of
+// a process that died is given back, and to which of its recipients it went already, so that a
+// message that failed part-way is not sent twice to anyone.
+char const* const schema_3_sql = R"(
+CREATE TABLE IF NOT EXISTS store_identity(tag BLOB NOT NULL);
+INSERT INTO store_identity(tag) SELECT randomblob(8) WHERE NOT EXISTS (SELECT 1 FROM store_identity);
+CREATE TABLE IF NOT EXISTS transmitted(message INTEGER NOT NULL, row INTEGER NOT NULL, PRIMARY KEY(message, row)) WITHOUT ROWID;
+)";
+
+constexpr size_t entry_prefix_size = 4;
+constexpr size_t store_tag_size = 8;
+constexpr size_t entry_size = entry_prefix_size + store_tag_size + 8;
+
 bool is_text(uint32_t tag)
 {
     return (tag & 0xFFFF) == 0x001F;
@@ -82,25 +100,6 @@ PropertyValue read_value(SqliteStatement const& statement, int column, uint32_t 
     return statement.column_int(column);
 }
 
-// The row number an entry id was made from; -1 for an id this store did not make.
-int64_t row_of_entry(Bytes const& entry)
-{
-    if (entry.size() != 12 || entry[0] != 'V' || entry[1] != 'Q' || entry[2] != 'M' || entry[3] != 'S')
-        return -1;
-    uint64_t row = 0;
-    for (size_t i = 4; i < 12; ++i)
-        row = row << 8 | entry[i];
-    return static_cast<int64_t>(row & 0x7FFFFFFFFFFFFFFF);
-}
-
-Bytes message_entry_id(int64_t row)
-{
-    Bytes entry { 'V', 'Q', 'M', 'S' };
-    for (int shift = 56; shift >= 0; shift -= 8)
-        entry.push_back(static_cast<uint8_t>(static_cast<uint64_t>(row) >> shift));
-    return entry;
-}
-
 }
 
 MessageStore::MessageStore(std::unique_ptr<SqliteDatabase> database)
@@ -109,6 +108,86 @@ MessageStore::MessageStore(std::unique_ptr<SqliteDatabase> database)
 }
 
 MessageStore::~MessageStore() = default;
+
+// The row number an entry id was made from; -1 for an id this store did not make.
+int64_t MessageStore::row_of_entry(Bytes const& entry) const
+{
+    if (entry.size() != entry_size || entry[0] != 'V' || entry[1] != 'Q' || entry[2] != 'M' || entry[3] != 'S')
+        return -1;
+    if (!std::equal(m_tag.begin(), m_tag.end(), entry.begin() + entry_prefix_size))
+        return -1;
+    uint64_t row = 0;
+    for (size_t i = entry_prefix_size + store_tag_size; i < entry_size; ++i)
+        row = row << 8 | entry[i];
+    return static_cast<int64_t>(row & 0x7FFFFFFFFFFFFFFF);
+}
+
+Bytes MessageStore::message_entry_id(int64_t row) const
+{
+    Bytes entry { 'V', 'Q', 'M', 'S' };
+    entry.insert(entry.end(), m_tag.begin(), m_tag.end());
+    for (int shift = 56; shift >= 0; shift -= 8)
+        entry.push_back(static_cast<uint8_t>(static_cast<uint64_t>(row) >> shift));
+    return entry;
+}
+
+bool MessageStore::owns_entry(Bytes const& entry) const
+{
+    return row_of_entry(entry) >= 0;
+}
+
+bool MessageStore::read_tag()
+{
+    auto statement = m_database->prepare("SELECT tag FROM store_identity LIMIT 1");
+    if (!statement)
+        return fail();
+    if (!statement->step()) {
+        m_error = statement->failed() ? m_database->error() : "the store has no identity";
+        return false;
+    }
+    std::string tag = statement->column_text(0);
+    if (tag.size() != store_tag_size) {
+        m_error = "the store's identity is damaged";
+        return false;
+    }
+    m_tag.assign(tag.begin(), tag.end());
+    return true;
+}
+
+bool MessageStore::add_claim_columns()
+{
+    auto columns = m_database->prepare("SELECT COUNT(*) FROM pragma_table_info('messages') WHERE name = 'claimed_pid'");
+    if (!columns || !columns->step())
+        return fail();
+    if (columns->column_int(0) > 0)
+        return true;
+    return m_database->execute("ALTER TABLE messages ADD COLUMN claimed_pid INTEGER NOT NULL DEFAULT 0;"
+                               "ALTER TABLE messages ADD COLUMN claimed_started INTEGER NOT NULL DEFAULT 0;");
+}
+
+// Gives every message of a store written before version 3 an id that carries the new tag.
+bool MessageStore::retag_messages()
+{
+    if (!read_tag())
+        return false;
+    auto rows = m_database->prepare("SELECT id FROM messages ORDER BY id");
+    auto rename = m_database->prepare("UPDATE messages SET entry_id = ?1 WHERE id = ?2");
+    if (!rows || !rename)
+        return fail();
+    std::vector<int64_t> ids;
+    while (rows->step())
+        ids.push_back(rows->column_int(0));
+    if (rows->failed())
+        return fail();
+    for (int64_t row : ids) {
+        Bytes entry = message_entry_id(row);
+        rename->reset();
+        rename->bind_blob(1, entry.data(), entry.size()).bind(2, row);
+        if (!rename->execute())
+            return fail();
+    }
+    return true;
+}
 
 std::unique_ptr<MessageStore> MessageStore::open_device(std::string& error)
 {
@@ -141,9 +220,9 @@ bool MessageStore::prepare_schema()
     if (version == schema_version) {
         // In write-ahead mode NORMAL keeps the store consistent on a crash and spares an fsync per commit.
         m_database->execute("PRAGMA synchronous=NORMAL");
-        // Reading through a mapping spares a system call per page.
+        // The store is not mapped: its pages would count as the program's own memory.
         m_database->execute("PRAGMA mmap_size=0");
-        return true;
+        return read_tag();
     }
     // Several processes read and write the store; the write-ahead log lets readers go on while
     // one of them writes.
@@ -159,6 +238,10 @@ bool MessageStore::prepare_schema()
         return fail();
     if (version < 2 && !m_database->execute(schema_2_sql))
         return fail();
+    if (version < 3 && (!m_database->execute(schema_3_sql) || !add_claim_columns() || !retag_messages() || !m_database->execute("PRAGMA user_version = 3")))
+        return fail();
+    if (version >= 3 && !read_tag())
+        return false;
     return transaction.commit() || fail();
 }
 
@@ -401,6 +484,32 @@ bool MessageStore::set_properties(Bytes const& entry, PropertySet const& propert
     return true;
 }
 
+std::optional<size_t> MessageStore::mark_read(std::vector<Bytes> const& entries)
+{
+    m_prefetched.clear();
+    size_t marked = 0;
+    {
+        SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+        auto update = m_database->prepare("UPDATE properties SET value = value | 1 WHERE tag = 0x0E070003 AND (value & 1) = 0 "
+                                          "AND message = (SELECT id FROM messages WHERE entry_id = ?1)");
+        if (!transaction.begun() || !update)
+            return fail(), std::nullopt;
+        for (auto const& entry : entries) {
+            update->reset();
+            update->bind_blob(1, entry.data(), entry.size());
+            if (!update->execute())
+                return fail(), std::nullopt;
+            marked += static_cast<size_t>(m_database->changes());
+        }
+        if (!transaction.commit())
+            return fail(), std::nullopt;
+    }
+    // One change of the unread count for the whole batch: the broker sees one change, not one a message.
+    if (marked > 0)
+        publish_unread_count();
+    return marked;
+}
+
 bool MessageStore::delete_message(Bytes const& folder, Bytes const& entry)
 {
     m_prefetched.clear();
@@ -413,14 +522,16 @@ bool MessageStore::delete_message(Bytes const& folder, Bytes const& entry)
         auto remove = m_database->prepare("DELETE FROM messages WHERE id = ?1 AND folder = ?2");
         auto remove_properties = m_database->prepare("DELETE FROM properties WHERE message = ?1");
         auto remove_recipients = m_database->prepare("DELETE FROM recipients WHERE message = ?1");
-        if (!remove || !remove_properties || !remove_recipients)
+        auto remove_transmitted = m_database->prepare("DELETE FROM transmitted WHERE message = ?1");
+        if (!remove || !remove_properties || !remove_recipients || !remove_transmitted)
             return fail();
         remove->bind(1, *row).bind(2, *folder_id);
         if (!remove->execute() || m_database->changes() == 0)
             return false;
         remove_properties->bind(1, *row);
         remove_recipients->bind(1, *row);
-        if (!remove_properties->execute() || !remove_recipients->execute() || !transaction.commit())
+        remove_transmitted->bind(1, *row);
+        if (!remove_properties->execute() || !remove_recipients->execute() || !remove_transmitted->execute() || !transaction.commit())
             return fail();
     }
     publish_unread_count();
@@ -429,7 +540,7 @@ bool MessageStore::delete_message(Bytes const& folder, Bytes const& entry)
 
 std::optional<Bytes> MessageStore::insert_message(int64_t folder, StoredMessage const& message, bool submitted)
 {
-    auto insert = m_database->prepare("INSERT INTO messages(entry_id, folder, submitted) VALUES(randomblob(12), ?1, ?2)");
+    auto insert = m_database->prepare("INSERT INTO messages(entry_id, folder, submitted) VALUES(randomblob(20), ?1, ?2)");
     auto name = m_database->prepare("UPDATE messages SET entry_id = ?1 WHERE id = ?2");
     auto property = m_database->prepare("INSERT OR REPLACE INTO properties(message, tag, value) VALUES(?1, ?2, ?3)");
     auto recipient = m_database->prepare("INSERT OR REPLACE INTO recipients(message, row, tag, value) VALUES(?1, ?2, ?3, ?4)");
@@ -553,10 +664,12 @@ constexpr int64_t sending = 2;
 bool MessageStore::claim_for_sending(Bytes const& entry)
 {
     m_prefetched.clear();
-    auto claim = m_database->prepare("UPDATE messages SET submitted = ?2 WHERE entry_id = ?1 AND submitted = ?3");
+    auto own_start = process_start_time(::getpid());
+    auto claim = m_database->prepare("UPDATE messages SET submitted = ?2, claimed_pid = ?4, claimed_started = ?5 WHERE entry_id = ?1 AND submitted = ?3");
     if (!claim)
         return fail();
     claim->bind_blob(1, entry.data(), entry.size()).bind(2, sending).bind(3, waiting);
+    claim->bind(4, static_cast<int64_t>(::getpid())).bind(5, static_cast<int64_t>(own_start.value_or(0)));
     bool claimed = claim->execute() && m_database->changes() == 1;
     changed();
     return claimed;
@@ -565,13 +678,63 @@ bool MessageStore::claim_for_sending(Bytes const& entry)
 bool MessageStore::release_claim(Bytes const& entry)
 {
     m_prefetched.clear();
-    auto release = m_database->prepare("UPDATE messages SET submitted = ?2 WHERE entry_id = ?1 AND submitted = ?3");
+    auto release = m_database->prepare("UPDATE messages SET submitted = ?2, claimed_pid = 0, claimed_started = 0 WHERE entry_id = ?1 AND submitted = ?3");
     if (!release)
         return fail();
     release->bind_blob(1, entry.data(), entry.size()).bind(2, waiting).bind(3, sending);
     bool released = release->execute() && m_database->changes() == 1;
     changed();
     return released;
+}
+
+size_t MessageStore::release_abandoned_claims()
+{
+    m_prefetched.clear();
+    auto claims = m_database->prepare("SELECT id, claimed_pid, claimed_started FROM messages WHERE submitted = 2");
+    auto release = m_database->prepare("UPDATE messages SET submitted = 1, claimed_pid = 0, claimed_started = 0 "
+                                       "WHERE id = ?1 AND submitted = 2 AND claimed_pid = ?2 AND claimed_started = ?3");
+    if (!claims || !release)
+        return fail(), 0;
+    std::vector<std::array<int64_t, 3>> abandoned;
+    while (claims->step()) {
+        int64_t pid = claims->column_int(1);
+        int64_t started = claims->column_int(2);
+        auto running = process_start_time(pid);
+        if (!running || static_cast<int64_t>(*running) != started)
+            abandoned.push_back({ claims->column_int(0), pid, started });
+    }
+    claims->reset();
+    size_t released = 0;
+    for (auto const& [row, pid, started] : abandoned) {
+        release->reset();
+        release->bind(1, row).bind(2, pid).bind(3, started);
+        if (release->execute())
+            released += static_cast<size_t>(m_database->changes());
+    }
+    if (released > 0)
+        changed();
+    return released;
+}
+
+std::set<int64_t> MessageStore::transmitted_recipients(Bytes const& entry)
+{
+    std::set<int64_t> rows;
+    auto statement = m_database->prepare("SELECT t.row FROM transmitted t JOIN messages m ON m.id = t.message WHERE m.entry_id = ?1");
+    if (!statement)
+        return fail(), rows;
+    statement->bind_blob(1, entry.data(), entry.size());
+    while (statement->step())
+        rows.insert(statement->column_int(0));
+    return rows;
+}
+
+bool MessageStore::mark_transmitted(Bytes const& entry, int64_t recipient_row)
+{
+    auto statement = m_database->prepare("INSERT OR IGNORE INTO transmitted(message, row) SELECT id, ?2 FROM messages WHERE entry_id = ?1");
+    if (!statement)
+        return fail();
+    statement->bind_blob(1, entry.data(), entry.size()).bind(2, recipient_row);
+    return statement->execute() || fail();
 }
 
 std::optional<Bytes> MessageStore::move_to_sent(Bytes const& entry)
@@ -600,12 +763,15 @@ std::optional<Bytes> MessageStore::move_to_sent(Bytes const& entry)
     auto remove = m_database->prepare("DELETE FROM messages WHERE id = ?1");
     auto remove_properties = m_database->prepare("DELETE FROM properties WHERE message = ?1");
     auto remove_recipients = m_database->prepare("DELETE FROM recipients WHERE message = ?1");
-    if (!moved || !remove || !remove_properties || !remove_recipients)
+    auto remove_transmitted = m_database->prepare("DELETE FROM transmitted WHERE message = ?1");
+    if (!moved || !remove || !remove_properties || !remove_recipients || !remove_transmitted)
         return fail(), std::nullopt;
     remove->bind(1, old_row);
     remove_properties->bind(1, old_row);
     remove_recipients->bind(1, old_row);
-    if (!remove->execute() || !remove_properties->execute() || !remove_recipients->execute() || !transaction.commit())
+    remove_transmitted->bind(1, old_row);
+    if (!remove->execute() || !remove_properties->execute() || !remove_recipients->execute() || !remove_transmitted->execute()
+        || !transaction.commit())
         return fail(), std::nullopt;
     changed();
     return moved;

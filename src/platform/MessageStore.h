@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <variant>
 #include <vector>
@@ -80,6 +81,9 @@ public:
     std::optional<StoredMessage> open_message(Bytes const& entry);
     bool set_properties(Bytes const& entry, PropertySet const& properties);
     bool delete_message(Bytes const& folder, Bytes const& entry);
+    // Sets the read flag of every message named, in one transaction, and publishes the unread
+    // count once; the number of messages that were unread, or nullopt on failure (nothing changed).
+    std::optional<size_t> mark_read(std::vector<Bytes> const& entries);
     // A new message at the end of the folder's contents; `submitted` hands it to the transmitter.
     std::optional<Bytes> create_message(Bytes const& folder, StoredMessage const& message, bool submitted);
     // Many messages in one transaction (a synthetic store); false when any of them fails.
@@ -93,6 +97,12 @@ public:
     bool claim_for_sending(Bytes const& entry);
     // Gives a claimed message back to the outbox queue (the modem could not send it).
     bool release_claim(Bytes const& entry);
+    // Gives back the claims of transmitters that are no longer running (killed, crashed); a
+    // living transmitter's claims stay. The number given back.
+    size_t release_abandoned_claims();
+    // The recipient rows a message already went to, and noting one more.
+    std::set<int64_t> transmitted_recipients(Bytes const& entry);
+    bool mark_transmitted(Bytes const& entry, int64_t recipient_row);
     std::optional<Bytes> move_to_sent(Bytes const& entry);
 
     std::optional<int64_t> unread_inbox_count();
@@ -102,10 +112,18 @@ public:
     void begin_reading();
     void end_reading();
     std::string last_error() const { return m_error; }
+    // Whether an entry id is one of this store's message ids (whether or not the message is still
+    // there): ids carry the store's own random tag.
+    bool owns_entry(Bytes const& entry) const;
 
 private:
     explicit MessageStore(std::unique_ptr<SqliteDatabase>);
     bool prepare_schema();
+    bool read_tag();
+    bool retag_messages();
+    bool add_claim_columns();
+    int64_t row_of_entry(Bytes const& entry) const;
+    Bytes message_entry_id(int64_t row) const;
     std::optional<int64_t> folder_row(Bytes const& folder);
     std::optional<int64_t> message_row(Bytes const& entry);
     std::optional<Bytes> insert_message(int64_t folder, StoredMessage const& message, bool submitted);
@@ -135,6 +153,7 @@ private:
     void prefetch(int64_t folder, int64_t first_row, int64_t last_row);
     void changed();
     std::string m_error;
+    Bytes m_tag;
     // Declared last, so it ends before the database closes.
     std::unique_ptr<SqliteTransaction> m_reading;
 };

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,7 +74,7 @@ std::string resolve_program(std::string const& program)
 
 // Runs in the forked child: only async-signal-safe calls from here on, because the parent may
 // have other threads whose locks were copied in an unknown state.
-[[noreturn]] void run_grandchild(char const* program, char* const* argv, int report_fd)
+[[noreturn]] void run_grandchild(char const* program, char* const* argv, int report_fd, int pid_fd)
 {
     ::setsid();
     // The parent may block signals it takes with sigwait; the started program begins clean.
@@ -80,8 +82,13 @@ std::string resolve_program(std::string const& program)
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     pid_t grandchild = ::fork();
-    if (grandchild != 0)
+    if (grandchild != 0) {
+        if (grandchild > 0) {
+            ssize_t told = ::write(pid_fd, &grandchild, sizeof grandchild);
+            (void)told;
+        }
         ::_exit(grandchild < 0 ? 1 : 0);
+    }
     int null_fd = ::open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
         ::dup2(null_fd, 0);
@@ -99,7 +106,7 @@ std::string resolve_program(std::string const& program)
 
 }
 
-bool start_detached(std::vector<std::u16string> const& arguments, std::string& error)
+bool start_detached(std::vector<std::u16string> const& arguments, std::string& error, int64_t* started_pid)
 {
     if (arguments.empty() || arguments.front().empty()) {
         error = "empty command line";
@@ -121,6 +128,12 @@ bool start_detached(std::vector<std::u16string> const& arguments, std::string& e
     }
     FileDescriptor report_read(pipe_fds[0]);
     FileDescriptor report_write(pipe_fds[1]);
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    FileDescriptor pid_read(pipe_fds[0]);
+    FileDescriptor pid_write(pipe_fds[1]);
 
     pid_t child = ::fork();
     if (child < 0) {
@@ -128,9 +141,10 @@ bool start_detached(std::vector<std::u16string> const& arguments, std::string& e
         return false;
     }
     if (child == 0)
-        run_grandchild(program.c_str(), argv.data(), report_write.get());
+        run_grandchild(program.c_str(), argv.data(), report_write.get(), pid_write.get());
 
     report_write.reset();
+    pid_write.reset();
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
     int exec_error = 0;
@@ -144,7 +158,39 @@ bool start_detached(std::vector<std::u16string> const& arguments, std::string& e
         error = "could not start " + program;
         return false;
     }
+    if (started_pid) {
+        pid_t grandchild = 0;
+        while ((got = ::read(pid_read.get(), &grandchild, sizeof grandchild)) < 0 && errno == EINTR) { }
+        *started_pid = got == static_cast<ssize_t>(sizeof grandchild) ? grandchild : 0;
+    }
     return true;
+}
+
+std::optional<uint64_t> process_start_time(int64_t pid)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (!std::getline(in, stat))
+        return std::nullopt;
+    // The name in brackets may hold blanks and brackets of its own: the fields follow the last ')'.
+    size_t name_end = stat.rfind(')');
+    if (name_end == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(stat.substr(name_end + 1));
+    std::string state;
+    fields >> state;
+    // A process that has ended but is not yet reaped is no longer running.
+    if (state == "Z" || state == "X")
+        return std::nullopt;
+    std::string field;
+    // Fields 4 to 21 come before the start time, field 22.
+    for (int index = 4; index <= 21 && fields >> field; ++index) { }
+    uint64_t started = 0;
+    if (!(fields >> started))
+        return std::nullopt;
+    return started;
 }
 
 void end_process_now(int exit_code)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,8 +16,13 @@ std::vector<std::u16string> split_command_line(std::u16string_view command_line)
 
 // Starts a program detached from this process: its own session, standard streams on
 // /dev/null, never a shell, and no zombie left behind. The first argument is the program; a
-// name without "/" is looked up in PATH. Returns false with `error` set when it cannot run.
-bool start_detached(std::vector<std::u16string> const& arguments, std::string& error);
+// name without "/" is looked up in PATH. Returns false with `error` set when it cannot run; with
+// `started_pid`, the started program's process id is stored there.
+bool start_detached(std::vector<std::u16string> const& arguments, std::string& error, int64_t* started_pid = nullptr);
+
+// When a running process began (clock ticks since boot), which tells it from a later process
+// that got the same id; nullopt when no such process runs.
+std::optional<uint64_t> process_start_time(int64_t pid);
 
 // Ends this process at once with the exit code: no destructor or exit handler runs.
 [[noreturn]] void end_process_now(int exit_code);

@@ -52,6 +52,10 @@ CREATE INDEX IF NOT EXISTS notifications_watch ON notifications(hive, key_folded
 PRAGMA user_version = 1;
 )";
 
+// The program each registration started last, so that it is not started again while it runs.
+// Kept outside the numbered schema: an earlier program opening this registry ignores it.
+char const* const runs_sql = "CREATE TABLE IF NOT EXISTS notification_runs(folded TEXT PRIMARY KEY, pid INTEGER NOT NULL, started INTEGER NOT NULL)";
+
 std::string folded_utf8(std::u16string_view text)
 {
     return to_utf8(fold_case(text));
@@ -181,6 +185,7 @@ bool RegistryStore::open(std::string const& folder)
         return false;
     }
     database->execute("PRAGMA foreign_keys=ON");
+    database->execute(runs_sql);
     auto prepare = [&](char const* sql) { return database->prepare(sql); };
     auto select_key = prepare("SELECT id FROM keys WHERE hive=?1 AND folded=?2");
     auto insert_key = prepare("INSERT INTO keys(hive, path, folded, parent) VALUES(?1, ?2, ?3, ?4) ON CONFLICT DO NOTHING");
@@ -452,10 +457,42 @@ void RegistryStore::start_programs(std::vector<NotificationRegistration> const& 
         auto arguments = split_command_line(registration.command_line);
         if (!(registration.flags & notification_flag_no_name_on_command_line) && !arguments.empty())
             arguments.insert(arguments.begin() + 1, registration.name);
-        std::string error;
-        if (!start_detached(arguments, error))
-            std::fprintf(stderr, "notification %s: %s\n", to_utf8(registration.name).c_str(), error.c_str());
+        start_once(folded_utf8(registration.name), arguments);
     }
+}
+
+// Starts a registration's program unless the one it started last still runs: a burst of changes
+// (a chat of many unread messages marked read) then starts one program, not one per change. The
+// check and the start share one write transaction, so two writers never both start it.
+void RegistryStore::start_once(std::string const& folded_name, std::vector<std::u16string> const& arguments)
+{
+    std::lock_guard lock(m_mutex);
+    auto* db = connection();
+    std::optional<SqliteTransaction> transaction;
+    if (db)
+        transaction.emplace(*db->database, SqliteTransaction::Kind::Immediate);
+    auto select = db ? db->database->prepare("SELECT pid, started FROM notification_runs WHERE folded = ?1") : std::nullopt;
+    if (select && transaction->begun()) {
+        select->bind(1, folded_name);
+        if (select->step()) {
+            auto started = process_start_time(select->column_int(0));
+            if (started && *started == static_cast<uint64_t>(select->column_int(1)))
+                return;
+        }
+    }
+    std::string error;
+    int64_t pid = 0;
+    if (!start_detached(arguments, error, &pid)) {
+        std::fprintf(stderr, "notification %s: %s\n", folded_name.c_str(), error.c_str());
+        return;
+    }
+    auto started = process_start_time(pid);
+    auto record = db ? db->database->prepare("INSERT OR REPLACE INTO notification_runs(folded, pid, started) VALUES(?1, ?2, ?3)") : std::nullopt;
+    if (!started || !record || !transaction->begun())
+        return;
+    record->bind(1, folded_name).bind(2, pid).bind(3, static_cast<int64_t>(*started));
+    if (record->execute())
+        transaction->commit();
 }
 
 BrokerResult RegistryStore::register_notification(NotificationRegistration const& registration)

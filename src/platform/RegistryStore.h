@@ -51,6 +51,7 @@ private:
     std::optional<int64_t> ensure_key(Hive, std::u16string const& path);
     std::vector<NotificationRegistration> watchers(Hive, std::string const& folded_key, std::string const& folded_name);
     void start_programs(std::vector<NotificationRegistration> const&, RegistryValue const* now);
+    void start_once(std::string const& folded_name, std::vector<std::u16string> const& arguments);
     void refresh_cache();
     void values_changed();
 

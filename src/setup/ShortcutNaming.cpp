@@ -1,6 +1,7 @@
 #include "setup/ShortcutNaming.h"
 
 #include "lang/LanguageTable.h"
+#include "platform/Folders.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
 #include "shell/Log.h"
@@ -8,6 +9,8 @@
 #include "shell/Platform.h"
 #include "shell/Registry.h"
 #include "shell/StateNotification.h"
+
+#include <fstream>
 
 namespace velloq::setup {
 
@@ -23,11 +26,38 @@ bool is_plain_file_name(std::u16string const& name)
     return !name.empty() && name != u"." && name != u".." && name.find(u'/') == std::u16string::npos && name.find(u'\\') == std::u16string::npos;
 }
 
-void move_shortcut(std::u16string const& source, std::u16string const& destination, bool allowed)
+// The menu shows a desktop entry's Name=, not its file name: it follows the rename. A name is
+// one line of text in the entry, so line breaks and other control characters are dropped.
+void set_shown_name(std::string const& path, std::u16string const& name)
+{
+    std::ifstream in(path);
+    if (!in)
+        return;
+    std::string line;
+    std::string entry;
+    while (std::getline(in, line)) {
+        if (line.rfind("Name=", 0) == 0) {
+            std::u16string plain;
+            for (char16_t c : name) {
+                if (c >= 0x20 && c != 0x7F)
+                    plain.push_back(c);
+            }
+            line = "Name=" + to_utf8(plain);
+        }
+        entry += line + "\n";
+    }
+    in.close();
+    std::ofstream(path, std::ios::trunc) << entry;
+}
+
+bool move_shortcut(std::u16string const& source, std::u16string const& destination, bool allowed)
 {
     log() << u"isrc={" << source << u"} idst={" << destination << u"}\n";
-    if (!allowed || !platform::move_file(to_utf8(source), to_utf8(destination)))
+    if (!allowed || !platform::move_file(to_utf8(source), to_utf8(destination))) {
         log() << u"Move failed from {" << source << u"} to {" << destination << u"}\n";
+        return false;
+    }
+    return true;
 }
 
 std::u16string program_folder(char16_t const* install_folder)
@@ -62,10 +92,12 @@ void name_shortcut(char16_t const* install_folder, Direction direction)
     std::u16string product = expand_path(folder + product_name + shortcut_extension);
     std::u16string named = expand_path(folder + name + shortcut_extension);
     bool allowed = is_plain_file_name(name);
-    if (direction == Direction::Install)
-        move_shortcut(product, named, allowed);
-    else
-        move_shortcut(named, product, allowed);
+    if (direction == Direction::Install) {
+        if (move_shortcut(product, named, allowed))
+            set_shown_name(to_utf8(named), name);
+    } else if (move_shortcut(named, product, allowed)) {
+        set_shown_name(to_utf8(product), product_name);
+    }
 }
 
 void clean_up(char16_t const* install_folder)
@@ -73,7 +105,11 @@ void clean_up(char16_t const* install_folder)
     stop_app_notification(u"Ketra.Velloq.message");
     reg_delete_value(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread");
     reg_delete_value(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Inbox\\Settings", u"SMSNoSentMsg");
-    platform::remove_file(to_utf8(expand_path(program_folder(install_folder) + u"/cache")));
+    // The chat cache lives in the device folder; earlier versions kept it in the program folder.
+    for (std::string const& folder : { platform::device_folder(), to_utf8(expand_path(program_folder(install_folder))) }) {
+        platform::remove_file(folder + "/cache");
+        platform::remove_file(folder + "/cache.part");
+    }
 }
 
 }

@@ -1,6 +1,7 @@
 #include "shell/Log.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Folders.h"
 #include "platform/Utf.h"
 #include "shell/Paths.h"
 #include "shell/Registry.h"
@@ -18,6 +19,12 @@ struct LogState {
     std::mutex mutex;
     std::unique_ptr<LogSink> sink;
     bool switched_on { false };
+    // The log file lies in the device folder: a process that moves to another device folder
+    // (a test that makes a fresh one) writes its lines there from then on.
+    std::string device;
+    // A sink handed out may still be written by another thread after it is replaced, so it is
+    // closed, not destroyed: a write to it then goes nowhere.
+    std::vector<std::unique_ptr<LogSink>> retired;
 };
 
 LogState& state()
@@ -69,6 +76,12 @@ void FileLogSink::write(char16_t const* first, char16_t const* last)
     }
 }
 
+void FileLogSink::close()
+{
+    std::lock_guard lock(m_mutex);
+    m_file.reset();
+}
+
 void FileLogSink::flush()
 {
     std::lock_guard lock(m_mutex);
@@ -80,10 +93,15 @@ LogSink& log()
 {
     bool switched_on = log_switch();
     auto& log_state = state();
+    std::string device = switched_on ? platform::device_folder() : std::string();
     std::lock_guard lock(log_state.mutex);
-    if (!log_state.sink || log_state.switched_on != switched_on) {
-        log_state.sink.reset();
+    if (!log_state.sink || log_state.switched_on != switched_on || log_state.device != device) {
+        if (log_state.sink) {
+            log_state.sink->close();
+            log_state.retired.push_back(std::move(log_state.sink));
+        }
         log_state.switched_on = switched_on;
+        log_state.device = device;
         log_state.sink = make_sink(switched_on);
     }
     return *log_state.sink;

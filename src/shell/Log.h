@@ -18,6 +18,8 @@ public:
     virtual ~LogSink() = default;
     virtual void write(char16_t const* first, char16_t const* last) = 0;
     virtual void flush() = 0;
+    // Ends writing: later writes go nowhere.
+    virtual void close() { }
 };
 
 // Writes UTF-16LE code units unchanged, each insertion at once and under the sink's lock, so
@@ -28,6 +30,7 @@ public:
     explicit FileLogSink(std::u16string const& path);
     void write(char16_t const* first, char16_t const* last) override;
     void flush() override;
+    void close() override;
     bool is_open() const { return m_file.is_valid(); }
 
 private:

@@ -205,8 +205,9 @@ TEST(Program, ADamagedSplashSkinIsSkippedAndAMissingMainSkinEndsTheProgramWithAM
         test::ChildProcess velloq({ copied.string() }, environment);
         ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"start time2:"); }));
         EXPECT_TRUE(log_has(log_file, u"MessengerApp::splash_step: section FormSplash not found in skin\n"));
-        // The chat cache lies in the program folder the program runs from.
-        EXPECT_TRUE(std::filesystem::exists(copied.parent_path() / "cache"));
+        // The chat cache describes the device's store and lies beside it, not in the program folder.
+        EXPECT_TRUE(std::filesystem::exists(device.path() / "cache"));
+        EXPECT_FALSE(std::filesystem::exists(copied.parent_path() / "cache"));
         velloq.signal(SIGTERM);
         EXPECT_EQ(velloq.wait(), 0);
     }

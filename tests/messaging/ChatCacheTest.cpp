@@ -70,7 +70,9 @@ TEST(ChatCache, LoaderKeysAndRoundTrip)
     EXPECT_EQ((*round)[0].key, u"2345678");
     EXPECT_EQ((*round)[0].messages.size(), 2u);
     EXPECT_TRUE((*round)[0].messages[1].id == EntryId(std::vector<uint8_t> { 3 }));
-    EXPECT_EQ((*round)[1].key, u"Bank");
+    // Keyed as a chat built from a message: an address without digits is its own key, whatever the name.
+    EXPECT_EQ((*round)[1].key, u"BANK");
+    EXPECT_EQ((*decode_chat_cache(encode_chat_cache({ chat(u"Bank", u"", { { 5 } }) })))[0].key, u"Bank");
     EXPECT_EQ(decode_chat_cache({ 1, 0, 0, 0 })->size(), 0u);
 }
 
@@ -96,8 +98,8 @@ TEST(ChatCache, MalformedFilesFailToLoad)
     auto long_string = good;
     long_string[4] = 0xFE;
     EXPECT_FALSE(decode_chat_cache(long_string));
-    // Without digits in the address and without a name a chat has no key.
-    EXPECT_FALSE(decode_chat_cache(encode_chat_cache({ chat(u"", u"no digits", { { 1 } }) })));
+    // Without an address and without a name a chat has no key.
+    EXPECT_FALSE(decode_chat_cache(encode_chat_cache({ chat(u"", u"", { { 1 } }) })));
 }
 
 TEST(ChatCache, MessagesWithoutIdsAreLeftOutAndSoAreChatsWithNone)

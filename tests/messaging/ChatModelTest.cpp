@@ -212,8 +212,11 @@ TEST(ChatOrder, KeysAndReportNumbers)
     EXPECT_EQ(chat_key(u"12345", u""), u"12345");
     EXPECT_EQ(chat_key(u"Info", u"x"), u"Info");
     EXPECT_EQ(chat_key(u"", u"Bank"), u"Bank");
-    EXPECT_EQ(report_number(u"Delivered to +7 916 123 45 67 at noon"), u"+7 916 123 45 67");
-    EXPECT_EQ(report_number(u"Code 12, call 0151-2345678."), u"0151-2345678");
+    // Separators between digits are skipped: they neither end the number nor count toward its length.
+    EXPECT_EQ(report_number(u"Delivered to +7 916 123 45 67 at noon"), u"+79161234567");
+    EXPECT_EQ(report_number(u"Code 12, call 0151-2345678."), u"01512345678");
+    EXPECT_EQ(report_number(u"Message to 9161234567 delivered 08 12 2026 12:00"), u"9161234567");
+    EXPECT_EQ(report_number(u"to (495) 123-45-67, sent 2026"), u"4951234567");
     EXPECT_EQ(report_number(u"nothing"), u"");
 }
 

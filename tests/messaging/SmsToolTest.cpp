@@ -34,16 +34,21 @@ TEST(VelloqSms, DeliverListSendTransmit)
     EXPECT_EQ(sms({ "deliver", "--from", "+4915112345", "--name", "Anna", "--time", "2026-03-29T02:30:00Z", "Hi\nthere" }).exit, SmsExit::Ok);
     EXPECT_EQ(sms({ "send", "--to", "+4915112345,+7912", "Reply" }).exit, SmsExit::Ok);
     auto listed = sms({ "list" });
+    // An id is "VQMS", the store's own eight-byte tag and the row number.
+    std::string tag = listed.out.substr(listed.out.find('\t') + 1 + 8, 16);
+    std::string first_id = "56514d53" + tag + "0000000000000001";
     EXPECT_EQ(listed.out,
-        "inbox\t56514d530000000000000001\t0x0\t2026-03-29T02:30:00\tAnna <+4915112345>\tHi\\nthere\n"
-        "outbox\t56514d530000000000000002\t0x28\t"
+        "inbox\t" + first_id + "\t0x0\t2026-03-29T02:30:00\tAnna <+4915112345>\tHi\\nthere\n"
+        "outbox\t56514d53" + tag + "0000000000000002\t0x28\t"
             + listed.out.substr(listed.out.find("0x28\t") + 5, 19) + "\t+4915112345\tReply\n");
     EXPECT_EQ(sms({ "transmit" }).out, "sent 1, reports 0, failed 0\n");
     EXPECT_EQ(sms({ "list", "--folder", "outbox" }).out, "");
     EXPECT_NE(sms({ "list", "--folder", "sent" }).out.find("\t0x21\t"), std::string::npos);
-    EXPECT_EQ(sms({ "mark-read", "56514d530000000000000001" }).exit, SmsExit::Ok);
+    EXPECT_EQ(sms({ "mark-read", first_id }).exit, SmsExit::Ok);
     EXPECT_NE(sms({ "list", "--folder", "inbox" }).out.find("\t0x1\t"), std::string::npos);
-    EXPECT_EQ(sms({ "delete", "56514d530000000000000001" }).exit, SmsExit::Ok);
+    // An id of the same row made by another store is not this store's message.
+    EXPECT_EQ(sms({ "delete", "56514d530000000000000000000000000000000001" }).exit, SmsExit::StoreUnavailable);
+    EXPECT_EQ(sms({ "delete", first_id }).exit, SmsExit::Ok);
     EXPECT_EQ(sms({ "list", "--folder", "inbox" }).out, "");
 }
 
@@ -54,10 +59,12 @@ TEST(VelloqSms, SeedIsDeterministic)
         test::TempDevice device;
         EXPECT_EQ(sms({ "seed", "--chats", "20", "--messages", "300", "--seed", "7" }).exit, SmsExit::Ok);
         auto listed = sms({ "list" }).out;
-        // Times follow the present; everything else must repeat.
+        // Times follow the present and ids carry each store's own tag; everything else must repeat.
         std::istringstream lines(listed);
         std::string line;
         while (std::getline(lines, line)) {
+            size_t id_at = line.find('\t') + 1;
+            line.replace(id_at + 8, 16, 16, '.');
             auto fields = line.substr(0, line.find('\t', line.find('\t', line.find('\t') + 1) + 1));
             *listing += fields + line.substr(line.find('\t', line.find('\t', line.find('\t', line.find('\t') + 1) + 1) + 1)) + "\n";
         }

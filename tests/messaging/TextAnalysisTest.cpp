@@ -17,6 +17,8 @@ TEST(TextAnalysis, Links)
     EXPECT_TRUE(is_link(u"http://x"));
     EXPECT_TRUE(is_link(u"http://"));
     EXPECT_FALSE(is_link(u"http:/"));
+    EXPECT_TRUE(is_link(u"https://example.org/photos/summer"));
+    EXPECT_FALSE(is_link(u"https:/x"));
     EXPECT_TRUE(is_link(u"shop.mobi"));
     EXPECT_FALSE(is_link(u"hello"));
 }
@@ -35,6 +37,7 @@ TEST(TextAnalysis, PhoneNumbers)
 TEST(TextAnalysis, FindsLinksAndNumbersInTheOrderTheyEnd)
 {
     EXPECT_EQ(find_items(u"call me: +7 (916) 123-45-67, thanks"), (std::vector<std::u16string> { u"+7 (916) 123-45-67" }));
+    EXPECT_EQ(find_items(u"see https://example.org/photos/summer ok"), (std::vector<std::u16string> { u"https://example.org/photos/summer" }));
     EXPECT_TRUE(find_items(u"abc12345").empty());
     EXPECT_TRUE(find_items(u"12").empty());
     EXPECT_TRUE(find_items(to_u16_decimal(MessageTime::now().year())).empty());

@@ -48,7 +48,10 @@ protected:
         ASSERT_TRUE(set_app_notification(u"Ketra.Velloq.message", u"\"/bin/true\" message"));
         ASSERT_TRUE(reg_set_int(velloq_key, u"Unread", 3));
         ASSERT_TRUE(reg_set_int(inbox_settings, u"SMSNoSentMsg", 1));
+        // The cache of earlier versions in the program folder, and today's beside the store.
         std::ofstream(folder / "cache") << "cache";
+        std::ofstream(device.path() / "cache") << "cache";
+        std::ofstream(device.path() / "cache.part") << "cache";
     }
     void expect_run_time_traces_gone()
     {
@@ -56,6 +59,8 @@ protected:
         EXPECT_FALSE(reg_get_int(velloq_key, u"Unread", value));
         EXPECT_FALSE(reg_get_int(inbox_settings, u"SMSNoSentMsg", value));
         EXPECT_FALSE(fs::exists(folder / "cache"));
+        EXPECT_FALSE(fs::exists(device.path() / "cache"));
+        EXPECT_FALSE(fs::exists(device.path() / "cache.part"));
         EXPECT_TRUE(logged(u"stop_app_notification Ketra.Velloq.message"));
     }
 
@@ -89,6 +94,9 @@ TEST_F(SetupHooks, APartnerEditionNamesTheShortcutAndRemovalMovesItBack)
     EXPECT_EQ(Install_Exit(nullptr, wide_folder().c_str()), 0);
     EXPECT_FALSE(fs::exists(menu / "Velloq.desktop"));
     EXPECT_TRUE(fs::exists(menu / "Mavrel SMS.desktop"));
+    // The menu shows the entry's Name=, so it follows the file's new name.
+    EXPECT_NE(test::read_file(menu / "Mavrel SMS.desktop").find("\nName=Mavrel SMS\n"), std::string::npos);
+    EXPECT_NE(test::read_file(menu / "Mavrel SMS.desktop").find("\nExec=velloq\n"), std::string::npos);
     std::u16string from = to_utf16((menu / "Velloq.desktop").string());
     std::u16string to = to_utf16((menu / "Mavrel SMS.desktop").string());
     EXPECT_TRUE(logged(u"PORTAL is {TAVRIN}\n"));
@@ -97,6 +105,7 @@ TEST_F(SetupHooks, APartnerEditionNamesTheShortcutAndRemovalMovesItBack)
     EXPECT_EQ(Uninstall_Init(nullptr, wide_folder().c_str()), 0);
     EXPECT_TRUE(fs::exists(menu / "Velloq.desktop"));
     EXPECT_FALSE(fs::exists(menu / "Mavrel SMS.desktop"));
+    EXPECT_NE(test::read_file(menu / "Velloq.desktop").find("\nName=Velloq\n"), std::string::npos);
     EXPECT_TRUE(logged(u"isrc={" + to + u"} idst={" + from + u"}\n"));
 }
 
@@ -171,7 +180,7 @@ TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
     for (char const* file : { "velloq", "libvelloq-setup.so", "english.lng", "skins/bin/default.skin", "help/english.html" })
         EXPECT_TRUE(fs::exists(target / file)) << file;
 
-    // The installed program runs, registers itself and writes its cache beside itself.
+    // The installed program runs, registers itself and writes its cache beside the store.
     test::ChildProcess({ VELLOQ_PROGRAM_DIR "/velloq-sms", "deliver", "--from", "+4915112345678", "hello" }, environment).wait();
     {
         test::ChildProcess velloq({ (target / "velloq").string() }, environment);
@@ -180,13 +189,15 @@ TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
         velloq.signal(SIGTERM);
         EXPECT_EQ(velloq.wait(), 0);
     }
-    ASSERT_TRUE(fs::exists(target / "cache"));
+    ASSERT_TRUE(fs::exists(device.path() / "cache"));
+    EXPECT_FALSE(fs::exists(target / "cache"));
     int32_t value = 0;
     ASSERT_TRUE(reg_get_int(inbox_settings, u"SMSNoSentMsg", value));
 
     ASSERT_EQ(run({ "--remove" }), 0);
     EXPECT_FALSE(fs::exists(target));
     EXPECT_FALSE(fs::exists(shortcut));
+    EXPECT_FALSE(fs::exists(device.path() / "cache"));
     EXPECT_FALSE(reg_get_string(apps_key, u"InstallDir", install_dir));
     EXPECT_FALSE(reg_get_int(velloq_key, u"Unread", value));
     EXPECT_FALSE(reg_get_int(inbox_settings, u"SMSNoSentMsg", value));
@@ -213,9 +224,14 @@ TEST_F(Installer, ARemovalNeverDeletesFilesThatAreNotVelloqs)
     fs::path target = device.path() / "shared";
     ASSERT_EQ(run({ "--to", target.string() }), 0);
     std::ofstream(target / "precious.txt") << "mine";
+    // A language and a skin the user added beside the shipped ones.
+    std::ofstream(target / "klingon.lng") << "skin_ProgramName=Velloq\n";
+    std::ofstream(target / "skins" / "bin" / "mine.skin") << "skin";
     EXPECT_EQ(run({ "--remove" }), 1);
-    EXPECT_TRUE(fs::exists(target / "precious.txt"));
-    EXPECT_FALSE(fs::exists(target / "velloq"));
+    for (char const* kept : { "precious.txt", "klingon.lng", "skins/bin/mine.skin" })
+        EXPECT_TRUE(fs::exists(target / kept)) << kept;
+    for (char const* gone : { "velloq", "english.lng", "skins/bin/default.skin", "help/english.html", "help", "velloq-install.manifest" })
+        EXPECT_FALSE(fs::exists(target / gone)) << gone;
 }
 
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <thread>
 
 using namespace velloq;
@@ -102,4 +103,23 @@ TEST(StateNotification, AnotherProcessWritingTheCountStartsTheProgram)
         "HKEY_CURRENT_USER\\System\\State\\Messages\\SMS\\Unread' Count dword 1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     ASSERT_TRUE(test::wait_for_file(marker));
+}
+
+TEST(StateNotification, TheProgramIsStartedAgainOnlyAfterItsLastStartEnded)
+{
+    test::TempDevice device;
+    // A program that notes each start and runs for a while, as the program in message mode does.
+    auto program = device.path() / "slow-program";
+    auto starts = device.path() / "starts";
+    std::ofstream(program) << "#!/bin/sh\necho started >> \"$1\"\nsleep 1\n";
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    ASSERT_TRUE(set_app_notification(name, u"\"" + program.u16string() + u"\" \"" + starts.u16string() + u"\""));
+    for (int count = 1; count <= 20; ++count)
+        ASSERT_TRUE(reg_set_int(unread_key, u"Count", static_cast<int32_t>(count)));
+    ASSERT_TRUE(test::wait_for_file(starts));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(test::read_file(starts), "started\n");
+    // It has ended: the next change starts it again.
+    ASSERT_TRUE(reg_set_int(unread_key, u"Count", 30));
+    EXPECT_TRUE(test::wait_until([&] { return test::read_file(starts) == "started\nstarted\n"; }));
 }

@@ -55,7 +55,7 @@ int main(int argc, char** argv)
         std::cerr << "usage: velloq-chats [--follow SECONDS]\n";
         return 2;
     }
-    ChatModel model(ChatModel::Options { u"%app_path%/cache", u"%app_path%/velloq", {} });
+    ChatModel model(ChatModel::Options { {}, u"%app_path%/velloq", {} });
     model.update_chats(false);
     model.assign_contacts();
     print_chats(model);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 namespace velloq::tools {
@@ -23,6 +24,7 @@ constexpr char const* library_name = "libvelloq-setup.so";
 // What the program folder holds of the product (not the build's tests and benchmarks).
 constexpr char const* product_files[] = { "velloq", "velloq-reg", "velloq-sms", "velloq-chats", "libvelloq-setup.so" };
 constexpr char const* product_folders[] = { "skins", "help" };
+constexpr char const* manifest_name = "velloq-install.manifest";
 
 using Hook = int (*)(void*, char16_t const*);
 
@@ -79,50 +81,99 @@ fs::path shortcut_folder()
     return to_utf8(expand_path(is_smartphone() ? u"%start_menu%" : u"%programs%"));
 }
 
+// The product's files in a program folder, relative to it: the executables, the setup library,
+// the language files, and everything under skins/ and help/ (not the build's tests).
+std::vector<fs::path> product_files_in(fs::path const& folder)
+{
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (char const* file : product_files) {
+        if (fs::is_regular_file(folder / file, error))
+            files.emplace_back(file);
+    }
+    for (auto const& entry : fs::directory_iterator(folder, error)) {
+        if (entry.path().extension() == ".lng" && entry.is_regular_file(error))
+            files.push_back(entry.path().filename());
+    }
+    for (char const* product_folder : product_folders) {
+        if (!fs::is_directory(folder / product_folder, error))
+            continue;
+        for (auto const& entry : fs::recursive_directory_iterator(folder / product_folder, error)) {
+            if (entry.is_regular_file(error))
+                files.push_back(entry.path().lexically_relative(folder));
+        }
+    }
+    return files;
+}
+
+// What the installer put into the folder, one relative path a line, so that a removal deletes
+// exactly that and never a skin or language file the user added.
+fs::path manifest_of(fs::path const& target)
+{
+    return target / manifest_name;
+}
+
+std::vector<fs::path> read_manifest(fs::path const& target)
+{
+    std::vector<fs::path> files;
+    std::ifstream in(manifest_of(target));
+    std::string line;
+    while (std::getline(in, line)) {
+        fs::path file = fs::path(line).lexically_normal();
+        // A line that leads out of the folder is not one the installer wrote.
+        if (!line.empty() && file.is_relative() && *file.begin() != "..")
+            files.push_back(file);
+    }
+    return files;
+}
+
 bool copy_product(fs::path const& from, fs::path const& to, std::ostream& err)
 {
     std::error_code error;
     fs::create_directories(to, error);
     if (fs::equivalent(from, to, error))
         return true;
-    for (char const* file : product_files) {
-        if (fs::exists(from / file))
+    std::vector<fs::path> files = product_files_in(from);
+    for (auto const& file : files) {
+        fs::create_directories((to / file).parent_path(), error);
+        if (!error)
             fs::copy_file(from / file, to / file, fs::copy_options::overwrite_existing, error);
         if (error)
             break;
     }
-    for (char const* folder : product_folders) {
-        if (!error && fs::exists(from / folder))
-            fs::copy(from / folder, to / folder, fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
-    }
-    for (auto const& entry : fs::directory_iterator(from, error)) {
-        if (entry.path().extension() == ".lng")
-            fs::copy_file(entry.path(), to / entry.path().filename(), fs::copy_options::overwrite_existing, error);
-        if (error)
-            break;
-    }
+    std::ofstream manifest(manifest_of(to), std::ios::trunc);
+    for (auto const& file : files)
+        manifest << file.string() << "\n";
+    manifest.flush();
+    if (!error && !manifest)
+        error = std::make_error_code(std::errc::io_error);
     if (error)
         err << "velloq-install: the program files cannot be copied to " << to.string() << ": " << error.message() << "\n";
     return !error;
 }
 
-// Only what the installer put there goes (and the cache the program wrote): a folder that
-// "InstallDir" names wrongly never loses anything else. True when the folder itself went.
+// Only what the installer put there goes (as its manifest lists it; an installation without one
+// is taken to hold what this installer would put there), and what the program itself wrote: a
+// folder that "InstallDir" names wrongly, or that holds the user's own files, keeps them. True
+// when the folder itself went.
 bool remove_product(fs::path const& target)
 {
     std::error_code error;
-    for (char const* file : product_files)
+    std::vector<fs::path> files = fs::exists(manifest_of(target)) ? read_manifest(target) : product_files_in(own_folder());
+    for (char const* made : { "cache", "cache.part" })
+        files.emplace_back(made);
+    std::set<fs::path> folders;
+    for (auto const& file : files) {
         fs::remove(target / file, error);
-    fs::remove(target / "cache", error);
-    for (char const* folder : product_folders)
-        fs::remove_all(target / folder, error);
-    std::vector<fs::path> languages;
-    for (auto const& entry : fs::directory_iterator(target, error)) {
-        if (entry.path().extension() == ".lng")
-            languages.push_back(entry.path());
+        for (fs::path parent = file.parent_path(); !parent.empty(); parent = parent.parent_path())
+            folders.insert(parent);
     }
-    for (auto const& language : languages)
-        fs::remove(language, error);
+    fs::remove(manifest_of(target), error);
+    // Deepest first; a folder that still holds something of the user's stays.
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        if (fs::is_empty(target / *folder, error))
+            fs::remove(target / *folder, error);
+    }
     return fs::remove(target, error);
 }
 

@@ -1,0 +1,271 @@
+// The chats always tell the truth about the store: whatever the cache holds, after any number of
+// starts every chat holds exactly the store's messages of its number, with the store's unread count.
+#include "messaging/ChatModel.h"
+#include "messaging/Transmitter.h"
+
+#include "platform/Folders.h"
+#include "platform/Utf.h"
+#include "shell/Registry.h"
+#include "shell/StateNotification.h"
+#include "support/TempDevice.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <thread>
+
+using namespace velloq;
+using platform::Bytes;
+using platform::StoredMessage;
+namespace Tag = platform::Tag;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ChatPicture {
+    std::set<std::string> ids;
+    int32_t unread { 0 };
+    bool operator==(ChatPicture const&) const = default;
+};
+using Picture = std::map<std::u16string, ChatPicture>;
+
+void PrintTo(Picture const& picture, std::ostream* out)
+{
+    for (auto const& [key, chat] : picture)
+        *out << to_utf8(key) << ": " << chat.ids.size() << " messages, " << chat.unread << " unread; ";
+}
+
+class ChatTruth : public testing::Test {
+protected:
+    void SetUp() override { use_device(device.path()); }
+
+    // Switches the process to another device folder, as a second device run from the same program would.
+    void use_device(fs::path const& folder)
+    {
+        fs::create_directories(folder);
+        ::setenv("VELLOQ_DEVICE", folder.c_str(), 1);
+        platform::use_device_folder(folder.string());
+        std::string error;
+        store = platform::MessageStore::open_device(error);
+        ASSERT_NE(store, nullptr) << error;
+        auto sms = store->stores()->front().entry_id;
+        inbox = *store->store_property(sms, Tag::InboxEntryId);
+        drafts = *store->store_property(sms, Tag::DraftsEntryId);
+    }
+    ChatModel::Options options(fs::path const& cache) const { return { cache.u16string(), u"" VELLOQ_TEST_MARKER, {} }; }
+    StoredMessage incoming(std::u16string address, std::u16string text, int64_t minute, std::u16string name = {}, int64_t flags = 0) const
+    {
+        StoredMessage message;
+        message.properties = { { Tag::Subject, std::move(text) }, { Tag::MessageFlags, flags },
+            { Tag::DeliveryTime, MessageTime::from_unix_milliseconds(1'700'000'000'000LL + minute * 60'000).filetime() },
+            { Tag::SenderName, std::move(name) }, { Tag::SenderAddress, std::move(address) }, { Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
+        return message;
+    }
+    void deliver(std::u16string address, std::u16string text, int64_t minute, std::u16string name = {})
+    {
+        ASSERT_TRUE(store->create_message(inbox, incoming(std::move(address), std::move(text), minute, std::move(name)), false));
+    }
+    // What the store holds, read message by message without the chat model.
+    Picture store_picture()
+    {
+        SmsManager manager;
+        Picture picture;
+        for (FolderKind folder : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts, FolderKind::Outbox }) {
+            for (int32_t index = 0; index < manager.get_length(folder); ++index) {
+                EntryId id = manager.get_id(folder, index);
+                MessageRecord record;
+                if (!manager.read_sms(id, record) || (record.peer().name.empty() && record.peer().address.empty()))
+                    continue;
+                ChatPicture& chat = picture[chat_for_message(record)->key];
+                chat.ids.insert(id.hex());
+                chat.unread += folder == FolderKind::Incoming && record.unread() ? 1 : 0;
+            }
+        }
+        return picture;
+    }
+    static Picture model_picture(ChatModel& model)
+    {
+        Picture picture;
+        for (auto const& chat : model.chats()) {
+            ChatPicture& seen = picture[chat->key];
+            for (auto const& message : chat->messages)
+                seen.ids.insert(message.id.hex());
+            seen.unread += chat->unread;
+        }
+        return picture;
+    }
+    // A start of the program: the model with its cache, its first update, and its picture.
+    Picture start(fs::path const& cache)
+    {
+        ChatModel model(options(cache));
+        model.update_chats(false);
+        return model_picture(model);
+    }
+    std::u16string log_text() const { return test::read_utf16_file(fs::path(platform::device_folder()) / "Temp" / device.log_file().filename()); }
+
+    test::TempDevice device;
+    std::unique_ptr<platform::MessageStore> store;
+    Bytes inbox;
+    Bytes drafts;
+};
+
+}
+
+TEST_F(ChatTruth, ACacheOfAnotherDeviceOrOfAStoreMadeAnewIsNotBelieved)
+{
+    // One program folder, one cache file in it (as earlier versions kept it), two devices.
+    fs::path shared_cache = device.path() / "program" / "cache";
+    fs::create_directories(shared_cache.parent_path());
+    fs::path first = device.path() / "first";
+    fs::path second = device.path() / "second";
+    use_device(first);
+    deliver(u"+4915100001", u"for the first device", 1);
+    deliver(u"+4915100002", u"also first", 2);
+    EXPECT_EQ(start(shared_cache), store_picture());
+    use_device(second);
+    deliver(u"+4915100003", u"for the second device", 3);
+    EXPECT_EQ(start(shared_cache), store_picture());
+    use_device(first);
+    deliver(u"+4915100003", u"the same number, another device", 4);
+    EXPECT_EQ(start(shared_cache), store_picture());
+
+    // The first device's store is deleted and seeded again: rows 1 and 2 exist again, but they
+    // are other messages of other people.
+    store.reset();
+    for (char const* file : { "messages.db", "messages.db-wal", "messages.db-shm", "messages.db.changes" })
+        fs::remove(first / file);
+    use_device(first);
+    deliver(u"+4915100007", u"a new store", 5);
+    deliver(u"+4915100008", u"and its second message", 6);
+    Picture fresh = store_picture();
+    EXPECT_EQ(start(shared_cache), fresh);
+    EXPECT_EQ(fresh.count(u"5100001"), 0u);
+}
+
+TEST_F(ChatTruth, EachDeviceKeepsItsCacheBesideItsStore)
+{
+    deliver(u"+4915100001", u"hello", 1);
+    {
+        ChatModel model(options({}));
+        model.update_chats(false);
+    }
+    EXPECT_TRUE(fs::exists(device.path() / "cache"));
+    ChatModel model(options({}));
+    EXPECT_EQ(model.chats().size(), 1u);
+}
+
+TEST_F(ChatTruth, SendersWithoutDigitsKeepTheirChatsAcrossStarts)
+{
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    fs::path cache = device.path() / "cache";
+    deliver(u"Info", u"no name", 1);
+    deliver(u"INFO", u"named", 2, u"Info Service");
+    EXPECT_EQ(start(cache), store_picture());
+    deliver(u"INFO", u"again", 3, u"Info Service");
+    size_t logged_before = log_text().size();
+    {
+        ChatModel model(options(cache));
+        model.update_chats(false);
+        EXPECT_EQ(model_picture(model), store_picture());
+        EXPECT_EQ(model.find_chat(u"INFO")->messages.size(), 2u);
+        EXPECT_EQ(model.find_chat(u"Info Service"), nullptr);
+    }
+    EXPECT_EQ(log_text().find(u"load_cache failed", logged_before), std::u16string::npos);
+    EXPECT_NE(log_text().find(u"load_cache success:2 chats", logged_before), std::u16string::npos);
+}
+
+TEST_F(ChatTruth, AChatLongerThanTheCacheHoldsKeepsTheStoresUnreadCount)
+{
+    fs::path cache = device.path() / "cache";
+    std::vector<std::pair<Bytes, StoredMessage>> many;
+    for (int i = 0; i < most_cached_messages_per_chat + 10; ++i)
+        many.emplace_back(inbox, incoming(u"+4915100001", u"n", i, {}, i % 3 == 0 ? 0 : 1));
+    ASSERT_TRUE(store->create_messages(many));
+    int64_t unread = *store->unread_inbox_count();
+    for (int run = 0; run < 3; ++run) {
+        Picture seen = start(cache);
+        EXPECT_EQ(seen.at(u"5100001").unread, unread) << "start " << run;
+        EXPECT_EQ(seen.at(u"5100001").ids.size(), many.size()) << "start " << run;
+        int32_t saved = 0;
+        EXPECT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread", saved));
+        EXPECT_EQ(saved, unread);
+    }
+}
+
+TEST_F(ChatTruth, ADraftWithoutRecipientsIsNoFailedRead)
+{
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    StoredMessage draft;
+    draft.properties = { { Tag::Subject, std::u16string(u"nobody yet") }, { Tag::MessageFlags, int64_t(0x29) },
+        { Tag::DeliveryTime, MessageTime::from_unix_milliseconds(1'700'000'000'000LL).filetime() } };
+    ASSERT_TRUE(store->create_message(drafts, draft, false));
+    ChatModel model(options(device.path() / "cache"));
+    model.update_chats(false);
+    deliver(u"+4915100001", u"later", 2);
+    EXPECT_TRUE(model.update_chats(true));
+    EXPECT_FALSE(model.update_chats(true));
+    EXPECT_EQ(log_text().find(u"sms_manager reloaded"), std::u16string::npos);
+    EXPECT_EQ(model_picture(model), store_picture());
+}
+
+TEST_F(ChatTruth, AnEarlierStoreGetsATagAndItsOldIdsMatchNothing)
+{
+    deliver(u"+4915100001", u"kept", 1);
+    store.reset();
+    // Make it a store of the version before: twelve-byte ids and no identity.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((device.path() / "messages.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE store_identity; UPDATE messages SET entry_id = X'56514D530000000000000001' WHERE id = 1; PRAGMA user_version = 2;",
+                  nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+    std::vector<CachedChat> cached { { u"", u"+4915100001", u"", 1, { { FolderKind::Incoming, EntryId(Bytes { 'V', 'Q', 'M', 'S', 0, 0, 0, 0, 0, 0, 0, 1 }) } } } };
+    ASSERT_TRUE(save_chat_cache((device.path() / "cache").u16string(), cached));
+    SmsManager manager;
+    EntryId migrated = manager.get_id(FolderKind::Incoming, 0);
+    EXPECT_EQ(migrated.length(), 20u);
+    EXPECT_FALSE(manager.owns_id(cached.front().messages.front().id));
+    MessageRecord record;
+    ASSERT_TRUE(manager.read_sms(migrated, record));
+    EXPECT_EQ(record.text, u"kept");
+    // The cache of the store before the migration costs a rebuild, nothing else.
+    EXPECT_EQ(start(device.path() / "cache"), store_picture());
+}
+
+TEST_F(ChatTruth, MarkingAChatReadChangesTheUnreadCountOnce)
+{
+    std::vector<std::pair<Bytes, StoredMessage>> many;
+    for (int i = 0; i < 60; ++i)
+        many.emplace_back(inbox, incoming(u"+4915100001", u"unread", i));
+    ASSERT_TRUE(store->create_messages(many));
+    deliver(u"+4915100002", u"stays unread", 100);
+    ChatModel model(options(device.path() / "cache"));
+    model.update_chats(false);
+    // Every start of the registered program is one line; it ends at once.
+    auto program = device.path() / "counting-program";
+    auto starts = device.path() / "starts";
+    std::ofstream(program) << "#!/bin/sh\necho started >> \"$1\"\n";
+    fs::permissions(program, fs::perms::owner_all);
+    ASSERT_TRUE(stop_app_notification(u"Ketra.Velloq.message"));
+    ASSERT_TRUE(set_app_notification(u"Ketra.Velloq.message", u"\"" + program.u16string() + u"\" \"" + starts.u16string() + u"\""));
+    model.mark_chat_read(*model.find_chat(u"5100001"));
+    EXPECT_EQ(model.find_chat(u"5100001")->unread, 0);
+    EXPECT_EQ(*store->unread_inbox_count(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(test::read_file(starts), "started\n");
+    EXPECT_EQ(model_picture(model), store_picture());
+}
+
+TEST_F(ChatTruth, TheAlertNamesTheSenderWithoutThePhoneBookRead)
+{
+    fs::create_directories(device.path() / "contacts");
+    std::ofstream(device.path() / "contacts" / "anna.vcf") << "BEGIN:VCARD\nVERSION:3.0\nFN:Anna Berg\nTEL;TYPE=CELL:+49 151 12345678\nEND:VCARD\n";
+    ChatModel model(options(device.path() / "cache"));
+    Contact contact;
+    ASSERT_TRUE(model.find_contact_by_phone(u"+4915112345678", contact));
+    EXPECT_EQ(contact.display_name(), u"Anna Berg");
+}

@@ -1,0 +1,164 @@
+// The transmitter never strands a message in the outbox and never sends one twice to anyone.
+#include "messaging/SmsManager.h"
+#include "messaging/Transmitter.h"
+
+#include "support/TempDevice.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+
+using namespace velloq;
+using platform::Bytes;
+namespace Tag = platform::Tag;
+
+namespace {
+
+// A modem that refuses the numbers it is told to, and counts what it sent to each number.
+class CountingModem final : public ModemBackend {
+public:
+    bool transmit(std::u16string const& address, std::u16string const&) override
+    {
+        if (refused.contains(address))
+            return false;
+        ++sent[address];
+        return true;
+    }
+    std::set<std::u16string> refused;
+    std::map<std::u16string, int> sent;
+};
+
+// A modem that, while it sends, lets another connection take the store's write lock and keep it
+// for a few seconds, as a full or busy disk makes every later write of the transmitter fail.
+class StoreLockingModem final : public ModemBackend {
+public:
+    explicit StoreLockingModem(std::string path)
+        : m_path(std::move(path))
+    {
+    }
+    ~StoreLockingModem() override
+    {
+        if (m_database) {
+            sqlite3_exec(m_database, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_close(m_database);
+        }
+    }
+    bool transmit(std::u16string const&, std::u16string const&) override
+    {
+        if (!m_database && sqlite3_open(m_path.c_str(), &m_database) == SQLITE_OK)
+            sqlite3_exec(m_database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        return true;
+    }
+
+private:
+    std::string m_path;
+    sqlite3* m_database { nullptr };
+};
+
+class Transmitter : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        store = platform::MessageStore::open_device(error);
+        ASSERT_NE(store, nullptr) << error;
+    }
+    void send_to(std::vector<std::u16string> const& numbers)
+    {
+        std::vector<Correspondent> recipients;
+        for (auto const& number : numbers)
+            recipients.push_back({ {}, number });
+        SmsManager manager;
+        ASSERT_TRUE(manager.send(recipients, u"hello"));
+    }
+    int32_t length(FolderKind folder)
+    {
+        SmsManager manager;
+        return manager.get_length(folder);
+    }
+    // Runs `work` in a child process that then ends as a killed one would, without clean-up.
+    template<typename Work>
+    void in_a_process_that_dies(Work work)
+    {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::string error;
+            auto own = platform::MessageStore::open_device(error);
+            _exit(own && work(*own) ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    test::TempDevice device;
+    std::unique_ptr<platform::MessageStore> store;
+};
+
+}
+
+TEST_F(Transmitter, TheClaimOfAKilledTransmitterIsGivenBack)
+{
+    send_to({ u"+4915100001" });
+    send_to({ u"+4915100002" });
+    in_a_process_that_dies([](platform::MessageStore& own) {
+        auto waiting = own.submitted_messages();
+        return waiting.size() == 2 && own.claim_for_sending(waiting[0]) && own.claim_for_sending(waiting[1]);
+    });
+    CountingModem modem;
+    TransmitResult result = transmit_outbox(*store, modem);
+    EXPECT_EQ(result.sent, 2);
+    EXPECT_EQ(length(FolderKind::Outbox), 0);
+    EXPECT_EQ(length(FolderKind::Sent), 2);
+}
+
+TEST_F(Transmitter, ALivingTransmittersClaimIsNeverTakenOver)
+{
+    send_to({ u"+4915100001" });
+    auto waiting = store->submitted_messages();
+    ASSERT_EQ(waiting.size(), 1u);
+    // This process is alive and holds the claim: another transmitter run leaves the message be.
+    ASSERT_TRUE(store->claim_for_sending(waiting[0]));
+    std::string error;
+    auto other = platform::MessageStore::open_device(error);
+    CountingModem modem;
+    EXPECT_EQ(transmit_outbox(*other, modem).sent, 0);
+    EXPECT_TRUE(modem.sent.empty());
+    ASSERT_TRUE(store->release_claim(waiting[0]));
+    EXPECT_EQ(transmit_outbox(*other, modem).sent, 1);
+}
+
+TEST_F(Transmitter, AMessageThatFailedPartWayGoesOnlyToThoseWhoDidNotGetIt)
+{
+    send_to({ u"+4915100001", u"+4915100002", u"+4915100003" });
+    CountingModem modem;
+    modem.refused = { u"+4915100002" };
+    TransmitResult first = transmit_outbox(*store, modem);
+    EXPECT_EQ(first.sent, 0);
+    EXPECT_EQ(first.failed, 1);
+    EXPECT_EQ(length(FolderKind::Outbox), 1);
+    modem.refused.clear();
+    TransmitResult second = transmit_outbox(*store, modem);
+    EXPECT_EQ(second.sent, 1);
+    EXPECT_EQ(modem.sent, (std::map<std::u16string, int> { { u"+4915100001", 1 }, { u"+4915100002", 1 }, { u"+4915100003", 1 } }));
+    EXPECT_EQ(length(FolderKind::Sent), 1);
+}
+
+TEST_F(Transmitter, AMoveThatFailsIsReportedAndTheMessageIsSentLater)
+{
+    send_to({ u"+4915100001" });
+    std::string path = (device.path() / "messages.db").string();
+    in_a_process_that_dies([&](platform::MessageStore& own) {
+        StoreLockingModem modem(path);
+        TransmitResult result = transmit_outbox(own, modem);
+        return result.sent == 0 && result.failed == 1;
+    });
+    EXPECT_EQ(length(FolderKind::Outbox), 1);
+    CountingModem modem;
+    EXPECT_EQ(transmit_outbox(*store, modem).sent, 1);
+    EXPECT_EQ(length(FolderKind::Outbox), 0);
+}
