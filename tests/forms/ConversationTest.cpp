@@ -110,6 +110,27 @@ TEST_F(Conversation, AChatShowsItsMessagesInOrderWithADaySeparatorPerDay)
     EXPECT_EQ(dynamic_cast<TextElement*>(chat_form().find_by_id(u"symbols"))->text(), u"1 Message (160)");
 }
 
+TEST_F(Conversation, TheDaySeparatorsAreRightTheFirstTimeAChatOpensAfterAStartFromTheCache)
+{
+    deliver_at("+4915110000001", "monday one", "2026-12-07T09:00");
+    deliver_at("+4915110000001", "monday two", "2026-12-07T10:00");
+    deliver_at("+4915110000001", "monday three", "2026-12-07T11:00");
+    deliver_at("+4915110000001", "tuesday", "2026-12-08T08:00");
+    start_and_wait();
+    // The program ends and starts again: the chat now holds only ids from the cache.
+    TearDown();
+    start_and_wait();
+    ASSERT_NE(log_text().find(u"load_cache success:1 chats"), std::u16string::npos);
+    main_form().item_activated(main_form().list(), 0);
+    ASSERT_EQ(stack->top(), &chat_form());
+    pump_for(50ms);
+    ASSERT_EQ(chat_form().list().count(), 4);
+    EXPECT_TRUE(message_shows(0, u"day_node"));
+    EXPECT_FALSE(message_shows(1, u"day_node"));
+    EXPECT_FALSE(message_shows(2, u"day_node"));
+    EXPECT_TRUE(message_shows(3, u"day_node"));
+}
+
 TEST_F(Conversation, SendingGoesToTheChatAndTheTickedRecipientsAndComesBackAsSent)
 {
     deliver("+4915110000001", "hello");
