@@ -26,7 +26,8 @@ int main(int argc, char** argv)
     platform::SignalWatcher signals;
     // The element types live as long as the application that builds forms from skins.
     ElementTypes element_types;
-    auto application = std::make_unique<Application>(u"Velloq");
+    // A program started for a new message shows nothing until its alert rises.
+    auto application = std::make_unique<Application>(u"Velloq", MessengerApp::is_message_mode(command_line) ? WindowStart::Hidden : WindowStart::Shown);
     auto forms = std::make_unique<FormStack>(*application);
     application->set_content(forms.get());
     application->set_game_input(false);

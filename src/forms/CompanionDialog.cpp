@@ -33,7 +33,8 @@ void CompanionDialog::on_pressed(Element& button)
 {
     if (&button == m_install || &button == m_about) {
         m_application.set_asleep();
-        execute_file(m_skin.language().text_of(&button == m_install ? u"InstallPomelixLink" : u"AboutPomelixLink"), {});
+        // The links are web addresses: they go to the browser, as a message's links do.
+        execute_file(u"%windows%/iexplore.exe", m_skin.language().text_of(&button == m_install ? u"InstallPomelixLink" : u"AboutPomelixLink"));
     }
     m_stack.hide(*this, true);
 }

@@ -5,6 +5,7 @@
 #include "forms/SkinBinding.h"
 #include "messaging/Chat.h"
 #include "messaging/TextAnalysis.h"
+#include "platform/Clipboard.h"
 #include "platform/Utf.h"
 #include "shell/Application.h"
 #include "shell/Log.h"
@@ -237,9 +238,6 @@ MessageRecord* FormChat::selected_message()
 void FormChat::on_pressed(Element& button)
 {
     if (&button == m_close) {
-        Chat* current = chat();
-        if (current && current->messages.empty())
-            remove_chat_from_list();
         close();
     } else if (&button == m_title_button) {
         show_contact();
@@ -309,7 +307,8 @@ void FormChat::show_contact()
     if (find_installed_program_file(u"Ketra Pomelix", u"Pomelix.exe", companion)) {
         log() << u"Pomelix path:" << companion << u"\n";
         m_application.set_asleep();
-        execute_file(companion, u"open:" + (current ? current->address : std::u16string()));
+        // The address is one argument, whatever it holds: a sender ID is never read as options.
+        run_program(companion, { u"open:" + (current ? current->address : std::u16string()) });
         return;
     }
     if (!current || current->contact_id < 0) {
@@ -330,10 +329,15 @@ void FormChat::leave_chat()
     m_model.set_current_chat_key({});
 }
 
-void FormChat::close()
+// Every way out of the chat goes through here: a chat that never got a message leaves the list,
+// and the chat stops being the current one.
+void FormChat::close(bool animate)
 {
+    Chat* current = chat();
+    if (current && current->messages.empty())
+        remove_chat_from_list();
     leave_chat();
-    m_stack.hide(*this, true);
+    m_stack.hide(*this, animate);
 }
 
 void FormChat::remove_chat_from_list()
@@ -376,12 +380,12 @@ void FormChat::message_menu(std::vector<MenuEntry>& entries)
             numbers.push_back(entry(call_prefix, u"Call", item));
         else if (item.find(u'@') != std::u16string::npos)
             mails.push_back(entry(mail_prefix, u"Mail", item));
-        else
+        else if (is_web_address(item))
             webs.push_back(entry(visit_prefix, u"Visit", item));
     }
     for (auto* group : { &numbers, &mails, &webs })
         entries.insert(entries.end(), group->begin(), group->end());
-    for (char16_t const* name : { u"DeleteSMS", u"Forward", u"Resend", u"Cancel" })
+    for (char16_t const* name : { u"CopyText", u"DeleteSMS", u"Forward", u"Resend", u"Cancel" })
         entries.push_back({ name, {} });
 }
 
@@ -394,26 +398,32 @@ void FormChat::menu_entries(std::u16string const& name, std::u16string&, std::ve
     } else if (name == u"DeleteChat") {
         entries.push_back({ u"ReallyDeleteChat", {}, u"MenuElementRed" });
         entries.push_back({ u"Cancel", {} });
-    } else if (!run_link_command(name)) {
+    } else if (auto opened = run_link_command(name)) {
+        // Nothing on this system could open it: the user is told instead of left waiting.
+        if (!*opened) {
+            entries.push_back({ u"NothingOpens", m_skin.language().text_of(u"NothingOpens"), u"MenuElementDisabled" });
+            entries.push_back({ u"Cancel", {} });
+        }
+    } else {
         run_command(name);
     }
 }
 
-bool FormChat::run_link_command(std::u16string const& name)
+// Whether the link could be handed on; nullopt when the name is no link command.
+std::optional<bool> FormChat::run_link_command(std::u16string const& name)
 {
-    if (name.starts_with(visit_prefix)) {
+    bool opened;
+    if (name.starts_with(visit_prefix))
+        opened = execute_file(u"%windows%/iexplore.exe", name.substr(visit_prefix.size()));
+    else if (name.starts_with(mail_prefix))
+        opened = execute_file(u"%windows%/tmail.exe", u"mailto:" + name.substr(mail_prefix.size()));
+    else if (name.starts_with(call_prefix))
+        opened = make_call(name.substr(call_prefix.size()));
+    else
+        return std::nullopt;
+    if (opened)
         m_application.set_asleep();
-        execute_file(u"%windows%/iexplore.exe", name.substr(visit_prefix.size()));
-    } else if (name.starts_with(mail_prefix)) {
-        m_application.set_asleep();
-        execute_file(u"%windows%/tmail.exe", u"mailto:" + name.substr(mail_prefix.size()));
-    } else if (name.starts_with(call_prefix)) {
-        m_application.set_asleep();
-        make_call(name.substr(call_prefix.size()));
-    } else {
-        return false;
-    }
-    return true;
+    return opened;
 }
 
 bool FormChat::run_command(std::u16string const& name)
@@ -432,6 +442,9 @@ bool FormChat::run_command(std::u16string const& name)
         m_application.minimize();
     } else if (name == u"DeleteSMS") {
         delete_selected();
+    } else if (name == u"CopyText") {
+        if (MessageRecord* message = selected_message())
+            platform::set_clipboard_text(message->text);
     } else if (name == u"Forward") {
         if (MessageRecord* message = selected_message()) {
             m_model.set_pending_text(message->text);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "messaging/ChatModel.h"
 #include "skin/BasicElements.h"
 #include "forms/OwnedForm.h"
@@ -57,6 +59,8 @@ public:
     void on_text_changed(TextEdit&) override;
     // MenuSource.
     void menu_entries(std::u16string const& name, std::u16string& caption, std::vector<MenuEntry>& entries) override;
+    // Leaves the chat, however the form is left: a chat that never got a message leaves the list.
+    void close(bool animate = true);
     // ChatListener.
     void on_document_refresh(ChatEvent const&) override;
 
@@ -70,14 +74,13 @@ private:
     void send();
     void show_contact();
     void leave_chat();
-    void close();
     void remove_chat_from_list();
     void delete_selected();
     void delete_chat();
     MessageRecord* selected_message();
     void message_menu(std::vector<MenuEntry>& entries);
     void chat_menu(std::vector<MenuEntry>& entries);
-    bool run_link_command(std::u16string const& name);
+    std::optional<bool> run_link_command(std::u16string const& name);
     bool run_command(std::u16string const& name);
     void reshow();
     void mark_read_if_looking(Chat&);

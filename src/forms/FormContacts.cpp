@@ -104,9 +104,16 @@ void FormContacts::show()
     m_stack.show(*this, false, true);
 }
 
+// The filter is lower-cased the same way as the names, so "Ben" finds Ben; each character keeps
+// its place, so the match lines up with the name as written.
+std::u16string FormContacts::filter_text() const
+{
+    return lower_case(m_edit->text());
+}
+
 std::optional<size_t> FormContacts::name_match(std::u16string const& name) const
 {
-    std::u16string const& filter = m_edit->text();
+    std::u16string const filter = filter_text();
     std::u16string lower = lower_case(name);
     for (size_t at = lower.find(filter); at != std::u16string::npos; at = lower.find(filter, at + 1)) {
         if (at == 0 || lower[at - 1] == u' ')
@@ -117,7 +124,7 @@ std::optional<size_t> FormContacts::name_match(std::u16string const& name) const
 
 bool FormContacts::passes_filter(PhoneEntry const& entry) const
 {
-    std::u16string const& filter = m_edit->text();
+    std::u16string const filter = filter_text();
     if (filter.empty() || name_match(entry.name))
         return true;
     return lower_case(entry.number).find(filter) != std::u16string::npos;
@@ -195,7 +202,7 @@ void FormContacts::fill_item(VList&, Element& item, int32_t index)
 
 void FormContacts::fill_contact(Element& item, PhoneEntry const& entry)
 {
-    std::u16string const& filter = m_edit->text();
+    std::u16string const filter = filter_text();
     auto number_match = [&]() -> std::optional<size_t> {
         size_t at = filter.empty() ? std::u16string::npos : lower_case(entry.number).find(filter);
         return at == std::u16string::npos ? std::nullopt : std::optional<size_t>(at);
@@ -286,13 +293,21 @@ void FormContacts::jump_to_letter(std::u16string const& letter)
 
 void FormContacts::go_back()
 {
-    close();
+    leave();
 }
 
-void FormContacts::close()
+void FormContacts::leave(bool animate)
+{
+    m_model.set_pending_text({});
+    if (m_multi)
+        m_owner.chat_form().take_recipients();
+    close(animate);
+}
+
+void FormContacts::close(bool animate)
 {
     m_edit->end_input();
-    m_stack.hide(*this, true);
+    m_stack.hide(*this, animate);
 }
 
 void FormContacts::on_pressed(Element& button)
@@ -300,10 +315,7 @@ void FormContacts::on_pressed(Element& button)
     if (&button == m_active) {
         add_typed_entry();
     } else if (&button == m_close) {
-        m_model.set_pending_text({});
-        if (m_multi)
-            m_owner.chat_form().take_recipients();
-        close();
+        leave();
     } else if (auto* letter = dynamic_cast<ButtonElement*>(&button);
                letter && std::find(m_letter_buttons.begin(), m_letter_buttons.end(), letter) != m_letter_buttons.end()) {
         jump_to_letter(letter->caption());

@@ -56,17 +56,22 @@ public:
     // EditListener.
     void on_text_changed(TextEdit&) override;
 
+    // Leaves the picker without picking: the text waiting for a recipient is dropped, and in
+    // the recipients mode the ticks go to the chat.
+    void leave(bool animate = true);
+
 protected:
     void go_back() override;
 
 private:
     bool passes_filter(PhoneEntry const&) const;
+    std::u16string filter_text() const;
     std::optional<size_t> name_match(std::u16string const& name) const;
     void fill_contact(Element& item, PhoneEntry const& entry);
     void rebuild_ruler();
     void add_typed_entry();
     void jump_to_letter(std::u16string const& letter);
-    void close();
+    void close(bool animate = true);
 
     TextElement* m_title { nullptr };
     VList* m_list { nullptr };

@@ -264,6 +264,18 @@ void FormMain::pick(PhoneEntry const& entry)
     m_chat->take_pending_text();
 }
 
+void FormMain::close_forms_above()
+{
+    for (Form* top = m_stack.top(); top && top != this; top = m_stack.top()) {
+        if (top == m_contacts.get())
+            m_contacts->leave(false);
+        else if (top == m_chat.get())
+            m_chat->close(false);
+        if (m_stack.top() == top)
+            m_stack.hide(*top, false);
+    }
+}
+
 void FormMain::show_templates(int32_t mode)
 {
     m_templates->show(mode);

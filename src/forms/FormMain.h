@@ -44,6 +44,8 @@ public:
     void refresh_chat(Chat const&);
     // Takes the chat at the index out of the list (event 3).
     void remove_chat(int32_t index);
+    // Closes every form above the chat list, each the way its own back key would.
+    void close_forms_above();
 
     VList& list() { return *m_list; }
     ReloadForm* reload_form() { return m_reload.get(); }

@@ -29,11 +29,6 @@ constexpr double poll_period = 1.0;
 constexpr double next_turn = 0.001;
 constexpr uint32_t progress_frame_ms = 40;
 
-bool is_message_mode(std::u16string const& command_line)
-{
-    return command_line.find(u"message") != std::u16string::npos;
-}
-
 // A failure the user must hear of even with logging off.
 void report(std::u16string const& what)
 {
@@ -54,10 +49,25 @@ MessengerApp::MessengerApp(Application& application, FormStack& stack, std::u16s
     else
         splash_step();
     m_application.set_listener(this);
+    m_main_skin.add_reload_listener(this);
+}
+
+void MessengerApp::on_skin_reloaded()
+{
+    if (!m_alert)
+        return;
+    m_alert_skin.language().load_language(m_application.name());
+    m_alert_skin.send_reload_skin();
+}
+
+bool MessengerApp::is_message_mode(std::u16string const& command_line)
+{
+    return command_line.find(u"message") != std::u16string::npos;
 }
 
 MessengerApp::~MessengerApp()
 {
+    m_main_skin.remove_reload_listener(this);
     m_start_timer.cancel();
     m_poll_timer.cancel();
     if (m_application.listener() == this)
@@ -98,7 +108,13 @@ void MessengerApp::enter_message_mode()
 {
     if (!m_model) {
         ensure_model();
-        m_application.minimize();
+        m_application.hide();
+        // With alerts off there is nothing to show: the message waits, unread, for the next start.
+        if (!m_model->alerts()) {
+            log() << u"enter_message_mode: alerts are off\n";
+            m_application.quit();
+            return;
+        }
     }
     m_model->set_full_scan();
     m_poll_timer.start(next_turn);
@@ -191,8 +207,12 @@ void MessengerApp::perform_view_action()
 {
     if (m_view_action.starts_with(open_prefix)) {
         log() << u"view_action:" << m_view_action << u"\n";
-        for (Form* top = m_stack.top(); top && top != m_chat_list.get(); top = m_stack.top())
-            m_stack.hide(*top, false);
+        if (m_chat_list) {
+            m_chat_list->close_forms_above();
+        } else {
+            for (Form* top = m_stack.top(); top; top = m_stack.top())
+                m_stack.hide(*top, false);
+        }
         PhoneEntry entry = PhoneEntry::from_typed(m_view_action.substr(open_prefix.size()));
         if (!entry.number.empty() && m_chat_list)
             m_chat_list->open_chat(entry);
@@ -268,7 +288,7 @@ void MessengerApp::dismiss_alert()
 // Escape (or the device's back key) on the alert dismisses it.
 bool MessengerApp::on_key(KeyEvent const& event)
 {
-    if (!m_alert || m_stack.top() != m_alert.get() || event.code != Key::Backspace)
+    if (!m_alert || m_stack.top() != m_alert.get() || (event.code != Key::Backspace && event.code != Key::Esc))
         return false;
     if (event.pressed)
         dismiss_alert();

@@ -20,10 +20,14 @@ class ProgressElement;
 // The program controller: shows the splash form, starts the chat model behind it, then shows
 // the chat list; polls the store once a second; raises the new-message alert; and takes the
 // command lines of later starts ("message", "open:NUMBER").
-class MessengerApp final : public ApplicationListener, public TimerListener, public AlertButtonListener {
+class MessengerApp final : public ApplicationListener, public TimerListener, public AlertButtonListener, public ReloadListener {
 public:
     MessengerApp(Application&, FormStack&, std::u16string const& command_line, ChatModel::Options = {});
+    // A command line of the notification broker: wait for a new message, show only its alert.
+    static bool is_message_mode(std::u16string const& command_line);
     ~MessengerApp() override;
+    // ReloadListener of the main skin: a new language reaches the alert too.
+    void on_skin_reloaded() override;
     MessengerApp(MessengerApp const&) = delete;
     MessengerApp& operator=(MessengerApp const&) = delete;
 

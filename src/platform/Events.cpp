@@ -35,7 +35,7 @@ uint32_t virtual_key_of(SDL_Keycode key)
     case SDLK_RCTRL: return VirtualKey::Control;
     case SDLK_LALT:
     case SDLK_RALT: return VirtualKey::Menu;
-    case SDLK_ESCAPE:
+    case SDLK_ESCAPE: return VirtualKey::KeyboardEscape;
     case SDLK_AC_BACK: return VirtualKey::Escape;
     case SDLK_SPACE: return VirtualKey::Space;
     case SDLK_PAGEUP: return VirtualKey::Prior;
@@ -178,6 +178,7 @@ bool EventQueue::State::translate(SDL_Event const& event, Event& out)
         out.virtual_key = virtual_key_of(event.key.keysym.sym);
         out.scan_code = static_cast<uint32_t>(event.key.keysym.scancode);
         out.repeat = event.key.repeat != 0;
+        out.control = (event.key.keysym.mod & KMOD_CTRL) != 0;
         return true;
     case SDL_TEXTINPUT:
         out.kind = EventKind::Text;

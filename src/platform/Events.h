@@ -31,6 +31,9 @@ constexpr uint32_t Digit0 = 0x30;
 constexpr uint32_t LetterA = 0x41;
 constexpr uint32_t Apps = 0x5D;
 constexpr uint32_t F1 = 0x70;
+// A desktop keyboard's Escape, apart from the phone's back key (Escape above), which a
+// desktop's Backspace is not.
+constexpr uint32_t KeyboardEscape = 0x1001B;
 }
 
 enum class EventKind {
@@ -57,6 +60,8 @@ struct Event {
     uint32_t virtual_key { 0 };
     uint32_t scan_code { 0 };
     bool repeat { false };
+    // A Control key was held with the key.
+    bool control { false };
     std::u16string text;
     int32_t x { 0 };
     int32_t y { 0 };

@@ -97,10 +97,10 @@ ScreenMetrics VideoSystem::screen_metrics() const
     return phone;
 }
 
-std::unique_ptr<Window> Window::create(std::string const& title, ScreenMetrics const& screen, std::string& error)
+std::unique_ptr<Window> Window::create(std::string const& title, ScreenMetrics const& screen, std::string& error, bool hidden)
 {
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
-    Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
+    Uint32 flags = (hidden ? SDL_WINDOW_HIDDEN : SDL_WINDOW_SHOWN) | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
     SdlWindowHandle window(SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, screen.width, screen.height, flags));
     if (!window) {
         error = SDL_GetError();
@@ -170,6 +170,11 @@ void Window::stop_text_input()
         SDL_StopTextInput();
 }
 
+bool Window::has_screen_keyboard() const
+{
+    return SDL_HasScreenKeyboardSupport() == SDL_TRUE;
+}
+
 bool Window::screen_keyboard_shown() const
 {
     return SDL_IsScreenKeyboardShown(m_window.get()) == SDL_TRUE;
@@ -177,6 +182,7 @@ bool Window::screen_keyboard_shown() const
 
 void Window::raise()
 {
+    SDL_ShowWindow(m_window.get());
     SDL_RestoreWindow(m_window.get());
     SDL_RaiseWindow(m_window.get());
 }

@@ -43,7 +43,8 @@ private:
 // to the window when a desktop user resizes it.
 class Window {
 public:
-    static std::unique_ptr<Window> create(std::string const& title, ScreenMetrics const& screen, std::string& error);
+    // A hidden window appears with the first `raise`.
+    static std::unique_ptr<Window> create(std::string const& title, ScreenMetrics const& screen, std::string& error, bool hidden = false);
 
     uint32_t id() const;
     // Makes the renderer and streaming texture for frames of the given size; false when the
@@ -53,6 +54,8 @@ public:
 
     void start_text_input(int x, int y, int width, int height);
     void stop_text_input();
+    // Whether the platform has a keyboard on the screen that typing brings up (phones).
+    bool has_screen_keyboard() const;
     bool screen_keyboard_shown() const;
     void raise();
     void minimize();

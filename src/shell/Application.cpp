@@ -5,10 +5,10 @@
 
 namespace velloq {
 
-Application::Application(std::u16string name)
+Application::Application(std::u16string name, WindowStart start)
     : m_name(std::move(name))
 {
-    m_game = std::make_unique<GameBase>(*this, m_name);
+    m_game = std::make_unique<GameBase>(*this, m_name, start);
     log() << u"Application::Application() this=" << static_cast<void const*>(this) << u"\n";
 }
 

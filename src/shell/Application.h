@@ -21,7 +21,7 @@ class FrameContent;
 // advances and draws a frame whenever the loop asks.
 class Application : public Singleton<Application> {
 public:
-    explicit Application(std::u16string name);
+    explicit Application(std::u16string name, WindowStart = WindowStart::Shown);
     ~Application();
 
     std::u16string const& name() const { return m_name; }
@@ -42,6 +42,7 @@ public:
     void set_asleep() { m_game->set_asleep(); }
     bool is_in_front() const { return m_game->is_in_front(); }
     void minimize() { m_game->minimize(); }
+    void hide() { m_game->hide(); }
     void bring_to_front() { m_game->bring_to_front(); }
     void quit() { m_game->quit(); }
     ScreenInfo const& screen_info() const { return m_game->screen_info(); }

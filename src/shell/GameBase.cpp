@@ -25,7 +25,7 @@ void log_step(int step)
 
 }
 
-GameBase::GameBase(Application& application, std::u16string const& name)
+GameBase::GameBase(Application& application, std::u16string const& name, WindowStart start)
     : m_application(application)
     , m_class_name(main_window_class(name))
     , m_title(name)
@@ -45,7 +45,7 @@ GameBase::GameBase(Application& application, std::u16string const& name)
         log() << u"GameBase: VELLOQ_SCREEN=" << to_utf16(platform::environment_value("VELLOQ_SCREEN")) << u" is not WxH or WxH@DPI; ignored\n";
     m_screen = fresh_screen_info();
     log_step(4);
-    create_window();
+    create_window(start);
     log_step(5);
     release_startup_lock();
     m_window_timer.start(window_timer_message, window_timer_period_ms);
@@ -68,14 +68,17 @@ GameBase::~GameBase()
     release_startup_lock();
 }
 
-void GameBase::create_window()
+void GameBase::create_window(WindowStart start)
 {
     if (!m_video->ok()) {
         log() << u"GameBase: no video: " << to_utf16(m_video->error()) << u"\n";
         return;
     }
     std::string error;
-    m_window = platform::Window::create(to_utf8(m_title), { m_screen.screen_width, m_screen.screen_height, m_screen.orientation, m_screen.dpi }, error);
+    m_window = platform::Window::create(to_utf8(m_title), { m_screen.screen_width, m_screen.screen_height, m_screen.orientation, m_screen.dpi }, error,
+        start == WindowStart::Hidden);
+    if (start == WindowStart::Hidden)
+        m_inactive = true;
     if (!m_window) {
         log() << u"GameBase: no window: " << to_utf16(error) << u"\n";
         return;
@@ -99,7 +102,10 @@ ScreenInfo GameBase::fresh_screen_info() const
 Rect GameBase::client_rect() const
 {
     ClientLayout layout;
-    layout.full_screen_without_typing = !m_windowed && !m_edit;
+    // The bars around a keyboard on the screen only take room where typing brings one up; on a
+    // desktop the form keeps the whole screen while it is typed into.
+    bool keyboard_layout = m_edit && m_window && m_window->has_screen_keyboard();
+    layout.full_screen_without_typing = !m_windowed && !keyboard_layout;
     layout.smartphone = is_smartphone();
     layout.show_taskbar = m_show_taskbar;
     layout.input_panel_shown = false;
@@ -116,7 +122,12 @@ void GameBase::run()
     platform::Event event;
     while (!m_quit) {
         if (m_inactive || m_asleep || !m_display) {
-            if (m_events.wait(event, -1))
+            // What the last action left on the screen (a menu closing after "Visit") is drawn to
+            // its end before the program sleeps, so the frame never freezes on an older picture.
+            bool finishing = m_asleep && !m_inactive && m_display && m_application.wants_redraw();
+            if (finishing)
+                tick(false);
+            if (m_events.wait(event, finishing ? 10 : -1))
                 dispatch(event);
             continue;
         }
@@ -384,6 +395,13 @@ void GameBase::minimize()
         m_window->minimize();
     // A minimised window is behind everything, whether or not the window system says so (some
     // drivers send no focus change for it).
+    m_inactive = true;
+}
+
+void GameBase::hide()
+{
+    if (m_window)
+        m_window->hide();
     m_inactive = true;
 }
 

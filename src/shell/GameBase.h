@@ -21,6 +21,10 @@ class EditElement;
 
 // The window object: the one window, the main loop and its frame clock, the two display modes,
 // the command lines handed over by later starts, and the scheduler of deferred work.
+// How the window starts: on the screen, or hidden until the program brings it to the front
+// (a program started for a new message shows nothing until its alert).
+enum class WindowStart { Shown, Hidden };
+
 class GameBase : public Singleton<GameBase> {
 public:
     // Private messages of the main loop.
@@ -30,7 +34,7 @@ public:
     static constexpr uint32_t window_timer_period_ms = 40;
     static constexpr int32_t no_release = -1000000;
 
-    GameBase(Application&, std::u16string const& name);
+    GameBase(Application&, std::u16string const& name, WindowStart = WindowStart::Shown);
     ~GameBase();
 
     void run();
@@ -54,6 +58,8 @@ public:
     Display* display() { return m_display.get(); }
 
     void minimize();
+    // Takes the window off the screen until `bring_to_front`.
+    void hide();
     void bring_to_front();
     // Ends the main loop: the window goes and the loop stops at the quit message behind it.
     void quit();
@@ -68,7 +74,7 @@ public:
     static double frame_seconds(uint32_t now, uint32_t last);
 
 private:
-    void create_window();
+    void create_window(WindowStart);
     void dispatch(platform::Event const&);
     void dispatch_private(uint32_t code);
     void on_window_timer();

@@ -37,6 +37,7 @@ void GameBase::key_message(platform::Event const& event)
     key.code = key_code_from_virtual_key(event.virtual_key);
     key.pressed = event.kind == platform::EventKind::KeyDown;
     key.first = key.pressed ? !event.repeat : true;
+    key.control = event.control;
     log() << (key.pressed ? u"WM_KEYDOWN = " : u"WM_KEYUP = ") << event.virtual_key << u"(" << key.code << u")"
           << u" lParam=" << key_parameter(event, key.pressed) << u" ticks=" << platform::tick_count() << u"\n";
     if (auto* listener = m_application.listener(); listener && listener->on_key(key))

@@ -25,6 +25,9 @@ KeyCode key_code_from_virtual_key(uint32_t key)
     // The device's escape and backspace are one key to the program; "Esc" never comes from a key.
     case VK::Back:
     case VK::Escape: return Key::Backspace;
+    // A keyboard's Escape is Back too, but it never edits: the forms take it as Back even while
+    // an edit has the input, and Backspace deletes there.
+    case VK::KeyboardEscape: return Key::Esc;
     case VK::Delete: return Key::Del;
     case VK::Insert: return Key::Insert;
     case VK::Home: return Key::Home;

@@ -10,6 +10,7 @@ struct KeyEvent {
     KeyCode code { Key::None };
     bool pressed { false };
     bool first { true }; // false for an auto-repeated press
+    bool control { false }; // a Control key was held (a desktop keyboard's shortcuts)
 };
 
 struct PointerEvent {

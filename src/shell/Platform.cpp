@@ -76,12 +76,29 @@ bool ends_with_program(std::u16string const& path, std::u16string_view name)
 
 }
 
+bool is_web_address(std::u16string_view link)
+{
+    size_t scheme_end = link.find(u"://");
+    if (scheme_end == std::u16string_view::npos) {
+        // A colon after a host ("example.org:8080") is a port; one before any dot names a scheme.
+        std::u16string_view before_colon = link.substr(0, link.find(u':'));
+        return !link.empty() && (before_colon.size() == link.size() || before_colon.find(u'.') != std::u16string_view::npos);
+    }
+    std::u16string scheme = fold_case(link.substr(0, scheme_end));
+    return scheme == u"http" || scheme == u"https";
+}
+
 bool execute_file(std::u16string const& file, std::u16string const& parameters)
 {
     std::u16string expanded = expand_path(file);
     log() << u"execute_file(" << expanded << u"} {" << parameters << u")\n";
-    if (ends_with_program(expanded, u"iexplore.exe"))
+    if (ends_with_program(expanded, u"iexplore.exe")) {
+        if (!is_web_address(parameters)) {
+            log() << u"execute_file: not a web address\n";
+            return false;
+        }
         return open_with_desktop(web_address(parameters));
+    }
     if (ends_with_program(expanded, u"tmail.exe")) {
         if (parameters == u"-RunInBKG")
             return start({ expand_path(u"%windows%/velloq-sms"), u"transmit" });
@@ -98,6 +115,14 @@ bool execute_file(std::u16string const& file, std::u16string const& parameters)
     if (!platform::path_exists(path))
         return false;
     return open_with_desktop(expanded);
+}
+
+bool run_program(std::u16string const& program, std::vector<std::u16string> const& arguments)
+{
+    std::vector<std::u16string> command { expand_path(program) };
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    log() << u"run_program(" << command.front() << u")\n";
+    return start(command);
 }
 
 bool make_call(std::u16string const& number)

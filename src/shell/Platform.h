@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace velloq {
 
@@ -17,6 +19,14 @@ bool is_smartphone();
 // (a help page) opens with xdg-open. No shell is ever involved: text from a message reaches the
 // started program as one argument. True when the program could be started.
 bool execute_file(std::u16string const& file, std::u16string const& parameters);
+
+// Whether a link found in a text may be opened as a web address: "http://" and "https://" ones,
+// and those without a scheme ("www.example.org", "example.org"), which get "http://". Any other
+// scheme (file:, smb:, a program's own) is never handed to the opener.
+bool is_web_address(std::u16string_view link);
+
+// Starts a program with exactly these arguments, each one argument however many blanks it holds.
+bool run_program(std::u16string const& program, std::vector<std::u16string> const& arguments);
 
 // Asks the platform's dialler (the "tel:" handler) to call the number.
 bool make_call(std::u16string const& number);

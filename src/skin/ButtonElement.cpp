@@ -2,6 +2,8 @@
 
 #include "skin/Properties.h"
 
+#include <cstdlib>
+
 namespace velloq {
 
 void ButtonElement::load(Properties const& skin, Section const& section)
@@ -56,10 +58,13 @@ bool ButtonElement::pointer_button(PointerEvent const& event)
         return false;
     if (event.pressed) {
         m_pressed = true;
+        m_press = { event.x, event.y };
         show_state();
         return true;
     }
-    bool fires = m_pressed && !event.cancelled && hit_test(event);
+    // The button under the finger when it went down acts, even when the form moved under a
+    // finger that did not (typing ended with this tap and the layout changed).
+    bool fires = m_pressed && !event.cancelled && (hit_test(event) || is_tap(event));
     m_pressed = false;
     show_state();
     if (fires)
@@ -70,11 +75,16 @@ bool ButtonElement::pointer_button(PointerEvent const& event)
 bool ButtonElement::pointer_move(PointerEvent const& event)
 {
     // Sliding off the button lets it go; the release then fires nothing.
-    if (m_pressed && !hit_test(event)) {
+    if (m_pressed && !hit_test(event) && !is_tap(event)) {
         m_pressed = false;
         show_state();
     }
     return true;
+}
+
+bool ButtonElement::is_tap(PointerEvent const& event) const
+{
+    return std::abs(event.x - m_press.x) < tap_distance && std::abs(event.y - m_press.y) < tap_distance;
 }
 
 bool ButtonElement::key(KeyEvent const& event)

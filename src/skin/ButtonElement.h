@@ -37,6 +37,10 @@ private:
     std::u16string m_caption;
     PressListener* m_listener { nullptr };
     bool m_pressed { false };
+    // Where the finger went down: a release within a finger's wobble of it is a tap.
+    static constexpr int32_t tap_distance = 8;
+    Point m_press;
+    bool is_tap(PointerEvent const&) const;
 };
 
 }

@@ -59,8 +59,22 @@ void Form::end_input()
 
 bool Form::key(KeyEvent const& event)
 {
+    if (event.code == Key::Esc) {
+        // Back from anywhere, typing or not: the edit lets go of the input and the form acts
+        // as on the phone's back key.
+        if (event.pressed)
+            end_input();
+        KeyEvent back = event;
+        back.code = Key::Backspace;
+        return key_without_edit(back);
+    }
     if (TextEdit* edit = typing_edit(); edit && edit->key(event))
         return true;
+    return key_without_edit(event);
+}
+
+bool Form::key_without_edit(KeyEvent const& event)
+{
     bool handled = visit(*this, [&](Element& element) {
         auto* button = dynamic_cast<ButtonElement*>(&element);
         return button && button->bound_key() && button->key(event);

@@ -29,6 +29,7 @@ protected:
     virtual bool on_form_key(KeyEvent const&) { return false; }
 
 private:
+    bool key_without_edit(KeyEvent const&);
     Colour m_outside_colour;
 };
 

@@ -1,5 +1,6 @@
 #include "skin/TextEdit.h"
 
+#include "platform/Clipboard.h"
 #include "shell/Application.h"
 #include "skin/Exceptions.h"
 #include "skin/FontRep.h"
@@ -13,6 +14,8 @@ namespace velloq {
 namespace {
 
 constexpr double blink_period = 1.0;
+// Behind selected text: a light blue that dark text stays readable on.
+constexpr Colour selection_colour { 0xBF, 0xDB, 0xFE, 255 };
 
 bool is_low_surrogate(char16_t c)
 {
@@ -24,12 +27,14 @@ bool is_low_surrogate(char16_t c)
 void TextEdit::load(Properties const& skin, Section const& section)
 {
     TextElement::load(skin, section);
-    m_background = skin.get_colour(section, u"background_color", {});
+    // Without a background colour in the skin the edit draws none, and the picture beneath it shows.
+    m_background = skin.get_colour(section, u"background_color", Colour { 0, 0, 0, 0 });
     m_caret = text().size();
 }
 
 void TextEdit::set_text(std::u16string const& text)
 {
+    m_all_selected = false;
     TextElement::set_text(text);
     m_caret = this->text().size();
     set_needs_redraw();
@@ -70,6 +75,7 @@ void TextEdit::end_input()
     if (!m_has_input)
         return;
     m_has_input = false;
+    m_all_selected = false;
     if (auto* application = Application::instance())
         application->set_edit(nullptr, false);
     set_needs_redraw();
@@ -95,10 +101,60 @@ size_t TextEdit::line_start(size_t at) const
     return found == std::u16string::npos || at == 0 ? 0 : found + 1;
 }
 
+// The desktop's shortcuts: Ctrl+A selects the whole text; Ctrl+C and Ctrl+X copy or cut the
+// selection (the whole text when nothing is selected, as a message field has no other use for
+// them); Ctrl+V pastes over the selection or at the caret.
+bool TextEdit::shortcut(KeyEvent const& event)
+{
+    switch (event.code) {
+    case Key::A + ('A' - 'A'):
+        m_all_selected = !text().empty();
+        set_needs_redraw();
+        return true;
+    case Key::A + ('C' - 'A'):
+        platform::set_clipboard_text(text());
+        return true;
+    case Key::A + ('X' - 'A'):
+        platform::set_clipboard_text(text());
+        m_all_selected = false;
+        TextElement::set_text({});
+        move_caret(0);
+        changed();
+        return true;
+    case Key::A + ('V' - 'A'):
+        if (std::u16string pasted = platform::clipboard_text(); !pasted.empty())
+            text_input(pasted);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Typing or deleting over the selection replaces the whole text.
+void TextEdit::drop_selection()
+{
+    if (!m_all_selected)
+        return;
+    m_all_selected = false;
+    TextElement::set_text({});
+    move_caret(0);
+}
+
 bool TextEdit::key(KeyEvent const& event)
 {
     if ((!m_has_input && !m_types_without_tap) || !event.pressed)
         return false;
+    if (event.control)
+        return shortcut(event);
+    if (m_all_selected && (event.code == Key::Backspace || event.code == Key::Del)) {
+        drop_selection();
+        changed();
+        return true;
+    }
+    if (m_all_selected) {
+        m_all_selected = false;
+        set_needs_redraw();
+    }
     std::u16string edited = text();
     switch (event.code) {
     case Key::Backspace:
@@ -146,6 +202,7 @@ bool TextEdit::text_input(std::u16string const& characters)
 {
     if (!m_has_input && !m_types_without_tap)
         return false;
+    drop_selection();
     std::u16string edited = text();
     std::u16string prepared = prepare_text(characters, wraps());
     edited.insert(m_caret, prepared);
@@ -171,8 +228,10 @@ void TextEdit::draw_self(DrawTarget const& target, Point offset)
 {
     Rect box { position().x + offset.x, position().y + offset.y, size().x, size().y };
     DrawTarget clipped { intersection(target.rect, box), target.picture };
-    if (m_has_input && target.picture)
+    if (m_has_input && target.picture && m_background.alpha != 0)
         fill_rect(*target.picture, box, clipped.rect, m_background.to_565());
+    if (m_all_selected && target.picture)
+        fill_rect(*target.picture, box, clipped.rect, selection_colour.to_565());
     FontRep* text_font = font();
     if (!text_font) {
         draw_children(target, offset);

@@ -41,6 +41,7 @@ public:
     void begin_input();
     void end_input();
     size_t caret() const { return m_caret; }
+    bool all_selected() const { return m_all_selected; }
     Colour background() const { return m_background; }
 
     // EditElement.
@@ -50,6 +51,8 @@ public:
 
 private:
     void changed();
+    bool shortcut(KeyEvent const&);
+    void drop_selection();
     void move_caret(size_t caret);
     size_t line_start(size_t at) const;
 
@@ -58,6 +61,7 @@ private:
     size_t m_caret { 0 };
     int32_t m_scroll { 0 };
     bool m_has_input { false };
+    bool m_all_selected { false };
     bool m_types_without_tap { false };
     double m_blink { 0 };
 };

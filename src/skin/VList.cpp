@@ -388,6 +388,7 @@ bool VList::pointer_button(PointerEvent const& event)
         m_holding = true;
         m_dragging = false;
         m_press_y = m_last_y = event.y;
+        m_press_x = event.x;
         m_last_time = event.time;
         m_drag_speed = 0;
         bool was_moving = m_speed != 0;
@@ -438,6 +439,9 @@ bool VList::pointer_move(PointerEvent const& event)
         m_dragging = true;
         end_press();
     }
+    // A sideways swipe scrolls nothing, but it is no tap either.
+    if (std::abs(event.x - m_press_x) >= drag_distance)
+        end_press();
     if (m_pressed >= 0 && m_item_takes_pointer) {
         if (Element* element = item(m_pressed))
             element->pointer_move(event);

@@ -96,6 +96,7 @@ private:
     bool m_holding { false };
     bool m_dragging { false };
     int32_t m_press_y { 0 };
+    int32_t m_press_x { 0 };
     int32_t m_last_y { 0 };
     uint32_t m_last_time { 0 };
     double m_drag_speed { 0 };

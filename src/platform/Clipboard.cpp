@@ -1,0 +1,24 @@
+#include "platform/Clipboard.h"
+
+#include "platform/Utf.h"
+
+#include <SDL.h>
+
+namespace velloq::platform {
+
+std::u16string clipboard_text()
+{
+    char* text = SDL_GetClipboardText();
+    if (!text)
+        return {};
+    std::u16string wide = to_utf16(text);
+    SDL_free(text);
+    return wide;
+}
+
+bool set_clipboard_text(std::u16string const& text)
+{
+    return SDL_SetClipboardText(to_utf8(text).c_str()) == 0;
+}
+
+}
