@@ -12,7 +12,7 @@ AboutPanel::AboutPanel(FormStack& stack, Properties& skin)
 {
     build_required(*this, skin, section_name);
     bind_element(*this, section_name, u"name");
-    bind_element<TextElement>(*this, section_name, u"version").set_text(u"Version " VELLOQ_VERSION);
+    bind_element<TextElement>(*this, section_name, u"version").set_text(skin.language().text_of(u"Version") + u" " VELLOQ_VERSION);
     m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
     m_close->set_listener(this);
 }

@@ -62,6 +62,8 @@ FormChat::FormChat(Application& application, FormStack& stack, Properties& skin,
 
 FormChat::~FormChat()
 {
+    // The program ends with text typed and not sent: it stays as the chat's draft.
+    keep_draft();
     m_model.remove_listener(this);
     if (m_companion)
         m_stack.hide(*m_companion, false);
@@ -109,8 +111,11 @@ Chat* FormChat::chat()
 
 void FormChat::show_chat(std::u16string const& key)
 {
-    if (!m_key.empty() && m_key != key)
-        m_drafts[m_key] = m_edit->text();
+    // The chat on screen shown again keeps what is being typed.
+    bool again = !m_key.empty() && m_key == key;
+    if (!m_key.empty() && !again)
+        keep_draft();
+    std::u16string typed = again ? m_edit->text() : std::u16string();
     m_key = key;
     m_selected = -1;
     // Laid out first, so the list knows its height when it scrolls to the newest message.
@@ -118,13 +123,16 @@ void FormChat::show_chat(std::u16string const& key)
     set_horizontal(0, client.width);
     set_vertical(0, client.height);
     Chat* current = chat();
+    // A draft goes from the store into the edit; it goes back when the chat is left.
+    std::u16string draft = current ? m_model.take_draft(*current) : std::u16string();
+    if (draft.empty())
+        draft = typed;
     int32_t count = current ? static_cast<int32_t>(current->messages.size()) : 0;
     m_list->reset(count);
     if (count > 0)
         m_list->scroll_to(count - 1);
     fill_title();
-    auto draft = m_drafts.find(key);
-    m_edit->set_text(draft == m_drafts.end() ? std::u16string() : draft->second);
+    m_edit->set_text(draft);
     take_pending_text();
     update_symbols();
     m_stack.hide(*this, false);
@@ -146,15 +154,34 @@ void FormChat::take_recipients()
     int32_t marked = static_cast<int32_t>(std::count_if(m_model.phone_book().entries().begin(), m_model.phone_book().entries().end(),
         [](PhoneEntry const& entry) { return entry.mark == 1; }));
     log() << u"FormChat::take_recipients " << marked << u"\n";
+    fill_title();
+}
+
+// Everyone the next message goes to besides the chat's own number, by name or number.
+std::u16string FormChat::other_recipients() const
+{
+    std::u16string names;
+    for (PhoneEntry const& entry : m_model.phone_book().entries()) {
+        if (entry.mark != 1 || entry.key == m_key)
+            continue;
+        if (!names.empty())
+            names += u", ";
+        names += entry.name.empty() ? entry.number : entry.name;
+    }
+    return names;
 }
 
 void FormChat::fill_title()
 {
     Chat* current = chat();
     m_title->set_text(current ? current->title() : std::u16string());
-    std::u16string label = current ? current->phone_label : std::u16string();
-    m_type->set_text(label);
-    m_type->set_visible(!label.empty());
+    // While others are ticked the line under the title says who the message goes to; otherwise
+    // it shows the phone's label, kept as the phone book names it and shown in the user's language.
+    std::u16string others = other_recipients();
+    std::u16string label = current && !current->phone_label.empty() ? m_skin.language().text_of(current->phone_label) : std::u16string();
+    std::u16string line = others.empty() ? label : m_skin.language().text_of(u"Recipients") + u": " + others;
+    m_type->set_text(line);
+    m_type->set_visible(!line.empty());
 }
 
 void FormChat::update_symbols()
@@ -269,7 +296,6 @@ void FormChat::send()
     if (m_model.sms().send(recipients, text)) {
         execute_file(u"%windows%/tmail.exe", u"-RunInBKG");
         m_edit->set_text({});
-        m_drafts.erase(m_key);
         update_symbols();
         reshow();
     }
@@ -321,22 +347,33 @@ void FormChat::show_contact()
         execute_file(file, {});
 }
 
+// What was typed and not sent goes to the store as the chat's draft (and an empty edit takes an
+// old draft away); the edit is then empty, so the text is kept once.
+void FormChat::keep_draft()
+{
+    Chat* current = chat();
+    if (!current)
+        return;
+    m_model.save_draft(*current, m_edit->text());
+    m_edit->set_text({});
+}
+
 void FormChat::leave_chat()
 {
-    if (!m_key.empty())
-        m_drafts[m_key] = m_edit->text();
+    keep_draft();
     m_edit->end_input();
     m_model.set_current_chat_key({});
 }
 
-// Every way out of the chat goes through here: a chat that never got a message leaves the list,
-// and the chat stops being the current one.
+// Every way out of the chat goes through here: the text typed stays as a draft, a chat that
+// never got a message (nor a draft) leaves the list, and the chat stops being the current one.
 void FormChat::close(bool animate)
 {
+    leave_chat();
     Chat* current = chat();
     if (current && current->messages.empty())
         remove_chat_from_list();
-    leave_chat();
+    m_key.clear();
     m_stack.hide(*this, animate);
 }
 
@@ -347,7 +384,6 @@ void FormChat::remove_chat_from_list()
     auto found = std::find_if(chats.begin(), chats.end(), [&](auto const& held) { return held.get() == current; });
     if (found != chats.end())
         m_owner.remove_chat(static_cast<int32_t>(found - chats.begin()));
-    m_drafts.erase(m_key);
 }
 
 void FormChat::chat_menu(std::vector<MenuEntry>& entries)

@@ -70,10 +70,12 @@ protected:
 private:
     void fill_message(Element& item, Chat& chat, int32_t index);
     void fill_title();
+    std::u16string other_recipients() const;
     void update_symbols();
     void send();
     void show_contact();
     void leave_chat();
+    void keep_draft();
     void remove_chat_from_list();
     void delete_selected();
     void delete_chat();
@@ -101,8 +103,6 @@ private:
     Colour m_link_colour { 0, 0, 255, 255 };
     std::u16string m_key;
     int32_t m_selected { -1 };
-    // What was left in the edit of each chat, taken back when the chat opens again.
-    std::map<std::u16string, std::u16string> m_drafts;
 };
 
 }

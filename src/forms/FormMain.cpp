@@ -200,7 +200,9 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
     if (!chat.messages.empty()) {
         MessageRecord& newest = chat.messages.back();
         m_model.read_message(newest);
-        body.set_text(newest.text);
+        // Unsent text kept for the chat is shown as what it is.
+        bool draft = newest.folder == FolderKind::Drafts;
+        body.set_text(draft ? m_skin.language().text_of(u"Draft") + u": " + newest.text : newest.text);
         day.set_text(day_month_text(newest.time));
     } else {
         body.set_text({});

@@ -16,6 +16,7 @@ namespace {
 constexpr char16_t const* section_name = u"FormTemplates";
 constexpr char16_t const* item_section = u"TemplateItem";
 constexpr char16_t const* settings_key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
+constexpr char16_t const* escaped_value = u"TemplateTexts";
 
 }
 
@@ -33,6 +34,40 @@ std::vector<std::u16string> split_templates(std::u16string const& joined)
         rest = rest.substr(separator + 1);
     }
     return pieces;
+}
+
+// The user's templates as one registry text that keeps every template whole: each is written
+// with "\\" for a backslash and "\/" for a slash, and they are joined with "/".
+std::u16string join_escaped_templates(std::vector<std::u16string> const& templates)
+{
+    std::u16string joined;
+    for (size_t index = 0; index < templates.size(); ++index) {
+        if (index > 0)
+            joined += u'/';
+        for (char16_t c : templates[index]) {
+            if (c == u'\\' || c == u'/')
+                joined += u'\\';
+            joined += c;
+        }
+    }
+    return joined;
+}
+
+std::vector<std::u16string> split_escaped_templates(std::u16string const& joined)
+{
+    std::vector<std::u16string> templates;
+    if (joined.empty())
+        return templates;
+    templates.emplace_back();
+    for (size_t at = 0; at < joined.size(); ++at) {
+        if (joined[at] == u'\\' && at + 1 < joined.size())
+            templates.back() += joined[++at];
+        else if (joined[at] == u'/')
+            templates.emplace_back();
+        else
+            templates.back() += joined[at];
+    }
+    return templates;
 }
 
 FormTemplates::FormTemplates(Application& application, FormStack& stack, Properties& skin, ChatModel& model, FormMain& owner)
@@ -68,9 +103,12 @@ void FormTemplates::load_templates()
 {
     m_templates.clear();
     std::u16string joined;
-    if (!reg_get_string(settings_key, u"Templates", joined))
-        joined.clear();
-    m_templates = split_templates(joined);
+    // "TemplateTexts" keeps each template whole; "Templates" is what earlier versions wrote,
+    // read as they read it.
+    if (reg_get_string(settings_key, escaped_value, joined))
+        m_templates = split_escaped_templates(joined);
+    else if (reg_get_string(settings_key, u"Templates", joined))
+        m_templates = split_templates(joined);
     m_user_count = static_cast<int32_t>(m_templates.size());
     for (auto& piece : split_templates(m_skin.language().text_of(u"DefaultTemplates")))
         m_templates.push_back(std::move(piece));
@@ -78,17 +116,13 @@ void FormTemplates::load_templates()
 
 void FormTemplates::save()
 {
+    reg_delete_value(settings_key, u"Templates");
     if (m_user_count <= 0) {
-        reg_delete_value(settings_key, u"Templates");
+        reg_delete_value(settings_key, escaped_value);
         return;
     }
-    std::u16string joined;
-    for (int32_t index = 0; index < m_user_count; ++index) {
-        if (index > 0)
-            joined += u'/';
-        joined += m_templates[static_cast<size_t>(index)];
-    }
-    reg_set_string(settings_key, u"Templates", joined);
+    std::vector<std::u16string> own(m_templates.begin(), m_templates.begin() + m_user_count);
+    reg_set_string(settings_key, escaped_value, join_escaped_templates(own));
 }
 
 void FormTemplates::show(int32_t mode)

@@ -21,6 +21,8 @@ class FormStack;
 // Splits a joined template text at "/": two separators side by side give an empty template, and
 // a text that ends at a separator ends there.
 std::vector<std::u16string> split_templates(std::u16string const& joined);
+std::u16string join_escaped_templates(std::vector<std::u16string> const&);
+std::vector<std::u16string> split_escaped_templates(std::u16string const& joined);
 
 // Ready-made texts: the user's own (kept in the registry as "Templates", newest first) above the
 // language's "DefaultTemplates". A tapped template goes into the chat being written (mode 1) or

@@ -89,6 +89,8 @@ ChatModel& MessengerApp::ensure_model()
 void MessengerApp::splash_step()
 {
     try {
+        // The splash speaks the user's language too.
+        m_splash_skin.language().load_language(m_application.name());
         m_splash_skin.load_skin(splash_skin_path, m_application.screen_info());
         auto splash = std::make_unique<Form>();
         build_required(*splash, m_splash_skin, splash_section);

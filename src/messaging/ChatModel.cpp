@@ -194,6 +194,31 @@ void ChatModel::mark_chat_read(Chat& chat)
     chat.unread = 0;
 }
 
+std::u16string ChatModel::take_draft(Chat& chat)
+{
+    std::u16string text;
+    for (int32_t index = static_cast<int32_t>(chat.messages.size()) - 1; index >= 0; --index) {
+        MessageRecord& message = chat.messages[static_cast<size_t>(index)];
+        if (message.folder != FolderKind::Drafts)
+            continue;
+        if (text.empty() && read_message(message))
+            text = message.text;
+        delete_message(message);
+        send_event({ ChatEvent::MessageRemoved, index, &chat });
+        chat.messages.erase(chat.messages.begin() + index);
+    }
+    return text;
+}
+
+void ChatModel::save_draft(Chat& chat, std::u16string const& text)
+{
+    take_draft(chat);
+    if (text.empty())
+        return;
+    if (m_sms->save_draft({ chat.name, chat.address.empty() ? chat.name : chat.address }, text))
+        log() << u"save_draft for " << chat.key << u"\n";
+}
+
 std::vector<EntryId> ChatModel::scan_folder(FolderKind kind, Progress const&)
 {
     std::vector<EntryId> fresh;

@@ -267,6 +267,28 @@ bool SmsManager::send(std::vector<Correspondent> const& recipients, std::u16stri
     return true;
 }
 
+bool SmsManager::save_draft(Correspondent const& recipient, std::u16string const& text)
+{
+    StoreFolder* drafts = folder(FolderKind::Drafts);
+    if (!drafts) {
+        log() << u"CreateMessage failed\n";
+        return false;
+    }
+    platform::StoredMessage message;
+    message.recipients.push_back({ { Tag::RecipientType, int64_t(recipient_to) }, { Tag::AddressType, std::u16string(u"SMS") },
+        { Tag::DisplayName, recipient.name }, { Tag::EmailAddress, recipient.address } });
+    message.properties[Tag::Subject] = text;
+    message.properties[Tag::MessageStatus] = int64_t(sms_record_status);
+    // A draft is the user's own, unsent, and needs no reading.
+    message.properties[Tag::MessageFlags] = int64_t(unsent_from_me | message_flag_read);
+    message.properties[Tag::LastModificationTime] = MessageTime::now().filetime();
+    if (!m_session->create_message(*drafts->entry, message, false)) {
+        log() << u"SaveChanges failed\n";
+        return false;
+    }
+    return true;
+}
+
 void SmsManager::begin_reading()
 {
     if (m_session)

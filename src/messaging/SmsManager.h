@@ -34,6 +34,8 @@ public:
     bool mark_read(std::vector<EntryId> const&);
     bool delete_message(FolderKind, MessageRecord const&);
     bool send(std::vector<Correspondent> const& recipients, std::u16string const& text);
+    // Keeps unsent text for one correspondent in the Drafts folder.
+    bool save_draft(Correspondent const& recipient, std::u16string const& text);
 
     bool has_store() const { return m_store_entry.has_value(); }
     // Whether an id was made by this store (it may have been deleted since); false without a store.

@@ -185,10 +185,48 @@ void TextElement::draw_line(DrawTarget const& target, int32_t x, int32_t y, std:
     }
 }
 
+// A single line that does not fit ends in "…" where it is cut, so the reader sees that more
+// follows; characters keep their places, so colour runs still line up.
+std::u16string TextElement::fitted_line(std::u16string const& line) const
+{
+    int32_t room = size().x;
+    if (m_wrap || room <= 0)
+        return line;
+    // No glyph is narrower than half a pixel: what lies beyond that many characters is never
+    // measured, so a megabyte-long line costs no more than a short one.
+    size_t longest = static_cast<size_t>(room) * 2 + 8;
+    std::u16string_view head = std::u16string_view(line).substr(0, longest);
+    if (head.size() == line.size() && m_font->measure(line) <= room)
+        return line;
+    constexpr std::u16string_view ellipsis = u"\u2026";
+    auto with_ellipsis = [&](size_t keep) {
+        // Never split a surrogate pair, and leave no blank before the ellipsis.
+        if (keep > 0 && keep < head.size() && (head[keep] & 0xFC00) == 0xDC00)
+            --keep;
+        std::u16string candidate(head.substr(0, keep));
+        while (!candidate.empty() && candidate.back() == u' ')
+            candidate.pop_back();
+        return candidate + std::u16string(ellipsis);
+    };
+    // The longest prefix that fits with the ellipsis, by halving.
+    size_t low = 0;
+    size_t high = head.size();
+    while (low < high) {
+        size_t middle = (low + high + 1) / 2;
+        if (m_font->measure(with_ellipsis(middle)) <= room)
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return with_ellipsis(low);
+}
+
 void TextElement::draw_self(DrawTarget const& target, Point offset)
 {
     if (m_font && !m_text.empty()) {
         auto text_lines = lines();
+        if (text_lines.size() == 1)
+            text_lines.front() = fitted_line(text_lines.front());
         int32_t y = text_top(text_lines.size()) + offset.y;
         DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
         size_t first_character = 0;

@@ -51,6 +51,7 @@ public:
 
 protected:
     void draw_line(DrawTarget const& target, int32_t x, int32_t y, std::u16string const& line, size_t first_character) const;
+    std::u16string fitted_line(std::u16string const& line) const;
 
 private:
     FontRep* m_font { nullptr };

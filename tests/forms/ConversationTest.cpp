@@ -375,9 +375,23 @@ TEST_F(Conversation, TemplatesAddDeleteAndKeepLanguageTemplates)
     press(templates(), u"btnAdd");
     EXPECT_EQ(templates().templates().front(), u"Back at 5/Later");
     EXPECT_EQ(templates().user_count(), 1);
+    // A template keeps its text whole across restarts, slashes and backslashes included.
     std::u16string stored;
-    EXPECT_TRUE(reg_get_string(key, u"Templates", stored));
-    EXPECT_EQ(stored, u"Back at 5/Later");
+    EXPECT_TRUE(reg_get_string(key, u"TemplateTexts", stored));
+    EXPECT_EQ(stored, u"Back at 5\\/Later");
+    templates().skin_loaded();
+    EXPECT_EQ(templates().user_count(), 1);
+    EXPECT_EQ(templates().templates()[0], u"Back at 5/Later");
+    templates().show(0);
+    settle();
+    templates().edit().set_text(u"C:\\path/x");
+    press(templates(), u"btnAdd");
+    templates().skin_loaded();
+    EXPECT_EQ(templates().user_count(), 2);
+    EXPECT_EQ(templates().templates()[0], u"C:\\path/x");
+    // A value an earlier version wrote reads as it did, and the next save writes the new one.
+    ASSERT_TRUE(reg_delete_value(key, u"TemplateTexts"));
+    ASSERT_TRUE(reg_set_string(key, u"Templates", u"Back at 5/Later"));
     templates().skin_loaded();
     EXPECT_EQ(templates().user_count(), 2);
     EXPECT_EQ(templates().templates()[1], u"Later");
@@ -393,6 +407,7 @@ TEST_F(Conversation, TemplatesAddDeleteAndKeepLanguageTemplates)
     EXPECT_EQ(templates().user_count(), 0);
     EXPECT_EQ(templates().templates().size(), language_count);
     EXPECT_FALSE(reg_get_string(key, u"Templates", stored));
+    EXPECT_FALSE(reg_get_string(key, u"TemplateTexts", stored));
 }
 
 TEST_F(Conversation, ATemplateGoesIntoTheChatOrStartsANewMessage)

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 using namespace velloq;
@@ -100,4 +102,22 @@ TEST(VelloqSms, IsoTimes)
     EXPECT_EQ(tools::parse_iso_time("2000-11-22T14:05:09+01:00"), 974898309000LL);
     EXPECT_FALSE(tools::parse_iso_time("2000-13-22T14:05"));
     EXPECT_FALSE(tools::parse_iso_time("22.11.2000"));
+}
+
+TEST(VelloqSms, SeededPeopleNeverShareAChatKey)
+{
+    test::TempDevice device;
+    ASSERT_EQ(sms({ "seed", "--chats", "3000", "--messages", "0", "--contacts", "3000" }).exit, SmsExit::Ok);
+    std::set<std::string> keys;
+    for (auto const& card : std::filesystem::directory_iterator(device.path() / "contacts")) {
+        std::string text = test::read_file(card.path());
+        size_t tel = text.find("\r\nTEL");
+        ASSERT_NE(tel, std::string::npos);
+        std::string number = text.substr(text.find(':', tel) + 1, text.find("\r\n", tel + 2) - text.find(':', tel) - 1);
+        std::string digits;
+        for (char c : number)
+            digits += std::isdigit(static_cast<unsigned char>(c)) ? std::string(1, c) : std::string();
+        EXPECT_TRUE(keys.insert(digits.substr(digits.size() - 7)).second) << number;
+    }
+    EXPECT_EQ(keys.size(), 3000u);
 }

@@ -102,6 +102,23 @@ TEST_F(ElementTypesTest, ButtonFiresOnReleaseOverItAndNotAfterSlidingOff)
     EXPECT_EQ(presses.pressed.size(), 1u);
 }
 
+TEST_F(ElementTypesTest, ATapActsOnTheButtonItWentDownOnEvenWhenTheFormMovedUnderIt)
+{
+    build(node(u"node", u"root", { node(u"button", u"btn", { node(u"color", u"#normal") }) }));
+    auto& button = find<ButtonElement>(u"btn");
+    Presses presses;
+    button.set_listener(&presses);
+    Rect at = button.rect();
+    int32_t x = at.left + at.width / 2;
+    int32_t y = at.top + 2;
+    button.pointer_button({ x, y, 0, true, false });
+    // Typing ends with this tap and the layout moves the button away from the finger.
+    button.set_vertical(at.top + 40, at.height);
+    button.pointer_move({ x, y, 0, false, false });
+    button.pointer_button({ x, y, 0, false, false });
+    EXPECT_EQ(presses.pressed.size(), 1u);
+}
+
 TEST_F(ElementTypesTest, BoundKeyPressesTheButtonThroughItsForm)
 {
     auto button = node(u"button", u"btn", { node(u"color", u"#normal"), node(u"color", u"#pressed") });

@@ -103,6 +103,17 @@ TEST_F(ListTest, TapActivatesTheItemUnderThePointer)
     EXPECT_TRUE(list->item(2)->find_by_id(u"#vlist_normal")->is_visible());
 }
 
+TEST_F(ListTest, ASidewaysSwipeIsNoTap)
+{
+    int32_t y = list_top() + 2 + item_height() / 2;
+    press(y, 1000);
+    for (int32_t x = 110; x <= 200; x += 10)
+        form.pointer_move({ x, y, 1000 + static_cast<uint32_t>(x), false, false });
+    form.pointer_button({ 200, y, 1200, false, false });
+    EXPECT_TRUE(items.activated.empty());
+    EXPECT_EQ(list->pressed(), -1);
+}
+
 TEST_F(ListTest, DragScrollsByTheDistanceAndCancelsThePress)
 {
     double before = list->scroll_position() - list->first_built() * item_height();

@@ -39,7 +39,8 @@ std::vector<char16_t const*> const first_names { u"Anna", u"Ben", u"Chiara", u"D
 
 std::vector<char const*> const family_names { "Schmidt", "Rossi", "Novak", "Yilmaz", "Tanaka", "Haddad", "Berg", "Lindqvist", "Moreau", "Kowalski", "Ivanova", "Petrov", "Okafor" };
 
-// The seven digits that key a correspondent's chat.
+// The seven digits that key a correspondent's chat. 7919 is prime to 7,000,000, so no two of
+// the first seven million correspondents share them: the demo never files two people into one chat.
 std::u16string subscriber_digits(int32_t chat)
 {
     return to_u16_decimal(2000000 + static_cast<uint32_t>(chat) * 7919 % 7000000);
