@@ -98,6 +98,12 @@ std::string device_folder()
     return g_device_folder;
 }
 
+void forget_device_folder()
+{
+    std::lock_guard lock(g_device_mutex);
+    g_device_folder.clear();
+}
+
 void use_device_folder(std::string const& path)
 {
     std::lock_guard lock(g_device_mutex);

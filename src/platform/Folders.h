@@ -12,6 +12,8 @@ std::string device_folder();
 
 // Points this process at another device folder (tools and tests); later calls see the new one.
 void use_device_folder(std::string const& path);
+// The next `device_folder` is chosen again from the environment.
+void forget_device_folder();
 
 // The running program's own file, as the kernel reports it; nullopt when the name is longer
 // than the platform's path limit.

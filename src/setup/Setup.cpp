@@ -7,9 +7,12 @@
 
 namespace {
 
-// The library logs and finds its paths as its own module, not as the installer that loaded it.
+// The library logs and finds its paths as its own module, not as the installer that loaded it,
+// and works on the device the environment names at each call (a host may change it between
+// calls; the library keeps its own copy of the device folder, apart from the host's).
 void take_own_location()
 {
+    velloq::platform::forget_device_folder();
     static bool taken = [] {
         velloq::platform::use_module_file(velloq::platform::module_file_of(reinterpret_cast<void const*>(&take_own_location)));
         return true;

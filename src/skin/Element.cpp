@@ -106,7 +106,12 @@ void Element::load(Properties const& skin, Section const& section)
     if (g_load_depth >= deepest_nesting) {
         log() << u"Element::load section nested deeper than " << deepest_nesting << u"; its children are left out\n";
     } else {
-        ++g_load_depth;
+        // A child of an unknown type throws out of here: the depth is given back all the same,
+        // or every later skin would load without children.
+        struct Nesting {
+            Nesting() { ++g_load_depth; }
+            ~Nesting() { --g_load_depth; }
+        } nesting;
         m_children.reserve(m_children.size() + section.child_count);
         for (uint16_t index = 0; index < section.child_count; ++index) {
             auto child_section = skin.child(section, index);
@@ -115,7 +120,6 @@ void Element::load(Properties const& skin, Section const& section)
             Element& child = add_child(ElementRegistry::create(skin.get_string(*child_section, u"type", {})));
             child.load(skin, *child_section);
         }
-        --g_load_depth;
     }
     std::u16string animation = skin.get_string(section, u"visibility_animation", {});
     if (!animation.empty()) {

@@ -98,7 +98,7 @@ TEST(PhoneBookRules, NamesLabelsAndSharedKeys)
 TEST_F(ContactsTest, FixtureFilesNameTheChatsAndTheLaterFileWinsAKey)
 {
     for (char const* name : { "address-book-3.0.vcf", "edge-cases-3.0.vcf", "modern-4.0.vcf", "phone-export-2.1.vcf" })
-        std::filesystem::copy_file(std::filesystem::path(VELLOQ_SHARED_DIR "/fixtures/vcards") / name, contacts / name);
+        std::filesystem::copy_file(std::filesystem::path(VELLOQ_FIXTURES_DIR "/vcards") / name, contacts / name);
     deliver(u"+7 916 123-45-67");
     deliver(u"+353 1 765 4321");
     deliver(u"+7 999 888 77 66");

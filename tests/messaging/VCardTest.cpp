@@ -14,8 +14,8 @@ namespace {
 
 std::vector<Contact> fixture(char const* name, int32_t& skipped)
 {
-    // The shared fixtures lie beside the repository, on developers' machines and in CI.
-    std::ifstream file(std::string(VELLOQ_SHARED_DIR "/fixtures/vcards/") + name, std::ios::binary);
+    // The fixtures are the repository's own.
+    std::ifstream file(std::string(VELLOQ_FIXTURES_DIR "/vcards/") + name, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_FALSE(bytes.empty()) << name;
     return parse_vcards(bytes, skipped);

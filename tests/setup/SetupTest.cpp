@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 using namespace velloq;
 namespace fs = std::filesystem;
@@ -30,6 +31,8 @@ protected:
     void SetUp() override
     {
         data = device.path() / "data";
+        if (char const* previous = std::getenv("XDG_DATA_HOME"))
+            previous_data = previous;
         setenv("XDG_DATA_HOME", data.c_str(), 1);
         menu = data / "applications";
         fs::create_directories(menu);
@@ -37,6 +40,13 @@ protected:
         fs::create_directories(folder);
         ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
         std::ofstream(menu / "Velloq.desktop") << "[Desktop Entry]\nType=Application\nName=Velloq\nExec=velloq\n";
+    }
+    void TearDown() override
+    {
+        if (previous_data)
+            setenv("XDG_DATA_HOME", previous_data->c_str(), 1);
+        else
+            unsetenv("XDG_DATA_HOME");
     }
     void write_language(std::string const& text) { std::ofstream(folder / "chinese.lng") << text; }
     std::u16string wide_folder() const { return to_utf16(folder.string()); }
@@ -65,6 +75,7 @@ protected:
     }
 
     test::TempDevice device;
+    std::optional<std::string> previous_data;
     fs::path data;
     fs::path menu;
     fs::path folder;
@@ -100,7 +111,6 @@ TEST_F(SetupHooks, APartnerEditionNamesTheShortcutAndRemovalMovesItBack)
     std::u16string from = to_utf16((menu / "Velloq.desktop").string());
     std::u16string to = to_utf16((menu / "Mavrel SMS.desktop").string());
     EXPECT_TRUE(logged(u"PORTAL is {TAVRIN}\n"));
-    EXPECT_TRUE(logged(u"static_capability_is_smartphone="));
     EXPECT_TRUE(logged(u"isrc={" + from + u"} idst={" + to + u"}\n"));
     EXPECT_EQ(Uninstall_Init(nullptr, wide_folder().c_str()), 0);
     EXPECT_TRUE(fs::exists(menu / "Velloq.desktop"));

@@ -151,3 +151,18 @@ TEST_F(MalformedSkin, RandomDamageNeverReadsOutsideTheFile)
         exercise(device.path(), bytes);
     }
 }
+
+TEST_F(MalformedSkin, AChildOfAnUnknownTypeSpoilsNoLaterLoad)
+{
+    SkinSource source = nested_skin();
+    source.sections[1].children[1].strings = { { u"type", u"no-such-type" }, { u"id", u"odd" } };
+    Properties skin;
+    test::write_bytes(device.path() / "odd.skin", skinc::write_skin(source));
+    ASSERT_TRUE(skin.load_skin((device.path() / "odd.skin").u16string(), screen()));
+    Element odd;
+    EXPECT_THROW(build_from_section(odd, skin, u"Other"), dravel::NodeNotRegistered);
+    Element good;
+    ASSERT_TRUE(build_from_section(good, skin, u"Form"));
+    ASSERT_EQ(good.children().size(), 2u);
+    EXPECT_EQ(good.children().front()->children().size(), 2u);
+}

@@ -15,6 +15,8 @@ TempDevice::TempDevice()
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary device folder");
     m_path = pattern;
+    if (char const* previous = std::getenv("VELLOQ_DEVICE"))
+        m_previous = previous;
     ::setenv("VELLOQ_DEVICE", m_path.c_str(), 1);
     platform::use_device_folder(m_path.string());
 }
@@ -23,6 +25,13 @@ TempDevice::~TempDevice()
 {
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
+    if (m_previous) {
+        ::setenv("VELLOQ_DEVICE", m_previous->c_str(), 1);
+        platform::use_device_folder(*m_previous);
+    } else {
+        ::unsetenv("VELLOQ_DEVICE");
+        platform::forget_device_folder();
+    }
 }
 
 std::filesystem::path TempDevice::log_file() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace velloq::test {
@@ -21,6 +22,8 @@ public:
 
 private:
     std::filesystem::path m_path;
+    // The device the process used before, given back when this one goes.
+    std::optional<std::string> m_previous;
 };
 
 // The whole content of a file as bytes; empty when it cannot be read.
