@@ -22,6 +22,7 @@ constexpr char16_t const* velloq_key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Vel
 constexpr char16_t const* inbox_settings = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Inbox\\Settings";
 constexpr char16_t const* notifications_key = u"HKEY_CURRENT_USER\\ControlPanel\\Notifications\\{A877D65B-239C-47a7-9304-0D347F580408}";
 constexpr char16_t const* notification_name = u"Ketra.Velloq.message";
+constexpr char16_t const* unread_count_key = u"HKEY_CURRENT_USER\\System\\State\\Messages\\SMS\\Unread";
 constexpr int32_t scan_window = 10;
 constexpr std::array<FolderKind, 4> folders { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts, FolderKind::Outbox };
 
@@ -56,6 +57,8 @@ ChatModel::ChatModel(Options options)
         m_chats.clear();
         for (auto& set : m_known)
             set.clear();
+        // Without a store the cache could not be checked; it is tried again once the store answers.
+        m_cache_pending = !m_sms->store_answers();
     }
 }
 
@@ -140,9 +143,10 @@ bool ChatModel::validate_message(MessageRecord& record)
         return false;
     Correspondent peer = record.peer();
     if (peer.name.empty() && peer.address.empty())
-        return read_message(record);
+        return read_message(record) || !m_sms->store_answers();
     MessageRecord probe;
-    return m_sms->read_sms(record.id, probe);
+    // A store that cannot be read now says nothing about the message: it stays.
+    return m_sms->read_sms(record.id, probe) || !m_sms->store_answers();
 }
 
 void ChatModel::delete_message(MessageRecord const& record)
@@ -219,11 +223,14 @@ void ChatModel::save_draft(Chat& chat, std::u16string const& text)
         log() << u"save_draft for " << chat.key << u"\n";
 }
 
-std::vector<EntryId> ChatModel::scan_folder(FolderKind kind, Progress const&)
+std::optional<std::vector<EntryId>> ChatModel::scan_folder(FolderKind kind, Progress const&)
 {
     std::vector<EntryId> fresh;
     IdSet const& set = m_known[index_of(kind)];
-    int32_t length = m_sms->get_length(kind);
+    auto counted = m_sms->length_of(kind);
+    if (!counted)
+        return std::nullopt;
+    int32_t length = *counted;
     auto take = [&](int32_t index) {
         EntryId id = m_sms->get_id(kind, index);
         if (!id.is_empty() && !known(set, id)) {
@@ -252,7 +259,11 @@ std::vector<EntryId> ChatModel::scan_folder(FolderKind kind, Progress const&)
 
 bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
 {
-    int32_t length = m_sms->get_length(FolderKind::Outbox);
+    // An outbox the store cannot count is not an empty one: no message leaves a chat for it.
+    auto counted = m_sms->length_of(FolderKind::Outbox);
+    if (!counted)
+        return false;
+    int32_t length = *counted;
     std::vector<EntryId> outbox;
     for (int32_t index = 0; index < length; ++index) {
         EntryId id = m_sms->get_id(FolderKind::Outbox, index);
@@ -412,11 +423,77 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
     }
 }
 
+// A store that could not be opened (locked, read-only, missing) is opened again at every update
+// until it answers; its chats, once it does, come from the cache if it was not read yet.
+bool ChatModel::reach_store()
+{
+    if (m_sms->store_answers())
+        return true;
+    reload_sms(u"update_chats: the store does not answer; opened again\n");
+    if (!m_sms->store_answers())
+        return false;
+    if (m_cache_pending && m_chats.empty()) {
+        m_cache_pending = false;
+        if (!load_cache())
+            log() << u"load_cache failed\n";
+    }
+    return true;
+}
+
 bool ChatModel::update_chats(bool notify, Progress const& progress)
+{
+    bool changed = take_store_changes(notify, progress);
+    if (!m_full_scan)
+        follow_unread_count(notify);
+    return changed;
+}
+
+// Other processes read and delete messages too: when the store's unread count (the registry's
+// Count, which every writer keeps) moved away from the chats' sum, the chats' unread marks are
+// taken again from the store's unread messages. Once per change of Count, so a lasting
+// difference (an unread message that is in no chat) costs nothing at later polls.
+void ChatModel::follow_unread_count(bool notify)
+{
+    int32_t count = 0;
+    if (!reg_get_int(unread_count_key, u"Count", count) || count == m_followed_count)
+        return;
+    m_followed_count = count;
+    int32_t ours = 0;
+    for (auto const& chat : m_chats)
+        ours += chat->unread;
+    if (ours == count)
+        return;
+    auto unread = m_sms->unread_ids();
+    if (!unread)
+        return;
+    std::sort(unread->begin(), unread->end());
+    for (size_t index = 0; index < m_chats.size(); ++index) {
+        Chat& chat = *m_chats[index];
+        int32_t marked = 0;
+        for (auto& message : chat.messages) {
+            if (message.folder != FolderKind::Incoming)
+                continue;
+            bool is_unread = std::binary_search(unread->begin(), unread->end(), message.id);
+            message.flags = is_unread ? message.flags & ~message_flag_read : message.flags | message_flag_read;
+            marked += is_unread ? 1 : 0;
+        }
+        if (marked == chat.unread)
+            continue;
+        chat.unread = marked;
+        if (notify)
+            send_event({ ChatEvent::Renamed, static_cast<int32_t>(index), &chat });
+    }
+    save_unread();
+    save_cache();
+}
+
+bool ChatModel::take_store_changes(bool notify, Progress const& progress)
 {
     Stopwatch lap;
     m_reloaded_for_read = false;
     m_reloaded_for_outbox = false;
+    if (!reach_store())
+        return false;
     log() << u"update_chats " << (m_full_scan ? 1 : 0);
     // The scan and the reads see one picture of the store; a rebuilt sms_manager starts afresh.
     m_sms->begin_reading();
@@ -426,13 +503,23 @@ bool ChatModel::update_chats(bool notify, Progress const& progress)
     } end_reading { *this };
     std::array<std::vector<EntryId>, 4> fresh;
     for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts }) {
-        fresh[index_of(kind)] = scan_folder(kind, progress);
+        auto scanned = scan_folder(kind, progress);
+        if (!scanned) {
+            // The store could not be read: that is not "no messages"; nothing changes, and the
+            // next update tries again.
+            log() << u" scan failed\n";
+            return false;
+        }
+        fresh[index_of(kind)] = std::move(*scanned);
         if (progress)
             progress(double(index_of(kind)) / 15.0);
     }
     m_full_scan = false;
     log() << u" scan 3 folders time:" << lap.lap();
-    check_outbox(notify, fresh[index_of(FolderKind::Outbox)]);
+    if (!check_outbox(notify, fresh[index_of(FolderKind::Outbox)])) {
+        log() << u" outbox check failed\n";
+        return false;
+    }
     log() << u" scan outbox size:" << m_sms->get_length(FolderKind::Outbox) << u" time:" << lap.lap();
     size_t new_ids = 0;
     for (auto const& ids : fresh)

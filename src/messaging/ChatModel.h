@@ -111,7 +111,10 @@ private:
     bool cache_fits_store(std::vector<CachedChat> const&) const;
     enum class ReadOutcome { Filled, NoPeer, Failed };
     ReadOutcome fill_record(MessageRecord&);
-    std::vector<EntryId> scan_folder(FolderKind, Progress const&);
+    std::optional<std::vector<EntryId>> scan_folder(FolderKind, Progress const&);
+    bool reach_store();
+    bool take_store_changes(bool notify, Progress const& progress);
+    void follow_unread_count(bool notify);
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
     std::vector<MessageRecord> read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const&);
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
@@ -134,6 +137,8 @@ private:
     std::u16string m_pending_text;
     bool m_reloaded_for_read { false };
     bool m_reloaded_for_outbox { false };
+    bool m_cache_pending { false };
+    int32_t m_followed_count { -1 };
 };
 
 }

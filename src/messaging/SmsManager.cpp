@@ -110,6 +110,32 @@ int32_t SmsManager::get_length(FolderKind kind)
     return static_cast<int32_t>(*count);
 }
 
+std::optional<int32_t> SmsManager::length_of(FolderKind kind)
+{
+    StoreFolder* store_folder = folder(kind);
+    auto count = store_folder ? m_session->row_count(*store_folder->entry) : std::nullopt;
+    if (!count)
+        return std::nullopt;
+    return static_cast<int32_t>(*count);
+}
+
+bool SmsManager::store_answers()
+{
+    return length_of(FolderKind::Incoming).has_value();
+}
+
+std::optional<std::vector<EntryId>> SmsManager::unread_ids()
+{
+    auto entries = m_session ? m_session->unread_inbox_entries() : std::nullopt;
+    if (!entries)
+        return std::nullopt;
+    std::vector<EntryId> ids;
+    ids.reserve(entries->size());
+    for (auto& entry : *entries)
+        ids.emplace_back(std::move(entry));
+    return ids;
+}
+
 EntryId SmsManager::get_id(FolderKind kind, int32_t index)
 {
     StoreFolder* store_folder = folder(kind);

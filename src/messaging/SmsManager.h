@@ -38,6 +38,12 @@ public:
     bool save_draft(Correspondent const& recipient, std::u16string const& text);
 
     bool has_store() const { return m_store_entry.has_value(); }
+    // The folder's length, or nullopt when the store could not tell (not "no messages").
+    std::optional<int32_t> length_of(FolderKind);
+    // Whether the store answers now: a read that fails while it does means the message is gone.
+    bool store_answers();
+    // The ids of the inbox's unread messages, whoever read or deleted the others.
+    std::optional<std::vector<EntryId>> unread_ids();
     // Whether an id was made by this store (it may have been deleted since); false without a store.
     bool owns_id(EntryId const&) const;
     // How many windows of rows were fetched from the store (each one a table query).

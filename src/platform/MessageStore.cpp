@@ -17,6 +17,8 @@ namespace {
 
 // Several processes write the store; a second is ample to wait for one of them.
 constexpr int busy_timeout_ms = 2000;
+// Each attempt at the registry waits up to its own busy timeout (a second).
+constexpr int count_attempts = 5;
 constexpr int schema_version = 3;
 constexpr uint32_t first_named_property = 0x8000;
 
@@ -787,14 +789,40 @@ std::optional<int64_t> MessageStore::unread_inbox_count()
     return statement->column_int(0);
 }
 
+std::optional<std::vector<Bytes>> MessageStore::unread_inbox_entries()
+{
+    auto statement = m_database->prepare("SELECT m.entry_id FROM messages m JOIN folders f ON f.id = m.folder "
+                                         "LEFT JOIN properties p ON p.message = m.id AND p.tag = 0x0E070003 "
+                                         "WHERE f.tag = 0x81060102 AND (COALESCE(p.value, 0) & 1) = 0");
+    if (!statement)
+        return fail(), std::nullopt;
+    std::vector<Bytes> entries;
+    while (statement->step()) {
+        std::string entry = statement->column_text(0);
+        entries.emplace_back(entry.begin(), entry.end());
+    }
+    if (statement->failed())
+        return fail(), std::nullopt;
+    return entries;
+}
+
+// Every writer writes the store's true count, so the next one repairs a count left wrong. A
+// registry busy past its timeout is tried again a few times; a count that still cannot be
+// written is reported, never taken as written.
 void MessageStore::publish_unread_count()
 {
     changed();
-    auto count = unread_inbox_count();
-    if (!count)
-        return;
-    RegistryStore::instance().write(Hive::CurrentUser, u"System\\State\\Messages\\SMS\\Unread", u"Count",
-        RegistryValue::dword(static_cast<uint32_t>(*count)));
+    m_count_published = false;
+    for (int attempt = 0; attempt < count_attempts && !m_count_published; ++attempt) {
+        auto count = unread_inbox_count();
+        if (!count)
+            return;
+        m_count_published = RegistryStore::instance().write(Hive::CurrentUser, u"System\\State\\Messages\\SMS\\Unread", u"Count",
+                                RegistryValue::dword(static_cast<uint32_t>(*count)))
+            == RegistryStatus::Ok;
+    }
+    if (!m_count_published)
+        m_error = "the unread count could not be written to the registry: " + RegistryStore::instance().last_error();
 }
 
 void MessageStore::begin_reading()

@@ -106,6 +106,9 @@ public:
     std::optional<Bytes> move_to_sent(Bytes const& entry);
 
     std::optional<int64_t> unread_inbox_count();
+    // Whether the last change of the inbox also reached the registry's unread count.
+    bool unread_count_published() const { return m_count_published; }
+    std::optional<std::vector<Bytes>> unread_inbox_entries();
 
     // Many reads in a row share one read transaction: one consistent picture of the store and
     // no file locking per statement. Writes must wait for `end_reading`.
@@ -154,6 +157,7 @@ private:
     void changed();
     std::string m_error;
     Bytes m_tag;
+    bool m_count_published { true };
     // Declared last, so it ends before the database closes.
     std::unique_ptr<SqliteTransaction> m_reading;
 };

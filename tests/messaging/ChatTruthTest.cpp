@@ -269,3 +269,96 @@ TEST_F(ChatTruth, TheAlertNamesTheSenderWithoutThePhoneBookRead)
     ASSERT_TRUE(model.find_contact_by_phone(u"+4915112345678", contact));
     EXPECT_EQ(contact.display_name(), u"Anna Berg");
 }
+
+namespace {
+
+// Another process holds the database so that no one else can read or write it, as a crashed
+// writer or a backup tool can.
+class DatabaseLock {
+public:
+    explicit DatabaseLock(fs::path const& file)
+    {
+        sqlite3_open(file.c_str(), &m_database);
+        sqlite3_exec(m_database, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; CREATE TABLE IF NOT EXISTS held(x);", nullptr, nullptr, nullptr);
+    }
+    ~DatabaseLock() { release(); }
+    void release()
+    {
+        if (!m_database)
+            return;
+        sqlite3_exec(m_database, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(m_database);
+        m_database = nullptr;
+    }
+
+private:
+    sqlite3* m_database { nullptr };
+};
+
+}
+
+TEST_F(ChatTruth, AStoreThatCannotBeReadAtStartIsReadLaterAndNothingIsLostMeanwhile)
+{
+    fs::path cache = device.path() / "cache";
+    deliver(u"+4915100001", u"one", 1);
+    deliver(u"+4915100002", u"two", 2);
+    Picture before = start(cache);
+    ASSERT_EQ(before.size(), 2u);
+    store.reset();
+    DatabaseLock lock(device.path() / "messages.db");
+    std::string error;
+    ASSERT_EQ(platform::MessageStore::open_device(error), nullptr) << "the lock holds nothing";
+    ChatModel model(options(cache));
+    EXPECT_FALSE(model.update_chats(true));
+    EXPECT_FALSE(model.update_chats(true));
+    EXPECT_TRUE(fs::exists(cache));
+    lock.release();
+    use_device(device.path());
+    deliver(u"+4915100003", u"while it was locked", 3);
+    EXPECT_TRUE(model.update_chats(true));
+    EXPECT_EQ(model_picture(model), store_picture());
+    EXPECT_EQ(model.chats().size(), 3u);
+}
+
+TEST_F(ChatTruth, AMessageStaysInItsChatWhileTheStoreCannotBeAsked)
+{
+    deliver(u"+4915100001", u"one", 1);
+    ChatModel model(options(device.path() / "cache"));
+    model.update_chats(false);
+    MessageRecord record = model.chats().front()->messages.back();
+    // The store breaks under the running program (a damaged file, another program's mistake):
+    // it can neither read the message nor count a folder.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((device.path() / "messages.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE properties RENAME TO hidden; ALTER TABLE folder_counts RENAME TO hidden_counts;", nullptr, nullptr, nullptr), SQLITE_OK);
+    MessageRecord slim;
+    slim.id = record.id;
+    slim.folder = record.folder;
+    EXPECT_TRUE(model.validate_message(slim));
+    EXPECT_FALSE(model.update_chats(true));
+    EXPECT_EQ(model.chats().size(), 1u);
+    EXPECT_TRUE(fs::exists(device.path() / "cache"));
+    ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE hidden RENAME TO properties; ALTER TABLE hidden_counts RENAME TO folder_counts;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_TRUE(store->delete_message(inbox, record.id.bytes()));
+    EXPECT_FALSE(model.validate_message(slim));
+}
+
+TEST_F(ChatTruth, ReadsByOtherProgramsShowInTheUnreadMarks)
+{
+    deliver(u"+4915100001", u"one", 1);
+    deliver(u"+4915100001", u"two", 2);
+    deliver(u"+4915100001", u"three", 3);
+    ChatModel model(options(device.path() / "cache"));
+    model.update_chats(false);
+    ASSERT_EQ(model.find_chat(u"5100001")->unread, 3);
+    SmsManager other;
+    ASSERT_TRUE(other.set_sms_read(other.get_id(FolderKind::Incoming, 0), true));
+    ASSERT_TRUE(other.set_sms_read(other.get_id(FolderKind::Incoming, 1), true));
+    model.update_chats(true);
+    EXPECT_EQ(model.find_chat(u"5100001")->unread, 1);
+    int32_t saved = 0;
+    EXPECT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread", saved));
+    EXPECT_EQ(saved, 1);
+    EXPECT_EQ(model_picture(model), store_picture());
+}

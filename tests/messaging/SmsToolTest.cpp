@@ -2,7 +2,10 @@
 
 #include "support/TempDevice.h"
 
+#include "shell/Registry.h"
+
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -120,4 +123,23 @@ TEST(VelloqSms, SeededPeopleNeverShareAChatKey)
         EXPECT_TRUE(keys.insert(digits.substr(digits.size() - 7)).second) << number;
     }
     EXPECT_EQ(keys.size(), 3000u);
+}
+
+TEST(VelloqSms, ADeliveryWhoseUnreadCountCannotBeWrittenSaysSoAndTheNextOneRepairsIt)
+{
+    test::TempDevice device;
+    EXPECT_EQ(sms({ "deliver", "--from", "+4915112345", "first" }).exit, SmsExit::Ok);
+    // Another program holds the registry's write lock for longer than a writer waits.
+    sqlite3* registry = nullptr;
+    ASSERT_EQ(sqlite3_open((device.path() / "registry.db").c_str(), &registry), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(registry, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    auto blocked = sms({ "deliver", "--from", "+4915112345", "second" });
+    EXPECT_EQ(blocked.exit, SmsExit::StoreUnavailable);
+    EXPECT_NE(blocked.err.find("the unread count could not be written"), std::string::npos) << blocked.err;
+    sqlite3_exec(registry, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(registry);
+    EXPECT_EQ(sms({ "deliver", "--from", "+4915112345", "third" }).exit, SmsExit::Ok);
+    int32_t count = 0;
+    ASSERT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\System\\State\\Messages\\SMS\\Unread", u"Count", count));
+    EXPECT_EQ(count, 3);
 }

@@ -1,5 +1,6 @@
 #include "shell/Platform.h"
 
+#include "platform/Utf.h"
 #include "shell/Registry.h"
 #include "support/TempDevice.h"
 #include "support/Wait.h"
@@ -74,4 +75,25 @@ TEST_F(RecordingOpener, HelpPagesOpenAndMissingFilesFail)
     EXPECT_TRUE(execute_file((device.path() / "help.htm").u16string(), u""));
     EXPECT_EQ(opened(), (device.path() / "help.htm").string() + "\n");
     EXPECT_FALSE(execute_file((device.path() / "missing.htm").u16string(), u""));
+}
+
+TEST_F(RecordingOpener, OnlyWebAddressesGoToTheBrowser)
+{
+    for (char16_t const* other : { u"file:///etc/passwd.de", u"smb://host/share.com", u"sftp://evil.ru", u"javascript:alert(1).com" }) {
+        EXPECT_FALSE(is_web_address(other)) << to_utf8(other);
+        EXPECT_FALSE(execute_file(u"%windows%/iexplore.exe", other)) << to_utf8(other);
+    }
+    for (char16_t const* web : { u"https://example.org/a", u"HTTP://example.org", u"www.example.org", u"example.org:8080/x" })
+        EXPECT_TRUE(is_web_address(web)) << to_utf8(web);
+    EXPECT_FALSE(std::filesystem::exists(record));
+    EXPECT_TRUE(execute_file(u"%windows%/iexplore.exe", u"https://example.org/a b"));
+    EXPECT_EQ(opened(), "https://example.org/a b\n");
+}
+
+TEST_F(RecordingOpener, AProgramGetsEachArgumentWholeWhateverItHolds)
+{
+    auto marker = device.path() / "arguments";
+    EXPECT_TRUE(run_program(u"" VELLOQ_TEST_MARKER, { marker.u16string(), u"open:x --config=evil.conf" }));
+    ASSERT_TRUE(test::wait_for_file(marker));
+    EXPECT_EQ(test::read_file(marker), "open:x --config=evil.conf\n");
 }

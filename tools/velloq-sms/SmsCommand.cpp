@@ -196,6 +196,11 @@ SmsExit deliver(Options const& options, std::ostream& err)
         err << "velloq-sms: the message could not be stored: " << store->last_error() << "\n";
         return SmsExit::StoreUnavailable;
     }
+    // The message is stored, but nothing wakes the program for it: the caller must hear of it.
+    if (!store->unread_count_published()) {
+        err << "velloq-sms: the message was stored, but " << store->last_error() << "\n";
+        return SmsExit::StoreUnavailable;
+    }
     return SmsExit::Ok;
 }
 
