@@ -38,9 +38,10 @@ int main(int argc, char** argv)
     log() << u"time3:" << step.lap() << u"\n";
     log() << u"total_load_time:" << total.lap() << u"\n";
     application->run();
+    bool failed = controller->failed();
     controller.reset();
     application->set_content(nullptr);
     forms.reset();
     application.reset();
-    return 0;
+    return failed ? 1 : 0;
 }

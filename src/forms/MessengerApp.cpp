@@ -160,7 +160,13 @@ bool MessengerApp::load_main_skin()
 {
     if (!m_main_skin.language().load_language(m_application.name()))
         report(no_languages_message);
-    m_main_skin.load_skin(main_skin_path, m_application.screen_info());
+    // Without its main skin the program cannot show anything: it says which file failed and
+    // ends with a failure, rather than stopping at a missing section.
+    if (!m_main_skin.load_skin(main_skin_path, m_application.screen_info())) {
+        report(u"MessengerApp::start: the main skin cannot be loaded: " + m_main_skin.load_error());
+        m_failed = true;
+        return false;
+    }
     try {
         m_chat_list.reset();
         m_chat_list = std::make_unique<FormMain>(m_application, m_stack, m_main_skin, *m_model);
@@ -168,6 +174,7 @@ bool MessengerApp::load_main_skin()
     } catch (...) {
         m_chat_list.reset();
         report(u"MessengerApp::start: " + skin_error_text(std::current_exception()));
+        m_failed = true;
         return false;
     }
 }

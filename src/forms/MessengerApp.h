@@ -24,6 +24,8 @@ class MessengerApp final : public ApplicationListener, public TimerListener, pub
 public:
     MessengerApp(Application&, FormStack&, std::u16string const& command_line, ChatModel::Options = {});
     // A command line of the notification broker: wait for a new message, show only its alert.
+    // The program could not show itself (its main skin failed): it ends with a failure code.
+    bool failed() const { return m_failed; }
     static bool is_message_mode(std::u16string const& command_line);
     ~MessengerApp() override;
     // ReloadListener of the main skin: a new language reaches the alert too.
@@ -80,6 +82,7 @@ private:
     std::u16string m_view_action;
     Timer m_start_timer { *this };
     Timer m_poll_timer { *this };
+    bool m_failed { false };
 };
 
 }

@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -89,6 +90,38 @@ bool move_file(std::string const& from, std::string const& to)
         return false;
     }
     return true;
+}
+
+std::optional<std::vector<uint8_t>> read_regular_file(std::string const& path, size_t largest, std::string& why)
+{
+    // Non-blocking, so that a FIFO put in the file's place cannot stop the program at the open.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!file.is_valid()) {
+        why = std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        why = "not a regular file";
+        return std::nullopt;
+    }
+    if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > largest) {
+        why = "too large";
+        return std::nullopt;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t got = ::read(file.get(), bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            why = got < 0 ? std::strerror(errno) : "shorter than its size";
+            return std::nullopt;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return bytes;
 }
 
 bool remove_file(std::string const& path)

@@ -3,6 +3,9 @@
 #include "platform/FileDescriptor.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
 #include <string>
 
 namespace velloq::platform {
@@ -22,6 +25,10 @@ bool move_file(std::string const& from, std::string const& to);
 bool remove_file(std::string const& path);
 // True when the path names an existing file or folder.
 bool path_exists(std::string const& path);
+
+// The whole content of a regular file of at most `largest` bytes. A FIFO, a device or a folder in
+// its place is refused without blocking; nullopt with `why` set on any failure.
+std::optional<std::vector<uint8_t>> read_regular_file(std::string const& path, size_t largest, std::string& why);
 
 // True when the path names a regular file this process may run.
 bool is_executable_file(std::string const& path);

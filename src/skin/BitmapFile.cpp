@@ -1,5 +1,6 @@
 #include "skin/BitmapFile.h"
 
+#include "platform/FileSystem.h"
 #include "platform/Utf.h"
 #include "shell/Log.h"
 #include "shell/Paths.h"
@@ -70,17 +71,11 @@ std::unique_ptr<Bitmap565> decode_565(std::u16string_view name, unsigned char co
 std::unique_ptr<Bitmap565> load_565(std::u16string_view name)
 {
     std::string path = to_utf8(expand_path(std::u16string(name) + u".bmp"));
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file)
-        return rejected(name, u"cannot be opened");
-    std::streamoff size = file.tellg();
-    if (size < 0 || size > largest_file)
-        return rejected(name, u"is too large");
-    std::vector<unsigned char> bytes(static_cast<size_t>(size));
-    file.seekg(0);
-    if (!file.read(reinterpret_cast<char*>(bytes.data()), size))
-        return rejected(name, u"cannot be read");
-    return decode_565(name, bytes.data(), bytes.size());
+    std::string why;
+    auto bytes = platform::read_regular_file(path, static_cast<size_t>(largest_file), why);
+    if (!bytes)
+        return rejected(name, u"cannot be read: " + to_utf16(why));
+    return decode_565(name, bytes->data(), bytes->size());
 }
 
 }

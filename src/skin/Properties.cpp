@@ -1,5 +1,6 @@
 #include "skin/Properties.h"
 
+#include "platform/FileSystem.h"
 #include "platform/Ticks.h"
 #include "platform/Utf.h"
 #include "shell/Log.h"
@@ -29,21 +30,11 @@ void log_record_sizes()
         log() << name << size << u"\n";
 }
 
-std::vector<uint8_t> read_whole_file(std::u16string const& path, bool& complete)
+std::vector<uint8_t> read_whole_file(std::u16string const& path, bool& complete, std::string& why)
 {
-    std::ifstream file(to_utf8(expand_path(path)), std::ios::binary | std::ios::ate);
-    complete = false;
-    if (!file)
-        return {};
-    std::streamoff size = file.tellg();
-    if (size < 0 || size > largest_skin)
-        return {};
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    file.seekg(0);
-    file.read(reinterpret_cast<char*>(bytes.data()), size);
-    bytes.resize(static_cast<size_t>(std::max<std::streamsize>(0, file.gcount())));
-    complete = file.gcount() == size;
-    return bytes;
+    auto bytes = platform::read_regular_file(to_utf8(expand_path(path)), static_cast<size_t>(largest_skin), why);
+    complete = bytes.has_value();
+    return bytes ? std::move(*bytes) : std::vector<uint8_t>();
 }
 
 std::u16string folder_of(std::u16string const& path)
@@ -57,6 +48,8 @@ std::u16string folder_of(std::u16string const& path)
 struct Properties::Contents {
     std::unique_ptr<SkinImage> image;
     bool valid { false };
+    // Why a skin that is not valid failed, naming the file at fault.
+    std::u16string error;
     std::vector<std::shared_ptr<Bitmap565>> pictures;
     std::vector<std::unique_ptr<FontRep>> fonts;
     std::vector<std::u16string> strings;
@@ -91,9 +84,14 @@ bool Properties::load_skin(std::u16string const& path, ScreenInfo const& screen)
     log() << u"Properties::load_skin 1\n";
     log_record_sizes();
     bool complete = false;
-    auto bytes = read_whole_file(path, complete);
-    if (!complete)
+    std::string why;
+    auto bytes = read_whole_file(path, complete, why);
+    if (!complete) {
         log() << u"Error: skin [" << path << u"] failed to load\n";
+        m_error = expand_path(path) + u": " + to_utf16(why);
+        return false;
+    }
+    m_error = expand_path(path) + u": not a skin the program can read";
     return take(build(std::move(bytes), complete, folder_of(path), screen), path);
 }
 
@@ -107,8 +105,12 @@ bool Properties::load_skin_image(std::vector<uint8_t> bytes, std::u16string cons
 bool Properties::take(std::unique_ptr<Contents> fresh, std::u16string const& path)
 {
     log() << u"Properties::load_skin 2\n";
-    if (!fresh->valid)
+    if (!fresh->valid) {
+        if (!fresh->error.empty())
+            m_error = fresh->error;
         return false;
+    }
+    m_error.clear();
     log() << u"Properties::load_skin 3\n";
     std::swap(m_contents, fresh);
     m_path = path;
@@ -133,6 +135,7 @@ std::unique_ptr<Properties::Contents> Properties::build(std::vector<uint8_t> byt
         auto picture = load_565(folder.empty() ? *name : folder + u"\\" + *name);
         if (!picture || (picture->width() == 0 && picture->height() == 0)) {
             log() << u"PropertiesImpl::PropertiesImpl picture failed to load {" << *name << u"}\n";
+            fresh->error = expand_path((folder.empty() ? *name : folder + u"/" + *name) + u".bmp") + u": the picture failed to load";
             return fresh;
         }
         fresh->pictures.push_back(std::move(picture));

@@ -37,6 +37,8 @@ public:
     bool load_skin_image(std::vector<uint8_t> bytes, std::u16string const& folder, ScreenInfo const& screen);
     bool is_valid() const;
     std::u16string const& path() const { return m_path; }
+    // Why the last load failed, naming the file at fault (the skin or one of its pictures).
+    std::u16string const& load_error() const { return m_error; }
     int32_t shift() const;
 
     std::optional<Section> section(std::u16string_view name) const;
@@ -68,6 +70,7 @@ private:
 
     std::unique_ptr<Contents> m_contents;
     std::u16string m_path;
+    std::u16string m_error;
     LanguageTable m_language;
     std::vector<ReloadListener*> m_listeners;
 };

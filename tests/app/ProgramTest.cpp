@@ -4,6 +4,7 @@
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <signal.h>
 
 #include <cstdlib>
@@ -211,8 +212,34 @@ TEST(Program, ADamagedSplashSkinIsSkippedAndAMissingMainSkinEndsTheProgramWithAM
         velloq.signal(SIGTERM);
         EXPECT_EQ(velloq.wait(), 0);
     }
+    // A program that cannot show its main skin says which file failed and ends with a failure.
     std::filesystem::remove(skins / "default.skin");
+    {
+        test::ChildProcess velloq({ copied.string() }, environment);
+        EXPECT_EQ(velloq.wait(), 1);
+        EXPECT_TRUE(log_has(log_file, u"MessengerApp::start: the main skin cannot be loaded: " + (skins / "default.skin").u16string()));
+    }
+    // A FIFO in its place is refused at once rather than waited on.
+    ASSERT_EQ(::mkfifo((skins / "default.skin").c_str(), 0600), 0);
+    {
+        test::ChildProcess velloq({ copied.string() }, environment);
+        EXPECT_EQ(velloq.wait(), 1);
+        EXPECT_TRUE(log_has(log_file, u"default.skin: not a regular file"));
+    }
+}
+
+TEST(Program, ADamagedPictureOfTheMainSkinIsNamedAndEndsTheProgramWithAFailure)
+{
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    auto copied = copy_program_folder(device.path() / "program");
+    // One picture of the main skin, cut short.
+    auto damaged = copied.parent_path() / "skins" / "bin" / "default" / "avatar.bmp";
+    ASSERT_TRUE(std::filesystem::exists(damaged));
+    std::filesystem::resize_file(damaged, 40);
+    auto environment = test::headless_environment(device.path().string());
     test::ChildProcess velloq({ copied.string() }, environment);
-    EXPECT_EQ(velloq.wait(), 0);
-    EXPECT_TRUE(log_has(log_file, u"MessengerApp::start: section FormMain not found in skin\n"));
+    EXPECT_EQ(velloq.wait(), 1);
+    EXPECT_TRUE(log_has(log_file, damaged.u16string() + u": the picture failed to load"));
 }
