@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velloq {
@@ -37,7 +38,11 @@ public:
     std::vector<PhoneEntry>& entries() { return m_entries; }
 
 private:
+    void reindex();
+
     std::vector<PhoneEntry> m_entries;
+    // Each key's place in the entries; the entries' keys are never changed from outside.
+    std::unordered_map<std::u16string, size_t> m_by_key;
 };
 
 }

@@ -83,6 +83,8 @@ void TextElement::set_text(std::u16string const& text)
 
 void TextElement::set_runs(std::vector<ColourRun> runs)
 {
+    // Kept in the order of their starts, so that a line finds its first run by halving.
+    std::stable_sort(runs.begin(), runs.end(), [](ColourRun const& a, ColourRun const& b) { return a.start < b.start; });
     m_runs = std::move(runs);
     set_needs_redraw();
 }
@@ -164,18 +166,25 @@ void TextElement::draw_line(DrawTarget const& target, int32_t x, int32_t y, std:
         m_font->draw(target, x, y, line, m_colour.to_565());
         return;
     }
-    // Split the line where colour runs begin and end, and draw each piece in its colour.
+    // Split the line where colour runs begin and end, and draw each piece in its colour. Only the
+    // runs from the one that ends after the line's start on are looked at: a text with tens of
+    // thousands of links costs per line what a line holds, not what the text holds.
+    auto first_run = std::lower_bound(m_runs.begin(), m_runs.end(), first_character, [](ColourRun const& run, size_t at) { return run.start < at; });
+    while (first_run != m_runs.begin() && std::prev(first_run)->start + std::prev(first_run)->length > first_character)
+        --first_run;
     size_t at = 0;
     while (at < line.size()) {
         size_t absolute = first_character + at;
         Colour colour = m_colour;
         size_t piece_end = line.size();
-        for (auto const& run : m_runs) {
-            if (absolute >= run.start && absolute < run.start + run.length) {
-                colour = run.colour;
-                piece_end = std::min(piece_end, run.start + run.length - first_character);
-            } else if (run.start > absolute) {
-                piece_end = std::min(piece_end, run.start - first_character);
+        for (auto run = first_run; run != m_runs.end(); ++run) {
+            if (run->start >= first_character + line.size())
+                break;
+            if (absolute >= run->start && absolute < run->start + run->length) {
+                colour = run->colour;
+                piece_end = std::min(piece_end, run->start + run->length - first_character);
+            } else if (run->start > absolute) {
+                piece_end = std::min(piece_end, run->start - first_character);
             }
         }
         std::u16string piece = line.substr(at, piece_end - at);
@@ -231,7 +240,10 @@ void TextElement::draw_self(DrawTarget const& target, Point offset)
         DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
         size_t first_character = 0;
         for (auto const& line : text_lines) {
-            draw_line(clipped, line_x(line) + offset.x, y, line, first_character);
+            // Only the lines inside the clip are drawn; the others only count their characters.
+            bool visible = y + m_font->line_height() > clipped.rect.top && y < clipped.rect.top + clipped.rect.height;
+            if (visible)
+                draw_line(clipped, line_x(line) + offset.x, y, line, first_character);
             y += m_font->line_height();
             first_character += line.size();
             // A wrapped line ends at a blank or line feed that is not drawn.

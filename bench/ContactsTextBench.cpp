@@ -1,0 +1,166 @@
+// Two paths that must stay linear in their input: reading the phone's contacts (100,000 cards,
+// against reading the same files' bytes alone) and finding the links and numbers of a 1 MB
+// message with 60,000 numbers (against one pass over its characters), with the chat of that
+// message opened to its first frame.
+#include "BenchDevice.h"
+#include "forms/FormChat.h"
+#include "forms/FormMain.h"
+#include "messaging/ChatModel.h"
+#include "messaging/TextAnalysis.h"
+#include "platform/MessageStore.h"
+#include "platform/Utf.h"
+#include "shell/Application.h"
+#include "skin/ElementRegistry.h"
+#include "skin/FormStack.h"
+#include "skin/Properties.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+using namespace velloq;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double milliseconds_since(Clock::time_point started)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+}
+
+constexpr int cards_per_file = 100;
+
+std::string write_cards(int count)
+{
+    std::string folder = bench::bench_device() + "/contacts";
+    std::filesystem::create_directories(folder);
+    for (int file = 0; file < count / cards_per_file; ++file) {
+        std::ofstream out(folder + "/book-" + std::to_string(file) + ".vcf", std::ios::binary);
+        for (int card = 0; card < cards_per_file; ++card) {
+            int n = file * cards_per_file + card;
+            out << "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Family" << n << ";Given" << n << ";;;\r\nFN:Given" << n << " Family" << n
+                << "\r\nTEL;TYPE=CELL:+49 151 " << 1000000 + n << "\r\nTEL;TYPE=HOME:+49 30 " << 5000000 + n << "\r\nEND:VCARD\r\n";
+        }
+    }
+    return folder;
+}
+
+void BM_ReadOneHundredThousandContacts(benchmark::State& state)
+{
+    std::string folder = write_cards(100000);
+    for (auto _ : state) {
+        auto plain = Clock::now();
+        size_t bytes = 0;
+        for (auto const& entry : std::filesystem::directory_iterator(folder)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            bytes += text.size();
+        }
+        double plain_ms = milliseconds_since(plain);
+        benchmark::DoNotOptimize(bytes);
+        ChatModel model({ to_utf16(bench::bench_device()) + u"/cache", u"/bin/true", folder });
+        auto started = Clock::now();
+        model.assign_contacts();
+        double read_ms = milliseconds_since(started);
+        state.counters["read_ms"] = read_ms;
+        state.counters["plain_read_ms"] = plain_ms;
+        state.counters["vs_plain_read"] = read_ms / plain_ms;
+        state.counters["entries"] = static_cast<double>(model.phone_book().entries().size());
+    }
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_ReadOneHundredThousandContacts)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+std::u16string megabyte_of_numbers()
+{
+    std::u16string text;
+    for (int n = 0; text.size() < 1'000'000; ++n)
+        text += u"call +7 916 " + to_u16_decimal(1000000 + n) + u" now ";
+    return text;
+}
+
+void BM_FindItemsInAMegabyte(benchmark::State& state)
+{
+    std::u16string text = megabyte_of_numbers();
+    size_t found = 0;
+    double plain_ms = 0;
+    double find_ms = 0;
+    for (auto _ : state) {
+        auto plain = Clock::now();
+        size_t digits = 0;
+        for (char16_t c : text)
+            digits += (c >= u'0' && c <= u'9') ? 1 : 0;
+        benchmark::DoNotOptimize(digits);
+        plain_ms = milliseconds_since(plain);
+        auto started = Clock::now();
+        found = find_items(text).size();
+        find_ms = milliseconds_since(started);
+    }
+    state.counters["find_ms"] = find_ms;
+    state.counters["one_pass_ms"] = plain_ms;
+    state.counters["items"] = static_cast<double>(found);
+}
+BENCHMARK(BM_FindItemsInAMegabyte)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_OpenTheChatOfAMegabyteMessage(benchmark::State& state)
+{
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
+    setenv("VELLOQ_SCREEN", "480x800", 1);
+    bench::bench_device();
+    std::string error;
+    auto store = platform::MessageStore::open_device(error);
+    auto inbox = store ? store->store_property(store->stores()->front().entry_id, platform::Tag::InboxEntryId) : std::nullopt;
+    platform::StoredMessage message;
+    message.properties = { { platform::Tag::Subject, megabyte_of_numbers() }, { platform::Tag::MessageFlags, int64_t(1) },
+        { platform::Tag::DeliveryTime, MessageTime::now().filetime() }, { platform::Tag::SenderName, std::u16string() },
+        { platform::Tag::SenderAddress, std::u16string(u"+4915100000042") }, { platform::Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
+    if (!inbox || !store->create_message(*inbox, message, false)) {
+        state.SkipWithError("the store could not take the message");
+        return;
+    }
+    ElementTypes types;
+    Application application(u"Velloq");
+    FormStack stack(application);
+    application.set_content(&stack);
+    application.set_windowed(false);
+    application.set_fullscreen(0);
+    ChatModel model({ to_utf16(bench::bench_device()) + u"/cache", u"/bin/true", bench::bench_device() + "/contacts" });
+    model.update_chats(false);
+    Properties skin;
+    skin.language().load_language(u"Velloq");
+    if (!skin.load_skin(u"%app_path%/skins/bin/default.skin", application.screen_info())) {
+        state.SkipWithError("no main skin");
+        return;
+    }
+    FormMain chats(application, stack, skin, model);
+    stack.show(chats, false, false);
+    Display* display = application.game().display();
+    Chat const* found = model.find_chat(u"0000042");
+    if (!found) {
+        state.SkipWithError("the message made no chat");
+        return;
+    }
+    Chat const& chat = *found;
+    PhoneEntry entry { chat.name, chat.address, chat.phone_label, chat.key, chat.contact_id, 0 };
+    for (auto _ : state) {
+        stack.hide(chats.chat_form(), false);
+        auto opened = Clock::now();
+        chats.open_chat(entry);
+        application.advance(0.016);
+        display->begin();
+        application.draw(*display->back_buffer());
+        display->end(0);
+        state.counters["open_ms"] = milliseconds_since(opened);
+    }
+    application.set_content(nullptr);
+}
+BENCHMARK(BM_OpenTheChatOfAMegabyteMessage)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}
+
+BENCHMARK_MAIN();
