@@ -1,5 +1,7 @@
 #include "platform/Utf.h"
 
+#include <cstdio>
+
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
@@ -122,6 +124,37 @@ std::u16string to_u16_hex(unsigned long long number, int digits)
         out.push_back(u'0');
     for (char const* c = text; c != result.ptr; ++c)
         out.push_back(static_cast<char16_t>(*c >= 'a' ? *c - 'a' + 'A' : *c));
+    return out;
+}
+
+std::string terminal_text(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    char escape[16];
+    for (size_t at = 0; at < text.size(); ++at) {
+        char16_t c = text[at];
+        bool reorders = (c >= 0x200E && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+        if (c == u'\n') {
+            out += "\\n";
+        } else if (c == u'\r') {
+            out += "\\r";
+        } else if (c == u'\t') {
+            out += "\\t";
+        } else if (c == u'\\') {
+            out += "\\\\";
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(c));
+            out += escape;
+        } else if ((c >= 0x80 && c <= 0x9F) || reorders) {
+            std::snprintf(escape, sizeof escape, "\\u{%04x}", static_cast<unsigned>(c));
+            out += escape;
+        } else {
+            size_t length = (c & 0xFC00) == 0xD800 && at + 1 < text.size() && (text[at + 1] & 0xFC00) == 0xDC00 ? 2 : 1;
+            out += to_utf8(text.substr(at, length));
+            at += length - 1;
+        }
+    }
     return out;
 }
 

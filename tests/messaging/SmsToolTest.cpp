@@ -143,3 +143,13 @@ TEST(VelloqSms, ADeliveryWhoseUnreadCountCannotBeWrittenSaysSoAndTheNextOneRepai
     ASSERT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\System\\State\\Messages\\SMS\\Unread", u"Count", count));
     EXPECT_EQ(count, 3);
 }
+
+TEST(VelloqSms, AMessageCannotDriveTheTerminal)
+{
+    test::TempDevice device;
+    ASSERT_EQ(sms({ "deliver", "--from", "+49151\x1b[2J", "--name", "Eve\x1b]0;x\x07", "\x1b[31mred\x9b" }).exit, SmsExit::Ok);
+    std::string listed = sms({ "list" }).out;
+    EXPECT_EQ(listed.find('\x1b'), std::string::npos) << listed;
+    EXPECT_EQ(listed.find('\x07'), std::string::npos);
+    EXPECT_NE(listed.find("Eve\\x1b]0;x\\x07 <+49151\\x1b[2J>\t\\x1b[31mred"), std::string::npos) << listed;
+}

@@ -37,3 +37,13 @@ TEST(Utf, DecimalNumbers)
     EXPECT_EQ(to_u16_decimal(-2147483648LL), u"-2147483648");
     EXPECT_EQ(to_u16_decimal_unsigned(4294967295ULL), u"4294967295");
 }
+
+TEST(Utf, TerminalTextShowsControlsEscaped)
+{
+    EXPECT_EQ(terminal_text(u"Hi\nthere\t!"), "Hi\\nthere\\t!");
+    EXPECT_EQ(terminal_text(u"\x1b]0;owned\x07 bell"), "\\x1b]0;owned\\x07 bell");
+    EXPECT_EQ(terminal_text(u"a\u009b31mb"), "a\\u{009b}31mb");
+    EXPECT_EQ(terminal_text(u"evil\u202Etxt.exe"), "evil\\u{202e}txt.exe");
+    EXPECT_EQ(terminal_text(u"C:\\x1b"), "C:\\\\x1b");
+    EXPECT_EQ(terminal_text(u"Привет 🎉"), "Привет 🎉");
+}

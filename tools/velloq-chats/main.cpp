@@ -21,7 +21,7 @@ public:
     {
         std::cout << "event " << event.kind << " at " << event.index;
         if (event.chat)
-            std::cout << " " << to_utf8(event.chat->title());
+            std::cout << " " << terminal_text(event.chat->title());
         std::cout << "\n";
     }
 };
@@ -35,8 +35,8 @@ void print_chats(ChatModel& model)
             model.read_message(last);
             newest = last.text;
         }
-        std::cout << to_utf8(chat->key) << "\t" << to_utf8(chat->title()) << "\t" << chat->unread << "\t" << chat->messages.size() << "\t"
-                  << to_utf8(newest) << "\n";
+        std::cout << terminal_text(chat->key) << "\t" << terminal_text(chat->title()) << "\t" << chat->unread << "\t" << chat->messages.size() << "\t"
+                  << terminal_text(newest) << "\n";
     }
 }
 

@@ -104,26 +104,16 @@ std::string iso_local(MessageTime const& time)
     return text;
 }
 
+// A message's texts never reach the terminal raw: they could drive it.
 std::string escaped(std::u16string const& text)
 {
-    std::string out;
-    for (char c : to_utf8(text)) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else
-            out.push_back(c);
-    }
-    return out;
+    return terminal_text(text);
 }
 
 std::string peer_text(Correspondent const& peer)
 {
-    std::string address = to_utf8(peer.address);
-    return peer.name.empty() ? address : to_utf8(peer.name) + " <" + address + ">";
+    std::string address = terminal_text(peer.address);
+    return peer.name.empty() ? address : terminal_text(peer.name) + " <" + address + ">";
 }
 
 std::unique_ptr<platform::MessageStore> open_store(std::ostream& err)
