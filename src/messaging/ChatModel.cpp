@@ -52,6 +52,10 @@ ChatModel::ChatModel(Options options)
     reg_set_int(notifications_key, u"Options", notification_options & ~0x08);
     set_app_notification(notification_name, u"\"" + expand_path(m_options.program_path) + u"\" message");
     reg_get_bool(velloq_key, u"Alerts", m_alerts);
+    // The registration follows "Alerts" from the start: a program that ended without its clean-up
+    // (a crash) must not leave deliveries starting it while alerts are off.
+    if (!m_alerts)
+        stop_app_notification(notification_name);
     if (!load_cache()) {
         log() << u"load_cache failed\n";
         m_chats.clear();
@@ -164,6 +168,10 @@ void ChatModel::set_alerts(bool on)
 {
     m_alerts = on;
     reg_set_int(velloq_key, u"Alerts", on ? 1 : 0);
+    if (on)
+        set_app_notification(notification_name, u"\"" + expand_path(m_options.program_path) + u"\" message");
+    else
+        stop_app_notification(notification_name);
 }
 
 std::u16string ChatModel::contact_file(int32_t oid) const

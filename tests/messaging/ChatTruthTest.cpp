@@ -4,6 +4,7 @@
 #include "messaging/Transmitter.h"
 
 #include "platform/Folders.h"
+#include "platform/RegistryStore.h"
 #include "platform/Utf.h"
 #include "shell/Registry.h"
 #include "shell/StateNotification.h"
@@ -361,4 +362,20 @@ TEST_F(ChatTruth, ReadsByOtherProgramsShowInTheUnreadMarks)
     EXPECT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread", saved));
     EXPECT_EQ(saved, 1);
     EXPECT_EQ(model_picture(model), store_picture());
+}
+
+TEST_F(ChatTruth, TheNewMessageRegistrationFollowsTheAlertsSetting)
+{
+    // A program that crashed with alerts off left its registration behind.
+    auto marker = device.path() / "started";
+    ASSERT_TRUE(set_app_notification(u"Ketra.Velloq.message", u"\"" VELLOQ_TEST_MARKER u"\" \"" + marker.u16string() + u"\""));
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Alerts", 0));
+    ChatModel model(options(device.path() / "cache"));
+    deliver(u"+4915100001", u"nobody is started for this", 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(fs::exists(marker));
+    model.set_alerts(true);
+    EXPECT_EQ(platform::RegistryStore::instance().stop_notification(u"Ketra.Velloq.message"), platform::BrokerResult::Stopped);
+    model.set_alerts(false);
+    EXPECT_EQ(platform::RegistryStore::instance().stop_notification(u"Ketra.Velloq.message"), platform::BrokerResult::NotFound);
 }
