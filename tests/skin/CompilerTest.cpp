@@ -41,6 +41,14 @@ TEST(SkinCompiler, ErrorsNameTheFileTheSectionAndTheProblem)
     EXPECT_NE(error.find("unknown picture nowhere"), std::string::npos) << error;
     error = compile_error(device, R"({ "sections": { "F": { "c": { "colour": "red" } } } })");
     EXPECT_NE(error.find("#RRGGBB"), std::string::npos) << error;
+    EXPECT_NE(error.find("bad.json: section F record c"), std::string::npos) << error;
+    // A child the program could not build is refused here, not when the form is shown.
+    error = compile_error(device, R"({ "sections": { "F": { "children": [ { "id": "a", "type": "node", "children": [ { "id": "b" } ] } ] } } })");
+    EXPECT_NE(error.find("bad.json: section F/a/b: a child needs a \"type\""), std::string::npos) << error;
+    error = compile_error(device, R"({ "sections": { "F": { "children": [ { "id": "z", "type": "slider" } ] } } })");
+    EXPECT_NE(error.find("section F/z: no element has the type \"slider\""), std::string::npos) << error;
+    error = compile_error(device, R"({ "sections": { "F": { "c": { "colour": 12 } } } })");
+    EXPECT_NE(error.find("section F record c"), std::string::npos) << error;
     error = compile_error(device, R"({ "sections": )");
     EXPECT_NE(error.find("bad.json"), std::string::npos) << error;
 }

@@ -2,6 +2,7 @@
 
 #include "PictureMaker.h"
 #include "platform/Utf.h"
+#include "skin/ElementRegistry.h"
 
 #include <limits>
 
@@ -46,10 +47,24 @@ PictureRecord picture_of(json const& value, std::string const& where)
     return record;
 }
 
+void read_record_value(SectionSource& section, std::u16string const& name, json const& value, std::string const& here);
+
+// Every error names the file, the section path and the record.
 void read_record(SectionSource& section, std::string const& key, json const& value, std::string const& where)
 {
-    std::u16string name = wide(key);
     std::string here = where + " record " + key;
+    try {
+        read_record_value(section, wide(key), value, here);
+    } catch (SourceError const& error) {
+        std::string what = error.what();
+        throw SourceError(what.rfind(here, 0) == 0 ? what : here + ": " + what);
+    } catch (json::exception const& error) {
+        throw SourceError(here + ": " + error.what());
+    }
+}
+
+void read_record_value(SectionSource& section, std::u16string const& name, json const& value, std::string const& here)
+{
     if (value.is_number_integer()) {
         int64_t number = value.get<int64_t>();
         if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max())
@@ -72,6 +87,17 @@ void read_record(SectionSource& section, std::string const& key, json const& val
     }
 }
 
+// The program builds a child by its "type": one it has no element for would fail the form at
+// run time, so the compiler refuses it now.
+void check_child_type(SectionSource const& child, std::string const& where)
+{
+    auto type = child.strings.find(u"type");
+    if (type == child.strings.end())
+        throw SourceError(where + ": a child needs a \"type\"");
+    if (!ElementRegistry::is_registered(type->second))
+        throw SourceError(where + ": no element has the type \"" + to_utf8(type->second) + "\"");
+}
+
 SectionSource read_section(std::u16string name, json const& value, std::string const& where)
 {
     if (!value.is_object())
@@ -89,6 +115,7 @@ SectionSource read_section(std::u16string name, json const& value, std::string c
         for (auto const& child : value["children"]) {
             std::string label = child.is_object() && child.contains("id") && child["id"].is_string() ? child["id"].get<std::string>() : "#" + std::to_string(index);
             section.children.push_back(read_section({}, child, where + "/" + label));
+            check_child_type(section.children.back(), where + "/" + label);
             ++index;
         }
     }

@@ -5,6 +5,7 @@
 #include "SkinWriter.h"
 #include "SourceReader.h"
 #include "platform/Utf.h"
+#include "skin/ElementRegistry.h"
 
 #include <nlohmann/json.hpp>
 
@@ -56,7 +57,14 @@ int compile(std::filesystem::path const& source_path, std::filesystem::path cons
     std::filesystem::create_directories(picture_folder);
     nlohmann::json const pictures = document.value("pictures", nlohmann::json::object());
     for (auto const& [name, description] : pictures.items()) {
-        auto picture = make_picture(name, description, source_path.parent_path());
+        std::unique_ptr<Bitmap565> picture;
+        try {
+            picture = make_picture(name, description, source_path.parent_path());
+        } catch (SourceError const& error) {
+            throw SourceError(where + ": picture " + name + ": " + error.what());
+        } catch (nlohmann::json::exception const& error) {
+            throw SourceError(where + ": picture " + name + ": " + error.what());
+        }
         write_file(picture_folder / (name + ".bmp"), bitmap_file_bytes(*picture));
     }
     write_file(out_path, bytes);
@@ -71,6 +79,8 @@ int main(int argc, char** argv)
         std::cerr << "usage: velloq-skinc SOURCE.json OUT.skin\n";
         return 2;
     }
+    // The types the program builds elements of: a child of another type is refused.
+    ElementTypes types;
     try {
         return compile(argv[1], argv[2]);
     } catch (SourceError const& error) {
