@@ -1,5 +1,7 @@
 #include "shell/Timer.h"
 
+#include <algorithm>
+
 #include "platform/Ticks.h"
 
 namespace velloq {
@@ -14,6 +16,17 @@ Timer::~Timer()
     cancel();
 }
 
+// Due times are compared on a wrapping 32-bit tick: a delay is at most half its range (24 days).
+// A negative or not-a-number delay is due at once.
+uint32_t Timer::delay_milliseconds(double seconds)
+{
+    constexpr double longest = 2147483647.0;
+    double milliseconds = seconds * 1000 + 0.5;
+    if (!(milliseconds >= 0))
+        return 0;
+    return static_cast<uint32_t>(std::min(milliseconds, longest));
+}
+
 void Timer::start(double seconds)
 {
     auto* scheduler = CActiveScheduler::current();
@@ -21,7 +34,7 @@ void Timer::start(double seconds)
         return;
     if (m_completion.is_active())
         scheduler->cancel(m_completion);
-    m_completion.due_time = platform::tick_count() + static_cast<uint32_t>(seconds * 1000 + 0.5);
+    m_completion.due_time = platform::tick_count() + delay_milliseconds(seconds);
     scheduler->add_timer(m_completion);
 }
 

@@ -21,6 +21,8 @@ public:
     Timer(Timer const&) = delete;
     Timer& operator=(Timer const&) = delete;
 
+    // The delay of `start` in milliseconds, clamped to what the scheduler's clock can tell.
+    static uint32_t delay_milliseconds(double seconds);
     void start(double seconds);
     void cancel();
     bool is_running() const { return m_completion.is_active(); }

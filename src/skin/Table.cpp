@@ -87,7 +87,8 @@ void Table::place_along(Axis axis)
     int64_t preferred_sum = 0;
     int64_t minimum_sum = 0;
     int64_t borders = 0;
-    int32_t ratio_count = 0;
+    // The spare space is shared in proportion to the ratios, so it is handed out exactly once.
+    int64_t ratio_sum = 0;
     for (auto const& child : children()) {
         if (!child->is_visible())
             continue;
@@ -97,7 +98,7 @@ void Table::place_along(Axis axis)
         preferred_sum += measure.preferred;
         minimum_sum += measure.minimum;
         borders += border;
-        ratio_count += child->table_ratio() > 0 ? 1 : 0;
+        ratio_sum += std::max(0, child->table_ratio());
     }
     int64_t available = size_on(axis) - borders;
     int32_t running = position_on(axis);
@@ -118,8 +119,8 @@ void Table::place_along(Axis axis)
         int64_t ratio_before = 0;
         for (auto& share : shares) {
             int32_t content = share.current;
-            if (int32_t ratio = share.child->table_ratio(); ratio > 0 && ratio_count > 0) {
-                content += static_cast<int32_t>(spare * (ratio_before + ratio) / ratio_count - spare * ratio_before / ratio_count);
+            if (int32_t ratio = share.child->table_ratio(); ratio > 0 && ratio_sum > 0) {
+                content += static_cast<int32_t>(spare * (ratio_before + ratio) / ratio_sum - spare * ratio_before / ratio_sum);
                 ratio_before += ratio;
             }
             place_slot(*share.child, axis, running, content);

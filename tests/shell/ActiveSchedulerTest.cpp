@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <functional>
 #include <thread>
 #include <vector>
@@ -219,4 +221,13 @@ TEST(ActiveSchedulerDeathTest, FatalReportsNameTheObject)
         },
         testing::ExitedWithCode(fatal_exit_code), "");
     EXPECT_EQ(test::read_utf16_file(device.log_file()), u"Gluck: Object " + id + u" is already active @ CActiveScheduler::set_active()\n");
+}
+
+TEST(ActiveScheduler, TimerDelaysOutsideTheClocksRangeAreClamped)
+{
+    EXPECT_EQ(Timer::delay_milliseconds(1.0), 1000u);
+    EXPECT_EQ(Timer::delay_milliseconds(-5), 0u);
+    EXPECT_EQ(Timer::delay_milliseconds(std::numeric_limits<double>::quiet_NaN()), 0u);
+    EXPECT_EQ(Timer::delay_milliseconds(1e12), 2147483647u);
+    EXPECT_EQ(Timer::delay_milliseconds(std::numeric_limits<double>::infinity()), 2147483647u);
 }

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <thread>
 
 using namespace velloq;
@@ -150,4 +151,33 @@ TEST(FatalDeathTest, EndsTheProcessWithLoggingOff)
     test::TempDevice device;
     EXPECT_EXIT(fatal(u"here", u"what"), testing::ExitedWithCode(fatal_exit_code), "");
     EXPECT_FALSE(std::filesystem::exists(device.log_file()));
+}
+
+TEST(Log, SwitchingTheLogWhileAnotherThreadWritesIsSafe)
+{
+    test::TempDevice device;
+    std::atomic<bool> done { false };
+    std::thread writer([&] {
+        while (!done)
+            log() << u"a line from the other thread, long enough to take a while to write\n";
+    });
+    for (int round = 0; round < 40; ++round)
+        reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", round % 2);
+    done = true;
+    writer.join();
+    reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 0);
+}
+
+TEST(Log, TheLogFollowsTheDeviceFolder)
+{
+    test::TempDevice first;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    log() << u"for the first\n";
+    {
+        test::TempDevice second;
+        ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+        log() << u"for the second\n";
+        EXPECT_EQ(test::read_utf16_file(second.log_file()), u"for the second\n");
+    }
+    EXPECT_EQ(test::read_utf16_file(first.log_file()).find(u"for the second"), std::u16string::npos);
 }

@@ -152,6 +152,13 @@ TEST(Table, RatiosShareTheSpareSpace)
     EXPECT_EQ(a->size().x, 10 + 10);
     EXPECT_EQ(b->size().x, 10 + 11);
     EXPECT_EQ(b->position().x, 20);
+    // Ratios 2 and 1 share 30 spare pixels as 20 and 10, ending at the table's end.
+    a->set_table_ratio(2);
+    b->set_table_ratio(1);
+    table.set_horizontal(0, 50);
+    EXPECT_EQ(a->size().x, 10 + 20);
+    EXPECT_EQ(b->size().x, 10 + 10);
+    EXPECT_EQ(b->position().x + b->size().x, 50);
 }
 
 TEST(Table, InvisibleChildrenTakeNoSpace)
