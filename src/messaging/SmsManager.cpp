@@ -143,7 +143,9 @@ EntryId SmsManager::get_id(FolderKind kind, int32_t index)
         log() << u"GetContentsTable in get_id failed\n";
         return {};
     }
-    bool cached = store_folder->first >= 0 && index >= store_folder->first && index < store_folder->first + static_cast<int32_t>(store_folder->rows.size());
+    auto version = m_session->change_count();
+    bool cached = store_folder->first >= 0 && index >= store_folder->first && index < store_folder->first + static_cast<int32_t>(store_folder->rows.size())
+        && version && store_folder->version == version;
     if (!cached) {
         if (index < 0) {
             log() << u"SeekRow failed\n";
@@ -151,6 +153,7 @@ EntryId SmsManager::get_id(FolderKind kind, int32_t index)
         }
         store_folder->first = index;
         store_folder->rows.clear();
+        store_folder->version = version;
         ++m_window_queries;
         auto rows = m_session->rows(*store_folder->entry, index, window_rows);
         if (!rows || rows->empty()) {

@@ -54,6 +54,9 @@ private:
         std::optional<platform::Bytes> entry;
         std::vector<platform::Bytes> rows;
         int32_t first { -1 };
+        // The store's change count when the rows were listed: a write since (a delete and a new
+        // message leave the count of rows as it was) lists them again.
+        std::optional<uint64_t> version;
     };
     StoreFolder* folder(FolderKind);
     bool read_sender_or_recipients(platform::StoredMessage const&, MessageRecord&);

@@ -115,6 +115,12 @@ public:
     void begin_reading();
     void end_reading();
     std::string last_error() const { return m_error; }
+    // Moves whenever any process writes the store; nullopt when it cannot be followed (then
+    // nothing read earlier can be trusted to be current).
+    std::optional<uint64_t> change_count() const
+    {
+        return m_changes && m_changes->is_mapped() ? std::optional<uint64_t>(m_changes->load()) : std::nullopt;
+    }
     // Whether an entry id is one of this store's message ids (whether or not the message is still
     // there): ids carry the store's own random tag.
     bool owns_entry(Bytes const& entry) const;

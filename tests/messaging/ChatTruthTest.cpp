@@ -379,3 +379,20 @@ TEST_F(ChatTruth, TheNewMessageRegistrationFollowsTheAlertsSetting)
     model.set_alerts(false);
     EXPECT_EQ(platform::RegistryStore::instance().stop_notification(u"Ketra.Velloq.message"), platform::BrokerResult::NotFound);
 }
+
+TEST_F(ChatTruth, AMessageThatTakesTheRowCountOfADeletedOneStillShows)
+{
+    deliver(u"+4915100001", u"old", 1);
+    deliver(u"+4915100002", u"to be deleted", 2);
+    ChatModel model(options(device.path() / "cache"));
+    model.update_chats(false);
+    // Another program deletes one message and a new one arrives: the inbox has as many rows as before.
+    SmsManager other;
+    MessageRecord gone;
+    gone.id = other.get_id(FolderKind::Incoming, 1);
+    ASSERT_TRUE(other.delete_message(FolderKind::Incoming, gone));
+    deliver(u"+4915100003", u"new", 3);
+    EXPECT_TRUE(model.update_chats(true));
+    ASSERT_NE(model.find_chat(u"5100003"), nullptr);
+    EXPECT_EQ(model.chats().front()->key, u"5100003");
+}
