@@ -118,8 +118,10 @@ void FormMain::on_document_refresh(ChatEvent const& event)
 {
     switch (event.kind) {
     case ChatEvent::Inserted:
+        // Several chats come to the top at once (the copies of a message to several people): the
+        // list scrolls only as far as each needs to be seen, so the first one stays at the top.
         m_list->insert(event.index);
-        m_list->scroll_to(event.index);
+        m_list->scroll_into_view(event.index);
         break;
     case ChatEvent::Renamed:
         log() << u"FormMain::on_document_refresh:" << event.index << u"\n";

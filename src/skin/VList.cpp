@@ -160,6 +160,19 @@ void VList::scroll_to(int32_t index)
     fill_view();
 }
 
+void VList::scroll_into_view(int32_t index)
+{
+    // An item dropped by an insertion is built again first, where it will show.
+    if (m_needs_fill)
+        fill_view();
+    Element const* shown = item(index);
+    int32_t top = position().y;
+    int32_t bottom = top + size().y;
+    if (shown && shown->position().y >= top && shown->position().y + shown->size().y <= bottom)
+        return;
+    scroll_to(index);
+}
+
 void VList::set_selected(int32_t index)
 {
     m_selected = index;

@@ -43,6 +43,8 @@ public:
     void remove(int32_t index);
     void refresh(int32_t index);
     void scroll_to(int32_t index);
+    // Scrolls only when the item is not wholly in view, and then to put it at the top.
+    void scroll_into_view(int32_t index);
     void set_selected(int32_t index);
 
     int32_t count() const { return m_count; }
