@@ -10,6 +10,9 @@
 #include "skin/ElementRegistry.h"
 #include "skin/FormStack.h"
 
+#include "platform/Window.h"
+
+#include <cstdio>
 #include <memory>
 
 using namespace velloq;
@@ -27,7 +30,19 @@ int main(int argc, char** argv)
     // The element types live as long as the application that builds forms from skins.
     ElementTypes element_types;
     // A program started for a new message shows nothing until its alert rises.
-    auto application = std::make_unique<Application>(u"Velloq", MessengerApp::is_message_mode(command_line) ? WindowStart::Hidden : WindowStart::Shown);
+    bool message_mode = MessengerApp::is_message_mode(command_line);
+    auto application = std::make_unique<Application>(u"Velloq", message_mode ? WindowStart::Hidden : WindowStart::Shown);
+    // Without a display nobody sees the program. Started for a new message it ends at once (the
+    // message stays unread and the next start shows it); started by hand it says so and fails,
+    // unless running without a display was asked for.
+    if (!application->game().window() && !platform::headless_requested()) {
+        if (message_mode) {
+            log() << u"message mode: no display to show the alert on; the message waits for the next start\n";
+            return 0;
+        }
+        std::fprintf(stderr, "velloq: no display could be opened; set SDL_VIDEODRIVER=dummy to run without one\n");
+        return 1;
+    }
     auto forms = std::make_unique<FormStack>(*application);
     application->set_content(forms.get());
     application->set_game_input(false);

@@ -3,15 +3,20 @@
 #include "platform/FileDescriptor.h"
 #include "platform/Utf.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <fstream>
 #include <sstream>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace velloq::platform {
 
@@ -72,9 +77,24 @@ std::string resolve_program(std::string const& program)
     return program;
 }
 
+// This process's environment with the given NAME=VALUE entries put over it.
+std::vector<std::string> merged_environment(std::vector<std::string> const& overrides)
+{
+    std::vector<std::string> merged;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        std::string variable = *entry;
+        std::string name = variable.substr(0, variable.find('='));
+        bool replaced = std::any_of(overrides.begin(), overrides.end(), [&](std::string const& o) { return o.compare(0, name.size() + 1, name + "=") == 0; });
+        if (!replaced)
+            merged.push_back(std::move(variable));
+    }
+    merged.insert(merged.end(), overrides.begin(), overrides.end());
+    return merged;
+}
+
 // Runs in the forked child: only async-signal-safe calls from here on, because the parent may
 // have other threads whose locks were copied in an unknown state.
-[[noreturn]] void run_grandchild(char const* program, char* const* argv, int report_fd, int pid_fd)
+[[noreturn]] void run_grandchild(char const* program, char* const* argv, char* const* envp, int report_fd, int pid_fd)
 {
     ::setsid();
     // The parent may block signals it takes with sigwait; the started program begins clean.
@@ -97,7 +117,7 @@ std::string resolve_program(std::string const& program)
         if (null_fd > 2)
             ::close(null_fd);
     }
-    ::execv(program, argv);
+    ::execve(program, argv, envp);
     int error = errno;
     ssize_t ignored = ::write(report_fd, &error, sizeof error);
     (void)ignored;
@@ -106,7 +126,7 @@ std::string resolve_program(std::string const& program)
 
 }
 
-bool start_detached(std::vector<std::u16string> const& arguments, std::string& error, int64_t* started_pid)
+bool start_detached(std::vector<std::u16string> const& arguments, std::string& error, int64_t* started_pid, std::vector<std::string> const& environment)
 {
     if (arguments.empty() || arguments.front().empty()) {
         error = "empty command line";
@@ -120,6 +140,12 @@ bool start_detached(std::vector<std::u16string> const& arguments, std::string& e
     for (auto& argument : utf8_arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
+    // The environment is made before the fork: the child may only make async-signal-safe calls.
+    std::vector<std::string> variables = merged_environment(environment);
+    std::vector<char*> envp;
+    for (auto& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
 
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
@@ -141,7 +167,7 @@ bool start_detached(std::vector<std::u16string> const& arguments, std::string& e
         return false;
     }
     if (child == 0)
-        run_grandchild(program.c_str(), argv.data(), report_write.get(), pid_write.get());
+        run_grandchild(program.c_str(), argv.data(), envp.data(), report_write.get(), pid_write.get());
 
     report_write.reset();
     pid_write.reset();
@@ -164,6 +190,65 @@ bool start_detached(std::vector<std::u16string> const& arguments, std::string& e
         *started_pid = got == static_cast<ssize_t>(sizeof grandchild) ? grandchild : 0;
     }
     return true;
+}
+
+std::optional<std::string> read_program_output(std::vector<std::string> const& arguments, int timeout_ms)
+{
+    if (arguments.empty())
+        return std::nullopt;
+    std::string program = resolve_program(arguments.front());
+    std::vector<std::string> copies = arguments;
+    std::vector<char*> argv;
+    for (auto& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int pipe_fds[2];
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0)
+        return std::nullopt;
+    FileDescriptor output_read(pipe_fds[0]);
+    FileDescriptor output_write(pipe_fds[1]);
+    pid_t child = ::fork();
+    if (child < 0)
+        return std::nullopt;
+    if (child == 0) {
+        ::dup2(output_write.get(), 1);
+        int null_fd = ::open("/dev/null", O_RDWR);
+        if (null_fd >= 0) {
+            ::dup2(null_fd, 0);
+            ::dup2(null_fd, 2);
+        }
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    output_write.reset();
+    std::string output;
+    char buffer[4096];
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    bool timed_out = false;
+    while (true) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd watch { output_read.get(), POLLIN, 0 };
+        int ready = left > 0 ? ::poll(&watch, 1, static_cast<int>(left)) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            timed_out = true;
+            break;
+        }
+        ssize_t got = ::read(output_read.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        output.append(buffer, static_cast<size_t>(got));
+    }
+    if (timed_out)
+        ::kill(child, SIGKILL);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    if (timed_out || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return output;
 }
 
 std::optional<uint64_t> process_start_time(int64_t pid)

@@ -18,7 +18,13 @@ std::vector<std::u16string> split_command_line(std::u16string_view command_line)
 // /dev/null, never a shell, and no zombie left behind. The first argument is the program; a
 // name without "/" is looked up in PATH. Returns false with `error` set when it cannot run; with
 // `started_pid`, the started program's process id is stored there.
-bool start_detached(std::vector<std::u16string> const& arguments, std::string& error, int64_t* started_pid = nullptr);
+// `environment` entries (NAME=VALUE) are put over this process's environment for the program.
+bool start_detached(std::vector<std::u16string> const& arguments, std::string& error, int64_t* started_pid = nullptr,
+    std::vector<std::string> const& environment = {});
+
+// Runs a program and returns what it wrote on its standard output; nullopt when it could not run,
+// failed, or did not finish within the time (it is then killed).
+std::optional<std::string> read_program_output(std::vector<std::string> const& arguments, int timeout_ms);
 
 // When a running process began (clock ticks since boot), which tells it from a later process
 // that got the same id; nullopt when no such process runs.

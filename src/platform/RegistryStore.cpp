@@ -2,6 +2,7 @@
 
 #include "platform/Folders.h"
 #include "platform/Process.h"
+#include "platform/SessionEnvironment.h"
 #include "platform/Ticks.h"
 #include "platform/Utf.h"
 
@@ -466,6 +467,9 @@ void RegistryStore::start_programs(std::vector<NotificationRegistration> const& 
 // check and the start share one write transaction, so two writers never both start it.
 void RegistryStore::start_once(std::string const& folded_name, std::vector<std::u16string> const& arguments)
 {
+    // A writer outside the graphical session (a service, a terminal without a display) still
+    // starts the program where the user can see it. Asked before the registry is locked.
+    std::vector<std::string> session = graphical_session_variables();
     std::lock_guard lock(m_mutex);
     auto* db = connection();
     std::optional<SqliteTransaction> transaction;
@@ -482,7 +486,7 @@ void RegistryStore::start_once(std::string const& folded_name, std::vector<std::
     }
     std::string error;
     int64_t pid = 0;
-    if (!start_detached(arguments, error, &pid)) {
+    if (!start_detached(arguments, error, &pid, session)) {
         std::fprintf(stderr, "notification %s: %s\n", folded_name.c_str(), error.c_str());
         return;
     }

@@ -45,6 +45,12 @@ struct FileCloser {
 
 }
 
+bool headless_requested()
+{
+    std::string driver = environment_value("SDL_VIDEODRIVER");
+    return driver == "dummy" || driver == "offscreen" || environment_value("VELLOQ_HEADLESS") == "1";
+}
+
 std::string environment_value(char const* name)
 {
     char const* value = std::getenv(name);

@@ -76,4 +76,8 @@ bool write_png_565(std::string const& path, uint16_t const* pixels, int pitch_by
 // The value of an environment variable, empty when unset.
 std::string environment_value(char const* name);
 
+// Whether the program was asked to run without a display: SDL_VIDEODRIVER=dummy or offscreen, or
+// VELLOQ_HEADLESS=1. Only then does it run on the memory-only display when no window opens.
+bool headless_requested();
+
 }

@@ -243,3 +243,20 @@ TEST(Program, ADamagedPictureOfTheMainSkinIsNamedAndEndsTheProgramWithAFailure)
     EXPECT_EQ(velloq.wait(), 1);
     EXPECT_TRUE(log_has(log_file, damaged.u16string() + u": the picture failed to load"));
 }
+
+TEST(Program, WithoutADisplayMessageModeEndsAtOnceAndANormalStartFails)
+{
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    // The X11 driver with no display to open, as on a terminal without one.
+    std::vector<std::string> environment { "VELLOQ_DEVICE=" + device.path().string(), "SDL_VIDEODRIVER=x11", "DISPLAY=", "WAYLAND_DISPLAY=",
+        "SDL_AUDIODRIVER=dummy" };
+    {
+        test::ChildProcess velloq({ VELLOQ_PROGRAM_DIR "/velloq", "message" }, environment);
+        EXPECT_EQ(velloq.wait(), 0);
+        EXPECT_TRUE(log_has(log_file, u"message mode: no display to show the alert on; the message waits for the next start\n"));
+    }
+    test::ChildProcess velloq({ VELLOQ_PROGRAM_DIR "/velloq" }, environment);
+    EXPECT_EQ(velloq.wait(), 1);
+}

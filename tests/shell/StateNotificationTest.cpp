@@ -123,3 +123,24 @@ TEST(StateNotification, TheProgramIsStartedAgainOnlyAfterItsLastStartEnded)
     ASSERT_TRUE(reg_set_int(unread_key, u"Count", 30));
     EXPECT_TRUE(test::wait_until([&] { return test::read_file(starts) == "started\nstarted\n"; }));
 }
+
+TEST(StateNotification, AWriterWithoutADisplayStartsTheProgramInTheUsersSession)
+{
+    test::TempDevice device;
+    // The user manager's environment, which the desktop session fills, as systemctl shows it.
+    auto bin = device.path() / "bin";
+    std::filesystem::create_directories(bin);
+    std::ofstream(bin / "systemctl") << "#!/bin/sh\nprintf 'HOME=/home/u\\nDISPLAY=:77\\nWAYLAND_DISPLAY=wayland-9\\nXDG_SESSION_TYPE=wayland\\n'\n";
+    std::filesystem::permissions(bin / "systemctl", std::filesystem::perms::owner_all);
+    auto program = device.path() / "show-display";
+    auto seen = device.path() / "seen";
+    std::ofstream(program) << "#!/bin/sh\necho \"$DISPLAY $WAYLAND_DISPLAY $XDG_SESSION_TYPE\" > \"$1.part\" && mv \"$1.part\" \"$1\"\n";
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    ASSERT_TRUE(set_app_notification(name, u"\"" + program.u16string() + u"\" \"" + seen.u16string() + u"\""));
+    // A delivery from a process with an empty environment but for the device and the tools.
+    std::string command = "env -i VELLOQ_DEVICE='" + device.path().string() + "' PATH='" + bin.string() + ":/usr/bin:/bin' '" VELLOQ_PROGRAM_DIR
+                          "/velloq-reg' set 'HKEY_CURRENT_USER\\System\\State\\Messages\\SMS\\Unread' Count dword 4";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(test::wait_for_file(seen));
+    EXPECT_EQ(test::read_file(seen), ":77 wayland-9 wayland\n");
+}
