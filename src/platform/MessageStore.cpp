@@ -338,15 +338,10 @@ std::optional<std::vector<Bytes>> MessageStore::rows(Bytes const& folder, int64_
         if (statement)
             statement->bind(1, *folder_id).bind(2, from_end ? rows_wanted : limit).bind(3, from_end ? *count - offset - rows_wanted : offset);
     }
-    if (!statement)
+    auto listed = statement ? entry_ids(*statement) : std::nullopt;
+    if (!listed)
         return fail(), std::nullopt;
-    std::vector<Bytes> entries;
-    while (statement->step()) {
-        std::string entry = statement->column_text(0);
-        entries.emplace_back(entry.begin(), entry.end());
-    }
-    if (statement->failed())
-        return fail(), std::nullopt;
+    std::vector<Bytes> entries = std::move(*listed);
     if (from_end)
         std::reverse(entries.begin(), entries.end());
     m_prefetched.clear();
@@ -794,15 +789,22 @@ std::optional<std::vector<Bytes>> MessageStore::unread_inbox_entries()
     auto statement = m_database->prepare("SELECT m.entry_id FROM messages m JOIN folders f ON f.id = m.folder "
                                          "LEFT JOIN properties p ON p.message = m.id AND p.tag = 0x0E070003 "
                                          "WHERE f.tag = 0x81060102 AND (COALESCE(p.value, 0) & 1) = 0");
-    if (!statement)
+    auto entries = statement ? entry_ids(*statement) : std::nullopt;
+    if (!entries)
         return fail(), std::nullopt;
+    return entries;
+}
+
+// The entry ids of a statement's first column, or nullopt when stepping failed.
+std::optional<std::vector<Bytes>> MessageStore::entry_ids(SqliteStatement& statement)
+{
     std::vector<Bytes> entries;
-    while (statement->step()) {
-        std::string entry = statement->column_text(0);
+    while (statement.step()) {
+        std::string entry = statement.column_text(0);
         entries.emplace_back(entry.begin(), entry.end());
     }
-    if (statement->failed())
-        return fail(), std::nullopt;
+    if (statement.failed())
+        return std::nullopt;
     return entries;
 }
 

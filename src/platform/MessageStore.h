@@ -129,6 +129,7 @@ private:
     explicit MessageStore(std::unique_ptr<SqliteDatabase>);
     bool prepare_schema();
     bool read_tag();
+    static std::optional<std::vector<Bytes>> entry_ids(SqliteStatement&);
     bool retag_messages();
     bool add_claim_columns();
     int64_t row_of_entry(Bytes const& entry) const;
