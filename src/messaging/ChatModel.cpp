@@ -558,20 +558,13 @@ bool ChatModel::take_store_changes(bool notify, Progress const& progress)
 // believed, and the chats are built from the store instead.
 bool ChatModel::cache_fits_store(std::vector<CachedChat> const& cached) const
 {
-    std::vector<EntryId> ids;
     for (auto const& entry : cached) {
         for (auto const& message : entry.messages) {
             if (!m_sms->owns_id(message.id)) {
                 log() << u"load_cache: an id of another store\n";
                 return false;
             }
-            ids.push_back(message.id);
         }
-    }
-    std::sort(ids.begin(), ids.end());
-    if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) {
-        log() << u"load_cache: a message in two places\n";
-        return false;
     }
     return true;
 }
@@ -606,8 +599,17 @@ bool ChatModel::load_cache()
         }
         m_chats.push_back(std::move(chat));
     }
-    for (auto& set : m_known)
+    // The known sets are sorted anyway: a message that stands in two places shows here.
+    for (auto& set : m_known) {
         std::sort(set.begin(), set.end());
+        if (std::adjacent_find(set.begin(), set.end()) != set.end()) {
+            log() << u"load_cache: a message in two places\n";
+            m_chats.clear();
+            for (auto& known : m_known)
+                known.clear();
+            return false;
+        }
+    }
     return true;
 }
 

@@ -84,7 +84,7 @@ SmsManager::~SmsManager() = default;
 
 bool SmsManager::owns_id(EntryId const& id) const
 {
-    return m_session && !id.is_empty() && m_session->owns_entry(id.bytes());
+    return m_session && !id.is_empty() && m_session->owns_entry(id.data(), id.length());
 }
 
 SmsManager::StoreFolder* SmsManager::folder(FolderKind kind)

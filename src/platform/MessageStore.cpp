@@ -135,7 +135,13 @@ Bytes MessageStore::message_entry_id(int64_t row) const
 
 bool MessageStore::owns_entry(Bytes const& entry) const
 {
-    return row_of_entry(entry) >= 0;
+    return owns_entry(entry.data(), entry.size());
+}
+
+// Checked without a copy: a cache of a hundred thousand ids is checked at every start.
+bool MessageStore::owns_entry(uint8_t const* entry, size_t size) const
+{
+    return size == entry_size && std::equal(entry, entry + entry_prefix_size, "VQMS") && std::equal(m_tag.begin(), m_tag.end(), entry + entry_prefix_size);
 }
 
 bool MessageStore::read_tag()

@@ -124,6 +124,7 @@ public:
     // Whether an entry id is one of this store's message ids (whether or not the message is still
     // there): ids carry the store's own random tag.
     bool owns_entry(Bytes const& entry) const;
+    bool owns_entry(uint8_t const* entry, size_t size) const;
 
 private:
     explicit MessageStore(std::unique_ptr<SqliteDatabase>);

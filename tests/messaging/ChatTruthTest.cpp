@@ -396,3 +396,23 @@ TEST_F(ChatTruth, AMessageThatTakesTheRowCountOfADeletedOneStillShows)
     ASSERT_NE(model.find_chat(u"5100003"), nullptr);
     EXPECT_EQ(model.chats().front()->key, u"5100003");
 }
+
+TEST_F(ChatTruth, ACacheThatFilesOneMessageTwiceIsNotBelieved)
+{
+    fs::path cache = device.path() / "cache";
+    deliver(u"+4915100001", u"mine", 1);
+    {
+        ChatModel model(options(cache));
+        model.update_chats(false);
+    }
+    auto cached = load_chat_cache(cache.u16string());
+    ASSERT_TRUE(cached && cached->size() == 1u);
+    // A damaged cache puts the message into a stranger's chat too.
+    CachedChat stranger { u"", u"+4915199999", u"", 0, cached->front().messages };
+    cached->push_back(stranger);
+    ASSERT_TRUE(save_chat_cache(cache.u16string(), *cached));
+    ChatModel model(options(cache));
+    EXPECT_TRUE(model.chats().empty());
+    model.update_chats(false);
+    EXPECT_EQ(model_picture(model), store_picture());
+}
