@@ -124,7 +124,7 @@ void FormChat::show_chat(std::u16string const& key)
     set_vertical(0, client.height);
     Chat* current = chat();
     // A draft goes from the store into the edit; it goes back when the chat is left.
-    std::u16string draft = current ? m_model.take_draft(*current) : std::u16string();
+    std::u16string draft = current ? m_model.take_draft(*current, m_taken_drafts) : std::u16string();
     if (draft.empty())
         draft = typed;
     int32_t count = current ? static_cast<int32_t>(current->messages.size()) : 0;
@@ -354,7 +354,8 @@ void FormChat::keep_draft()
     Chat* current = chat();
     if (!current)
         return;
-    m_model.save_draft(*current, m_edit->text());
+    m_model.save_draft(*current, m_edit->text(), m_taken_drafts);
+    m_taken_drafts.clear();
     m_edit->set_text({});
 }
 
@@ -523,6 +524,10 @@ void FormChat::delete_chat()
     if (Chat* current = chat()) {
         for (auto const& message : current->messages)
             m_model.delete_message(message);
+        for (auto const& draft : m_taken_drafts)
+            m_model.delete_message(draft);
+        m_taken_drafts.clear();
+        m_edit->set_text({});
         remove_chat_from_list();
         m_model.save_unread();
         m_model.save_cache();

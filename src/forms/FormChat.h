@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "messaging/ChatModel.h"
 #include "skin/BasicElements.h"
@@ -103,6 +104,8 @@ private:
     Colour m_link_colour { 0, 0, 255, 255 };
     std::u16string m_key;
     int32_t m_selected { -1 };
+    // The chat's drafts whose text is in the edit: still in the store until the chat is left.
+    std::vector<MessageRecord> m_taken_drafts;
 };
 
 }

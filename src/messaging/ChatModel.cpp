@@ -206,7 +206,9 @@ void ChatModel::mark_chat_read(Chat& chat)
     chat.unread = 0;
 }
 
-std::u16string ChatModel::take_draft(Chat& chat)
+// The drafts leave the chat's list but stay in the store until the chat is left, so a program
+// that ends without its clean-up (a crash) loses no typed text: the next start finds them again.
+std::u16string ChatModel::take_draft(Chat& chat, std::vector<MessageRecord>& taken)
 {
     std::u16string text;
     for (int32_t index = static_cast<int32_t>(chat.messages.size()) - 1; index >= 0; --index) {
@@ -215,16 +217,18 @@ std::u16string ChatModel::take_draft(Chat& chat)
             continue;
         if (text.empty() && read_message(message))
             text = message.text;
-        delete_message(message);
+        // Copied, not moved: the listeners still see the message while they hear of its removal.
+        taken.push_back(message);
         send_event({ ChatEvent::MessageRemoved, index, &chat });
         chat.messages.erase(chat.messages.begin() + index);
     }
     return text;
 }
 
-void ChatModel::save_draft(Chat& chat, std::u16string const& text)
+void ChatModel::save_draft(Chat const& chat, std::u16string const& text, std::vector<MessageRecord> const& replaced)
 {
-    take_draft(chat);
+    for (auto const& draft : replaced)
+        delete_message(draft);
     if (text.empty())
         return;
     if (m_sms->save_draft({ chat.name, chat.address.empty() ? chat.name : chat.address }, text))

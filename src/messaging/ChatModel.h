@@ -67,11 +67,12 @@ public:
     void delete_message(MessageRecord const&);
     void save_unread();
     void mark_chat_read(Chat&);
-    // The text of the chat's newest draft, and the chat without its drafts (store and list).
-    std::u16string take_draft(Chat&);
-    // Keeps unsent text as the chat's one draft in the store's Drafts folder (none for no text);
-    // the next update shows it in the chat.
-    void save_draft(Chat&, std::u16string const& text);
+    // The text of the chat's newest draft; the drafts leave the chat's list (into `taken`) but
+    // stay in the store until `save_draft` replaces them.
+    std::u16string take_draft(Chat&, std::vector<MessageRecord>& taken);
+    // Keeps unsent text as the chat's one draft in the store's Drafts folder (none for no text),
+    // in place of the drafts taken; the next update shows it in the chat.
+    void save_draft(Chat const&, std::u16string const& text, std::vector<MessageRecord> const& replaced);
 
     void add_listener(ChatListener*);
     void remove_listener(ChatListener*);

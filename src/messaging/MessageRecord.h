@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velloq {
@@ -16,6 +17,22 @@ public:
     EntryId() = default;
     explicit EntryId(std::vector<uint8_t> bytes);
     EntryId(std::shared_ptr<std::vector<uint8_t> const> buffer, size_t offset, size_t length);
+    EntryId(EntryId const&) = default;
+    EntryId& operator=(EntryId const&) = default;
+    // A moved-from id is empty, never a length without its bytes.
+    EntryId(EntryId&& other) noexcept
+        : m_buffer(std::move(other.m_buffer))
+        , m_offset(std::exchange(other.m_offset, 0))
+        , m_length(std::exchange(other.m_length, 0))
+    {
+    }
+    EntryId& operator=(EntryId&& other) noexcept
+    {
+        m_buffer = std::move(other.m_buffer);
+        m_offset = std::exchange(other.m_offset, 0);
+        m_length = std::exchange(other.m_length, 0);
+        return *this;
+    }
 
     size_t length() const { return m_length; }
     bool is_empty() const { return m_length == 0; }
