@@ -3,6 +3,7 @@
 // into the display's back buffer as the main loop does. Baseline: one frame of the chat list
 // drawn in the same run.
 #include "BenchDevice.h"
+#include "HeadlessChatList.h"
 #include "SyntheticStore.h"
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
@@ -34,9 +35,7 @@ double milliseconds_since(Clock::time_point started)
 
 void BM_OpenAndFlingAChatOf5000Messages(benchmark::State& state)
 {
-    std::string const& device = bench::bench_device();
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    setenv("VELLOQ_SCREEN", "480x800", 1);
+    bench::bench_device();
     {
         std::string error;
         auto store = platform::MessageStore::open_device(error);
@@ -45,48 +44,29 @@ void BM_OpenAndFlingAChatOf5000Messages(benchmark::State& state)
             return;
         }
     }
-    ElementTypes types;
-    Application application(u"Velloq");
-    FormStack stack(application);
-    application.set_content(&stack);
-    application.set_windowed(false);
-    application.set_fullscreen(0);
-    ChatModel model({ to_utf16(device) + u"/cache", u"/bin/true", device + "/contacts" });
-    model.update_chats(false);
-    model.assign_contacts();
-    Properties skin;
-    skin.language().load_language(u"Velloq");
-    if (!skin.load_skin(u"%app_path%/skins/bin/default.skin", application.screen_info())) {
+    bench::HeadlessChatList program;
+    if (!program.ready()) {
         state.SkipWithError("no main skin");
         return;
     }
-    FormMain chats(application, stack, skin, model);
-    stack.show(chats, false, false);
-    Display* display = application.game().display();
-    auto frame = [&] {
-        application.advance(0.016);
-        display->begin();
-        application.draw(*display->back_buffer());
-        display->end(0);
-    };
+    Application& application = program.application();
+    FormMain& chats = program.chats();
+    auto frame = [&] { program.frame(); };
     frame();
     auto baseline_started = Clock::now();
     application.set_needs_redraw();
     frame();
     double baseline_ms = milliseconds_since(baseline_started);
 
-    Chat const& chat = *model.chats().front();
-    PhoneEntry entry { chat.name, chat.address, chat.phone_label, chat.key, chat.contact_id, 0 };
+    Chat const& chat = *program.model().chats().front();
     std::vector<double> open_ms, frame_ms;
     VList& list = chats.chat_form().list();
     uint32_t time = 1000;
     for (auto _ : state) {
-        stack.hide(chats.chat_form(), false);
         auto opened = Clock::now();
-        chats.open_chat(entry);
-        frame();
+        program.open_chat(chat);
         open_ms.push_back(milliseconds_since(opened));
-        while (stack.transition())
+        while (program.stack().transition())
             frame();
         for (int step = 0; step < 600; ++step) {
             if (list.scroll_speed() == 0) {
@@ -114,7 +94,6 @@ void BM_OpenAndFlingAChatOf5000Messages(benchmark::State& state)
     state.counters["p99_vs_list_frame"] = frame_ms[frame_ms.size() * 99 / 100] / baseline_ms;
     state.counters["messages"] = static_cast<double>(chat.messages.size());
     state.counters["first_shown"] = list.first_built();
-    application.set_content(nullptr);
 }
 BENCHMARK(BM_OpenAndFlingAChatOf5000Messages)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -3,6 +3,7 @@
 // message with 60,000 numbers (against one pass over its characters), with the chat of that
 // message opened to its first frame.
 #include "BenchDevice.h"
+#include "HeadlessChatList.h"
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
 #include "messaging/ChatModel.h"
@@ -109,8 +110,6 @@ BENCHMARK(BM_FindItemsInAMegabyte)->Unit(benchmark::kMillisecond)->Iterations(3)
 
 void BM_OpenTheChatOfAMegabyteMessage(benchmark::State& state)
 {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    setenv("VELLOQ_SCREEN", "480x800", 1);
     bench::bench_device();
     std::string error;
     auto store = platform::MessageStore::open_device(error);
@@ -123,41 +122,17 @@ void BM_OpenTheChatOfAMegabyteMessage(benchmark::State& state)
         state.SkipWithError("the store could not take the message");
         return;
     }
-    ElementTypes types;
-    Application application(u"Velloq");
-    FormStack stack(application);
-    application.set_content(&stack);
-    application.set_windowed(false);
-    application.set_fullscreen(0);
-    ChatModel model({ to_utf16(bench::bench_device()) + u"/cache", u"/bin/true", bench::bench_device() + "/contacts" });
-    model.update_chats(false);
-    Properties skin;
-    skin.language().load_language(u"Velloq");
-    if (!skin.load_skin(u"%app_path%/skins/bin/default.skin", application.screen_info())) {
-        state.SkipWithError("no main skin");
+    bench::HeadlessChatList program;
+    Chat const* found = program.model().find_chat(u"0000042");
+    if (!program.ready() || !found) {
+        state.SkipWithError("no main skin, or the message made no chat");
         return;
     }
-    FormMain chats(application, stack, skin, model);
-    stack.show(chats, false, false);
-    Display* display = application.game().display();
-    Chat const* found = model.find_chat(u"0000042");
-    if (!found) {
-        state.SkipWithError("the message made no chat");
-        return;
-    }
-    Chat const& chat = *found;
-    PhoneEntry entry { chat.name, chat.address, chat.phone_label, chat.key, chat.contact_id, 0 };
     for (auto _ : state) {
-        stack.hide(chats.chat_form(), false);
         auto opened = Clock::now();
-        chats.open_chat(entry);
-        application.advance(0.016);
-        display->begin();
-        application.draw(*display->back_buffer());
-        display->end(0);
+        program.open_chat(*found);
         state.counters["open_ms"] = milliseconds_since(opened);
     }
-    application.set_content(nullptr);
 }
 BENCHMARK(BM_OpenTheChatOfAMegabyteMessage)->Unit(benchmark::kMillisecond)->Iterations(1);
 

@@ -62,7 +62,7 @@ ChatModel::ChatModel(Options options)
         for (auto& set : m_known)
             set.clear();
         // Without a store the cache could not be checked; it is tried again once the store answers.
-        m_cache_pending = !m_sms->store_answers();
+        m_cache_pending = !m_sms->has_store();
     }
 }
 
@@ -435,12 +435,14 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
     }
 }
 
-// A store that could not be opened (locked, read-only, missing) is opened again at every update
-// until it answers; its chats, once it does, come from the cache if it was not read yet.
+// A store that could not be opened (locked, read-only, missing) or failed the last update is
+// opened again at every update until it answers; its chats, once it does, come from the cache if
+// it was not read yet. A store that works costs the poll nothing here.
 bool ChatModel::reach_store()
 {
-    if (m_sms->store_answers())
+    if (m_sms->has_store() && !m_store_failed)
         return true;
+    m_store_failed = false;
     reload_sms(u"update_chats: the store does not answer; opened again\n");
     if (!m_sms->store_answers())
         return false;
@@ -518,8 +520,9 @@ bool ChatModel::take_store_changes(bool notify, Progress const& progress)
         auto scanned = scan_folder(kind, progress);
         if (!scanned) {
             // The store could not be read: that is not "no messages"; nothing changes, and the
-            // next update tries again.
+            // next update opens it again.
             log() << u" scan failed\n";
+            m_store_failed = true;
             return false;
         }
         fresh[index_of(kind)] = std::move(*scanned);
@@ -530,6 +533,7 @@ bool ChatModel::take_store_changes(bool notify, Progress const& progress)
     log() << u" scan 3 folders time:" << lap.lap();
     if (!check_outbox(notify, fresh[index_of(FolderKind::Outbox)])) {
         log() << u" outbox check failed\n";
+        m_store_failed = true;
         return false;
     }
     log() << u" scan outbox size:" << m_sms->get_length(FolderKind::Outbox) << u" time:" << lap.lap();

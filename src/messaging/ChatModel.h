@@ -139,6 +139,7 @@ private:
     bool m_reloaded_for_read { false };
     bool m_reloaded_for_outbox { false };
     bool m_cache_pending { false };
+    bool m_store_failed { false };
     int32_t m_followed_count { -1 };
 };
 

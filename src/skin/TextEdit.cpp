@@ -106,22 +106,24 @@ size_t TextEdit::line_start(size_t at) const
 // them); Ctrl+V pastes over the selection or at the caret.
 bool TextEdit::shortcut(KeyEvent const& event)
 {
-    switch (event.code) {
-    case Key::A + ('A' - 'A'):
+    // The letter keys' codes run from A to Z in order.
+    char letter = event.code >= Key::A && event.code <= Key::Z ? static_cast<char>('A' + (event.code - Key::A)) : 0;
+    switch (letter) {
+    case 'A':
         m_all_selected = !text().empty();
         set_needs_redraw();
         return true;
-    case Key::A + ('C' - 'A'):
+    case 'C':
         platform::set_clipboard_text(text());
         return true;
-    case Key::A + ('X' - 'A'):
+    case 'X':
         platform::set_clipboard_text(text());
         m_all_selected = false;
         TextElement::set_text({});
         move_caret(0);
         changed();
         return true;
-    case Key::A + ('V' - 'A'):
+    case 'V':
         if (std::u16string pasted = platform::clipboard_text(); !pasted.empty())
             text_input(pasted);
         return true;

@@ -75,6 +75,7 @@ void TextElement::set_text(std::u16string const& text)
     if (prepared == m_text)
         return;
     m_text = std::move(prepared);
+    m_fitted_stale = true;
     m_runs.clear();
     if (m_grow || m_wrap)
         invalidate_layout();
@@ -232,10 +233,18 @@ std::u16string TextElement::fitted_line(std::u16string const& line) const
 
 void TextElement::draw_self(DrawTarget const& target, Point offset)
 {
-    if (m_font && !m_text.empty()) {
+    if (m_font && !m_text.empty() && !m_wrap) {
+        // One line, shortened once per text and width rather than at every frame.
+        if (m_fitted_width != size().x || m_fitted_font != m_font || m_fitted_stale) {
+            m_fitted = fitted_line(m_text);
+            m_fitted_width = size().x;
+            m_fitted_font = m_font;
+            m_fitted_stale = false;
+        }
+        DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
+        draw_line(clipped, line_x(m_fitted) + offset.x, text_top(1) + offset.y, m_fitted, 0);
+    } else if (m_font && !m_text.empty()) {
         auto text_lines = lines();
-        if (text_lines.size() == 1)
-            text_lines.front() = fitted_line(text_lines.front());
         int32_t y = text_top(text_lines.size()) + offset.y;
         DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
         size_t first_character = 0;

@@ -56,6 +56,11 @@ protected:
 private:
     FontRep* m_font { nullptr };
     std::u16string m_text;
+    // The one line as drawn (ending in "…" when it does not fit), for the width and font it was made for.
+    std::u16string m_fitted;
+    int32_t m_fitted_width { -1 };
+    FontRep* m_fitted_font { nullptr };
+    bool m_fitted_stale { true };
     std::vector<ColourRun> m_runs;
     bool m_grow { false };
     bool m_grow_min { false };
