@@ -159,6 +159,12 @@ std::string autostart_folder()
     return config.empty() ? std::string() : config + "/autostart";
 }
 
+std::string systemd_user_folder()
+{
+    std::string config = config_home();
+    return config.empty() ? std::string() : config + "/systemd/user";
+}
+
 std::string program_files_folder()
 {
     std::string data = data_home();

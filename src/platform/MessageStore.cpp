@@ -1,4 +1,5 @@
 #include "platform/MessageStore.h"
+#include "platform/StoreValues.h"
 
 #include "platform/Folders.h"
 #include "platform/Process.h"
@@ -19,7 +20,7 @@ namespace {
 constexpr int busy_timeout_ms = 2000;
 // Each attempt at the registry waits up to its own busy timeout (a second).
 constexpr int count_attempts = 5;
-constexpr int schema_version = 3;
+constexpr int schema_version = 4;
 constexpr uint32_t first_named_property = 0x8000;
 
 char const* const schema_sql = R"(
@@ -67,40 +68,18 @@ INSERT INTO store_identity(tag) SELECT randomblob(8) WHERE NOT EXISTS (SELECT 1 
 CREATE TABLE IF NOT EXISTS transmitted(message INTEGER NOT NULL, row INTEGER NOT NULL, PRIMARY KEY(message, row)) WITHOUT ROWID;
 )";
 
+// Version 4 remembers what the modem service filed from the modem, and finds a sent message by
+// the reference the modem gave it.
+char const* const schema_4_sql = R"(
+CREATE TABLE IF NOT EXISTS modem_filed(key TEXT PRIMARY KEY, source TEXT NOT NULL, message INTEGER NOT NULL, filed INTEGER NOT NULL) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS modem_filed_time ON modem_filed(filed);
+CREATE INDEX IF NOT EXISTS recipients_by_value ON recipients(tag, value);
+PRAGMA user_version = 4;
+)";
+
 constexpr size_t entry_prefix_size = 4;
 constexpr size_t store_tag_size = 8;
 constexpr size_t entry_size = entry_prefix_size + store_tag_size + 8;
-
-bool is_text(uint32_t tag)
-{
-    return (tag & 0xFFFF) == 0x001F;
-}
-
-bool is_binary(uint32_t tag)
-{
-    return (tag & 0xFFFF) == 0x0102;
-}
-
-void bind_value(SqliteStatement& statement, int index, PropertyValue const& value)
-{
-    if (auto const* number = std::get_if<int64_t>(&value))
-        statement.bind(index, *number);
-    else if (auto const* text = std::get_if<std::u16string>(&value))
-        statement.bind(index, to_utf8(*text));
-    else
-        statement.bind_blob(index, std::get<Bytes>(value).data(), std::get<Bytes>(value).size());
-}
-
-PropertyValue read_value(SqliteStatement const& statement, int column, uint32_t tag)
-{
-    if (is_text(tag))
-        return to_utf16(statement.column_text(column));
-    if (is_binary(tag)) {
-        std::string bytes = statement.column_text(column);
-        return Bytes(bytes.begin(), bytes.end());
-    }
-    return statement.column_int(column);
-}
 
 }
 
@@ -250,6 +229,8 @@ bool MessageStore::prepare_schema()
         return fail();
     if (version >= 3 && !read_tag())
         return false;
+    if (version < 4 && !m_database->execute(schema_4_sql))
+        return fail();
     return transaction.commit() || fail();
 }
 

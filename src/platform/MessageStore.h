@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/SendState.h"
 #include "platform/SharedCounter.h"
 #include "platform/SqliteDatabase.h"
 
@@ -44,7 +45,17 @@ constexpr uint32_t MessageStatus = 0x0E170003;
 constexpr uint32_t DeliveryReportRequested = 0x0C12000B;
 constexpr uint32_t RecipientType = 0x0C150003;
 constexpr uint32_t AddressType = 0x3002001F;
+// The store's own properties of an outgoing message, kept per recipient row: how far it got
+// (RecipientState, a SendState), the modem's message reference and when it went out, and why it did not.
+constexpr uint32_t RecipientState = 0x66010003;
+constexpr uint32_t MessageReference = 0x66020003;
+constexpr uint32_t SentTime = 0x66030040;
+constexpr uint32_t SendError = 0x6604001F;
+// On a delivery or non-delivery report: the entry id of the sent message it is about.
+constexpr uint32_t ReportedMessage = 0x66050102;
 }
+
+
 
 constexpr uint32_t flag_read = 0x01;
 constexpr uint32_t flag_unsent = 0x08;
@@ -104,6 +115,24 @@ public:
     std::set<int64_t> transmitted_recipients(Bytes const& entry);
     bool mark_transmitted(Bytes const& entry, int64_t recipient_row);
     std::optional<Bytes> move_to_sent(Bytes const& entry);
+
+    // The modem service's part. A message taken from the modem is filed into the inbox together
+    // with its `key` (what identifies it on the modem), in one transaction: a key filed once is
+    // never filed again, so a crash between filing and deleting it from the modem does no harm.
+    enum class Filing { Filed, AlreadyFiled, Failed };
+    Filing file_from_modem(std::string const& key, std::string const& source, StoredMessage const& message);
+    bool filed_from_modem(std::string const& key);
+    // Forgets the keys filed before `filetime` (the modem no longer holds those messages).
+    bool forget_filed_before(int64_t filetime);
+    // Sets properties of one recipient row of a message (RecipientState and its companions).
+    bool set_recipient_properties(Bytes const& entry, int64_t row, PropertySet const& properties);
+    // The recipient rows of Sent Items that went out with a modem message reference, newest first.
+    struct SentRecipient {
+        Bytes entry;
+        int64_t row { 0 };
+        PropertySet properties;
+    };
+    std::vector<SentRecipient> sent_with_reference(int64_t reference);
 
     std::optional<int64_t> unread_inbox_count();
     // Whether the last change of the inbox also reached the registry's unread count.

@@ -2,6 +2,7 @@
 
 #include "platform/Events.h"
 #include "platform/FileSystem.h"
+#include "platform/LocalSocket.h"
 
 #include <cerrno>
 #include <cstring>
@@ -20,67 +21,6 @@ namespace {
 
 constexpr unsigned char accepted = 1;
 constexpr unsigned char refused = 0;
-constexpr int transfer_timeout_seconds = 5;
-
-// The socket address of a path; a path too long for sun_path is reached through its folder's
-// descriptor, which the returned descriptor keeps open.
-bool socket_address(std::string const& path, sockaddr_un& address, FileDescriptor& folder)
-{
-    address = {};
-    address.sun_family = AF_UNIX;
-    std::string name = path;
-    if (name.size() >= sizeof address.sun_path) {
-        size_t slash = path.rfind('/');
-        if (slash == std::string::npos)
-            return false;
-        folder.reset(::open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.is_valid())
-            return false;
-        name = "/proc/self/fd/" + std::to_string(folder.get()) + path.substr(slash);
-        if (name.size() >= sizeof address.sun_path)
-            return false;
-    }
-    std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
-    return true;
-}
-
-void set_timeouts(int fd)
-{
-    timeval timeout { transfer_timeout_seconds, 0 };
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-}
-
-bool read_exactly(int fd, void* data, size_t size)
-{
-    auto* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        ssize_t got = ::recv(fd, bytes, size, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        size -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool send_all(int fd, void const* data, size_t size)
-{
-    auto const* bytes = static_cast<char const*>(data);
-    while (size > 0) {
-        ssize_t sent = ::send(fd, bytes, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        bytes += sent;
-        size -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
 }
 
 std::unique_ptr<StartupLock> StartupLock::acquire(std::string const& path)
@@ -134,24 +74,10 @@ HandOver hand_over_to_running_instance(std::string const& socket_path, std::u16s
 
 std::unique_ptr<InstanceMailbox> InstanceMailbox::open(std::string const& socket_path, uint32_t code, std::string& error)
 {
-    sockaddr_un address;
-    FileDescriptor folder;
-    if (!socket_address(socket_path, address, folder)) {
-        error = "socket path cannot be reached: " + socket_path;
+    // Whoever holds the start-up lock and found nobody listening owns the name.
+    FileDescriptor listener = listen_at(socket_path, error);
+    if (!listener.is_valid())
         return nullptr;
-    }
-    FileDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    // Whoever holds the start-up lock and found nobody listening owns the name: a file left
-    // there belongs to an instance that died.
-    struct stat info {};
-    if (::lstat(socket_path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode))
-        ::unlink(socket_path.c_str());
-    if (!listener.is_valid() || ::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::listen(listener.get(), 16) != 0) {
-        error = std::strerror(errno);
-        return nullptr;
-    }
-    ::chmod(socket_path.c_str(), 0600);
     FileDescriptor wake(::eventfd(0, EFD_CLOEXEC));
     if (!wake.is_valid()) {
         error = std::strerror(errno);

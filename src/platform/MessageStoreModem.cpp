@@ -1,0 +1,106 @@
+// The modem service's part of the message store: messages filed from the modem exactly once, and
+// the per-recipient state of outgoing messages.
+#include "platform/MessageStore.h"
+#include "platform/StoreValues.h"
+
+#include <ctime>
+
+namespace velloq::platform {
+
+MessageStore::Filing MessageStore::file_from_modem(std::string const& key, std::string const& source, StoredMessage const& message)
+{
+    m_prefetched.clear();
+    {
+        SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+        if (!transaction.begun())
+            return fail(), Filing::Failed;
+        auto known = m_database->prepare("SELECT 1 FROM modem_filed WHERE key = ?1");
+        auto inbox = m_database->prepare("SELECT id FROM folders WHERE tag = 0x81060102");
+        auto remember = m_database->prepare("INSERT INTO modem_filed(key, source, message, filed) VALUES(?1, ?2, ?3, ?4)");
+        if (!known || !inbox || !remember)
+            return fail(), Filing::Failed;
+        known->bind(1, key);
+        if (known->step())
+            return Filing::AlreadyFiled;
+        if (known->failed() || !inbox->step())
+            return fail(), Filing::Failed;
+        auto entry = insert_message(inbox->column_int(0), message, false);
+        if (!entry)
+            return Filing::Failed;
+        remember->bind(1, key).bind(2, source).bind(3, row_of_entry(*entry)).bind(4, static_cast<int64_t>(std::time(nullptr)));
+        if (!remember->execute() || !transaction.commit())
+            return fail(), Filing::Failed;
+    }
+    publish_unread_count();
+    return Filing::Filed;
+}
+
+bool MessageStore::filed_from_modem(std::string const& key)
+{
+    auto known = m_database->prepare("SELECT 1 FROM modem_filed WHERE key = ?1");
+    if (!known)
+        return fail();
+    known->bind(1, key);
+    return known->step();
+}
+
+bool MessageStore::forget_filed_before(int64_t unix_seconds)
+{
+    auto forget = m_database->prepare("DELETE FROM modem_filed WHERE filed < ?1");
+    if (!forget)
+        return fail();
+    forget->bind(1, unix_seconds);
+    return forget->execute() || fail();
+}
+
+bool MessageStore::set_recipient_properties(Bytes const& entry, int64_t row, PropertySet const& properties)
+{
+    m_prefetched.clear();
+    {
+        SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+        auto message = transaction.begun() ? message_row(entry) : std::nullopt;
+        auto upsert = m_database->prepare("INSERT INTO recipients(message, row, tag, value) VALUES(?1, ?2, ?3, ?4) "
+                                          "ON CONFLICT(message, row, tag) DO UPDATE SET value = excluded.value");
+        if (!message || !upsert)
+            return fail();
+        for (auto const& [tag, value] : properties) {
+            upsert->reset();
+            upsert->bind(1, *message).bind(2, row).bind(3, static_cast<int64_t>(tag));
+            bind_value(*upsert, 4, value);
+            if (!upsert->execute())
+                return fail();
+        }
+        if (!transaction.commit())
+            return fail();
+    }
+    changed();
+    return true;
+}
+
+std::vector<MessageStore::SentRecipient> MessageStore::sent_with_reference(int64_t reference)
+{
+    std::vector<SentRecipient> found;
+    auto rows = m_database->prepare("SELECT m.entry_id, r.message, r.row FROM recipients r JOIN messages m ON m.id = r.message "
+                                    "JOIN folders f ON f.id = m.folder WHERE r.tag = ?1 AND r.value = ?2 AND f.tag = 0x35E40102 "
+                                    "ORDER BY r.message DESC");
+    auto properties = m_database->prepare("SELECT tag, value FROM recipients WHERE message = ?1 AND row = ?2");
+    if (!rows || !properties)
+        return fail(), found;
+    rows->bind(1, static_cast<int64_t>(Tag::MessageReference)).bind(2, reference);
+    while (rows->step()) {
+        SentRecipient recipient;
+        std::string entry = rows->column_text(0);
+        recipient.entry.assign(entry.begin(), entry.end());
+        recipient.row = rows->column_int(2);
+        properties->reset();
+        properties->bind(1, rows->column_int(1)).bind(2, recipient.row);
+        while (properties->step()) {
+            auto tag = static_cast<uint32_t>(properties->column_int(0));
+            recipient.properties[tag] = read_value(*properties, 1, tag);
+        }
+        found.push_back(std::move(recipient));
+    }
+    return found;
+}
+
+}

@@ -1,0 +1,42 @@
+#include "platform/StoreValues.h"
+
+#include "platform/Utf.h"
+
+namespace velloq::platform {
+
+namespace {
+
+bool is_text(uint32_t tag)
+{
+    return (tag & 0xFFFF) == 0x001F;
+}
+
+bool is_binary(uint32_t tag)
+{
+    return (tag & 0xFFFF) == 0x0102;
+}
+
+}
+
+void bind_value(SqliteStatement& statement, int index, PropertyValue const& value)
+{
+    if (auto const* number = std::get_if<int64_t>(&value))
+        statement.bind(index, *number);
+    else if (auto const* text = std::get_if<std::u16string>(&value))
+        statement.bind(index, to_utf8(*text));
+    else
+        statement.bind_blob(index, std::get<Bytes>(value).data(), std::get<Bytes>(value).size());
+}
+
+PropertyValue read_value(SqliteStatement const& statement, int column, uint32_t tag)
+{
+    if (is_text(tag))
+        return to_utf16(statement.column_text(column));
+    if (is_binary(tag)) {
+        std::string bytes = statement.column_text(column);
+        return Bytes(bytes.begin(), bytes.end());
+    }
+    return statement.column_int(column);
+}
+
+}
