@@ -9,6 +9,8 @@ packages=(
     libfreetype-dev libfontconfig-dev fonts-dejavu-core libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     sqlite3 xdg-utils
+    libmm-glib-dev libglib2.0-dev
+    dbus-daemon python3-dbusmock python3-dbus python3-gi
 )
 
 missing=()

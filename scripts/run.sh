@@ -13,10 +13,16 @@ bin="$build/bin"
 
 if [ -z "${VELLOQ_DEVICE:-}" ]; then
   export VELLOQ_DEVICE="${XDG_DATA_HOME:-$HOME/.local/share}/velloq-demo"
+  # A demo made before the choice of modem existed gets the loopback too.
+  if [ -e "$VELLOQ_DEVICE/messages.db" ] && ! "$bin/velloq-reg" get 'HKEY_CURRENT_USER\Software\Ketra\Velloq' Modem >/dev/null 2>&1; then
+    "$bin/velloq-reg" set 'HKEY_CURRENT_USER\Software\Ketra\Velloq' Modem sz loopback
+  fi
   if [ ! -e "$VELLOQ_DEVICE/messages.db" ]; then
     mkdir -p "$VELLOQ_DEVICE"
     "$bin/velloq-sms" seed --chats 30 --messages 400 --seed 7 --contacts 24
     "$bin/velloq-reg" set 'HKEY_CURRENT_USER\Software\Ketra' Log dword 1
+    # The demo phone has no radio: its messages go out through the loopback modem.
+    "$bin/velloq-reg" set 'HKEY_CURRENT_USER\Software\Ketra\Velloq' Modem sz loopback
     echo "demo device made in $VELLOQ_DEVICE"
   fi
 fi

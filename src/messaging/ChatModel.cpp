@@ -290,8 +290,10 @@ bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
             if (message.folder != FolderKind::Outbox)
                 continue;
             held.push_back(message.id);
-            if (std::binary_search(outbox.begin(), outbox.end(), message.id))
+            if (std::binary_search(outbox.begin(), outbox.end(), message.id)) {
+                refresh_send_state(*chat, index, notify);
                 continue;
+            }
             if (notify)
                 send_event({ ChatEvent::MessageRemoved, index, chat.get() });
             chat->messages.erase(chat->messages.begin() + index);
@@ -339,6 +341,7 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
                     for (size_t extra = 1; extra < recipients; ++extra) {
                         MessageRecord copy = record;
                         copy.recipients = { record.recipients[extra] };
+                        copy.recipient_states = { record.recipient_states.size() > extra ? record.recipient_states[extra] : record.send_state() };
                         copies.push_back(std::move(copy));
                     }
                 }
@@ -379,6 +382,41 @@ void ChatModel::keep_newest_in_full(Chat& chat)
     }
 }
 
+void ChatModel::refresh_send_state(Chat& chat, int32_t index, bool notify)
+{
+    MessageRecord& record = chat.messages[static_cast<size_t>(index)];
+    if (record.recipients.empty())
+        return;
+    MessageRecord fresh;
+    fresh.folder = record.folder;
+    if (!m_sms->read_sms(record.id, fresh))
+        return;
+    // A copy for a further recipient holds that recipient alone; its state is that row's.
+    for (size_t row = 0; row < fresh.recipients.size() && row < fresh.recipient_states.size(); ++row) {
+        if (fresh.recipients[row].address != record.recipients.front().address)
+            continue;
+        if (record.recipient_states.empty() || record.recipient_states.front() != fresh.recipient_states[row]) {
+            if (record.recipients.size() == fresh.recipients.size())
+                record.recipient_states = fresh.recipient_states;
+            else
+                record.recipient_states = { fresh.recipient_states[row] };
+            if (notify)
+                send_event({ ChatEvent::MessageChanged, index, &chat });
+        }
+        return;
+    }
+}
+
+// A report came into the chat: the sent messages it may be about are read again.
+void ChatModel::refresh_sent_states(Chat& chat, bool notify)
+{
+    for (int32_t index = static_cast<int32_t>(chat.messages.size()) - 1; index >= 0; --index) {
+        MessageRecord const& record = chat.messages[static_cast<size_t>(index)];
+        if (record.folder == FolderKind::Sent && record.send_state() == platform::SendState::Sent)
+            refresh_send_state(chat, index, notify);
+    }
+}
+
 void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progress const& progress)
 {
     std::vector<std::unique_ptr<Chat>> touched;
@@ -408,7 +446,10 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
             touched_by_key.emplace(chat->key, chat);
         }
         bool unread_incoming = record.folder == FolderKind::Incoming && record.unread();
+        bool report = record.report_kind != ReportKind::Message;
         chat->messages.push_back(std::move(record));
+        if (report)
+            refresh_sent_states(*chat, notify);
         if (unread_incoming) {
             ++chat->unread;
             newest_unread_chat = chat;

@@ -22,6 +22,8 @@ struct ChatEvent {
         Renamed = 2,
         Removed = 3,
         MessageAppended = 4,
+        // How far a message from the user got changed (sent, delivered, not sent).
+        MessageChanged = 5,
         MessageRemoved = 6,
     };
     int32_t kind { 0 };
@@ -121,6 +123,9 @@ private:
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
     static void keep_newest_in_full(Chat&);
     void reload_sms(char16_t const* reason);
+    // Reads again how far a message from the user got, when it was read before; event 5 when it changed.
+    void refresh_send_state(Chat& chat, int32_t index, bool notify);
+    void refresh_sent_states(Chat& chat, bool notify);
     static bool known(IdSet const&, EntryId const&);
     static void add_known(IdSet&, std::vector<EntryId> const&);
 

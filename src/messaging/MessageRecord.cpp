@@ -53,4 +53,28 @@ Correspondent MessageRecord::peer() const
     return recipients.empty() ? Correspondent {} : recipients.front();
 }
 
+platform::SendState MessageRecord::send_state() const
+{
+    if (!recipient_states.empty())
+        return recipient_states.front();
+    return folder == FolderKind::Outbox ? platform::SendState::Sending : platform::SendState::Sent;
+}
+
+char16_t const* send_state_key(platform::SendState state)
+{
+    switch (state) {
+    case platform::SendState::Sending:
+        return u"SendStateSending";
+    case platform::SendState::NotSent:
+        return u"SendStateNotSent";
+    case platform::SendState::Delivered:
+        return u"SendStateDelivered";
+    case platform::SendState::NotDelivered:
+        return u"SendStateNotDelivered";
+    case platform::SendState::Sent:
+        break;
+    }
+    return u"SendStateSent";
+}
+
 }

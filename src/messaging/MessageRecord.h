@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messaging/MessageTime.h"
+#include "platform/SendState.h"
 
 #include <cstdint>
 #include <memory>
@@ -84,11 +85,18 @@ struct MessageRecord {
     std::u16string time_text;
     std::u16string date_text;
     std::vector<std::u16string> found_items;
+    // How far the message got to each of `recipients` (same order); filled by a read.
+    std::vector<platform::SendState> recipient_states;
 
     bool incoming() const { return (flags & message_flag_from_me) == 0; }
     bool unread() const { return (flags & message_flag_read) == 0; }
     // The other party: the first recipient of a message from the user, else the sender.
     Correspondent peer() const;
+    // How far a message from the user got to its peer.
+    platform::SendState send_state() const;
 };
+
+// The language key that names a state to the user.
+char16_t const* send_state_key(platform::SendState);
 
 }

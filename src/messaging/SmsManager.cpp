@@ -173,6 +173,9 @@ bool SmsManager::read_sender_or_recipients(platform::StoredMessage const& messag
             if (correspondent.name.empty() && correspondent.address.empty())
                 break;
             record.recipients.push_back(std::move(correspondent));
+            auto state = number_of(row, Tag::RecipientState);
+            record.recipient_states.push_back(state ? static_cast<platform::SendState>(*state)
+                                                    : record.folder == FolderKind::Outbox ? platform::SendState::Sending : platform::SendState::Sent);
         }
         return true;
     }
@@ -210,6 +213,7 @@ bool SmsManager::read_sms(EntryId const& id, MessageRecord& record)
         return false;
     record.time = *time;
     record.recipients.clear();
+    record.recipient_states.clear();
     record.sender = {};
     if (!read_sender_or_recipients(*message, record))
         return false;

@@ -26,6 +26,8 @@ protected:
     void SetUp() override
     {
         ControllerFixture::SetUp();
+        // The device sends through the loopback modem, as the demo phone does.
+        reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"loopback");
         write_contact("people.vcf",
             "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Vogel;Berta;;;\r\nTEL;TYPE=CELL:+49 151 10000002\r\nEND:VCARD\r\n"
             "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Иванова;Ирина;;;\r\nTEL;TYPE=CELL:+7 912 3000004\r\nEND:VCARD\r\n"

@@ -2,6 +2,7 @@
 
 #include "support/TempDevice.h"
 
+#include "platform/MessageStore.h"
 #include "shell/Registry.h"
 
 #include <gtest/gtest.h>
@@ -32,10 +33,32 @@ Outcome sms(std::vector<std::string> arguments)
 
 }
 
+TEST(VelloqSms, WithoutTheModemServiceAMessageWaitsInTheOutboxAsNotSent)
+{
+    test::TempDevice device;
+    EXPECT_EQ(sms({ "send", "--to", "+4915112345", "Hello" }).exit, SmsExit::Ok);
+    auto transmitted = sms({ "transmit" });
+    EXPECT_EQ(transmitted.exit, SmsExit::NotSent);
+    EXPECT_EQ(transmitted.out, "sent 0, reports 0, failed 1\n");
+    EXPECT_NE(transmitted.err.find("velloq-modem"), std::string::npos);
+    EXPECT_NE(sms({ "list", "--folder", "outbox" }).out.find("Hello"), std::string::npos);
+    EXPECT_EQ(sms({ "list", "--folder", "sent" }).out, "");
+    std::string error;
+    auto store = platform::MessageStore::open_device(error);
+    ASSERT_TRUE(store);
+    auto outbox = store->submitted_messages();
+    ASSERT_EQ(outbox.size(), 1u);
+    auto message = store->open_message(outbox.front());
+    ASSERT_TRUE(message && message->recipients.size() == 1);
+    EXPECT_EQ(std::get<int64_t>(message->recipients[0][platform::Tag::RecipientState]), static_cast<int64_t>(platform::SendState::NotSent));
+    EXPECT_EQ(std::get<std::u16string>(message->recipients[0][platform::Tag::SendError]), u"the modem service is not running");
+}
+
 TEST(VelloqSms, DeliverListSendTransmit)
 {
     test::TempDevice device;
     ::setenv("TZ", "UTC", 1);
+    reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"loopback");
     EXPECT_EQ(sms({ "deliver", "--from", "+4915112345", "--name", "Anna", "--time", "2026-03-29T02:30:00Z", "Hi\nthere" }).exit, SmsExit::Ok);
     EXPECT_EQ(sms({ "send", "--to", "+4915112345,+7912", "Reply" }).exit, SmsExit::Ok);
     auto listed = sms({ "list" });

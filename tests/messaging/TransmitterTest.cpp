@@ -20,12 +20,12 @@ namespace {
 // A modem that refuses the numbers it is told to, and counts what it sent to each number.
 class CountingModem final : public ModemBackend {
 public:
-    bool transmit(std::u16string const& address, std::u16string const&) override
+    Transmission transmit(std::u16string const& address, std::u16string const&, bool) override
     {
         if (refused.contains(address))
-            return false;
+            return { false, std::nullopt, u"refused" };
         ++sent[address];
-        return true;
+        return { true, static_cast<int64_t>(sent.size()), {} };
     }
     std::set<std::u16string> refused;
     std::map<std::u16string, int> sent;
@@ -46,11 +46,11 @@ public:
             sqlite3_close(m_database);
         }
     }
-    bool transmit(std::u16string const&, std::u16string const&) override
+    Transmission transmit(std::u16string const&, std::u16string const&, bool) override
     {
         if (!m_database && sqlite3_open(m_path.c_str(), &m_database) == SQLITE_OK)
             sqlite3_exec(m_database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-        return true;
+        return { true, std::nullopt, {} };
     }
 
 private:
@@ -78,6 +78,15 @@ protected:
     {
         SmsManager manager;
         return manager.get_length(folder);
+    }
+    // The recipients' states of the first message of a folder, as the chats read them.
+    std::vector<platform::SendState> read_states(FolderKind folder)
+    {
+        SmsManager manager;
+        MessageRecord record;
+        record.folder = folder;
+        EXPECT_TRUE(manager.read_sms(manager.get_id(folder, 0), record));
+        return record.recipient_states;
     }
     // Runs `work` in a child process that then ends as a killed one would, without clean-up.
     template<typename Work>
@@ -141,11 +150,28 @@ TEST_F(Transmitter, AMessageThatFailedPartWayGoesOnlyToThoseWhoDidNotGetIt)
     EXPECT_EQ(first.sent, 0);
     EXPECT_EQ(first.failed, 1);
     EXPECT_EQ(length(FolderKind::Outbox), 1);
+    // Each recipient's copy in the chats says how far it got.
+    using platform::SendState;
+    EXPECT_EQ(read_states(FolderKind::Outbox), (std::vector<SendState> { SendState::Sent, SendState::NotSent, SendState::Sent }));
     modem.refused.clear();
     TransmitResult second = transmit_outbox(*store, modem);
     EXPECT_EQ(second.sent, 1);
     EXPECT_EQ(modem.sent, (std::map<std::u16string, int> { { u"+4915100001", 1 }, { u"+4915100002", 1 }, { u"+4915100003", 1 } }));
     EXPECT_EQ(length(FolderKind::Sent), 1);
+    EXPECT_EQ(read_states(FolderKind::Sent), (std::vector<SendState> { SendState::Sent, SendState::Sent, SendState::Sent }));
+    // The modem's references stay with the sent message, so reports can find it.
+    EXPECT_EQ(store->sent_with_reference(2).size(), 1u);
+}
+
+TEST_F(Transmitter, WithoutAModemAMessageStaysInTheOutboxNotSentUntilAModemSendsIt)
+{
+    send_to({ u"+4915100001" });
+    AbsentModem absent(u"no modem");
+    EXPECT_EQ(transmit_outbox(*store, absent).failed, 1);
+    EXPECT_EQ(read_states(FolderKind::Outbox), std::vector<platform::SendState> { platform::SendState::NotSent });
+    CountingModem modem;
+    EXPECT_EQ(transmit_outbox(*store, modem).sent, 1);
+    EXPECT_EQ(read_states(FolderKind::Sent), std::vector<platform::SendState> { platform::SendState::Sent });
 }
 
 TEST_F(Transmitter, AMoveThatFailsIsReportedAndTheMessageIsSentLater)

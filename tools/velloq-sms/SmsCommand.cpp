@@ -4,6 +4,7 @@
 #include "messaging/SmsManager.h"
 #include "messaging/Transmitter.h"
 #include "platform/Folders.h"
+#include "platform/LocalSocket.h"
 #include "platform/MessageStore.h"
 #include "platform/Utf.h"
 
@@ -273,6 +274,11 @@ SmsExit on_one_message(Options const& options, std::ostream& err, bool remove)
     return SmsExit::Ok;
 }
 
+void print_result(TransmitResult const& result, std::ostream& out)
+{
+    out << "sent " << result.sent << ", reports " << result.reports << ", failed " << result.failed << "\n";
+}
+
 SmsExit transmit(Options const& options, std::ostream& out, std::ostream& err)
 {
     if (!options.words.empty())
@@ -280,10 +286,23 @@ SmsExit transmit(Options const& options, std::ostream& out, std::ostream& err)
     auto store = open_store(err);
     if (!store)
         return SmsExit::StoreUnavailable;
-    LoopbackModem modem;
+    if (loopback_modem_chosen()) {
+        LoopbackModem modem;
+        print_result(transmit_outbox(*store, modem), out);
+        return SmsExit::Ok;
+    }
+    // The phone's modem belongs to the modem service, which sends and answers with what it did.
+    if (auto answer = platform::ask_service(modem_service_socket(), "transmit", modem_service_patience_seconds)) {
+        out << *answer << "\n";
+        return answer->find(", failed 0") != std::string::npos ? SmsExit::Ok : SmsExit::NotSent;
+    }
+    AbsentModem modem(u"the modem service is not running");
     TransmitResult result = transmit_outbox(*store, modem);
-    out << "sent " << result.sent << ", reports " << result.reports << ", failed " << result.failed << "\n";
-    return SmsExit::Ok;
+    print_result(result, out);
+    if (result.failed == 0)
+        return SmsExit::Ok;
+    err << "velloq-sms: the modem service (velloq-modem) is not running; the messages wait in the outbox\n";
+    return SmsExit::NotSent;
 }
 
 SmsExit seed(Options const& options, std::ostream& out, std::ostream& err)

@@ -11,6 +11,8 @@ enum class SmsExit : int {
     Ok = 0,
     StoreUnavailable = 1,
     BadArguments = 2,
+    // Messages wait in the outbox: no modem took them.
+    NotSent = 3,
 };
 
 // Runs one velloq-sms command on the message store of the current device folder.

@@ -1,0 +1,125 @@
+#include "messaging/ModemInbox.h"
+
+#include "messaging/Chat.h"
+#include "messaging/Transmitter.h"
+#include "platform/Utf.h"
+
+#include <optional>
+
+namespace velloq {
+
+namespace {
+
+namespace Tag = platform::Tag;
+using platform::SendState;
+
+constexpr int64_t filetime_per_day = 864'000'000'000LL;
+// A reference names the newest of its messages sent within this many days.
+constexpr int64_t report_match_days = 3;
+
+int64_t number_property(platform::PropertySet const& properties, uint32_t tag, int64_t fallback)
+{
+    auto found = properties.find(tag);
+    return found != properties.end() && std::holds_alternative<int64_t>(found->second) ? std::get<int64_t>(found->second) : fallback;
+}
+
+std::u16string text_property(platform::PropertySet const& properties, uint32_t tag)
+{
+    auto found = properties.find(tag);
+    return found != properties.end() && std::holds_alternative<std::u16string>(found->second) ? std::get<std::u16string>(found->second) : std::u16string();
+}
+
+std::optional<bool> delivered(uint32_t delivery_state)
+{
+    // 0x00-0x1F: done; 0x20-0x3F: the network still tries; 0x40-0x6F: given up.
+    if (delivery_state < 0x20)
+        return true;
+    if (delivery_state >= 0x40 && delivery_state < 0x70)
+        return false;
+    return std::nullopt;
+}
+
+std::optional<platform::MessageStore::SentRecipient> match_report(platform::MessageStore& store, StatusReport const& report, int64_t now)
+{
+    std::u16string key = chat_key(report.number, {});
+    std::optional<platform::MessageStore::SentRecipient> best;
+    int64_t best_time = 0;
+    for (auto& candidate : store.sent_with_reference(report.reference)) {
+        int64_t sent = number_property(candidate.properties, Tag::SentTime, 0);
+        if (sent < now - report_match_days * filetime_per_day || chat_key(text_property(candidate.properties, Tag::EmailAddress), {}) != key)
+            continue;
+        if (!best || sent > best_time) {
+            best_time = sent;
+            best = std::move(candidate);
+        }
+    }
+    return best;
+}
+
+std::string report_key(StatusReport const& report)
+{
+    return "report\n" + to_utf8(report.number) + "\n" + std::to_string(report.reference) + "\n" + std::to_string(report.filetime);
+}
+
+}
+
+platform::MessageStore::Filing file_received_sms(platform::MessageStore& store, ReceivedSms const& sms)
+{
+    platform::StoredMessage message;
+    message.properties[Tag::MessageClass] = std::u16string(u"IPM.SMStext");
+    message.properties[Tag::Subject] = sms.text;
+    message.properties[Tag::MessageFlags] = int64_t(0);
+    message.properties[Tag::DeliveryTime] = sms.filetime;
+    message.properties[Tag::SenderName] = std::u16string();
+    message.properties[Tag::SenderAddress] = sms.number;
+    std::string key = "sms\n" + to_utf8(sms.number) + "\n" + std::to_string(sms.filetime) + "\n" + to_utf8(sms.text);
+    return store.file_from_modem(key, sms.source, message);
+}
+
+ReportOutcome file_status_report(platform::MessageStore& store, StatusReport const& report, int64_t now_filetime)
+{
+    auto outcome = delivered(report.delivery_state);
+    if (!outcome)
+        return ReportOutcome::Pending;
+    std::string key = report_key(report);
+    if (store.filed_from_modem(key))
+        return ReportOutcome::AlreadyFiled;
+    auto sent = match_report(store, report, now_filetime);
+    if (!sent)
+        return ReportOutcome::Unmatched;
+    auto state = static_cast<int64_t>(*outcome ? SendState::Delivered : SendState::NotDelivered);
+    if (!store.set_recipient_properties(sent->entry, sent->row, { { Tag::RecipientState, state } }))
+        return ReportOutcome::Failed;
+    // The report names the number as it was sent, so it joins the chat the message is in.
+    auto message = delivery_report(text_property(sent->properties, Tag::EmailAddress), *outcome, sent->entry, report.filetime ? report.filetime : now_filetime);
+    switch (store.file_from_modem(key, report.source, message)) {
+    case platform::MessageStore::Filing::Failed:
+        return ReportOutcome::Failed;
+    case platform::MessageStore::Filing::AlreadyFiled:
+        return ReportOutcome::AlreadyFiled;
+    case platform::MessageStore::Filing::Filed:
+        break;
+    }
+    return *outcome ? ReportOutcome::Delivered : ReportOutcome::NotDelivered;
+}
+
+char16_t const* report_outcome_name(ReportOutcome outcome)
+{
+    switch (outcome) {
+    case ReportOutcome::Delivered:
+        return u"delivered";
+    case ReportOutcome::NotDelivered:
+        return u"not delivered";
+    case ReportOutcome::Pending:
+        return u"pending";
+    case ReportOutcome::Unmatched:
+        return u"unmatched";
+    case ReportOutcome::AlreadyFiled:
+        return u"already filed";
+    case ReportOutcome::Failed:
+        break;
+    }
+    return u"failed";
+}
+
+}
