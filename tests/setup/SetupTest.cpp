@@ -161,8 +161,16 @@ protected:
     {
         environment = test::headless_environment(device.path().string());
         environment.push_back("XDG_DATA_HOME=" + (device.path() / "data").string());
+        environment.push_back("XDG_CONFIG_HOME=" + (device.path() / "config").string());
+        // The user's systemd, as a stand-in that notes what it was asked.
+        fs::create_directories(device.path() / "bin");
+        std::ofstream(device.path() / "bin" / "systemctl") << "#!/bin/sh\necho \"$*\" >> '" << systemctl_log().string() << "'\n";
+        fs::permissions(device.path() / "bin" / "systemctl", fs::perms::owner_all);
+        environment.push_back("PATH=" + (device.path() / "bin").string() + ":" + std::getenv("PATH"));
         ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     }
+    fs::path systemctl_log() const { return device.path() / "systemctl.txt"; }
+    fs::path unit() const { return device.path() / "config" / "systemd" / "user" / "velloq-modem.service"; }
     int run(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), VELLOQ_PROGRAM_DIR "/velloq-install");
@@ -187,8 +195,14 @@ TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
     std::u16string install_dir;
     EXPECT_TRUE(reg_get_string(apps_key, u"InstallDir", install_dir));
     EXPECT_EQ(install_dir, to_utf16(target.string()));
-    for (char const* file : { "velloq", "libvelloq-setup.so", "english.lng", "skins/bin/default.skin", "help/english.html" })
+    for (char const* file : { "velloq", "velloq-modem", "libvelloq-setup.so", "english.lng", "skins/bin/default.skin", "help/english.html" })
         EXPECT_TRUE(fs::exists(target / file)) << file;
+    // The modem service starts now and at every login.
+    std::string unit_text = test::read_file(unit());
+    EXPECT_NE(unit_text.find("ExecStart=\"" + (target / "velloq-modem").string() + "\"\n"), std::string::npos) << unit_text;
+    EXPECT_NE(unit_text.find("Environment=\"VELLOQ_DEVICE=" + device.path().string() + "\"\n"), std::string::npos) << unit_text;
+    EXPECT_NE(unit_text.find("WantedBy=default.target\n"), std::string::npos);
+    EXPECT_EQ(test::read_file(systemctl_log()), "--user daemon-reload\n--user enable --now velloq-modem.service\n");
 
     // The installed program runs, registers itself and writes its cache beside the store.
     test::ChildProcess({ VELLOQ_PROGRAM_DIR "/velloq-sms", "deliver", "--from", "+4915112345678", "hello" }, environment).wait();
@@ -207,6 +221,8 @@ TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
     ASSERT_EQ(run({ "--remove" }), 0);
     EXPECT_FALSE(fs::exists(target));
     EXPECT_FALSE(fs::exists(shortcut));
+    EXPECT_FALSE(fs::exists(unit()));
+    EXPECT_NE(test::read_file(systemctl_log()).find("--user disable --now velloq-modem.service\n--user daemon-reload\n"), std::string::npos);
     EXPECT_FALSE(fs::exists(device.path() / "cache"));
     EXPECT_FALSE(reg_get_string(apps_key, u"InstallDir", install_dir));
     EXPECT_FALSE(reg_get_int(velloq_key, u"Unread", value));
@@ -215,6 +231,17 @@ TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
     // The broker no longer starts the program on a new message.
     test::ChildProcess({ VELLOQ_PROGRAM_DIR "/velloq-sms", "deliver", "--from", "+4915112345678", "again" }, environment).wait();
     EXPECT_FALSE(test::wait_until([&] { return fs::exists(target); }, std::chrono::milliseconds(500)));
+}
+
+TEST_F(Installer, WithoutTheServiceNoUnitIsWrittenAndSystemdIsNotAsked)
+{
+    fs::path target = device.path() / "programs" / "Velloq";
+    ASSERT_EQ(run({ "--to", target.string(), "--no-service" }), 0);
+    EXPECT_TRUE(fs::exists(target / "velloq-modem"));
+    EXPECT_FALSE(fs::exists(unit()));
+    EXPECT_FALSE(fs::exists(systemctl_log()));
+    ASSERT_EQ(run({ "--remove" }), 0);
+    EXPECT_FALSE(fs::exists(systemctl_log()));
 }
 
 TEST_F(Installer, BadArgumentsAndAMissingLibraryAreClearErrors)

@@ -1,4 +1,5 @@
 #include "Installer.h"
+#include "ModemServiceUnit.h"
 
 #include "platform/DynamicLibrary.h"
 #include "platform/Folders.h"
@@ -7,6 +8,7 @@
 #include "shell/Platform.h"
 #include "shell/Registry.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -22,7 +24,7 @@ namespace fs = std::filesystem;
 constexpr char16_t const* apps_key = u"HKEY_LOCAL_MACHINE\\Software\\Apps\\Ketra Velloq";
 constexpr char const* library_name = "libvelloq-setup.so";
 // What the program folder holds of the product (not the build's tests and benchmarks).
-constexpr char const* product_files[] = { "velloq", "velloq-reg", "velloq-sms", "velloq-chats", "libvelloq-setup.so" };
+constexpr char const* product_files[] = { "velloq", "velloq-reg", "velloq-sms", "velloq-chats", "velloq-modem", "libvelloq-setup.so" };
 constexpr char const* product_folders[] = { "skins", "help" };
 constexpr char const* manifest_name = "velloq-install.manifest";
 
@@ -177,7 +179,7 @@ bool remove_product(fs::path const& target)
     return fs::remove(target, error);
 }
 
-int install(fs::path const& target, std::ostream& out, std::ostream& err)
+int install(fs::path const& target, bool with_service, std::ostream& out, std::ostream& err)
 {
     Hooks hooks;
     fs::path source = own_folder();
@@ -193,6 +195,8 @@ int install(fs::path const& target, std::ostream& out, std::ostream& err)
     std::ofstream(shortcut_folder() / "Velloq.desktop") << desktop_entry(target.string());
     hooks.install_exit(nullptr, folder.c_str());
     out << "installed in " << target.string() << "\n";
+    if (with_service && !install_modem_service(target, out, err))
+        return 1;
     return 0;
 }
 
@@ -209,6 +213,7 @@ int remove(std::ostream& out, std::ostream& err)
     if (!load_hooks(target, hooks, first_try) && !load_hooks(own_folder(), hooks, err))
         return 1;
     hooks.uninstall_init(nullptr, folder.c_str());
+    remove_modem_service(out);
     std::error_code error;
     fs::remove(shortcut_folder() / "Velloq.desktop", error);
     // The library stays loaded from the folder about to go until its last hook ran.
@@ -240,13 +245,19 @@ std::string desktop_entry(std::string const& folder)
 
 int run_installer(std::vector<std::string> const& arguments, std::ostream& out, std::ostream& err)
 {
-    if (arguments.empty())
-        return install(to_utf8(expand_path(u"%program_files%/Ketra/Velloq")), out, err);
-    if (arguments.size() == 1 && arguments[0] == "--remove")
+    std::vector<std::string> rest = arguments;
+    // Without the modem service (a desktop without a modem, or a service run some other way).
+    auto no_service = std::find(rest.begin(), rest.end(), "--no-service");
+    bool with_service = no_service == rest.end();
+    if (!with_service)
+        rest.erase(no_service);
+    if (rest.empty())
+        return install(to_utf8(expand_path(u"%program_files%/Ketra/Velloq")), with_service, out, err);
+    if (rest.size() == 1 && rest[0] == "--remove" && with_service)
         return remove(out, err);
-    if (arguments.size() == 2 && arguments[0] == "--to" && !arguments[1].empty())
-        return install(fs::absolute(arguments[1]).lexically_normal(), out, err);
-    err << "usage: velloq-install [--to FOLDER] | --remove\n";
+    if (rest.size() == 2 && rest[0] == "--to" && !rest[1].empty())
+        return install(fs::absolute(rest[1]).lexically_normal(), with_service, out, err);
+    err << "usage: velloq-install [--to FOLDER] [--no-service] | --remove\n";
     return 2;
 }
 
