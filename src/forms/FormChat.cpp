@@ -243,6 +243,19 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
     bind_element(item, item_section, u"sent").set_visible(record.folder == FolderKind::Sent);
     bind_element(item, item_section, u"drafts").set_visible(record.folder == FolderKind::Drafts);
     bind_element(item, item_section, u"outbox").set_visible(record.folder == FolderKind::Outbox);
+    show_send_state(item, record);
+}
+
+void FormChat::show_send_state(Element& item, MessageRecord const& record)
+{
+    // Skins made before messages had states have no place for it.
+    auto* status = dynamic_cast<TextElement*>(item.find_by_id(u"status"));
+    if (!status)
+        return;
+    bool outgoing = !record.incoming() && (record.folder == FolderKind::Sent || record.folder == FolderKind::Outbox);
+    status->set_visible(outgoing);
+    if (outgoing)
+        status->set_text(m_skin.language().text_of(send_state_key(record.send_state())));
 }
 
 void FormChat::item_activated(VList&, int32_t index)
@@ -559,6 +572,9 @@ void FormChat::on_document_refresh(ChatEvent const& event)
         m_list->remove(event.index);
         if (m_selected == event.index)
             m_selected = -1;
+        break;
+    case ChatEvent::MessageChanged:
+        m_list->refresh(event.index);
         break;
     case ChatEvent::Renamed:
         fill_title();

@@ -69,6 +69,7 @@ protected:
     void go_back() override;
 
 private:
+    void show_send_state(Element& item, MessageRecord const& record);
     void fill_message(Element& item, Chat& chat, int32_t index);
     void fill_title();
     std::u16string other_recipients() const;
