@@ -407,16 +407,6 @@ void ChatModel::refresh_send_state(Chat& chat, int32_t index, bool notify)
     }
 }
 
-// A report came into the chat: the sent messages it may be about are read again.
-void ChatModel::refresh_sent_states(Chat& chat, bool notify)
-{
-    for (int32_t index = static_cast<int32_t>(chat.messages.size()) - 1; index >= 0; --index) {
-        MessageRecord const& record = chat.messages[static_cast<size_t>(index)];
-        if (record.folder == FolderKind::Sent && record.send_state() == platform::SendState::Sent)
-            refresh_send_state(chat, index, notify);
-    }
-}
-
 void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progress const& progress)
 {
     std::vector<std::unique_ptr<Chat>> touched;
@@ -446,10 +436,7 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
             touched_by_key.emplace(chat->key, chat);
         }
         bool unread_incoming = record.folder == FolderKind::Incoming && record.unread();
-        bool report = record.report_kind != ReportKind::Message;
         chat->messages.push_back(std::move(record));
-        if (report)
-            refresh_sent_states(*chat, notify);
         if (unread_incoming) {
             ++chat->unread;
             newest_unread_chat = chat;

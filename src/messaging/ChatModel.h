@@ -123,9 +123,9 @@ private:
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
     static void keep_newest_in_full(Chat&);
     void reload_sms(char16_t const* reason);
-    // Reads again how far a message from the user got, when it was read before; event 5 when it changed.
+    // Reads again how far a message in the outbox got, when it was read before (the newest of its
+    // chat; older ones are read again when shown); event 5 when it changed.
     void refresh_send_state(Chat& chat, int32_t index, bool notify);
-    void refresh_sent_states(Chat& chat, bool notify);
     static bool known(IdSet const&, EntryId const&);
     static void add_known(IdSet&, std::vector<EntryId> const&);
 

@@ -5,6 +5,8 @@
 #include "forms/FormChat.h"
 #include "forms/FormContacts.h"
 #include "forms/FormTemplates.h"
+#include "messaging/ModemInbox.h"
+#include "messaging/Transmitter.h"
 #include "platform/MessageStore.h"
 #include "platform/Utf.h"
 #include "skin/ButtonElement.h"
@@ -20,6 +22,15 @@ using namespace velloq;
 using namespace std::chrono_literals;
 
 namespace {
+
+// A modem whose network takes every message, numbering them from 1.
+class CountingTransmitter final : public ModemBackend {
+public:
+    Transmission transmit(std::u16string const&, std::u16string const&, bool) override { return { true, ++m_sent, {} }; }
+
+private:
+    int64_t m_sent { 0 };
+};
 
 class Conversation : public test::ControllerFixture {
 protected:
@@ -526,4 +537,31 @@ TEST_F(Conversation, AMessageWithThousandsOfLinksOpensAMenuThatScrolls)
     EXPECT_NE(entries->item(0), nullptr);
 }
 
+}
+
+TEST_F(Conversation, ASentMessageShowsHowFarItGotAndFollowsItsReportWhileTheChatIsOpen)
+{
+    // A device with the phone's modem but no modem service: the message waits, not sent.
+    reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"modemmanager");
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    chat_form().edit().set_text(u"Are you there?");
+    press(chat_form(), u"btnSend");
+    ASSERT_TRUE(pump_until([&] { return chat_form().list().count() == 2 && message_text(1, u"status") == u"Not sent"; }, 10s));
+    EXPECT_FALSE(message_shows(0, u"status"));
+
+    // A modem sends it; it comes back from Sent Items as sent, and its delivery report follows.
+    std::string error;
+    auto store = platform::MessageStore::open_device(error);
+    ASSERT_TRUE(store) << error;
+    CountingTransmitter modem;
+    ASSERT_EQ(transmit_outbox(*store, modem).sent, 1);
+    ASSERT_TRUE(pump_until([&] { return message_text(chat_form().list().count() - 1, u"status") == u"Sent"; }, 10s));
+    StatusReport report { u"+4915110000001", 1, 0x00, MessageTime::now().filetime(), "report" };
+    ASSERT_EQ(file_status_report(*store, report, MessageTime::now().filetime()), ReportOutcome::Delivered);
+    ASSERT_TRUE(pump_until([&] {
+        int32_t count = chat_form().list().count();
+        return count == 3 && message_text(1, u"status") == u"Delivered" && message_text(2) == u"Delivered to +4915110000001";
+    }, 10s));
 }

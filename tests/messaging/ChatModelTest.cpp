@@ -159,6 +159,24 @@ TEST_F(ChatModelTest, AMessageLeavesTheOutboxAndComesBackFromSent)
     EXPECT_EQ(chat->messages.back().folder, FolderKind::Sent);
 }
 
+TEST_F(ChatModelTest, AMessageTheModemCouldNotSendTurnsNotSentInItsChat)
+{
+    ChatModel model(options());
+    model.update_chats(false);
+    ASSERT_TRUE(model.sms().send({ { {}, u"+4915100009" } }, u"anyone there?"));
+    EXPECT_TRUE(model.update_chats(true));
+    Chat* chat = model.find_chat(u"5100009");
+    ASSERT_NE(chat, nullptr);
+    EXPECT_EQ(chat->messages.back().send_state(), platform::SendState::Sending);
+    AbsentModem modem(u"no modem");
+    transmit_outbox(*store, modem);
+    Events events;
+    model.add_listener(&events);
+    EXPECT_FALSE(model.update_chats(true));
+    EXPECT_EQ(events.seen, (std::vector<std::pair<int32_t, int32_t>> { { 5, 0 } }));
+    EXPECT_EQ(chat->messages.back().send_state(), platform::SendState::NotSent);
+}
+
 TEST_F(ChatModelTest, TheCacheRemembersTheChatsForTheNextStart)
 {
     deliver(u"+4915100001", u"hello", 1);
