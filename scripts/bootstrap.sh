@@ -10,7 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     sqlite3 xdg-utils
     libmm-glib-dev libglib2.0-dev
-    dbus-daemon python3-dbusmock python3-dbus python3-gi
+    dbus-daemon python3-dbusmock python3-dbus python3-gi libglib2.0-bin
 )
 
 missing=()
