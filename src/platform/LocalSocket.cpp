@@ -153,14 +153,22 @@ void RequestSocket::answer(Request& request, std::string const& line)
     request.connection.reset();
 }
 
-std::optional<std::string> ask_service(std::string const& path, std::string const& line, int timeout_seconds)
+FileDescriptor connect_to(std::string const& path)
 {
     sockaddr_un address;
     FileDescriptor folder;
     if (!socket_address(path, address, folder))
-        return std::nullopt;
+        return {};
     FileDescriptor connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!connection.is_valid() || ::connect(connection.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return {};
+    return connection;
+}
+
+std::optional<std::string> ask_service(std::string const& path, std::string const& line, int timeout_seconds)
+{
+    FileDescriptor connection = connect_to(path);
+    if (!connection.is_valid())
         return std::nullopt;
     set_timeouts(connection.get(), timeout_seconds);
     std::string text = line + "\n";

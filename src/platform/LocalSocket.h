@@ -20,6 +20,8 @@ bool socket_address(std::string const& path, sockaddr_un& address, FileDescripto
 void set_timeouts(int fd);
 bool read_exactly(int fd, void* data, size_t size);
 bool send_all(int fd, void const* data, size_t size);
+// A connection to the socket at `path`; invalid when nobody listens there.
+FileDescriptor connect_to(std::string const& path);
 // A socket bound to `path` (a stale socket file there is replaced), readable by its owner only.
 FileDescriptor listen_at(std::string const& path, std::string& error);
 

@@ -47,12 +47,8 @@ StartupLock::~StartupLock()
 
 HandOver hand_over_to_running_instance(std::string const& socket_path, std::u16string const& text, int32_t& peer)
 {
-    sockaddr_un address;
-    FileDescriptor folder;
-    if (!socket_address(socket_path, address, folder))
-        return HandOver::NoInstance;
-    FileDescriptor connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!connection.is_valid() || ::connect(connection.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    FileDescriptor connection = connect_to(socket_path);
+    if (!connection.is_valid())
         return HandOver::NoInstance;
     set_timeouts(connection.get());
     ucred credentials {};
