@@ -1,10 +1,12 @@
-// Cost of one frame tick with nothing to draw, and of presenting a full 480×800 frame through the
-// SDL display driver (dummy video driver), beside memcpy of the same 768,000 bytes in the same run.
+// Cost of one frame tick with nothing to draw, and of presenting a 480×800 frame through the SDL
+// display driver (the dummy video driver, or X with SDL_VIDEODRIVER=x11), beside memcpy of the same
+// 768,000 bytes in the same run.
 #include "BenchDevice.h"
 #include "shell/Application.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -38,7 +40,9 @@ void BM_EmptyFrameTick(benchmark::State& state)
 }
 BENCHMARK(BM_EmptyFrameTick);
 
-void BM_PresentFrameSdl(benchmark::State& state)
+// Presenting through the SDL driver: a frame where every row changed, one where 20 rows did
+// (a caret, a clock), and one where nothing did, which is found out and not presented.
+void present_rows(benchmark::State& state, int32_t changed_rows)
 {
     auto& application = bench_application();
     Display* display = application.game().display();
@@ -48,13 +52,35 @@ void BM_PresentFrameSdl(benchmark::State& state)
     }
     display->back_buffer()->fill(0x1234);
     display->end(0);
+    uint16_t colour = 0x1234;
     for (auto _ : state) {
         display->begin();
+        colour ^= 0x0841;
+        Bitmap565& frame = *display->back_buffer();
+        for (int32_t y = 0; y < changed_rows; ++y)
+            std::fill(frame.row(400 + y - changed_rows / 2), frame.row(400 + y - changed_rows / 2) + frame.width(), colour);
         display->end(0);
     }
     state.SetBytesProcessed(state.iterations() * 480 * 800 * 2);
 }
+
+void BM_PresentFrameSdl(benchmark::State& state)
+{
+    present_rows(state, 800);
+}
 BENCHMARK(BM_PresentFrameSdl);
+
+void BM_PresentTwentyRowsSdl(benchmark::State& state)
+{
+    present_rows(state, 20);
+}
+BENCHMARK(BM_PresentTwentyRowsSdl);
+
+void BM_PresentUnchangedFrameSdl(benchmark::State& state)
+{
+    present_rows(state, 0);
+}
+BENCHMARK(BM_PresentUnchangedFrameSdl);
 
 void BM_BaselineMemcpyFrame(benchmark::State& state)
 {

@@ -10,15 +10,11 @@ namespace velloq::platform {
 struct SdlWindowDeleter {
     void operator()(SDL_Window* window) const { SDL_DestroyWindow(window); }
 };
-struct SdlRendererDeleter {
-    void operator()(SDL_Renderer* renderer) const { SDL_DestroyRenderer(renderer); }
-};
-struct SdlTextureDeleter {
-    void operator()(SDL_Texture* texture) const { SDL_DestroyTexture(texture); }
+struct SdlSurfaceDeleter {
+    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
 };
 using SdlWindowHandle = std::unique_ptr<SDL_Window, SdlWindowDeleter>;
-using SdlRendererHandle = std::unique_ptr<SDL_Renderer, SdlRendererDeleter>;
-using SdlTextureHandle = std::unique_ptr<SDL_Texture, SdlTextureDeleter>;
+using SdlSurfaceHandle = std::unique_ptr<SDL_Surface, SdlSurfaceDeleter>;
 
 // Keeps SDL subsystems initialised for its lifetime; SDL counts the nested initialisations.
 class SdlSubsystems {

@@ -4,6 +4,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -125,21 +126,13 @@ uint32_t Window::id() const
     return SDL_GetWindowID(m_window.get());
 }
 
+// Frames go to the window's own surface: the 5-6-5 pixels of the changed part are converted
+// to the window's format and only that part is sent to the display server. Where the video
+// driver has no such surface of its own (Wayland, KMS), SDL makes it with the best renderer
+// there is, accelerated where the phone has a GPU.
 bool Window::prepare_frames(int width, int height, std::string& error)
 {
-    if (m_texture && m_frame_width == width && m_frame_height == height)
-        return true;
-    if (!m_renderer) {
-        m_renderer.reset(SDL_CreateRenderer(m_window.get(), -1, 0));
-        if (!m_renderer) {
-            error = SDL_GetError();
-            return false;
-        }
-    }
-    // The frame keeps its pixel size; a resized desktop window scales it with bars around it.
-    SDL_RenderSetLogicalSize(m_renderer.get(), width, height);
-    m_texture.reset(SDL_CreateTexture(m_renderer.get(), SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING, width, height));
-    if (!m_texture) {
+    if (!SDL_GetWindowSurface(m_window.get())) {
         error = SDL_GetError();
         return false;
     }
@@ -148,17 +141,52 @@ bool Window::prepare_frames(int width, int height, std::string& error)
     return true;
 }
 
-bool Window::present(uint16_t const* pixels, int pitch_bytes, int width, int height)
+bool Window::present(uint16_t const* pixels, int pitch_bytes, int width, int height, FrameRect changed)
 {
-    std::string ignored;
-    if (!prepare_frames(width, height, ignored))
+    SDL_Surface* target = SDL_GetWindowSurface(m_window.get());
+    SdlSurfaceHandle frame(SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint16_t*>(pixels), width, height, 16, pitch_bytes, SDL_PIXELFORMAT_RGB565));
+    if (!target || !frame)
         return false;
-    if (SDL_UpdateTexture(m_texture.get(), nullptr, pixels, pitch_bytes) != 0)
-        return false;
-    SDL_RenderClear(m_renderer.get());
-    SDL_RenderCopy(m_renderer.get(), m_texture.get(), nullptr, nullptr);
-    SDL_RenderPresent(m_renderer.get());
-    return true;
+    if (target->w != width || target->h != height)
+        return present_scaled(frame.get(), target);
+    SDL_Rect part { changed.x, changed.y, changed.width, changed.height };
+    SDL_Rect place = part;
+    return SDL_BlitSurface(frame.get(), &part, target, &place) == 0 && SDL_UpdateWindowSurfaceRects(m_window.get(), &part, 1) == 0;
+}
+
+SDL_Rect Window::frame_place(int window_width, int window_height) const
+{
+    if (m_frame_width <= 0 || m_frame_height <= 0)
+        return { 0, 0, window_width, window_height };
+    double scale = std::min(static_cast<double>(window_width) / m_frame_width, static_cast<double>(window_height) / m_frame_height);
+    int width = std::max(1, static_cast<int>(m_frame_width * scale));
+    int height = std::max(1, static_cast<int>(m_frame_height * scale));
+    return { (window_width - width) / 2, (window_height - height) / 2, width, height };
+}
+
+std::pair<int32_t, int32_t> Window::to_frame(int32_t x, int32_t y) const
+{
+    int width = 0;
+    int height = 0;
+    int units_width = 0;
+    int units_height = 0;
+    SDL_GetWindowSizeInPixels(m_window.get(), &width, &height);
+    SDL_GetWindowSize(m_window.get(), &units_width, &units_height);
+    if (m_frame_width <= 0 || units_width <= 0 || units_height <= 0)
+        return { x, y };
+    // Pointer positions come in window units, which a high-density screen makes larger than pixels.
+    double pixel_x = x * static_cast<double>(width) / units_width;
+    double pixel_y = y * static_cast<double>(height) / units_height;
+    SDL_Rect place = frame_place(width, height);
+    return { static_cast<int32_t>((pixel_x - place.x) * m_frame_width / place.w), static_cast<int32_t>((pixel_y - place.y) * m_frame_height / place.h) };
+}
+
+// The whole frame, as large as fits, in the middle of dark bars.
+bool Window::present_scaled(SDL_Surface* frame, SDL_Surface* target)
+{
+    SDL_Rect place = frame_place(target->w, target->h);
+    SDL_FillRect(target, nullptr, SDL_MapRGB(target->format, 0, 0, 0));
+    return SDL_BlitScaled(frame, nullptr, target, &place) == 0 && SDL_UpdateWindowSurface(m_window.get()) == 0;
 }
 
 void Window::start_text_input(int x, int y, int width, int height)

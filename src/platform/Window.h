@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace velloq::platform {
 
@@ -39,6 +40,14 @@ private:
     SdlSubsystems m_subsystems { SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_TIMER };
 };
 
+// A part of a frame, in its pixels.
+struct FrameRect {
+    int x { 0 };
+    int y { 0 };
+    int width { 0 };
+    int height { 0 };
+};
+
 // The program's one window. It shows frames of 16-bit 5-6-5 pixels of the screen's size, scaled
 // to the window when a desktop user resizes it.
 class Window {
@@ -47,10 +56,14 @@ public:
     static std::unique_ptr<Window> create(std::string const& title, ScreenMetrics const& screen, std::string& error, bool hidden = false);
 
     uint32_t id() const;
-    // Makes the renderer and streaming texture for frames of the given size; false when the
-    // platform cannot draw into this window.
+    // Readies the window for frames of the given size; false when the platform cannot draw
+    // into this window.
     bool prepare_frames(int width, int height, std::string& error);
-    bool present(uint16_t const* pixels, int pitch_bytes, int width, int height);
+    // Shows the `changed` part of a frame; the rest of the window keeps what it showed. A window
+    // of another size than the frame (a resized desktop window) shows the whole frame scaled.
+    bool present(uint16_t const* pixels, int pitch_bytes, int width, int height, FrameRect changed);
+    // A point of the window in the pixels of the frame it shows (they differ in a resized window).
+    std::pair<int32_t, int32_t> to_frame(int32_t x, int32_t y) const;
 
     void start_text_input(int x, int y, int width, int height);
     void stop_text_input();
@@ -63,9 +76,11 @@ public:
 
 private:
     explicit Window(SdlWindowHandle);
+    bool present_scaled(SDL_Surface* frame, SDL_Surface* target);
+    // Where the frame lies in a window of the given size: as large as fits, in the middle.
+    SDL_Rect frame_place(int window_width, int window_height) const;
+
     SdlWindowHandle m_window;
-    SdlRendererHandle m_renderer;
-    SdlTextureHandle m_texture;
     int m_frame_width { 0 };
     int m_frame_height { 0 };
 };

@@ -4,7 +4,9 @@
 #include "platform/Window.h"
 #include "shell/Log.h"
 
+#include <cstring>
 #include <exception>
+#include <utility>
 #include <string>
 
 namespace velloq {
@@ -44,9 +46,9 @@ bool SdlDisplayDriver::initialize(int32_t width, int32_t height)
     return false;
 }
 
-bool SdlDisplayDriver::present(Bitmap565 const& frame)
+bool SdlDisplayDriver::present(Bitmap565 const& frame, int32_t first_row, int32_t end_row)
 {
-    return m_window->present(frame.pixels(), frame.pitch(), frame.width(), frame.height());
+    return m_window->present(frame.pixels(), frame.pitch(), frame.width(), frame.height(), { 0, first_row, frame.width(), end_row - first_row });
 }
 
 std::unique_ptr<Display> Display::Create(platform::Window* window, DisplayParams& params, int32_t screen_width, int32_t screen_height)
@@ -114,8 +116,35 @@ bool Display::end(uint32_t)
     if (!m_begun)
         return false;
     m_begun = false;
-    m_driver->present(*m_back_buffer);
+    int32_t height = m_back_buffer->height();
+    if (!m_presented || m_presented->width() != m_back_buffer->width() || m_presented->height() != height)
+        m_presented = Bitmap565::create(m_back_buffer->width(), height);
+    auto [first, end] = m_whole_frame_due || !m_presented ? std::pair<int32_t, int32_t> { 0, height } : changed_rows();
+    if (first >= end)
+        return true;
+    if (!m_driver->present(*m_back_buffer, first, end))
+        return true;
+    m_whole_frame_due = false;
+    if (m_presented) {
+        size_t row_bytes = static_cast<size_t>(m_back_buffer->width()) * sizeof(uint16_t);
+        for (int32_t y = first; y < end; ++y)
+            std::memcpy(m_presented->row(y), m_back_buffer->row(y), row_bytes);
+    }
     return true;
+}
+
+std::pair<int32_t, int32_t> Display::changed_rows() const
+{
+    size_t row_bytes = static_cast<size_t>(m_back_buffer->width()) * sizeof(uint16_t);
+    int32_t height = m_back_buffer->height();
+    auto differs = [&](int32_t y) { return std::memcmp(m_presented->row(y), m_back_buffer->row(y), row_bytes) != 0; };
+    int32_t first = 0;
+    while (first < height && !differs(first))
+        ++first;
+    int32_t end = height;
+    while (end > first && !differs(end - 1))
+        --end;
+    return { first, end };
 }
 
 }

@@ -29,7 +29,9 @@ public:
     virtual std::u16string_view name() const = 0;
     virtual bool detect() = 0;
     virtual bool initialize(int32_t width, int32_t height) = 0;
-    virtual bool present(Bitmap565 const& frame) = 0;
+    // Shows the rows `first_row` up to (not including) `end_row` of the frame; the others are
+    // as the last present left them.
+    virtual bool present(Bitmap565 const& frame, int32_t first_row, int32_t end_row) = 0;
 };
 
 // The full-screen display: a 5-6-5 back buffer of the display's size that the program draws
@@ -44,7 +46,10 @@ public:
 
     bool begin();
     Bitmap565* back_buffer();
+    // Presents the rows that differ from the last presented frame, or nothing when none do.
     bool end(uint32_t flags);
+    // The next `end` presents the whole frame (the window lost what it showed).
+    void invalidate() { m_whole_frame_due = true; }
 
     // The back buffer as it was last presented.
     Bitmap565 const& last_frame() const { return *m_back_buffer; }
@@ -53,8 +58,14 @@ public:
 private:
     Display(std::unique_ptr<DisplayDriver>, std::unique_ptr<Bitmap565>);
 
+    // The band of rows where the back buffer differs from what was presented last.
+    std::pair<int32_t, int32_t> changed_rows() const;
+
     std::unique_ptr<DisplayDriver> m_driver;
     std::unique_ptr<Bitmap565> m_back_buffer;
+    // A copy of the frame as presented, to find what the next one changes.
+    std::unique_ptr<Bitmap565> m_presented;
+    bool m_whole_frame_due { true };
     bool m_active { true };
     bool m_begun { false };
 };
@@ -69,7 +80,7 @@ public:
     std::u16string_view name() const override { return u"SDLDriver"; }
     bool detect() override { return m_window != nullptr; }
     bool initialize(int32_t width, int32_t height) override;
-    bool present(Bitmap565 const& frame) override;
+    bool present(Bitmap565 const& frame, int32_t first_row, int32_t end_row) override;
 
 private:
     platform::Window* m_window;
@@ -82,7 +93,7 @@ public:
     std::u16string_view name() const override { return u"MemoryDriver"; }
     bool detect() override { return true; }
     bool initialize(int32_t, int32_t) override { return true; }
-    bool present(Bitmap565 const&) override { return true; }
+    bool present(Bitmap565 const&, int32_t, int32_t) override { return true; }
 };
 
 }

@@ -135,11 +135,21 @@ void GameBase::run()
             dispatch(event);
             continue;
         }
-        tick(false);
+        m_still_ticks = tick(false) ? 0 : m_still_ticks + 1;
         // The pause between frames, cut short by the next message.
-        if (m_events.wait(event, 10))
+        if (m_events.wait(event, frame_wait_ms()))
             dispatch(event);
     }
+}
+
+int GameBase::frame_wait_ms() const
+{
+    constexpr int frame_pause_ms = 10;
+    // A still screen is looked at ten times a second: enough for a caret's blink, and nearly
+    // free. Anything that moves draws a frame and brings back the full rate.
+    constexpr int still_pause_ms = 100;
+    constexpr uint32_t ticks_before_still = 3;
+    return m_still_ticks >= ticks_before_still ? still_pause_ms : frame_pause_ms;
 }
 
 void GameBase::process_pending_messages()
@@ -155,19 +165,20 @@ void GameBase::process_pending_messages()
     tick(true);
 }
 
-void GameBase::tick(bool skip_if_unchanged)
+bool GameBase::tick(bool skip_if_unchanged)
 {
     uint32_t now = platform::tick_count();
     if (now == m_last_frame_time && skip_if_unchanged)
-        return;
+        return false;
     double seconds = frame_seconds(now, m_last_frame_time);
     m_last_frame_time = now;
     m_application.advance(seconds);
     if (!m_application.wants_redraw() || !m_display || !m_display->begin())
-        return;
+        return false;
     m_application.draw(*m_display->back_buffer());
     m_display->end(0);
     m_last_frame = &m_display->last_frame();
+    return true;
 }
 
 void GameBase::on_window_timer()
@@ -195,7 +206,8 @@ void GameBase::paint()
     m_window_frame->fill(0);
     m_window_frame->copy_from(*m_back_buffer, client.left, client.top);
     if (m_window)
-        m_window->present(m_window_frame->pixels(), m_window_frame->pitch(), m_window_frame->width(), m_window_frame->height());
+        m_window->present(m_window_frame->pixels(), m_window_frame->pitch(), m_window_frame->width(), m_window_frame->height(),
+            { 0, 0, m_window_frame->width(), m_window_frame->height() });
     m_last_frame = m_window_frame.get();
 }
 
@@ -230,10 +242,12 @@ void GameBase::dispatch(platform::Event const& event)
         resolution_changed();
         break;
     case EventKind::Exposed:
-        if (m_display)
+        if (m_display) {
+            m_display->invalidate();
             m_application.set_needs_redraw();
-        else
+        } else {
             paint();
+        }
         break;
     case EventKind::Private:
         dispatch_private(event.code);
@@ -335,6 +349,11 @@ void GameBase::resolution_changed()
             listener->on_resolution_changed();
         if (m_display && (m_display->last_frame().width() != m_screen.screen_width || m_display->last_frame().height() != m_screen.screen_height))
             create_display();
+    }
+    // A resized window has lost its picture, even where the frame stays the same.
+    if (m_display) {
+        m_display->invalidate();
+        m_application.set_needs_redraw();
     }
     apply_window_placement();
 }

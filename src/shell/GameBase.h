@@ -39,7 +39,11 @@ public:
 
     void run();
     void process_pending_messages();
-    void tick(bool skip_if_unchanged);
+    // Advances and draws one frame; true when it drew one.
+    bool tick(bool skip_if_unchanged);
+    // How long the loop may sleep before the next frame: a frame's pause while anything moves, longer
+    // once frames have stopped changing (events and timers still wake it at once).
+    int frame_wait_ms() const;
 
     void set_windowed(bool show_taskbar);
     void set_fullscreen(int32_t orientation);
@@ -113,6 +117,8 @@ private:
     Rect m_edit_rect;
     int32_t m_sip_preference { 0 };
     uint32_t m_last_frame_time { 0 };
+    // Ticks in a row that drew nothing.
+    uint32_t m_still_ticks { 0 };
     std::unique_ptr<Display> m_display;
     bool m_windowed { true };
     bool m_show_taskbar { true };

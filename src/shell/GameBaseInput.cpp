@@ -61,7 +61,9 @@ void GameBase::text_message(platform::Event const& event)
 void GameBase::pointer_message(platform::Event const& event)
 {
     using platform::EventKind;
-    PointerEvent pointer { event.x, event.y, event.time, false, false };
+    // A resized window shows the frame scaled: the pointer is taken back to the frame's pixels.
+    auto [x, y] = m_window ? m_window->to_frame(event.x, event.y) : std::pair<int32_t, int32_t> { event.x, event.y };
+    PointerEvent pointer { x, y, event.time, false, false };
     switch (event.kind) {
     case EventKind::PointerMove:
         m_asleep = false;
@@ -78,8 +80,8 @@ void GameBase::pointer_message(platform::Event const& event)
     case EventKind::PointerUp:
         if (!m_pointer_captured)
             break;
-        m_last_release_x = event.x;
-        m_last_release_y = event.y;
+        m_last_release_x = x;
+        m_last_release_y = y;
         release_pointer(event.time);
         break;
     case EventKind::CaptureLost:

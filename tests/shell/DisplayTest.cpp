@@ -27,7 +27,7 @@ public:
             throw std::runtime_error("driver fault");
         return false;
     }
-    bool present(Bitmap565 const&) override { return false; }
+    bool present(Bitmap565 const&, int32_t, int32_t) override { return false; }
 
 private:
     bool m_throws;
@@ -38,12 +38,14 @@ public:
     std::u16string_view name() const override { return u"MemoryDriver"; }
     bool detect() override { return true; }
     bool initialize(int32_t, int32_t) override { return true; }
-    bool present(Bitmap565 const&) override
+    bool present(Bitmap565 const&, int32_t first_row, int32_t end_row) override
     {
         ++presents;
+        rows = { first_row, end_row };
         return true;
     }
     int presents { 0 };
+    std::pair<int32_t, int32_t> rows;
 };
 
 }
@@ -109,4 +111,37 @@ TEST(Display, BeginDrawEndPresentsOnce)
     EXPECT_EQ(counting->presents, 1);
     EXPECT_EQ(display->last_frame().row(2)[3], 0x1234);
     EXPECT_EQ(display->last_frame().pitch(), 8);
+}
+
+TEST(Display, OnlyTheRowsThatChangedArePresentedAndNothingWhenNoneDid)
+{
+    test::TempDevice device;
+    auto driver = std::make_unique<CountingDriver>();
+    auto* counting = driver.get();
+    std::vector<std::unique_ptr<DisplayDriver>> drivers;
+    drivers.push_back(std::move(driver));
+    DisplayParams params;
+    auto display = Display::Create(std::move(drivers), 0, params, 8, 6);
+    ASSERT_NE(display, nullptr);
+    auto frame = [&](auto draw) {
+        ASSERT_TRUE(display->begin());
+        draw(*display->back_buffer());
+        display->end(0);
+    };
+    frame([](Bitmap565& picture) { picture.fill(0x1111); });
+    EXPECT_EQ(counting->presents, 1);
+    EXPECT_EQ(counting->rows, (std::pair<int32_t, int32_t> { 0, 6 }));
+    frame([](Bitmap565&) {});
+    EXPECT_EQ(counting->presents, 1);
+    frame([](Bitmap565& picture) {
+        picture.row(2)[7] = 0x2222;
+        picture.row(4)[0] = 0x3333;
+    });
+    EXPECT_EQ(counting->presents, 2);
+    EXPECT_EQ(counting->rows, (std::pair<int32_t, int32_t> { 2, 5 }));
+    // The window lost its picture: all of it again, though nothing changed.
+    display->invalidate();
+    frame([](Bitmap565&) {});
+    EXPECT_EQ(counting->presents, 3);
+    EXPECT_EQ(counting->rows, (std::pair<int32_t, int32_t> { 0, 6 }));
 }
