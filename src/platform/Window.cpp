@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 namespace velloq::platform {
@@ -107,6 +108,13 @@ ScreenMetrics VideoSystem::screen_metrics() const
 std::unique_ptr<Window> Window::create(std::string const& title, ScreenMetrics const& screen, std::string& error, bool hidden)
 {
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    // On X the window's surface goes straight to the server in shared memory, changed rows only;
+    // SDL's default there draws it through OpenGL, which without a GPU (a software GL) costs
+    // tens of megabytes and a full frame per change. Other drivers (Wayland) keep SDL's choice,
+    // an accelerated renderer where there is one.
+    char const* driver = SDL_GetCurrentVideoDriver();
+    if (driver && std::string_view(driver) == "x11")
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     Uint32 flags = (hidden ? SDL_WINDOW_HIDDEN : SDL_WINDOW_SHOWN) | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
     SdlWindowHandle window(SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, screen.width, screen.height, flags));
     if (!window) {
