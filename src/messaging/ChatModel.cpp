@@ -122,7 +122,7 @@ bool ChatModel::read_message(MessageRecord& record)
     return fill_record(record) == ReadOutcome::Filled;
 }
 
-ChatModel::ReadOutcome ChatModel::fill_record(MessageRecord& record)
+ChatModel::ReadOutcome ChatModel::fill_record(MessageRecord& record, bool with_texts)
 {
     if (record.id.is_empty())
         return ReadOutcome::Failed;
@@ -136,9 +136,15 @@ ChatModel::ReadOutcome ChatModel::fill_record(MessageRecord& record)
     peer = record.peer();
     if (peer.name.empty() && peer.address.empty())
         return ReadOutcome::NoPeer;
+    if (with_texts)
+        format_texts(record);
+    return ReadOutcome::Filled;
+}
+
+void ChatModel::format_texts(MessageRecord& record)
+{
     record.date_text = date_text(record.time);
     record.time_text = time_text(record.time);
-    return ReadOutcome::Filled;
 }
 
 bool ChatModel::validate_message(MessageRecord& record)
@@ -283,6 +289,13 @@ bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
             outbox.push_back(id);
     }
     std::sort(outbox.begin(), outbox.end());
+    IdSet& known_outbox = m_known[index_of(FolderKind::Outbox)];
+    // No chat holds an outbox message that was not read into it: with none known, there is
+    // nothing to look for among the chats (a poll then costs nothing per message).
+    if (known_outbox.empty()) {
+        new_outbox = std::move(outbox);
+        return length >= 0;
+    }
     std::vector<EntryId> held;
     for (auto& chat : m_chats) {
         for (int32_t index = static_cast<int32_t>(chat->messages.size()) - 1; index >= 0; --index) {
@@ -300,7 +313,6 @@ bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
         }
     }
     std::sort(held.begin(), held.end());
-    IdSet& known_outbox = m_known[index_of(FolderKind::Outbox)];
     for (auto const& id : outbox) {
         if (!known(known_outbox, id)) {
             new_outbox.push_back(id);
@@ -309,10 +321,14 @@ bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
             reload_sms(u" sms_manager reloaded because outbox failed\n");
         }
     }
+    // An id that left the outbox never comes back (ids are not reused): it is known no longer.
+    IdSet still_waiting;
+    std::set_intersection(known_outbox.begin(), known_outbox.end(), outbox.begin(), outbox.end(), std::back_inserter(still_waiting));
+    known_outbox = std::move(still_waiting);
     return length >= 0;
 }
 
-std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const& progress)
+std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const& progress, bool with_texts)
 {
     std::vector<MessageRecord> batch;
     size_t total = 0;
@@ -326,7 +342,7 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
             MessageRecord record;
             record.id = id;
             record.folder = kind;
-            ReadOutcome outcome = fill_record(record);
+            ReadOutcome outcome = fill_record(record, with_texts);
             if (outcome == ReadOutcome::NoPeer) {
                 // Read, but there is no one to talk to (a draft without recipients): it belongs
                 // to no chat, and is not a failure that a new store session could mend.
@@ -447,10 +463,14 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
         if (progress)
             progress(0.8 + 0.2 * double(i) / double(batch.size()));
     }
-    if (m_alerts && newest_unread_chat)
+    if (m_alerts && newest_unread_chat) {
         m_new_message = newest_unread_chat->messages[newest_unread_index];
+        format_texts(*m_new_message);
+    }
     for (auto const& chat : touched) {
         keep_newest_in_full(*chat);
+        if (!chat->messages.empty() && chat->messages.back().time_text.empty())
+            format_texts(chat->messages.back());
         // A first scan grows every chat from nothing: give back what the growth left over.
         if (chat->messages.capacity() > chat->messages.size() * 5 / 4 + 16)
             chat->messages.shrink_to_fit();
@@ -572,7 +592,9 @@ bool ChatModel::take_store_changes(bool notify, Progress const& progress)
         log() << u"\n";
         return false;
     }
-    std::vector<MessageRecord> batch = read_new(fresh, progress);
+    // Without events nobody sees a record before the chats are made; only those kept in full
+    // then get their texts (formatting every date of a large store would be most of its read).
+    std::vector<MessageRecord> batch = read_new(fresh, progress, notify);
     m_sms->end_reading();
     if (batch.empty()) {
         log() << u"\n";

@@ -113,13 +113,16 @@ private:
     using IdSet = std::vector<EntryId>;
     bool cache_fits_store(std::vector<CachedChat> const&) const;
     enum class ReadOutcome { Filled, NoPeer, Failed };
-    ReadOutcome fill_record(MessageRecord&);
+    ReadOutcome fill_record(MessageRecord&, bool with_texts = true);
     std::optional<std::vector<EntryId>> scan_folder(FolderKind, Progress const&);
     bool reach_store();
     bool take_store_changes(bool notify, Progress const& progress);
     void follow_unread_count(bool notify);
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
-    std::vector<MessageRecord> read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const&);
+    // Without `with_texts` the date and time texts are left for `format_kept` (a first scan, whose
+    // older records are slimmed again at once).
+    std::vector<MessageRecord> read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const&, bool with_texts);
+    void format_texts(MessageRecord&);
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
     static void keep_newest_in_full(Chat&);
     void reload_sms(char16_t const* reason);

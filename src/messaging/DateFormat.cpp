@@ -37,9 +37,16 @@ struct CachedFormatter {
     std::unique_ptr<icu::DateFormat> formatter;
 };
 
+// What the locale is chosen from, as it stands in the environment: comparing it is far cheaper
+// than making the locale.
+std::string locale_variables()
+{
+    return platform::environment_value("LC_ALL") + '\n' + platform::environment_value("LC_TIME") + '\n' + platform::environment_value("LANG");
+}
+
 icu::DateFormat* cached(CachedFormatter& cache, std::function<icu::DateFormat*()> const& make)
 {
-    std::string locale = user_locale().getName();
+    std::string locale = locale_variables();
     std::string zone = platform::environment_value("TZ");
     if (!cache.formatter || cache.locale != locale || cache.zone != zone) {
         cache.formatter.reset(make());
