@@ -269,7 +269,7 @@ std::optional<Bytes> MessageStore::store_property(Bytes const& store, uint32_t t
 
 std::optional<int64_t> MessageStore::folder_row(Bytes const& folder)
 {
-    auto statement = m_database->prepare("SELECT id FROM folders WHERE entry_id = ?1");
+    auto statement = m_database->reuse("SELECT id FROM folders WHERE entry_id = ?1");
     if (!statement)
         return fail(), std::nullopt;
     statement->bind_blob(1, folder.data(), folder.size());
@@ -291,7 +291,7 @@ std::optional<int64_t> MessageStore::message_row(Bytes const& entry)
 
 std::optional<int64_t> MessageStore::row_count(Bytes const& folder)
 {
-    auto statement = m_database->prepare("SELECT c.count FROM folder_counts c JOIN folders f ON f.id = c.folder WHERE f.entry_id = ?1");
+    auto statement = m_database->reuse("SELECT c.count FROM folder_counts c JOIN folders f ON f.id = c.folder WHERE f.entry_id = ?1");
     if (!statement)
         return fail(), std::nullopt;
     statement->bind_blob(1, folder.data(), folder.size());

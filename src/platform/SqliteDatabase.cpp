@@ -114,7 +114,21 @@ SqliteDatabase::SqliteDatabase(sqlite3* handle)
 
 SqliteDatabase::~SqliteDatabase()
 {
+    // Kept statements end before the connection.
+    m_kept.clear();
     sqlite3_close_v2(m_handle);
+}
+
+SqliteDatabase::Lease SqliteDatabase::reuse(char const* sql)
+{
+    auto kept = m_kept.find(sql);
+    if (kept == m_kept.end()) {
+        auto prepared = prepare(sql);
+        if (!prepared)
+            return Lease(nullptr);
+        kept = m_kept.emplace(sql, std::move(*prepared)).first;
+    }
+    return Lease(&kept->second);
 }
 
 std::unique_ptr<SqliteDatabase> SqliteDatabase::open(std::string const& path, int busy_timeout_ms, std::string& error)

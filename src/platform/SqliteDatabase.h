@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -62,6 +63,31 @@ public:
     bool execute(char const* sql);
     std::optional<SqliteStatement> prepare(char const* sql);
 
+    // A statement of a hot path, prepared once and kept; the lease resets it when it ends, so it
+    // never holds a read open. `sql` must be a string literal (it is kept by its address), and
+    // one lease of a statement at a time.
+    class Lease {
+    public:
+        explicit Lease(SqliteStatement* statement)
+            : m_statement(statement)
+        {
+        }
+        Lease(Lease const&) = delete;
+        Lease& operator=(Lease const&) = delete;
+        ~Lease()
+        {
+            if (m_statement)
+                m_statement->reset();
+        }
+        explicit operator bool() const { return m_statement != nullptr; }
+        SqliteStatement* operator->() const { return m_statement; }
+        SqliteStatement& operator*() const { return *m_statement; }
+
+    private:
+        SqliteStatement* m_statement;
+    };
+    Lease reuse(char const* sql);
+
     int user_version();
     std::string error() const;
     int64_t changes() const;
@@ -69,6 +95,7 @@ public:
 private:
     explicit SqliteDatabase(sqlite3* handle);
     sqlite3* m_handle { nullptr };
+    std::unordered_map<char const*, SqliteStatement> m_kept;
 };
 
 // Begins a transaction on construction and rolls it back on destruction unless committed, so
