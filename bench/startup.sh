@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
-# Start-up of velloq to its first drawn chat list on a store of 100,000 messages in 2,000 chats:
-# the first start (no chat cache) and later starts (with it), each without the fixed half
-# second of the splash step, and the resident memory after start-up.
+# Start-up of velloq to its chat list on screen on a store of 100,000 messages in 2,000 chats: the
+# first start (no chat cache) and later starts (with it), each without the fixed half second of
+# the splash step, the resident memory then, and the CPU the program uses while it sits idle on
+# the chat list. Measured headless (SDL's dummy video driver) and, where Xvfb is installed, on a
+# real X server, as a user sees it.
 #
 #   bench/startup.sh [PROGRAM_FOLDER]      (default build/bench/bin)
 #
-# The program folder is copied, so the cache it writes never touches the build.
+# The program folder is copied, so nothing it writes touches the build.
 set -euo pipefail
 source_folder=${1:-build/bench/bin}
 runs=${RUNS:-5}
+idle_seconds=${IDLE_SECONDS:-10}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+xvfb_pid=
+trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; rm -rf "$work"' EXIT
 cp -r "$source_folder" "$work/program"
 program="$work/program"
-export VELLOQ_DEVICE="$work/device" SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-dummy}
+export VELLOQ_DEVICE="$work/device"
 mkdir -p "$VELLOQ_DEVICE"
 "$program/velloq-sms" seed --chats 2000 --messages 100000 --seed 3 --contacts 1500 >/dev/null
 "$program/velloq-reg" set 'HKEY_CURRENT_USER\Software\Ketra' Log dword 1
@@ -21,32 +25,56 @@ log="$VELLOQ_DEVICE/Temp/velloq.txt"
 
 log_text() { iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | tr -d '\r' || true; }
 log_number() { log_text | grep -o "$1[0-9]*" | tail -1 | grep -o '[0-9]*$'; }
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
-# One start: wall time from the exec to the chat list on screen, less the splash's 0.5 s, with
-# the program's own figures from its log.
+# One start: wall time from the exec to the first frame of the chat list presented, less the
+# splash's 0.5 s, with the program's own figures from its log; with "idle", also the share of a
+# core it uses while nothing happens.
 start_once() {
     rm -f "$log"
-    local begin end pid rss private
+    local begin end pid rss private idle=""
     begin=$(date +%s%N)
     "$program/velloq" & pid=$!
-    until log_text | grep -q 'start time2:'; do sleep 0.05; done
+    until log_text | grep -q 'chat list on screen:'; do sleep 0.01; done
     end=$(date +%s%N)
     sleep 0.3
     rss=$(awk '/VmRSS/ { print $2 }' "/proc/$pid/status")
     private=$(awk '/RssAnon/ { print $2 }' "/proc/$pid/status")
+    if [ "${2:-}" = idle ]; then
+        sleep 2
+        local before=$(cpu_ticks "$pid")
+        sleep "$idle_seconds"
+        idle=$(printf '  idle %.2f %% of a core' "$(echo "($(cpu_ticks "$pid") - $before) * 100 / $(getconf CLK_TCK) / $idle_seconds" | bc -l)")
+    fi
     kill -TERM "$pid"; wait "$pid" || true
     local wall=$(( (end - begin) / 1000000 - 500 ))
     local inside=$(( $(log_number 'total_load_time:') + $(log_number 'start time1:') + $(log_number 'start time2:') ))
-    printf '%-10s wall %5d ms  in-program %5d ms (update_chats %5d ms, contacts %3d ms)  resident %5.1f MB (private %5.1f MB)\n' \
+    printf '%-10s wall %5d ms  in-program %5d ms (update_chats %5d ms, contacts %3d ms)  resident %5.1f MB (private %5.1f MB)%s\n' \
         "$1" "$wall" "$inside" "$(log_number 'update_chats time:')" "$(log_number 'load_contacts time:')" \
-        "$(echo "$rss / 1024" | bc -l)" "$(echo "$private / 1024" | bc -l)"
+        "$(echo "$rss / 1024" | bc -l)" "$(echo "$private / 1024" | bc -l)" "$idle"
+}
+
+all_starts() {
+    for run in $(seq "$runs"); do
+        rm -f "$VELLOQ_DEVICE/cache"
+        start_once "no cache"
+    done
+    for run in $(seq "$runs"); do
+        start_once "with cache"
+    done
+    start_once "with cache" idle
 }
 
 echo "velloq start-up, 100,000 messages in 2,000 chats, 1,500 contacts ($(nproc) cores)"
-for run in $(seq "$runs"); do
-    rm -f "$program/cache"
-    start_once "no cache"
-done
-for run in $(seq "$runs"); do
-    start_once "with cache"
-done
+echo "headless (SDL_VIDEODRIVER=dummy):"
+SDL_VIDEODRIVER=dummy all_starts
+if command -v Xvfb >/dev/null; then
+    screen=99
+    while [ -e "/tmp/.X11-unix/X$screen" ]; do screen=$((screen + 1)); done
+    Xvfb ":$screen" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 & xvfb_pid=$!
+    until [ -e "/tmp/.X11-unix/X$screen" ]; do sleep 0.05; done
+    echo "on X (Xvfb :$screen, the program's window as a user sees it):"
+    DISPLAY=":$screen" SDL_VIDEODRIVER=x11 all_starts
+else
+    echo "on X: Xvfb is not installed (scripts/bootstrap.sh installs it)"
+fi

@@ -11,6 +11,7 @@ packages=(
     sqlite3 xdg-utils
     libmm-glib-dev libglib2.0-dev
     dbus-daemon python3-dbusmock python3-dbus python3-gi libglib2.0-bin
+    xvfb xdotool
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "lang/LanguageTable.h"
 #include "messaging/PhoneBook.h"
 #include "platform/Memory.h"
+#include "platform/Process.h"
 #include "platform/Ticks.h"
 #include "platform/Utf.h"
 #include "shell/Application.h"
@@ -197,7 +198,17 @@ void MessengerApp::start_step()
         m_stack.hide(*m_splash, false);
     perform_view_action();
     m_poll_timer.start(next_turn);
+    m_list_on_screen_due = true;
     log() << u"start time2:" << watch.lap() << u"\n";
+}
+
+void MessengerApp::on_frame_presented()
+{
+    // What the user waits for at a start: the first frame with the chat list in it.
+    if (!std::exchange(m_list_on_screen_due, false))
+        return;
+    if (auto since_start = platform::milliseconds_since_start())
+        log() << u"chat list on screen:" << *since_start << u"\n";
 }
 
 void MessengerApp::poll_step()

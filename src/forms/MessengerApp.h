@@ -41,6 +41,7 @@ public:
     void on_other_instance_started(std::u16string const& command_line) override;
     bool on_close_requested() override { return true; }
     void on_resolution_changed() override;
+    void on_frame_presented() override;
     bool on_key(KeyEvent const&) override;
     // TimerListener.
     void on_timer(Timer&) override;
@@ -83,6 +84,8 @@ private:
     Timer m_start_timer { *this };
     Timer m_poll_timer { *this };
     bool m_failed { false };
+    // The chat list was shown and its first frame has not reached the screen yet.
+    bool m_list_on_screen_due { false };
 };
 
 }

@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include <ctime>
+
 #include "platform/FileDescriptor.h"
 #include "platform/Utf.h"
 
@@ -249,6 +251,18 @@ std::optional<std::string> read_program_output(std::vector<std::string> const& a
     if (timed_out || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return std::nullopt;
     return output;
+}
+
+std::optional<uint64_t> milliseconds_since_start()
+{
+    auto started = process_start_time(::getpid());
+    timespec now {};
+    long ticks_per_second = ::sysconf(_SC_CLK_TCK);
+    if (!started || ticks_per_second <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0)
+        return std::nullopt;
+    uint64_t now_ms = static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1'000'000;
+    uint64_t started_ms = *started * 1000 / static_cast<uint64_t>(ticks_per_second);
+    return now_ms >= started_ms ? std::optional<uint64_t>(now_ms - started_ms) : std::nullopt;
 }
 
 std::optional<uint64_t> process_start_time(int64_t pid)

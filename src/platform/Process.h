@@ -30,6 +30,9 @@ std::optional<std::string> read_program_output(std::vector<std::string> const& a
 // that got the same id; nullopt when no such process runs.
 std::optional<uint64_t> process_start_time(int64_t pid);
 
+// Milliseconds since this process began (to the kernel's clock tick), or nullopt.
+std::optional<uint64_t> milliseconds_since_start();
+
 // Ends this process at once with the exit code: no destructor or exit handler runs.
 [[noreturn]] void end_process_now(int exit_code);
 

@@ -19,6 +19,8 @@ public:
     virtual void on_form_shown(Element*) { }
     virtual void on_form_hidden(Element*) { }
     virtual void on_resolution_changed() { }
+    // A drawn frame reached the screen.
+    virtual void on_frame_presented() { }
     virtual void on_help() { }
     virtual void on_deactivated() { }
     virtual void on_activated() { }

@@ -178,6 +178,8 @@ bool GameBase::tick(bool skip_if_unchanged)
     m_application.draw(*m_display->back_buffer());
     m_display->end(0);
     m_last_frame = &m_display->last_frame();
+    if (auto* listener = m_application.listener())
+        listener->on_frame_presented();
     return true;
 }
 
