@@ -659,7 +659,7 @@ bool ChatModel::load_cache()
     }
     // The known sets are sorted anyway: a message that stands in two places shows here.
     for (auto& set : m_known) {
-        std::sort(set.begin(), set.end());
+        sort_entry_ids(set);
         if (std::adjacent_find(set.begin(), set.end()) != set.end()) {
             log() << u"load_cache: a message in two places\n";
             m_chats.clear();

@@ -1,5 +1,6 @@
 #include "messaging/MessageRecord.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace velloq {
@@ -51,6 +52,88 @@ Correspondent MessageRecord::peer() const
     if (incoming())
         return sender;
     return recipients.empty() ? Correspondent {} : recipients.front();
+}
+
+namespace {
+
+constexpr size_t key_bytes = 8;
+
+// Whether every id has the first one's length and all but its last eight bytes.
+bool share_prefix(std::vector<EntryId> const& ids)
+{
+    size_t length = ids.front().length();
+    if (length < key_bytes)
+        return false;
+    uint8_t const* prefix = ids.front().data();
+    return std::all_of(ids.begin(), ids.end(), [&](EntryId const& id) {
+        return id.length() == length && std::memcmp(id.data(), prefix, length - key_bytes) == 0;
+    });
+}
+
+uint64_t tail_key(EntryId const& id)
+{
+    uint8_t const* tail = id.data() + id.length() - key_bytes;
+    uint64_t key = 0;
+    for (size_t index = 0; index < key_bytes; ++index)
+        key = key << 8 | tail[index];
+    return key;
+}
+
+// Keys that lie close together (the rows of one store) go into a slot each, in one pass; false
+// when they are too spread out or one comes twice (then a sort keeps the two side by side).
+bool place_in_slots(std::vector<EntryId>& ids, std::vector<uint64_t> const& keys)
+{
+    auto [lowest, highest] = std::minmax_element(keys.begin(), keys.end());
+    uint64_t range = *highest - *lowest + 1;
+    if (range > 4 * keys.size() + 64)
+        return false;
+    constexpr uint32_t empty = UINT32_MAX;
+    std::vector<uint32_t> slots(range, empty);
+    for (size_t index = 0; index < keys.size(); ++index) {
+        uint32_t& slot = slots[keys[index] - *lowest];
+        if (slot != empty)
+            return false;
+        slot = static_cast<uint32_t>(index);
+    }
+    std::vector<EntryId> sorted;
+    sorted.reserve(ids.size());
+    for (uint32_t slot : slots)
+        if (slot != empty)
+            sorted.push_back(std::move(ids[slot]));
+    ids = std::move(sorted);
+    return true;
+}
+
+void sort_by_keys(std::vector<EntryId>& ids, std::vector<uint64_t> const& keys)
+{
+    std::vector<std::pair<uint64_t, uint32_t>> order;
+    order.reserve(ids.size());
+    for (size_t index = 0; index < ids.size(); ++index)
+        order.emplace_back(keys[index], static_cast<uint32_t>(index));
+    std::sort(order.begin(), order.end());
+    std::vector<EntryId> sorted;
+    sorted.reserve(ids.size());
+    for (auto const& [key, index] : order)
+        sorted.push_back(std::move(ids[index]));
+    ids = std::move(sorted);
+}
+
+}
+
+void sort_entry_ids(std::vector<EntryId>& ids)
+{
+    if (ids.size() < 2)
+        return;
+    if (!share_prefix(ids) || ids.size() >= UINT32_MAX) {
+        std::sort(ids.begin(), ids.end());
+        return;
+    }
+    std::vector<uint64_t> keys;
+    keys.reserve(ids.size());
+    for (auto const& id : ids)
+        keys.push_back(tail_key(id));
+    if (!place_in_slots(ids, keys))
+        sort_by_keys(ids, keys);
 }
 
 platform::SendState MessageRecord::send_state() const

@@ -50,6 +50,11 @@ private:
     size_t m_length { 0 };
 };
 
+// Sorts ids into their order. Ids of one length that share all but their last eight bytes (the
+// ids of one store) are ordered by those eight bytes alone, which is the same order, found with
+// integer compares instead of byte compares.
+void sort_entry_ids(std::vector<EntryId>& ids);
+
 struct Correspondent {
     std::u16string name;
     std::u16string address;

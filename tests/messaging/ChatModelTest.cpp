@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include <filesystem>
 #include <fstream>
 
@@ -273,4 +276,36 @@ TEST_F(ChatModelTest, AMessageIsValidWhileTheStoreHoldsIt)
     EXPECT_FALSE(model.validate_message(record));
     MessageRecord unknown;
     EXPECT_FALSE(model.validate_message(unknown));
+}
+
+TEST(EntryIdOrder, TheFastSortOrdersAsTheIdsCompareAndKeepsTwinsSideBySide)
+{
+    auto id = [](std::string const& prefix, uint64_t row) {
+        std::vector<uint8_t> bytes(prefix.begin(), prefix.end());
+        for (int shift = 56; shift >= 0; shift -= 8)
+            bytes.push_back(static_cast<uint8_t>(row >> shift));
+        return EntryId(bytes);
+    };
+    std::mt19937_64 random(7);
+    auto check = [](std::vector<EntryId> ids) {
+        std::vector<EntryId> expected = ids;
+        std::sort(expected.begin(), expected.end());
+        sort_entry_ids(ids);
+        EXPECT_EQ(ids, expected);
+    };
+    std::vector<EntryId> dense, sparse, twins, mixed;
+    for (uint64_t row = 0; row < 3000; ++row) {
+        dense.push_back(id("VQMS12345678", 5000 + row));
+        sparse.push_back(id("VQMS12345678", random()));
+    }
+    std::shuffle(dense.begin(), dense.end(), random);
+    twins = dense;
+    twins.push_back(dense[17]);
+    mixed = dense;
+    mixed.push_back(id("VQMS87654321", 3));
+    mixed.push_back(EntryId(std::vector<uint8_t> { 1, 2, 3 }));
+    for (auto const& ids : { dense, sparse, twins, mixed })
+        check(ids);
+    sort_entry_ids(twins);
+    EXPECT_NE(std::adjacent_find(twins.begin(), twins.end()), twins.end());
 }
