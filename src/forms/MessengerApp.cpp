@@ -186,7 +186,11 @@ void MessengerApp::start_step()
     Stopwatch watch;
     // A poll would re-enter the update that the start-up runs while it redraws the splash.
     m_poll_timer.cancel();
-    start_chat_model();
+    // With the chats of the cache the list can show at once; what the store and the contacts add
+    // follows right after. A start that opens a chat needs its contacts first.
+    m_rest_of_start_due = !ensure_model().chats().empty() && !m_view_action.starts_with(open_prefix);
+    if (!m_rest_of_start_due)
+        start_chat_model();
     log() << u"start time1:" << watch.lap() << u"\n";
     if (!load_main_skin()) {
         m_application.quit();
@@ -211,10 +215,27 @@ void MessengerApp::on_frame_presented()
         log() << u"chat list on screen:" << *since_start << u"\n";
 }
 
+void MessengerApp::finish_start()
+{
+    Stopwatch watch;
+    m_model->update_chats(true);
+    log() << u"update_chats time:" << watch.lap() << u"\n";
+    m_model->assign_contacts();
+    log() << u"load_contacts time:" << watch.lap() << u"\n";
+    platform::return_free_memory();
+    if (auto message = m_model->take_new_message())
+        show_alert(std::move(*message));
+}
+
 void MessengerApp::poll_step()
 {
     if (!m_model)
         return;
+    if (std::exchange(m_rest_of_start_due, false)) {
+        finish_start();
+        m_poll_timer.start(poll_period);
+        return;
+    }
     m_model->poll_contacts();
     if (m_model->update_chats(true))
         m_model->name_chats();

@@ -63,6 +63,8 @@ private:
     void poll_step();
     void on_progress(double fraction);
     void start_chat_model();
+    // The store's scan and the contacts, after a start that showed the chats of the cache first.
+    void finish_start();
     bool load_main_skin();
     void dismiss_alert();
     ChatModel& ensure_model();
@@ -86,6 +88,8 @@ private:
     bool m_failed { false };
     // The chat list was shown and its first frame has not reached the screen yet.
     bool m_list_on_screen_due { false };
+    // The chat list was shown from the cache; the store is scanned and the contacts read next.
+    bool m_rest_of_start_due { false };
 };
 
 }

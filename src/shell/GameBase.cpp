@@ -145,11 +145,15 @@ void GameBase::run()
 int GameBase::frame_wait_ms() const
 {
     constexpr int frame_pause_ms = 10;
-    // A still screen is looked at ten times a second: enough for a caret's blink, and nearly
-    // free. Anything that moves draws a frame and brings back the full rate.
-    constexpr int still_pause_ms = 100;
+    // A still screen is looked at a few times a second, ten times while a caret blinks: nearly
+    // free. Anything that moves draws a frame and brings back the full rate, and every event and
+    // timer wakes the loop at once.
+    constexpr int still_pause_ms = 250;
+    constexpr int caret_pause_ms = 100;
     constexpr uint32_t ticks_before_still = 3;
-    return m_still_ticks >= ticks_before_still ? still_pause_ms : frame_pause_ms;
+    if (m_still_ticks < ticks_before_still)
+        return frame_pause_ms;
+    return m_edit ? caret_pause_ms : still_pause_ms;
 }
 
 void GameBase::process_pending_messages()

@@ -132,3 +132,24 @@ TEST_F(ChatList, TheAlertWithoutAContactShowsTheSendersOwnName)
 }
 
 }
+
+TEST_F(ChatList, AStartFromTheCacheShowsItsChatsAtOnceThenWhatCameMeanwhileAndTheContactsNames)
+{
+    deliver("+4915120000001", "before");
+    start_and_wait();
+    TearDown();
+    // While the program was not running: a message from a new number, and a contact for it.
+    deliver("+4915120000002", "meanwhile");
+    write_contact("new.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Neu;Nora;;;\r\nTEL;TYPE=CELL:+49 151 20000002\r\nEND:VCARD\r\n");
+    start_and_wait();
+    bool settled = pump_until([&] { return form().list().count() == 2 && item_text(0, u"title") == u"Neu Nora"; }, 5s);
+    ASSERT_TRUE(settled) << form().list().count() << " " << to_utf8(item_text(0, u"title")) << " " << to_utf8(item_text(0, u"body"));
+    EXPECT_EQ(item_text(0, u"body"), u"meanwhile");
+    EXPECT_EQ(item_text(1, u"body"), u"before");
+    // The list came first; the store's scan and the contacts right after it.
+    std::u16string log = log_text();
+    size_t shown = log.rfind(u"start time2:");
+    ASSERT_NE(shown, std::u16string::npos);
+    EXPECT_NE(log.find(u"update_chats time:", shown), std::u16string::npos);
+    EXPECT_NE(log.find(u"load_contacts time:", shown), std::u16string::npos);
+}
