@@ -524,16 +524,17 @@ bool MessageStore::delete_message(Bytes const& folder, Bytes const& entry)
 
 std::optional<Bytes> MessageStore::insert_message(int64_t folder, StoredMessage const& message, bool submitted)
 {
-    auto insert = m_database->prepare("INSERT INTO messages(entry_id, folder, submitted) VALUES(randomblob(20), ?1, ?2)");
-    auto name = m_database->prepare("UPDATE messages SET entry_id = ?1 WHERE id = ?2");
-    auto property = m_database->prepare("INSERT OR REPLACE INTO properties(message, tag, value) VALUES(?1, ?2, ?3)");
-    auto recipient = m_database->prepare("INSERT OR REPLACE INTO recipients(message, row, tag, value) VALUES(?1, ?2, ?3, ?4)");
+    // Filing and seeding insert message after message: the statements are prepared once.
+    auto insert = m_database->reuse("INSERT INTO messages(entry_id, folder, submitted) VALUES(randomblob(20), ?1, ?2)");
+    auto name = m_database->reuse("UPDATE messages SET entry_id = ?1 WHERE id = ?2");
+    auto property = m_database->reuse("INSERT OR REPLACE INTO properties(message, tag, value) VALUES(?1, ?2, ?3)");
+    auto recipient = m_database->reuse("INSERT OR REPLACE INTO recipients(message, row, tag, value) VALUES(?1, ?2, ?3, ?4)");
     if (!insert || !name || !property || !recipient)
         return fail(), std::nullopt;
     insert->bind(1, folder).bind(2, submitted ? 1 : 0);
     if (!insert->execute())
         return fail(), std::nullopt;
-    auto id_query = m_database->prepare("SELECT last_insert_rowid()");
+    auto id_query = m_database->reuse("SELECT last_insert_rowid()");
     if (!id_query || !id_query->step())
         return fail(), std::nullopt;
     int64_t row = id_query->column_int(0);
