@@ -48,6 +48,17 @@ public:
     std::pair<int32_t, int32_t> rows;
 };
 
+// A display on a counting driver of its own; `counting` is that driver.
+std::unique_ptr<Display> counting_display(int32_t width, int32_t height, CountingDriver*& counting)
+{
+    auto driver = std::make_unique<CountingDriver>();
+    counting = driver.get();
+    std::vector<std::unique_ptr<DisplayDriver>> drivers;
+    drivers.push_back(std::move(driver));
+    DisplayParams params;
+    return Display::Create(std::move(drivers), 0, params, width, height);
+}
+
 }
 
 TEST(Display, CreationLogLinesAndFallBackToTheNextDriver)
@@ -94,12 +105,8 @@ TEST(Display, NoDriverLeavesNoDisplay)
 TEST(Display, BeginDrawEndPresentsOnce)
 {
     test::TempDevice device;
-    auto driver = std::make_unique<CountingDriver>();
-    auto* counting = driver.get();
-    std::vector<std::unique_ptr<DisplayDriver>> drivers;
-    drivers.push_back(std::move(driver));
-    DisplayParams params;
-    auto display = Display::Create(std::move(drivers), 0, params, 4, 3);
+    CountingDriver* counting = nullptr;
+    auto display = counting_display(4, 3, counting);
     ASSERT_NE(display, nullptr);
     EXPECT_EQ(display->back_buffer(), nullptr);
     EXPECT_FALSE(display->end(0));
@@ -116,12 +123,8 @@ TEST(Display, BeginDrawEndPresentsOnce)
 TEST(Display, OnlyTheRowsThatChangedArePresentedAndNothingWhenNoneDid)
 {
     test::TempDevice device;
-    auto driver = std::make_unique<CountingDriver>();
-    auto* counting = driver.get();
-    std::vector<std::unique_ptr<DisplayDriver>> drivers;
-    drivers.push_back(std::move(driver));
-    DisplayParams params;
-    auto display = Display::Create(std::move(drivers), 0, params, 8, 6);
+    CountingDriver* counting = nullptr;
+    auto display = counting_display(8, 6, counting);
     ASSERT_NE(display, nullptr);
     auto frame = [&](auto draw) {
         ASSERT_TRUE(display->begin());
