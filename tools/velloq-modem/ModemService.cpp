@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <unistd.h>
+#include <utility>
 
 namespace velloq::modem {
 
@@ -64,9 +65,13 @@ bool ModemService::connect_to_modem_manager()
     GErrorHolder error;
     m_bus.reset(g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, error.out()));
     if (!m_bus) {
-        say("no system bus: " + error.message());
+        // Said once: the service tries again every few seconds without filling the journal.
+        if (!std::exchange(m_said_no_bus, true))
+            say("no system bus: " + error.message() + "; trying again every " + std::to_string(reconnect_seconds) + " s");
         return false;
     }
+    if (std::exchange(m_said_no_bus, false))
+        say("the system bus is there now");
     // Exits with the bus: a restarted system bus needs a fresh start of the service.
     g_dbus_connection_set_exit_on_close(m_bus.get(), TRUE);
     m_manager.reset(mm_manager_new_sync(m_bus.get(), G_DBUS_OBJECT_MANAGER_CLIENT_FLAGS_DO_NOT_AUTO_START, nullptr, error.out()));

@@ -56,6 +56,7 @@ private:
     std::map<std::string, std::unique_ptr<ModemLink>> m_links;
     guint m_transmit_source { 0 };
     guint m_reconnect_source { 0 };
+    bool m_said_no_bus { false };
     std::list<guint> m_sources;
     // Declared last: they end before the manager they watch.
     std::list<SignalConnection> m_signals;
