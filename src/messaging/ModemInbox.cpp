@@ -17,18 +17,6 @@ constexpr int64_t filetime_per_day = 864'000'000'000LL;
 // A reference names the newest of its messages sent within this many days.
 constexpr int64_t report_match_days = 3;
 
-int64_t number_property(platform::PropertySet const& properties, uint32_t tag, int64_t fallback)
-{
-    auto found = properties.find(tag);
-    return found != properties.end() && std::holds_alternative<int64_t>(found->second) ? std::get<int64_t>(found->second) : fallback;
-}
-
-std::u16string text_property(platform::PropertySet const& properties, uint32_t tag)
-{
-    auto found = properties.find(tag);
-    return found != properties.end() && std::holds_alternative<std::u16string>(found->second) ? std::get<std::u16string>(found->second) : std::u16string();
-}
-
 std::optional<bool> delivered(uint32_t delivery_state)
 {
     // 0x00-0x1F: done; 0x20-0x3F: the network still tries; 0x40-0x6F: given up.
@@ -45,8 +33,8 @@ std::optional<platform::MessageStore::SentRecipient> match_report(platform::Mess
     std::optional<platform::MessageStore::SentRecipient> best;
     int64_t best_time = 0;
     for (auto& candidate : store.sent_with_reference(report.reference)) {
-        int64_t sent = number_property(candidate.properties, Tag::SentTime, 0);
-        if (sent < now - report_match_days * filetime_per_day || chat_key(text_property(candidate.properties, Tag::EmailAddress), {}) != key)
+        int64_t sent = platform::number_of(candidate.properties, Tag::SentTime).value_or(0);
+        if (sent < now - report_match_days * filetime_per_day || chat_key(platform::text_of(candidate.properties, Tag::EmailAddress).value_or(u""), {}) != key)
             continue;
         if (!best || sent > best_time) {
             best_time = sent;
@@ -91,7 +79,7 @@ ReportOutcome file_status_report(platform::MessageStore& store, StatusReport con
     if (!store.set_recipient_properties(sent->entry, sent->row, { { Tag::RecipientState, state } }))
         return ReportOutcome::Failed;
     // The report names the number as it was sent, so it joins the chat the message is in.
-    auto message = delivery_report(text_property(sent->properties, Tag::EmailAddress), *outcome, sent->entry, report.filetime ? report.filetime : now_filetime);
+    auto message = delivery_report(platform::text_of(sent->properties, Tag::EmailAddress).value_or(u""), *outcome, sent->entry, report.filetime ? report.filetime : now_filetime);
     switch (store.file_from_modem(key, report.source, message)) {
     case platform::MessageStore::Filing::Failed:
         return ReportOutcome::Failed;

@@ -19,21 +19,8 @@ constexpr uint32_t sms_record_status = 0x00040000;
 constexpr uint32_t unsent_from_me = 0x28;
 constexpr uint32_t recipient_to = 1;
 
-std::optional<int64_t> number_of(PropertySet const& properties, uint32_t tag)
-{
-    auto found = properties.find(tag);
-    if (found == properties.end() || !std::holds_alternative<int64_t>(found->second))
-        return std::nullopt;
-    return std::get<int64_t>(found->second);
-}
-
-std::optional<std::u16string> text_of(PropertySet const& properties, uint32_t tag)
-{
-    auto found = properties.find(tag);
-    if (found == properties.end() || !std::holds_alternative<std::u16string>(found->second))
-        return std::nullopt;
-    return std::get<std::u16string>(found->second);
-}
+using platform::number_of;
+using platform::text_of;
 
 std::optional<MessageTime> time_of(PropertySet const& properties)
 {

@@ -15,14 +15,12 @@ using platform::SendState;
 
 std::u16string text_property(platform::PropertySet const& properties, uint32_t tag)
 {
-    auto found = properties.find(tag);
-    return found != properties.end() && std::holds_alternative<std::u16string>(found->second) ? std::get<std::u16string>(found->second) : std::u16string();
+    return platform::text_of(properties, tag).value_or(u"");
 }
 
 bool report_requested(platform::PropertySet const& properties)
 {
-    auto found = properties.find(Tag::DeliveryReportRequested);
-    return found != properties.end() && std::holds_alternative<int64_t>(found->second) && std::get<int64_t>(found->second) != 0;
+    return platform::number_of(properties, Tag::DeliveryReportRequested).value_or(0) != 0;
 }
 
 platform::PropertySet recipient_outcome(Transmission const& transmission)

@@ -446,26 +446,34 @@ std::optional<StoredMessage> MessageStore::open_message(Bytes const& entry)
 
 bool MessageStore::set_properties(Bytes const& entry, PropertySet const& properties)
 {
-    m_prefetched.clear();
-    {
-        SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
-        auto row = transaction.begun() ? message_row(entry) : std::nullopt;
-        auto upsert = m_database->prepare("INSERT INTO properties(message, tag, value) VALUES(?1, ?2, ?3) "
-                                          "ON CONFLICT(message, tag) DO UPDATE SET value = excluded.value");
-        if (!row || !upsert)
-            return fail();
-        for (auto const& [tag, value] : properties) {
-            upsert->reset();
-            upsert->bind(1, *row).bind(2, static_cast<int64_t>(tag));
-            bind_value(*upsert, 3, value);
-            if (!upsert->execute())
-                return fail();
-        }
-        if (!transaction.commit())
-            return fail();
-    }
+    if (!write_properties(entry, std::nullopt, properties))
+        return false;
     publish_unread_count();
     return true;
+}
+
+// The message's own properties, or those of one of its recipient rows, in one transaction.
+bool MessageStore::write_properties(Bytes const& entry, std::optional<int64_t> recipient_row, PropertySet const& properties)
+{
+    m_prefetched.clear();
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+    auto message = transaction.begun() ? message_row(entry) : std::nullopt;
+    auto upsert = recipient_row ? m_database->prepare("INSERT INTO recipients(message, row, tag, value) VALUES(?1, ?2, ?3, ?4) "
+                                                      "ON CONFLICT(message, row, tag) DO UPDATE SET value = excluded.value")
+                                : m_database->prepare("INSERT INTO properties(message, tag, value) VALUES(?1, ?3, ?4) "
+                                                      "ON CONFLICT(message, tag) DO UPDATE SET value = excluded.value");
+    if (!message || !upsert)
+        return fail();
+    for (auto const& [tag, value] : properties) {
+        upsert->reset();
+        upsert->bind(1, *message).bind(3, static_cast<int64_t>(tag));
+        if (recipient_row)
+            upsert->bind(2, *recipient_row);
+        bind_value(*upsert, 4, value);
+        if (!upsert->execute())
+            return fail();
+    }
+    return transaction.commit() || fail();
 }
 
 std::optional<size_t> MessageStore::mark_read(std::vector<Bytes> const& entries)
@@ -742,7 +750,7 @@ std::optional<Bytes> MessageStore::move_to_sent(Bytes const& entry)
     auto message = open_message(entry);
     if (!message)
         return std::nullopt;
-    int64_t flags = std::holds_alternative<int64_t>(message->properties[Tag::MessageFlags]) ? std::get<int64_t>(message->properties[Tag::MessageFlags]) : 0;
+    int64_t flags = number_of(message->properties, Tag::MessageFlags).value_or(0);
     message->properties[Tag::MessageFlags] = static_cast<int64_t>((flags & ~int64_t(flag_unsent)) | flag_from_me | flag_read);
     auto moved = insert_message(sent_folder, *message, false);
     auto remove = m_database->prepare("DELETE FROM messages WHERE id = ?1");

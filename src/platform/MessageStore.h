@@ -64,6 +64,10 @@ constexpr uint32_t flag_from_me = 0x20;
 // The property set PS_MAPI {00020328-0000-0000-C000-000000000046}.
 extern Bytes const ps_mapi;
 
+// A property of a set, when it is there with the type its tag says.
+std::optional<int64_t> number_of(PropertySet const& properties, uint32_t tag);
+std::optional<std::u16string> text_of(PropertySet const& properties, uint32_t tag);
+
 struct StoreRow {
     Bytes entry_id;
     std::u16string display_name;
@@ -167,6 +171,7 @@ private:
     std::optional<int64_t> folder_row(Bytes const& folder);
     std::optional<int64_t> message_row(Bytes const& entry);
     std::optional<Bytes> insert_message(int64_t folder, StoredMessage const& message, bool submitted);
+    bool write_properties(Bytes const& entry, std::optional<int64_t> recipient_row, PropertySet const& properties);
     void publish_unread_count();
     bool fail();
 

@@ -55,24 +55,8 @@ bool MessageStore::forget_filed_before(int64_t unix_seconds)
 
 bool MessageStore::set_recipient_properties(Bytes const& entry, int64_t row, PropertySet const& properties)
 {
-    m_prefetched.clear();
-    {
-        SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
-        auto message = transaction.begun() ? message_row(entry) : std::nullopt;
-        auto upsert = m_database->prepare("INSERT INTO recipients(message, row, tag, value) VALUES(?1, ?2, ?3, ?4) "
-                                          "ON CONFLICT(message, row, tag) DO UPDATE SET value = excluded.value");
-        if (!message || !upsert)
-            return fail();
-        for (auto const& [tag, value] : properties) {
-            upsert->reset();
-            upsert->bind(1, *message).bind(2, row).bind(3, static_cast<int64_t>(tag));
-            bind_value(*upsert, 4, value);
-            if (!upsert->execute())
-                return fail();
-        }
-        if (!transaction.commit())
-            return fail();
-    }
+    if (!write_properties(entry, row, properties))
+        return false;
     changed();
     return true;
 }

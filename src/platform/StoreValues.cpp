@@ -18,6 +18,22 @@ bool is_binary(uint32_t tag)
 
 }
 
+std::optional<int64_t> number_of(PropertySet const& properties, uint32_t tag)
+{
+    auto found = properties.find(tag);
+    if (found == properties.end() || !std::holds_alternative<int64_t>(found->second))
+        return std::nullopt;
+    return std::get<int64_t>(found->second);
+}
+
+std::optional<std::u16string> text_of(PropertySet const& properties, uint32_t tag)
+{
+    auto found = properties.find(tag);
+    if (found == properties.end() || !std::holds_alternative<std::u16string>(found->second))
+        return std::nullopt;
+    return std::get<std::u16string>(found->second);
+}
+
 void bind_value(SqliteStatement& statement, int index, PropertyValue const& value)
 {
     if (auto const* number = std::get_if<int64_t>(&value))
