@@ -145,16 +145,22 @@ void MessengerApp::on_progress(double fraction)
     m_application.process_pending_messages();
 }
 
-void MessengerApp::start_chat_model()
+// The start's update and contacts: behind the splash (with its progress, no events), or after a
+// list shown from the cache (with events, so the list follows).
+void MessengerApp::start_chat_model(bool behind_splash)
 {
     ChatModel& model = ensure_model();
     Stopwatch watch;
-    model.update_chats(false, [this](double fraction) { on_progress(fraction); });
+    if (behind_splash)
+        model.update_chats(false, [this](double fraction) { on_progress(fraction); });
+    else
+        model.update_chats(true);
     log() << u"update_chats time:" << watch.lap() << u"\n";
     model.assign_contacts();
     log() << u"load_contacts time:" << watch.lap() << u"\n";
     platform::return_free_memory();
-    on_progress(1.0);
+    if (behind_splash)
+        on_progress(1.0);
 }
 
 bool MessengerApp::load_main_skin()
@@ -190,7 +196,7 @@ void MessengerApp::start_step()
     // follows right after. A start that opens a chat needs its contacts first.
     m_rest_of_start_due = !ensure_model().chats().empty() && !m_view_action.starts_with(open_prefix);
     if (!m_rest_of_start_due)
-        start_chat_model();
+        start_chat_model(true);
     log() << u"start time1:" << watch.lap() << u"\n";
     if (!load_main_skin()) {
         m_application.quit();
@@ -215,24 +221,14 @@ void MessengerApp::on_frame_presented()
         log() << u"chat list on screen:" << *since_start << u"\n";
 }
 
-void MessengerApp::finish_start()
-{
-    Stopwatch watch;
-    m_model->update_chats(true);
-    log() << u"update_chats time:" << watch.lap() << u"\n";
-    m_model->assign_contacts();
-    log() << u"load_contacts time:" << watch.lap() << u"\n";
-    platform::return_free_memory();
-    if (auto message = m_model->take_new_message())
-        show_alert(std::move(*message));
-}
-
 void MessengerApp::poll_step()
 {
     if (!m_model)
         return;
     if (std::exchange(m_rest_of_start_due, false)) {
-        finish_start();
+        start_chat_model(false);
+        if (auto message = m_model->take_new_message())
+            show_alert(std::move(*message));
         m_poll_timer.start(poll_period);
         return;
     }

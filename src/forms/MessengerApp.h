@@ -62,9 +62,7 @@ private:
     void start_step();
     void poll_step();
     void on_progress(double fraction);
-    void start_chat_model();
-    // The store's scan and the contacts, after a start that showed the chats of the cache first.
-    void finish_start();
+    void start_chat_model(bool behind_splash);
     bool load_main_skin();
     void dismiss_alert();
     ChatModel& ensure_model();
