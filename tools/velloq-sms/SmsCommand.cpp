@@ -294,7 +294,9 @@ SmsExit transmit(Options const& options, std::ostream& out, std::ostream& err)
     // The phone's modem belongs to the modem service, which sends and answers with what it did.
     if (auto answer = platform::ask_service(modem_service_socket(), "transmit", modem_service_patience_seconds)) {
         out << *answer << "\n";
-        return answer->find(", failed 0") != std::string::npos ? SmsExit::Ok : SmsExit::NotSent;
+        TransmitResult result;
+        bool read = std::sscanf(answer->c_str(), "sent %d, reports %d, failed %d", &result.sent, &result.reports, &result.failed) == 3;
+        return read && result.failed == 0 ? SmsExit::Ok : SmsExit::NotSent;
     }
     AbsentModem modem(u"the modem service is not running");
     TransmitResult result = transmit_outbox(*store, modem);
