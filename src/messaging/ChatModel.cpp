@@ -296,6 +296,10 @@ bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
         new_outbox = std::move(outbox);
         return length >= 0;
     }
+    // A state only changes with a write to the store.
+    std::optional<uint64_t> version = m_sms->change_count();
+    bool states_due = !version || version != m_states_read_at;
+    m_states_read_at = version;
     std::vector<EntryId> held;
     for (auto& chat : m_chats) {
         for (int32_t index = static_cast<int32_t>(chat->messages.size()) - 1; index >= 0; --index) {
@@ -304,7 +308,8 @@ bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
                 continue;
             held.push_back(message.id);
             if (std::binary_search(outbox.begin(), outbox.end(), message.id)) {
-                refresh_send_state(*chat, index, notify);
+                if (states_due)
+                    refresh_send_state(*chat, index, notify);
                 continue;
             }
             if (notify)

@@ -146,6 +146,8 @@ private:
     std::u16string m_pending_text;
     bool m_reloaded_for_read { false };
     bool m_reloaded_for_outbox { false };
+    // The store's change count when the waiting messages' states were last read.
+    std::optional<uint64_t> m_states_read_at;
     bool m_cache_pending { false };
     bool m_store_failed { false };
     int32_t m_followed_count { -1 };

@@ -38,6 +38,8 @@ public:
     bool save_draft(Correspondent const& recipient, std::u16string const& text);
 
     bool has_store() const { return m_store_entry.has_value(); }
+    // Moves whenever any process writes the store; nullopt when it cannot be followed.
+    std::optional<uint64_t> change_count() const { return m_session ? m_session->change_count() : std::nullopt; }
     // The folder's length, or nullopt when the store could not tell (not "no messages").
     std::optional<int32_t> length_of(FolderKind);
     // Whether the store answers now: a read that fails while it does means the message is gone.
