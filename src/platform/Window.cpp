@@ -152,14 +152,19 @@ bool Window::prepare_frames(int width, int height, std::string& error)
 bool Window::present(uint16_t const* pixels, int pitch_bytes, int width, int height, FrameRect changed)
 {
     SDL_Surface* target = SDL_GetWindowSurface(m_window.get());
-    SdlSurfaceHandle frame(SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint16_t*>(pixels), width, height, 16, pitch_bytes, SDL_PIXELFORMAT_RGB565));
+    // The frame's pixels are wrapped once, not at every present.
+    SDL_Surface* frame = m_frame.get();
+    if (!frame || frame->pixels != pixels || frame->w != width || frame->h != height || frame->pitch != pitch_bytes) {
+        m_frame.reset(SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint16_t*>(pixels), width, height, 16, pitch_bytes, SDL_PIXELFORMAT_RGB565));
+        frame = m_frame.get();
+    }
     if (!target || !frame)
         return false;
     if (target->w != width || target->h != height)
-        return present_scaled(frame.get(), target);
+        return present_scaled(frame, target);
     SDL_Rect part { changed.x, changed.y, changed.width, changed.height };
     SDL_Rect place = part;
-    return SDL_BlitSurface(frame.get(), &part, target, &place) == 0 && SDL_UpdateWindowSurfaceRects(m_window.get(), &part, 1) == 0;
+    return SDL_BlitSurface(frame, &part, target, &place) == 0 && SDL_UpdateWindowSurfaceRects(m_window.get(), &part, 1) == 0;
 }
 
 SDL_Rect Window::frame_place(int window_width, int window_height) const

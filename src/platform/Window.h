@@ -81,6 +81,8 @@ private:
     SDL_Rect frame_place(int window_width, int window_height) const;
 
     SdlWindowHandle m_window;
+    // The last frame's pixels as an SDL surface (it does not own them).
+    SdlSurfaceHandle m_frame;
     int m_frame_width { 0 };
     int m_frame_height { 0 };
 };

@@ -15,11 +15,11 @@ template<typename T>
 using GRef = std::unique_ptr<T, GObjectUnref>;
 
 // Owns a GError; its message, or "" when there is none.
-struct GErrorFree {
-    void operator()(GError* error) const { g_error_free(error); }
-};
 class GErrorHolder {
 public:
+    GErrorHolder() = default;
+    GErrorHolder(GErrorHolder const&) = delete;
+    GErrorHolder& operator=(GErrorHolder const&) = delete;
     GError** out() { return &m_raw; }
     ~GErrorHolder()
     {
