@@ -29,7 +29,9 @@ constexpr std::u16string_view visit_prefix = u"Visit ";
 
 bool same_day(MessageTime const& a, MessageTime const& b)
 {
-    return a.local().year == b.local().year && a.local().month == b.local().month && a.local().day == b.local().day;
+    LocalTime first = a.local();
+    LocalTime second = b.local();
+    return first.year == second.year && first.month == second.month && first.day == second.day;
 }
 
 // The links of a text drawn in the link colour: each found item at its next place in the text.

@@ -54,6 +54,18 @@ std::u16string report_number(std::u16string_view text)
     return best;
 }
 
+std::u16string chat_key_of(MessageRecord const& record)
+{
+    if (record.report_kind != ReportKind::Message) {
+        std::u16string number = report_number(record.text);
+        if (!number.empty())
+            return last_seven_digits(number);
+    }
+    if (record.incoming())
+        return chat_key(record.sender.address, record.sender.name);
+    return record.recipients.empty() ? std::u16string() : chat_key(record.recipients.front().address, record.recipients.front().name);
+}
+
 std::unique_ptr<Chat> chat_for_message(MessageRecord const& record)
 {
     auto chat = std::make_unique<Chat>();

@@ -29,6 +29,8 @@ std::u16string chat_key(std::u16string const& address, std::u16string const& nam
 // The chat a message belongs to (without the message): a delivery report by the longest phone
 // number in its text, any other message by its peer.
 std::unique_ptr<Chat> chat_for_message(MessageRecord const&);
+// The key of the chat a message belongs in (that of `chat_for_message`), without making the chat.
+std::u16string chat_key_of(MessageRecord const&);
 
 // A chat without messages for a phone-book entry (a new conversation).
 struct PhoneEntry;

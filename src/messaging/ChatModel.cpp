@@ -107,7 +107,7 @@ bool ChatModel::known(IdSet const& set, EntryId const& id)
 void ChatModel::add_known(IdSet& set, std::vector<EntryId> const& ids)
 {
     set.insert(set.end(), ids.begin(), ids.end());
-    std::sort(set.begin(), set.end());
+    sort_entry_ids(set);
     set.erase(std::unique(set.begin(), set.end()), set.end());
 }
 
@@ -340,35 +340,25 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
     for (auto const& ids : fresh)
         total += ids.size();
     batch.reserve(total);
-    size_t processed = 0;
+    // What the one pass did not give (nothing, unless it failed) is read message by message.
+    auto left = worth_one_pass(total) ? read_in_one_pass(fresh, batch, with_texts) : fresh;
+    size_t processed = total;
+    for (auto const& ids : left)
+        processed -= ids.size();
     for (FolderKind kind : folders) {
         std::vector<EntryId> read;
-        for (auto const& id : fresh[index_of(kind)]) {
+        for (auto const& id : left[index_of(kind)]) {
             MessageRecord record;
             record.id = id;
             record.folder = kind;
             ReadOutcome outcome = fill_record(record, with_texts);
-            if (outcome == ReadOutcome::NoPeer) {
-                // Read, but there is no one to talk to (a draft without recipients): it belongs
-                // to no chat, and is not a failure that a new store session could mend.
+            // A message without anyone to talk to (a draft without recipients) is read, but
+            // belongs to no chat; it is not a failure that a new store session could mend.
+            if (outcome != ReadOutcome::Failed)
                 read.push_back(id);
-            } else if (outcome == ReadOutcome::Filled) {
-                read.push_back(id);
-                size_t recipients = record.recipients.size();
-                // Each further recipient gets a copy of its own, so every recipient's chat has it.
-                std::vector<MessageRecord> copies;
-                if (kind != FolderKind::Incoming && recipients > 1) {
-                    log() << u" recipients:" << static_cast<uint64_t>(recipients);
-                    for (size_t extra = 1; extra < recipients; ++extra) {
-                        MessageRecord copy = record;
-                        copy.recipients = { record.recipients[extra] };
-                        copy.recipient_states = { record.recipient_states.size() > extra ? record.recipient_states[extra] : record.send_state() };
-                        copies.push_back(std::move(copy));
-                    }
-                }
-                batch.push_back(std::move(record));
-                std::move(copies.begin(), copies.end(), std::back_inserter(batch));
-            } else {
+            if (outcome == ReadOutcome::Filled) {
+                add_to_batch(std::move(record), batch);
+            } else if (outcome == ReadOutcome::Failed) {
                 log() << u" can't read" << static_cast<int32_t>(kind);
                 if (!m_reloaded_for_read) {
                     m_reloaded_for_read = true;
@@ -382,6 +372,78 @@ std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 
         add_known(m_known[index_of(kind)], read);
     }
     return batch;
+}
+
+// A pass reads every message of the folders, a lookup only the one wanted, at more than twice
+// the cost: the pass pays once half the store is new (a first start, a store filled by another
+// program).
+bool ChatModel::worth_one_pass(size_t fresh_messages)
+{
+    if (fresh_messages < 1000)
+        return false;
+    size_t stored = 0;
+    for (FolderKind kind : folders)
+        stored += static_cast<size_t>(std::max(0, m_sms->length_of(kind).value_or(0)));
+    return fresh_messages * 2 >= stored;
+}
+
+// A first start reads (nearly) the whole store: one ordered pass over it costs a fraction of a
+// lookup per message. Returns the fresh ids the pass did not give.
+std::array<std::vector<EntryId>, 4> ChatModel::read_in_one_pass(std::array<std::vector<EntryId>, 4> const& fresh, std::vector<MessageRecord>& batch, bool with_texts)
+{
+    std::array<std::vector<EntryId>, 4> wanted = fresh;
+    std::array<std::vector<EntryId>, 4> read;
+    std::vector<FolderKind> kinds;
+    for (FolderKind kind : folders) {
+        sort_entry_ids(wanted[index_of(kind)]);
+        if (!wanted[index_of(kind)].empty())
+            kinds.push_back(kind);
+    }
+    size_t batch_size = batch.size();
+    bool whole = m_sms->read_folders(kinds, [&](MessageRecord&& record) {
+        auto const& ids = wanted[index_of(record.folder)];
+        if (!std::binary_search(ids.begin(), ids.end(), record.id))
+            return;
+        read[index_of(record.folder)].push_back(record.id);
+        Correspondent peer = record.peer();
+        if (peer.name.empty() && peer.address.empty())
+            return;
+        if (with_texts)
+            format_texts(record);
+        add_to_batch(std::move(record), batch);
+    });
+    if (!whole) {
+        log() << u" one pass failed";
+        batch.resize(batch_size);
+        return fresh;
+    }
+    std::array<std::vector<EntryId>, 4> left;
+    for (FolderKind kind : folders) {
+        auto& done = read[index_of(kind)];
+        sort_entry_ids(done);
+        auto const& ids = wanted[index_of(kind)];
+        std::set_difference(ids.begin(), ids.end(), done.begin(), done.end(), std::back_inserter(left[index_of(kind)]));
+        add_known(m_known[index_of(kind)], done);
+    }
+    return left;
+}
+
+// Each further recipient of a message from the user gets a copy of its own, so every
+// recipient's chat has it.
+void ChatModel::add_to_batch(MessageRecord&& record, std::vector<MessageRecord>& batch)
+{
+    size_t recipients = record.recipients.size();
+    size_t first = batch.size();
+    batch.push_back(std::move(record));
+    if (batch[first].folder == FolderKind::Incoming || recipients <= 1)
+        return;
+    log() << u" recipients:" << static_cast<uint64_t>(recipients);
+    for (size_t extra = 1; extra < recipients; ++extra) {
+        MessageRecord copy = batch[first];
+        copy.recipients = { batch[first].recipients[extra] };
+        copy.recipient_states = { batch[first].recipient_states.size() > extra ? batch[first].recipient_states[extra] : batch[first].send_state() };
+        batch.push_back(std::move(copy));
+    }
 }
 
 // A chat holds its newest message in full, for the chat list; the older ones keep what the cache
@@ -438,12 +500,12 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
     size_t newest_unread_index = 0;
     for (size_t i = 0; i < batch.size(); ++i) {
         MessageRecord& record = batch[i];
-        std::unique_ptr<Chat> built = chat_for_message(record);
+        std::u16string key = chat_key_of(record);
         Chat* chat = nullptr;
-        if (auto found = touched_by_key.find(built->key); found != touched_by_key.end())
+        if (auto found = touched_by_key.find(key); found != touched_by_key.end())
             chat = found->second;
         if (!chat) {
-            auto listed = std::find_if(m_chats.begin(), m_chats.end(), [&](auto const& candidate) { return candidate->key == built->key; });
+            auto listed = std::find_if(m_chats.begin(), m_chats.end(), [&](auto const& candidate) { return candidate->key == key; });
             if (listed != m_chats.end()) {
                 auto position = static_cast<int32_t>(listed - m_chats.begin());
                 touched.push_back(std::move(*listed));
@@ -451,7 +513,7 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
                 if (notify)
                     send_event({ ChatEvent::Removed, position, nullptr });
             } else {
-                touched.push_back(std::move(built));
+                touched.push_back(chat_for_message(record));
             }
             chat = touched.back().get();
             touched_by_key.emplace(chat->key, chat);

@@ -122,6 +122,9 @@ private:
     // Without `with_texts` the date and time texts are left for `format_kept` (a first scan, whose
     // older records are slimmed again at once).
     std::vector<MessageRecord> read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const&, bool with_texts);
+    bool worth_one_pass(size_t fresh_messages);
+    std::array<std::vector<EntryId>, 4> read_in_one_pass(std::array<std::vector<EntryId>, 4> const& fresh, std::vector<MessageRecord>& batch, bool with_texts);
+    static void add_to_batch(MessageRecord&&, std::vector<MessageRecord>& batch);
     void format_texts(MessageRecord&);
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
     static void keep_newest_in_full(Chat&);

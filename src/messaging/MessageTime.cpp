@@ -37,12 +37,17 @@ MessageTime MessageTime::from_filetime(int64_t filetime)
 {
     MessageTime time;
     time.m_filetime = filetime;
+    return time;
+}
+
+LocalTime MessageTime::local() const
+{
+    LocalTime local;
     UErrorCode status = U_ZERO_ERROR;
     icu::Calendar* calendar = local_calendar();
     if (!calendar)
-        return time;
-    calendar->setTime(static_cast<UDate>(time.unix_milliseconds()), status);
-    LocalTime& local = time.m_local;
+        return local;
+    calendar->setTime(static_cast<UDate>(unix_milliseconds()), status);
     local.year = calendar->get(UCAL_YEAR, status);
     if (calendar->get(UCAL_ERA, status) == 0)
         local.year = 1 - local.year;
@@ -53,7 +58,7 @@ MessageTime MessageTime::from_filetime(int64_t filetime)
     local.minute = calendar->get(UCAL_MINUTE, status);
     local.second = calendar->get(UCAL_SECOND, status);
     local.millisecond = calendar->get(UCAL_MILLISECOND, status);
-    return time;
+    return local;
 }
 
 MessageTime MessageTime::from_unix_milliseconds(int64_t milliseconds)

@@ -18,8 +18,9 @@ struct LocalTime {
 };
 
 // The time of a message: an instant as a count of 100-nanosecond units since 1601-01-01 UTC (the
-// platform's FILETIME), with the same moment as local time. The local time follows the time zone
-// rules in force at that very instant (half-hour zones, daylight saving on either side of a change).
+// platform's FILETIME). Its local time follows the time zone rules in force at that very instant
+// (half-hour zones, daylight saving on either side of a change); it is worked out when asked for,
+// since most messages of a large store are only ordered, never shown.
 class MessageTime {
 public:
     MessageTime() = default;
@@ -29,8 +30,8 @@ public:
 
     int64_t filetime() const { return m_filetime; }
     int64_t unix_milliseconds() const;
-    LocalTime const& local() const { return m_local; }
-    int32_t year() const { return m_local.year; }
+    LocalTime local() const;
+    int32_t year() const { return local().year; }
 
     MessageTime add_hours(int64_t hours) const { return from_filetime(m_filetime + hours * 36'000'000'000LL); }
     // -1, 0 or 1 by the instant.
@@ -38,7 +39,6 @@ public:
 
 private:
     int64_t m_filetime { 0 };
-    LocalTime m_local;
 };
 
 // 100-nanosecond units between 1601-01-01 and 1970-01-01.

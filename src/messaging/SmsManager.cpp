@@ -183,28 +183,52 @@ bool SmsManager::read_sms(EntryId const& id, MessageRecord& record)
         return false;
     }
     record.id = id;
-    auto flags = number_of(message->properties, Tag::MessageFlags);
+    return take_message(std::move(*message), record);
+}
+
+bool SmsManager::read_folders(std::vector<FolderKind> const& kinds, std::function<void(MessageRecord&&)> const& take)
+{
+    std::vector<platform::Bytes> entries;
+    for (FolderKind kind : kinds) {
+        StoreFolder* store_folder = folder(kind);
+        if (!store_folder)
+            return false;
+        entries.push_back(*store_folder->entry);
+    }
+    return m_session->read_folders(entries, [&](size_t index, platform::Bytes const& entry, platform::StoredMessage&& message) {
+        MessageRecord record;
+        record.id = EntryId(entry);
+        record.folder = kinds[index];
+        if (take_message(std::move(message), record))
+            take(std::move(record));
+    });
+}
+
+// The record's fields from the message's properties; `record.folder` is set.
+bool SmsManager::take_message(platform::StoredMessage&& message, MessageRecord& record)
+{
+    auto flags = number_of(message.properties, Tag::MessageFlags);
     if (!flags) {
         log() << u"error PR_MESSAGE_FLAGS, code" << not_found << u"\n";
         return false;
     }
     record.flags = static_cast<uint32_t>(*flags);
-    auto text = text_of(message->properties, Tag::Subject);
-    if (!text) {
+    auto text = message.properties.find(Tag::Subject);
+    if (text == message.properties.end() || !std::holds_alternative<std::u16string>(text->second)) {
         log() << u"error in get_text_tag " << static_cast<int32_t>(Tag::Subject) << u"\n";
         return false;
     }
-    record.text = *text;
-    auto time = time_of(message->properties);
+    record.text = std::move(std::get<std::u16string>(text->second));
+    auto time = time_of(message.properties);
     if (!time)
         return false;
     record.time = *time;
     record.recipients.clear();
     record.recipient_states.clear();
     record.sender = {};
-    if (!read_sender_or_recipients(*message, record))
+    if (!read_sender_or_recipients(message, record))
         return false;
-    auto message_class = text_of(message->properties, Tag::MessageClass);
+    auto message_class = text_of(message.properties, Tag::MessageClass);
     record.report_kind = ReportKind::Message;
     if (message_class == u"REPORT.IPM.SMStext.DR")
         record.report_kind = ReportKind::Delivered;

@@ -4,6 +4,7 @@
 #include "platform/MessageStore.h"
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -26,6 +27,9 @@ public:
     int32_t get_length(FolderKind);
     EntryId get_id(FolderKind, int32_t index);
     bool read_sms(EntryId const&, MessageRecord&);
+    // Every message of the folders named, in one pass over the store (a first start reads them
+    // all); false when the store could not be read to its end.
+    bool read_folders(std::vector<FolderKind> const&, std::function<void(MessageRecord&&)> const& take);
     // The reads between these two share one read transaction of the store.
     void begin_reading();
     void end_reading();
@@ -61,6 +65,7 @@ private:
         std::optional<uint64_t> version;
     };
     StoreFolder* folder(FolderKind);
+    bool take_message(platform::StoredMessage&&, MessageRecord&);
     bool read_sender_or_recipients(platform::StoredMessage const&, MessageRecord&);
 
     std::unique_ptr<platform::MessageStore> m_session;

@@ -352,14 +352,16 @@ void MessageStore::prefetch(int64_t folder, int64_t first_row, int64_t last_row)
     if (first_row < 0 || last_row < first_row || !m_changes || !m_changes->is_mapped())
         return;
     m_prefetch_version = m_changes->load();
-    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Deferred);
+    std::optional<SqliteTransaction> transaction;
+    if (!begin_snapshot(transaction))
+        return;
     // Only the window's own messages: the folder's rows between the first and the last.
     auto messages = m_database->prepare("SELECT id FROM messages WHERE folder = ?3 AND id BETWEEN ?1 AND ?2");
     auto properties = m_database->prepare("SELECT p.message, p.tag, p.value FROM messages m JOIN properties p ON p.message = m.id "
                                           "WHERE m.folder = ?3 AND m.id BETWEEN ?1 AND ?2");
     auto recipients = m_database->prepare("SELECT r.message, r.row, r.tag, r.value FROM messages m JOIN recipients r ON r.message = m.id "
                                           "WHERE m.folder = ?3 AND m.id BETWEEN ?1 AND ?2");
-    if (!transaction.begun() || !messages || !properties || !recipients)
+    if (!messages || !properties || !recipients)
         return;
     messages->bind(1, first_row).bind(2, last_row).bind(3, folder);
     while (messages->step())
@@ -796,7 +798,7 @@ std::optional<std::vector<Bytes>> MessageStore::entry_ids(SqliteStatement& state
 {
     std::vector<Bytes> entries;
     while (statement.step()) {
-        std::string entry = statement.column_text(0);
+        std::string_view entry = statement.column_view(0);
         entries.emplace_back(entry.begin(), entry.end());
     }
     if (statement.failed())
@@ -821,6 +823,16 @@ void MessageStore::publish_unread_count()
     }
     if (!m_count_published)
         m_error = "the unread count could not be written to the registry: " + RegistryStore::instance().last_error();
+}
+
+// The reads that follow see one picture of the store: inside `begin_reading` they already do
+// (SQLite has no nested transactions); otherwise a transaction of their own.
+bool MessageStore::begin_snapshot(std::optional<SqliteTransaction>& transaction)
+{
+    if (m_reading && m_reading->begun())
+        return true;
+    transaction.emplace(*m_database, SqliteTransaction::Kind::Deferred);
+    return transaction->begun();
 }
 
 void MessageStore::begin_reading()

@@ -5,6 +5,7 @@
 #include "platform/SqliteDatabase.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -94,6 +95,11 @@ public:
     // The entry ids of up to `limit` rows from `offset`, in the table's order.
     std::optional<std::vector<Bytes>> rows(Bytes const& folder, int64_t offset, int64_t limit);
     std::optional<StoredMessage> open_message(Bytes const& entry);
+    // Every message of the folders named, in row order, with its properties and recipients: one
+    // ordered pass over each table instead of a lookup per message. `folder_index` is the
+    // position of its folder in `folders`. False when the store could not be read to its end.
+    using MessageVisitor = std::function<void(size_t folder_index, Bytes const& entry, StoredMessage&&)>;
+    bool read_folders(std::vector<Bytes> const& folders, MessageVisitor const& visit);
     bool set_properties(Bytes const& entry, PropertySet const& properties);
     bool delete_message(Bytes const& folder, Bytes const& entry);
     // Sets the read flag of every message named, in one transaction, and publishes the unread
@@ -162,6 +168,7 @@ public:
 private:
     explicit MessageStore(std::unique_ptr<SqliteDatabase>);
     bool prepare_schema();
+    bool begin_snapshot(std::optional<SqliteTransaction>&);
     bool read_tag();
     static std::optional<std::vector<Bytes>> entry_ids(SqliteStatement&);
     bool retag_messages();

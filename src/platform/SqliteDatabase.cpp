@@ -95,6 +95,13 @@ std::string SqliteStatement::column_text(int column) const
     return text ? std::string(text, static_cast<size_t>(size)) : std::string();
 }
 
+std::string_view SqliteStatement::column_view(int column) const
+{
+    auto const* text = reinterpret_cast<char const*>(sqlite3_column_text(m_statement, column));
+    int size = sqlite3_column_bytes(m_statement, column);
+    return text ? std::string_view(text, static_cast<size_t>(size)) : std::string_view();
+}
+
 int SqliteStatement::column_type(int column) const
 {
     return sqlite3_column_type(m_statement, column);
@@ -134,7 +141,9 @@ SqliteDatabase::Lease SqliteDatabase::reuse(char const* sql)
 std::unique_ptr<SqliteDatabase> SqliteDatabase::open(std::string const& path, int busy_timeout_ms, std::string& error)
 {
     sqlite3* handle = nullptr;
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_FULLMUTEX;
+    // A connection belongs to the thread that opened it; without SQLite's own lock every column
+    // read of a large scan costs no mutex round trip.
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
     int result = sqlite3_open_v2(path.c_str(), &handle, flags, nullptr);
     if (result != SQLITE_OK) {
         error = handle ? sqlite3_errmsg(handle) : sqlite3_errstr(result);

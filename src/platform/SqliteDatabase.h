@@ -34,6 +34,8 @@ public:
     bool is_null(int column) const;
     int64_t column_int(int column) const;
     std::string column_text(int column) const;
+    // The column's bytes without a copy; valid until the next step or reset.
+    std::string_view column_view(int column) const;
     int column_type(int column) const;
 
     bool failed() const { return m_failed; }

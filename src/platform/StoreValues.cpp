@@ -47,9 +47,9 @@ void bind_value(SqliteStatement& statement, int index, PropertyValue const& valu
 PropertyValue read_value(SqliteStatement const& statement, int column, uint32_t tag)
 {
     if (is_text(tag))
-        return to_utf16(statement.column_text(column));
+        return to_utf16(statement.column_view(column));
     if (is_binary(tag)) {
-        std::string bytes = statement.column_text(column);
+        std::string_view bytes = statement.column_view(column);
         return Bytes(bytes.begin(), bytes.end());
     }
     return statement.column_int(column);

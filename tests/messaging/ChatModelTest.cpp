@@ -309,3 +309,73 @@ TEST(EntryIdOrder, TheFastSortOrdersAsTheIdsCompareAndKeepsTwinsSideBySide)
     sort_entry_ids(twins);
     EXPECT_NE(std::adjacent_find(twins.begin(), twins.end()), twins.end());
 }
+
+namespace {
+
+struct ChatSummary {
+    std::u16string key;
+    size_t messages;
+    int32_t unread;
+    std::u16string newest_text;
+    std::vector<EntryId> ids;
+    bool operator==(ChatSummary const&) const = default;
+};
+
+std::vector<ChatSummary> summary(ChatModel& model)
+{
+    std::vector<ChatSummary> out;
+    for (auto const& chat : model.chats()) {
+        ChatSummary entry { chat->key, chat->messages.size(), chat->unread, chat->messages.back().text, {} };
+        for (auto const& message : chat->messages)
+            entry.ids.push_back(message.id);
+        out.push_back(std::move(entry));
+    }
+    return out;
+}
+
+}
+
+// A first start reads the whole store in one pass; later updates read message by message. Both
+// must file every message, skip a draft without recipients, copy a message to each recipient and
+// pass over the messages of other folders lying between.
+TEST_F(ChatModelTest, AFirstStartReadInOnePassMakesTheChatsThatUpdatesMessageByMessageMake)
+{
+    auto sms = store->stores()->front().entry_id;
+    Bytes drafts = *store->store_property(sms, Tag::DraftsEntryId);
+    auto at = [](int64_t minute) { return MessageTime::from_unix_milliseconds(1'700'000'000'000LL + minute * 60'000).filetime(); };
+    auto fill = [&](int64_t first, int64_t last) {
+        std::vector<std::pair<Bytes, StoredMessage>> messages;
+        for (int64_t minute = first; minute < last; ++minute) {
+            std::u16string address = u"+49151" + to_utf16(std::to_string(1000000 + minute % 37));
+            StoredMessage message;
+            message.properties = { { Tag::MessageFlags, int64_t(0x21) }, { Tag::DeliveryTime, at(minute) } };
+            if (minute % 50 == 7) {
+                message.properties[Tag::Subject] = std::u16string(u"to all");
+                for (auto const& to : { address, std::u16string(u"+4915177770001"), std::u16string(u"+4915177770002") })
+                    message.recipients.push_back({ { Tag::DisplayName, std::u16string() }, { Tag::EmailAddress, to } });
+                messages.emplace_back(sent, std::move(message));
+            } else if (minute % 100 == 13) {
+                message.properties[Tag::Subject] = std::u16string(u"nobody");
+                messages.emplace_back(drafts, std::move(message));
+            } else {
+                message.properties = { { Tag::Subject, u"message " + to_utf16(std::to_string(minute)) }, { Tag::MessageFlags, int64_t(minute % 3 ? 1 : 0) },
+                    { Tag::DeliveryTime, at(minute) }, { Tag::SenderName, std::u16string() }, { Tag::SenderAddress, address }, { Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
+                messages.emplace_back(inbox, std::move(message));
+            }
+        }
+        ASSERT_TRUE(store->create_messages(messages));
+    };
+    fill(0, 700);
+    ChatModel by_message(options());
+    ASSERT_TRUE(by_message.update_chats(false));
+    fill(700, 1400);
+    ASSERT_TRUE(by_message.update_chats(false));
+
+    std::filesystem::remove(device.path() / "cache");
+    ChatModel in_one_pass(options());
+    ASSERT_TRUE(in_one_pass.update_chats(false));
+    auto expected = summary(by_message);
+    EXPECT_EQ(expected.size(), 39u);
+    EXPECT_EQ(summary(in_one_pass), expected);
+    EXPECT_EQ(in_one_pass.find_chat(u"7770002")->messages.size(), 28u);
+}

@@ -99,7 +99,7 @@ char const* folder_name(FolderKind kind)
 
 std::string iso_local(MessageTime const& time)
 {
-    auto const& local = time.local();
+    LocalTime local = time.local();
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", local.year, local.month, local.day, local.hour, local.minute, local.second);
     return text;
