@@ -490,34 +490,54 @@ void ChatModel::refresh_send_state(Chat& chat, int32_t index, bool notify)
     }
 }
 
+// The batch's positions in message order: sorting the positions moves no record.
+std::vector<uint32_t> ChatModel::message_order(std::vector<MessageRecord> const& batch)
+{
+    std::vector<uint32_t> order(batch.size());
+    for (uint32_t position = 0; position < order.size(); ++position)
+        order[position] = position;
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return message_before(batch[a], batch[b]); });
+    return order;
+}
+
+// The chat a key names among those touched so far, else taken from the list, else made new with
+// room for `room` messages.
+Chat* ChatModel::touch_chat(std::u16string const& key, MessageRecord const& record, size_t room, Touched& touched, bool notify)
+{
+    if (auto found = touched.by_key.find(key); found != touched.by_key.end())
+        return found->second;
+    auto listed = std::find_if(m_chats.begin(), m_chats.end(), [&](auto const& candidate) { return candidate->key == key; });
+    if (listed != m_chats.end()) {
+        auto position = static_cast<int32_t>(listed - m_chats.begin());
+        touched.chats.push_back(std::move(*listed));
+        m_chats.erase(listed);
+        if (notify)
+            send_event({ ChatEvent::Removed, position, nullptr });
+    } else {
+        touched.chats.push_back(chat_for_message(record));
+    }
+    Chat* chat = touched.chats.back().get();
+    chat->messages.reserve(chat->messages.size() + room);
+    touched.by_key.emplace(chat->key, chat);
+    return chat;
+}
+
 void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progress const& progress)
 {
-    std::vector<std::unique_ptr<Chat>> touched;
-    // The touched chats by key: a first scan adds every message of the store here.
-    std::unordered_map<std::u16string, Chat*> touched_by_key;
+    std::vector<uint32_t> order = message_order(batch);
+    std::vector<std::u16string> keys(batch.size());
+    // Each chat's share of the batch, so a chat grows once, not by doubling and moving records.
+    std::unordered_map<std::u16string, size_t> shares;
+    for (size_t position = 0; position < batch.size(); ++position)
+        ++shares[keys[position] = chat_key_of(batch[position])];
+    Touched touched;
     // Where the newest unread incoming message went: the records move into their chats.
     Chat* newest_unread_chat = nullptr;
     size_t newest_unread_index = 0;
-    for (size_t i = 0; i < batch.size(); ++i) {
-        MessageRecord& record = batch[i];
-        std::u16string key = chat_key_of(record);
-        Chat* chat = nullptr;
-        if (auto found = touched_by_key.find(key); found != touched_by_key.end())
-            chat = found->second;
-        if (!chat) {
-            auto listed = std::find_if(m_chats.begin(), m_chats.end(), [&](auto const& candidate) { return candidate->key == key; });
-            if (listed != m_chats.end()) {
-                auto position = static_cast<int32_t>(listed - m_chats.begin());
-                touched.push_back(std::move(*listed));
-                m_chats.erase(listed);
-                if (notify)
-                    send_event({ ChatEvent::Removed, position, nullptr });
-            } else {
-                touched.push_back(chat_for_message(record));
-            }
-            chat = touched.back().get();
-            touched_by_key.emplace(chat->key, chat);
-        }
+    for (size_t i = 0; i < order.size(); ++i) {
+        MessageRecord& record = batch[order[i]];
+        std::u16string const& key = keys[order[i]];
+        Chat* chat = touch_chat(key, record, shares[key], touched, notify);
         bool unread_incoming = record.folder == FolderKind::Incoming && record.unread();
         chat->messages.push_back(std::move(record));
         if (unread_incoming) {
@@ -534,17 +554,14 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
         m_new_message = newest_unread_chat->messages[newest_unread_index];
         format_texts(*m_new_message);
     }
-    for (auto const& chat : touched) {
+    for (auto const& chat : touched.chats) {
         keep_newest_in_full(*chat);
         if (!chat->messages.empty() && chat->messages.back().time_text.empty())
             format_texts(chat->messages.back());
-        // A first scan grows every chat from nothing: give back what the growth left over.
-        if (chat->messages.capacity() > chat->messages.size() * 5 / 4 + 16)
-            chat->messages.shrink_to_fit();
     }
-    std::stable_sort(touched.begin(), touched.end(), [](auto const& a, auto const& b) { return chat_before(*a, *b); });
-    for (size_t position = 0; position < touched.size(); ++position) {
-        m_chats.insert(m_chats.begin() + static_cast<ptrdiff_t>(position), std::move(touched[position]));
+    std::stable_sort(touched.chats.begin(), touched.chats.end(), [](auto const& a, auto const& b) { return chat_before(*a, *b); });
+    for (size_t position = 0; position < touched.chats.size(); ++position) {
+        m_chats.insert(m_chats.begin() + static_cast<ptrdiff_t>(position), std::move(touched.chats[position]));
         if (notify)
             send_event({ ChatEvent::Inserted, static_cast<int32_t>(position), nullptr });
     }
@@ -669,7 +686,6 @@ bool ChatModel::take_store_changes(bool notify, Progress const& progress)
     }
     log() << u" read sms id_pul_size:" << static_cast<uint64_t>(new_ids) << u" sms_pul_size:" << static_cast<uint64_t>(batch.size())
           << u" time:" << lap.lap();
-    std::stable_sort(batch.begin(), batch.end(), message_before);
     distribute(batch, notify, progress);
     log() << u" fill chat_pul time:" << lap.lap();
     save_unread();

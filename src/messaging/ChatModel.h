@@ -12,6 +12,7 @@
 #include <optional>
 #include <utility>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velloq {
@@ -127,6 +128,13 @@ private:
     static void add_to_batch(MessageRecord&&, std::vector<MessageRecord>& batch);
     void format_texts(MessageRecord&);
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
+    static std::vector<uint32_t> message_order(std::vector<MessageRecord> const& batch);
+    // The chats an update added to, by key, out of the list until it is done.
+    struct Touched {
+        std::vector<std::unique_ptr<Chat>> chats;
+        std::unordered_map<std::u16string, Chat*> by_key;
+    };
+    Chat* touch_chat(std::u16string const& key, MessageRecord const& record, size_t room, Touched&, bool notify);
     static void keep_newest_in_full(Chat&);
     void reload_sms(char16_t const* reason);
     // Reads again how far a message in the outbox got, when it was read before (the newest of its
