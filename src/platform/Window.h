@@ -2,6 +2,7 @@
 
 #include "platform/SdlHandles.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -48,6 +49,10 @@ struct FrameRect {
     int height { 0 };
 };
 
+// 5-6-5 pixels as opaque 32-bit 0xAARRGGBB, each channel widened as SDL widens it (the top
+// bits repeated into the new low bits).
+void widen_rgb565(uint16_t const* from, uint32_t* to, size_t count);
+
 // The program's one window. It shows frames of 16-bit 5-6-5 pixels of the screen's size, scaled
 // to the window when a desktop user resizes it.
 class Window {
@@ -77,12 +82,14 @@ public:
 private:
     explicit Window(SdlWindowHandle);
     bool present_scaled(SDL_Surface* frame, SDL_Surface* target);
+    SDL_Surface* wrapped_frame(uint16_t const* pixels, int pitch_bytes, int width, int height);
+    static bool copy_rgb565_to_xrgb8888(SDL_Surface* frame, SDL_Surface* target, SDL_Rect const& part);
     // Where the frame lies in a window of the given size: as large as fits, in the middle.
     SDL_Rect frame_place(int window_width, int window_height) const;
 
     SdlWindowHandle m_window;
-    // The last frame's pixels as an SDL surface (it does not own them).
-    SdlSurfaceHandle m_frame;
+    // The last two frames' pixels as SDL surfaces (they do not own them).
+    std::array<SdlSurfaceHandle, 2> m_frames;
     int m_frame_width { 0 };
     int m_frame_height { 0 };
 };

@@ -125,11 +125,10 @@ bool Display::end(uint32_t)
     if (!m_driver->present(*m_back_buffer, first, end))
         return true;
     m_whole_frame_due = false;
-    if (m_presented) {
-        size_t row_bytes = static_cast<size_t>(m_back_buffer->width()) * sizeof(uint16_t);
-        for (int32_t y = first; y < end; ++y)
-            std::memcpy(m_presented->row(y), m_back_buffer->row(y), row_bytes);
-    }
+    // Every row of the back buffer now matches the window (those outside the band already did).
+    // Each frame is drawn whole, so the buffers trade places instead of one copying the other.
+    if (m_presented)
+        std::swap(m_back_buffer, m_presented);
     return true;
 }
 

@@ -35,7 +35,8 @@ public:
 };
 
 // The full-screen display: a 5-6-5 back buffer of the display's size that the program draws
-// into between `begin` and `end`, presented by the best driver that works here.
+// into whole between `begin` and `end` (what it held before is not kept), presented by the best
+// driver that works here.
 class Display {
 public:
     // Tries the window's SDL driver, then the memory-only driver; null when none works.
@@ -51,8 +52,8 @@ public:
     // The next `end` presents the whole frame (the window lost what it showed).
     void invalidate() { m_whole_frame_due = true; }
 
-    // The back buffer as it was last presented.
-    Bitmap565 const& last_frame() const { return *m_back_buffer; }
+    // The frame as it was last presented (the back buffer before anything was).
+    Bitmap565 const& last_frame() const { return m_presented ? *m_presented : *m_back_buffer; }
     std::u16string_view driver_name() const { return m_driver->name(); }
 
 private:
@@ -63,7 +64,7 @@ private:
 
     std::unique_ptr<DisplayDriver> m_driver;
     std::unique_ptr<Bitmap565> m_back_buffer;
-    // A copy of the frame as presented, to find what the next one changes.
+    // The frame as presented, to find what the next one changes.
     std::unique_ptr<Bitmap565> m_presented;
     bool m_whole_frame_due { true };
     bool m_active { true };

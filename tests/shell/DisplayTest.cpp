@@ -3,6 +3,9 @@
 #include "shell/Registry.h"
 #include "support/TempDevice.h"
 
+#include "platform/Window.h"
+
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -126,25 +129,58 @@ TEST(Display, OnlyTheRowsThatChangedArePresentedAndNothingWhenNoneDid)
     CountingDriver* counting = nullptr;
     auto display = counting_display(8, 6, counting);
     ASSERT_NE(display, nullptr);
+    // The program draws every frame whole, over whatever the buffer held.
     auto frame = [&](auto draw) {
         ASSERT_TRUE(display->begin());
+        display->back_buffer()->fill(0x1111);
         draw(*display->back_buffer());
         display->end(0);
     };
-    frame([](Bitmap565& picture) { picture.fill(0x1111); });
-    EXPECT_EQ(counting->presents, 1);
-    EXPECT_EQ(counting->rows, (std::pair<int32_t, int32_t> { 0, 6 }));
-    frame([](Bitmap565&) {});
-    EXPECT_EQ(counting->presents, 1);
-    frame([](Bitmap565& picture) {
+    auto marked = [](Bitmap565& picture) {
         picture.row(2)[7] = 0x2222;
         picture.row(4)[0] = 0x3333;
-    });
+    };
+    frame([](Bitmap565&) {});
+    EXPECT_EQ(counting->presents, 1);
+    EXPECT_EQ(counting->rows, (std::pair<int32_t, int32_t> { 0, 6 }));
+    frame([](Bitmap565&) {});
+    EXPECT_EQ(counting->presents, 1);
+    frame(marked);
     EXPECT_EQ(counting->presents, 2);
     EXPECT_EQ(counting->rows, (std::pair<int32_t, int32_t> { 2, 5 }));
+    EXPECT_EQ(display->last_frame().row(4)[0], 0x3333);
+    frame(marked);
+    EXPECT_EQ(counting->presents, 2);
     // The window lost its picture: all of it again, though nothing changed.
     display->invalidate();
-    frame([](Bitmap565&) {});
+    frame(marked);
     EXPECT_EQ(counting->presents, 3);
     EXPECT_EQ(counting->rows, (std::pair<int32_t, int32_t> { 0, 6 }));
+}
+
+// Every colour widens as its bits repeated (white stays white, black black), in the channel
+// order SDL gives the window's format, wherever a row starts (the vector steps begin at an
+// aligned pixel).
+TEST(Display, WideningKeepsEveryColourWhereverARowStarts)
+{
+    std::vector<uint16_t> colours(65536 + 7);
+    for (size_t index = 0; index < colours.size(); ++index)
+        colours[index] = static_cast<uint16_t>(index * 40503u);
+    auto repeated = [](uint32_t value, int bits) { return value << (8 - bits) | value >> (2 * bits - 8); };
+    for (size_t start : { 0u, 1u, 3u, 7u }) {
+        size_t count = colours.size() - start;
+        std::vector<uint32_t> ours(count + 1), sdl(count);
+        platform::widen_rgb565(colours.data() + start, ours.data() + (start % 2), count);
+        ASSERT_EQ(SDL_ConvertPixels(static_cast<int>(count), 1, SDL_PIXELFORMAT_RGB565, colours.data() + start, static_cast<int>(count * 2),
+                      SDL_PIXELFORMAT_ARGB8888, sdl.data(), static_cast<int>(count * 4)),
+            0);
+        for (size_t index = 0; index < count; ++index) {
+            uint32_t colour = colours[start + index];
+            uint32_t expected = 0xFF000000u | repeated(colour >> 11, 5) << 16 | repeated(colour >> 5 & 0x3F, 6) << 8 | repeated(colour & 0x1F, 5);
+            uint32_t pixel = ours[index + start % 2];
+            ASSERT_EQ(pixel, expected) << "colour " << colour << " start " << start;
+            for (int shift : { 0, 8, 16, 24 })
+                ASSERT_LE(std::abs(int(pixel >> shift & 0xFF) - int(sdl[index] >> shift & 0xFF)), 2) << "colour " << colour;
+        }
+    }
 }
