@@ -119,7 +119,7 @@ bool Display::end(uint32_t)
     int32_t height = m_back_buffer->height();
     if (!m_presented || m_presented->width() != m_back_buffer->width() || m_presented->height() != height)
         m_presented = Bitmap565::create(m_back_buffer->width(), height);
-    auto [first, end] = m_whole_frame_due || !m_presented ? std::pair<int32_t, int32_t> { 0, height } : changed_rows();
+    auto [first, end] = m_whole_frame_due || !m_presented ? std::pair<int32_t, int32_t> { 0, height } : differing_rows(*m_presented, *m_back_buffer);
     if (first >= end)
         return true;
     if (!m_driver->present(*m_back_buffer, first, end))
@@ -132,18 +132,5 @@ bool Display::end(uint32_t)
     return true;
 }
 
-std::pair<int32_t, int32_t> Display::changed_rows() const
-{
-    size_t row_bytes = static_cast<size_t>(m_back_buffer->width()) * sizeof(uint16_t);
-    int32_t height = m_back_buffer->height();
-    auto differs = [&](int32_t y) { return std::memcmp(m_presented->row(y), m_back_buffer->row(y), row_bytes) != 0; };
-    int32_t first = 0;
-    while (first < height && !differs(first))
-        ++first;
-    int32_t end = height;
-    while (end > first && !differs(end - 1))
-        --end;
-    return { first, end };
-}
 
 }

@@ -59,9 +59,6 @@ public:
 private:
     Display(std::unique_ptr<DisplayDriver>, std::unique_ptr<Bitmap565>);
 
-    // The band of rows where the back buffer differs from what was presented last.
-    std::pair<int32_t, int32_t> changed_rows() const;
-
     std::unique_ptr<DisplayDriver> m_driver;
     std::unique_ptr<Bitmap565> m_back_buffer;
     // The frame as presented, to find what the next one changes.

@@ -63,6 +63,7 @@ GameBase::~GameBase()
     m_display.reset();
     m_back_buffer.reset();
     m_window_frame.reset();
+    m_window_presented.reset();
     m_mailbox.reset();
     m_window.reset();
     release_startup_lock();
@@ -195,7 +196,9 @@ void GameBase::on_window_timer()
     double seconds = frame_seconds(now, m_last_frame_time);
     m_last_frame_time = now;
     m_application.advance(seconds);
-    paint();
+    // While the user types, the window timer runs; a still screen is neither drawn nor presented.
+    if (m_application.wants_redraw() || !m_window_presented)
+        paint();
 }
 
 void GameBase::paint()
@@ -211,10 +214,25 @@ void GameBase::paint()
     // The system's bars around the client stay dark; the window shows the whole screen.
     m_window_frame->fill(0);
     m_window_frame->copy_from(*m_back_buffer, client.left, client.top);
-    if (m_window)
-        m_window->present(m_window_frame->pixels(), m_window_frame->pitch(), m_window_frame->width(), m_window_frame->height(),
-            { 0, 0, m_window_frame->width(), m_window_frame->height() });
     m_last_frame = m_window_frame.get();
+    present_window_frame();
+}
+
+// Only the rows that changed since the last present go to the window (all of them after it lost
+// its picture, which forgets the last present).
+void GameBase::present_window_frame()
+{
+    Bitmap565 const& frame = *m_window_frame;
+    bool comparable = m_window_presented && m_window_presented->width() == frame.width() && m_window_presented->height() == frame.height();
+    auto [first, end] = comparable ? differing_rows(*m_window_presented, frame) : std::pair<int32_t, int32_t> { 0, frame.height() };
+    if (first >= end || !m_window)
+        return;
+    if (!m_window->present(frame.pixels(), frame.pitch(), frame.width(), frame.height(), { 0, first, frame.width(), end - first }))
+        return;
+    if (!comparable)
+        m_window_presented = Bitmap565::create(frame.width(), frame.height());
+    if (m_window_presented)
+        m_window_presented->copy_from(frame, 0, 0);
 }
 
 void GameBase::dispatch(platform::Event const& event)
@@ -252,6 +270,7 @@ void GameBase::dispatch(platform::Event const& event)
             m_display->invalidate();
             m_application.set_needs_redraw();
         } else {
+            m_window_presented.reset();
             paint();
         }
         break;
@@ -357,6 +376,7 @@ void GameBase::resolution_changed()
             create_display();
     }
     // A resized window has lost its picture, even where the frame stays the same.
+    m_window_presented.reset();
     if (m_display) {
         m_display->invalidate();
         m_application.set_needs_redraw();
@@ -382,6 +402,7 @@ void GameBase::set_windowed(bool show_taskbar)
         return;
     m_application.set_needs_redraw();
     m_display.reset();
+    m_window_presented.reset();
     m_window_timer.start(window_timer_message, window_timer_period_ms);
     apply_window_placement();
 }

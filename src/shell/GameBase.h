@@ -83,6 +83,7 @@ private:
     void dispatch_private(uint32_t code);
     void on_window_timer();
     void paint();
+    void present_window_frame();
     void apply_window_placement();
     ScreenInfo fresh_screen_info() const;
     void create_display();
@@ -126,6 +127,8 @@ private:
     DisplayParams m_params { 0, 0, 0, 1 };
     std::unique_ptr<Bitmap565> m_back_buffer;
     std::unique_ptr<Bitmap565> m_window_frame;
+    // What the windowed layout last showed in the window; none when the window lost its picture.
+    std::unique_ptr<Bitmap565> m_window_presented;
     Bitmap565 const* m_last_frame { nullptr };
     std::deque<std::u16string> m_command_lines;
     ScreenInfo m_screen;

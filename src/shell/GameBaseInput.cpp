@@ -111,6 +111,8 @@ void GameBase::set_edit(EditElement* element, bool create)
     if (!previous && element) {
         // Typing runs in the windowed layout, where the system's keyboard can be shown.
         m_display.reset();
+        // The window shows what the display presented, which this layout has not seen.
+        m_window_presented.reset();
         m_window_timer.start(window_timer_message, window_timer_period_ms);
         apply_window_placement();
         m_edit_rect = {};
