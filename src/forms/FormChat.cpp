@@ -94,8 +94,7 @@ void FormChat::skin_loaded()
     m_list->set_item_source(this);
     m_list->set_scroll_bar(&track, &indicator);
     m_edit->set_listener(this);
-    if (auto section = m_skin.section(item_section))
-        m_link_colour = m_skin.get_colour(*section, u"link_color", m_link_colour);
+    m_bubble.load(m_skin, item_section);
     m_menu.load(m_skin, u"Menu", u"MenuElement");
     if (m_companion)
         m_stack.hide(*m_companion, false);
@@ -230,7 +229,7 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
         find_items(record);
     auto& body = bind_element<TextElement>(item, item_section, u"body");
     body.set_text(record.text);
-    body.set_runs(link_runs(record.text, record.found_items, m_link_colour));
+    body.set_runs(link_runs(record.text, record.found_items, m_bubble.link_colour(record)));
     bind_element<TextElement>(item, item_section, u"day").set_text(record.date_text);
     bind_element<TextElement>(item, item_section, u"time").set_text(record.time_text);
     // The neighbour may hold only its id (a start from the cache): it is read before its day is
@@ -246,6 +245,8 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
     bind_element(item, item_section, u"drafts").set_visible(record.folder == FolderKind::Drafts);
     bind_element(item, item_section, u"outbox").set_visible(record.folder == FolderKind::Outbox);
     show_send_state(item, record);
+    m_bubble.style(item, record);
+    m_bubble.refit(item);
 }
 
 void FormChat::show_send_state(Element& item, MessageRecord const& record)
@@ -255,9 +256,12 @@ void FormChat::show_send_state(Element& item, MessageRecord const& record)
     if (!status)
         return;
     bool outgoing = !record.incoming() && (record.folder == FolderKind::Sent || record.folder == FolderKind::Outbox);
-    status->set_visible(outgoing);
+    bool draft = record.folder == FolderKind::Drafts;
+    status->set_visible(outgoing || draft);
     if (outgoing)
         status->set_text(m_skin.language().text_of(send_state_key(record.send_state())));
+    else if (draft)
+        status->set_text(m_skin.language().text_of(u"Draft"));
 }
 
 void FormChat::item_activated(VList&, int32_t index)

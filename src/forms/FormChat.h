@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "forms/MessageBubble.h"
 #include "messaging/ChatModel.h"
 #include "skin/BasicElements.h"
 #include "forms/OwnedForm.h"
@@ -102,7 +103,7 @@ private:
     ButtonElement* m_menu_button { nullptr };
     ButtonElement* m_send { nullptr };
     ButtonElement* m_scroll_button { nullptr };
-    Colour m_link_colour { 0, 0, 255, 255 };
+    MessageBubble m_bubble;
     std::u16string m_key;
     int32_t m_selected { -1 };
     // The chat's drafts whose text is in the edit: still in the store until the chat is left.

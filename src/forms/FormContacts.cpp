@@ -1,5 +1,6 @@
 #include "forms/FormContacts.h"
 
+#include "forms/Avatar.h"
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
 #include "forms/SkinBinding.h"
@@ -224,9 +225,10 @@ void FormContacts::fill_contact(Element& item, PhoneEntry const& entry)
         number->set_runs(shown ? match_runs(number_match(), filter.size(), m_filtered_colour) : std::vector<ColourRun> {});
     }
     if (type) {
-        type->set_text(entry.label.substr(0, 1));
+        type->set_text(entry.label);
         type->set_visible(!entry.label.empty());
     }
+    show_avatar(item, by_number ? std::u16string() : entry.name, entry.key);
     bind_element(item, item_section, u"checkbox_place").set_visible(m_multi);
     bool current = m_multi && entry.key == m_model.current_chat_key();
     bind_element(item, item_section, u"active").set_visible(current);

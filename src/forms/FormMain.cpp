@@ -1,5 +1,6 @@
 #include "forms/FormMain.h"
 
+#include "forms/Avatar.h"
 #include "forms/AboutPanel.h"
 #include "forms/FormChat.h"
 #include "forms/FormContacts.h"
@@ -197,8 +198,10 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
     auto& no_unread = bind_element(item, item_section, u"no_unread");
 
     title.set_text(chat.title());
-    type.set_text(chat.phone_label.substr(0, 1));
+    // The phone's type is a word beside the title; the avatar shows who it is.
+    type.set_text(chat.phone_label);
     type.set_visible(!chat.phone_label.empty());
+    show_avatar(item, chat.name, chat.key);
     if (!chat.messages.empty()) {
         MessageRecord& newest = chat.messages.back();
         m_model.read_message(newest);

@@ -1,5 +1,6 @@
 #include "ControllerFixture.h"
 
+#include "forms/Avatar.h"
 #include "forms/FormChat.h"
 #include "platform/Utf.h"
 #include "skin/BasicElements.h"
@@ -44,9 +45,14 @@ TEST_F(Controller, StartShowsTheSplashThenTheChatsNewestFirstWithTheirNames)
     pump_for(50ms);
     EXPECT_EQ(item_text(0, u"title"), u"+4915110000003");
     EXPECT_EQ(item_text(1, u"title"), u"Vogel Berta");
-    EXPECT_EQ(item_text(1, u"type"), u"m");
+    // The phone's type is a word; the avatar shows the initials, a bare number a person.
+    EXPECT_EQ(item_text(1, u"type"), u"mobile");
     EXPECT_TRUE(item_shows(1, u"type"));
     EXPECT_FALSE(item_shows(0, u"type"));
+    EXPECT_EQ(item_text(1, u"initials"), u"VB");
+    EXPECT_FALSE(item_shows(1, u"person"));
+    EXPECT_TRUE(item_shows(0, u"person"));
+    EXPECT_FALSE(item_shows(0, u"initials"));
     EXPECT_EQ(item_text(2, u"body"), u"first");
     EXPECT_EQ(item_text(2, u"unread"), u"(1)");
     EXPECT_TRUE(item_shows(2, u"unread"));
@@ -207,4 +213,16 @@ TEST_F(Controller, OpeningAReadNamedChatTouchesNeitherStoreNorCache)
     EXPECT_EQ(after.find(u"save_cache:"), std::u16string::npos) << to_utf8(after);
 }
 
+}
+
+TEST(Avatar, InitialsOfTheFirstAndLastWordsAndNoneForANumber)
+{
+    EXPECT_EQ(avatar_initials(u"Vogel Berta"), u"VB");
+    EXPECT_EQ(avatar_initials(u"анна мария петрова"), u"АП");
+    EXPECT_EQ(avatar_initials(u"  O'Neil  "), u"O");
+    EXPECT_EQ(avatar_initials(u"Dr. Jean-Luc Picard"), u"DP");
+    EXPECT_EQ(avatar_initials(u"\U0001D400lpha Beta"), u"\U0001D400B");
+    EXPECT_EQ(avatar_initials(u"+49 151 2345678"), u"");
+    EXPECT_EQ(avatar_initials(u""), u"");
+    EXPECT_EQ(avatar_initials(u"!!!"), u"");
 }

@@ -1,0 +1,96 @@
+#include "forms/MessageBubble.h"
+
+#include "skin/Properties.h"
+#include "skin/FontRep.h"
+#include "skin/TextElement.h"
+
+#include <algorithm>
+
+namespace velloq {
+
+namespace {
+
+TextElement* text_element(Element& item, char16_t const* id)
+{
+    return dynamic_cast<TextElement*>(item.find_by_id(id));
+}
+
+void paint_text(Element& item, char16_t const* id, Colour colour)
+{
+    if (auto* text = text_element(item, id))
+        text->set_colour(colour);
+}
+
+}
+
+void MessageBubble::load(Properties const& skin, std::u16string_view section_name)
+{
+    auto section = skin.section(section_name);
+    if (!section)
+        return;
+    m_received.text = skin.get_colour(*section, u"color", m_received.text);
+    m_received.link = skin.get_colour(*section, u"link_color", m_received.link);
+    m_received.meta = skin.get_colour(*section, u"meta_color", m_received.meta);
+    m_own.text = skin.get_colour(*section, u"own_color", m_received.text);
+    m_own.link = skin.get_colour(*section, u"own_link_color", m_received.link);
+    m_own.meta = skin.get_colour(*section, u"own_meta_color", m_received.meta);
+    m_draft.text = skin.get_colour(*section, u"draft_color", m_received.text);
+    m_draft.link = skin.get_colour(*section, u"draft_link_color", m_received.link);
+    m_draft.meta = skin.get_colour(*section, u"draft_meta_color", m_received.meta);
+    m_width_percent = std::clamp(skin.get_int(*section, u"bubble_width", 0), 0, 100);
+}
+
+void MessageBubble::style(Element& item, MessageRecord const& record) const
+{
+    Colours const& colours = record.folder == FolderKind::Drafts ? m_draft : mine(record) ? m_own : m_received;
+    paint_text(item, u"body", colours.text);
+    paint_text(item, u"time", colours.meta);
+    paint_text(item, u"status", colours.meta);
+    item.set_layout_listener(m_width_percent > 0 ? const_cast<MessageBubble*>(this) : nullptr);
+}
+
+// An item filled again at the same width gets no width change: its bubble is fitted here.
+void MessageBubble::refit(Element& item)
+{
+    if (m_width_percent <= 0 || item.size().x <= 0)
+        return;
+    on_width_changed(item, item.size().x);
+    item.place_children(Axis::Horizontal);
+}
+
+int32_t MessageBubble::natural_width(Element& item)
+{
+    int32_t widest = 0;
+    for (char16_t const* id : { u"body", u"time", u"status" }) {
+        TextElement* text = text_element(item, id);
+        if (!text || !text->font() || !text->is_visible())
+            continue;
+        std::u16string prepared = prepare_text(text->text(), true);
+        for (size_t start = 0; start <= prepared.size();) {
+            size_t end = std::min(prepared.find(u'\n', start), prepared.size());
+            widest = std::max(widest, text->font()->measure(prepared.substr(start, end - start)));
+            start = end + 1;
+        }
+    }
+    return widest;
+}
+
+// The bubble keeps its vertical borders; across, it is the text's width plus the content's
+// borders and the pictures' margins, at most the skin's share of the width, at its side.
+void MessageBubble::on_width_changed(Element& item, int32_t width)
+{
+    Element* bubble = item.find_by_id(u"bubble");
+    Element* content = item.find_by_id(u"content");
+    Element* incoming = item.find_by_id(u"incoming");
+    if (!bubble || !content || !incoming)
+        return;
+    int32_t picture_margins = incoming->border_low(Axis::Horizontal) + incoming->border_high(Axis::Horizontal);
+    int32_t chrome = picture_margins + content->border_low(Axis::Horizontal) + content->border_high(Axis::Horizontal);
+    int32_t widest = width * m_width_percent / 100;
+    int32_t size = std::clamp(natural_width(item) + chrome, std::min(widest, chrome * 2), widest);
+    int32_t rest = std::max(0, width - size);
+    bool left = incoming->is_visible();
+    bubble->set_borders({ left ? 0 : rest, bubble->border_low(Axis::Vertical) }, { left ? rest : 0, bubble->border_high(Axis::Vertical) });
+}
+
+}
