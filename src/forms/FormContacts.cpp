@@ -59,6 +59,7 @@ void FormContacts::skin_loaded()
     build_required(*this, m_skin, section_name);
     m_title = dynamic_cast<TextElement*>(find_by_id(u"title"));
     m_list = &bind_element<VList>(*this, section_name, u"list");
+    m_list->set_empty_view(find_by_id(u"empty"));
     m_edit = &bind_element<TextEdit>(*this, section_name, u"edit");
     m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
     m_write = &bind_element<ButtonElement>(*this, section_name, u"btnWrite");
@@ -144,7 +145,8 @@ void FormContacts::refresh()
         m_title->set_text(m_skin.language().text_of(m_multi ? u"Recipients" : u"Recipient"));
     m_active = m_multi ? m_add : m_write;
     (m_multi ? m_write : m_add)->set_visible(false);
-    m_hint->set_visible(false);
+    // The search field says what it searches until something is typed.
+    m_hint->set_visible(m_edit->text().empty());
     rebuild_ruler();
 }
 

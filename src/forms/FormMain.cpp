@@ -61,6 +61,7 @@ void FormMain::skin_loaded()
     m_new = &bind_element<ButtonElement>(*this, form_section, u"btnNew");
     m_menu_button = &bind_element<ButtonElement>(*this, form_section, u"btnMenu");
     m_list = &bind_element<VList>(*this, form_section, u"list");
+    m_list->set_empty_view(find_by_id(u"empty"));
     m_new->set_listener(this);
     m_menu_button->set_listener(this);
     m_list->set_item_source(this);

@@ -89,6 +89,7 @@ void FormTemplates::skin_loaded()
     m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
     m_add = &bind_element<ButtonElement>(*this, section_name, u"btnAdd");
     m_list = &bind_element<VList>(*this, section_name, u"list");
+    m_list->set_empty_view(find_by_id(u"empty"));
     m_edit = &bind_element<TextEdit>(*this, section_name, u"edit");
     m_close->set_listener(this);
     m_add->set_listener(this);

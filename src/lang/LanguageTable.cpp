@@ -172,4 +172,13 @@ bool LanguageTable::load_language(std::u16string const& application_name, std::u
     return false;
 }
 
+std::u16string LanguageTable::display_name(std::u16string const& name, std::u16string const& folder)
+{
+    LanguageTable table;
+    if (!table.load_file(path_of_language(name, folder)))
+        return name;
+    std::u16string shown = table.text_of(u"LanguageName", std::u16string());
+    return shown.empty() ? name : shown;
+}
+
 }

@@ -34,6 +34,9 @@ public:
     static std::vector<std::u16string> available_languages(std::u16string const& folder = program_folder);
     static bool more_than_one_language(std::u16string const& folder = program_folder) { return available_languages(folder).size() > 1; }
     static std::u16string path_of_language(std::u16string const& name, std::u16string const& folder = program_folder);
+    // How a language file names its language to the user (its "LanguageName", e.g. "Русский"),
+    // or the file's name when it does not say or cannot be read.
+    static std::u16string display_name(std::u16string const& name, std::u16string const& folder = program_folder);
     // The system's user-interface language as a language file name ("german" for de_DE).
     static std::u16string system_language_name();
 

@@ -17,7 +17,7 @@ bool language_menu_command(Properties& skin, std::u16string const& application_n
     LanguageTable& table = skin.language();
     if (command == u"Language") {
         for (auto const& name : LanguageTable::available_languages(folder)) {
-            MenuEntry entry { std::u16string(language_prefix) + name, name, item_section };
+            MenuEntry entry { std::u16string(language_prefix) + name, LanguageTable::display_name(name, folder), item_section };
             entry.checked = LanguageTable::path_of_language(name, folder) == table.current_file();
             entries.push_back(std::move(entry));
         }

@@ -55,11 +55,24 @@ void VList::drop_items()
     ++m_generation;
 }
 
+void VList::set_empty_view(Element* view)
+{
+    m_empty_view = view;
+    show_empty_view();
+}
+
+void VList::show_empty_view()
+{
+    if (m_empty_view)
+        m_empty_view->set_visible(m_count == 0);
+}
+
 void VList::reset(int32_t count)
 {
     end_press();
     drop_items();
     m_count = std::max(0, count);
+    show_empty_view();
     m_first = 0;
     m_scroll = m_border_min;
     m_speed = 0;
@@ -73,6 +86,7 @@ void VList::insert(int32_t index)
     if (index < 0 || index > m_count)
         return;
     ++m_count;
+    show_empty_view();
     ++m_generation;
     if (m_pressed >= index)
         ++m_pressed;
@@ -101,6 +115,7 @@ void VList::remove(int32_t index)
     if (m_pressed == index)
         end_press();
     --m_count;
+    show_empty_view();
     ++m_generation;
     if (m_pressed > index)
         --m_pressed;

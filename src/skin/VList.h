@@ -63,8 +63,11 @@ public:
     // A scroll bar beside the list: the indicator is moved and sized inside the track at every
     // frame so that it follows the scroll position. Either may be null (no scroll bar).
     void set_scroll_bar(Element* track, Element* indicator);
+    // An element (beside the list, e.g. a text saying what to do) shown while the list is empty.
+    void set_empty_view(Element* view);
 
 private:
+    void show_empty_view();
     struct Item {
         int32_t index;
         std::unique_ptr<Element> element;
@@ -108,6 +111,7 @@ private:
     bool m_needs_fill { false };
     Element* m_track { nullptr };
     Element* m_indicator { nullptr };
+    Element* m_empty_view { nullptr };
 };
 
 }

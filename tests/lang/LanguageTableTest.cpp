@@ -135,3 +135,14 @@ TEST_F(Languages, LanguageMenuListsChecksAndSwitches)
     EXPECT_EQ(stored, u"russian");
     EXPECT_FALSE(language_menu_command(skin, u"Velloq", u"Other", entries, u"MenuElement", program()));
 }
+
+TEST_F(Languages, AFileNamesItsOwnLanguageElseItsFileNameIsShown)
+{
+    write("russian.lng", "LanguageName=Русский\nSend=Отправить\n");
+    write("plain.lng", "Send=Send\n");
+    write("blank.lng", "LanguageName=\n");
+    EXPECT_EQ(LanguageTable::display_name(u"russian", program()), u"Русский");
+    EXPECT_EQ(LanguageTable::display_name(u"plain", program()), u"plain");
+    EXPECT_EQ(LanguageTable::display_name(u"blank", program()), u"blank");
+    EXPECT_EQ(LanguageTable::display_name(u"missing", program()), u"missing");
+}
