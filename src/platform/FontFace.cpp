@@ -5,6 +5,7 @@
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
 
+#include <algorithm>
 #include <mutex>
 
 namespace velloq::platform {
@@ -83,10 +84,16 @@ struct FontFace::Handle {
 FontFace::FontFace(std::unique_ptr<Handle> handle)
     : m_handle(std::move(handle))
 {
+    read_metrics();
+}
+
+void FontFace::read_metrics()
+{
     FT_Size_Metrics const& metrics = m_handle->face->size->metrics;
-    m_ascent = static_cast<int32_t>((metrics.ascender + 63) >> 6);
-    m_descent = static_cast<int32_t>((-metrics.descender + 63) >> 6);
-    m_line_height = static_cast<int32_t>((metrics.height + 63) >> 6);
+    auto pixels = [&](FT_Pos value) { return static_cast<int32_t>(double(value) / 64.0 * m_bitmap_scale + 0.99); };
+    m_ascent = pixels(metrics.ascender);
+    m_descent = pixels(-metrics.descender);
+    m_line_height = pixels(metrics.height);
     if (m_line_height < m_ascent + m_descent)
         m_line_height = m_ascent + m_descent;
 }
@@ -100,12 +107,45 @@ std::unique_ptr<FontFace> FontFace::open(std::string const& file, int index, int
         error = "cannot open " + file;
         return nullptr;
     }
-    if (FT_Set_Pixel_Sizes(handle->face, 0, static_cast<FT_UInt>(pixel_height)) != 0) {
+    handle->synthetic_bold = synthetic_bold;
+    bool colour_bitmaps = FT_HAS_FIXED_SIZES(handle->face) && FT_HAS_COLOR(handle->face) && handle->face->num_fixed_sizes > 0;
+    if (!colour_bitmaps && FT_Set_Pixel_Sizes(handle->face, 0, static_cast<FT_UInt>(pixel_height)) != 0) {
         error = "cannot size " + file;
         return nullptr;
     }
-    handle->synthetic_bold = synthetic_bold;
-    return std::unique_ptr<FontFace>(new FontFace(std::move(handle)));
+    if (colour_bitmaps && FT_Select_Size(handle->face, 0) != 0) {
+        error = "cannot size " + file;
+        return nullptr;
+    }
+    auto face = std::unique_ptr<FontFace>(new FontFace(std::move(handle)));
+    if (colour_bitmaps && !face->select_colour_strike(pixel_height)) {
+        error = "cannot size " + file;
+        return nullptr;
+    }
+    return face;
+}
+
+// Colour emoji come as bitmaps of one size (109 pixels for Noto Color Emoji): the smallest strike
+// not below the wanted size (else the largest) is chosen, and each glyph scaled to the size.
+bool FontFace::select_colour_strike(int32_t pixel_height)
+{
+    FT_Face face = m_handle->face;
+    FT_Pos wanted = static_cast<FT_Pos>(pixel_height) * 64;
+    int best = -1;
+    int largest = 0;
+    for (int index = 0; index < face->num_fixed_sizes; ++index) {
+        FT_Pos size = face->available_sizes[index].y_ppem;
+        if (size >= wanted && (best < 0 || size < face->available_sizes[best].y_ppem))
+            best = index;
+        if (size > face->available_sizes[largest].y_ppem)
+            largest = index;
+    }
+    best = best < 0 ? largest : best;
+    if (FT_Select_Size(face, best) != 0 || face->available_sizes[best].y_ppem <= 0)
+        return false;
+    m_bitmap_scale = double(wanted) / double(face->available_sizes[best].y_ppem);
+    read_metrics();
+    return true;
 }
 
 std::unique_ptr<FontFace> FontFace::match(std::string const& family, bool bold, bool italic, int32_t pixel_height, std::string& error)
@@ -126,11 +166,13 @@ std::unique_ptr<FontFace> FontFace::match(std::string const& family, bool bold, 
     return open(file, index, pixel_height, bold && !bold_found, error);
 }
 
-std::unique_ptr<FontFace> FontFace::match_character(char32_t character, bool bold, bool italic, int32_t pixel_height)
+std::unique_ptr<FontFace> FontFace::match_character(char32_t character, bool bold, bool italic, int32_t pixel_height, bool colour)
 {
     if (!fontconfig_ready())
         return nullptr;
     Pattern wanted = style_pattern(bold, italic);
+    if (colour)
+        FcPatternAddBool(wanted.get(), FC_COLOR, FcTrue);
     std::unique_ptr<FcCharSet, CharSetDeleter> characters(FcCharSetCreate());
     FcCharSetAddChar(characters.get(), character);
     FcPatternAddCharSet(wanted.get(), FC_CHARSET, characters.get());
@@ -141,12 +183,17 @@ std::unique_ptr<FontFace> FontFace::match_character(char32_t character, bool bol
     if (!best_file(wanted.get(), file, index, bold_found))
         return nullptr;
     auto face = open(file, index, pixel_height, bold && !bold_found, error);
-    return face && face->has_glyph(character) ? std::move(face) : nullptr;
+    return face && face->has_glyph(character) && (!colour || face->has_colour()) ? std::move(face) : nullptr;
 }
 
 bool FontFace::has_glyph(char32_t character) const
 {
     return FT_Get_Char_Index(m_handle->face, character) != 0;
+}
+
+bool FontFace::has_colour() const
+{
+    return FT_HAS_COLOR(m_handle->face);
 }
 
 std::string FontFace::family() const
@@ -158,15 +205,17 @@ GlyphImage FontFace::render(char32_t character)
 {
     GlyphImage image;
     FT_Face face = m_handle->face;
-    if (FT_Load_Char(face, character, FT_LOAD_DEFAULT | FT_LOAD_TARGET_LIGHT) != 0)
+    if (FT_Load_Char(face, character, FT_LOAD_DEFAULT | FT_LOAD_TARGET_LIGHT | FT_LOAD_COLOR) != 0)
         return image;
+    if (face->glyph->format == FT_GLYPH_FORMAT_BITMAP && face->glyph->bitmap.pixel_mode == FT_PIXEL_MODE_BGRA)
+        return scaled_colour_glyph();
     if (m_handle->synthetic_bold)
         FT_GlyphSlot_Embolden(face->glyph);
     if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_LIGHT) != 0)
         return image;
     FT_Bitmap const& bitmap = face->glyph->bitmap;
     image.advance = static_cast<int32_t>((face->glyph->advance.x + 32) >> 6);
-    // Only grey coverage is drawn; colour (emoji) bitmaps keep their advance but draw nothing.
+    // Grey coverage is drawn; other bitmaps (mono, LCD) keep their advance but draw nothing.
     if (bitmap.pixel_mode != FT_PIXEL_MODE_GRAY || bitmap.pitch < 0)
         return image;
     image.width = static_cast<int32_t>(bitmap.width);
@@ -177,6 +226,46 @@ GlyphImage FontFace::render(char32_t character)
     for (int32_t row = 0; row < image.height; ++row) {
         unsigned char const* source = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch;
         std::copy(source, source + image.width, image.coverage.begin() + static_cast<ptrdiff_t>(row) * image.width);
+    }
+    return image;
+}
+
+// The loaded colour bitmap (premultiplied BGRA) scaled by the strike's factor, each pixel the
+// average of the source pixels it covers.
+GlyphImage FontFace::scaled_colour_glyph() const
+{
+    FT_GlyphSlot slot = m_handle->face->glyph;
+    FT_Bitmap const& bitmap = slot->bitmap;
+    GlyphImage image;
+    double scale = m_bitmap_scale;
+    image.advance = static_cast<int32_t>(double(slot->advance.x) / 64.0 * scale + 0.5);
+    if (bitmap.pitch <= 0 || bitmap.width == 0 || bitmap.rows == 0)
+        return image;
+    int32_t source_width = static_cast<int32_t>(bitmap.width);
+    int32_t source_height = static_cast<int32_t>(bitmap.rows);
+    image.width = std::max(1, static_cast<int32_t>(source_width * scale + 0.5));
+    image.height = std::max(1, static_cast<int32_t>(source_height * scale + 0.5));
+    image.left = static_cast<int32_t>(slot->bitmap_left * scale + 0.5);
+    image.top = static_cast<int32_t>(slot->bitmap_top * scale + 0.5);
+    image.colour.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
+    for (int32_t y = 0; y < image.height; ++y) {
+        int32_t top = y * source_height / image.height;
+        int32_t bottom = std::max(top + 1, (y + 1) * source_height / image.height);
+        for (int32_t x = 0; x < image.width; ++x) {
+            int32_t left = x * source_width / image.width;
+            int32_t right = std::max(left + 1, (x + 1) * source_width / image.width);
+            uint32_t sums[4] = { 0, 0, 0, 0 };
+            for (int32_t row = top; row < bottom; ++row) {
+                unsigned char const* pixel = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch + left * 4;
+                for (int32_t column = left; column < right; ++column, pixel += 4) {
+                    for (int channel = 0; channel < 4; ++channel)
+                        sums[channel] += pixel[channel];
+                }
+            }
+            uint32_t count = static_cast<uint32_t>((bottom - top) * (right - left));
+            uint32_t blue = sums[0] / count, green = sums[1] / count, red = sums[2] / count, alpha = sums[3] / count;
+            image.colour[static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)] = alpha << 24 | red << 16 | green << 8 | blue;
+        }
     }
     return image;
 }

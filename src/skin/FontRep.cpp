@@ -29,6 +29,41 @@ bool read_number(std::u16string_view text, size_t& at, int32_t& value)
     return !digits.empty() && std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc();
 }
 
+constexpr char32_t emoji_key = 0x80000000u;
+constexpr char16_t emoji_selector = 0xFE0F;
+
+bool joins_emoji(char32_t character)
+{
+    return character == 0xFE0E || character == 0xFE0F || character == 0x200D || (character >= 0x1F3FB && character <= 0x1F3FF);
+}
+
+// A premultiplied 0xAARRGGBB pixel over a 5-6-5 one.
+uint16_t blend_premultiplied(uint32_t pixel, uint16_t destination)
+{
+    uint32_t alpha = pixel >> 24;
+    if (alpha == 0)
+        return destination;
+    uint32_t keep = 255 - alpha;
+    uint32_t red = (destination >> 11) * 255 / 31;
+    uint32_t green = (destination >> 5 & 0x3F) * 255 / 63;
+    uint32_t blue = (destination & 0x1F) * 255 / 31;
+    red = std::min(255u, (pixel >> 16 & 0xFF) + red * keep / 255);
+    green = std::min(255u, (pixel >> 8 & 0xFF) + green * keep / 255);
+    blue = std::min(255u, (pixel & 0xFF) + blue * keep / 255);
+    return static_cast<uint16_t>((red >> 3) << 11 | (green >> 2) << 5 | (blue >> 3));
+}
+
+// A colour glyph (emoji) keeps its own colours; `box` is its rectangle already cut to the clip.
+void draw_colour_glyph(Bitmap565& target, platform::GlyphImage const& shape, Rect const& box, int32_t left, int32_t top)
+{
+    for (int32_t row = box.top; row < box.top + box.height; ++row) {
+        uint32_t const* pixels = shape.colour.data() + static_cast<ptrdiff_t>(row - top) * shape.width - left;
+        uint16_t* out = target.row(row);
+        for (int32_t column = box.left; column < box.left + box.width; ++column)
+            out[column] = blend_premultiplied(pixels[column], out[column]);
+    }
+}
+
 uint16_t blend(uint16_t colour, uint16_t destination, uint32_t level)
 {
     uint32_t s = (colour | static_cast<uint32_t>(colour) << 16) & 0x07E0F81F;
@@ -95,39 +130,52 @@ FontRep::FontRep(FontDescription const& description, int32_t screen_dpi)
 
 FontRep::~FontRep() = default;
 
-platform::FontFace* FontRep::face_for(char32_t character)
+platform::FontFace* FontRep::face_for(char32_t character, bool emoji)
 {
-    if (!m_face || m_face->has_glyph(character))
+    if (!m_face || (!emoji && m_face->has_glyph(character)))
         return m_face.get();
     for (auto& fallback : m_fallbacks) {
-        if (fallback->has_glyph(character))
+        if (fallback->has_glyph(character) && (!emoji || fallback->has_colour()))
             return fallback.get();
     }
     if (m_fallbacks.size() < 8) {
-        if (auto found = platform::FontFace::match_character(character, m_description.bold, m_description.italic, -m_height)) {
+        if (auto found = platform::FontFace::match_character(character, m_description.bold, m_description.italic, -m_height, emoji)) {
             m_fallbacks.push_back(std::move(found));
             return m_fallbacks.back().get();
         }
     }
-    return m_face.get();
+    return emoji ? face_for(character, false) : m_face.get();
 }
 
-platform::GlyphImage const& FontRep::glyph(char32_t character)
+platform::GlyphImage const& FontRep::glyph(char32_t character, bool emoji)
 {
-    auto cached = m_glyphs.find(character);
+    // Emoji are looked up apart from the same character in text form (a heart with U+FE0F).
+    char32_t key = emoji ? character | emoji_key : character;
+    auto cached = m_glyphs.find(key);
     if (cached != m_glyphs.end())
         return cached->second;
     platform::GlyphImage made;
-    if (auto* face = face_for(character))
-        made = face->render(character);
-    return m_glyphs.emplace(character, std::move(made)).first->second;
+    // Selectors, joiners and skin-tone modifiers only shape the emoji before them: without
+    // shaping they are left out rather than drawn as boxes or swatches.
+    if (!joins_emoji(character)) {
+        if (auto* face = face_for(character, emoji))
+            made = face->render(character);
+    }
+    return m_glyphs.emplace(key, std::move(made)).first->second;
+}
+
+platform::GlyphImage const& FontRep::glyph_at(std::u16string_view text, size_t at, size_t& length)
+{
+    char32_t character = code_point_at(text, at, length);
+    bool emoji = at + length < text.size() && text[at + length] == emoji_selector;
+    return glyph(character, emoji);
 }
 
 int32_t FontRep::measure(std::u16string_view text)
 {
     int32_t width = 0;
     for (size_t at = 0, length = 0; at < text.size(); at += length)
-        width += glyph(code_point_at(text, at, length)).advance;
+        width += glyph_at(text, at, length).advance;
     return width;
 }
 
@@ -139,8 +187,13 @@ void FontRep::draw(DrawTarget const& target, int32_t x, int32_t y, std::u16strin
     int32_t baseline = y + ascent();
     int32_t pen = x;
     for (size_t at = 0, length = 0; at < text.size(); at += length) {
-        platform::GlyphImage const& shape = glyph(code_point_at(text, at, length));
+        platform::GlyphImage const& shape = glyph_at(text, at, length);
         Rect box = intersection({ pen + shape.left, baseline - shape.top, shape.width, shape.height }, clip);
+        if (!shape.colour.empty()) {
+            draw_colour_glyph(*target.picture, shape, box, pen + shape.left, baseline - shape.top);
+            pen += shape.advance;
+            continue;
+        }
         for (int32_t row = box.top; row < box.top + box.height; ++row) {
             uint8_t const* coverage = shape.coverage.data() + static_cast<ptrdiff_t>(row - (baseline - shape.top)) * shape.width - (pen + shape.left);
             uint16_t* out = target.picture->row(row);
@@ -170,7 +223,7 @@ std::vector<std::u16string> FontRep::break_lines(std::u16string_view text, int32
             last_blank = std::u16string::npos;
             continue;
         }
-        int32_t advance = glyph(character).advance;
+        int32_t advance = glyph_at(text, at, length).advance;
         if (line_width + advance > width && !line.empty() && character != u' ') {
             if (last_blank != std::u16string::npos) {
                 // Break after the last blank; the word begun behind it moves to the next line.

@@ -57,8 +57,11 @@ public:
     std::vector<std::u16string> break_lines(std::u16string_view text, int32_t width);
 
 private:
-    platform::GlyphImage const& glyph(char32_t);
-    platform::FontFace* face_for(char32_t);
+    // The glyph of the character at `at` (`length` its code units), in its emoji form when an
+    // emoji variation selector follows it.
+    platform::GlyphImage const& glyph_at(std::u16string_view text, size_t at, size_t& length);
+    platform::GlyphImage const& glyph(char32_t, bool emoji = false);
+    platform::FontFace* face_for(char32_t, bool emoji);
 
     FontDescription m_description;
     int32_t m_height { 0 };

@@ -72,3 +72,47 @@ TEST(FontRep, BreaksBetweenWordsAndInsideLongWords)
         EXPECT_LE(font.measure(line), font.measure(u"abcd"));
     EXPECT_EQ(font.break_lines(u"one\ntwo", 1000), (std::vector<std::u16string> { u"one", u"two" }));
 }
+
+namespace {
+
+// Pixels of the picture whose red, green and blue differ (text in one grey never does).
+int coloured_pixels(Bitmap565 const& picture)
+{
+    int count = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            uint16_t pixel = picture.row(y)[x];
+            int red = pixel >> 11, green = (pixel >> 5 & 0x3F) >> 1, blue = pixel & 0x1F;
+            count += red != green || green != blue;
+        }
+    }
+    return count;
+}
+
+}
+
+// Emoji come from the colour emoji font, scaled to the line; the selector, joiner and skin tone
+// that only shape an emoji take no room; a heart with U+FE0F is the emoji, without it the text
+// heart, inside the clip only.
+TEST(FontRep, DrawsEmojiInTheirColoursAtTheSizeOfTheText)
+{
+    FontRep font({ 13, 1, false, false, false, u"Tahoma" }, 96);
+    int cake = font.measure(u"\U0001F382");
+    EXPECT_GT(cake, 10);
+    EXPECT_LT(cake, 2 * font.line_height());
+    EXPECT_EQ(font.measure(u"\U0001F44D\U0001F3FD"), font.measure(u"\U0001F44D"));
+    EXPECT_EQ(font.measure(u"\U0001F468\u200D\U0001F469"), font.measure(u"\U0001F468") + font.measure(u"\U0001F469"));
+    auto picture = Bitmap565::create(80, 30);
+    picture->fill(0xFFFF);
+    font.draw({ { 0, 0, 40, 30 }, picture.get() }, 0, 2, u"\U0001F382\U0001F382\U0001F382\U0001F382", 0);
+    EXPECT_GT(coloured_pixels(*picture), 20);
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 40; x < 80; ++x)
+            ASSERT_EQ(picture->row(y)[x], 0xFFFF) << x << "," << y;
+    }
+    picture->fill(0xFFFF);
+    font.draw({ { 0, 0, 80, 30 }, picture.get() }, 0, 2, u"\u2764", 0);
+    EXPECT_EQ(coloured_pixels(*picture), 0);
+    font.draw({ { 0, 0, 80, 30 }, picture.get() }, 0, 2, u"\u2764\uFE0F", 0);
+    EXPECT_GT(coloured_pixels(*picture), 20);
+}
