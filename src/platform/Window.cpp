@@ -9,6 +9,7 @@
 #endif
 
 #include <algorithm>
+#include <cmath>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,14 @@ namespace velloq::platform {
 namespace {
 
 constexpr ScreenMetrics desktop_phone_screen { 480, 800, 0, 96 };
+
+// Drivers without a desktop (dummy, offscreen) have no usable area to fit a window into.
+bool has_desktop()
+{
+    char const* driver = SDL_GetCurrentVideoDriver();
+    return driver && std::string_view(driver) != "dummy" && std::string_view(driver) != "offscreen";
+}
+
 constexpr int largest_screen_side = 8192;
 
 std::optional<int> parse_number(std::string_view text)
@@ -93,6 +102,21 @@ bool VideoSystem::screen_text_rejected() const
     return !text.empty() && !parse_screen_text(text);
 }
 
+// On a desktop the program shows a phone's screen, as tall as the desktop's usable area lets
+// it be (a 768-pixel desktop gets a shorter screen laid out anew, not a shrunken picture).
+ScreenMetrics VideoSystem::desktop_screen() const
+{
+    ScreenMetrics screen = desktop_phone_screen;
+    constexpr int title_bar = 40;
+    constexpr int lowest = 480;
+    if (!ok() || !has_desktop())
+        return screen;
+    SDL_Rect usable {};
+    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.h - title_bar < screen.height)
+        screen.height = std::max(lowest, usable.h - title_bar);
+    return screen;
+}
+
 ScreenMetrics VideoSystem::screen_metrics() const
 {
     if (auto chosen = parse_screen_text(environment_value("VELLOQ_SCREEN")))
@@ -101,7 +125,7 @@ ScreenMetrics VideoSystem::screen_metrics() const
     if (!ok() || SDL_GetDesktopDisplayMode(0, &mode) != 0 || mode.w <= 0 || mode.h <= 0)
         return desktop_phone_screen;
     if (mode.h <= mode.w)
-        return desktop_phone_screen;
+        return desktop_screen();
     ScreenMetrics phone { mode.w, mode.h, orientation_of(SDL_GetDisplayOrientation(0)), 96 };
     float vertical_dpi = 0;
     if (SDL_GetDisplayDPI(0, nullptr, nullptr, &vertical_dpi) == 0 && vertical_dpi > 0)
@@ -120,7 +144,8 @@ std::unique_ptr<Window> Window::create(std::string const& title, ScreenMetrics c
     if (driver && std::string_view(driver) == "x11")
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     Uint32 flags = (hidden ? SDL_WINDOW_HIDDEN : SDL_WINDOW_SHOWN) | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
-    SdlWindowHandle window(SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, screen.width, screen.height, flags));
+    auto [width, height] = fitting_size(screen.width, screen.height);
+    SdlWindowHandle window(SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height, flags));
     if (!window) {
         error = SDL_GetError();
         return nullptr;
@@ -240,9 +265,25 @@ SDL_Rect Window::frame_place(int window_width, int window_height) const
     if (m_frame_width <= 0 || m_frame_height <= 0)
         return { 0, 0, window_width, window_height };
     double scale = std::min(static_cast<double>(window_width) / m_frame_width, static_cast<double>(window_height) / m_frame_height);
+    // Whole pixels stay sharp: a larger window shows the frame at the largest whole factor that
+    // fits; only a window smaller than the frame shrinks it.
+    if (scale >= 1.0)
+        scale = std::floor(scale);
     int width = std::max(1, static_cast<int>(m_frame_width * scale));
     int height = std::max(1, static_cast<int>(m_frame_height * scale));
     return { (window_width - width) / 2, (window_height - height) / 2, width, height };
+}
+
+// The first window is the phone's screen, made smaller (same shape) when the desktop's usable
+// area (without panels, less a title bar) cannot hold it.
+std::pair<int, int> Window::fitting_size(int width, int height)
+{
+    constexpr int title_bar = 40;
+    SDL_Rect usable {};
+    if (!has_desktop() || SDL_GetDisplayUsableBounds(0, &usable) != 0 || usable.w <= 0 || usable.h <= title_bar || width <= 0 || height <= 0)
+        return { width, height };
+    double scale = std::min({ 1.0, double(usable.w) / width, double(usable.h - title_bar) / height });
+    return { std::max(1, static_cast<int>(width * scale)), std::max(1, static_cast<int>(height * scale)) };
 }
 
 std::pair<int32_t, int32_t> Window::to_frame(int32_t x, int32_t y) const

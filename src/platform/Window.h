@@ -32,8 +32,10 @@ public:
     std::string error() const;
 
     // The screen the program has: VELLOQ_SCREEN when set; the whole display on a phone (a
-    // portrait display); otherwise, on a desktop, a 480×800 phone screen at 96 dpi.
+    // portrait display); otherwise, on a desktop, a 480×800 phone screen at 96 dpi, shorter when
+    // the desktop's usable area is.
     ScreenMetrics screen_metrics() const;
+    ScreenMetrics desktop_screen() const;
     // Whether VELLOQ_SCREEN was set but could not be read (the caller logs it once).
     bool screen_text_rejected() const;
 
@@ -86,6 +88,7 @@ private:
     static bool copy_rgb565_to_xrgb8888(SDL_Surface* frame, SDL_Surface* target, SDL_Rect const& part);
     // Where the frame lies in a window of the given size: as large as fits, in the middle.
     SDL_Rect frame_place(int window_width, int window_height) const;
+    static std::pair<int, int> fitting_size(int width, int height);
 
     SdlWindowHandle m_window;
     // The last two frames' pixels as SDL surfaces (they do not own them).

@@ -79,3 +79,22 @@ TEST(ScreenText, WidthHeightAndDpi)
     for (char const* bad : { "", "480", "x800", "480x", "480x800@", "0x800", "-1x800", "480x800@abc", "99999x800", "480 x 800" })
         EXPECT_FALSE(platform::parse_screen_text(bad)) << bad;
 }
+
+// A resized window shows the phone's screen at the largest whole factor that fits, in the middle,
+// and shrinks it only when the window is smaller; the pointer lands where it points on the frame.
+TEST(WindowScaling, WholeFactorsInTheMiddleAndPointsFollowTheFrame)
+{
+    platform::VideoSystem video;
+    ASSERT_TRUE(video.ok()) << video.error();
+    std::string error;
+    auto window = platform::Window::create("scaling", { 480, 800, 0, 96 }, error, true);
+    ASSERT_NE(window, nullptr) << error;
+    ASSERT_TRUE(window->prepare_frames(480, 800, error)) << error;
+    SDL_Window* sdl = SDL_GetWindowFromID(window->id());
+    SDL_SetWindowSize(sdl, 1000, 1700);
+    EXPECT_EQ(window->to_frame(20 + 2 * 100, 50 + 2 * 200), (std::pair<int32_t, int32_t> { 100, 200 }));
+    SDL_SetWindowSize(sdl, 700, 900);
+    EXPECT_EQ(window->to_frame(110 + 100, 50 + 200), (std::pair<int32_t, int32_t> { 100, 200 }));
+    SDL_SetWindowSize(sdl, 300, 500);
+    EXPECT_EQ(window->to_frame(150, 250), (std::pair<int32_t, int32_t> { 240, 400 }));
+}
