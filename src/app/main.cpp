@@ -35,7 +35,7 @@ int main(int argc, char** argv)
     // Without a display nobody sees the program. Started for a new message it ends at once (the
     // message stays unread and the next start shows it); started by hand it says so and fails,
     // unless running without a display was asked for.
-    if (!application->game().window() && !platform::headless_requested()) {
+    if ((!application->game().window() || !platform::display_opened()) && !platform::headless_requested()) {
         if (message_mode) {
             log() << u"message mode: no display to show the alert on; the message waits for the next start\n";
             return 0;

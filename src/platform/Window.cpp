@@ -66,6 +66,11 @@ bool headless_requested()
     return driver == "dummy" || driver == "offscreen" || environment_value("VELLOQ_HEADLESS") == "1";
 }
 
+bool display_opened()
+{
+    return has_desktop() || headless_requested();
+}
+
 std::string environment_value(char const* name)
 {
     char const* value = std::getenv(name);

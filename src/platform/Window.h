@@ -106,5 +106,8 @@ std::string environment_value(char const* name);
 // Whether the program was asked to run without a display: SDL_VIDEODRIVER=dummy or offscreen, or
 // VELLOQ_HEADLESS=1. Only then does it run on the memory-only display when no window opens.
 bool headless_requested();
+// Whether the video system opened a display a person sees: SDL falls back to its offscreen
+// driver when no display can be opened, and that is no display unless asked for.
+bool display_opened();
 
 }

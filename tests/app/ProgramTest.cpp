@@ -259,4 +259,14 @@ TEST(Program, WithoutADisplayMessageModeEndsAtOnceAndANormalStartFails)
     }
     test::ChildProcess velloq({ VELLOQ_PROGRAM_DIR "/velloq" }, environment);
     EXPECT_EQ(velloq.wait(), 1);
+    // With no driver named SDL falls back to its offscreen one, which nobody sees: the same ends.
+    environment.erase(environment.begin() + 1);
+    std::filesystem::remove(log_file);
+    {
+        test::ChildProcess fallen_back({ VELLOQ_PROGRAM_DIR "/velloq", "message" }, environment);
+        EXPECT_EQ(fallen_back.wait(), 0);
+        EXPECT_TRUE(log_has(log_file, u"message mode: no display to show the alert on; the message waits for the next start\n"));
+    }
+    test::ChildProcess fallen_back({ VELLOQ_PROGRAM_DIR "/velloq" }, environment);
+    EXPECT_EQ(fallen_back.wait(), 1);
 }
