@@ -86,10 +86,72 @@ void ClipElement::measure(Axis axis, Measure& measure)
     measure.minimum = axis == Axis::Horizontal ? design_size().x : design_size().y;
 }
 
+void ClipElement::load(Properties const& skin, Section const& section)
+{
+    Element::load(skin, section);
+    // A skin that names no colour (alpha 0 stands for none) shows no bar.
+    Colour indicator = skin.get_colour(section, u"indicator_color", { 0, 0, 0, 0 });
+    if (indicator.alpha != 0)
+        m_indicator = indicator;
+}
+
 void ClipElement::draw_self(DrawTarget const& target, Point offset)
 {
-    DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
+    Rect own { position().x + offset.x, position().y + offset.y, size().x, size().y };
+    DrawTarget clipped { intersection(target.rect, own), target.picture };
     draw_children(clipped, offset);
+    if (!m_indicator || m_content_height <= size().y || !target.picture)
+        return;
+    int32_t bar = std::max(16, size().y * size().y / m_content_height);
+    int32_t travel = size().y - bar;
+    int32_t top = travel * m_scroll / std::max(1, m_content_height - size().y);
+    fill_rect(*target.picture, { own.left + own.width - 3, own.top + top, 3, bar }, clipped.rect, m_indicator->to_565());
+}
+
+// Across, children take their place as anywhere; down, they are as tall as they need and moved
+// up by the scroll.
+void ClipElement::place_children(Axis axis)
+{
+    if (axis == Axis::Horizontal) {
+        Element::place_children(axis);
+        return;
+    }
+    m_content_height = size().y;
+    for (auto& child : children())
+        m_content_height = std::max(m_content_height, child->cached_measure(Axis::Vertical).preferred);
+    m_scroll = std::clamp(m_scroll, 0, m_content_height - size().y);
+    for (auto& child : children()) {
+        int32_t height = std::max(size().y, child->cached_measure(Axis::Vertical).preferred);
+        child->set_vertical(position().y - m_scroll, height);
+    }
+}
+
+void ClipElement::scroll_by(int32_t pixels)
+{
+    int32_t wanted = std::clamp(m_scroll + pixels, 0, std::max(0, m_content_height - size().y));
+    if (wanted == m_scroll)
+        return;
+    m_scroll = wanted;
+    place_children(Axis::Vertical);
+    set_needs_redraw();
+}
+
+bool ClipElement::pointer_button(PointerEvent const& event)
+{
+    // A view that shows everything leaves presses to its children.
+    if (m_content_height <= size().y)
+        return Element::pointer_button(event);
+    m_drag_from = event.pressed ? event.y : -1;
+    m_scroll_at_drag = m_scroll;
+    return true;
+}
+
+bool ClipElement::pointer_move(PointerEvent const& event)
+{
+    if (m_drag_from < 0)
+        return Element::pointer_move(event);
+    scroll_by(m_scroll_at_drag + (m_drag_from - event.y) - m_scroll);
+    return true;
 }
 
 void SnakeElement::load(Properties const& skin, Section const& section)

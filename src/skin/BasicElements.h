@@ -2,6 +2,8 @@
 
 #include "shell/Colour.h"
 #include "skin/Element.h"
+
+#include <optional>
 #include "skin/PictureRef.h"
 
 namespace velloq {
@@ -54,11 +56,28 @@ private:
 };
 
 // "clip": its children are drawn only inside its rectangle, so it can be smaller than they are:
-// it asks for their size but lives with its own design size.
+// it asks for their size but lives with its own design size. Children taller than it are shown
+// whole by dragging them up and down, with a thin bar in "indicator_color" (when the skin gives
+// one) telling where the view is.
 class ClipElement final : public Element {
 public:
+    void load(Properties const&, Section const&) override;
     void draw_self(DrawTarget const& target, Point offset) override;
     void measure(Axis, Measure&) override;
+    void place_children(Axis) override;
+    bool pointer_button(PointerEvent const&) override;
+    bool pointer_move(PointerEvent const&) override;
+    // Moves the view by `pixels` (down for positive), within the children's height.
+    void scroll_by(int32_t pixels);
+    int32_t scroll() const { return m_scroll; }
+    int32_t content_height() const { return m_content_height; }
+
+private:
+    int32_t m_scroll { 0 };
+    int32_t m_content_height { 0 };
+    int32_t m_drag_from { -1 };
+    int32_t m_scroll_at_drag { 0 };
+    std::optional<Colour> m_indicator;
 };
 
 // "snake": a row of dots in "color" that a highlight runs along while the element is shown, for

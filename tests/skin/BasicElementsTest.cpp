@@ -257,3 +257,30 @@ TEST_F(ElementTypesTest, CheckboxTogglesAndClipKeepsChildrenInside)
     EXPECT_TRUE(check.checked());
     EXPECT_TRUE(check.find_by_id(u"#on")->is_visible());
 }
+
+// Children taller than their clip are dragged into view, no further than their ends; children
+// that fit keep their presses.
+TEST(ClipElement, ATallChildIsDraggedIntoViewWithinItsEnds)
+{
+    ClipElement clip;
+    auto tall = std::make_unique<Element>();
+    tall->set_design_size({ 0, 300 });
+    Element& content = *tall;
+    clip.add_child(std::move(tall));
+    clip.set_horizontal(0, 100);
+    clip.set_vertical(20, 100);
+    EXPECT_EQ(content.position().y, 20);
+    EXPECT_EQ(content.size().y, 300);
+    EXPECT_TRUE(clip.pointer_button({ 50, 90, 0, true }));
+    clip.pointer_move({ 50, 40, 10, true });
+    EXPECT_EQ(clip.scroll(), 50);
+    EXPECT_EQ(content.position().y, -30);
+    clip.pointer_move({ 50, -500, 20, true });
+    EXPECT_EQ(clip.scroll(), 200);
+    clip.pointer_button({ 50, -500, 30, false });
+    clip.scroll_by(-1000);
+    EXPECT_EQ(clip.scroll(), 0);
+    clip.set_vertical(20, 400);
+    EXPECT_FALSE(clip.pointer_button({ 50, 90, 40, true }));
+    EXPECT_EQ(content.size().y, 400);
+}
