@@ -227,7 +227,7 @@ void FormContacts::fill_contact(Element& item, PhoneEntry const& entry)
         number->set_runs(shown ? match_runs(number_match(), filter.size(), m_filtered_colour) : std::vector<ColourRun> {});
     }
     if (type) {
-        type->set_text(entry.label);
+        type->set_text(entry.label.empty() ? std::u16string() : m_skin.language().text_of(entry.label));
         type->set_visible(!entry.label.empty());
     }
     show_avatar(item, by_number ? std::u16string() : entry.name, entry.key);

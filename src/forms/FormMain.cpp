@@ -200,7 +200,7 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
 
     title.set_text(chat.title());
     // The phone's type is a word beside the title; the avatar shows who it is.
-    type.set_text(chat.phone_label);
+    type.set_text(chat.phone_label.empty() ? std::u16string() : m_skin.language().text_of(chat.phone_label));
     type.set_visible(!chat.phone_label.empty());
     show_avatar(item, chat.name, chat.key);
     if (!chat.messages.empty()) {
