@@ -1,0 +1,251 @@
+// The program's screens drawn headless from fixed data and compared with committed pictures in
+// tests/fixtures/screens/<screen>/<name>.png, so a change of look shows as a failing test with
+// the new picture kept in the temporary folder (its path in the failure). `scripts/update-screens.sh`
+// (VELLOQ_UPDATE_SCREENS=1) writes them anew. Every text drawn must also stand out from what is
+// under it by 4.5:1 at least.
+#include "ControllerFixture.h"
+#include "support/PngPicture.h"
+
+#include "forms/FormContacts.h"
+#include "forms/FormMain.h"
+#include "forms/FormTemplates.h"
+#include "platform/MessageStore.h"
+#include "platform/Utf.h"
+#include "platform/Window.h"
+#include "skin/TextElement.h"
+#include "skin/VList.h"
+
+#include <cstdlib>
+#include <map>
+#include <optional>
+
+using namespace velloq;
+using namespace std::chrono_literals;
+namespace Tag = platform::Tag;
+
+namespace {
+
+struct Screen {
+    char const* folder;
+    char const* setting;
+};
+
+// The environment a test changes, put back as it was.
+class SavedVariable {
+public:
+    SavedVariable(char const* name, char const* value)
+        : m_name(name)
+    {
+        if (char const* old = std::getenv(name))
+            m_old = old;
+        setenv(name, value, 1);
+    }
+    ~SavedVariable()
+    {
+        if (m_old)
+            setenv(m_name, m_old->c_str(), 1);
+        else
+            unsetenv(m_name);
+    }
+    SavedVariable(SavedVariable const&) = delete;
+    SavedVariable& operator=(SavedVariable const&) = delete;
+
+private:
+    char const* m_name;
+    std::optional<std::string> m_old;
+};
+
+int64_t filetime_of(int64_t unix_seconds)
+{
+    return MessageTime::from_unix_milliseconds(unix_seconds * 1000).filetime();
+}
+
+class Screenshots : public test::ControllerFixture, public testing::WithParamInterface<Screen> {
+protected:
+    void SetUp() override
+    {
+        ControllerFixture::SetUp();
+        m_screen.emplace("VELLOQ_SCREEN", GetParam().setting);
+        m_zone.emplace("TZ", "UTC");
+        m_locale.emplace("LC_ALL", "en_US.UTF-8");
+        write_contact("people.vcf",
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Berg;Anna;;;\r\nTEL;TYPE=CELL:+49 170 1234567\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Haddad;Ben;;;\r\nTEL;TYPE=WORK:+49 151 2007919\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Иванова;Ирина;;;\r\nTEL;TYPE=HOME:+7 912 3000004\r\nEND:VCARD\r\n");
+        fill_store();
+    }
+    void TearDown() override
+    {
+        ControllerFixture::TearDown();
+        m_locale.reset();
+        m_zone.reset();
+        m_screen.reset();
+    }
+
+    // A chat with Anna over two days (received, sent with a link, a draft), and chats with Ben,
+    // Irina and a bare number.
+    void fill_store()
+    {
+        std::string error;
+        auto store = platform::MessageStore::open_device(error);
+        ASSERT_NE(store, nullptr) << error;
+        auto sms = store->stores()->front().entry_id;
+        auto folder = [&](uint32_t tag) { return *store->store_property(sms, tag); };
+        int64_t day = 1'748'736'000; // 2025-06-01 00:00 UTC
+        auto received = [&](std::u16string from, std::u16string text, int64_t at, bool read) {
+            platform::StoredMessage message;
+            message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(read ? 1 : 0) }, { Tag::DeliveryTime, filetime_of(at) },
+                { Tag::SenderName, std::u16string() }, { Tag::SenderAddress, from }, { Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
+            ASSERT_TRUE(store->create_message(folder(Tag::InboxEntryId), message, false));
+        };
+        auto mine = [&](uint32_t tag, std::u16string to, std::u16string text, int64_t at) {
+            platform::StoredMessage message;
+            message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(0x21) }, { Tag::DeliveryTime, filetime_of(at) } };
+            message.recipients.push_back({ { Tag::DisplayName, std::u16string() }, { Tag::EmailAddress, to } });
+            ASSERT_TRUE(store->create_message(folder(tag), message, false));
+        };
+        received(u"+49 151 2007919", u"Happy birthday! \U0001F382\U0001F389", day + 9 * 3600, true);
+        received(u"+79123000004", u"Привет! Позвони, когда сможешь.", day + 10 * 3600, false);
+        received(u"+4915199999999", u"Your code is 482913", day + 11 * 3600, true);
+        received(u"+491701234567", u"Are we still on for tonight?", day + 18 * 3600, true);
+        mine(Tag::SentEntryId, u"+491701234567", u"Yes! Meet at https://example.org/place at 8", day + 18 * 3600 + 300);
+        received(u"+491701234567", u"Great, see you there \U0001F44D", day + 86400 + 9 * 3600, false);
+        mine(Tag::DraftsEntryId, u"+491701234567", u"Running a bit late", day + 86400 + 10 * 3600);
+    }
+
+    void start_and_wait()
+    {
+        start();
+        ASSERT_TRUE(pump_until([&] { return started(); }));
+        settle();
+    }
+    // Until transitions and animations (a menu's dimming) have ended; a caret that blinks on
+    // keeps asking to be drawn, so the wait for stillness is bounded.
+    void settle()
+    {
+        ASSERT_TRUE(pump_until([&] { return stack->transition() == nullptr; }));
+        pump_until([&] { return !application->wants_redraw(); }, 1500ms);
+        pump_for(60ms);
+    }
+    FormMain& main_form() { return *controller->chat_list(); }
+
+    // Compares the frame on screen with the committed picture (or writes it, when asked), and
+    // checks the contrast of every text the shown forms draw.
+    void check_screen(std::string const& name)
+    {
+        Bitmap565 const* frame = application->game().last_frame();
+        ASSERT_NE(frame, nullptr);
+        std::string expected = std::string(VELLOQ_FIXTURES_DIR) + "/screens/" + GetParam().folder + "/" + name + ".png";
+        std::string drawn = (device.path() / (name + ".png")).string();
+        ASSERT_TRUE(platform::write_png_565(drawn, frame->pixels(), frame->pitch(), frame->width(), frame->height()));
+        if (std::getenv("VELLOQ_UPDATE_SCREENS")) {
+            std::filesystem::create_directories(std::filesystem::path(expected).parent_path());
+            std::filesystem::copy_file(drawn, expected, std::filesystem::copy_options::overwrite_existing);
+        }
+        auto wanted = test::read_png(expected);
+        auto got = test::read_png(drawn);
+        ASSERT_TRUE(wanted) << "no picture " << expected << " (scripts/update-screens.sh makes it)";
+        ASSERT_TRUE(got);
+        double differing = test::differing_share(*wanted, *got, 24);
+        if (differing > 0.002) {
+            auto kept_folder = std::filesystem::temp_directory_path() / "velloq-screens" / GetParam().folder;
+            std::filesystem::create_directories(kept_folder);
+            std::string kept = (kept_folder / (name + ".png")).string();
+            std::filesystem::copy_file(drawn, kept, std::filesystem::copy_options::overwrite_existing);
+            ADD_FAILURE() << name << ": " << differing * 100 << " % of the pixels differ from " << expected << "; drawn now: " << kept;
+        }
+        check_contrast(*frame, *stack->top());
+    }
+
+    void check_contrast(Bitmap565 const& frame, Element& root)
+    {
+        if (!root.is_visible() || !root.is_effectively_visible())
+            return;
+        if (auto* text = dynamic_cast<TextElement*>(&root); text && !text->text().empty())
+            check_text(frame, *text);
+        for (auto const& child : root.children())
+            check_contrast(frame, *child);
+        if (auto* list = dynamic_cast<VList*>(&root)) {
+            for (int32_t index = 0; index < list->count(); ++index) {
+                if (Element* item = list->item(index))
+                    check_contrast(frame, *item);
+            }
+        }
+    }
+
+    // The background is the commonest colour of the text's box in the frame; a text outside the
+    // frame, or too small to have a box, draws nothing to judge.
+    void check_text(Bitmap565 const& frame, TextElement const& text)
+    {
+        Rect box = intersection({ text.position().x, text.position().y, text.size().x, text.size().y }, { 0, 0, frame.width(), frame.height() });
+        if (box.width < 4 || box.height < 4)
+            return;
+        std::map<uint16_t, int> counts;
+        for (int32_t y = box.top; y < box.top + box.height; ++y) {
+            for (int32_t x = box.left; x < box.left + box.width; ++x)
+                ++counts[frame.row(y)[x]];
+        }
+        uint16_t background = std::max_element(counts.begin(), counts.end(), [](auto const& a, auto const& b) { return a.second < b.second; })->first;
+        double ratio = test::contrast_ratio(text.colour().to_565(), background);
+        EXPECT_GE(ratio, 4.5) << "\"" << to_utf8(text.text()) << "\" at " << box.left << "," << box.top << " contrast " << ratio;
+    }
+
+    std::optional<SavedVariable> m_screen;
+    std::optional<SavedVariable> m_zone;
+    std::optional<SavedVariable> m_locale;
+};
+
+}
+
+TEST_P(Screenshots, TheChatList)
+{
+    start_and_wait();
+    check_screen("chat_list");
+}
+
+TEST_P(Screenshots, AChatWithReceivedSentALinkADaySeparatorAndADraft)
+{
+    start_and_wait();
+    controller->on_other_instance_started(u"open:+491701234567");
+    settle();
+    check_screen("chat");
+}
+
+TEST_P(Screenshots, ThePickerWithAFilter)
+{
+    start_and_wait();
+    press(main_form(), u"btnNew");
+    settle();
+    main_form().contacts_form().edit().text_input(u"a");
+    settle();
+    check_screen("picker");
+}
+
+TEST_P(Screenshots, TheTemplates)
+{
+    start_and_wait();
+    main_form().show_templates(0);
+    settle();
+    check_screen("templates");
+}
+
+TEST_P(Screenshots, TheMainMenu)
+{
+    start_and_wait();
+    press(main_form(), u"btnMenu");
+    settle();
+    check_screen("main_menu");
+}
+
+TEST_P(Screenshots, TheAlert)
+{
+    start_and_wait();
+    application->minimize();
+    deliver("+491701234567", "The train is late, I will be there at nine. Order without me, please!");
+    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    settle();
+    check_screen("alert");
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, Screenshots, testing::Values(Screen { "480x800", "480x800" }, Screen { "960x1600", "960x1600@192" }),
+    [](auto const& info) { return std::string(info.param.folder); });
