@@ -221,3 +221,24 @@ TEST_F(ListTest, ScrollBarFollowsThePosition)
     run_frames(0.05);
     EXPECT_EQ(indicator.position().y + indicator.size().y, track.position().y + track.size().y);
 }
+
+// A hard fling toward the top from rows down ends, past the overshoot, with the first row whole
+// at the border, not resting partly above it.
+TEST_F(ListTest, AHardFlingToTheTopEndsWithTheFirstRowAtTheBorder)
+{
+    uint32_t time = 1000;
+    for (int32_t rows_down : { 9, 12, 16, 20, 25 }) {
+        list->scroll_to(rows_down);
+        run_frames(0.5);
+        time += 10000;
+        press(list_top() + 40, time);
+        for (int32_t moved = 40; moved <= 400; moved += 40)
+            move(list_top() + 40 + moved, time += 8);
+        release(list_top() + 440, time + 1);
+        EXPECT_GT(list->scroll_speed(), 1000) << rows_down;
+        run_frames(6);
+        EXPECT_EQ(list->scroll_speed(), 0) << rows_down;
+        EXPECT_EQ(list->first_built(), 0) << rows_down;
+        EXPECT_DOUBLE_EQ(list->scroll_position(), 2) << rows_down;
+    }
+}
