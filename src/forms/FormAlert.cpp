@@ -83,6 +83,16 @@ void FormAlert::form_alert(MessageRecord const& message)
     log() << u"form_alert message:" << message.text << u"\n";
 }
 
+bool FormAlert::on_form_key(KeyEvent const& event)
+{
+    ButtonElement* button = event.code == Key::Enter ? m_view : event.code == Key::Backspace ? m_cancel : nullptr;
+    if (!button)
+        return false;
+    if (event.pressed && event.first)
+        on_pressed(*button);
+    return true;
+}
+
 void FormAlert::on_pressed(Element& button)
 {
     m_listener.on_alert_button(button);

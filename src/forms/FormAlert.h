@@ -42,6 +42,10 @@ public:
     // ReloadListener.
     void on_skin_reloaded() override;
 
+protected:
+    // Enter views the message, Escape (which arrives as Backspace) cancels.
+    bool on_form_key(KeyEvent const&) override;
+
 private:
     void skin_loaded();
     std::u16string contact_name(std::u16string const& number);

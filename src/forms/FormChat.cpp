@@ -281,6 +281,20 @@ MessageRecord* FormChat::selected_message()
     return &record;
 }
 
+bool FormChat::text_input(std::u16string const& text)
+{
+    if (!m_edit->has_input() && m_edit->is_effectively_visible())
+        m_edit->begin_input();
+    return Form::text_input(text);
+}
+
+bool FormChat::on_enter(TextEdit&)
+{
+    if (!m_edit->text().empty())
+        on_pressed(*m_send);
+    return true;
+}
+
 void FormChat::on_pressed(Element& button)
 {
     if (&button == m_close) {

@@ -59,6 +59,10 @@ public:
     void on_pressed(Element&) override;
     // EditListener.
     void on_text_changed(TextEdit&) override;
+    // Enter sends what was typed, as the Send button does; Shift+Enter makes a new line.
+    bool on_enter(TextEdit&) override;
+    // Typing on a keyboard while the reply has no input starts the reply, as a tap on it would.
+    bool text_input(std::u16string const& text) override;
     // MenuSource.
     void menu_entries(std::u16string const& name, std::u16string& caption, std::vector<MenuEntry>& entries) override;
     // Leaves the chat, however the form is left: a chat that never got a message leaves the list.

@@ -306,6 +306,24 @@ void FormMain::on_pressed(Element& element)
     }
 }
 
+bool FormMain::text_input(std::u16string const& text)
+{
+    if (text.empty() || text == u" ")
+        return false;
+    on_pressed(*m_new);
+    m_contacts->text_input(text);
+    return true;
+}
+
+bool FormMain::on_form_key(KeyEvent const& event)
+{
+    if (!event.control || event.code != Key::A + ('N' - 'A'))
+        return false;
+    if (event.pressed && event.first)
+        on_pressed(*m_new);
+    return true;
+}
+
 void FormMain::main_menu(std::vector<MenuEntry>& entries)
 {
     // The row of four buttons answers to the menu's own name, so a tap beside its buttons keeps

@@ -61,6 +61,14 @@ public:
     void item_activated(VList&, int32_t index) override;
     // PressListener.
     void on_pressed(Element&) override;
+    // Typing a letter starts a new message with the picker filtered by it.
+    bool text_input(std::u16string const& text) override;
+
+protected:
+    // Ctrl+N starts a new message.
+    bool on_form_key(KeyEvent const&) override;
+
+public:
     // ChatListener.
     void on_document_refresh(ChatEvent const&) override;
     // ReloadListener.

@@ -179,6 +179,7 @@ bool EventQueue::State::translate(SDL_Event const& event, Event& out)
         out.scan_code = static_cast<uint32_t>(event.key.keysym.scancode);
         out.repeat = event.key.repeat != 0;
         out.control = (event.key.keysym.mod & KMOD_CTRL) != 0;
+        out.shift = (event.key.keysym.mod & KMOD_SHIFT) != 0;
         return true;
     case SDL_TEXTINPUT:
         out.kind = EventKind::Text;

@@ -62,6 +62,7 @@ struct Event {
     bool repeat { false };
     // A Control key was held with the key.
     bool control { false };
+    bool shift { false };
     std::u16string text;
     int32_t x { 0 };
     int32_t y { 0 };

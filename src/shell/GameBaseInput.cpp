@@ -38,6 +38,7 @@ void GameBase::key_message(platform::Event const& event)
     key.pressed = event.kind == platform::EventKind::KeyDown;
     key.first = key.pressed ? !event.repeat : true;
     key.control = event.control;
+    key.shift = event.shift;
     log() << (key.pressed ? u"WM_KEYDOWN = " : u"WM_KEYUP = ") << event.virtual_key << u"(" << key.code << u")"
           << u" lParam=" << key_parameter(event, key.pressed) << u" ticks=" << platform::tick_count() << u"\n";
     if (auto* listener = m_application.listener(); listener && listener->on_key(key))

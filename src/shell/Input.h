@@ -11,6 +11,7 @@ struct KeyEvent {
     bool pressed { false };
     bool first { true }; // false for an auto-repeated press
     bool control { false }; // a Control key was held (a desktop keyboard's shortcuts)
+    bool shift { false };
 };
 
 struct PointerEvent {

@@ -3,6 +3,7 @@
 #include "skin/ButtonElement.h"
 #include "skin/Properties.h"
 #include "skin/TextEdit.h"
+#include "skin/VList.h"
 
 #include <functional>
 
@@ -79,7 +80,16 @@ bool Form::key_without_edit(KeyEvent const& event)
         auto* button = dynamic_cast<ButtonElement*>(&element);
         return button && button->bound_key() && button->key(event);
     });
-    return handled || on_form_key(event);
+    return handled || on_form_key(event) || list_key(event);
+}
+
+// Keys no one else took move through the form's first list that is shown.
+bool Form::list_key(KeyEvent const& event)
+{
+    return visit(*this, [&](Element& element) {
+        auto* list = dynamic_cast<VList*>(&element);
+        return list && list->is_visible() && list->is_effectively_visible() && list->key(event);
+    });
 }
 
 bool Form::text_input(std::u16string const& text)

@@ -10,7 +10,7 @@ class TextEdit;
 // The root element of a screen built from one top-level skin section. It reads "outside_color"
 // and routes the keys and characters its form receives: to the edit that has the input (or one
 // that types without a tap), then to the buttons bound to the key, then to the program form's
-// own handler.
+// own handler, then to its first shown list.
 class Form : public Element {
 public:
     void load(Properties const&, Section const&) override;
@@ -30,6 +30,7 @@ protected:
 
 private:
     bool key_without_edit(KeyEvent const&);
+    bool list_key(KeyEvent const&);
     Colour m_outside_colour;
 };
 

@@ -192,7 +192,10 @@ bool TextEdit::key(KeyEvent const& event)
         return true;
     }
     case Key::Enter:
-        if (!wraps())
+        if (!event.shift && m_listener && m_listener->on_enter(*this))
+            return true;
+        // Shift+Enter asks for a line break even where the edit shows one line (as a blank).
+        if (!wraps() && !event.shift)
             return false;
         return text_input(u"\n");
     default:

@@ -12,6 +12,8 @@ class EditListener {
 public:
     virtual ~EditListener() = default;
     virtual void on_text_changed(TextEdit&) = 0;
+    // Enter (without Shift) in the edit; true when the listener acted on it (a chat sends).
+    virtual bool on_enter(TextEdit&) { return false; }
 };
 
 // "edit": a text the user types into. It draws its text with a caret, on one line that scrolls

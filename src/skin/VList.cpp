@@ -188,6 +188,47 @@ void VList::scroll_into_view(int32_t index)
     scroll_to(index);
 }
 
+bool VList::key(KeyEvent const& event)
+{
+    if (m_count == 0 || !m_source)
+        return false;
+    int32_t shown = m_items.empty() ? 1 : std::max(1, static_cast<int32_t>(size().y / (content_height() / m_items.size())) - 1);
+    int32_t from = m_selected < 0 ? std::max(0, m_first) : m_selected;
+    int32_t to = from;
+    switch (event.code) {
+    case Key::Up:
+        to = m_selected < 0 ? from : from - 1;
+        break;
+    case Key::Down:
+        to = m_selected < 0 ? from : from + 1;
+        break;
+    case Key::PageUp:
+        to = from - shown;
+        break;
+    case Key::PageDown:
+        to = from + shown;
+        break;
+    case Key::Home:
+        to = 0;
+        break;
+    case Key::End:
+        to = m_count - 1;
+        break;
+    case Key::Enter:
+        if (event.pressed && m_selected >= 0 && m_selected < m_count)
+            m_source->item_activated(*this, m_selected);
+        return m_selected >= 0;
+    default:
+        return false;
+    }
+    if (event.pressed) {
+        set_selected(std::clamp(to, 0, m_count - 1));
+        scroll_into_view(m_selected);
+        set_needs_redraw();
+    }
+    return true;
+}
+
 void VList::set_selected(int32_t index)
 {
     m_selected = index;

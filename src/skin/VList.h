@@ -46,6 +46,10 @@ public:
     // Scrolls only when the item is not wholly in view, and then to put it at the top.
     void scroll_into_view(int32_t index);
     void set_selected(int32_t index);
+    // The keyboard's way through the list: Up and Down move the selection and keep it in view,
+    // Page Up and Page Down move it by a screenful, Home and End to the ends, Enter activates it
+    // as a tap does. False for other keys and an empty list.
+    bool key(KeyEvent const&) override;
 
     int32_t count() const { return m_count; }
     int32_t selected() const { return m_selected; }

@@ -1,0 +1,138 @@
+#include "ControllerFixture.h"
+
+#include "forms/FormChat.h"
+#include "forms/FormContacts.h"
+#include "forms/FormMain.h"
+#include "forms/FormTemplates.h"
+#include "skin/Menu.h"
+
+using namespace velloq;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The program driven by key events alone: no pointer event reaches it.
+class Keyboard : public test::ControllerFixture {
+protected:
+    void start_and_wait()
+    {
+        start();
+        ASSERT_TRUE(pump_until([&] { return started(); }));
+        settle();
+    }
+    void settle()
+    {
+        ASSERT_TRUE(pump_until([&] { return stack->transition() == nullptr; }));
+        pump_for(30ms);
+    }
+    void type(KeyCode code)
+    {
+        application->key({ code, true, true, false });
+        application->key({ code, false, true, false });
+        pump_for(10ms);
+    }
+    FormMain& main_form() { return *controller->chat_list(); }
+};
+
+}
+
+TEST_F(Keyboard, ArrowsAndEnterOpenAChatFromTheList)
+{
+    deliver("+4915120000001", "older");
+    deliver("+4915120000002", "newest");
+    start_and_wait();
+    type(Key::Down);
+    EXPECT_EQ(main_form().list().selected(), 0);
+    type(Key::Down);
+    type(Key::End);
+    EXPECT_EQ(main_form().list().selected(), 1);
+    type(Key::Home);
+    type(Key::Down);
+    type(Key::Enter);
+    settle();
+    ASSERT_EQ(stack->top(), &main_form().chat_form());
+    EXPECT_EQ(controller->model()->current_chat_key(), u"0000001");
+}
+
+TEST_F(Keyboard, TheMainMenuIsWalkedWithArrowsChosenWithEnterAndClosedWithEscape)
+{
+    deliver("+4915120000001", "hello");
+    start_and_wait();
+    type(Key::SoftRight);
+    settle();
+    ASSERT_TRUE(main_form().menu().is_open());
+    type(Key::Esc);
+    settle();
+    EXPECT_FALSE(main_form().menu().is_open());
+    type(Key::SoftRight);
+    settle();
+    // The first Down selects the row of four buttons, the next ones alerts, then templates.
+    type(Key::Down);
+    type(Key::Down);
+    type(Key::Down);
+    type(Key::Enter);
+    settle();
+    EXPECT_EQ(stack->top(), &main_form().templates_form());
+}
+
+TEST_F(Keyboard, EnterOnTheAlertOpensTheChatAndEscapeDismissesIt)
+{
+    deliver("+4915120000001", "hello");
+    start_and_wait();
+    application->minimize();
+    deliver("+4915120000002", "are you there?");
+    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    settle();
+    type(Key::Enter);
+    settle();
+    EXPECT_EQ(stack->top(), &main_form().chat_form());
+    EXPECT_EQ(controller->model()->current_chat_key(), u"0000002");
+
+    application->minimize();
+    deliver("+4915120000003", "second");
+    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    settle();
+    type(Key::Esc);
+    settle();
+    EXPECT_FALSE(alert_on_top());
+}
+
+TEST_F(Keyboard, EnterInTheChatSendsAndShiftEnterMakesANewLine)
+{
+    reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"loopback");
+    deliver("+4915120000001", "hello");
+    start_and_wait();
+    type(Key::Down);
+    type(Key::Enter);
+    settle();
+    FormChat& chat = main_form().chat_form();
+    ASSERT_EQ(stack->top(), &chat);
+    application->text_input(u"two");
+    application->key({ Key::Enter, true, true, false, true });
+    application->key({ Key::Enter, false, true, false, true });
+    application->text_input(u"lines");
+    EXPECT_EQ(chat.edit().text(), u"two\nlines");
+    size_t before = controller->model()->find_chat(u"0000001")->messages.size();
+    type(Key::Enter);
+    EXPECT_TRUE(chat.edit().text().empty());
+    ASSERT_TRUE(pump_until([&] { return controller->model()->find_chat(u"0000001")->messages.size() == before + 1; }));
+    EXPECT_EQ(controller->model()->find_chat(u"0000001")->messages.back().text, u"two\nlines");
+}
+
+TEST_F(Keyboard, TypingOnTheListStartsANewMessageFilteredAndControlNStartsOne)
+{
+    deliver("+4915120000001", "hello");
+    start_and_wait();
+    application->text_input(u"b");
+    settle();
+    ASSERT_EQ(stack->top(), &main_form().contacts_form());
+    EXPECT_EQ(main_form().contacts_form().edit().text(), u"b");
+    type(Key::Esc);
+    type(Key::Esc);
+    settle();
+    ASSERT_EQ(stack->top(), &main_form());
+    application->key({ static_cast<KeyCode>(Key::A + ('N' - 'A')), true, true, true });
+    application->key({ static_cast<KeyCode>(Key::A + ('N' - 'A')), false, true, true });
+    settle();
+    EXPECT_EQ(stack->top(), &main_form().contacts_form());
+}
