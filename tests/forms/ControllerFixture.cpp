@@ -76,6 +76,20 @@ void ControllerFixture::pump_for(std::chrono::milliseconds time)
     pump_until([&] { return std::chrono::steady_clock::now() > end; }, time + std::chrono::seconds(1));
 }
 
+void ControllerFixture::start_and_settle()
+{
+    start();
+    ASSERT_TRUE(pump_until([&] { return started(); }));
+    settle();
+}
+
+void ControllerFixture::settle()
+{
+    ASSERT_TRUE(pump_until([&] { return stack->transition() == nullptr; }));
+    pump_until([&] { return !application->wants_redraw(); }, std::chrono::milliseconds(1500));
+    pump_for(std::chrono::milliseconds(60));
+}
+
 std::u16string ControllerFixture::log_text() const
 {
     return read_utf16_file(device.log_file());

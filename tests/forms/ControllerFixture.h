@@ -32,6 +32,11 @@ protected:
     // Runs the main loop's messages and frames until the condition holds; false at the limit.
     bool pump_until(std::function<bool()> const& condition, std::chrono::milliseconds limit = std::chrono::seconds(10));
     void pump_for(std::chrono::milliseconds time);
+    // Starts the program and waits until its chat list is on screen and still.
+    void start_and_settle();
+    // Until transitions and animations (a menu's dimming) have ended; a caret that blinks keeps
+    // asking to be drawn, so the wait for stillness is bounded.
+    void settle();
     // The chat list is on the stack and the splash is gone (a view action may have put a chat
     // form over the list).
     bool started()

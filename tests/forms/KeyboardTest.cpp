@@ -14,22 +14,19 @@ namespace {
 // The program driven by key events alone: no pointer event reaches it.
 class Keyboard : public test::ControllerFixture {
 protected:
-    void start_and_wait()
-    {
-        start();
-        ASSERT_TRUE(pump_until([&] { return started(); }));
-        settle();
-    }
-    void settle()
-    {
-        ASSERT_TRUE(pump_until([&] { return stack->transition() == nullptr; }));
-        pump_for(30ms);
-    }
     void type(KeyCode code)
     {
         application->key({ code, true, true, false });
         application->key({ code, false, true, false });
         pump_for(10ms);
+    }
+    // A message arriving while the program is in the background raises the alert.
+    void alert_from(std::string const& number, std::string const& text)
+    {
+        application->minimize();
+        deliver(number, text);
+        ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+        settle();
     }
     FormMain& main_form() { return *controller->chat_list(); }
 };
@@ -40,7 +37,7 @@ TEST_F(Keyboard, ArrowsAndEnterOpenAChatFromTheList)
 {
     deliver("+4915120000001", "older");
     deliver("+4915120000002", "newest");
-    start_and_wait();
+    start_and_settle();
     type(Key::Down);
     EXPECT_EQ(main_form().list().selected(), 0);
     type(Key::Down);
@@ -57,7 +54,7 @@ TEST_F(Keyboard, ArrowsAndEnterOpenAChatFromTheList)
 TEST_F(Keyboard, TheMainMenuIsWalkedWithArrowsChosenWithEnterAndClosedWithEscape)
 {
     deliver("+4915120000001", "hello");
-    start_and_wait();
+    start_and_settle();
     type(Key::SoftRight);
     settle();
     ASSERT_TRUE(main_form().menu().is_open());
@@ -78,20 +75,14 @@ TEST_F(Keyboard, TheMainMenuIsWalkedWithArrowsChosenWithEnterAndClosedWithEscape
 TEST_F(Keyboard, EnterOnTheAlertOpensTheChatAndEscapeDismissesIt)
 {
     deliver("+4915120000001", "hello");
-    start_and_wait();
-    application->minimize();
-    deliver("+4915120000002", "are you there?");
-    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
-    settle();
+    start_and_settle();
+    alert_from("+4915120000002", "are you there?");
     type(Key::Enter);
     settle();
     EXPECT_EQ(stack->top(), &main_form().chat_form());
     EXPECT_EQ(controller->model()->current_chat_key(), u"0000002");
 
-    application->minimize();
-    deliver("+4915120000003", "second");
-    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
-    settle();
+    alert_from("+4915120000003", "second");
     type(Key::Esc);
     settle();
     EXPECT_FALSE(alert_on_top());
@@ -101,7 +92,7 @@ TEST_F(Keyboard, EnterInTheChatSendsAndShiftEnterMakesANewLine)
 {
     reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"loopback");
     deliver("+4915120000001", "hello");
-    start_and_wait();
+    start_and_settle();
     type(Key::Down);
     type(Key::Enter);
     settle();
@@ -122,7 +113,7 @@ TEST_F(Keyboard, EnterInTheChatSendsAndShiftEnterMakesANewLine)
 TEST_F(Keyboard, TypingOnTheListStartsANewMessageFilteredAndControlNStartsOne)
 {
     deliver("+4915120000001", "hello");
-    start_and_wait();
+    start_and_settle();
     application->text_input(u"b");
     settle();
     ASSERT_EQ(stack->top(), &main_form().contacts_form());

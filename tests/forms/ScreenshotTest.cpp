@@ -113,20 +113,6 @@ protected:
         mine(Tag::DraftsEntryId, u"+491701234567", u"Running a bit late", day + 86400 + 10 * 3600);
     }
 
-    void start_and_wait()
-    {
-        start();
-        ASSERT_TRUE(pump_until([&] { return started(); }));
-        settle();
-    }
-    // Until transitions and animations (a menu's dimming) have ended; a caret that blinks on
-    // keeps asking to be drawn, so the wait for stillness is bounded.
-    void settle()
-    {
-        ASSERT_TRUE(pump_until([&] { return stack->transition() == nullptr; }));
-        pump_until([&] { return !application->wants_redraw(); }, 1500ms);
-        pump_for(60ms);
-    }
     FormMain& main_form() { return *controller->chat_list(); }
 
     // Compares the frame on screen with the committed picture (or writes it, when asked), and
@@ -199,13 +185,13 @@ protected:
 
 TEST_P(Screenshots, TheChatList)
 {
-    start_and_wait();
+    start_and_settle();
     check_screen("chat_list");
 }
 
 TEST_P(Screenshots, AChatWithReceivedSentALinkADaySeparatorAndADraft)
 {
-    start_and_wait();
+    start_and_settle();
     controller->on_other_instance_started(u"open:+491701234567");
     settle();
     check_screen("chat");
@@ -213,7 +199,7 @@ TEST_P(Screenshots, AChatWithReceivedSentALinkADaySeparatorAndADraft)
 
 TEST_P(Screenshots, ThePickerWithAFilter)
 {
-    start_and_wait();
+    start_and_settle();
     press(main_form(), u"btnNew");
     settle();
     main_form().contacts_form().edit().text_input(u"a");
@@ -223,7 +209,7 @@ TEST_P(Screenshots, ThePickerWithAFilter)
 
 TEST_P(Screenshots, TheTemplates)
 {
-    start_and_wait();
+    start_and_settle();
     main_form().show_templates(0);
     settle();
     check_screen("templates");
@@ -231,7 +217,7 @@ TEST_P(Screenshots, TheTemplates)
 
 TEST_P(Screenshots, TheMainMenu)
 {
-    start_and_wait();
+    start_and_settle();
     press(main_form(), u"btnMenu");
     settle();
     check_screen("main_menu");
@@ -239,7 +225,7 @@ TEST_P(Screenshots, TheMainMenu)
 
 TEST_P(Screenshots, TheAlert)
 {
-    start_and_wait();
+    start_and_settle();
     application->minimize();
     deliver("+491701234567", "The train is late, I will be there at nine. Order without me, please!");
     ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
