@@ -73,6 +73,8 @@ void VList::reset(int32_t count)
     drop_items();
     m_count = std::max(0, count);
     show_empty_view();
+    // New contents (a menu opened again with other entries) start without a selection.
+    m_selected = -1;
     m_first = 0;
     m_scroll = m_border_min;
     m_speed = 0;
@@ -165,7 +167,10 @@ void VList::scroll_to(int32_t index)
 {
     if (m_pressed >= 0)
         return;
+    // The same contents seen from elsewhere keep their selection.
+    int32_t selected = m_selected;
     reset(m_count);
+    m_selected = selected;
     if (m_count == 0)
         return;
     m_first = std::clamp(index, 0, m_count - 1);

@@ -127,3 +127,73 @@ TEST_F(Keyboard, TypingOnTheListStartsANewMessageFilteredAndControlNStartsOne)
     settle();
     EXPECT_EQ(stack->top(), &main_form().contacts_form());
 }
+
+TEST_F(Keyboard, ATemplateIsInsertedAndTheLanguageSwitchedFromTheMenus)
+{
+    deliver("+4915120000001", "hello");
+    start_and_settle();
+    type(Key::Down);
+    type(Key::Enter);
+    settle();
+    FormChat& chat = main_form().chat_form();
+    ASSERT_EQ(stack->top(), &chat);
+    // The chat menu: recipients, contact, send a contact, templates.
+    type(Key::SoftRight);
+    settle();
+    for (int step = 0; step < 4; ++step)
+        type(Key::Down);
+    type(Key::Enter);
+    settle();
+    ASSERT_EQ(stack->top(), &main_form().templates_form());
+    type(Key::Down);
+    type(Key::Enter);
+    settle();
+    EXPECT_EQ(stack->top(), &chat);
+    EXPECT_EQ(chat.edit().text(), main_form().templates_form().templates()[0]);
+
+    type(Key::Esc);
+    type(Key::Esc);
+    settle();
+    ASSERT_EQ(stack->top(), &main_form());
+    // The main menu: the row of buttons, alerts, templates, language; then English, Russian.
+    type(Key::SoftRight);
+    settle();
+    for (int step = 0; step < 4; ++step)
+        type(Key::Down);
+    type(Key::Enter);
+    settle();
+    type(Key::Down);
+    type(Key::Down);
+    type(Key::Enter);
+    settle();
+    std::u16string language;
+    EXPECT_TRUE(reg_get_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Language", language));
+    EXPECT_EQ(language, u"russian");
+}
+
+TEST_F(Keyboard, AMessageIsForwardedToAContactPickedWithTheKeyboard)
+{
+    write_contact("berta.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Vogel;Berta;;;\r\nTEL;TYPE=CELL:+49 151 10000002\r\nEND:VCARD\r\n");
+    deliver("+4915120000001", "pass it on");
+    start_and_settle();
+    type(Key::Down);
+    type(Key::Enter);
+    settle();
+    ASSERT_EQ(stack->top(), &main_form().chat_form());
+    // The message's menu: copy, delete, forward.
+    type(Key::Down);
+    type(Key::Enter);
+    settle();
+    for (int step = 0; step < 3; ++step)
+        type(Key::Down);
+    type(Key::Enter);
+    settle();
+    ASSERT_EQ(stack->top(), &main_form().contacts_form());
+    application->text_input(u"Ber");
+    type(Key::Down);
+    type(Key::Enter);
+    settle();
+    ASSERT_EQ(stack->top(), &main_form().chat_form());
+    EXPECT_EQ(controller->model()->current_chat_key(), u"0000002");
+    EXPECT_EQ(main_form().chat_form().edit().text(), u"pass it on");
+}

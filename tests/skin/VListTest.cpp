@@ -242,3 +242,39 @@ TEST_F(ListTest, AHardFlingToTheTopEndsWithTheFirstRowAtTheBorder)
         EXPECT_DOUBLE_EQ(list->scroll_position(), 2) << rows_down;
     }
 }
+
+// The keyboard moves the selection through the list and keeps it in view; new contents start
+// without one.
+TEST_F(ListTest, KeysMoveTheSelectionKeepItInViewAndEnterActivatesIt)
+{
+    auto key = [&](KeyCode code) {
+        EXPECT_TRUE(list->key({ code, true, true, false }));
+        list->key({ code, false, true, false });
+        run_frames(0.05);
+    };
+    key(Key::Down);
+    EXPECT_EQ(list->selected(), 0);
+    key(Key::Down);
+    key(Key::Down);
+    EXPECT_EQ(list->selected(), 2);
+    key(Key::PageDown);
+    int32_t paged = list->selected();
+    EXPECT_GT(paged, 4);
+    Element* shown = list->item(paged);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_GE(shown->position().y, list_top());
+    EXPECT_LE(shown->position().y + shown->size().y, list_top() + list->size().y);
+    key(Key::End);
+    EXPECT_EQ(list->selected(), 9999);
+    ASSERT_NE(list->item(9999), nullptr);
+    key(Key::Down);
+    EXPECT_EQ(list->selected(), 9999);
+    key(Key::Home);
+    key(Key::Up);
+    EXPECT_EQ(list->selected(), 0);
+    key(Key::Enter);
+    EXPECT_EQ(items.activated, std::vector<int32_t> { 0 });
+    EXPECT_FALSE(list->key({ Key::Left, true, true, false }));
+    list->reset(5);
+    EXPECT_EQ(list->selected(), -1);
+}
