@@ -28,6 +28,16 @@ protected:
         ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
         settle();
     }
+    // Down `downs` times in the list or menu on top, then Enter.
+    void choose(int downs)
+    {
+        for (int step = 0; step < downs; ++step)
+            type(Key::Down);
+        type(Key::Enter);
+        settle();
+    }
+    // The newest chat, chosen with Down and opened with Enter.
+    void open_first_chat() { choose(1); }
     FormMain& main_form() { return *controller->chat_list(); }
 };
 
@@ -93,9 +103,7 @@ TEST_F(Keyboard, EnterInTheChatSendsAndShiftEnterMakesANewLine)
     reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"loopback");
     deliver("+4915120000001", "hello");
     start_and_settle();
-    type(Key::Down);
-    type(Key::Enter);
-    settle();
+    open_first_chat();
     FormChat& chat = main_form().chat_form();
     ASSERT_EQ(stack->top(), &chat);
     application->text_input(u"two");
@@ -132,22 +140,15 @@ TEST_F(Keyboard, ATemplateIsInsertedAndTheLanguageSwitchedFromTheMenus)
 {
     deliver("+4915120000001", "hello");
     start_and_settle();
-    type(Key::Down);
-    type(Key::Enter);
-    settle();
+    open_first_chat();
     FormChat& chat = main_form().chat_form();
     ASSERT_EQ(stack->top(), &chat);
     // The chat menu: recipients, contact, send a contact, templates.
     type(Key::SoftRight);
     settle();
-    for (int step = 0; step < 4; ++step)
-        type(Key::Down);
-    type(Key::Enter);
-    settle();
+    choose(4);
     ASSERT_EQ(stack->top(), &main_form().templates_form());
-    type(Key::Down);
-    type(Key::Enter);
-    settle();
+    choose(1);
     EXPECT_EQ(stack->top(), &chat);
     EXPECT_EQ(chat.edit().text(), main_form().templates_form().templates()[0]);
 
@@ -158,14 +159,8 @@ TEST_F(Keyboard, ATemplateIsInsertedAndTheLanguageSwitchedFromTheMenus)
     // The main menu: the row of buttons, alerts, templates, language; then English, Russian.
     type(Key::SoftRight);
     settle();
-    for (int step = 0; step < 4; ++step)
-        type(Key::Down);
-    type(Key::Enter);
-    settle();
-    type(Key::Down);
-    type(Key::Down);
-    type(Key::Enter);
-    settle();
+    choose(4);
+    choose(2);
     std::u16string language;
     EXPECT_TRUE(reg_get_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Language", language));
     EXPECT_EQ(language, u"russian");
@@ -176,18 +171,11 @@ TEST_F(Keyboard, AMessageIsForwardedToAContactPickedWithTheKeyboard)
     write_contact("berta.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Vogel;Berta;;;\r\nTEL;TYPE=CELL:+49 151 10000002\r\nEND:VCARD\r\n");
     deliver("+4915120000001", "pass it on");
     start_and_settle();
-    type(Key::Down);
-    type(Key::Enter);
-    settle();
+    open_first_chat();
     ASSERT_EQ(stack->top(), &main_form().chat_form());
     // The message's menu: copy, delete, forward.
-    type(Key::Down);
-    type(Key::Enter);
-    settle();
-    for (int step = 0; step < 3; ++step)
-        type(Key::Down);
-    type(Key::Enter);
-    settle();
+    choose(1);
+    choose(3);
     ASSERT_EQ(stack->top(), &main_form().contacts_form());
     application->text_input(u"Ber");
     type(Key::Down);
