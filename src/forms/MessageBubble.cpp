@@ -40,13 +40,13 @@ void MessageBubble::load(Properties const& skin, std::u16string_view section_nam
     m_width_percent = std::clamp(skin.get_int(*section, u"bubble_width", 0), 0, 100);
 }
 
-void MessageBubble::style(Element& item, MessageRecord const& record) const
+void MessageBubble::style(Element& item, MessageRecord const& record)
 {
     Colours const& colours = record.folder == FolderKind::Drafts ? m_draft : mine(record) ? m_own : m_received;
     paint_text(item, u"body", colours.text);
     paint_text(item, u"time", colours.meta);
     paint_text(item, u"status", colours.meta);
-    item.set_layout_listener(m_width_percent > 0 ? const_cast<MessageBubble*>(this) : nullptr);
+    item.set_layout_listener(m_width_percent > 0 ? this : nullptr);
 }
 
 // An item filled again at the same width gets no width change: its bubble is fitted here.

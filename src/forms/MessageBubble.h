@@ -18,7 +18,7 @@ class MessageBubble final : public LayoutListener {
 public:
     void load(Properties const& skin, std::u16string_view section_name);
     // The item's colours for the message; the side follows at the next layout.
-    void style(Element& item, MessageRecord const& record) const;
+    void style(Element& item, MessageRecord const& record);
     void refit(Element& item);
     Colour link_colour(MessageRecord const& record) const { return mine(record) ? m_own.link : m_received.link; }
 

@@ -61,6 +61,7 @@ std::u16string chat_key_of(MessageRecord const& record)
         if (!number.empty())
             return last_seven_digits(number);
     }
+    // The peer read in place: an update keys every message of the store.
     if (record.incoming())
         return chat_key(record.sender.address, record.sender.name);
     return record.recipients.empty() ? std::u16string() : chat_key(record.recipients.front().address, record.recipients.front().name);
@@ -69,18 +70,15 @@ std::u16string chat_key_of(MessageRecord const& record)
 std::unique_ptr<Chat> chat_for_message(MessageRecord const& record)
 {
     auto chat = std::make_unique<Chat>();
-    if (record.report_kind != ReportKind::Message) {
-        std::u16string number = report_number(record.text);
-        if (!number.empty()) {
-            chat->address = number;
-            chat->key = last_seven_digits(number);
-            return chat;
-        }
+    std::u16string number = record.report_kind != ReportKind::Message ? report_number(record.text) : std::u16string();
+    if (!number.empty()) {
+        chat->address = number;
+    } else {
+        Correspondent peer = record.peer();
+        chat->name = peer.name;
+        chat->address = peer.address;
     }
-    Correspondent peer = record.peer();
-    chat->name = peer.name;
-    chat->address = peer.address;
-    chat->key = chat_key(chat->address, chat->name);
+    chat->key = chat_key_of(record);
     return chat;
 }
 

@@ -21,6 +21,8 @@ namespace velloq::platform {
 namespace {
 
 constexpr ScreenMetrics desktop_phone_screen { 480, 800, 0, 96 };
+// What a desktop's window manager takes above a window for its title.
+constexpr int title_bar = 40;
 
 // Drivers without a desktop (dummy, offscreen) have no usable area to fit a window into.
 bool has_desktop()
@@ -68,7 +70,7 @@ bool headless_requested()
 
 bool display_opened()
 {
-    return has_desktop() || headless_requested();
+    return has_desktop();
 }
 
 std::string environment_value(char const* name)
@@ -112,7 +114,6 @@ bool VideoSystem::screen_text_rejected() const
 ScreenMetrics VideoSystem::desktop_screen() const
 {
     ScreenMetrics screen = desktop_phone_screen;
-    constexpr int title_bar = 40;
     constexpr int lowest = 480;
     if (!ok() || !has_desktop())
         return screen;
@@ -283,7 +284,6 @@ SDL_Rect Window::frame_place(int window_width, int window_height) const
 // area (without panels, less a title bar) cannot hold it.
 std::pair<int, int> Window::fitting_size(int width, int height)
 {
-    constexpr int title_bar = 40;
     SDL_Rect usable {};
     if (!has_desktop() || SDL_GetDisplayUsableBounds(0, &usable) != 0 || usable.w <= 0 || usable.h <= title_bar || width <= 0 || height <= 0)
         return { width, height };

@@ -107,7 +107,8 @@ std::string environment_value(char const* name);
 // VELLOQ_HEADLESS=1. Only then does it run on the memory-only display when no window opens.
 bool headless_requested();
 // Whether the video system opened a display a person sees: SDL falls back to its offscreen
-// driver when no display can be opened, and that is no display unless asked for.
+// driver when no display can be opened, which nobody sees (the caller decides whether running
+// without one was asked for).
 bool display_opened();
 
 }
