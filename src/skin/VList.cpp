@@ -234,6 +234,21 @@ bool VList::key(KeyEvent const& event)
     return true;
 }
 
+void VList::select_first_in_view()
+{
+    if (m_selected >= 0 || m_count == 0)
+        return;
+    int32_t chosen = std::max(0, m_first);
+    for (auto const& item : m_items) {
+        if (item.element->rect().top >= position().y) {
+            chosen = item.index;
+            break;
+        }
+    }
+    set_selected(chosen);
+    set_needs_redraw();
+}
+
 void VList::set_selected(int32_t index)
 {
     m_selected = index;
@@ -251,8 +266,9 @@ Element* VList::item(int32_t index) const
 
 void VList::set_states(Item& item)
 {
-    bool pressed = item.index == m_pressed && !m_item_takes_pointer;
-    bool selected = !pressed && item.index == m_selected;
+    // An item without a look for a state keeps its normal look in it.
+    bool pressed = item.index == m_pressed && !m_item_takes_pointer && item.element->find_by_id(u"#vlist_pressed");
+    bool selected = !pressed && item.index == m_selected && item.element->find_by_id(u"#vlist_selected");
     show_state_child(*item.element, u"#vlist_pressed", pressed);
     show_state_child(*item.element, u"#vlist_selected", selected);
     show_state_child(*item.element, u"#vlist_normal", !pressed && !selected);

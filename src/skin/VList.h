@@ -50,6 +50,8 @@ public:
     // Page Up and Page Down move it by a screenful, Home and End to the ends, Enter activates it
     // as a tap does. False for other keys and an empty list.
     bool key(KeyEvent const&) override;
+    // When the list takes the keyboard focus without a selection: selects the first item in view.
+    void select_first_in_view();
 
     int32_t count() const { return m_count; }
     int32_t selected() const { return m_selected; }

@@ -277,4 +277,13 @@ TEST_F(ListTest, KeysMoveTheSelectionKeepItInViewAndEnterActivatesIt)
     EXPECT_FALSE(list->key({ Key::Left, true, true, false }));
     list->reset(5);
     EXPECT_EQ(list->selected(), -1);
+
+    // An item with no look for the selection keeps its normal look instead of none.
+    run_frames(0.05);
+    Element* item = list->item(1);
+    ASSERT_NE(item, nullptr);
+    if (Element* selected_look = item->find_by_id(u"#vlist_selected"))
+        selected_look->parent()->remove_child(*selected_look);
+    list->set_selected(1);
+    EXPECT_TRUE(item->find_by_id(u"#vlist_normal")->is_visible());
 }
