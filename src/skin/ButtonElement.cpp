@@ -89,7 +89,21 @@ bool ButtonElement::is_tap(PointerEvent const& event) const
 
 bool ButtonElement::key(KeyEvent const& event)
 {
-    if (!m_bound_key || event.code != *m_bound_key || !is_enabled())
+    if (!m_bound_key || event.code != *m_bound_key)
+        return false;
+    return press_by_key(event);
+}
+
+bool ButtonElement::focused_key(KeyEvent const& event)
+{
+    if (event.code != Key::Enter && event.code != Key::Space)
+        return false;
+    return press_by_key(event);
+}
+
+bool ButtonElement::press_by_key(KeyEvent const& event)
+{
+    if (!is_enabled())
         return false;
     if (event.pressed) {
         if (event.first) {

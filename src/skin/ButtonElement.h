@@ -24,11 +24,15 @@ public:
     std::optional<KeyCode> bound_key() const { return m_bound_key; }
     // The bound key, handed on by the form: a press shows "#pressed", the release fires.
     bool key(KeyEvent const&) override;
+    // Enter or Space on the button that has the keyboard focus: pressed on the way down, fired
+    // on the way up, like the bound key.
+    bool focused_key(KeyEvent const&);
     bool is_pressed() const { return m_pressed; }
 
 private:
     void show_state();
     void fire();
+    bool press_by_key(KeyEvent const&);
 
     Element* m_normal { nullptr };
     Element* m_pressed_child { nullptr };

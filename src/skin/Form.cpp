@@ -5,6 +5,7 @@
 #include "skin/TextEdit.h"
 #include "skin/VList.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace velloq {
@@ -25,12 +26,121 @@ bool visit(Element& element, std::function<bool(Element&)> const& visitor)
     return false;
 }
 
+// As `visit`, and into the items a list has built.
+bool visit_with_items(Element& element, std::function<bool(Element&)> const& visitor)
+{
+    return visit(element, [&](Element& each) {
+        if (visitor(each))
+            return true;
+        auto* list = dynamic_cast<VList*>(&each);
+        if (!list)
+            return false;
+        for (int32_t index = list->first_built(); index >= 0 && index < list->first_built() + list->built_count(); ++index) {
+            if (Element* item = list->item(index); item && visit_with_items(*item, visitor))
+                return true;
+        }
+        return false;
+    });
+}
+
+bool inside(Element& element, Element& ancestor)
+{
+    for (Element* up = element.parent(); up; up = up->parent()) {
+        if (up == &ancestor)
+            return true;
+    }
+    return false;
+}
+
+bool takes_focus(Element& element)
+{
+    if (auto* list = dynamic_cast<VList*>(&element))
+        return list->is_effectively_visible();
+    return dynamic_cast<TextEdit*>(&element) || dynamic_cast<ButtonElement*>(&element);
+}
+
 }
 
 void Form::load(Properties const& skin, Section const& section)
 {
     Element::load(skin, section);
     m_outside_colour = skin.get_colour(section, u"outside_color", { 0, 0, 0, 255 });
+    m_focus_colour = skin.get_colour(section, u"focus_color", { 0x1a, 0x73, 0xe8, 255 });
+    m_focus_width = std::max(1, skin.get_int(section, u"focus_width", 2)) << skin.shift();
+}
+
+void Form::draw_self(DrawTarget const& target, Point offset)
+{
+    Element::draw_self(target, offset);
+    if (Element* element = focused())
+        draw_focus_ring(target, offset, *element);
+}
+
+// A ring inside the element's edges, so a screen's border never clips it; an item's ring stays
+// inside its list.
+void Form::draw_focus_ring(DrawTarget const& target, Point offset, Element& element)
+{
+    Rect clip = target.rect;
+    for (Element* up = element.parent(); up && up != this; up = up->parent()) {
+        if (dynamic_cast<VList*>(up))
+            clip = intersection(clip, { up->position().x + offset.x, up->position().y + offset.y, up->size().x, up->size().y });
+    }
+    Rect box { element.position().x + offset.x, element.position().y + offset.y, element.size().x, element.size().y };
+    int32_t width = std::min({ m_focus_width, box.width / 2, box.height / 2 });
+    if (width <= 0)
+        return;
+    uint16_t colour = m_focus_colour.to_565();
+    fill_rect(*target.picture, { box.left, box.top, box.width, width }, clip, colour);
+    fill_rect(*target.picture, { box.left, box.top + box.height - width, box.width, width }, clip, colour);
+    fill_rect(*target.picture, { box.left, box.top, width, box.height }, clip, colour);
+    fill_rect(*target.picture, { box.left + box.width - width, box.top, width, box.height }, clip, colour);
+}
+
+Element* Form::focused()
+{
+    if (!m_focus)
+        return nullptr;
+    bool shown = visit_with_items(*this, [&](Element& element) { return &element == m_focus; });
+    if (!shown)
+        m_focus = nullptr;
+    return m_focus;
+}
+
+void Form::set_focus(Element* element)
+{
+    Element* before = focused();
+    if (before == element)
+        return;
+    if (auto* edit = dynamic_cast<TextEdit*>(before))
+        edit->end_input();
+    m_focus = element;
+    if (auto* edit = dynamic_cast<TextEdit*>(element))
+        edit->begin_input();
+    if (auto* list = dynamic_cast<VList*>(element))
+        list->select_first_in_view();
+    set_needs_redraw();
+}
+
+std::vector<Element*> Form::focus_chain()
+{
+    std::vector<Element*> chain;
+    visit(*this, [&](Element& element) {
+        if (takes_focus(element))
+            chain.push_back(&element);
+        return false;
+    });
+    return chain;
+}
+
+void Form::move_focus(bool forward)
+{
+    std::vector<Element*> chain = focus_chain();
+    if (chain.empty())
+        return;
+    auto at = std::find(chain.begin(), chain.end(), focused());
+    auto count = static_cast<ptrdiff_t>(chain.size());
+    ptrdiff_t index = at == chain.end() ? (forward ? 0 : count - 1) : (at - chain.begin() + (forward ? 1 : count - 1)) % count;
+    set_focus(chain[static_cast<size_t>(index)]);
 }
 
 TextEdit* Form::typing_edit()
@@ -69,6 +179,14 @@ bool Form::key(KeyEvent const& event)
         back.code = Key::Backspace;
         return key_without_edit(back);
     }
+    if (event.code == Key::Tab && !event.control) {
+        if (event.pressed)
+            move_focus(!event.shift);
+        return true;
+    }
+    // Enter and Space press the focused button even while an edit types without a tap.
+    if (auto* button = dynamic_cast<ButtonElement*>(focused()); button && button->focused_key(event))
+        return true;
     if (TextEdit* edit = typing_edit(); edit && edit->key(event))
         return true;
     return key_without_edit(event);
@@ -86,16 +204,31 @@ bool Form::key_without_edit(KeyEvent const& event)
 // Keys no one else took move through the form's first list that is shown.
 bool Form::list_key(KeyEvent const& event)
 {
-    return visit(*this, [&](Element& element) {
+    VList* moved = nullptr;
+    visit(*this, [&](Element& element) {
         auto* list = dynamic_cast<VList*>(&element);
-        return list && list->is_visible() && list->is_effectively_visible() && list->key(event);
+        if (list && list->is_effectively_visible() && list->key(event))
+            moved = list;
+        return moved != nullptr;
     });
+    // The focus follows the arrows into the list, so the ring never stays on a button behind;
+    // from a button inside one of its items the selection alone shows where the keys are.
+    if (moved && event.pressed && focused() && m_focus != moved)
+        set_focus(inside(*m_focus, *moved) ? nullptr : moved);
+    return moved != nullptr;
 }
 
 bool Form::text_input(std::u16string const& text)
 {
+    // The space that comes with a Space key pressing the focused button is not text.
+    if (text == u" " && dynamic_cast<ButtonElement*>(focused()))
+        return true;
     TextEdit* edit = typing_edit();
-    return edit && edit->text_input(text);
+    if (!edit || !edit->text_input(text))
+        return false;
+    if (m_focus && focused() != edit)
+        set_focus(edit);
+    return true;
 }
 
 bool Form::pointer_button(PointerEvent const& event)
@@ -104,6 +237,11 @@ bool Form::pointer_button(PointerEvent const& event)
     if (event.pressed) {
         if (TextEdit* edit = typing_edit(); edit && edit->has_input() && !edit->hit_test(event))
             edit->end_input();
+        // The ring is for keyboard use; a finger or a mouse takes it away.
+        if (m_focus) {
+            m_focus = nullptr;
+            set_needs_redraw();
+        }
     }
     return Element::pointer_button(event);
 }

@@ -7,6 +7,8 @@
 #include "skin/Properties.h"
 #include "skin/TextElement.h"
 
+#include <algorithm>
+
 namespace velloq {
 
 namespace {
@@ -26,6 +28,8 @@ public:
 protected:
     bool on_form_key(KeyEvent const& event) override
     {
+        if (m_menu.row_key(event))
+            return true;
         if (event.code != Key::Backspace)
             return false;
         if (event.pressed)
@@ -172,6 +176,41 @@ void Menu::item_activated(VList&, int32_t index)
     MenuEntry entry = m_entries[static_cast<size_t>(index)];
     if (entry.enabled)
         open(entry.name, entry_text(entry), false);
+}
+
+int32_t Menu::command_row(std::vector<Element*>& buttons) const
+{
+    for (int32_t index = 0; index < static_cast<int32_t>(m_entries.size()); ++index) {
+        Element* item = m_list->item(index);
+        for (char16_t const* id : command_buttons) {
+            Element* button = item ? item->find_by_id(id) : nullptr;
+            if (button && button->is_effectively_visible() && button->is_enabled())
+                buttons.push_back(button);
+        }
+        if (!buttons.empty())
+            return index;
+    }
+    return -1;
+}
+
+bool Menu::row_key(KeyEvent const& event)
+{
+    if (event.code != Key::Left && event.code != Key::Right)
+        return false;
+    std::vector<Element*> buttons;
+    int32_t row = command_row(buttons);
+    if (row < 0)
+        return false;
+    if (!event.pressed)
+        return true;
+    bool right = event.code == Key::Right;
+    auto at = std::find(buttons.begin(), buttons.end(), m_form->focused());
+    auto last = static_cast<ptrdiff_t>(buttons.size()) - 1;
+    ptrdiff_t index = at == buttons.end() ? (right ? 0 : last) : std::clamp(at - buttons.begin() + (right ? 1 : -1), ptrdiff_t { 0 }, last);
+    m_list->set_selected(row);
+    m_list->scroll_into_view(row);
+    m_form->set_focus(buttons[static_cast<size_t>(index)]);
+    return true;
 }
 
 void Menu::on_pressed(Element& button)

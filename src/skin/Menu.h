@@ -54,9 +54,14 @@ public:
     void item_activated(VList&, int32_t index) override;
     // PressListener: the buttons of a four-button row deliver the command of their id.
     void on_pressed(Element&) override;
+    // Left and Right reach the row of command buttons and move the keyboard focus along it.
+    bool row_key(KeyEvent const&);
 
 private:
     class MenuForm;
+    // The entry that holds command buttons and its built buttons, in order; -1 and none when the
+    // menu has no such row in view.
+    int32_t command_row(std::vector<Element*>& buttons) const;
     bool same_names(std::vector<MenuEntry> const& other) const;
     std::u16string entry_text(MenuEntry const&) const;
 

@@ -51,6 +51,7 @@ protected:
     void item_activated(VList&, int32_t index) override { activated = index; }
     void menu_entries(std::u16string const& name, std::u16string&, std::vector<MenuEntry>& entries) override
     {
+        asked = name;
         if (name == u"Main") {
             entries.push_back({ u"Templates", u"Templates" });
             entries.push_back({ u"Language", {} });
@@ -75,7 +76,24 @@ protected:
     TextEdit* edit { nullptr };
     std::unique_ptr<Menu> menu;
     int32_t activated { -1 };
+    std::u16string asked;
 };
+
+void press(Application& application, KeyCode code, bool shift = false)
+{
+    application.key({ code, true, true, false, shift });
+    application.key({ code, false, true, false, shift });
+}
+
+// The focus ring runs inside the element's edges.
+bool ringed(Bitmap565 const& frame, Element const& element)
+{
+    uint16_t ring = Bitmap565::rgb(0x0F, 0x17, 0x2A);
+    Rect box = element.rect();
+    int32_t middle_y = box.top + box.height / 2;
+    return frame.row(middle_y)[box.left] == ring && frame.row(middle_y)[box.left + box.width - 1] == ring
+        && frame.row(box.top)[box.left + box.width / 2] == ring;
+}
 
 uint16_t luminance(uint16_t pixel)
 {
@@ -131,4 +149,70 @@ TEST_F(Demo, FormWithListMenuAndEditDrivenHeadless)
     for (int i = 0; i < 30; ++i)
         frame();
     EXPECT_EQ(frame().row(10)[120], Bitmap565::rgb(0x1A, 0x4F, 0x94));
+}
+
+TEST_F(Demo, TabRingsEachElementInTurnAndTheKeysFollowTheFocus)
+{
+    auto* menu_button = form.find_by_id(u"btnMenu");
+    auto* send = dynamic_cast<ButtonElement*>(form.find_by_id(u"btnSend"));
+    send->set_listener(this);
+    EXPECT_FALSE(ringed(frame(), *menu_button));
+
+    press(*application, Key::Tab);
+    EXPECT_EQ(form.focused(), menu_button);
+    EXPECT_TRUE(ringed(frame(), *menu_button));
+    press(*application, Key::Tab);
+    EXPECT_EQ(form.focused(), list);
+    EXPECT_EQ(list->selected(), 0);
+    EXPECT_FALSE(ringed(frame(), *menu_button));
+    press(*application, Key::Tab);
+    EXPECT_TRUE(edit->has_input());
+    application->text_input(u"Hi");
+    EXPECT_EQ(edit->text(), u"Hi");
+    press(*application, Key::Tab);
+    EXPECT_EQ(form.focused(), send);
+    EXPECT_FALSE(edit->has_input());
+    EXPECT_TRUE(ringed(frame(), *send));
+    // Shift+Tab goes back; from the first element Shift+Tab wraps to the last.
+    press(*application, Key::Tab, true);
+    EXPECT_EQ(form.focused(), edit);
+    form.set_focus(menu_button);
+    press(*application, Key::Tab, true);
+    EXPECT_EQ(form.focused(), send);
+
+    // Enter presses the focused button (it opens the menu here), Down moves the list and takes
+    // the ring there, a pointer press takes the ring away.
+    press(*application, Key::Enter);
+    EXPECT_TRUE(menu->is_open());
+    press(*application, Key::Backspace);
+    press(*application, Key::Down);
+    EXPECT_EQ(form.focused(), list);
+    application->pointer_button({ 120, 100, 300, true, false });
+    application->pointer_button({ 120, 100, 310, false, false });
+    EXPECT_EQ(form.focused(), nullptr);
+}
+
+TEST_F(Demo, LeftAndRightReachTheMenusRowOfButtons)
+{
+    menu->open(u"Main", {}, true);
+    for (int i = 0; i < 20; ++i)
+        frame();
+    Form& menu_form = menu->form();
+    press(*application, Key::Right);
+    ASSERT_NE(menu_form.focused(), nullptr);
+    EXPECT_EQ(menu_form.focused()->id(), u"About");
+    press(*application, Key::Right);
+    press(*application, Key::Right);
+    press(*application, Key::Left);
+    EXPECT_EQ(menu_form.focused()->id(), u"Help");
+    EXPECT_TRUE(ringed(frame(), *menu_form.focused()));
+    EXPECT_EQ(dynamic_cast<VList&>(*menu_form.find_by_id(u"vlist")).selected(), 2);
+    // Up leaves the row for the entries: the selection shows where the keys are, no ring.
+    press(*application, Key::Up);
+    EXPECT_EQ(menu_form.focused(), nullptr);
+    press(*application, Key::Left);
+    EXPECT_EQ(menu_form.focused()->id(), u"Exit");
+    press(*application, Key::Left);
+    press(*application, Key::Enter);
+    EXPECT_EQ(asked, u"Minimize");
 }
