@@ -281,6 +281,19 @@ MessageRecord* FormChat::selected_message()
     return &record;
 }
 
+bool FormChat::on_form_key(KeyEvent const& event)
+{
+    if (event.code != Key::ContextMenu)
+        return OwnedForm::on_form_key(event);
+    if (event.pressed && event.first) {
+        if (m_list->selected() >= 0)
+            item_activated(*m_list, m_list->selected());
+        else
+            on_pressed(*m_menu_button);
+    }
+    return true;
+}
+
 bool FormChat::text_input(std::u16string const& text)
 {
     if (!m_edit->has_input() && m_edit->is_effectively_visible())

@@ -72,6 +72,8 @@ public:
 
 protected:
     void go_back() override;
+    // The Menu key (or Shift+F10) opens the selected message's menu, or the chat's.
+    bool on_form_key(KeyEvent const&) override;
 
 private:
     void show_send_state(Element& item, MessageRecord const& record);

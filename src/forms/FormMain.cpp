@@ -317,10 +317,11 @@ bool FormMain::text_input(std::u16string const& text)
 
 bool FormMain::on_form_key(KeyEvent const& event)
 {
-    if (!event.control || event.code != Key::A + ('N' - 'A'))
+    bool new_message = event.control && event.code == Key::A + ('N' - 'A');
+    if (!new_message && event.code != Key::ContextMenu)
         return false;
     if (event.pressed && event.first)
-        on_pressed(*m_new);
+        on_pressed(new_message ? *m_new : *m_menu_button);
     return true;
 }
 

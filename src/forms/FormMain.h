@@ -65,7 +65,7 @@ public:
     bool text_input(std::u16string const& text) override;
 
 protected:
-    // Ctrl+N starts a new message.
+    // Ctrl+N starts a new message; the Menu key (or Shift+F10) opens the main menu.
     bool on_form_key(KeyEvent const&) override;
 
 public:

@@ -34,7 +34,7 @@ void GameBase::key_message(platform::Event const& event)
 {
     m_asleep = false;
     KeyEvent key;
-    key.code = key_code_from_virtual_key(event.virtual_key);
+    key.code = key_code_from_virtual_key(event.virtual_key, event.shift);
     key.pressed = event.kind == platform::EventKind::KeyDown;
     key.first = key.pressed ? !event.repeat : true;
     key.control = event.control;

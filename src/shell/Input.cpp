@@ -48,4 +48,11 @@ KeyCode key_code_from_virtual_key(uint32_t key)
     }
 }
 
+KeyCode key_code_from_virtual_key(uint32_t key, bool shift)
+{
+    if (shift && key == VK::F1 + 9)
+        return Key::ContextMenu;
+    return key_code_from_virtual_key(key);
+}
+
 }

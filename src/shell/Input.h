@@ -24,5 +24,7 @@ struct PointerEvent {
 
 // The program's key code of a platform virtual key; keys outside the table give "None".
 KeyCode key_code_from_virtual_key(uint32_t virtual_key);
+// The same with Shift held: Shift+F10 is the keyboard's other Menu key.
+KeyCode key_code_from_virtual_key(uint32_t virtual_key, bool shift);
 
 }

@@ -185,3 +185,41 @@ TEST_F(Keyboard, AMessageIsForwardedToAContactPickedWithTheKeyboard)
     EXPECT_EQ(controller->model()->current_chat_key(), u"0000002");
     EXPECT_EQ(main_form().chat_form().edit().text(), u"pass it on");
 }
+
+TEST_F(Keyboard, TheMenuKeyOpensTheSelectedMessagesMenuAndTabReachesTheSendButton)
+{
+    reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"loopback");
+    deliver("+4915120000001", "hello");
+    start_and_settle();
+    type(Key::ContextMenu);
+    settle();
+    ASSERT_TRUE(main_form().menu().is_open());
+    type(Key::Esc);
+    settle();
+    open_first_chat();
+    FormChat& chat = main_form().chat_form();
+    ASSERT_EQ(stack->top(), &chat);
+    type(Key::Down);
+    type(Key::ContextMenu);
+    settle();
+    ASSERT_TRUE(chat.menu().is_open());
+    std::vector<std::u16string> names;
+    for (MenuEntry const& entry : chat.menu().entries())
+        names.push_back(entry.name);
+    EXPECT_NE(std::find(names.begin(), names.end(), u"Forward"), names.end());
+    type(Key::Esc);
+    settle();
+
+    // Tab until the reply has the input, type, Tab on to the Send button and press it.
+    for (int step = 0; step < 10 && !chat.edit().has_input(); ++step)
+        type(Key::Tab);
+    ASSERT_TRUE(chat.edit().has_input());
+    application->text_input(u"by tab");
+    auto is_send = [&] { return chat.focused() && chat.focused()->id() == u"btnSend"; };
+    for (int step = 0; step < 10 && !is_send(); ++step)
+        type(Key::Tab);
+    ASSERT_TRUE(is_send());
+    EXPECT_FALSE(chat.edit().has_input());
+    type(Key::Space);
+    ASSERT_TRUE(pump_until([&] { return controller->model()->find_chat(u"0000001")->messages.back().text == u"by tab"; }));
+}

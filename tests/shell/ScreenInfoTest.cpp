@@ -65,6 +65,9 @@ TEST(KeyMapping, PlatformKeysBecomeTheProgramsCodes)
     EXPECT_EQ(key_code_from_virtual_key(VK::F1 + 7), Key::Star);
     EXPECT_EQ(key_code_from_virtual_key(VK::F1 + 8), Key::Pound);
     EXPECT_EQ(key_code_from_virtual_key(VK::Apps), Key::ContextMenu);
+    EXPECT_EQ(key_code_from_virtual_key(VK::F1 + 9, true), Key::ContextMenu);
+    EXPECT_EQ(key_code_from_virtual_key(VK::F1 + 9, false), Key::None);
+    EXPECT_EQ(key_code_from_virtual_key(VK::F1, true), Key::SoftLeft);
     EXPECT_EQ(key_code_from_virtual_key(0x10000 | 'q'), Key::None);
     // Only a desktop keyboard's Escape gives "Esc"; the phone's back key stays "Backspace".
     EXPECT_EQ(key_code_from_virtual_key(VK::KeyboardEscape), Key::Esc);
