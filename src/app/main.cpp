@@ -49,7 +49,9 @@ int main(int argc, char** argv)
     application->set_windowed(false);
     application->set_fullscreen(application->screen_info().orientation);
     log() << u"time2: " << step.lap() << u"\n";
-    auto controller = std::make_unique<MessengerApp>(*application, *forms, command_line);
+    ChatModel::Options options;
+    options.search_in_background = true;
+    auto controller = std::make_unique<MessengerApp>(*application, *forms, command_line, std::move(options));
     log() << u"time3:" << step.lap() << u"\n";
     log() << u"total_load_time:" << total.lap() << u"\n";
     application->run();

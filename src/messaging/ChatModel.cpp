@@ -2,6 +2,7 @@
 #include "platform/Utf.h"
 
 #include "messaging/ChatCache.h"
+#include "messaging/MessageSearch.h"
 #include "messaging/DateFormat.h"
 #include "platform/Folders.h"
 #include "shell/Log.h"
@@ -52,6 +53,8 @@ ChatModel::ChatModel(Options options)
     reg_set_int(notifications_key, u"Options", notification_options & ~0x08);
     set_app_notification(notification_name, u"\"" + expand_path(m_options.program_path) + u"\" message");
     reg_get_bool(velloq_key, u"Alerts", m_alerts);
+    if (m_options.search_in_background)
+        m_indexer = std::make_unique<SearchIndexer>();
     // The registration follows "Alerts" from the start: a program that ended without its clean-up
     // (a crash) must not leave deliveries starting it while alerts are off.
     if (!m_alerts)
@@ -589,6 +592,8 @@ bool ChatModel::reach_store()
 bool ChatModel::update_chats(bool notify, Progress const& progress)
 {
     bool changed = take_store_changes(notify, progress);
+    if (changed && m_indexer)
+        m_indexer->wake();
     if (!m_full_scan)
         follow_unread_count(notify);
     return changed;

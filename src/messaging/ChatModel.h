@@ -41,6 +41,8 @@ public:
 // The program's document: the store's messages gathered into chats by number, newest chat
 // first, kept in step with the store by `update_chats`, remembered between runs by the cache
 // file, and watched by the forms through chat events.
+class SearchIndexer;
+
 class ChatModel final : public ContactListener {
 public:
     struct Options {
@@ -51,6 +53,8 @@ public:
         std::u16string program_path { u"%app_path%/velloq" };
         // The device folder's contacts/ in the program.
         std::string contacts_folder;
+        // The program keeps the search index up to date in the background.
+        bool search_in_background { false };
     };
 
     ChatModel();
@@ -147,6 +151,7 @@ private:
     PhoneBook m_phone_book;
     std::unique_ptr<ContactsSource> m_contacts;
     std::unique_ptr<SmsManager> m_sms;
+    std::unique_ptr<SearchIndexer> m_indexer;
     std::vector<std::unique_ptr<Chat>> m_chats;
     std::array<IdSet, 4> m_known;
     bool m_full_scan { true };

@@ -1,5 +1,7 @@
 #include "messaging/SmsManager.h"
 
+#include "messaging/SearchText.h"
+
 #include "platform/Utf.h"
 #include "shell/Log.h"
 #include "shell/Registry.h"
@@ -172,6 +174,27 @@ bool SmsManager::read_sender_or_recipients(platform::StoredMessage const& messag
         return false;
     record.sender = { *name, *address };
     return true;
+}
+
+std::optional<size_t> SmsManager::index_for_search(size_t limit)
+{
+    if (!m_session)
+        return std::nullopt;
+    return m_session->index_for_search(limit, [](std::u16string const& text) { return number_terms(text); });
+}
+
+std::optional<std::vector<std::pair<EntryId, std::u16string>>> SmsManager::search(std::string const& match, size_t limit)
+{
+    auto hits = m_session ? m_session->search(match, limit) : std::nullopt;
+    if (!hits) {
+        log() << u"search failed: " << to_utf16(m_session ? m_session->last_error() : std::string("no store")) << u"\n";
+        return std::nullopt;
+    }
+    std::vector<std::pair<EntryId, std::u16string>> found;
+    found.reserve(hits->size());
+    for (auto& hit : *hits)
+        found.emplace_back(EntryId(std::move(hit.entry)), std::move(hit.marked_text));
+    return found;
 }
 
 bool SmsManager::read_sms(EntryId const& id, MessageRecord& record)

@@ -20,7 +20,7 @@ namespace {
 constexpr int busy_timeout_ms = 2000;
 // Each attempt at the registry waits up to its own busy timeout (a second).
 constexpr int count_attempts = 5;
-constexpr int schema_version = 4;
+constexpr int schema_version = 5;
 constexpr uint32_t first_named_property = 0x8000;
 
 char const* const schema_sql = R"(
@@ -76,6 +76,31 @@ CREATE INDEX IF NOT EXISTS modem_filed_time ON modem_filed(filed);
 CREATE INDEX IF NOT EXISTS recipients_by_value ON recipients(tag, value);
 PRAGMA user_version = 4;
 )";
+
+// Version 5 notes each message whose text is new, changed or gone, for the search index. Only
+// plain SQL runs in a writer's transaction, so no writer (another program's too) ever depends on
+// the full-text index, which the reading program builds from these notes. The triggers test for
+// a note instead of INSERT OR IGNORE: inside an upsert SQLite applies the upsert's conflict rule
+// to the trigger's insert, and a note already there would fail the writer's statement.
+char const* const schema_5_sql = R"(
+CREATE TABLE IF NOT EXISTS search_pending(message INTEGER PRIMARY KEY);
+INSERT OR IGNORE INTO search_pending(message) SELECT id FROM messages;
+CREATE TRIGGER IF NOT EXISTS search_text_in AFTER INSERT ON properties WHEN NEW.tag = 3604511 BEGIN
+    INSERT INTO search_pending(message) SELECT NEW.message WHERE NOT EXISTS (SELECT 1 FROM search_pending WHERE message = NEW.message);
+END;
+CREATE TRIGGER IF NOT EXISTS search_text_changed AFTER UPDATE ON properties WHEN NEW.tag = 3604511 BEGIN
+    INSERT INTO search_pending(message) SELECT NEW.message WHERE NOT EXISTS (SELECT 1 FROM search_pending WHERE message = NEW.message);
+END;
+CREATE TRIGGER IF NOT EXISTS search_text_out AFTER DELETE ON properties WHEN OLD.tag = 3604511 BEGIN
+    INSERT INTO search_pending(message) SELECT OLD.message WHERE NOT EXISTS (SELECT 1 FROM search_pending WHERE message = OLD.message);
+END;
+CREATE TRIGGER IF NOT EXISTS search_message_out AFTER DELETE ON messages BEGIN
+    INSERT INTO search_pending(message) SELECT OLD.id WHERE NOT EXISTS (SELECT 1 FROM search_pending WHERE message = OLD.id);
+END;
+PRAGMA user_version = 5;
+)";
+
+static_assert(Tag::Subject == 3604511, "the search triggers name the text's tag by number");
 
 constexpr size_t entry_prefix_size = 4;
 constexpr size_t store_tag_size = 8;
@@ -230,6 +255,8 @@ bool MessageStore::prepare_schema()
     if (version >= 3 && !read_tag())
         return false;
     if (version < 4 && !m_database->execute(schema_4_sql))
+        return fail();
+    if (version < 5 && !m_database->execute(schema_5_sql))
         return fail();
     return transaction.commit() || fail();
 }

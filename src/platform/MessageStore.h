@@ -144,6 +144,20 @@ public:
     };
     std::vector<SentRecipient> sent_with_reference(int64_t reference);
 
+    // The search index (SQLite's full-text index, made on first use; false where SQLite lacks
+    // it). Indexing takes up to `limit` of the messages noted since, in one short transaction;
+    // `terms_of` gives what is indexed beside a text (its numbers). The number indexed, or nullopt.
+    using SearchTerms = std::function<std::string(std::u16string const& text)>;
+    std::optional<size_t> index_for_search(size_t limit, SearchTerms const& terms_of);
+    std::optional<int64_t> search_backlog();
+    // The newest messages that match an FTS5 query, each with its text, the matching words put
+    // between U+0001 and U+0002.
+    struct SearchHit {
+        Bytes entry;
+        std::u16string marked_text;
+    };
+    std::optional<std::vector<SearchHit>> search(std::string const& match, size_t limit);
+
     std::optional<int64_t> unread_inbox_count();
     // Whether the last change of the inbox also reached the registry's unread count.
     bool unread_count_published() const { return m_count_published; }
@@ -168,6 +182,8 @@ public:
 private:
     explicit MessageStore(std::unique_ptr<SqliteDatabase>);
     bool prepare_schema();
+    bool make_search_table();
+    bool index_one(int64_t message, SearchTerms const& terms_of);
     bool begin_snapshot(std::optional<SqliteTransaction>&);
     bool read_tag();
     static std::optional<std::vector<Bytes>> entry_ids(SqliteStatement&);
@@ -207,6 +223,7 @@ private:
     std::string m_error;
     Bytes m_tag;
     bool m_count_published { true };
+    bool m_search_table { false };
     // Declared last, so it ends before the database closes.
     std::unique_ptr<SqliteTransaction> m_reading;
 };

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 #include <unicode/ustring.h>
 
 #include <charconv>
@@ -72,6 +74,21 @@ std::u16string map_each_character(std::u16string_view text, Mapping mapping)
 std::u16string lower_case(std::u16string_view text)
 {
     return map_each_character(text, [](UChar32 c) { return u_tolower(c); });
+}
+
+// Each character folded and stripped of its accents on its own: a precomposed letter becomes the
+// first character of its canonical decomposition ("Ё" "ё", "Ά" "α", "É" "e").
+std::u16string search_fold(std::u16string_view text)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Normalizer2 const* decomposition = icu::Normalizer2::getNFDInstance(status);
+    return map_each_character(text, [&](UChar32 c) {
+        UChar32 folded = u_foldCase(c, U_FOLD_CASE_DEFAULT);
+        icu::UnicodeString parts;
+        if (U_SUCCESS(status) && decomposition->getDecomposition(folded, parts) && parts.length() > 0)
+            folded = parts.char32At(0);
+        return folded;
+    });
 }
 
 std::u16string upper_case(std::u16string_view text)

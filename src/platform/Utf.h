@@ -18,6 +18,9 @@ std::u16string fold_case(std::u16string_view text);
 // the original.
 std::u16string lower_case(std::u16string_view text);
 std::u16string upper_case(std::u16string_view text);
+// For search: case folded and without accents in any script, each character in its own place
+// (a match in the folded text marks the same characters in the original).
+std::u16string search_fold(std::u16string_view text);
 
 // Decimal rendering in UTF-16, for log lines and registry texts.
 std::u16string to_u16_decimal(long long number);

@@ -1,0 +1,127 @@
+#include "messaging/MessageSearch.h"
+
+#include "messaging/ChatModel.h"
+#include "messaging/SearchText.h"
+#include "platform/MessageStore.h"
+#include "platform/Utf.h"
+#include "shell/Log.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace velloq {
+
+namespace {
+
+// Deliveries since the last search are few; a backlog larger than this is the background's.
+constexpr size_t caught_up_per_search = 500;
+// One transaction of the background indexer: short enough that a writer waits a few
+// milliseconds at most.
+constexpr size_t indexed_per_transaction = 500;
+
+std::vector<std::pair<size_t, size_t>> merged(std::vector<std::pair<size_t, size_t>> marks)
+{
+    std::sort(marks.begin(), marks.end());
+    std::vector<std::pair<size_t, size_t>> joined;
+    for (auto const& mark : marks) {
+        if (!joined.empty() && mark.first <= joined.back().second)
+            joined.back().second = std::max(joined.back().second, mark.second);
+        else
+            joined.push_back(mark);
+    }
+    return joined;
+}
+
+}
+
+std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_t limit)
+{
+    SearchQuery query = make_search_query(search_fold(typed));
+    if (query.match.empty())
+        return {};
+    SmsManager& sms = m_model.sms();
+    sms.index_for_search(caught_up_per_search);
+    auto hits = sms.search(query.match, limit);
+    if (!hits)
+        return {};
+    std::vector<SearchResult> results;
+    results.reserve(hits->size());
+    for (auto& [id, marked] : *hits) {
+        MessageRecord record;
+        if (!sms.read_sms(id, record))
+            continue;
+        SearchResult result;
+        result.chat_key = chat_key_of(record);
+        Chat* chat = m_model.find_chat(result.chat_key);
+        result.chat_title = chat ? chat->title() : record.peer().name.empty() ? record.peer().address : record.peer().name;
+        result.id = id;
+        result.time = record.time;
+        // The index holds the folded text, character for character in the message's places.
+        auto marks = take_marks(marked);
+        result.text = record.text;
+        if (marked.size() != result.text.size())
+            marks.clear();
+        auto numbers = number_marks(result.text, query.number);
+        marks.insert(marks.end(), numbers.begin(), numbers.end());
+        result.marks = merged(std::move(marks));
+        results.push_back(std::move(result));
+    }
+    return results;
+}
+
+SearchIndexer::SearchIndexer()
+    : m_thread([this](std::stop_token stop) { run(stop); })
+{
+}
+
+SearchIndexer::~SearchIndexer()
+{
+    m_thread.request_stop();
+    m_woken.notify_all();
+}
+
+void SearchIndexer::wake()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_wanted = true;
+    }
+    m_woken.notify_all();
+}
+
+void SearchIndexer::run(std::stop_token stop)
+{
+    std::string error;
+    auto store = platform::MessageStore::open_device(error);
+    if (!store) {
+        log() << u"search index: no store: " << to_utf16(error) << u"\n";
+        return;
+    }
+    auto terms = [](std::u16string const& text) { return number_terms(text); };
+    while (!stop.stop_requested()) {
+        {
+            std::unique_lock lock(m_mutex);
+            if (!m_woken.wait(lock, stop, [this] { return m_wanted; }))
+                return;
+            m_wanted = false;
+        }
+        auto started = std::chrono::steady_clock::now();
+        size_t total = 0;
+        while (!stop.stop_requested()) {
+            auto indexed = store->index_for_search(indexed_per_transaction, terms);
+            if (!indexed) {
+                log() << u"search index: " << to_utf16(store->last_error()) << u"\n";
+                break;
+            }
+            total += *indexed;
+            if (*indexed < indexed_per_transaction)
+                break;
+        }
+        if (total > 0) {
+            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+            log() << u"search index: " << static_cast<int64_t>(total) << u" messages indexed in " << static_cast<int64_t>(ms) << u" ms\n";
+        }
+    }
+}
+
+}

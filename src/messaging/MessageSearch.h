@@ -1,0 +1,61 @@
+#pragma once
+
+#include "messaging/MessageRecord.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace velloq {
+
+class ChatModel;
+
+struct SearchResult {
+    std::u16string chat_key;
+    std::u16string chat_title;
+    EntryId id;
+    MessageTime time;
+    std::u16string text;
+    // Where the matching words stand in `text`.
+    std::vector<std::pair<size_t, size_t>> marks;
+};
+
+// Finds messages across all chats through the store's full-text index, newest first. What was
+// delivered since the index last caught up is indexed first, so a search never misses it.
+class MessageSearch {
+public:
+    explicit MessageSearch(ChatModel& model)
+        : m_model(model)
+    {
+    }
+    std::vector<SearchResult> find(std::u16string const& typed, size_t limit);
+
+private:
+    ChatModel& m_model;
+};
+
+// Builds the search index in the background on a connection of its own, in short transactions
+// that never keep a delivery waiting: all at once after the store was first given an index,
+// then whatever `wake` says has arrived.
+class SearchIndexer {
+public:
+    SearchIndexer();
+    ~SearchIndexer();
+    SearchIndexer(SearchIndexer const&) = delete;
+    SearchIndexer& operator=(SearchIndexer const&) = delete;
+    void wake();
+
+private:
+    void run(std::stop_token);
+    std::mutex m_mutex;
+    std::condition_variable_any m_woken;
+    bool m_wanted { true };
+    // Declared last: it stops and joins before the rest goes.
+    std::jthread m_thread;
+};
+
+}

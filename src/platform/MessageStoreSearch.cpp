@@ -1,0 +1,125 @@
+#include "platform/MessageStore.h"
+
+#include "platform/Utf.h"
+
+#include <algorithm>
+
+namespace velloq::platform {
+
+namespace {
+
+// Words are folded to lower case without accents in every script (Latin, Cyrillic, Greek...).
+// The text is indexed folded (`search_fold`), so the tokenizer's own folding, which knows only
+// Latin accents, sees no accent of any script; each character keeps its place, so the marks of a
+// match in the folded text fall on the same characters of the message's own text.
+char const* const search_table_sql = "CREATE VIRTUAL TABLE IF NOT EXISTS message_search USING fts5(body, numbers, "
+                                     "tokenize = 'unicode61 remove_diacritics 2')";
+
+// The marks that highlighting puts around words never come from a message itself; a space in
+// their place keeps every character where it was.
+std::u16string folded_without_marks(std::u16string text)
+{
+    std::replace_if(text.begin(), text.end(), [](char16_t c) { return c == u'\x01' || c == u'\x02'; }, u' ');
+    return search_fold(text);
+}
+
+}
+
+bool MessageStore::make_search_table()
+{
+    if (!m_search_table)
+        m_search_table = m_database->execute(search_table_sql);
+    if (!m_search_table)
+        m_error = m_database->error();
+    return m_search_table;
+}
+
+bool MessageStore::index_one(int64_t message, SearchTerms const& terms_of)
+{
+    auto forget = m_database->reuse("DELETE FROM message_search WHERE rowid = ?1");
+    auto text = m_database->reuse("SELECT p.value FROM properties p JOIN messages m ON m.id = p.message WHERE p.message = ?1 AND p.tag = ?2");
+    auto add = m_database->reuse("INSERT INTO message_search(rowid, body, numbers) VALUES(?1, ?2, ?3)");
+    auto done = m_database->reuse("DELETE FROM search_pending WHERE message = ?1");
+    if (!forget || !text || !add || !done)
+        return false;
+    if (!forget->bind(1, message).execute())
+        return false;
+    text->bind(1, message).bind(2, static_cast<int64_t>(Tag::Subject));
+    if (text->step()) {
+        std::u16string body = to_utf16(text->column_text(0));
+        std::string terms = terms_of ? terms_of(body) : std::string();
+        if (!add->bind(1, message).bind(2, to_utf8(folded_without_marks(body))).bind(3, terms).execute())
+            return false;
+    } else if (text->failed()) {
+        return false;
+    }
+    return done->bind(1, message).execute();
+}
+
+std::optional<size_t> MessageStore::index_for_search(size_t limit, SearchTerms const& terms_of)
+{
+    if (!make_search_table())
+        return std::nullopt;
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+    if (!transaction.begun())
+        return fail(), std::nullopt;
+    auto pending = m_database->prepare("SELECT message FROM search_pending ORDER BY message LIMIT ?1");
+    if (!pending)
+        return fail(), std::nullopt;
+    pending->bind(1, static_cast<int64_t>(limit));
+    std::vector<int64_t> messages;
+    while (pending->step())
+        messages.push_back(pending->column_int(0));
+    if (pending->failed())
+        return fail(), std::nullopt;
+    for (int64_t message : messages) {
+        if (!index_one(message, terms_of))
+            return fail(), std::nullopt;
+    }
+    // No change count: the messages themselves did not change, and readers need not look again.
+    if (!transaction.commit())
+        return fail(), std::nullopt;
+    return messages.size();
+}
+
+std::optional<int64_t> MessageStore::search_backlog()
+{
+    auto statement = m_database->prepare("SELECT COUNT(*) FROM search_pending");
+    if (!statement || !statement->step())
+        return fail(), std::nullopt;
+    return statement->column_int(0);
+}
+
+std::optional<std::vector<MessageStore::SearchHit>> MessageStore::search(std::string const& match, size_t limit)
+{
+    if (!make_search_table())
+        return std::nullopt;
+    // The newest first by the time the message arrived (or was last written, for the user's own);
+    // texts are highlighted afterwards for the few shown, not for every match.
+    auto newest = m_database->prepare(
+        "SELECT s.rowid FROM message_search s "
+        "LEFT JOIN properties d ON d.message = s.rowid AND d.tag = ?2 "
+        "LEFT JOIN properties w ON w.message = s.rowid AND w.tag = ?3 "
+        "WHERE message_search MATCH ?1 ORDER BY COALESCE(d.value, w.value, 0) DESC, s.rowid DESC LIMIT ?4");
+    auto marked = m_database->prepare("SELECT highlight(message_search, 0, char(1), char(2)) FROM message_search WHERE message_search MATCH ?1 AND rowid = ?2");
+    if (!newest || !marked)
+        return fail(), std::nullopt;
+    newest->bind(1, match).bind(2, static_cast<int64_t>(Tag::DeliveryTime)).bind(3, static_cast<int64_t>(Tag::LastModificationTime)).bind(4, static_cast<int64_t>(limit));
+    std::vector<int64_t> rows;
+    while (newest->step())
+        rows.push_back(newest->column_int(0));
+    if (newest->failed())
+        return fail(), std::nullopt;
+    std::vector<SearchHit> hits;
+    hits.reserve(rows.size());
+    for (int64_t row : rows) {
+        marked->reset();
+        marked->bind(1, match).bind(2, row);
+        if (!marked->step())
+            return fail(), std::nullopt;
+        hits.push_back({ message_entry_id(row), to_utf16(marked->column_text(0)) });
+    }
+    return hits;
+}
+
+}

@@ -1,0 +1,170 @@
+#include "messaging/ChatModel.h"
+#include "messaging/MessageSearch.h"
+#include "messaging/SearchText.h"
+
+#include "platform/MessageStore.h"
+#include "platform/SqliteDatabase.h"
+#include "platform/Utf.h"
+#include "support/TempDevice.h"
+
+#include <gtest/gtest.h>
+
+using namespace velloq;
+using platform::Bytes;
+using platform::StoredMessage;
+namespace Tag = platform::Tag;
+
+TEST(SearchText, NumbersAreFoundHoweverTheyWereSpelled)
+{
+    auto numbers = numbers_in_text(u"Call +49 151 2345678 or (0151) 234-5678, room 12, code 0049 30 1234");
+    ASSERT_EQ(numbers.size(), 3u);
+    EXPECT_EQ(numbers[0].digits, "491512345678");
+    EXPECT_EQ(numbers[0].national, "1512345678");
+    EXPECT_EQ(numbers[1].national, "1512345678");
+    EXPECT_EQ(numbers[2].national, "301234");
+    EXPECT_EQ(national_digits("12125550100", true), "2125550100");
+    EXPECT_EQ(national_digits("79161234567", true), "9161234567");
+    EXPECT_EQ(national_digits("380501234567", true), "501234567");
+    EXPECT_EQ(number_terms(u"no numbers, 12 34"), "");
+
+    std::u16string marked = u"a \x01" u"Word\x02 and \x01more\x02";
+    EXPECT_EQ(take_marks(marked), (std::vector<std::pair<size_t, size_t>> { { 2, 6 }, { 11, 15 } }));
+    EXPECT_EQ(marked, u"a Word and more");
+}
+
+TEST(SearchText, WhatIsTypedNeverBreaksOrSteersTheQuery)
+{
+    EXPECT_EQ(make_search_query(u"Über").match, "body : \"Über\"*");
+    EXPECT_EQ(make_search_query(u"say \"hi\" OR").match, "body : \"say\"* AND body : \"\"\"hi\"\"\"* AND body : \"OR\"*");
+    EXPECT_TRUE(make_search_query(u"  ... !!").match.empty());
+    EXPECT_TRUE(make_search_query(u"").match.empty());
+    SearchQuery number = make_search_query(u"+49 151");
+    EXPECT_EQ(number.number, "151");
+    EXPECT_EQ(number.match, "numbers : (\"151\"* OR \"49151\"*)");
+}
+
+namespace {
+
+class SearchTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        store = platform::MessageStore::open_device(error);
+        ASSERT_NE(store, nullptr) << error;
+        auto sms = store->stores()->front().entry_id;
+        inbox = *store->store_property(sms, Tag::InboxEntryId);
+    }
+    Bytes deliver(std::u16string address, std::u16string text, int64_t minute)
+    {
+        StoredMessage message;
+        message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(1) },
+            { Tag::DeliveryTime, MessageTime::from_unix_milliseconds(1'700'000'000'000LL + minute * 60'000).filetime() },
+            { Tag::SenderName, std::u16string() }, { Tag::SenderAddress, address }, { Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
+        auto entry = store->create_message(inbox, message, false);
+        EXPECT_TRUE(entry);
+        return entry.value_or(Bytes {});
+    }
+    std::vector<std::u16string> found(std::u16string const& typed)
+    {
+        ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER });
+        model.update_chats(false);
+        std::vector<std::u16string> texts;
+        for (auto const& result : MessageSearch(model).find(typed, 50))
+            texts.push_back(result.text);
+        return texts;
+    }
+
+    test::TempDevice device;
+    std::unique_ptr<platform::MessageStore> store;
+    Bytes inbox;
+};
+
+}
+
+TEST_F(SearchTest, CaseAccentsScriptsWordBeginningsAndNumbers)
+{
+    deliver(u"+4915110000001", u"Das Café ist GESCHLOSSEN", 1);
+    deliver(u"+4915110000002", u"Ёлка стоит во дворе", 2);
+    deliver(u"+4915110000003", u"Καλημέρα φίλε", 3);
+    deliver(u"+4915110000004", u"Ruf mich an: 0151 2345678", 4);
+    deliver(u"+4915110000005", u"nothing to see", 5);
+    EXPECT_EQ(found(u"cafe"), std::vector<std::u16string> { u"Das Café ist GESCHLOSSEN" });
+    EXPECT_EQ(found(u"geschl"), std::vector<std::u16string> { u"Das Café ist GESCHLOSSEN" });
+    EXPECT_EQ(found(u"елка"), std::vector<std::u16string> { u"Ёлка стоит во дворе" });
+    EXPECT_EQ(found(u"ДВОР"), std::vector<std::u16string> { u"Ёлка стоит во дворе" });
+    EXPECT_EQ(found(u"καλημερα"), std::vector<std::u16string> { u"Καλημέρα φίλε" });
+    EXPECT_EQ(found(u"+49 151"), std::vector<std::u16string> { u"Ruf mich an: 0151 2345678" });
+    EXPECT_EQ(found(u"0151 234"), std::vector<std::u16string> { u"Ruf mich an: 0151 2345678" });
+    EXPECT_TRUE(found(u"feh").empty());
+    // Inside a word is not a word beginning.
+    EXPECT_TRUE(found(u"afe").empty());
+}
+
+TEST_F(SearchTest, NewestFirstWithTheChatAndTheMatchingWordsMarked)
+{
+    deliver(u"+4915110000001", u"lunch at noon?", 1);
+    deliver(u"+4915110000002", u"Lunch tomorrow, lunch today", 30);
+    deliver(u"+4915110000001", u"no lunch for me", 20);
+    ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER });
+    model.update_chats(false);
+    auto results = MessageSearch(model).find(u"lunch", 50);
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0].text, u"Lunch tomorrow, lunch today");
+    EXPECT_EQ(results[0].marks, (std::vector<std::pair<size_t, size_t>> { { 0, 5 }, { 16, 21 } }));
+    EXPECT_EQ(results[0].chat_key, u"0000002");
+    EXPECT_EQ(results[1].text, u"no lunch for me");
+    EXPECT_EQ(results[2].text, u"lunch at noon?");
+    auto number = MessageSearch(model).find(u"0151 1000", 50);
+    EXPECT_TRUE(number.empty());
+}
+
+TEST_F(SearchTest, TheIndexFollowsChangesAndDeletionsAndAnOlderStoreIsIndexedWhole)
+{
+    Bytes gone = deliver(u"+4915110000001", u"delete me later", 1);
+    deliver(u"+4915110000002", u"keep me", 2);
+    EXPECT_EQ(found(u"me").size(), 2u);
+    ASSERT_TRUE(store->delete_message(inbox, gone));
+    ASSERT_TRUE(store->set_properties(deliver(u"+4915110000003", u"first words", 3), { { Tag::Subject, std::u16string(u"second words") } }));
+    EXPECT_EQ(found(u"me"), std::vector<std::u16string> { u"keep me" });
+    EXPECT_EQ(found(u"words"), std::vector<std::u16string> { u"second words" });
+    EXPECT_TRUE(found(u"first").empty());
+
+    // A store from before the index: its messages are all noted when it is opened.
+    store.reset();
+    std::string error;
+    {
+        auto database = platform::SqliteDatabase::open((device.path() / "messages.db").string(), 2000, error);
+        ASSERT_TRUE(database);
+        ASSERT_TRUE(database->execute("DROP TABLE message_search; DROP TABLE search_pending; DROP TRIGGER search_text_in; "
+                                      "DROP TRIGGER search_text_changed; DROP TRIGGER search_text_out; DROP TRIGGER search_message_out; "
+                                      "PRAGMA user_version = 4;"))
+            << database->error();
+    }
+    store = platform::MessageStore::open_device(error);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->search_backlog(), 2);
+    EXPECT_EQ(found(u"keep"), std::vector<std::u16string> { u"keep me" });
+    EXPECT_EQ(store->search_backlog(), 0);
+}
+
+TEST_F(SearchTest, AnotherProgramWritingThePlainTablesIsNeverRefused)
+{
+    deliver(u"+4915110000001", u"before", 1);
+    found(u"before");
+    std::string error;
+    auto database = platform::SqliteDatabase::open((device.path() / "messages.db").string(), 2000, error);
+    ASSERT_TRUE(database);
+    // What another program's plain SQL does: no function or table of the index is needed.
+    EXPECT_TRUE(database->execute("UPDATE properties SET value = 'after' WHERE tag = 3604511"));
+    // Twice, so a note is already there: an upsert applies its conflict rule to the triggers too.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(database->execute("INSERT INTO properties(message, tag, value) SELECT MAX(id), 3604511, 'again' FROM messages WHERE true "
+                                      "ON CONFLICT(message, tag) DO UPDATE SET value = excluded.value"))
+            << database->error();
+        EXPECT_TRUE(database->execute("INSERT OR REPLACE INTO properties(message, tag, value) SELECT MAX(id), 3604511, 'replaced' FROM messages"))
+            << database->error();
+    }
+    EXPECT_TRUE(database->execute("DELETE FROM messages WHERE id = (SELECT MAX(id) FROM messages)"));
+    EXPECT_TRUE(found(u"before").empty());
+}
