@@ -26,6 +26,7 @@ constexpr char16_t const* item_section = u"SMSItem";
 constexpr std::u16string_view call_prefix = u"Call ";
 constexpr std::u16string_view mail_prefix = u"Mail ";
 constexpr std::u16string_view visit_prefix = u"Visit ";
+constexpr double found_marked_seconds = 2.0;
 
 bool same_day(MessageTime const& a, MessageTime const& b)
 {
@@ -349,6 +350,29 @@ void FormChat::send()
 }
 
 // The button that jumps to the newest message shows only while the newest message is out of view.
+void FormChat::show_message(EntryId const& id)
+{
+    Chat* current = chat();
+    if (!current)
+        return;
+    auto& messages = current->messages;
+    auto found = std::find_if(messages.begin(), messages.end(), [&](MessageRecord const& record) { return record.id == id; });
+    if (found == messages.end())
+        return;
+    m_found = static_cast<int32_t>(found - messages.begin());
+    m_list->scroll_to(m_found);
+    m_list->set_selected(m_found);
+    m_found_timer.start(found_marked_seconds);
+}
+
+void FormChat::on_timer(Timer&)
+{
+    // Unless the keyboard has taken the selection since.
+    if (m_list->selected() == m_found && !focused())
+        m_list->set_selected(-1);
+    m_found = -1;
+}
+
 void FormChat::advance(double seconds)
 {
     Form::advance(seconds);

@@ -5,6 +5,7 @@
 
 #include "forms/MessageBubble.h"
 #include "messaging/ChatModel.h"
+#include "shell/Timer.h"
 #include "skin/BasicElements.h"
 #include "forms/OwnedForm.h"
 #include "skin/Menu.h"
@@ -28,7 +29,7 @@ class TextElement;
 // One chat as a threaded dialogue: a message item per message, oldest at the top, with a day
 // separator where the day changes; the reply being written with its SMS part counter; the "Chat"
 // menu and, for a tapped message, the "SMS" menu with the message's links.
-class FormChat final : public OwnedForm, public ItemSource, public PressListener, public EditListener, public MenuSource, public ChatListener {
+class FormChat final : public OwnedForm, public ItemSource, public PressListener, public EditListener, public MenuSource, public ChatListener, public TimerListener {
 public:
     FormChat(Application&, FormStack&, Properties& skin, ChatModel&, FormMain& owner);
     ~FormChat() override;
@@ -50,6 +51,8 @@ public:
     int32_t selected() const { return m_selected; }
 
     void advance(double seconds) override;
+    // Scrolls to a message of the chat on screen and marks it for a moment (a search found it).
+    void show_message(EntryId const& id);
 
     // ItemSource.
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
@@ -69,6 +72,8 @@ public:
     void close(bool animate = true);
     // ChatListener.
     void on_document_refresh(ChatEvent const&) override;
+    // TimerListener: the mark of a message found ends.
+    void on_timer(Timer&) override;
 
 protected:
     void go_back() override;
@@ -108,6 +113,9 @@ private:
     ButtonElement* m_copy { nullptr };
     ButtonElement* m_menu_button { nullptr };
     ButtonElement* m_send { nullptr };
+    // The message a search led to stays marked until the timer ends.
+    Timer m_found_timer { *this };
+    int32_t m_found { -1 };
     ButtonElement* m_scroll_button { nullptr };
     MessageBubble m_bubble;
     std::u16string m_key;

@@ -3,6 +3,7 @@
 #include "forms/Avatar.h"
 #include "forms/AboutPanel.h"
 #include "forms/FormChat.h"
+#include "forms/FormSearch.h"
 #include "forms/FormContacts.h"
 #include "forms/FormTemplates.h"
 #include "forms/SkinBinding.h"
@@ -64,6 +65,10 @@ void FormMain::skin_loaded()
     m_list->set_empty_view(find_by_id(u"empty"));
     m_new->set_listener(this);
     m_menu_button->set_listener(this);
+    // Search is optional: a skin from before it has no button for it.
+    m_search_button = dynamic_cast<ButtonElement*>(find_by_id(u"btnSearch"));
+    if (m_search_button)
+        m_search_button->set_listener(this);
     m_list->set_item_source(this);
     m_menu.load(m_skin, u"Menu", u"MenuElement");
     build_owned_forms();
@@ -89,9 +94,41 @@ void FormMain::build_owned_forms()
         m_contacts->skin_loaded();
         m_templates->skin_loaded();
     }
+    build_search();
     if (m_about)
         m_stack.hide(*m_about, false);
     m_about = std::make_unique<AboutPanel>(m_stack, m_skin);
+}
+
+void FormMain::build_search()
+{
+    if (!m_skin.section(u"FormSearch")) {
+        m_search.reset();
+        return;
+    }
+    if (m_search)
+        m_search->skin_loaded();
+    else
+        m_search = std::make_unique<FormSearch>(m_application, m_stack, m_skin, m_model, *this);
+}
+
+bool FormMain::open_search(std::u16string const& typed)
+{
+    if (!m_search)
+        return false;
+    m_search->show(typed);
+    return true;
+}
+
+void FormMain::show_found(SearchResult const& found)
+{
+    Chat* chat = m_model.find_chat(found.chat_key);
+    if (!chat) {
+        log() << u"search: the chat of the message found is gone\n";
+        return;
+    }
+    open_chat({ chat->name, chat->address, chat->phone_label, chat->key, chat->contact_id, 0 });
+    m_chat->show_message(found.id);
 }
 
 void FormMain::on_skin_reloaded()
@@ -303,6 +340,8 @@ void FormMain::on_pressed(Element& element)
         open_contacts(false);
     } else if (&element == m_menu_button) {
         m_menu.open(u"MainMenu", {}, true);
+    } else if (&element == m_search_button) {
+        open_search({});
     }
 }
 
@@ -310,6 +349,8 @@ bool FormMain::text_input(std::u16string const& text)
 {
     if (text.empty() || text == u" ")
         return false;
+    if (open_search(text))
+        return true;
     on_pressed(*m_new);
     m_contacts->text_input(text);
     return true;
@@ -318,9 +359,12 @@ bool FormMain::text_input(std::u16string const& text)
 bool FormMain::on_form_key(KeyEvent const& event)
 {
     bool new_message = event.control && event.code == Key::A + ('N' - 'A');
-    if (!new_message && event.code != Key::ContextMenu)
+    bool find = event.control && event.code == Key::A + ('F' - 'A') && m_search;
+    if (!new_message && !find && event.code != Key::ContextMenu)
         return false;
-    if (event.pressed && event.first)
+    if (event.pressed && event.first && find)
+        open_search({});
+    else if (event.pressed && event.first)
         on_pressed(new_message ? *m_new : *m_menu_button);
     return true;
 }

@@ -18,7 +18,9 @@ class ButtonElement;
 class FormChat;
 class FormContacts;
 class FormStack;
+class FormSearch;
 class FormTemplates;
+struct SearchResult;
 class ReloadForm;
 
 // The main form: one item per chat, newest first, kept in step with the chat model; "btnNew"
@@ -46,12 +48,17 @@ public:
     void remove_chat(int32_t index);
     // Closes every form above the chat list, each the way its own back key would.
     void close_forms_above();
+    // Search, when the skin has it: opens it with `typed` in its field; false without it.
+    bool open_search(std::u16string const& typed);
+    // Opens the chat of a search result at the message found.
+    void show_found(SearchResult const&);
 
     VList& list() { return *m_list; }
     ReloadForm* reload_form() { return m_reload.get(); }
     FormChat& chat_form() { return *m_chat; }
     FormContacts& contacts_form() { return *m_contacts; }
     FormTemplates& templates_form() { return *m_templates; }
+    FormSearch* search_form() { return m_search.get(); }
     AboutPanel& about_panel() { return *m_about; }
     Menu& menu() { return m_menu; }
 
@@ -61,11 +68,12 @@ public:
     void item_activated(VList&, int32_t index) override;
     // PressListener.
     void on_pressed(Element&) override;
-    // Typing a letter starts a new message with the picker filtered by it.
+    // Typing a letter searches for it (or, in a skin without search, starts a new message with
+    // the picker filtered by it).
     bool text_input(std::u16string const& text) override;
 
 protected:
-    // Ctrl+N starts a new message; the Menu key (or Shift+F10) opens the main menu.
+    // Ctrl+N starts a new message, Ctrl+F a search; the Menu key (or Shift+F10) opens the main menu.
     bool on_form_key(KeyEvent const&) override;
 
 public:
@@ -81,6 +89,7 @@ private:
     bool drop_vanished_messages(Chat&);
     void fill_chat_item(Element& item, Chat& chat);
     void build_owned_forms();
+    void build_search();
     void main_menu(std::vector<MenuEntry>& entries);
     void run_command(std::u16string const& name);
 
@@ -90,11 +99,13 @@ private:
     ChatModel& m_model;
     ButtonElement* m_new { nullptr };
     ButtonElement* m_menu_button { nullptr };
+    ButtonElement* m_search_button { nullptr };
     VList* m_list { nullptr };
     Menu m_menu;
     std::unique_ptr<FormChat> m_chat;
     std::unique_ptr<FormContacts> m_contacts;
     std::unique_ptr<FormTemplates> m_templates;
+    std::unique_ptr<FormSearch> m_search;
     std::unique_ptr<AboutPanel> m_about;
     std::unique_ptr<ReloadForm> m_reload;
 };

@@ -3,6 +3,7 @@
 #include "forms/FormChat.h"
 #include "forms/FormContacts.h"
 #include "forms/FormMain.h"
+#include "forms/FormSearch.h"
 #include "forms/FormTemplates.h"
 #include "skin/Menu.h"
 
@@ -118,15 +119,35 @@ TEST_F(Keyboard, EnterInTheChatSendsAndShiftEnterMakesANewLine)
     EXPECT_EQ(controller->model()->find_chat(u"0000001")->messages.back().text, u"two\nlines");
 }
 
-TEST_F(Keyboard, TypingOnTheListStartsANewMessageFilteredAndControlNStartsOne)
+TEST_F(Keyboard, TypingOnTheListSearchesAndControlNStartsANewMessage)
 {
-    deliver("+4915120000001", "hello");
+    deliver("+4915120000001", "hello there");
+    deliver("+4915120000002", "see you, Hélène");
+    deliver("+4915120000003", "nothing new");
     start_and_settle();
-    application->text_input(u"b");
+    application->text_input(u"h");
+    application->text_input(u"e");
     settle();
-    ASSERT_EQ(stack->top(), &main_form().contacts_form());
-    EXPECT_EQ(main_form().contacts_form().edit().text(), u"b");
+    ASSERT_NE(main_form().search_form(), nullptr);
+    FormSearch& search = *main_form().search_form();
+    ASSERT_EQ(stack->top(), &search);
+    EXPECT_EQ(search.edit().text(), u"he");
+    // Word beginnings, newest first, accents ignored.
+    ASSERT_EQ(search.results().size(), 2u);
+    EXPECT_EQ(search.results()[0].text, u"see you, Hélène");
+    EXPECT_EQ(search.results()[0].marks, (std::vector<std::pair<size_t, size_t>> { { 9, 15 } }));
+    type(Key::Down);
+    type(Key::Down);
+    type(Key::Enter);
+    settle();
+    FormChat& chat = main_form().chat_form();
+    ASSERT_EQ(stack->top(), &chat);
+    EXPECT_EQ(controller->model()->current_chat_key(), u"0000001");
+    EXPECT_EQ(chat.list().selected(), 0);
+    // Back comes to the search, and back again to the list.
     type(Key::Esc);
+    settle();
+    EXPECT_EQ(stack->top(), &search);
     type(Key::Esc);
     settle();
     ASSERT_EQ(stack->top(), &main_form());

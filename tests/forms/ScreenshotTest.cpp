@@ -8,6 +8,7 @@
 
 #include "forms/FormContacts.h"
 #include "forms/FormMain.h"
+#include "forms/FormSearch.h"
 #include "forms/FormTemplates.h"
 #include "platform/MessageStore.h"
 #include "platform/Utf.h"
@@ -213,6 +214,17 @@ TEST_P(Screenshots, TheTemplates)
     main_form().show_templates(0);
     settle();
     check_screen("templates");
+}
+
+TEST_P(Screenshots, SearchingEveryMessage)
+{
+    start_and_settle();
+    press(main_form(), u"btnSearch");
+    settle();
+    ASSERT_NE(main_form().search_form(), nullptr);
+    main_form().search_form()->edit().text_input(u"see");
+    settle();
+    check_screen("search");
 }
 
 TEST_P(Screenshots, TheMainMenu)

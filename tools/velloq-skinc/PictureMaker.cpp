@@ -99,6 +99,14 @@ double rounded_rect_distance(double x, double y, std::vector<double> const& rect
     return outside + std::min(std::max(dx, dy), 0.0) - radius;
 }
 
+double segment_distance(double x, double y, std::vector<double> const& from, std::vector<double> const& to)
+{
+    double dx = to[0] - from[0], dy = to[1] - from[1];
+    double length_squared = dx * dx + dy * dy;
+    double t = length_squared > 0 ? std::clamp(((x - from[0]) * dx + (y - from[1]) * dy) / length_squared, 0.0, 1.0) : 0.0;
+    return std::hypot(x - (from[0] + t * dx), y - (from[1] + t * dy));
+}
+
 void draw_shape(Painter& painter, json const& shape, std::string const& where)
 {
     std::string kind = shape.value("shape", "");
@@ -121,8 +129,16 @@ void draw_shape(Painter& painter, json const& shape, std::string const& where)
     } else if (kind == "circle") {
         auto centre = numbers(shape.at("center"), 2, where + " center");
         distance = [centre, radius](double x, double y) { return std::hypot(x - centre[0], y - centre[1]) - radius; };
+    } else if (kind == "line") {
+        // A stroke with round ends, "width" thick, from one point to another.
+        auto from = numbers(shape.at("from"), 2, where + " from");
+        auto to = numbers(shape.at("to"), 2, where + " to");
+        distance = [from, to, width](double x, double y) { return segment_distance(x, y, from, to) - width / 2; };
+        Rgb stroke = colour_of(shape.at("fill"), where);
+        painter.paint(distance, [=](int32_t, int32_t) { return stroke; });
+        return;
     } else {
-        throw SourceError(where + ": unknown shape \"" + kind + "\" (rect, circle or gradient)");
+        throw SourceError(where + ": unknown shape \"" + kind + "\" (rect, circle, line or gradient)");
     }
     if (shape.contains("fill")) {
         Rgb fill = colour_of(shape["fill"], where);

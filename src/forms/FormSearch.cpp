@@ -1,0 +1,148 @@
+#include "forms/FormSearch.h"
+
+#include "forms/FormChat.h"
+#include "forms/FormMain.h"
+#include "forms/SkinBinding.h"
+#include "messaging/DateFormat.h"
+#include "skin/ButtonElement.h"
+#include "skin/FormStack.h"
+#include "skin/TextElement.h"
+
+namespace velloq {
+
+namespace {
+
+constexpr char16_t const* section_name = u"FormSearch";
+constexpr char16_t const* item_section = u"SearchItem";
+// A match further into a text than this is brought into view by cutting the text's start.
+constexpr size_t shown_before_match = 32;
+
+}
+
+std::u16string text_around_match(std::u16string const& text, std::vector<std::pair<size_t, size_t>>& marks)
+{
+    if (marks.empty() || marks.front().first <= shown_before_match)
+        return text;
+    size_t cut = marks.front().first - shown_before_match;
+    // From the next word's start, so no word is shown cut.
+    size_t space = text.find_first_of(u" \n\t", cut);
+    if (space != std::u16string::npos && space < marks.front().first)
+        cut = space + 1;
+    std::u16string shown = u"…" + text.substr(cut);
+    for (auto& mark : marks) {
+        mark.first = mark.first < cut ? 1 : mark.first - cut + 1;
+        mark.second = mark.second < cut ? 1 : mark.second - cut + 1;
+    }
+    return shown;
+}
+
+FormSearch::FormSearch(Application& application, FormStack& stack, Properties& skin, ChatModel& model, FormMain& owner)
+    : OwnedForm(application, stack, skin, model, owner)
+    , m_search(model)
+{
+    skin_loaded();
+}
+
+FormSearch::~FormSearch()
+{
+    m_stack.hide(*this, false);
+}
+
+void FormSearch::skin_loaded()
+{
+    build_required(*this, m_skin, section_name);
+    m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
+    m_list = &bind_element<VList>(*this, section_name, u"list");
+    m_edit = &bind_element<TextEdit>(*this, section_name, u"edit");
+    m_empty = &bind_element<TextElement>(*this, section_name, u"empty");
+    auto item = m_skin.section(item_section);
+    if (!item)
+        throw dravel::NodeNotFoundInSkin { item_section };
+    m_match_colour = m_skin.get_colour(*item, u"match_color", { 0x1D, 0x4E, 0xD8, 255 });
+    m_close->set_listener(this);
+    m_list->set_item_source(this);
+    m_list->set_empty_view(m_empty);
+    m_edit->set_listener(this);
+    m_edit->set_types_without_tap(true);
+    search();
+}
+
+void FormSearch::show(std::u16string const& typed)
+{
+    m_edit->set_text(typed);
+    search();
+    m_stack.hide(*this, false);
+    m_stack.show(*this, false, true);
+}
+
+void FormSearch::search()
+{
+    m_results = m_search.find(m_edit->text(), most_results);
+    show_empty_text();
+    m_list->reset(static_cast<int32_t>(m_results.size()));
+}
+
+// Before anything is typed the empty list says what to do; after, that nothing was found.
+void FormSearch::show_empty_text()
+{
+    m_empty->set_text(m_skin.language().text_of(m_edit->text().empty() ? u"SearchMessagesHint" : u"NoMessagesFound"));
+}
+
+std::unique_ptr<Element> FormSearch::create_item(VList& list, int32_t index)
+{
+    if (index < 0 || index >= static_cast<int32_t>(m_results.size()))
+        return nullptr;
+    auto item = std::make_unique<Element>();
+    build_required(*item, m_skin, item_section);
+    fill_item(list, *item, index);
+    return item;
+}
+
+void FormSearch::fill_item(VList&, Element& item, int32_t index)
+{
+    if (index < 0 || index >= static_cast<int32_t>(m_results.size()))
+        return;
+    SearchResult const& result = m_results[static_cast<size_t>(index)];
+    bind_element<TextElement>(item, item_section, u"title").set_text(result.chat_title);
+    bind_element<TextElement>(item, item_section, u"day").set_text(date_text(result.time));
+    auto marks = result.marks;
+    auto& body = bind_element<TextElement>(item, item_section, u"body");
+    body.set_text(text_around_match(result.text, marks));
+    std::vector<ColourRun> runs;
+    for (auto const& [begin, end] : marks)
+        runs.push_back({ begin, end - begin, m_match_colour });
+    body.set_runs(std::move(runs));
+}
+
+void FormSearch::item_activated(VList&, int32_t index)
+{
+    if (index < 0 || index >= static_cast<int32_t>(m_results.size()))
+        return;
+    m_owner.show_found(m_results[static_cast<size_t>(index)]);
+}
+
+void FormSearch::on_pressed(Element& button)
+{
+    if (&button == m_close)
+        go_back();
+}
+
+void FormSearch::on_text_changed(TextEdit&)
+{
+    search();
+}
+
+bool FormSearch::on_enter(TextEdit&)
+{
+    if (!m_results.empty())
+        item_activated(*m_list, std::max(0, m_list->selected()));
+    return true;
+}
+
+void FormSearch::go_back()
+{
+    end_input();
+    m_stack.hide(*this, true);
+}
+
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "forms/OwnedForm.h"
+#include "messaging/MessageSearch.h"
+#include "skin/BasicElements.h"
+#include "skin/TextEdit.h"
+#include "skin/VList.h"
+
+#include <string>
+#include <vector>
+
+namespace velloq {
+
+class ButtonElement;
+class FormMain;
+class TextElement;
+
+// Searching every message: what is typed is looked up as it is typed, and the matching messages
+// are listed newest first, each with its chat's name, its date and the matching words in
+// "match_color"; choosing one opens its chat at that message.
+class FormSearch final : public OwnedForm, public ItemSource, public PressListener, public EditListener {
+public:
+    // How many matches are listed at most.
+    static constexpr size_t most_results = 200;
+
+    FormSearch(Application&, FormStack&, Properties& skin, ChatModel&, FormMain& owner);
+    ~FormSearch() override;
+
+    void skin_loaded();
+    // Shows the form with `typed` in the field (empty: a new search).
+    void show(std::u16string const& typed);
+
+    TextEdit& edit() { return *m_edit; }
+    VList& list() { return *m_list; }
+    std::vector<SearchResult> const& results() const { return m_results; }
+
+    // ItemSource.
+    std::unique_ptr<Element> create_item(VList&, int32_t index) override;
+    void fill_item(VList&, Element&, int32_t index) override;
+    void item_activated(VList&, int32_t index) override;
+    // PressListener.
+    void on_pressed(Element&) override;
+    // EditListener: every change searches again; Enter opens the selected (or newest) match.
+    void on_text_changed(TextEdit&) override;
+    bool on_enter(TextEdit&) override;
+
+protected:
+    void go_back() override;
+
+private:
+    void search();
+    void show_empty_text();
+
+    MessageSearch m_search;
+    std::vector<SearchResult> m_results;
+    ButtonElement* m_close { nullptr };
+    VList* m_list { nullptr };
+    TextEdit* m_edit { nullptr };
+    TextElement* m_empty { nullptr };
+    Colour m_match_colour;
+};
+
+// The part of a long text to show on one line so that its first match is in view, with the
+// marks moved along: the text is cut before a word some characters ahead of the match.
+std::u16string text_around_match(std::u16string const& text, std::vector<std::pair<size_t, size_t>>& marks);
+
+}
