@@ -1,8 +1,10 @@
 #include "forms/MessengerApp.h"
 
+#include "forms/FormChat.h"
 #include "forms/SkinBinding.h"
 #include "lang/LanguageTable.h"
 #include "messaging/PhoneBook.h"
+#include "messaging/SmsLink.h"
 #include "platform/Memory.h"
 #include "platform/Process.h"
 #include "platform/Ticks.h"
@@ -63,7 +65,8 @@ void MessengerApp::on_skin_reloaded()
 
 bool MessengerApp::is_message_mode(std::u16string const& command_line)
 {
-    return command_line.find(u"message") != std::u16string::npos;
+    // A link's text may say "message" too; it is never the broker's start.
+    return command_line.find(u"message") != std::u16string::npos && !looks_like_sms_link(command_line);
 }
 
 MessengerApp::~MessengerApp()
@@ -242,6 +245,10 @@ void MessengerApp::poll_step()
 
 void MessengerApp::perform_view_action()
 {
+    if (looks_like_sms_link(m_view_action)) {
+        open_sms_link();
+        return;
+    }
     if (m_view_action.starts_with(open_prefix)) {
         log() << u"view_action:" << m_view_action << u"\n";
         if (m_chat_list) {
@@ -253,6 +260,28 @@ void MessengerApp::perform_view_action()
         PhoneEntry entry = PhoneEntry::from_typed(m_view_action.substr(open_prefix.size()));
         if (!entry.number.empty() && m_chat_list)
             m_chat_list->open_chat(entry);
+    }
+    m_application.bring_to_front();
+}
+
+// A link clicked on the desktop: the number's chat with the link's text in the reply. A link
+// that is not one opens nothing.
+void MessengerApp::open_sms_link()
+{
+    std::string why;
+    auto link = parse_sms_link(m_view_action, why);
+    if (!link) {
+        log() << u"sms link not opened (" << to_utf16(why) << u"): " << m_view_action << u"\n";
+        return;
+    }
+    log() << u"sms link: " << link->number << u"\n";
+    if (!m_chat_list || !m_model)
+        return;
+    m_chat_list->close_forms_above();
+    m_chat_list->open_chat(PhoneEntry::from_typed(link->number));
+    if (!link->body.empty()) {
+        m_model->set_pending_text(link->body);
+        m_chat_list->chat_form().take_pending_text();
     }
     m_application.bring_to_front();
 }

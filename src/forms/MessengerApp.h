@@ -36,6 +36,7 @@ public:
     // Raises the alert for a new message unless the user is looking at the program.
     void show_alert(MessageRecord message);
     void perform_view_action();
+    void open_sms_link();
 
     // ApplicationListener.
     void on_other_instance_started(std::u16string const& command_line) override;

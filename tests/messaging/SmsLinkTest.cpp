@@ -1,0 +1,56 @@
+#include "messaging/SmsLink.h"
+
+#include <gtest/gtest.h>
+
+using namespace velloq;
+
+namespace {
+
+std::optional<SmsLink> parsed(std::u16string const& link)
+{
+    std::string why;
+    auto result = parse_sms_link(link, why);
+    EXPECT_EQ(result.has_value(), why.empty()) << why;
+    return result;
+}
+
+}
+
+TEST(SmsLink, TheFormsDesktopsHandOver)
+{
+    auto plain = parsed(u"sms:+4915112345678?body=Hello");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->number, u"+4915112345678");
+    EXPECT_EQ(plain->body, u"Hello");
+    auto escaped = parsed(u"SMS://+49%20151%20123?BODY=Gr%C3%BC%C3%9Fe%2C%20bis%20gleich&subject=x");
+    ASSERT_TRUE(escaped);
+    EXPECT_EQ(escaped->number, u"+49 151 123");
+    EXPECT_EQ(escaped->body, u"Grüße, bis gleich");
+    auto older = parsed(u"smsto:0151123456:see you");
+    ASSERT_TRUE(older);
+    EXPECT_EQ(older->number, u"0151123456");
+    EXPECT_EQ(older->body, u"see you");
+    auto several = parsed(u"sms:+49151111,+49170222?body=1+1");
+    ASSERT_TRUE(several);
+    EXPECT_EQ(several->number, u"+49151111");
+    EXPECT_EQ(several->body, u"1+1");
+    auto no_body = parsed(u"smsto:+7 912 300-00-04");
+    ASSERT_TRUE(no_body);
+    EXPECT_TRUE(no_body->body.empty());
+}
+
+TEST(SmsLink, AHostileOrBrokenLinkIsRefusedAndABodyStaysText)
+{
+    std::string why;
+    for (char16_t const* bad : { u"sms:", u"sms:?body=hi", u"sms:hello?body=hi", u"sms:+49%2", u"sms:+49151?body=%zz", u"sms:+49151?body=%C3",
+             u"sms:;rm -rf /", u"sms:+49151$(reboot)", u"mailto:a@b", u"--sms:+49151" }) {
+        why.clear();
+        EXPECT_FALSE(parse_sms_link(bad, why));
+        EXPECT_FALSE(why.empty());
+    }
+    auto options = parsed(u"sms:+49151?body=--help%0A%1B[31mred%00");
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->body, u"--help\n[31mred");
+    EXPECT_FALSE(looks_like_sms_link(u"message"));
+    EXPECT_TRUE(looks_like_sms_link(u"Smsto:x"));
+}
