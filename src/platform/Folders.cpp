@@ -153,6 +153,16 @@ std::string applications_folder()
     return data.empty() ? std::string() : data + "/applications";
 }
 
+std::string data_folder()
+{
+    return data_home();
+}
+
+std::string config_folder()
+{
+    return config_home();
+}
+
 std::string autostart_folder()
 {
     std::string config = config_home();

@@ -166,10 +166,15 @@ protected:
         fs::create_directories(device.path() / "bin");
         std::ofstream(device.path() / "bin" / "systemctl") << "#!/bin/sh\necho \"$*\" >> '" << systemctl_log().string() << "'\n";
         fs::permissions(device.path() / "bin" / "systemctl", fs::perms::owner_all);
+        // The desktop's xdg-mime, as a stand-in that notes what it was asked and answers as told.
+        std::ofstream(device.path() / "bin" / "xdg-mime") << "#!/bin/sh\necho \"$*\" >> '" << xdg_mime_log().string() << "'\nexit $(cat '"
+                                                          << (device.path() / "xdg-mime-answer").string() << "' 2>/dev/null || echo 0)\n";
+        fs::permissions(device.path() / "bin" / "xdg-mime", fs::perms::owner_all);
         environment.push_back("PATH=" + (device.path() / "bin").string() + ":" + std::getenv("PATH"));
         ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     }
     fs::path systemctl_log() const { return device.path() / "systemctl.txt"; }
+    fs::path xdg_mime_log() const { return device.path() / "xdg-mime.txt"; }
     fs::path unit() const { return device.path() / "config" / "systemd" / "user" / "velloq-modem.service"; }
     int run(std::vector<std::string> arguments)
     {
@@ -191,7 +196,7 @@ TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
     std::string entry = test::read_file(shortcut);
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
     EXPECT_NE(entry.find("Type=Application\n"), std::string::npos);
-    EXPECT_NE(entry.find("Exec=\"" + (target / "velloq").string() + "\"\n"), std::string::npos);
+    EXPECT_NE(entry.find("Exec=" + (target / "velloq").string() + " %u\n"), std::string::npos);
     std::u16string install_dir;
     EXPECT_TRUE(reg_get_string(apps_key, u"InstallDir", install_dir));
     EXPECT_EQ(install_dir, to_utf16(target.string()));
@@ -231,6 +236,45 @@ TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
     // The broker no longer starts the program on a new message.
     test::ChildProcess({ VELLOQ_PROGRAM_DIR "/velloq-sms", "deliver", "--from", "+4915112345678", "again" }, environment).wait();
     EXPECT_FALSE(test::wait_until([&] { return fs::exists(target); }, std::chrono::milliseconds(500)));
+}
+
+TEST_F(Installer, TheDesktopGetsTheIconTheDescriptionAndTheLinkHandlerAndLosesThemAgain)
+{
+    fs::path target = device.path() / "programs" / "Velloq";
+    ASSERT_EQ(run({ "--to", target.string(), "--no-service" }), 0);
+    std::string entry = test::read_file(device.path() / "data" / "applications" / "Velloq.desktop");
+    for (char const* line : { "Icon=velloq\n", "Categories=Network;InstantMessaging;\n", "MimeType=x-scheme-handler/sms;x-scheme-handler/smsto;\n", "Keywords=SMS;" })
+        EXPECT_NE(entry.find(line), std::string::npos) << line;
+    fs::path icons = device.path() / "data" / "icons" / "hicolor";
+    for (char const* icon : { "48x48/apps/velloq.png", "64x64/apps/velloq.png", "128x128/apps/velloq.png", "256x256/apps/velloq.png", "scalable/apps/velloq.svg" })
+        EXPECT_TRUE(fs::exists(icons / icon)) << icon;
+    fs::path metainfo = device.path() / "data" / "metainfo" / "com.ketra.Velloq.metainfo.xml";
+    EXPECT_NE(test::read_file(metainfo).find("<launchable type=\"desktop-id\">Velloq.desktop</launchable>"), std::string::npos);
+    EXPECT_EQ(test::read_file(xdg_mime_log()), "default Velloq.desktop x-scheme-handler/sms x-scheme-handler/smsto\n");
+
+    // Removal takes Velloq out of the user's list and leaves the other programs' lines.
+    fs::path mimeapps = device.path() / "config" / "mimeapps.list";
+    fs::create_directories(mimeapps.parent_path());
+    std::ofstream(mimeapps) << "[Default Applications]\nx-scheme-handler/sms=Velloq.desktop;\ntext/html=browser.desktop;\n"
+                               "[Added Associations]\nx-scheme-handler/smsto=other.desktop;Velloq.desktop;\n";
+    ASSERT_EQ(run({ "--remove" }), 0);
+    EXPECT_EQ(test::read_file(mimeapps), "[Default Applications]\ntext/html=browser.desktop;\n[Added Associations]\nx-scheme-handler/smsto=other.desktop;\n");
+    EXPECT_FALSE(fs::exists(icons / "48x48/apps/velloq.png"));
+    EXPECT_FALSE(fs::exists(metainfo));
+
+    // A folder whose name needs quoting in the entry gets it.
+    fs::path spaced = device.path() / "My Programs" / "Velloq";
+    ASSERT_EQ(run({ "--to", spaced.string(), "--no-service" }), 0);
+    EXPECT_NE(test::read_file(device.path() / "data" / "applications" / "Velloq.desktop").find("Exec=\"" + (spaced / "velloq").string() + "\" %u\n"),
+        std::string::npos);
+    ASSERT_EQ(run({ "--remove" }), 0);
+
+    // Where xdg-mime fails, the list is written as it would have written it.
+    std::ofstream(device.path() / "xdg-mime-answer") << "1\n";
+    ASSERT_EQ(run({ "--to", target.string(), "--no-service" }), 0);
+    EXPECT_EQ(test::read_file(mimeapps), "[Default Applications]\nx-scheme-handler/sms=Velloq.desktop;\nx-scheme-handler/smsto=Velloq.desktop;\n"
+                                         "text/html=browser.desktop;\n[Added Associations]\nx-scheme-handler/smsto=other.desktop;\n");
+    ASSERT_EQ(run({ "--remove" }), 0);
 }
 
 TEST_F(Installer, WithoutTheServiceNoUnitIsWrittenAndSystemdIsNotAsked)

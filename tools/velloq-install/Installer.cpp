@@ -1,4 +1,5 @@
 #include "Installer.h"
+#include "DesktopIntegration.h"
 #include "ModemServiceUnit.h"
 
 #include "platform/DynamicLibrary.h"
@@ -25,7 +26,7 @@ constexpr char16_t const* apps_key = u"HKEY_LOCAL_MACHINE\\Software\\Apps\\Ketra
 constexpr char const* library_name = "libvelloq-setup.so";
 // What the program folder holds of the product (not the build's tests and benchmarks).
 constexpr char const* product_files[] = { "velloq", "velloq-reg", "velloq-sms", "velloq-chats", "velloq-modem", "libvelloq-setup.so" };
-constexpr char const* product_folders[] = { "skins", "help" };
+constexpr char const* product_folders[] = { "skins", "help", "desktop" };
 constexpr char const* manifest_name = "velloq-install.manifest";
 
 using Hook = int (*)(void*, char16_t const*);
@@ -63,19 +64,22 @@ fs::path own_folder()
     return fs::path(platform::executable_path().path).parent_path();
 }
 
-// Quoted for a desktop entry's Exec key: double quotes around, and the four characters that
-// the quotes do not protect escaped with a backslash; "%" doubled.
+// A path for a desktop entry's Exec key: as it stands when it holds none of the characters the
+// key reserves (the simple desktops' openers split it at spaces and take quotes literally), else
+// in double quotes with the four characters the quotes do not protect escaped; "%" is doubled
+// either way.
 std::string exec_quoted(std::string const& path)
 {
-    std::string quoted = "\"";
+    bool plain = path.find_first_of(" \t\n\"'\\><~|&;$*?#()`") == std::string::npos;
+    std::string quoted = plain ? "" : "\"";
     for (char c : path) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\')
+        if (!plain && (c == '"' || c == '`' || c == '$' || c == '\\'))
             quoted += '\\';
         if (c == '%')
             quoted += '%';
         quoted += c;
     }
-    return quoted + "\"";
+    return plain ? quoted : quoted + "\"";
 }
 
 fs::path shortcut_folder()
@@ -193,6 +197,7 @@ int install(fs::path const& target, bool with_service, std::ostream& out, std::o
     std::error_code error;
     fs::create_directories(shortcut_folder(), error);
     std::ofstream(shortcut_folder() / "Velloq.desktop") << desktop_entry(target.string());
+    install_desktop_integration(target, out);
     hooks.install_exit(nullptr, folder.c_str());
     out << "installed in " << target.string() << "\n";
     if (with_service && !install_modem_service(target, out, err))
@@ -216,6 +221,7 @@ int remove(std::ostream& out, std::ostream& err)
     remove_modem_service(out);
     std::error_code error;
     fs::remove(shortcut_folder() / "Velloq.desktop", error);
+    remove_desktop_integration(out);
     // The library stays loaded from the folder about to go until its last hook ran.
     bool removed = remove_product(target);
     reg_delete_value(apps_key, u"InstallDir");
@@ -235,12 +241,16 @@ std::string desktop_entry(std::string const& folder)
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Velloq\n"
+           "GenericName=SMS Messenger\n"
            "Comment=SMS conversations\n"
+           "Icon=velloq\n"
            "Exec="
         + exec_quoted(folder + "/velloq")
-        + "\n"
+        + " %u\n"
           "Terminal=false\n"
-          "Categories=Network;InstantMessaging;\n";
+          "Categories=Network;InstantMessaging;\n"
+          "Keywords=SMS;Text;Message;Chat;Phone;Conversation;\n"
+          "MimeType=x-scheme-handler/sms;x-scheme-handler/smsto;\n";
 }
 
 int run_installer(std::vector<std::string> const& arguments, std::ostream& out, std::ostream& err)
