@@ -52,6 +52,7 @@ int main(int argc, char** argv)
     ChatModel::Options options;
     options.search_in_background = true;
     auto controller = std::make_unique<MessengerApp>(*application, *forms, command_line, std::move(options));
+    controller->use_desktop_notifications(platform::is_desktop_display());
     log() << u"time3:" << step.lap() << u"\n";
     log() << u"total_load_time:" << total.lap() << u"\n";
     application->run();

@@ -1,5 +1,6 @@
 #include "forms/MessengerApp.h"
 
+#include "forms/DesktopAlerts.h"
 #include "forms/FormChat.h"
 #include "forms/SkinBinding.h"
 #include "lang/LanguageTable.h"
@@ -71,6 +72,7 @@ bool MessengerApp::is_message_mode(std::u16string const& command_line)
 
 MessengerApp::~MessengerApp()
 {
+    m_desktop_alerts.reset();
     m_main_skin.remove_reload_listener(this);
     m_start_timer.cancel();
     m_poll_timer.cancel();
@@ -316,8 +318,10 @@ void MessengerApp::show_alert(MessageRecord message)
         }
     } catch (...) {
         report(u"MessengerApp::show_alert: " + skin_error_text(std::current_exception()));
+        notify_desktop(message);
         return;
     }
+    notify_desktop(message);
     m_alert->form_alert(message);
     m_stack.hide(*m_alert, false);
     m_stack.show(*m_alert, false, true);
@@ -325,8 +329,42 @@ void MessengerApp::show_alert(MessageRecord message)
     m_application.bring_to_front();
 }
 
+void MessengerApp::use_desktop_notifications(bool on)
+{
+    if (!on) {
+        m_desktop_alerts.reset();
+        return;
+    }
+    if (!m_desktop_alerts)
+        m_desktop_alerts = std::make_unique<DesktopAlerts>([this](std::u16string const& number) { view_chat_of(number); });
+}
+
+// Only while the program is not in front: in front, the chat list already shows the message.
+void MessengerApp::notify_desktop(MessageRecord const& message)
+{
+    if (!m_desktop_alerts || m_application.is_in_front())
+        return;
+    Correspondent peer = message.peer();
+    Chat* chat = m_model ? m_model->find_chat(chat_key_of(message)) : nullptr;
+    std::u16string sender = chat && !chat->title().empty() ? chat->title() : (peer.name.empty() ? peer.address : peer.name);
+    m_desktop_alerts->show(sender, message.text, m_alert_skin.language().text_of(u"View"), peer.address);
+}
+
+// The desktop notification's "View": what the alert's "View" does.
+void MessengerApp::view_chat_of(std::u16string const& number)
+{
+    log() << u"desktop notification chosen: " << number << u"\n";
+    m_view_action = std::u16string(open_prefix) + number;
+    if (m_chat_list)
+        perform_view_action();
+    else if (!(m_splash && m_stack.contains(*m_splash)))
+        splash_step();
+}
+
 void MessengerApp::on_alert_button(Element& button)
 {
+    if (m_desktop_alerts && m_alert && m_alert->view_action().starts_with(open_prefix))
+        m_desktop_alerts->withdraw(m_alert->view_action().substr(open_prefix.size()));
     if (button.id() == u"btnView") {
         m_view_action = m_alert->view_action();
         if (m_chat_list)

@@ -13,6 +13,7 @@
 namespace velloq {
 
 class Application;
+class DesktopAlerts;
 class Form;
 class FormStack;
 class ProgressElement;
@@ -23,6 +24,9 @@ class ProgressElement;
 class MessengerApp final : public ApplicationListener, public TimerListener, public AlertButtonListener, public ReloadListener {
 public:
     MessengerApp(Application&, FormStack&, std::u16string const& command_line, ChatModel::Options = {});
+    // On a desktop a new message, while the program is not in front, also raises the desktop's
+    // notification; its "View" opens the chat as the alert's does.
+    void use_desktop_notifications(bool on);
     // A command line of the notification broker: wait for a new message, show only its alert.
     // The program could not show itself (its main skin failed): it ends with a failure code.
     bool failed() const { return m_failed; }
@@ -36,6 +40,8 @@ public:
     // Raises the alert for a new message unless the user is looking at the program.
     void show_alert(MessageRecord message);
     void perform_view_action();
+    void notify_desktop(MessageRecord const&);
+    void view_chat_of(std::u16string const& number);
     void open_sms_link();
 
     // ApplicationListener.
@@ -79,6 +85,7 @@ private:
     uint32_t m_last_progress_frame { 0 };
     Properties m_alert_skin;
     std::unique_ptr<FormAlert> m_alert;
+    std::unique_ptr<DesktopAlerts> m_desktop_alerts;
     Properties m_main_skin;
     std::unique_ptr<FormMain> m_chat_list;
     std::u16string m_view_action;

@@ -73,6 +73,12 @@ bool display_opened()
     return has_desktop();
 }
 
+bool is_desktop_display()
+{
+    SDL_DisplayMode mode {};
+    return has_desktop() && SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w >= mode.h;
+}
+
 std::string environment_value(char const* name)
 {
     char const* value = std::getenv(name);

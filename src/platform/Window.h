@@ -110,5 +110,8 @@ bool headless_requested();
 // driver when no display can be opened, which nobody sees (the caller decides whether running
 // without one was asked for).
 bool display_opened();
+// Whether the display is a desktop's (wider than high) rather than a phone's: a desktop has its
+// own notifications beside the program's alert.
+bool is_desktop_display();
 
 }

@@ -1,8 +1,14 @@
 #include "ControllerFixture.h"
+#include "support/ChildProcess.h"
+#include "support/Wait.h"
 
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
+#include "platform/Process.h"
 #include "skin/TextEdit.h"
+
+#include <csignal>
+#include <cstdlib>
 
 using namespace velloq;
 using namespace std::chrono_literals;
@@ -41,4 +47,96 @@ TEST_F(SmsLinks, ABrokenLinkIsLoggedAndOpensNothing)
     settle();
     EXPECT_EQ(stack->top(), &main_form());
     EXPECT_NE(log_text().find(u"sms link not opened (no phone number): sms:$(reboot)?body=hi"), std::u16string::npos);
+}
+
+namespace {
+
+// A desktop's notification service: python3-dbusmock's notification daemon on a bus of the
+// test's own, which the program finds as its session bus.
+class DesktopNotifications : public test::ControllerFixture {
+protected:
+    void SetUp() override
+    {
+        ControllerFixture::SetUp();
+        if (char const* before = std::getenv("DBUS_SESSION_BUS_ADDRESS"))
+            m_address_before = before;
+        std::string socket = (device.path() / "session_bus").string();
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
+        m_bus = std::make_unique<test::ChildProcess>(std::vector<std::string> { "/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + socket });
+        ASSERT_TRUE(test::wait_until([&] { return std::filesystem::exists(socket); }));
+        m_service = std::make_unique<test::ChildProcess>(std::vector<std::string> { "/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon" });
+        ASSERT_TRUE(test::wait_until([&] { return mock("GetCalls").has_value(); }));
+    }
+    void TearDown() override
+    {
+        for (auto* process : { m_service.get(), m_bus.get() }) {
+            if (process) {
+                process->signal(SIGTERM);
+                process->wait();
+            }
+        }
+        if (m_address_before)
+            setenv("DBUS_SESSION_BUS_ADDRESS", m_address_before->c_str(), 1);
+        else
+            unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        ControllerFixture::TearDown();
+    }
+    // A call of the mock's own interface, through the desktop's D-Bus tool; its printed answer.
+    std::optional<std::string> mock(std::string const& method, std::vector<std::string> const& arguments = {})
+    {
+        std::vector<std::string> command { "gdbus", "call", "--session", "--dest", "org.freedesktop.Notifications", "--object-path",
+            "/org/freedesktop/Notifications", "--method", "org.freedesktop.DBus.Mock." + method };
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return platform::read_program_output(command, 5000);
+    }
+    bool notified(std::string const& text)
+    {
+        auto calls = mock("GetCalls");
+        return calls && calls->find("'Notify'") != std::string::npos && calls->find(text) != std::string::npos;
+    }
+    FormMain& main_form() { return *controller->chat_list(); }
+
+    std::unique_ptr<test::ChildProcess> m_bus;
+    std::unique_ptr<test::ChildProcess> m_service;
+    std::optional<std::string> m_address_before;
+};
+
+}
+
+TEST_F(DesktopNotifications, ANewMessageInTheBackgroundIsNotifiedAndItsViewOpensTheChat)
+{
+    write_contact("anna.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Berg;Anna;;;\r\nTEL;TYPE=CELL:+49 151 20000002\r\nEND:VCARD\r\n");
+    deliver("+4915120000001", "hello");
+    start_and_settle();
+    controller->use_desktop_notifications(true);
+    application->minimize();
+    deliver("+4915120000002", "are you there?");
+    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    ASSERT_TRUE(pump_until([&] { return notified("'are you there?'"); }, 5000ms));
+    auto calls = mock("GetCalls");
+    EXPECT_NE(calls->find("<'Berg Anna'>"), std::string::npos) << *calls;
+    EXPECT_NE(calls->find("['default', 'View', 'view', 'View']"), std::string::npos) << *calls;
+
+    ASSERT_TRUE(mock("EmitSignal", { "org.freedesktop.Notifications", "ActionInvoked", "us", "[<uint32 1>, <'view'>]" }));
+    ASSERT_TRUE(pump_until([&] { return stack->top() == &main_form().chat_form(); }, 5000ms));
+    EXPECT_EQ(controller->model()->current_chat_key(), u"0000002");
+
+    // In front, the chat list shows a new message itself: no notification.
+    deliver("+4915120000003", "while you look");
+    pump_for(1500ms);
+    EXPECT_FALSE(notified("while you look"));
+}
+
+TEST_F(DesktopNotifications, WithoutAServiceTheAlertStillComes)
+{
+    m_service->signal(SIGTERM);
+    m_service->wait();
+    m_service.reset();
+    deliver("+4915120000001", "hello");
+    start_and_settle();
+    controller->use_desktop_notifications(true);
+    application->minimize();
+    deliver("+4915120000002", "are you there?");
+    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    EXPECT_TRUE(pump_until([&] { return log_text().find(u"desktop notification not shown: ") != std::u16string::npos; }, 5000ms));
 }
