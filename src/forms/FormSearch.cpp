@@ -77,9 +77,28 @@ void FormSearch::show(std::u16string const& typed)
 
 void FormSearch::search()
 {
-    m_results = m_search.find(m_edit->text(), most_results);
+    m_results = m_search.find(m_edit->text(), 0, page);
+    m_more = m_results.size() == page;
     show_empty_text();
     m_list->reset(static_cast<int32_t>(m_results.size()));
+}
+
+void FormSearch::advance(double seconds)
+{
+    OwnedForm::advance(seconds);
+    int32_t last_built = m_list->first_built() + m_list->built_count() - 1;
+    if (m_more && last_built >= m_list->count() - static_cast<int32_t>(page / 4))
+        read_more();
+}
+
+void FormSearch::read_more()
+{
+    auto next = m_search.find(m_edit->text(), m_results.size(), page);
+    m_more = next.size() == page;
+    for (auto& result : next) {
+        m_results.push_back(std::move(result));
+        m_list->insert(static_cast<int32_t>(m_results.size()) - 1);
+    }
 }
 
 // Before anything is typed the empty list says what to do; after, that nothing was found.

@@ -20,13 +20,15 @@ class TextElement;
 // "match_color"; choosing one opens its chat at that message.
 class FormSearch final : public OwnedForm, public ItemSource, public PressListener, public EditListener {
 public:
-    // How many matches are listed at most.
-    static constexpr size_t most_results = 200;
+    // Matches are read a page at a time: the first page at each change of the text, the next
+    // ones as the list nears its end.
+    static constexpr size_t page = 40;
 
     FormSearch(Application&, FormStack&, Properties& skin, ChatModel&, FormMain& owner);
     ~FormSearch() override;
 
     void skin_loaded();
+    void advance(double seconds) override;
     // Shows the form with `typed` in the field (empty: a new search).
     void show(std::u16string const& typed);
 
@@ -49,10 +51,12 @@ protected:
 
 private:
     void search();
+    void read_more();
     void show_empty_text();
 
     MessageSearch m_search;
     std::vector<SearchResult> m_results;
+    bool m_more { false };
     ButtonElement* m_close { nullptr };
     VList* m_list { nullptr };
     TextEdit* m_edit { nullptr };

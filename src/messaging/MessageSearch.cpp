@@ -34,19 +34,20 @@ std::vector<std::pair<size_t, size_t>> merged(std::vector<std::pair<size_t, size
 
 }
 
-std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_t limit)
+std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_t offset, size_t limit)
 {
     SearchQuery query = make_search_query(search_fold(typed));
     if (query.match.empty())
         return {};
     SmsManager& sms = m_model.sms();
-    sms.index_for_search(caught_up_per_search);
-    auto hits = sms.search(query.match, limit);
+    if (offset == 0)
+        sms.index_for_search(caught_up_per_search);
+    auto hits = sms.search(query.match, offset, limit);
     if (!hits)
         return {};
     std::vector<SearchResult> results;
     results.reserve(hits->size());
-    for (auto& [id, marked] : *hits) {
+    for (EntryId const& id : *hits) {
         MessageRecord record;
         if (!sms.read_sms(id, record))
             continue;
@@ -56,11 +57,9 @@ std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_
         result.chat_title = chat ? chat->title() : record.peer().name.empty() ? record.peer().address : record.peer().name;
         result.id = id;
         result.time = record.time;
-        // The index holds the folded text, character for character in the message's places.
-        auto marks = take_marks(marked);
         result.text = record.text;
-        if (marked.size() != result.text.size())
-            marks.clear();
+        // Folding keeps each character in its place, so marks in the folded text mark the text.
+        auto marks = word_marks(search_fold(result.text), query.words);
         auto numbers = number_marks(result.text, query.number);
         marks.insert(marks.end(), numbers.begin(), numbers.end());
         result.marks = merged(std::move(marks));

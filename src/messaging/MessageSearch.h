@@ -32,7 +32,8 @@ public:
         : m_model(model)
     {
     }
-    std::vector<SearchResult> find(std::u16string const& typed, size_t limit);
+    // `limit` matches from the `offset`th on (a list asks for more as it is scrolled).
+    std::vector<SearchResult> find(std::u16string const& typed, size_t offset, size_t limit);
 
 private:
     ChatModel& m_model;

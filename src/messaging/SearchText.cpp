@@ -156,30 +156,22 @@ SearchQuery make_search_query(std::u16string_view typed)
         if (searchable(word)) {
             query.match += query.match.empty() ? "body : " : " AND body : ";
             quote_into(query.match, to_utf8(std::u16string(word)));
+            for (auto const& [begin, end] : word_ranges(word))
+                query.words.emplace_back(word.substr(begin, end - begin));
         }
         at = end + 1;
     }
     return query;
 }
 
-std::vector<std::pair<size_t, size_t>> take_marks(std::u16string& text)
+std::vector<std::pair<size_t, size_t>> word_marks(std::u16string_view folded, std::vector<std::u16string> const& words)
 {
     std::vector<std::pair<size_t, size_t>> marks;
-    std::u16string plain;
-    plain.reserve(text.size());
-    size_t begin = std::u16string::npos;
-    for (char16_t c : text) {
-        if (c == mark_begin) {
-            begin = plain.size();
-        } else if (c == mark_end) {
-            if (begin != std::u16string::npos && plain.size() > begin)
-                marks.emplace_back(begin, plain.size());
-            begin = std::u16string::npos;
-        } else {
-            plain += c;
-        }
+    for (auto const& [begin, end] : word_ranges(folded)) {
+        std::u16string_view word = folded.substr(begin, end - begin);
+        if (std::any_of(words.begin(), words.end(), [&](std::u16string const& typed) { return word.starts_with(typed); }))
+            marks.emplace_back(begin, end);
     }
-    text = std::move(plain);
     return marks;
 }
 

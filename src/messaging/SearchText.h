@@ -30,16 +30,16 @@ std::string number_terms(std::u16string_view text);
 // What was typed into the search field, made safe for the full-text index: each word is quoted
 // and matched at word beginnings; a query that is a phone number matches numbers however they
 // were spelled. `match` is empty when nothing searchable was typed.
+// `typed` is folded for search (`search_fold`) first.
 struct SearchQuery {
     std::string match;
-    std::string number; // the national digits when the query is a number
+    std::string number;               // the national digits when the query is a number
+    std::vector<std::u16string> words; // the words matched at word beginnings
 };
 SearchQuery make_search_query(std::u16string_view typed);
 
-// The marks the index puts around matching words, taken out of the text: the marked ranges.
-constexpr char16_t mark_begin = u'\x01';
-constexpr char16_t mark_end = u'\x02';
-std::vector<std::pair<size_t, size_t>> take_marks(std::u16string& text);
+// The words of a folded text that begin with one of the query's words.
+std::vector<std::pair<size_t, size_t>> word_marks(std::u16string_view folded, std::vector<std::u16string> const& words);
 
 // The ranges of the numbers in a text that begin with the query's number.
 std::vector<std::pair<size_t, size_t>> number_marks(std::u16string_view text, std::string const& number);

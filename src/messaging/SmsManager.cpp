@@ -183,17 +183,17 @@ std::optional<size_t> SmsManager::index_for_search(size_t limit)
     return m_session->index_for_search(limit, [](std::u16string const& text) { return number_terms(text); });
 }
 
-std::optional<std::vector<std::pair<EntryId, std::u16string>>> SmsManager::search(std::string const& match, size_t limit)
+std::optional<std::vector<EntryId>> SmsManager::search(std::string const& match, size_t offset, size_t limit)
 {
-    auto hits = m_session ? m_session->search(match, limit) : std::nullopt;
-    if (!hits) {
+    auto entries = m_session ? m_session->search(match, offset, limit) : std::nullopt;
+    if (!entries) {
         log() << u"search failed: " << to_utf16(m_session ? m_session->last_error() : std::string("no store")) << u"\n";
         return std::nullopt;
     }
-    std::vector<std::pair<EntryId, std::u16string>> found;
-    found.reserve(hits->size());
-    for (auto& hit : *hits)
-        found.emplace_back(EntryId(std::move(hit.entry)), std::move(hit.marked_text));
+    std::vector<EntryId> found;
+    found.reserve(entries->size());
+    for (auto& entry : *entries)
+        found.emplace_back(std::move(entry));
     return found;
 }
 

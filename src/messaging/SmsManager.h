@@ -43,10 +43,9 @@ public:
 
     bool has_store() const { return m_store_entry.has_value(); }
     // The search index: brings up to `limit` noted messages into it (how many, nullopt when the
-    // store cannot index), and the newest messages matching a full-text query with their
-    // highlighted texts.
+    // store cannot index), and the newest messages matching a full-text query, a page of them.
     std::optional<size_t> index_for_search(size_t limit);
-    std::optional<std::vector<std::pair<EntryId, std::u16string>>> search(std::string const& match, size_t limit);
+    std::optional<std::vector<EntryId>> search(std::string const& match, size_t offset, size_t limit);
     // Moves whenever any process writes the store; nullopt when it cannot be followed.
     std::optional<uint64_t> change_count() const { return m_session ? m_session->change_count() : std::nullopt; }
     // The folder's length, or nullopt when the store could not tell (not "no messages").

@@ -150,13 +150,9 @@ public:
     using SearchTerms = std::function<std::string(std::u16string const& text)>;
     std::optional<size_t> index_for_search(size_t limit, SearchTerms const& terms_of);
     std::optional<int64_t> search_backlog();
-    // The newest messages that match an FTS5 query, each with its text, the matching words put
-    // between U+0001 and U+0002.
-    struct SearchHit {
-        Bytes entry;
-        std::u16string marked_text;
-    };
-    std::optional<std::vector<SearchHit>> search(std::string const& match, size_t limit);
+    // The entry ids of the messages that match an FTS5 query, newest first: `limit` of them from
+    // the `offset`th on.
+    std::optional<std::vector<Bytes>> search(std::string const& match, size_t offset, size_t limit);
 
     std::optional<int64_t> unread_inbox_count();
     // Whether the last change of the inbox also reached the registry's unread count.

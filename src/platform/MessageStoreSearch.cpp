@@ -10,18 +10,10 @@ namespace {
 
 // Words are folded to lower case without accents in every script (Latin, Cyrillic, Greek...).
 // The text is indexed folded (`search_fold`), so the tokenizer's own folding, which knows only
-// Latin accents, sees no accent of any script; each character keeps its place, so the marks of a
-// match in the folded text fall on the same characters of the message's own text.
+// Latin accents, sees no accent of any script.
 char const* const search_table_sql = "CREATE VIRTUAL TABLE IF NOT EXISTS message_search USING fts5(body, numbers, "
                                      "tokenize = 'unicode61 remove_diacritics 2')";
 
-// The marks that highlighting puts around words never come from a message itself; a space in
-// their place keeps every character where it was.
-std::u16string folded_without_marks(std::u16string text)
-{
-    std::replace_if(text.begin(), text.end(), [](char16_t c) { return c == u'\x01' || c == u'\x02'; }, u' ');
-    return search_fold(text);
-}
 
 }
 
@@ -48,7 +40,7 @@ bool MessageStore::index_one(int64_t message, SearchTerms const& terms_of)
     if (text->step()) {
         std::u16string body = to_utf16(text->column_text(0));
         std::string terms = terms_of ? terms_of(body) : std::string();
-        if (!add->bind(1, message).bind(2, to_utf8(folded_without_marks(body))).bind(3, terms).execute())
+        if (!add->bind(1, message).bind(2, to_utf8(search_fold(body))).bind(3, terms).execute())
             return false;
     } else if (text->failed()) {
         return false;
@@ -90,36 +82,26 @@ std::optional<int64_t> MessageStore::search_backlog()
     return statement->column_int(0);
 }
 
-std::optional<std::vector<MessageStore::SearchHit>> MessageStore::search(std::string const& match, size_t limit)
+std::optional<std::vector<Bytes>> MessageStore::search(std::string const& match, size_t offset, size_t limit)
 {
     if (!make_search_table())
         return std::nullopt;
-    // The newest first by the time the message arrived (or was last written, for the user's own);
-    // texts are highlighted afterwards for the few shown, not for every match.
+    // The newest first by the time the message arrived (or was last written, for the user's own).
     auto newest = m_database->prepare(
         "SELECT s.rowid FROM message_search s "
         "LEFT JOIN properties d ON d.message = s.rowid AND d.tag = ?2 "
         "LEFT JOIN properties w ON w.message = s.rowid AND w.tag = ?3 "
-        "WHERE message_search MATCH ?1 ORDER BY COALESCE(d.value, w.value, 0) DESC, s.rowid DESC LIMIT ?4");
-    auto marked = m_database->prepare("SELECT highlight(message_search, 0, char(1), char(2)) FROM message_search WHERE message_search MATCH ?1 AND rowid = ?2");
-    if (!newest || !marked)
+        "WHERE message_search MATCH ?1 ORDER BY COALESCE(d.value, w.value, 0) DESC, s.rowid DESC LIMIT ?4 OFFSET ?5");
+    if (!newest)
         return fail(), std::nullopt;
-    newest->bind(1, match).bind(2, static_cast<int64_t>(Tag::DeliveryTime)).bind(3, static_cast<int64_t>(Tag::LastModificationTime)).bind(4, static_cast<int64_t>(limit));
-    std::vector<int64_t> rows;
+    newest->bind(1, match).bind(2, static_cast<int64_t>(Tag::DeliveryTime)).bind(3, static_cast<int64_t>(Tag::LastModificationTime));
+    newest->bind(4, static_cast<int64_t>(limit)).bind(5, static_cast<int64_t>(offset));
+    std::vector<Bytes> entries;
     while (newest->step())
-        rows.push_back(newest->column_int(0));
+        entries.push_back(message_entry_id(newest->column_int(0)));
     if (newest->failed())
         return fail(), std::nullopt;
-    std::vector<SearchHit> hits;
-    hits.reserve(rows.size());
-    for (int64_t row : rows) {
-        marked->reset();
-        marked->bind(1, match).bind(2, row);
-        if (!marked->step())
-            return fail(), std::nullopt;
-        hits.push_back({ message_entry_id(row), to_utf16(marked->column_text(0)) });
-    }
-    return hits;
+    return entries;
 }
 
 }

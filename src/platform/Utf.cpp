@@ -91,6 +91,27 @@ std::u16string search_fold(std::u16string_view text)
     });
 }
 
+std::vector<std::pair<size_t, size_t>> word_ranges(std::u16string_view text)
+{
+    std::vector<std::pair<size_t, size_t>> words;
+    size_t begin = std::u16string_view::npos;
+    for (size_t at = 0; at < text.size();) {
+        size_t here = at;
+        UChar32 c;
+        U16_NEXT(text.data(), at, text.size(), c);
+        bool in_word = u_isalnum(c) || u_charType(c) == U_NON_SPACING_MARK;
+        if (in_word && begin == std::u16string_view::npos)
+            begin = here;
+        if (!in_word && begin != std::u16string_view::npos) {
+            words.emplace_back(begin, here);
+            begin = std::u16string_view::npos;
+        }
+    }
+    if (begin != std::u16string_view::npos)
+        words.emplace_back(begin, text.size());
+    return words;
+}
+
 std::u16string upper_case(std::u16string_view text)
 {
     return map_each_character(text, [](UChar32 c) { return u_toupper(c); });

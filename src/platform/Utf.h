@@ -2,6 +2,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace velloq {
 
@@ -21,6 +23,8 @@ std::u16string upper_case(std::u16string_view text);
 // For search: case folded and without accents in any script, each character in its own place
 // (a match in the folded text marks the same characters in the original).
 std::u16string search_fold(std::u16string_view text);
+// Where the words of a text stand: runs of letters, digits and their combining marks, in any script.
+std::vector<std::pair<size_t, size_t>> word_ranges(std::u16string_view text);
 
 // Decimal rendering in UTF-16, for log lines and registry texts.
 std::u16string to_u16_decimal(long long number);

@@ -27,9 +27,8 @@ TEST(SearchText, NumbersAreFoundHoweverTheyWereSpelled)
     EXPECT_EQ(national_digits("380501234567", true), "501234567");
     EXPECT_EQ(number_terms(u"no numbers, 12 34"), "");
 
-    std::u16string marked = u"a \x01" u"Word\x02 and \x01more\x02";
-    EXPECT_EQ(take_marks(marked), (std::vector<std::pair<size_t, size_t>> { { 2, 6 }, { 11, 15 } }));
-    EXPECT_EQ(marked, u"a Word and more");
+    EXPECT_EQ(word_marks(u"a word, sword and wordy", { u"word" }), (std::vector<std::pair<size_t, size_t>> { { 2, 6 }, { 18, 23 } }));
+    EXPECT_EQ(make_search_query(u"don't").words, (std::vector<std::u16string> { u"don", u"t" }));
 }
 
 TEST(SearchText, WhatIsTypedNeverBreaksOrSteersTheQuery)
@@ -70,7 +69,7 @@ protected:
         ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER });
         model.update_chats(false);
         std::vector<std::u16string> texts;
-        for (auto const& result : MessageSearch(model).find(typed, 50))
+        for (auto const& result : MessageSearch(model).find(typed, 0, 50))
             texts.push_back(result.text);
         return texts;
     }
@@ -108,14 +107,14 @@ TEST_F(SearchTest, NewestFirstWithTheChatAndTheMatchingWordsMarked)
     deliver(u"+4915110000001", u"no lunch for me", 20);
     ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER });
     model.update_chats(false);
-    auto results = MessageSearch(model).find(u"lunch", 50);
+    auto results = MessageSearch(model).find(u"lunch", 0, 50);
     ASSERT_EQ(results.size(), 3u);
     EXPECT_EQ(results[0].text, u"Lunch tomorrow, lunch today");
     EXPECT_EQ(results[0].marks, (std::vector<std::pair<size_t, size_t>> { { 0, 5 }, { 16, 21 } }));
     EXPECT_EQ(results[0].chat_key, u"0000002");
     EXPECT_EQ(results[1].text, u"no lunch for me");
     EXPECT_EQ(results[2].text, u"lunch at noon?");
-    auto number = MessageSearch(model).find(u"0151 1000", 50);
+    auto number = MessageSearch(model).find(u"0151 1000", 0, 50);
     EXPECT_TRUE(number.empty());
 }
 
