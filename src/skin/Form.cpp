@@ -187,7 +187,14 @@ bool Form::key(KeyEvent const& event)
     // Enter and Space press the focused button even while an edit types without a tap.
     if (auto* button = dynamic_cast<ButtonElement*>(focused()); button && button->focused_key(event))
         return true;
-    if (TextEdit* edit = typing_edit(); edit && edit->key(event))
+    // An edit that types without a tap (a filter above a list) leaves the list's keys to a list
+    // that takes them.
+    TextEdit* edit = typing_edit();
+    bool list_move = event.code == Key::Up || event.code == Key::Down || event.code == Key::PageUp || event.code == Key::PageDown
+        || event.code == Key::Home || event.code == Key::End;
+    if (edit && list_move && !edit->has_input() && key_without_edit(event))
+        return true;
+    if (edit && edit->key(event))
         return true;
     return key_without_edit(event);
 }

@@ -114,6 +114,9 @@ TEST_F(SearchTest, NewestFirstWithTheChatAndTheMatchingWordsMarked)
     EXPECT_EQ(results[0].chat_key, u"0000002");
     EXPECT_EQ(results[1].text, u"no lunch for me");
     EXPECT_EQ(results[2].text, u"lunch at noon?");
+    auto rest = MessageSearch(model).find(u"lunch", 1, 5);
+    ASSERT_EQ(rest.size(), 2u);
+    EXPECT_EQ(rest[0].text, u"no lunch for me");
     auto number = MessageSearch(model).find(u"0151 1000", 0, 50);
     EXPECT_TRUE(number.empty());
 }
