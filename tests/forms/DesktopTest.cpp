@@ -95,6 +95,16 @@ protected:
         return calls && calls->find("'Notify'") != std::string::npos && calls->find(text) != std::string::npos;
     }
     FormMain& main_form() { return *controller->chat_list(); }
+    // The program on the desktop, not in front, gets a new message from +4915120000002.
+    void alert_in_the_background()
+    {
+        deliver("+4915120000001", "hello");
+        start_and_settle();
+        controller->use_desktop_notifications(true);
+        application->minimize();
+        deliver("+4915120000002", "are you there?");
+        ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    }
 
     std::unique_ptr<test::ChildProcess> m_bus;
     std::unique_ptr<test::ChildProcess> m_service;
@@ -106,12 +116,7 @@ protected:
 TEST_F(DesktopNotifications, ANewMessageInTheBackgroundIsNotifiedAndItsViewOpensTheChat)
 {
     write_contact("anna.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Berg;Anna;;;\r\nTEL;TYPE=CELL:+49 151 20000002\r\nEND:VCARD\r\n");
-    deliver("+4915120000001", "hello");
-    start_and_settle();
-    controller->use_desktop_notifications(true);
-    application->minimize();
-    deliver("+4915120000002", "are you there?");
-    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    ASSERT_NO_FATAL_FAILURE(alert_in_the_background());
     ASSERT_TRUE(pump_until([&] { return notified("'are you there?'"); }, 5000ms));
     auto calls = mock("GetCalls");
     EXPECT_NE(calls->find("<'Berg Anna'>"), std::string::npos) << *calls;
@@ -132,11 +137,6 @@ TEST_F(DesktopNotifications, WithoutAServiceTheAlertStillComes)
     m_service->signal(SIGTERM);
     m_service->wait();
     m_service.reset();
-    deliver("+4915120000001", "hello");
-    start_and_settle();
-    controller->use_desktop_notifications(true);
-    application->minimize();
-    deliver("+4915120000002", "are you there?");
-    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    ASSERT_NO_FATAL_FAILURE(alert_in_the_background());
     EXPECT_TRUE(pump_until([&] { return log_text().find(u"desktop notification not shown: ") != std::u16string::npos; }, 5000ms));
 }
