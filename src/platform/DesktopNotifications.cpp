@@ -21,7 +21,7 @@ constexpr char const* service = "org.freedesktop.Notifications";
 constexpr char const* object = "/org/freedesktop/Notifications";
 // A service that does not answer in this time is taken as absent; the message itself is safe.
 constexpr uint64_t call_timeout_us = 2'000'000;
-constexpr int longest_wait_ms = 1000;
+constexpr int longest_timed_wait_ms = 60'000;
 
 struct BusCloser {
     void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
@@ -109,16 +109,17 @@ private:
     std::map<uint32_t, std::string> m_tags;
 };
 
-// How long the bus may be left alone: until its next timeout, at most a second.
+// How long the bus may be left alone: until its next timeout, or until something comes (the
+// wake-up descriptor brings requests and the stop), so an idle program never wakes for nothing.
 int wait_ms(sd_bus* bus)
 {
     uint64_t until = 0;
     if (sd_bus_get_timeout(bus, &until) < 0 || until == UINT64_MAX)
-        return longest_wait_ms;
+        return -1;
     timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     uint64_t now_us = static_cast<uint64_t>(now.tv_sec) * 1'000'000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
-    return until <= now_us ? 0 : static_cast<int>(std::min<uint64_t>((until - now_us + 999) / 1000, longest_wait_ms));
+    return until <= now_us ? 0 : static_cast<int>(std::min<uint64_t>((until - now_us + 999) / 1000, longest_timed_wait_ms));
 }
 
 }
@@ -188,7 +189,7 @@ void DesktopNotifications::run(std::stop_token stop)
         pollfd watched[2] = { { m_wake.get(), POLLIN, 0 }, { -1, 0, 0 } };
         if (session)
             watched[1] = { sd_bus_get_fd(session->bus()), static_cast<short>(sd_bus_get_events(session->bus())), 0 };
-        ::poll(watched, session ? 2 : 1, session ? wait_ms(session->bus()) : longest_wait_ms);
+        ::poll(watched, session ? 2 : 1, session ? wait_ms(session->bus()) : -1);
         uint64_t count = 0;
         if (::read(m_wake.get(), &count, sizeof count) < 0) { }
     }
