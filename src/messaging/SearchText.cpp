@@ -78,14 +78,6 @@ bool only_number_characters(std::u16string_view typed)
     return std::all_of(typed.begin(), typed.end(), [](char16_t c) { return is_digit(c) || is_number_separator(c) || c == u'+'; });
 }
 
-// A word worth searching for holds a letter or a digit of some script, not only punctuation.
-bool searchable(std::u16string_view word)
-{
-    return std::any_of(word.begin(), word.end(), [](char16_t c) {
-        return is_digit(c) || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c >= 0xC0;
-    });
-}
-
 }
 
 std::string national_digits(std::string_view digits, bool international)
@@ -153,10 +145,12 @@ SearchQuery make_search_query(std::u16string_view typed)
         if (end == std::u16string_view::npos)
             end = typed.size();
         std::u16string_view word = typed.substr(at, end - at);
-        if (searchable(word)) {
+        // A word worth searching for holds a letter or a digit of some script, not only punctuation.
+        auto parts = word_ranges(word);
+        if (!parts.empty()) {
             query.match += query.match.empty() ? "body : " : " AND body : ";
             quote_into(query.match, to_utf8(std::u16string(word)));
-            for (auto const& [begin, end] : word_ranges(word))
+            for (auto const& [begin, end] : parts)
                 query.words.emplace_back(word.substr(begin, end - begin));
         }
         at = end + 1;

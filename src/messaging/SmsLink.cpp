@@ -11,16 +11,6 @@ namespace {
 // A pasted text can be long, but a link's body is never a book.
 constexpr size_t longest_body = 5000;
 
-std::u16string lower_ascii(std::u16string_view text)
-{
-    std::u16string lower(text);
-    for (char16_t& c : lower) {
-        if (c >= u'A' && c <= u'Z')
-            c = static_cast<char16_t>(c - u'A' + u'a');
-    }
-    return lower;
-}
-
 int hex_value(char16_t c)
 {
     if (c >= u'0' && c <= u'9')
@@ -79,7 +69,7 @@ std::u16string_view body_field(std::u16string_view query)
     while (!query.empty()) {
         size_t end = query.find(u'&');
         std::u16string_view field = query.substr(0, end);
-        if (lower_ascii(field.substr(0, 5)) == u"body=")
+        if (lower_case(field.substr(0, 5)) == u"body=")
             return field.substr(5);
         if (end == std::u16string_view::npos)
             break;
@@ -92,7 +82,7 @@ std::u16string_view body_field(std::u16string_view query)
 
 bool looks_like_sms_link(std::u16string_view command_line)
 {
-    std::u16string head = lower_ascii(command_line.substr(0, 6));
+    std::u16string head = lower_case(command_line.substr(0, 6));
     return head.starts_with(u"sms:") || head.starts_with(u"smsto:");
 }
 
@@ -102,7 +92,7 @@ std::optional<SmsLink> parse_sms_link(std::u16string_view link, std::string& why
         why = "not an sms: or smsto: link";
         return std::nullopt;
     }
-    bool smsto = lower_ascii(link.substr(0, 6)) == u"smsto:";
+    bool smsto = lower_case(link.substr(0, 6)) == u"smsto:";
     std::u16string_view rest = link.substr(smsto ? 6 : 4);
     if (rest.starts_with(u"//"))
         rest.remove_prefix(2);

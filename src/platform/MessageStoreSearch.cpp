@@ -52,9 +52,8 @@ std::optional<size_t> MessageStore::index_for_search(size_t limit, SearchTerms c
 {
     if (!make_search_table())
         return std::nullopt;
-    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
-    if (!transaction.begun())
-        return fail(), std::nullopt;
+    // The notes are read first, without the write lock: with nothing noted (the common case at a
+    // start and at each search) no writer is kept waiting even for a moment.
     auto pending = m_database->prepare("SELECT message FROM search_pending ORDER BY message LIMIT ?1");
     if (!pending)
         return fail(), std::nullopt;
@@ -63,6 +62,12 @@ std::optional<size_t> MessageStore::index_for_search(size_t limit, SearchTerms c
     while (pending->step())
         messages.push_back(pending->column_int(0));
     if (pending->failed())
+        return fail(), std::nullopt;
+    if (messages.empty())
+        return 0;
+    // Indexing a message twice (another connection took the same note meanwhile) does no harm.
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+    if (!transaction.begun())
         return fail(), std::nullopt;
     for (int64_t message : messages) {
         if (!index_one(message, terms_of))

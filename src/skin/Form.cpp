@@ -192,8 +192,8 @@ bool Form::key(KeyEvent const& event)
     TextEdit* edit = typing_edit();
     bool list_move = event.code == Key::Up || event.code == Key::Down || event.code == Key::PageUp || event.code == Key::PageDown
         || event.code == Key::Home || event.code == Key::End;
-    if (edit && list_move && !edit->has_input() && key_without_edit(event))
-        return true;
+    if (edit && list_move && !edit->has_input())
+        return key_without_edit(event) || edit->key(event);
     if (edit && edit->key(event))
         return true;
     return key_without_edit(event);

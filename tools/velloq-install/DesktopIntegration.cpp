@@ -65,11 +65,25 @@ std::string read_text(fs::path const& file)
     return text.str();
 }
 
-void write_text(fs::path const& file, std::string const& text)
+// The user's list is replaced whole by a renamed copy: a crash or a full disk midway leaves the
+// old list, never half of it. An unchanged list is not written at all.
+void replace_text(fs::path const& file, std::string const& text, std::ostream& out)
 {
     std::error_code error;
+    if (fs::exists(file, error) && read_text(file) == text)
+        return;
     fs::create_directories(file.parent_path(), error);
-    std::ofstream(file, std::ios::trunc) << text;
+    fs::path fresh = file;
+    fresh += ".velloq-new";
+    std::ofstream(fresh, std::ios::trunc) << text;
+    if (fs::file_size(fresh, error) != text.size() || error) {
+        fs::remove(fresh, error);
+        out << "velloq-install: " << file.string() << " not written\n";
+        return;
+    }
+    fs::rename(fresh, file, error);
+    if (error)
+        out << "velloq-install: " << file.string() << " not written: " << error.message() << "\n";
 }
 
 std::vector<std::string> lines_of(std::string const& text)
@@ -120,7 +134,7 @@ void register_link_handler(std::ostream& out)
         out << "sms: and smsto: links open Velloq (xdg-mime)\n";
         return;
     }
-    write_text(mimeapps_file(), with_link_handler(read_text(mimeapps_file()), desktop_id));
+    replace_text(mimeapps_file(), with_link_handler(read_text(mimeapps_file()), desktop_id), out);
     out << "sms: and smsto: links open Velloq (" << mimeapps_file().string() << ")\n";
 }
 
@@ -185,7 +199,7 @@ void remove_desktop_integration(std::ostream& out)
     fs::remove(scalable_icon(), error);
     fs::remove(metainfo_file(), error);
     if (fs::exists(mimeapps_file(), error)) {
-        write_text(mimeapps_file(), without_link_handler(read_text(mimeapps_file()), desktop_id));
+        replace_text(mimeapps_file(), without_link_handler(read_text(mimeapps_file()), desktop_id), out);
         out << "sms: and smsto: links no longer open Velloq\n";
     }
 }
