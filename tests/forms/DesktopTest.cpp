@@ -63,7 +63,13 @@ protected:
         std::string socket = (device.path() / "session_bus").string();
         setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
         m_bus = std::make_unique<test::ChildProcess>(std::vector<std::string> { "/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + socket });
-        ASSERT_TRUE(test::wait_until([&] { return std::filesystem::exists(socket); }));
+        // The socket's file appears a moment before the bus listens on it.
+        ASSERT_TRUE(test::wait_until([&] {
+            return platform::read_program_output({ "gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                                                     "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetId" },
+                5000)
+                .has_value();
+        }));
         m_service = std::make_unique<test::ChildProcess>(std::vector<std::string> { "/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon" });
         ASSERT_TRUE(test::wait_until([&] { return mock("GetCalls").has_value(); }));
     }

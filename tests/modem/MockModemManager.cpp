@@ -21,10 +21,16 @@ MockModemManager::MockModemManager(std::filesystem::path const& folder)
 {
     m_bus = std::make_unique<ChildProcess>(std::vector<std::string> { "/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + m_address });
     EXPECT_TRUE(wait_for_file(folder / "system_bus_socket"));
+    // The socket's file appears when dbus-daemon binds it, a moment before it listens: connecting
+    // is tried until it works.
     GError* error = nullptr;
-    m_connection = g_dbus_connection_new_for_address_sync(m_address.c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION), nullptr,
-        nullptr, &error);
+    wait_until([&] {
+        g_clear_error(&error);
+        m_connection = g_dbus_connection_new_for_address_sync(m_address.c_str(),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &error);
+        return m_connection != nullptr;
+    });
     if (error)
         ADD_FAILURE() << "no private bus: " << error->message, g_error_free(error);
     if (m_connection)
@@ -106,12 +112,20 @@ std::string MockModemManager::add_modem(int32_t state)
 
 void MockModemManager::set_modem_state(std::string const& modem, int32_t state)
 {
+    if (!g_variant_is_object_path(modem.c_str())) {
+        ADD_FAILURE() << "no modem \"" << modem << "\"";
+        return;
+    }
     if (GVariant* reply = call("SetModemState", g_variant_new("(oi)", modem.c_str(), state)))
         g_variant_unref(reply);
 }
 
 void MockModemManager::remove_modem(std::string const& modem)
 {
+    if (!g_variant_is_object_path(modem.c_str())) {
+        ADD_FAILURE() << "no modem \"" << modem << "\"";
+        return;
+    }
     if (GVariant* reply = call("RemoveModem", g_variant_new("(o)", modem.c_str())))
         g_variant_unref(reply);
 }

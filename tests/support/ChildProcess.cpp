@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -34,6 +35,9 @@ ChildProcess::ChildProcess(std::vector<std::string> const& arguments, std::vecto
     if (m_pid < 0)
         throw std::runtime_error("fork failed");
     if (m_pid == 0) {
+        // A test process that dies (a crash, an abort) takes its helpers along: a bus or a
+        // service left running would hold the test runner's output open and hang it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
