@@ -114,7 +114,8 @@ void BM_FileFromModem(benchmark::State& state)
     auto store = platform::MessageStore::open(bench::bench_device() + "/modem-filing.db", error);
     int64_t index = 0;
     for (auto _ : state) {
-        ReceivedSms sms { u"+4915120" + to_utf16(std::to_string(index % 1000)), u"Message " + to_utf16(std::to_string(index)), index, "bench" };
+        ReceivedSms sms { u"+4915120" + to_utf16(std::to_string(index % 1000)), u"Message " + to_utf16(std::to_string(index)), "2026-12-08T10:15:30+01:00",
+            index, ":1.1", "/org/freedesktop/ModemManager1/SMS/" + std::to_string(index) };
         benchmark::DoNotOptimize(file_received_sms(*store, sms));
         ++index;
     }

@@ -9,7 +9,7 @@ packages=(
     libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-noto-color-emoji libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     sqlite3 xdg-utils
-    libmm-glib-dev libglib2.0-dev libsystemd-dev
+    libmm-glib-dev libglib2.0-dev libsystemd-dev systemd
     dbus-daemon python3-dbusmock python3-dbus python3-gi libglib2.0-bin
     xvfb xdotool
 )

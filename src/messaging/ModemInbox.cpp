@@ -19,10 +19,11 @@ constexpr int64_t report_match_days = 3;
 
 std::optional<bool> delivered(uint32_t delivery_state)
 {
-    // 0x00-0x1F: done; 0x20-0x3F: the network still tries; 0x40-0x6F: given up.
+    // TP-Status 0x00-0x1F: done; 0x20-0x3F: the network still tries; 0x40-0x7F: given up. The
+    // CDMA error states (0x200 on) are final too; 0x100 says nothing.
     if (delivery_state < 0x20)
         return true;
-    if (delivery_state >= 0x40 && delivery_state < 0x70)
+    if ((delivery_state >= 0x40 && delivery_state < 0x80) || delivery_state >= 0x200)
         return false;
     return std::nullopt;
 }
@@ -60,7 +61,8 @@ platform::MessageStore::Filing file_received_sms(platform::MessageStore& store, 
     message.properties[Tag::DeliveryTime] = sms.filetime;
     message.properties[Tag::SenderName] = std::u16string();
     message.properties[Tag::SenderAddress] = sms.number;
-    std::string key = "sms\n" + to_utf8(sms.number) + "\n" + std::to_string(sms.filetime) + "\n" + to_utf8(sms.text);
+    // Nothing of the key depends on when it was filed: filing it again after a crash gives the same key.
+    std::string key = "sms\n" + sms.instance + "\n" + sms.source + "\n" + to_utf8(sms.number) + "\n" + sms.timestamp + "\n" + to_utf8(sms.text);
     return store.file_from_modem(key, sms.source, message);
 }
 

@@ -13,14 +13,21 @@ namespace velloq {
 struct ReceivedSms {
     std::u16string number;
     std::u16string text;
-    // The network's time stamp of the message (FILETIME, UTC).
+    // The network's time stamp as the modem gave it, and as FILETIME (UTC).
+    std::string timestamp;
     int64_t filetime { 0 };
-    // Where it lay (the modem's object path of the message), for the log and the store's record.
+    // The ModemManager that held it (its bus name) and its object path there: together they
+    // tell one modem message from another, also two equal texts from one sender in one second.
+    std::string instance;
     std::string source;
+    // A class-0 ("flash") message, meant to be shown at once.
+    bool flash { false };
 };
 
-// Files a received message into the inbox, unread, once: a message filed before (same number,
-// time stamp and text) is not filed again.
+// Files a received message into the inbox, unread, once: the same modem message (the same
+// ModemManager, path, sender, time stamp and text) is not filed again, so a crash between filing
+// and deleting it from the modem does no harm while ModemManager keeps running. Only when
+// ModemManager restarted in that window can it be filed a second time: a duplicate, never a loss.
 platform::MessageStore::Filing file_received_sms(platform::MessageStore&, ReceivedSms const&);
 
 struct StatusReport {
@@ -44,8 +51,9 @@ enum class ReportOutcome {
     Failed,
 };
 
-// Matches a report to its sent message by reference and number, the newest one sent within the
-// last three days (references wrap at 256), sets that recipient's state, and files the delivery
+// Matches a report to its sent message (in Sent Items or, when it failed for another recipient,
+// still in the outbox) by reference and number, the newest one sent within the last three days
+// (references wrap at 256), sets that recipient's state, and files the delivery
 // or non-delivery report message into the inbox, once.
 ReportOutcome file_status_report(platform::MessageStore&, StatusReport const&, int64_t now_filetime);
 

@@ -36,27 +36,6 @@ platform::PropertySet recipient_outcome(Transmission const& transmission)
     return outcome;
 }
 
-// Sends to every recipient the message has not gone to yet, noting how far each one got.
-bool transmit_to_recipients(platform::MessageStore& store, platform::Bytes const& entry, platform::StoredMessage const& message, ModemBackend& modem)
-{
-    std::u16string text = text_property(message.properties, Tag::Subject);
-    bool report = report_requested(message.properties);
-    std::set<int64_t> done = store.transmitted_recipients(entry);
-    bool delivered = true;
-    for (size_t row = 0; row < message.recipients.size(); ++row) {
-        auto recipient_row = static_cast<int64_t>(row);
-        if (done.contains(recipient_row))
-            continue;
-        Transmission transmission = modem.transmit(text_property(message.recipients[row], Tag::EmailAddress), text, report);
-        if (transmission.sent)
-            store.mark_transmitted(entry, recipient_row);
-        else
-            delivered = false;
-        store.set_recipient_properties(entry, recipient_row, recipient_outcome(transmission));
-    }
-    return delivered;
-}
-
 int32_t report_at_once(platform::MessageStore& store, platform::Bytes const& sent, platform::StoredMessage const& message)
 {
     int32_t reports = 0;
@@ -93,32 +72,109 @@ bool file_delivery_report(platform::MessageStore& store, std::u16string const& a
     return inbox && store.create_message(*inbox, delivery_report(address, delivered, reported, MessageTime::now().filetime()), false);
 }
 
+OutboxRun::OutboxRun(platform::MessageStore& store, bool reports_at_once)
+    : m_store(store)
+    , m_reports_at_once(reports_at_once)
+{
+    // A transmitter that was killed mid-send left its claims behind; they go back to the queue.
+    m_store.release_abandoned_claims();
+    m_queue = m_store.submitted_messages();
+}
+
+OutboxRun::~OutboxRun()
+{
+    // A pass abandoned mid-message (its modem went away) gives the claim back.
+    if (m_current && !m_stopped)
+        m_store.release_claim(m_current->entry);
+}
+
+std::optional<OutgoingSms> OutboxRun::next()
+{
+    while (!m_stopped) {
+        if (!m_current && !open_next_message())
+            return std::nullopt;
+        if (m_current->next_row == m_current->rows.size()) {
+            finish_message();
+            continue;
+        }
+        int64_t row = m_current->rows[m_current->next_row++];
+        auto const& properties = m_current->message.properties;
+        return OutgoingSms { m_current->entry, row, text_property(m_current->message.recipients[static_cast<size_t>(row)], Tag::EmailAddress),
+            text_property(properties, Tag::Subject), report_requested(properties) };
+    }
+    return std::nullopt;
+}
+
+// Claims the next message of the queue that another transmitter has not taken, with the
+// recipients it has not gone to yet.
+bool OutboxRun::open_next_message()
+{
+    while (m_queued < m_queue.size()) {
+        auto const& entry = m_queue[m_queued++];
+        if (!m_store.claim_for_sending(entry))
+            continue;
+        auto message = m_store.open_message(entry);
+        if (!message) {
+            m_store.release_claim(entry);
+            continue;
+        }
+        Current current { entry, std::move(*message), {}, 0, true };
+        std::set<int64_t> done = m_store.transmitted_recipients(entry);
+        for (size_t row = 0; row < current.message.recipients.size(); ++row)
+            if (!done.contains(static_cast<int64_t>(row)))
+                current.rows.push_back(static_cast<int64_t>(row));
+        m_current = std::move(current);
+        return true;
+    }
+    return false;
+}
+
+void OutboxRun::record(OutgoingSms const& sms, Transmission const& transmission)
+{
+    if (!m_current || m_current->entry != sms.entry)
+        return;
+    bool noted = true;
+    if (transmission.unsettled) {
+        platform::PropertySet on_its_way { { Tag::RecipientState, static_cast<int64_t>(SendState::Sending) }, { Tag::SendError, std::u16string() } };
+        noted = m_store.note_unsettled_send(sms.entry, sms.row, transmission.unsettled->instance, transmission.unsettled->path, on_its_way);
+        ++m_result.unsettled;
+    } else {
+        if (transmission.sent)
+            noted = m_store.mark_transmitted(sms.entry, sms.row);
+        else
+            m_current->all_went = false;
+        noted = m_store.set_recipient_properties(sms.entry, sms.row, recipient_outcome(transmission)) && noted;
+    }
+    // A recipient the store could not note as sent would be sent again: the pass stops here and
+    // the message stays claimed until this process ends.
+    if (!noted && (transmission.sent || transmission.unsettled)) {
+        m_stopped = true;
+        ++m_result.failed;
+    }
+}
+
+// Every way out that does not reach Sent Items gives the claim back.
+void OutboxRun::finish_message()
+{
+    Current current = std::move(*m_current);
+    m_current.reset();
+    std::optional<platform::Bytes> sent;
+    if (!current.all_went || !(sent = m_store.move_to_sent(current.entry))) {
+        m_store.release_claim(current.entry);
+        ++m_result.failed;
+        return;
+    }
+    ++m_result.sent;
+    if (report_requested(current.message.properties) && m_reports_at_once)
+        m_result.reports += report_at_once(m_store, *sent, current.message);
+}
+
 TransmitResult transmit_outbox(platform::MessageStore& store, ModemBackend& modem)
 {
-    TransmitResult result;
-    // A transmitter that was killed mid-send left its claims behind; they go back to the queue.
-    store.release_abandoned_claims();
-    for (auto const& entry : store.submitted_messages()) {
-        // A message another transmitter took already is not sent again.
-        if (!store.claim_for_sending(entry))
-            continue;
-        auto message = store.open_message(entry);
-        if (!message) {
-            store.release_claim(entry);
-            continue;
-        }
-        // Every way out that does not reach Sent Items gives the claim back.
-        std::optional<platform::Bytes> sent;
-        if (!transmit_to_recipients(store, entry, *message, modem) || !(sent = store.move_to_sent(entry))) {
-            store.release_claim(entry);
-            ++result.failed;
-            continue;
-        }
-        ++result.sent;
-        if (report_requested(message->properties) && modem.reports_at_once())
-            result.reports += report_at_once(store, *sent, *message);
-    }
-    return result;
+    OutboxRun run(store, modem.reports_at_once());
+    while (auto sms = run.next())
+        run.record(*sms, modem.transmit(sms->address, sms->text, sms->report_requested));
+    return run.result();
 }
 
 bool loopback_modem_chosen()

@@ -15,6 +15,14 @@ struct Transmission {
     std::optional<int64_t> reference;
     // Why it was not sent, in words for the log and the chat.
     std::u16string error;
+    // Set when the modem did not say whether it sent the message (its call timed out): the
+    // modem's message that will tell, as the ModemManager that holds it (`instance`) and its path.
+    // Such a message is never sent again by itself; it shows as on its way until it settles.
+    struct Unsettled {
+        std::string instance;
+        std::string path;
+    };
+    std::optional<Unsettled> unsettled;
 };
 
 // Hands an outgoing message to the radio.
@@ -50,6 +58,55 @@ struct TransmitResult {
     int32_t sent { 0 };
     int32_t reports { 0 };
     int32_t failed { 0 };
+    // Recipients whose outcome the modem has still to tell.
+    int32_t unsettled { 0 };
+};
+
+// One recipient of an outbox message, waiting to go out.
+struct OutgoingSms {
+    platform::Bytes entry;
+    int64_t row { 0 };
+    std::u16string address;
+    std::u16string text;
+    bool report_requested { false };
+};
+
+// One pass of the transmitter over the outbox, a recipient at a time, so that a modem that
+// answers at once and one that answers later (the modem service's calls) share the bookkeeping:
+// claims, the recipients a message already went to, the move to Sent Items.
+class OutboxRun {
+public:
+    OutboxRun(platform::MessageStore&, bool reports_at_once);
+    ~OutboxRun();
+    OutboxRun(OutboxRun const&) = delete;
+    OutboxRun& operator=(OutboxRun const&) = delete;
+    // The next recipient to send to (its message claimed for this run); nullopt when the pass is
+    // over.
+    std::optional<OutgoingSms> next();
+    // What the modem made of `sms`. When the store cannot note it, the pass stops, keeping the
+    // message's claim, so nothing is sent twice to anyone.
+    void record(OutgoingSms const& sms, Transmission const& transmission);
+    TransmitResult const& result() const { return m_result; }
+
+private:
+    bool open_next_message();
+    void finish_message();
+
+    platform::MessageStore& m_store;
+    bool m_reports_at_once;
+    std::vector<platform::Bytes> m_queue;
+    size_t m_queued { 0 };
+    // The message being sent: its recipients, the rows still to go, whether all went.
+    struct Current {
+        platform::Bytes entry;
+        platform::StoredMessage message;
+        std::vector<int64_t> rows;
+        size_t next_row { 0 };
+        bool all_went { true };
+    };
+    std::optional<Current> m_current;
+    bool m_stopped { false };
+    TransmitResult m_result;
 };
 
 // The phone's messaging program in the background: every submitted outbox message goes to the
@@ -72,7 +129,10 @@ bool loopback_modem_chosen();
 
 // Where the modem service of the current device takes its requests ("transmit").
 std::string modem_service_socket();
+// How long the modem service waits for ModemManager to send one message: ModemManager itself
+// allows a send five minutes (low signal), and its answer must reach the service.
+constexpr int modem_send_timeout_seconds = 330;
 // How long a transmitter waits for the service to send what is in the outbox.
-constexpr int modem_service_patience_seconds = 300;
+constexpr int modem_service_patience_seconds = modem_send_timeout_seconds + 90;
 
 }

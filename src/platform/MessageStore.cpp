@@ -16,11 +16,11 @@ Bytes const ps_mapi { 0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00
 
 namespace {
 
-// Several processes write the store; a second is ample to wait for one of them.
+// Several processes write the store; two seconds are ample to wait for one of them.
 constexpr int busy_timeout_ms = 2000;
 // Each attempt at the registry waits up to its own busy timeout (a second).
 constexpr int count_attempts = 5;
-constexpr int schema_version = 5;
+constexpr int schema_version = 6;
 constexpr uint32_t first_named_property = 0x8000;
 
 char const* const schema_sql = R"(
@@ -98,6 +98,17 @@ CREATE TRIGGER IF NOT EXISTS search_message_out AFTER DELETE ON messages BEGIN
     INSERT INTO search_pending(message) SELECT OLD.id WHERE NOT EXISTS (SELECT 1 FROM search_pending WHERE message = OLD.id);
 END;
 PRAGMA user_version = 5;
+)";
+
+// Version 6 remembers, for the modem service, when it first saw each message still arriving in
+// parts (the network's time stamp of such a message can be days old), and which sent messages
+// the modem has not yet said were sent or not.
+char const* const schema_6_sql = R"(
+CREATE TABLE IF NOT EXISTS modem_incomplete(key TEXT PRIMARY KEY, first_seen INTEGER NOT NULL) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS modem_sending(instance TEXT NOT NULL, path TEXT NOT NULL, message INTEGER NOT NULL, row INTEGER NOT NULL,
+    since INTEGER NOT NULL, PRIMARY KEY(instance, path)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS modem_sending_message ON modem_sending(message);
+PRAGMA user_version = 6;
 )";
 
 static_assert(Tag::Subject == 3604511, "the search triggers name the text's tag by number");
@@ -257,6 +268,8 @@ bool MessageStore::prepare_schema()
     if (version < 4 && !m_database->execute(schema_4_sql))
         return fail();
     if (version < 5 && !m_database->execute(schema_5_sql))
+        return fail();
+    if (version < 6 && !m_database->execute(schema_6_sql))
         return fail();
     return transaction.commit() || fail();
 }
@@ -487,22 +500,30 @@ bool MessageStore::write_properties(Bytes const& entry, std::optional<int64_t> r
     m_prefetched.clear();
     SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
     auto message = transaction.begun() ? message_row(entry) : std::nullopt;
+    if (!message)
+        return fail();
+    return (upsert_properties(*message, recipient_row, properties) && transaction.commit()) || fail();
+}
+
+// Inside the caller's transaction.
+bool MessageStore::upsert_properties(int64_t message, std::optional<int64_t> recipient_row, PropertySet const& properties)
+{
     auto upsert = recipient_row ? m_database->prepare("INSERT INTO recipients(message, row, tag, value) VALUES(?1, ?2, ?3, ?4) "
                                                       "ON CONFLICT(message, row, tag) DO UPDATE SET value = excluded.value")
                                 : m_database->prepare("INSERT INTO properties(message, tag, value) VALUES(?1, ?3, ?4) "
                                                       "ON CONFLICT(message, tag) DO UPDATE SET value = excluded.value");
-    if (!message || !upsert)
+    if (!upsert)
         return fail();
     for (auto const& [tag, value] : properties) {
         upsert->reset();
-        upsert->bind(1, *message).bind(3, static_cast<int64_t>(tag));
+        upsert->bind(1, message).bind(3, static_cast<int64_t>(tag));
         if (recipient_row)
             upsert->bind(2, *recipient_row);
         bind_value(*upsert, 4, value);
         if (!upsert->execute())
             return fail();
     }
-    return transaction.commit() || fail();
+    return true;
 }
 
 std::optional<size_t> MessageStore::mark_read(std::vector<Bytes> const& entries)
@@ -544,7 +565,8 @@ bool MessageStore::delete_message(Bytes const& folder, Bytes const& entry)
         auto remove_properties = m_database->prepare("DELETE FROM properties WHERE message = ?1");
         auto remove_recipients = m_database->prepare("DELETE FROM recipients WHERE message = ?1");
         auto remove_transmitted = m_database->prepare("DELETE FROM transmitted WHERE message = ?1");
-        if (!remove || !remove_properties || !remove_recipients || !remove_transmitted)
+        auto remove_sending = m_database->prepare("DELETE FROM modem_sending WHERE message = ?1");
+        if (!remove || !remove_properties || !remove_recipients || !remove_transmitted || !remove_sending)
             return fail();
         remove->bind(1, *row).bind(2, *folder_id);
         if (!remove->execute() || m_database->changes() == 0)
@@ -552,7 +574,9 @@ bool MessageStore::delete_message(Bytes const& folder, Bytes const& entry)
         remove_properties->bind(1, *row);
         remove_recipients->bind(1, *row);
         remove_transmitted->bind(1, *row);
-        if (!remove_properties->execute() || !remove_recipients->execute() || !remove_transmitted->execute() || !transaction.commit())
+        remove_sending->bind(1, *row);
+        if (!remove_properties->execute() || !remove_recipients->execute() || !remove_transmitted->execute() || !remove_sending->execute()
+            || !transaction.commit())
             return fail();
     }
     publish_unread_count();
@@ -786,14 +810,17 @@ std::optional<Bytes> MessageStore::move_to_sent(Bytes const& entry)
     auto remove_properties = m_database->prepare("DELETE FROM properties WHERE message = ?1");
     auto remove_recipients = m_database->prepare("DELETE FROM recipients WHERE message = ?1");
     auto remove_transmitted = m_database->prepare("DELETE FROM transmitted WHERE message = ?1");
-    if (!moved || !remove || !remove_properties || !remove_recipients || !remove_transmitted)
+    // A send the modem has still to confirm follows its message into Sent Items.
+    auto follow_sending = m_database->prepare("UPDATE modem_sending SET message = ?2 WHERE message = ?1");
+    if (!moved || !remove || !remove_properties || !remove_recipients || !remove_transmitted || !follow_sending)
         return fail(), std::nullopt;
     remove->bind(1, old_row);
     remove_properties->bind(1, old_row);
     remove_recipients->bind(1, old_row);
     remove_transmitted->bind(1, old_row);
+    follow_sending->bind(1, old_row).bind(2, row_of_entry(*moved));
     if (!remove->execute() || !remove_properties->execute() || !remove_recipients->execute() || !remove_transmitted->execute()
-        || !transaction.commit())
+        || !follow_sending->execute() || !transaction.commit())
         return fail(), std::nullopt;
     changed();
     return moved;

@@ -132,11 +132,29 @@ public:
     enum class Filing { Filed, AlreadyFiled, Failed };
     Filing file_from_modem(std::string const& key, std::string const& source, StoredMessage const& message);
     bool filed_from_modem(std::string const& key);
-    // Forgets the keys filed before `filetime` (the modem no longer holds those messages).
-    bool forget_filed_before(int64_t filetime);
+    // Forgets the keys filed, and the incomplete messages first seen, before `unix_seconds` (the
+    // modem no longer holds those messages).
+    bool forget_filed_before(int64_t unix_seconds);
     // Sets properties of one recipient row of a message (RecipientState and its companions).
     bool set_recipient_properties(Bytes const& entry, int64_t row, PropertySet const& properties);
-    // The recipient rows of Sent Items that went out with a modem message reference, newest first.
+    // When the service first saw a message still arriving in parts (its `key`): the time noted
+    // at the first call, kept across restarts; nullopt when the store cannot be used.
+    std::optional<int64_t> first_seen_incomplete(std::string const& key, int64_t now_unix);
+    bool forget_incomplete(std::string const& key);
+    // A send whose outcome the modem has not told (its call timed out): the recipient is noted as
+    // transmitted, so nothing sends it again, in state `properties`, and remembered under the
+    // modem's message (`instance`, the ModemManager that holds it, and `path`) until settled.
+    bool note_unsettled_send(Bytes const& entry, int64_t row, std::string const& instance, std::string const& path, PropertySet const& properties);
+    struct UnsettledSend {
+        std::string instance;
+        std::string path;
+        int64_t since { 0 };
+    };
+    std::vector<UnsettledSend> unsettled_sends();
+    // Gives the recipient of an unsettled send its outcome and forgets the send.
+    bool settle_send(std::string const& instance, std::string const& path, PropertySet const& outcome);
+    // The recipient rows of Sent Items and the outbox (a message that failed for another
+    // recipient waits there) that went out with a modem message reference, newest first.
     struct SentRecipient {
         Bytes entry;
         int64_t row { 0 };
@@ -191,6 +209,7 @@ private:
     std::optional<int64_t> message_row(Bytes const& entry);
     std::optional<Bytes> insert_message(int64_t folder, StoredMessage const& message, bool submitted);
     bool write_properties(Bytes const& entry, std::optional<int64_t> recipient_row, PropertySet const& properties);
+    bool upsert_properties(int64_t message, std::optional<int64_t> recipient_row, PropertySet const& properties);
     void publish_unread_count();
     bool fail();
 

@@ -47,10 +47,87 @@ bool MessageStore::filed_from_modem(std::string const& key)
 bool MessageStore::forget_filed_before(int64_t unix_seconds)
 {
     auto forget = m_database->prepare("DELETE FROM modem_filed WHERE filed < ?1");
-    if (!forget)
+    auto forget_incomplete = m_database->prepare("DELETE FROM modem_incomplete WHERE first_seen < ?1");
+    if (!forget || !forget_incomplete)
         return fail();
     forget->bind(1, unix_seconds);
+    forget_incomplete->bind(1, unix_seconds);
+    return (forget->execute() && forget_incomplete->execute()) || fail();
+}
+
+std::optional<int64_t> MessageStore::first_seen_incomplete(std::string const& key, int64_t now_unix)
+{
+    auto note = m_database->prepare("INSERT OR IGNORE INTO modem_incomplete(key, first_seen) VALUES(?1, ?2)");
+    auto seen = m_database->prepare("SELECT first_seen FROM modem_incomplete WHERE key = ?1");
+    if (!note || !seen)
+        return fail(), std::nullopt;
+    note->bind(1, key).bind(2, now_unix);
+    seen->bind(1, key);
+    if (!note->execute() || !seen->step())
+        return fail(), std::nullopt;
+    return seen->column_int(0);
+}
+
+bool MessageStore::forget_incomplete(std::string const& key)
+{
+    auto forget = m_database->prepare("DELETE FROM modem_incomplete WHERE key = ?1");
+    if (!forget)
+        return fail();
+    forget->bind(1, key);
     return forget->execute() || fail();
+}
+
+bool MessageStore::note_unsettled_send(Bytes const& entry, int64_t row, std::string const& instance, std::string const& path, PropertySet const& properties)
+{
+    m_prefetched.clear();
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+    auto message = transaction.begun() ? message_row(entry) : std::nullopt;
+    if (!message)
+        return fail();
+    auto remember = m_database->prepare("INSERT OR REPLACE INTO modem_sending(instance, path, message, row, since) VALUES(?1, ?2, ?3, ?4, ?5)");
+    if (!remember)
+        return fail();
+    remember->bind(1, instance).bind(2, path).bind(3, *message).bind(4, row).bind(5, static_cast<int64_t>(std::time(nullptr)));
+    auto transmitted = m_database->prepare("INSERT OR IGNORE INTO transmitted(message, row) VALUES(?1, ?2)");
+    if (!transmitted)
+        return fail();
+    transmitted->bind(1, *message).bind(2, row);
+    if (!remember->execute() || !transmitted->execute() || !upsert_properties(*message, row, properties) || !transaction.commit())
+        return fail();
+    changed();
+    return true;
+}
+
+std::vector<MessageStore::UnsettledSend> MessageStore::unsettled_sends()
+{
+    std::vector<UnsettledSend> sends;
+    auto rows = m_database->prepare("SELECT instance, path, since FROM modem_sending ORDER BY since");
+    if (!rows)
+        return fail(), sends;
+    while (rows->step())
+        sends.push_back({ rows->column_text(0), rows->column_text(1), rows->column_int(2) });
+    return sends;
+}
+
+bool MessageStore::settle_send(std::string const& instance, std::string const& path, PropertySet const& outcome)
+{
+    m_prefetched.clear();
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+    auto find = m_database->prepare("SELECT message, row FROM modem_sending WHERE instance = ?1 AND path = ?2");
+    auto forget = m_database->prepare("DELETE FROM modem_sending WHERE instance = ?1 AND path = ?2");
+    if (!transaction.begun() || !find || !forget)
+        return fail();
+    find->bind(1, instance).bind(2, path);
+    if (!find->step())
+        return find->failed() ? fail() : false;
+    int64_t message = find->column_int(0);
+    int64_t row = find->column_int(1);
+    find->reset();
+    forget->bind(1, instance).bind(2, path);
+    if (!upsert_properties(message, row, outcome) || !forget->execute() || !transaction.commit())
+        return fail();
+    changed();
+    return true;
 }
 
 bool MessageStore::set_recipient_properties(Bytes const& entry, int64_t row, PropertySet const& properties)
@@ -65,7 +142,7 @@ std::vector<MessageStore::SentRecipient> MessageStore::sent_with_reference(int64
 {
     std::vector<SentRecipient> found;
     auto rows = m_database->prepare("SELECT m.entry_id, r.message, r.row FROM recipients r JOIN messages m ON m.id = r.message "
-                                    "JOIN folders f ON f.id = m.folder WHERE r.tag = ?1 AND r.value = ?2 AND f.tag = 0x35E40102 "
+                                    "JOIN folders f ON f.id = m.folder WHERE r.tag = ?1 AND r.value = ?2 AND f.tag IN (0x35E40102, 0x35E20102) "
                                     "ORDER BY r.message DESC");
     auto properties = m_database->prepare("SELECT tag, value FROM recipients WHERE message = ?1 AND row = ?2");
     if (!rows || !properties)

@@ -1,5 +1,6 @@
 // What the modem service files into the store: every received message once, and each status
 // report onto the right sent message.
+#include "messaging/MessageTime.h"
 #include "messaging/ModemInbox.h"
 #include "messaging/SmsManager.h"
 #include "messaging/Transmitter.h"
@@ -28,7 +29,7 @@ public:
     {
         int64_t reference = m_next;
         m_next = (m_next + 1) % 256;
-        return { true, reference, {} };
+        return { true, reference, {}, std::nullopt };
     }
 
 private:
@@ -73,13 +74,11 @@ protected:
 
 }
 
-TEST_F(ModemInbox, AMessageIsFiledOnceUnreadWithTheNetworksTime)
+TEST_F(ModemInbox, EachModemMessageIsFiledOnceUnreadWithTheNetworksTime)
 {
-    ReceivedSms sms { u"+491512007919", u"Are you coming tonight?", now, "/org/freedesktop/ModemManager1/SMS/4" };
+    ReceivedSms sms { u"+491512007919", u"OK", "2026-12-08T10:15:30+01:00", now, ":1.7", "/org/freedesktop/ModemManager1/SMS/4" };
     EXPECT_EQ(file_received_sms(*store, sms), platform::MessageStore::Filing::Filed);
     // The service crashed before it deleted the message from the modem, and finds it again.
-    EXPECT_EQ(file_received_sms(*store, sms), platform::MessageStore::Filing::AlreadyFiled);
-    sms.source = "/org/freedesktop/ModemManager1/SMS/1";
     EXPECT_EQ(file_received_sms(*store, sms), platform::MessageStore::Filing::AlreadyFiled);
     ASSERT_EQ(inbox_size(), 1);
     EXPECT_EQ(store->unread_inbox_count(), 1);
@@ -88,9 +87,55 @@ TEST_F(ModemInbox, AMessageIsFiledOnceUnreadWithTheNetworksTime)
     ASSERT_TRUE(manager.read_sms(manager.get_id(FolderKind::Incoming, 0), record));
     EXPECT_EQ(record.sender.address, u"+491512007919");
     EXPECT_EQ(record.time.filetime(), now);
-    // The same words from the same number at another time are another message.
-    sms.filetime += 10'000'000;
+    // The same words from the same number in the same second, as another modem message, are a
+    // second message (automated senders do this).
+    sms.source = "/org/freedesktop/ModemManager1/SMS/5";
     EXPECT_EQ(file_received_sms(*store, sms), platform::MessageStore::Filing::Filed);
+    // A restarted ModemManager numbers its messages anew: what it shows is not taken for what
+    // the last one showed (at worst a duplicate, never a loss).
+    sms.instance = ":1.9";
+    EXPECT_EQ(file_received_sms(*store, sms), platform::MessageStore::Filing::Filed);
+    EXPECT_EQ(inbox_size(), 3);
+}
+
+TEST_F(ModemInbox, AReportIsFinalOnlyWhenTheNetworkIsDone)
+{
+    struct Case {
+        uint32_t delivery_state;
+        ReportOutcome outcome;
+    };
+    for (auto [state, outcome] : { Case { 0x00, ReportOutcome::Delivered }, Case { 0x02, ReportOutcome::Delivered },
+             Case { 0x21, ReportOutcome::Pending }, Case { 0x41, ReportOutcome::NotDelivered }, Case { 0x65, ReportOutcome::NotDelivered },
+             Case { 0x70, ReportOutcome::NotDelivered }, Case { 0x7F, ReportOutcome::NotDelivered }, Case { 0x100, ReportOutcome::Pending },
+             Case { 0x205, ReportOutcome::NotDelivered }, Case { 0x321, ReportOutcome::NotDelivered } }) {
+        auto reference = static_cast<int64_t>(state % 256);
+        sent_message(u"+491512007919", reference, now - 1000);
+        StatusReport report { u"+491512007919", reference, state, now, "/report/" + std::to_string(state) };
+        EXPECT_EQ(file_status_report(*store, report, now), outcome) << std::hex << state;
+    }
+}
+
+TEST_F(ModemInbox, AReportReachesAMessageStillInTheOutboxForAnotherRecipient)
+{
+    SmsManager manager;
+    ASSERT_TRUE(manager.send({ { {}, u"+491512007919" }, { {}, u"+491512000000" } }, u"to both"));
+    // The first recipient gets it with reference 12, the second is refused.
+    class HalfModem final : public ModemBackend {
+    public:
+        Transmission transmit(std::u16string const& address, std::u16string const&, bool) override
+        {
+            if (address == u"+491512000000")
+                return { false, std::nullopt, u"refused" };
+            return { true, 12, {} };
+        }
+    } modem;
+    EXPECT_EQ(transmit_outbox(*store, modem).failed, 1);
+    ASSERT_EQ(manager.get_length(FolderKind::Outbox), 1);
+    StatusReport report { u"+491512007919", 12, 0x00, now, "/org/freedesktop/ModemManager1/SMS/2" };
+    EXPECT_EQ(file_status_report(*store, report, MessageTime::now().filetime()), ReportOutcome::Delivered);
+    auto outbox = store->sent_with_reference(12);
+    ASSERT_EQ(outbox.size(), 1u);
+    EXPECT_EQ(std::get<int64_t>(outbox[0].properties.at(Tag::RecipientState)), static_cast<int64_t>(SendState::Delivered));
 }
 
 TEST_F(ModemInbox, AReportFindsTheNewestMessageWithItsReferenceAndNumber)

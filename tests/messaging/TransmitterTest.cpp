@@ -188,3 +188,33 @@ TEST_F(Transmitter, AMoveThatFailsIsReportedAndTheMessageIsSentLater)
     EXPECT_EQ(transmit_outbox(*store, modem).sent, 1);
     EXPECT_EQ(length(FolderKind::Outbox), 0);
 }
+
+TEST_F(Transmitter, ARecipientWhoseSendTimedOutIsOnItsWayUntilSettledAndNeverSentAgain)
+{
+    send_to({ u"+4915100001", u"+4915100002" });
+    class TimingOutModem final : public ModemBackend {
+    public:
+        Transmission transmit(std::u16string const& address, std::u16string const&, bool) override
+        {
+            if (address == u"+4915100002")
+                return { false, std::nullopt, {}, Transmission::Unsettled { ":1.4", "/org/freedesktop/ModemManager1/SMS/7" } };
+            return { true, 1, {} };
+        }
+    } modem;
+    TransmitResult first = transmit_outbox(*store, modem);
+    EXPECT_EQ(first.sent, 1);
+    EXPECT_EQ(first.unsettled, 1);
+    ASSERT_EQ(length(FolderKind::Sent), 1);
+    EXPECT_EQ(read_states(FolderKind::Sent), (std::vector { platform::SendState::Sent, platform::SendState::Sending }));
+    ASSERT_EQ(store->unsettled_sends().size(), 1u);
+
+    CountingModem counting;
+    EXPECT_EQ(transmit_outbox(*store, counting).sent, 0);
+    EXPECT_TRUE(counting.sent.empty());
+    // The modem tells, and the send is forgotten.
+    EXPECT_TRUE(store->settle_send(":1.4", "/org/freedesktop/ModemManager1/SMS/7",
+        { { platform::Tag::RecipientState, static_cast<int64_t>(platform::SendState::Sent) } }));
+    EXPECT_EQ(read_states(FolderKind::Sent), (std::vector { platform::SendState::Sent, platform::SendState::Sent }));
+    EXPECT_TRUE(store->unsettled_sends().empty());
+    EXPECT_FALSE(store->settle_send(":1.4", "/org/freedesktop/ModemManager1/SMS/7", {}));
+}

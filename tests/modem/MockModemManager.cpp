@@ -77,6 +77,68 @@ void MockModemManager::stop()
     m_mock.reset();
 }
 
+void MockModemManager::stop_bus()
+{
+    if (!m_bus)
+        return;
+    m_bus->signal(SIGTERM);
+    m_bus->wait();
+    m_bus.reset();
+}
+
+std::string MockModemManager::instance()
+{
+    if (!m_connection)
+        return {};
+    GVariant* reply = g_dbus_connection_call_sync(m_connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "GetNameOwner", g_variant_new("(s)", service), G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    if (!reply)
+        return {};
+    gchar const* owner = nullptr;
+    g_variant_get(reply, "(&s)", &owner);
+    std::string result = owner;
+    g_variant_unref(reply);
+    return result;
+}
+
+void MockModemManager::call_ignoring_reply(char const* method, GVariant* parameters)
+{
+    if (GVariant* reply = call(method, parameters))
+        g_variant_unref(reply);
+}
+
+uint32_t MockModemManager::call_for_count(char const* method, GVariant* parameters)
+{
+    GVariant* reply = call(method, parameters);
+    guint32 count = 0;
+    if (reply) {
+        g_variant_get(reply, "(u)", &count);
+        g_variant_unref(reply);
+    }
+    return count;
+}
+
+std::string MockModemManager::receive_data(std::string const& modem, std::string const& number, std::vector<uint8_t> const& data)
+{
+    GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, data.data(), data.size(), 1);
+    return call_for_path("ReceiveData", g_variant_new("(os@ay)", modem.c_str(), number.c_str(), bytes));
+}
+
+std::string MockModemManager::receive_flash(std::string const& modem, std::string const& number, std::string const& text)
+{
+    return call_for_path("ReceiveFlash", g_variant_new("(oss)", modem.c_str(), number.c_str(), text.c_str()));
+}
+
+void MockModemManager::delete_message(std::string const& path)
+{
+    call_ignoring_reply("DeleteMessage", g_variant_new("(o)", path.c_str()));
+}
+
+void MockModemManager::finish_send(std::string const& path)
+{
+    call_ignoring_reply("FinishSend", g_variant_new("(o)", path.c_str()));
+}
+
 GVariant* MockModemManager::call(char const* method, GVariant* parameters)
 {
     if (!m_connection) {
@@ -148,8 +210,7 @@ void MockModemManager::receive_many(std::string const& modem, uint32_t count)
 
 void MockModemManager::complete_message(std::string const& path, std::string const& text)
 {
-    if (GVariant* reply = call("CompleteMessage", g_variant_new("(os)", path.c_str(), text.c_str())))
-        g_variant_unref(reply);
+    call_ignoring_reply("CompleteMessage", g_variant_new("(os)", path.c_str(), text.c_str()));
 }
 
 std::string MockModemManager::receive_status_report(std::string const& modem, std::string const& number, uint32_t reference, uint32_t delivery_state)
@@ -159,14 +220,12 @@ std::string MockModemManager::receive_status_report(std::string const& modem, st
 
 void MockModemManager::set_send_mode(std::string const& mode)
 {
-    if (GVariant* reply = call("SetSendMode", g_variant_new("(s)", mode.c_str())))
-        g_variant_unref(reply);
+    call_ignoring_reply("SetSendMode", g_variant_new("(s)", mode.c_str()));
 }
 
 void MockModemManager::set_reference(uint32_t reference)
 {
-    if (GVariant* reply = call("SetReference", g_variant_new("(u)", reference)))
-        g_variant_unref(reply);
+    call_ignoring_reply("SetReference", g_variant_new("(u)", reference));
 }
 
 std::vector<MockModemManager::Sent> MockModemManager::sent()
@@ -190,13 +249,7 @@ std::vector<MockModemManager::Sent> MockModemManager::sent()
 
 uint32_t MockModemManager::message_count(std::string const& modem)
 {
-    GVariant* reply = call("MessageCount", g_variant_new("(o)", modem.c_str()));
-    guint32 count = 0;
-    if (reply) {
-        g_variant_get(reply, "(u)", &count);
-        g_variant_unref(reply);
-    }
-    return count;
+    return call_for_count("MessageCount", g_variant_new("(o)", modem.c_str()));
 }
 
 }

@@ -26,6 +26,10 @@ public:
     // ModemManager crashing, and coming back without modems.
     void stop();
     void start();
+    // The system bus going away.
+    void stop_bus();
+    // ModemManager's bus name: what tells one run of it from the next.
+    std::string instance();
 
     std::string add_modem(int32_t state);
     void set_modem_state(std::string const& modem, int32_t state);
@@ -37,6 +41,13 @@ public:
     void receive_many(std::string const& modem, uint32_t count);
     void complete_message(std::string const& path, std::string const& text);
     std::string receive_status_report(std::string const& modem, std::string const& number, uint32_t reference, uint32_t delivery_state);
+    std::string receive_data(std::string const& modem, std::string const& number, std::vector<uint8_t> const& data);
+    std::string receive_flash(std::string const& modem, std::string const& number, std::string const& text);
+    // ModemManager deleting a message by itself.
+    void delete_message(std::string const& path);
+    // A send that timed out in the modem turns out to have gone.
+    void finish_send(std::string const& path);
+    // "ok", "refuse", "refuse:NUMBER", "timeout", "slow:SECONDS", "die".
     void set_send_mode(std::string const& mode);
     // The reference the last message got: the next one gets this plus one, modulo 256.
     void set_reference(uint32_t reference);
@@ -51,6 +62,8 @@ public:
 
 private:
     GVariant* call(char const* method, GVariant* parameters);
+    void call_ignoring_reply(char const* method, GVariant* parameters);
+    uint32_t call_for_count(char const* method, GVariant* parameters);
     std::string call_for_path(char const* method, GVariant* parameters);
 
     std::string m_address;

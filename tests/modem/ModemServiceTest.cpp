@@ -4,6 +4,7 @@
 
 #include "messaging/ModemInbox.h"
 #include "messaging/SmsManager.h"
+#include "platform/LocalSocket.h"
 #include "platform/MessageStore.h"
 #include "platform/Utf.h"
 #include "shell/Registry.h"
@@ -12,6 +13,7 @@
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <csignal>
 #include <ctime>
@@ -53,11 +55,37 @@ protected:
         // GLib keeps some memory for the life of the process, which the leak checker would report.
         return { "VELLOQ_DEVICE=" + device.path().string(), mock.bus_variable(), "ASAN_OPTIONS=detect_leaks=0" };
     }
-    void start_service()
+    void start_service(std::vector<std::string> const& more_environment = {})
     {
-        service = std::make_unique<test::ChildProcess>(std::vector<std::string> { VELLOQ_PROGRAM_DIR "/velloq-modem" }, environment());
-        ASSERT_TRUE(test::wait_until([&] { return std::filesystem::exists(device.path() / "velloq-modem.socket"); }));
+        auto variables = environment();
+        variables.insert(variables.end(), more_environment.begin(), more_environment.end());
+        service = std::make_unique<test::ChildProcess>(std::vector<std::string> { VELLOQ_PROGRAM_DIR "/velloq-modem" }, variables);
+        ASSERT_TRUE(test::wait_until([&] { return ping().has_value(); }));
     }
+    std::optional<std::string> ping() { return platform::ask_service((device.path() / "velloq-modem.socket").string(), "ping", 2); }
+    // The incomplete messages the store remembers.
+    int64_t incomplete_noted()
+    {
+        sqlite3* db = nullptr;
+        int64_t noted = -1;
+        if (sqlite3_open_v2((device.path() / "messages.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_stmt* statement = nullptr;
+            if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM modem_incomplete", -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW)
+                noted = sqlite3_column_int64(statement, 0);
+            sqlite3_finalize(statement);
+        }
+        sqlite3_close(db);
+        return noted;
+    }
+    // The states of the recipient rows sent with `reference`, wherever their messages lie.
+    std::vector<SendState> states_with_reference(int64_t reference)
+    {
+        std::vector<SendState> states;
+        for (auto const& recipient : store->sent_with_reference(reference))
+            states.push_back(static_cast<SendState>(platform::number_of(recipient.properties, Tag::RecipientState).value_or(-1)));
+        return states;
+    }
+
     void stop_service()
     {
         if (!service)
@@ -120,32 +148,84 @@ TEST_F(ModemService, AMessageIsFiledUnreadAndOnlyThenDeletedFromTheModem)
     EXPECT_EQ(published, 1);
 }
 
-TEST_F(ModemService, AMessageInPartsIsFiledWhenItsLastPartArrivesAndOneStuckForDaysIsDropped)
+TEST_F(ModemService, AMessageInPartsIsFiledWhenWholeHoweverOldItsTimeStampAndOneStuckForDaysSinceFirstSeenIsDropped)
 {
     std::string modem = mock.add_modem(registered);
+    // The service first saw this one three days ago (before a restart), and its last part never came.
+    std::string stuck_stamp = days_ago(1);
+    ASSERT_TRUE(store->first_seen_incomplete("parts\n+491512000001\n" + stuck_stamp, std::time(nullptr) - 3 * 24 * 3600));
     start_service();
-    std::string parts = mock.receive(modem, "+491512000000", "The first half", 2);
-    // A message whose first part came three days ago and never its last.
-    mock.receive(modem, "+491512000001", "Never whole", 2, days_ago(3));
+    // The phone was off for three days: the first part carries the network's time of then.
+    std::string parts = mock.receive(modem, "+491512000000", "The first half", 2, days_ago(3));
+    mock.receive(modem, "+491512000001", "Never whole", 2, stuck_stamp);
     ASSERT_TRUE(eventually([&] { return mock.message_count(modem) == 1; }));
-    std::this_thread::sleep_for(300ms);
     EXPECT_EQ(count(FolderKind::Incoming), 0u);
     mock.complete_message(parts, "The first half and the second half");
     ASSERT_TRUE(eventually([&] { return count(FolderKind::Incoming) == 1 && mock.message_count(modem) == 0; }));
     EXPECT_EQ(folder(FolderKind::Incoming)[0].text, u"The first half and the second half");
 }
 
+TEST_F(ModemService, AnIncompleteMessageIsRememberedAcrossRestartsAndForgottenWhenModemManagerDeletesIt)
+{
+    std::string modem = mock.add_modem(registered);
+    start_service();
+    std::string parts = mock.receive(modem, "+491512000000", "The first half", 2, days_ago(1));
+    ASSERT_TRUE(eventually([&] { return incomplete_noted() == 1; }));
+    stop_service();
+    start_service();
+    mock.delete_message(parts);
+    ASSERT_TRUE(eventually([&] { return incomplete_noted() == 0; }));
+}
+
+TEST_F(ModemService, TwoEqualMessagesFromOneSenderInOneSecondAreTwoMessages)
+{
+    std::string modem = mock.add_modem(registered);
+    start_service();
+    mock.receive(modem, "+4988123", "OK", 3);
+    mock.receive(modem, "+4988123", "OK", 3);
+    ASSERT_TRUE(eventually([&] { return count(FolderKind::Incoming) == 2 && mock.message_count(modem) == 0; }));
+}
+
+TEST_F(ModemService, DataMessagesAndUnmatchedReportsAreLeftOnTheModemForTheirPrograms)
+{
+    std::string modem = mock.add_modem(registered);
+    start_service();
+    // The notification of a picture (a WAP push), and a report on a message another program sent.
+    mock.receive_data(modem, "+491512007919", { 0x00, 0x06, 0x22, 0x61, 0x70, 0x70, 0x6C, 0x69, 0x63 });
+    mock.receive_status_report(modem, "+491512007919", 77, 0x00);
+    mock.receive(modem, "+491512007919", "After the picture", 3);
+    ASSERT_TRUE(eventually([&] { return count(FolderKind::Incoming) == 1 && mock.message_count(modem) == 2; }));
+    EXPECT_EQ(folder(FolderKind::Incoming)[0].text, u"After the picture");
+}
+
+TEST_F(ModemService, FlashMessagesAndTimeStampsWithoutAnOffsetAreFiledLikeAnyMessageInLocalTime)
+{
+    std::string modem = mock.add_modem(registered);
+    start_service({ "TZ=Asia/Kolkata" });
+    mock.receive_flash(modem, "+491512007919", "Flash");
+    mock.receive(modem, "+491512000000", "Local time", 3, "2026-12-08T10:15:30");
+    ASSERT_TRUE(eventually([&] { return count(FolderKind::Incoming) == 2 && mock.message_count(modem) == 0; }));
+    for (auto const& record : folder(FolderKind::Incoming)) {
+        EXPECT_TRUE(record.unread());
+        if (record.text == u"Local time")
+            EXPECT_EQ(record.time.filetime(), 134'411'787'300'000'000LL) << "2026-12-08T04:45:30Z";
+    }
+}
+
 TEST_F(ModemService, AMessageFiledBeforeACrashIsNotFiledAgain)
 {
     std::string modem = mock.add_modem(registered);
     std::string path = mock.store_incoming(modem, "+491512007919", "Filed, then the service died");
-    // The service committed it and died before deleting it from the modem.
-    ReceivedSms filed { u"+491512007919", u"Filed, then the service died", 0, path };
+    std::string no_time = mock.receive(modem, "+491512007919", "Without a time stamp", 3, "");
+    // The service committed both and died before deleting them from the modem.
+    ReceivedSms filed { u"+491512007919", u"Filed, then the service died", "2026-12-08T10:15:30+01:00", 0, mock.instance(), path };
     filed.filetime = 134'411'949'300'000'000LL; // 2026-12-08T09:15:30Z, the mock's time stamp
     ASSERT_EQ(file_received_sms(*store, filed), platform::MessageStore::Filing::Filed);
+    ReceivedSms undated { u"+491512007919", u"Without a time stamp", "", 134'000'000'000'000'000LL, mock.instance(), no_time };
+    ASSERT_EQ(file_received_sms(*store, undated), platform::MessageStore::Filing::Filed);
     start_service();
     ASSERT_TRUE(eventually([&] { return mock.message_count(modem) == 0; }));
-    EXPECT_EQ(count(FolderKind::Incoming), 1u);
+    EXPECT_EQ(count(FolderKind::Incoming), 2u);
 }
 
 TEST_F(ModemService, AThousandMessagesWaitingAtStartAreEachFiledOnce)
@@ -242,4 +322,107 @@ TEST_F(ModemService, AReportWithAWrappedReferenceMarksTheRecentMessageNotTheOldO
     ASSERT_TRUE(eventually([&] { return count(FolderKind::Incoming) == 1; }));
     for (auto const& record : folder(FolderKind::Sent))
         EXPECT_EQ(record.send_state(), record.text == u"Today" ? SendState::Delivered : SendState::Sent) << to_utf8(record.text);
+}
+
+TEST_F(ModemService, ASlowSendIsWaitedForWhileTheServiceAnswersAndFilesAndItGoesOutOnce)
+{
+    std::string modem = mock.add_modem(registered);
+    start_service();
+    // Longer than D-Bus's default 25 s, well within ModemManager's own limit.
+    mock.set_send_mode("slow:27");
+    send(u"+491512007919", u"Through low signal");
+    std::optional<int> transmitted;
+    std::thread transmitter([&] { transmitted = transmit(); });
+    // The message lies on the modem, being sent.
+    ASSERT_TRUE(eventually([&] { return mock.message_count(modem) == 1; }));
+    EXPECT_EQ(folder(FolderKind::Outbox).at(0).send_state(), SendState::Sending);
+    // Meanwhile the service answers at once and files what arrives.
+    EXPECT_TRUE(ping().has_value());
+    mock.receive(modem, "+491512000000", "While you were sending", 3);
+    EXPECT_TRUE(eventually([&] { return count(FolderKind::Incoming) == 1; }));
+    EXPECT_TRUE(ping().has_value());
+    EXPECT_TRUE(mock.sent().empty()) << "all of this happened while the send was in flight";
+    transmitter.join();
+    EXPECT_EQ(transmitted, 0);
+    ASSERT_EQ(mock.sent().size(), 1u);
+    ASSERT_EQ(count(FolderKind::Sent), 1u);
+    EXPECT_EQ(folder(FolderKind::Sent)[0].send_state(), SendState::Sent);
+    EXPECT_EQ(transmit(), 0);
+    EXPECT_EQ(mock.sent().size(), 1u);
+}
+
+TEST_F(ModemService, ASendOfUnknownOutcomeIsNeverRepeatedAndShowsWhatTheModemLaterTells)
+{
+    std::string modem = mock.add_modem(registered);
+    start_service();
+    mock.set_send_mode("timeout");
+    send(u"+491512007919", u"Did it go?");
+    EXPECT_EQ(transmit(), 0);
+    ASSERT_EQ(count(FolderKind::Sent), 1u);
+    EXPECT_EQ(folder(FolderKind::Sent)[0].send_state(), SendState::Sending);
+    ASSERT_EQ(mock.message_count(modem), 1u) << "left on the modem, which will tell";
+    // Neither another pass nor the modem coming back sends it again.
+    mock.set_send_mode("ok");
+    EXPECT_EQ(transmit(), 0);
+    mock.set_modem_state(modem, enabled);
+    mock.set_modem_state(modem, registered);
+    send(u"+491512000000", u"A later message");
+    EXPECT_EQ(transmit(), 0);
+    ASSERT_EQ(mock.sent().size(), 1u);
+    EXPECT_EQ(mock.sent()[0].text, "A later message");
+    // The modem tells: it went out after all.
+    mock.finish_send("/org/freedesktop/ModemManager1/SMS/1");
+    ASSERT_TRUE(eventually([&] { return mock.message_count(modem) == 0; }));
+    for (auto const& record : folder(FolderKind::Sent))
+        EXPECT_EQ(record.send_state(), SendState::Sent) << to_utf8(record.text);
+    auto told = mock.sent().back();
+    EXPECT_EQ(told.text, "Did it go?");
+    EXPECT_EQ(states_with_reference(told.reference), std::vector { SendState::Sent });
+
+    // Another one whose modem message ModemManager deletes without a word: not known, so not
+    // sent; it waits for the user, not for the modem.
+    mock.set_send_mode("timeout");
+    send(u"+491512007919", u"Lost in the modem");
+    EXPECT_EQ(transmit(), 0);
+    ASSERT_EQ(mock.message_count(modem), 1u);
+    mock.delete_message("/org/freedesktop/ModemManager1/SMS/3");
+    ASSERT_TRUE(eventually([&] {
+        auto sent = folder(FolderKind::Sent);
+        return std::count_if(sent.begin(), sent.end(), [](auto const& record) { return record.send_state() == SendState::NotSent; }) == 1;
+    }));
+    mock.set_send_mode("ok");
+    EXPECT_EQ(transmit(), 0);
+    EXPECT_EQ(count(FolderKind::Outbox), 0u);
+    EXPECT_EQ(mock.sent().size(), 2u);
+}
+
+TEST_F(ModemService, AReportForARecipientReachedIsFiledWhileTheMessageWaitsForAnother)
+{
+    reg_set_int(u"HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Inbox\\Settings", u"SMSDeliveryNotify", 1);
+    std::string modem = mock.add_modem(registered);
+    start_service();
+    mock.set_send_mode("refuse:+491512000000");
+    SmsManager manager;
+    ASSERT_TRUE(manager.send({ { {}, u"+491512007919" }, { {}, u"+491512000000" } }, u"To both"));
+    EXPECT_NE(transmit(), 0);
+    ASSERT_EQ(count(FolderKind::Outbox), 1u);
+    auto sent = mock.sent();
+    ASSERT_EQ(sent.size(), 1u);
+    mock.receive_status_report(modem, "+491512007919", sent[0].reference, 0x00);
+    ASSERT_TRUE(eventually([&] { return states_with_reference(sent[0].reference) == std::vector { SendState::Delivered }; }));
+    EXPECT_EQ(mock.message_count(modem), 0u);
+}
+
+TEST_F(ModemService, ASecondServiceForTheSameDeviceStepsBackAndTheFirstEndsAsFailedWhenTheBusGoes)
+{
+    mock.add_modem(registered);
+    start_service();
+    auto first = ping();
+    test::ChildProcess second({ VELLOQ_PROGRAM_DIR "/velloq-modem" }, environment());
+    EXPECT_EQ(second.wait(), 3) << "already running: not restarted by systemd";
+    EXPECT_EQ(ping(), first);
+    mock.stop();
+    mock.stop_bus();
+    EXPECT_EQ(service->wait(), 1) << "a failure, so that systemd starts it again";
+    service.reset();
 }

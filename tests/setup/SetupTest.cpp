@@ -1,5 +1,6 @@
 #include "setup/Setup.h"
 
+#include "platform/Process.h"
 #include "platform/Utf.h"
 #include "shell/Registry.h"
 #include "shell/StateNotification.h"
@@ -236,6 +237,30 @@ TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
     // The broker no longer starts the program on a new message.
     test::ChildProcess({ VELLOQ_PROGRAM_DIR "/velloq-sms", "deliver", "--from", "+4915112345678", "again" }, environment).wait();
     EXPECT_FALSE(test::wait_until([&] { return fs::exists(target); }, std::chrono::milliseconds(500)));
+}
+
+TEST_F(Installer, TheServiceUnitNamesAnyPathSoThatSystemdTakesItAsItIs)
+{
+    fs::path target = device.path() / "Apps 100% \"mine\" & Bob's $HOME";
+    environment.push_back("VELLOQ_DEVICE=" + (device.path() / "phone $1 50%").string());
+    ASSERT_EQ(run({ "--to", target.string() }), 0);
+    std::string unit_text = test::read_file(unit());
+    // systemd takes no quote in a program's name: env(1) starts it.
+    EXPECT_NE(unit_text.find("ExecStart=/usr/bin/env \"" + device.path().string() + "/Apps 100%% \\\"mine\\\" & Bob's $$HOME/velloq-modem\"\n"), std::string::npos) << unit_text;
+    EXPECT_NE(unit_text.find("Environment=\"VELLOQ_DEVICE=" + device.path().string() + "/phone $1 50%%\"\n"), std::string::npos) << unit_text;
+    EXPECT_NE(unit_text.find("/Apps%%20100%%25%%20%%22mine%%22%%20%%26%%20Bob%%27s%%20%%24HOME/help/english.html\n"), std::string::npos) << unit_text;
+    for (char const* line : { "Restart=on-failure\n", "RestartPreventExitStatus=3\n", "StartLimitBurst=5\n" })
+        EXPECT_NE(unit_text.find(line), std::string::npos) << line;
+    // systemd's own check, with the user's manager: no warning, no error.
+    fs::create_directories(device.path() / "runtime");
+    fs::permissions(device.path() / "runtime", fs::perms::owner_all);
+    auto verdict = platform::read_program_output({ "/bin/sh", "-c", "XDG_RUNTIME_DIR=\"$1\" systemd-analyze verify --user \"$0\" 2>&1",
+                                                    unit().string(), (device.path() / "runtime").string() },
+        60'000);
+    ASSERT_TRUE(verdict.has_value()) << "systemd-analyze refused the unit";
+    EXPECT_EQ(*verdict, "");
+    environment.push_back("VELLOQ_DEVICE=" + device.path().string() + "/line\nbreak");
+    EXPECT_NE(run({ "--to", (device.path() / "other").string() }), 0);
 }
 
 TEST_F(Installer, TheDesktopGetsTheIconTheDescriptionAndTheLinkHandlerAndLosesThemAgain)

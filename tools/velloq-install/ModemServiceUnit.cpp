@@ -3,6 +3,8 @@
 #include "platform/Folders.h"
 #include "platform/Process.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <ostream>
@@ -16,19 +18,48 @@ namespace fs = std::filesystem;
 constexpr char const* unit_name = "velloq-modem.service";
 constexpr int systemctl_timeout_ms = 15'000;
 
-// Quoted for a unit's command line and Environment=: double quotes around, backslash and quote
-// escaped, and systemd's specifier "%" and variable "$" doubled.
-std::string unit_quoted(std::string const& text)
+// Quoted for a unit's setting: double quotes around, backslash and quote escaped, and systemd's
+// specifier "%" doubled. An argument of a command line also expands "$", which is doubled there;
+// the program's own name and Environment= take "$" as it is.
+enum class UnitField { Program, Argument, Environment };
+std::string unit_quoted(std::string const& text, UnitField field)
 {
     std::string quoted = "\"";
     for (char c : text) {
         if (c == '"' || c == '\\')
             quoted += '\\';
-        if (c == '%' || c == '$')
+        if (c == '%' || (c == '$' && field == UnitField::Argument))
             quoted += c;
         quoted += c;
     }
     return quoted + "\"";
+}
+
+// systemd refuses a program name with a quote or a backslash in it; such a program is started
+// through env(1), which takes the path as an argument.
+std::string unit_command(std::string const& program)
+{
+    if (program.find_first_of("\"'\\") == std::string::npos)
+        return unit_quoted(program, UnitField::Program);
+    return "/usr/bin/env " + unit_quoted(program, UnitField::Argument);
+}
+
+// A file: URL of `path` for Documentation=: every byte but the unreserved ones and "/" escaped as
+// the URL syntax asks, and then each "%" doubled, since the setting resolves specifiers.
+std::string unit_file_url(std::string const& path)
+{
+    constexpr char const* hex = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            url += static_cast<char>(c);
+        } else {
+            url += "%%";
+            url += hex[c >> 4];
+            url += hex[c & 0x0F];
+        }
+    }
+    return url;
 }
 
 fs::path unit_path()
@@ -48,19 +79,25 @@ std::string modem_service_unit(std::string const& folder, std::string const& dev
 {
     std::string unit = "[Unit]\n"
                        "Description=Velloq modem service: text messages through ModemManager\n"
-                       "Documentation=file://"
-        + folder
-        + "/help/english.html\n"
+                       "Documentation="
+        + unit_file_url(folder + "/help/english.html")
+        + "\n"
+          // A service that keeps failing at once is left stopped, not started every few seconds.
+          "StartLimitIntervalSec=120\n"
+          "StartLimitBurst=5\n"
           "\n"
           "[Service]\n"
           "Type=simple\n"
           "ExecStart="
-        + unit_quoted(folder + "/velloq-modem") + "\n";
+        + unit_command(folder + "/velloq-modem") + "\n";
     if (!device.empty())
-        unit += "Environment=" + unit_quoted("VELLOQ_DEVICE=" + device) + "\n";
+        unit += "Environment=" + unit_quoted("VELLOQ_DEVICE=" + device, UnitField::Environment) + "\n";
+    // Exit 1 is a failure (the system bus went away, no store yet): started again. Exit 3 says
+    // another velloq-modem serves the device already: nothing to start again.
     return unit
         + "Restart=on-failure\n"
           "RestartSec=5\n"
+          "RestartPreventExitStatus=3\n"
           "\n"
           "[Install]\n"
           "WantedBy=default.target\n";
@@ -68,9 +105,16 @@ std::string modem_service_unit(std::string const& folder, std::string const& dev
 
 bool install_modem_service(fs::path const& folder, std::ostream& out, std::ostream& err)
 {
+    char const* device = std::getenv("VELLOQ_DEVICE");
+    // A unit setting ends at the line's end: such a path cannot be written into one.
+    for (std::string const& path : { folder.string(), std::string(device ? device : "") }) {
+        if (std::any_of(path.begin(), path.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; })) {
+            err << "velloq-install: a systemd unit cannot name a path with a line break or control character; install elsewhere or use --no-service\n";
+            return false;
+        }
+    }
     std::error_code error;
     fs::create_directories(unit_path().parent_path(), error);
-    char const* device = std::getenv("VELLOQ_DEVICE");
     std::ofstream unit(unit_path(), std::ios::trunc);
     unit << modem_service_unit(folder.string(), device ? device : "");
     unit.flush();

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace velloq::modem {
 
@@ -21,6 +22,7 @@ public:
     GErrorHolder(GErrorHolder const&) = delete;
     GErrorHolder& operator=(GErrorHolder const&) = delete;
     GError** out() { return &m_raw; }
+    GError const* get() const { return m_raw; }
     ~GErrorHolder()
     {
         if (m_raw)
@@ -44,13 +46,28 @@ public:
     }
     SignalConnection(SignalConnection const&) = delete;
     SignalConnection& operator=(SignalConnection const&) = delete;
-    ~SignalConnection()
+    SignalConnection(SignalConnection&& other) noexcept
+        : m_instance(std::exchange(other.m_instance, nullptr))
+        , m_id(std::exchange(other.m_id, 0))
+    {
+    }
+    SignalConnection& operator=(SignalConnection&& other) noexcept
+    {
+        if (this != &other) {
+            disconnect();
+            m_instance = std::exchange(other.m_instance, nullptr);
+            m_id = std::exchange(other.m_id, 0);
+        }
+        return *this;
+    }
+    ~SignalConnection() { disconnect(); }
+
+private:
+    void disconnect()
     {
         if (m_instance && m_id)
             g_signal_handler_disconnect(m_instance, m_id);
     }
-
-private:
     gpointer m_instance { nullptr };
     gulong m_id { 0 };
 };

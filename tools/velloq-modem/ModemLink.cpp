@@ -9,24 +9,38 @@ namespace velloq::modem {
 namespace {
 
 constexpr int64_t filetime_unix_epoch = 116'444'736'000'000'000LL;
-// A message still arriving in parts after this long will not be completed; it is dropped so it
-// cannot hold up the modem's storage.
+// A message still arriving in parts this long after the service first saw it will not be
+// completed; it is dropped so it cannot hold up the modem's storage. Measured from the first
+// sighting, never from the network's time stamp, which is days old after days without coverage.
 constexpr gint64 incomplete_limit_seconds = 2 * 24 * 3600;
+// Messages whose filing failed (a busy or full store) are tried again this often.
+constexpr guint housekeeping_seconds = 60;
 
 std::string text_of(gchar const* text)
 {
     return text ? text : "";
 }
 
-GRef<MMSms> sms_at(GDBusConnection* connection, std::string const& path)
+gint64 now_unix()
 {
-    GErrorHolder error;
-    auto* sms = static_cast<MMSms*>(g_initable_new(MM_TYPE_SMS, nullptr, error.out(), "g-flags", G_DBUS_PROXY_FLAGS_DO_NOT_AUTO_START,
-        "g-name", MM_DBUS_SERVICE, "g-connection", connection, "g-object-path", path.c_str(), "g-interface-name", MM_DBUS_INTERFACE_SMS,
-        nullptr));
-    if (!sms)
-        say("cannot read message " + path + ": " + error.message());
-    return GRef<MMSms>(sms);
+    return g_get_real_time() / G_USEC_PER_SEC;
+}
+
+// What identifies a message arriving in parts across restarts of the service and of
+// ModemManager: its sender and the time stamp of its first part.
+std::string incomplete_key(MMSms* sms)
+{
+    return "parts\n" + text_of(mm_sms_get_number(sms)) + "\n" + text_of(mm_sms_get_timestamp(sms));
+}
+
+// A message that carries data instead of text: a WAP push (the MMS notification of a picture or
+// a group message) or another binary message, which belongs to the program that handles it.
+bool carries_data(MMSms* sms)
+{
+    gsize size = 0;
+    mm_sms_get_data(sms, &size);
+    gchar const* text = mm_sms_get_text(sms);
+    return size > 0 && (!text || !*text);
 }
 
 }
@@ -40,7 +54,10 @@ int64_t sms_filetime(gchar const* timestamp)
 {
     if (!timestamp || !*timestamp)
         return now_filetime();
-    GDateTime* time = g_date_time_new_from_iso8601(timestamp, nullptr);
+    // Without a UTC offset the time is the phone's own (local) time.
+    GTimeZone* local = g_time_zone_new_local();
+    GDateTime* time = g_date_time_new_from_iso8601(timestamp, local);
+    g_time_zone_unref(local);
     if (!time)
         return now_filetime();
     int64_t filetime = g_date_time_to_unix(time) * 10'000'000 + filetime_unix_epoch;
@@ -48,18 +65,25 @@ int64_t sms_filetime(gchar const* timestamp)
     return filetime;
 }
 
-ModemLink::ModemLink(MMObject* object, platform::MessageStore& store, std::function<void()> became_usable)
+ModemLink::ModemLink(MMObject* object, std::string instance, platform::MessageStore& store, Events events)
     : m_object(MM_OBJECT(g_object_ref(object)))
     , m_modem(mm_object_get_modem(object))
+    , m_instance(std::move(instance))
     , m_store(store)
-    , m_became_usable(std::move(became_usable))
+    , m_events(std::move(events))
 {
     if (m_modem)
         m_signals.emplace_back(m_modem.get(), g_signal_connect(m_modem.get(), "notify::state", G_CALLBACK(on_modem_state), this));
     m_signals.emplace_back(m_object.get(), g_signal_connect(m_object.get(), "interface-added", G_CALLBACK(on_interface_added), this));
+    m_housekeeping = g_timeout_add_seconds(housekeeping_seconds, on_housekeeping, this);
     attach_messaging();
     say("modem " + path() + " " + state_text());
     m_was_usable = usable();
+}
+
+ModemLink::~ModemLink()
+{
+    g_source_remove(m_housekeeping);
 }
 
 std::string ModemLink::path() const
@@ -91,35 +115,61 @@ void ModemLink::attach_messaging()
     if (!m_messaging)
         return;
     m_signals.emplace_back(m_messaging.get(), g_signal_connect(m_messaging.get(), "added", G_CALLBACK(on_added), this));
-    sweep();
+    m_signals.emplace_back(m_messaging.get(), g_signal_connect(m_messaging.get(), "deleted", G_CALLBACK(on_deleted), this));
+    list_messages();
 }
 
-void ModemLink::sweep()
+// Once per modem: after that ModemManager's Added and Deleted signals tell what changes.
+void ModemLink::list_messages()
 {
-    if (!m_messaging)
-        return;
-    GErrorHolder error;
-    GList* list = mm_modem_messaging_list_sync(m_messaging.get(), nullptr, error.out());
-    if (error) {
-        say("cannot list the messages of modem " + path() + ": " + error.message());
-        return;
-    }
-    for (GList* item = list; item; item = item->next)
-        take(MM_SMS(item->data));
-    g_list_free_full(list, g_object_unref);
+    m_listed = false;
+    mm_modem_messaging_list(m_messaging.get(), m_calls.get(), finish_async, async_done([this](GObject* source, GAsyncResult* result) {
+        GErrorHolder error;
+        GList* list = mm_modem_messaging_list_finish(MM_MODEM_MESSAGING(source), result, error.out());
+        if (cancelled(error.get()))
+            return;
+        if (error) {
+            // The next round of housekeeping asks again.
+            say("cannot list the messages of modem " + path() + ": " + error.message());
+            return;
+        }
+        m_listed = true;
+        for (GList* item = list; item; item = item->next)
+            take(MM_SMS(item->data));
+        g_list_free_full(list, g_object_unref);
+    }));
 }
 
 void ModemLink::take_path(std::string const& path)
 {
-    if (m_incomplete.contains(path))
+    if (m_incomplete.contains(path) || m_busy.contains(path) || !m_messaging)
         return;
-    auto sms = sms_at(g_dbus_proxy_get_connection(G_DBUS_PROXY(m_messaging.get())), path);
-    if (sms)
-        take(sms.get());
+    m_busy.insert(path);
+    GDBusConnection* connection = g_dbus_proxy_get_connection(G_DBUS_PROXY(m_messaging.get()));
+    g_async_initable_new_async(MM_TYPE_SMS, G_PRIORITY_DEFAULT, m_calls.get(), finish_async,
+        async_done([this, path](GObject* source, GAsyncResult* result) {
+            GErrorHolder error;
+            GRef<MMSms> sms(MM_SMS(g_async_initable_new_finish(G_ASYNC_INITABLE(source), result, error.out())));
+            if (cancelled(error.get()))
+                return;
+            m_busy.erase(path);
+            if (!sms) {
+                say("cannot read message " + path + ": " + error.message());
+                m_retry.insert(path);
+                return;
+            }
+            take(sms.get());
+        }),
+        "g-flags", G_DBUS_PROXY_FLAGS_DO_NOT_AUTO_START, "g-name", MM_DBUS_SERVICE, "g-connection", connection, "g-object-path", path.c_str(),
+        "g-interface-name", MM_DBUS_INTERFACE_SMS, nullptr);
 }
 
 void ModemLink::take(MMSms* sms)
 {
+    std::string path = text_of(mm_sms_get_path(sms));
+    if (m_busy.contains(path))
+        return;
+    m_retry.erase(path);
     MMSmsPduType type = mm_sms_get_pdu_type(sms);
     MMSmsState state = mm_sms_get_state(sms);
     if (type == MM_SMS_PDU_TYPE_STATUS_REPORT && state == MM_SMS_STATE_RECEIVED)
@@ -132,20 +182,36 @@ void ModemLink::take(MMSms* sms)
         watch_incomplete(sms);
 }
 
+void ModemLink::leave_on_modem(std::string const& path, std::string const& why)
+{
+    if (m_left.insert(path).second)
+        say("message " + path + " left on the modem: " + why);
+}
+
 void ModemLink::take_received(MMSms* sms)
 {
     std::string path = text_of(mm_sms_get_path(sms));
-    ReceivedSms received { to_utf16(text_of(mm_sms_get_number(sms))), to_utf16(text_of(mm_sms_get_text(sms))), sms_filetime(mm_sms_get_timestamp(sms)), path };
+    if (carries_data(sms))
+        return leave_on_modem(path, "it carries data, not text (an MMS notification or another program's message)");
+    ReceivedSms received;
+    received.number = to_utf16(text_of(mm_sms_get_number(sms)));
+    received.text = to_utf16(text_of(mm_sms_get_text(sms)));
+    received.timestamp = text_of(mm_sms_get_timestamp(sms));
+    received.filetime = sms_filetime(mm_sms_get_timestamp(sms));
+    received.instance = m_instance;
+    received.source = path;
+    received.flash = mm_sms_get_class(sms) == 0;
     switch (file_received_sms(m_store, received)) {
     case platform::MessageStore::Filing::Failed:
-        // It stays on the modem; the next sweep files it.
+        // It stays on the modem; housekeeping files it.
         say("cannot file message " + path + ": " + m_store.last_error());
+        m_retry.insert(path);
         return;
     case platform::MessageStore::Filing::AlreadyFiled:
         say("message " + path + " was filed before");
         break;
     case platform::MessageStore::Filing::Filed:
-        say("filed message " + path + " from " + to_utf8(received.number));
+        say(std::string(received.flash ? "filed flash message " : "filed message ") + path + " from " + to_utf8(received.number));
         break;
     }
     remove_from_modem(path);
@@ -157,9 +223,13 @@ void ModemLink::take_report(MMSms* sms)
     StatusReport report { to_utf16(text_of(mm_sms_get_number(sms))), mm_sms_get_message_reference(sms), mm_sms_get_delivery_state(sms),
         sms_filetime(mm_sms_get_discharge_timestamp(sms)), path };
     ReportOutcome outcome = file_status_report(m_store, report, now_filetime());
-    say("status report " + path + " for reference " + std::to_string(report.reference) + " to " + to_utf8(report.number) + ": "
-        + to_utf8(report_outcome_name(outcome)));
-    if (outcome != ReportOutcome::Failed)
+    std::string about = "status report " + path + " for reference " + std::to_string(report.reference) + " to " + to_utf8(report.number);
+    if (outcome == ReportOutcome::Unmatched)
+        return leave_on_modem(path, about + " matches no message sent here; it is left for the program that sent it");
+    say(about + ": " + to_utf8(report_outcome_name(outcome)));
+    if (outcome == ReportOutcome::Failed)
+        m_retry.insert(path);
+    else
         remove_from_modem(path);
 }
 
@@ -167,33 +237,63 @@ void ModemLink::watch_incomplete(MMSms* sms)
 {
     std::string path = text_of(mm_sms_get_path(sms));
     auto [place, added] = m_incomplete.try_emplace(path);
-    if (added) {
-        place->second.sms.reset(MM_SMS(g_object_ref(sms)));
-        place->second.first_seen = g_get_real_time() / G_USEC_PER_SEC;
-        m_sms_signals.try_emplace(path, sms, g_signal_connect(sms, "notify::state", G_CALLBACK(on_sms_state), this));
-    }
-    if (stale(sms, path)) {
-        say("message " + path + " from " + text_of(mm_sms_get_number(sms)) + " stayed incomplete for days; dropped from the modem");
-        remove_from_modem(path);
-    }
+    if (!added)
+        return;
+    place->second.sms.reset(MM_SMS(g_object_ref(sms)));
+    place->second.key = incomplete_key(sms);
+    m_sms_signals.try_emplace(path, sms, g_signal_connect(sms, "notify::state", G_CALLBACK(on_sms_state), this));
+    auto first_seen = m_store.first_seen_incomplete(place->second.key, now_unix());
+    if (!first_seen)
+        say("cannot note incomplete message " + path + ": " + m_store.last_error());
+    place->second.first_seen = first_seen.value_or(now_unix());
+    drop_if_stale(path);
 }
 
-bool ModemLink::stale(MMSms* sms, std::string const& path)
+void ModemLink::drop_if_stale(std::string const& path)
 {
-    gint64 now = g_get_real_time() / G_USEC_PER_SEC;
-    gint64 since = m_incomplete[path].first_seen;
-    if (gchar const* timestamp = mm_sms_get_timestamp(sms); timestamp && *timestamp)
-        since = std::min(since, static_cast<gint64>((sms_filetime(timestamp) - filetime_unix_epoch) / 10'000'000));
-    return now - since > incomplete_limit_seconds;
+    auto const& incomplete = m_incomplete.at(path);
+    if (now_unix() - incomplete.first_seen <= incomplete_limit_seconds)
+        return;
+    say("message " + path + " from " + text_of(mm_sms_get_number(incomplete.sms.get())) + " stayed incomplete for days; dropped from the modem");
+    m_store.forget_incomplete(incomplete.key);
+    remove_from_modem(path);
+}
+
+void ModemLink::housekeeping()
+{
+    std::vector<std::string> incomplete;
+    for (auto const& [path, message] : m_incomplete)
+        incomplete.push_back(path);
+    for (auto const& path : incomplete)
+        drop_if_stale(path);
+    if (m_messaging && !m_listed)
+        list_messages();
+    for (auto const& path : std::set<std::string>(m_retry))
+        take_path(path);
+}
+
+void ModemLink::forget(std::string const& path)
+{
+    m_sms_signals.erase(path);
+    m_incomplete.erase(path);
+    m_retry.erase(path);
+    m_left.erase(path);
 }
 
 void ModemLink::remove_from_modem(std::string const& path)
 {
-    m_sms_signals.erase(path);
-    m_incomplete.erase(path);
-    GErrorHolder error;
-    if (!mm_modem_messaging_delete_sync(m_messaging.get(), path.c_str(), nullptr, error.out()))
-        say("cannot delete message " + path + " from the modem: " + error.message());
+    forget(path);
+    m_busy.insert(path);
+    mm_modem_messaging_delete(m_messaging.get(), path.c_str(), m_calls.get(), finish_async,
+        async_done([this, path](GObject* source, GAsyncResult* result) {
+            GErrorHolder error;
+            mm_modem_messaging_delete_finish(MM_MODEM_MESSAGING(source), result, error.out());
+            if (cancelled(error.get()))
+                return;
+            m_busy.erase(path);
+            if (error)
+                say("cannot delete message " + path + " from the modem: " + error.message());
+        }));
 }
 
 void ModemLink::state_changed()
@@ -201,13 +301,24 @@ void ModemLink::state_changed()
     bool now_usable = usable();
     say("modem " + path() + " " + state_text());
     if (now_usable && !m_was_usable)
-        m_became_usable();
+        m_events.became_usable();
     m_was_usable = now_usable;
 }
 
 void ModemLink::on_added(MMModemMessaging*, gchar const* path, gboolean, gpointer self)
 {
     static_cast<ModemLink*>(self)->take_path(text_of(path));
+}
+
+void ModemLink::on_deleted(MMModemMessaging*, gchar const* path, gpointer self)
+{
+    auto* link = static_cast<ModemLink*>(self);
+    std::string deleted = text_of(path);
+    // An incomplete message ModemManager gave up on is forgotten here too.
+    if (auto found = link->m_incomplete.find(deleted); found != link->m_incomplete.end())
+        link->m_store.forget_incomplete(found->second.key);
+    link->forget(deleted);
+    link->m_events.message_deleted(deleted);
 }
 
 void ModemLink::on_interface_added(GDBusObject*, GDBusInterface*, gpointer self)
@@ -230,9 +341,16 @@ void ModemLink::on_sms_state(GObject* sms, GParamSpec*, gpointer self)
         return;
     // Keeps the message alive while it is taken; its watch ends in the taking.
     GRef<MMSms> held(MM_SMS(g_object_ref(sms)));
-    link->m_sms_signals.erase(path);
-    link->m_incomplete.erase(path);
+    if (auto found = link->m_incomplete.find(path); found != link->m_incomplete.end())
+        link->m_store.forget_incomplete(found->second.key);
+    link->forget(path);
     link->take(held.get());
+}
+
+gboolean ModemLink::on_housekeeping(gpointer self)
+{
+    static_cast<ModemLink*>(self)->housekeeping();
+    return G_SOURCE_CONTINUE;
 }
 
 }

@@ -1,6 +1,5 @@
 #include "ModemService.h"
 
-#include "ModemTransmitter.h"
 #include "ServiceLog.h"
 
 #include <glib-unix.h>
@@ -13,14 +12,17 @@ namespace velloq::modem {
 
 namespace {
 
-constexpr guint sweep_seconds = 60;
+constexpr guint housekeeping_seconds = 60;
 constexpr guint reconnect_seconds = 5;
 // The store forgets what it filed from a modem after a month; the modem holds nothing that old.
 constexpr gint64 filed_memory_seconds = 30 * 24 * 3600;
 
 std::string result_text(TransmitResult const& result)
 {
-    return "sent " + std::to_string(result.sent) + ", reports " + std::to_string(result.reports) + ", failed " + std::to_string(result.failed);
+    std::string text = "sent " + std::to_string(result.sent) + ", reports " + std::to_string(result.reports) + ", failed " + std::to_string(result.failed);
+    if (result.unsettled)
+        text += ", unsettled " + std::to_string(result.unsettled);
+    return text;
 }
 
 }
@@ -29,35 +31,41 @@ ModemService::ModemService(std::unique_ptr<platform::MessageStore> store, std::u
     : m_store(std::move(store))
     , m_requests(std::move(requests))
     , m_loop(g_main_loop_new(nullptr, FALSE))
+    , m_watch(*m_store, [this](std::string const& path) { remove_from_modem(path); })
 {
+    // Registers ModemManager's errors with GDBus, so its replies arrive as its own error codes.
+    (void)MM_CORE_ERROR;
+    (void)MM_SERIAL_ERROR;
     m_store->forget_filed_before(g_get_real_time() / G_USEC_PER_SEC - filed_memory_seconds);
     m_sources.push_back(g_unix_fd_add(m_requests->descriptor(), G_IO_IN, on_request, this));
-    m_sources.push_back(g_timeout_add_seconds(sweep_seconds, on_sweep, this));
-    m_sources.push_back(g_unix_signal_add(SIGTERM, on_quit, m_loop));
-    m_sources.push_back(g_unix_signal_add(SIGINT, on_quit, m_loop));
+    m_sources.push_back(g_timeout_add_seconds(housekeeping_seconds, on_housekeeping, this));
+    m_sources.push_back(g_unix_signal_add(SIGTERM, on_quit, this));
+    m_sources.push_back(g_unix_signal_add(SIGINT, on_quit, this));
 }
 
 ModemService::~ModemService()
 {
-    for (guint source : { m_transmit_source, m_reconnect_source })
+    for (guint source : { m_pass_source, m_reconnect_source })
         if (source)
             g_source_remove(source);
     for (guint source : m_sources)
         g_source_remove(source);
     m_signals.clear();
+    m_sender.reset();
     m_links.clear();
     m_manager.reset();
     m_bus.reset();
     g_main_loop_unref(m_loop);
 }
 
-void ModemService::run()
+ServiceExit ModemService::run()
 {
     say("started (process " + std::to_string(::getpid()) + ")");
     if (!connect_to_modem_manager())
         m_reconnect_source = g_timeout_add_seconds(reconnect_seconds, on_reconnect, this);
     g_main_loop_run(m_loop);
-    say("stopped");
+    say(m_exit == ServiceExit::Stopped ? "stopped" : "stopped after a failure");
+    return m_exit;
 }
 
 bool ModemService::connect_to_modem_manager()
@@ -72,13 +80,16 @@ bool ModemService::connect_to_modem_manager()
     }
     if (std::exchange(m_said_no_bus, false))
         say("the system bus is there now");
-    // Exits with the bus: a restarted system bus needs a fresh start of the service.
-    g_dbus_connection_set_exit_on_close(m_bus.get(), TRUE);
+    // A restarted system bus needs a fresh start of the service: it ends as failed, and systemd
+    // starts it again.
+    g_dbus_connection_set_exit_on_close(m_bus.get(), FALSE);
     m_manager.reset(mm_manager_new_sync(m_bus.get(), G_DBUS_OBJECT_MANAGER_CLIENT_FLAGS_DO_NOT_AUTO_START, nullptr, error.out()));
     if (!m_manager) {
         say("cannot follow ModemManager: " + error.message());
+        m_bus.reset();
         return false;
     }
+    m_signals.emplace_back(m_bus.get(), g_signal_connect(m_bus.get(), "closed", G_CALLBACK(on_closed), this));
     follow_modem_manager();
     return true;
 }
@@ -95,13 +106,15 @@ void ModemService::follow_modem_manager()
 void ModemService::owner_changed()
 {
     gchar* owner = g_dbus_object_manager_client_get_name_owner(G_DBUS_OBJECT_MANAGER_CLIENT(m_manager.get()));
-    say(owner ? std::string("ModemManager runs as ") + owner : "ModemManager is not running; waiting for it");
+    m_instance = owner ? owner : "";
     g_free(owner);
+    say(m_instance.empty() ? "ModemManager is not running; waiting for it" : "ModemManager runs as " + m_instance);
     m_links.clear();
     GList* objects = g_dbus_object_manager_get_objects(G_DBUS_OBJECT_MANAGER(m_manager.get()));
     for (GList* item = objects; item; item = item->next)
         add_object(G_DBUS_OBJECT(item->data));
     g_list_free_full(objects, g_object_unref);
+    m_watch.refresh(m_bus.get(), m_instance);
 }
 
 void ModemService::add_object(GDBusObject* object)
@@ -114,7 +127,8 @@ void ModemService::add_object(GDBusObject* object)
     g_object_unref(modem);
     if (m_links.contains(path) || !MM_IS_OBJECT(object))
         return;
-    auto link = std::make_unique<ModemLink>(MM_OBJECT(object), *m_store, [this] { transmit_soon(); });
+    ModemLink::Events events { [this] { transmit_soon(); }, [this](std::string const& message) { m_watch.message_deleted(message); } };
+    auto link = std::make_unique<ModemLink>(MM_OBJECT(object), m_instance, *m_store, std::move(events));
     bool usable = link->usable();
     m_links.emplace(path, std::move(link));
     if (usable)
@@ -136,47 +150,79 @@ ModemLink* ModemService::usable_link()
     return nullptr;
 }
 
+void ModemService::remove_from_modem(std::string const& path)
+{
+    for (auto& [modem, link] : m_links)
+        if (link->messaging())
+            return delete_from_modem(link->messaging(), path);
+}
+
 std::u16string ModemService::why_no_modem() const
 {
     if (!m_manager)
         return u"ModemManager cannot be reached";
-    gchar* owner = g_dbus_object_manager_client_get_name_owner(G_DBUS_OBJECT_MANAGER_CLIENT(m_manager.get()));
-    bool running = owner != nullptr;
-    g_free(owner);
-    if (!running)
+    if (m_instance.empty())
         return u"ModemManager is not running";
     return m_links.empty() ? u"no modem" : u"the modem is not registered with a network";
 }
 
-TransmitResult ModemService::transmit()
-{
-    TransmitResult result;
-    if (ModemLink* link = usable_link()) {
-        ModemTransmitter modem(link->messaging());
-        result = transmit_outbox(*m_store, modem);
-    } else {
-        AbsentModem modem(why_no_modem());
-        result = transmit_outbox(*m_store, modem);
-    }
-    if (result.sent || result.failed)
-        say("outbox: " + result_text(result));
-    return result;
-}
-
 void ModemService::transmit_soon()
 {
-    // Not from inside the signal that reported the modem: the main loop runs it next.
-    if (!m_transmit_source)
-        m_transmit_source = g_idle_add(on_transmit, this);
+    m_pass_wanted = true;
+    // Not from inside the signal or reply that asked: the main loop starts it next.
+    if (!m_sender && !m_pass_source)
+        m_pass_source = g_idle_add(on_pass, this);
 }
 
-std::string ModemService::answer(std::string const& request)
+// The transmitters that asked before it starts get its result; those that ask while it runs
+// wait for the next pass, which sees their messages.
+void ModemService::start_pass()
 {
-    if (request == "transmit")
-        return result_text(transmit());
-    if (request == "ping")
-        return "velloq-modem " + std::to_string(::getpid());
-    return "unknown request";
+    m_answer_now = std::move(m_answer_next);
+    m_answer_next.clear();
+    m_pass_wanted = false;
+    if (m_answer_now.empty() && m_store->submitted_messages().empty())
+        return;
+    ModemLink* link = usable_link();
+    if (!link) {
+        AbsentModem modem(why_no_modem());
+        return end_pass(transmit_outbox(*m_store, modem));
+    }
+    m_sender = std::make_unique<OutboxSender>(*m_store, link->messaging(), m_instance, [this](TransmitResult const& result) { end_pass(result); });
+    m_sender->start();
+}
+
+void ModemService::end_pass(TransmitResult const& result)
+{
+    if (result.sent || result.failed || result.unsettled)
+        say("outbox: " + result_text(result));
+    for (auto& request : m_answer_now)
+        platform::RequestSocket::answer(request, result_text(result));
+    m_answer_now.clear();
+    m_watch.refresh(m_bus.get(), m_instance);
+    // The sender that called is let go from the main loop, not from inside its own call.
+    if (!m_pass_source)
+        m_pass_source = g_idle_add(on_pass, this);
+}
+
+void ModemService::take_request()
+{
+    auto request = m_requests->accept_request();
+    if (!request)
+        return;
+    if (request->line == "ping")
+        return platform::RequestSocket::answer(*request, "velloq-modem " + std::to_string(::getpid()));
+    if (request->line != "transmit")
+        return platform::RequestSocket::answer(*request, "unknown request");
+    m_answer_next.push_back(std::move(*request));
+    transmit_soon();
+}
+
+void ModemService::bus_closed()
+{
+    say("the system bus closed the connection; ending, to be started again");
+    m_exit = ServiceExit::Failed;
+    g_main_loop_quit(m_loop);
 }
 
 void ModemService::on_object_added(GDBusObjectManager*, GDBusObject* object, gpointer self)
@@ -194,18 +240,20 @@ void ModemService::on_owner(GObject*, GParamSpec*, gpointer self)
     static_cast<ModemService*>(self)->owner_changed();
 }
 
+void ModemService::on_closed(GDBusConnection*, gboolean, GError*, gpointer self)
+{
+    static_cast<ModemService*>(self)->bus_closed();
+}
+
 gboolean ModemService::on_request(gint, GIOCondition, gpointer self)
 {
-    auto* service = static_cast<ModemService*>(self);
-    if (auto request = service->m_requests->accept_request())
-        platform::RequestSocket::answer(*request, service->answer(request->line));
+    static_cast<ModemService*>(self)->take_request();
     return G_SOURCE_CONTINUE;
 }
 
-gboolean ModemService::on_sweep(gpointer self)
+gboolean ModemService::on_housekeeping(gpointer self)
 {
-    for (auto& [path, link] : static_cast<ModemService*>(self)->m_links)
-        link->sweep();
+    static_cast<ModemService*>(self)->m_watch.expire();
     return G_SOURCE_CONTINUE;
 }
 
@@ -218,18 +266,19 @@ gboolean ModemService::on_reconnect(gpointer self)
     return G_SOURCE_REMOVE;
 }
 
-gboolean ModemService::on_transmit(gpointer self)
+gboolean ModemService::on_pass(gpointer self)
 {
     auto* service = static_cast<ModemService*>(self);
-    service->m_transmit_source = 0;
-    if (!service->m_store->submitted_messages().empty())
-        service->transmit();
+    service->m_pass_source = 0;
+    service->m_sender.reset();
+    if (service->m_pass_wanted || !service->m_answer_next.empty())
+        service->start_pass();
     return G_SOURCE_REMOVE;
 }
 
-gboolean ModemService::on_quit(gpointer loop)
+gboolean ModemService::on_quit(gpointer self)
 {
-    g_main_loop_quit(static_cast<GMainLoop*>(loop));
+    g_main_loop_quit(static_cast<ModemService*>(self)->m_loop);
     return G_SOURCE_CONTINUE;
 }
 

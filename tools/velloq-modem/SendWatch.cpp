@@ -1,0 +1,120 @@
+#include "SendWatch.h"
+
+#include "OutboxSender.h"
+#include "ServiceLog.h"
+#include "messaging/MessageTime.h"
+#include "messaging/Transmitter.h"
+
+#include <ctime>
+
+namespace velloq::modem {
+
+namespace {
+
+namespace Tag = platform::Tag;
+using platform::SendState;
+
+constexpr char16_t const* unknown_outcome = u"The modem did not say whether it was sent";
+constexpr int64_t settle_limit_seconds = 2 * modem_send_timeout_seconds;
+
+// A proxy of a message ModemManager does not have holds no properties.
+bool exists(MMSms* sms)
+{
+    gchar** names = g_dbus_proxy_get_cached_property_names(G_DBUS_PROXY(sms));
+    bool any = names && *names;
+    g_strfreev(names);
+    return any;
+}
+
+}
+
+SendWatch::SendWatch(platform::MessageStore& store, std::function<void(std::string const& path)> remove_from_modem)
+    : m_store(store)
+    , m_remove_from_modem(std::move(remove_from_modem))
+{
+}
+
+void SendWatch::refresh(GDBusConnection* bus, std::string const& instance)
+{
+    if (instance != m_instance)
+        m_watched.clear();
+    m_instance = instance;
+    for (auto const& send : m_store.unsettled_sends()) {
+        if (send.instance != instance)
+            settle_unknown(send.instance, send.path, "ModemManager restarted");
+        else if (!m_watched.contains(send.path))
+            watch(bus, send);
+    }
+    expire();
+}
+
+void SendWatch::watch(GDBusConnection* bus, platform::MessageStore::UnsettledSend const& send)
+{
+    m_watched[send.path].since = send.since;
+    std::string path = send.path;
+    g_async_initable_new_async(MM_TYPE_SMS, G_PRIORITY_DEFAULT, m_calls.get(), finish_async,
+        async_done([this, path](GObject* source, GAsyncResult* result) {
+            GErrorHolder error;
+            GRef<MMSms> sms(MM_SMS(g_async_initable_new_finish(G_ASYNC_INITABLE(source), result, error.out())));
+            if (cancelled(error.get()))
+                return;
+            auto watched = m_watched.find(path);
+            if (watched == m_watched.end())
+                return;
+            if (!sms || !exists(sms.get()))
+                return settle_unknown(m_instance, path, "the modem's message is gone");
+            watched->second.state = SignalConnection(sms.get(), g_signal_connect(sms.get(), "notify::state", G_CALLBACK(on_state), this));
+            watched->second.sms = std::move(sms);
+            look_at(path);
+        }),
+        "g-flags", G_DBUS_PROXY_FLAGS_DO_NOT_AUTO_START, "g-name", MM_DBUS_SERVICE, "g-connection", bus, "g-object-path", path.c_str(),
+        "g-interface-name", MM_DBUS_INTERFACE_SMS, nullptr);
+}
+
+void SendWatch::look_at(std::string const& path)
+{
+    auto watched = m_watched.find(path);
+    if (watched != m_watched.end() && watched->second.sms && mm_sms_get_state(watched->second.sms.get()) == MM_SMS_STATE_SENT)
+        settle_sent(path, watched->second.sms.get());
+}
+
+void SendWatch::settle_sent(std::string const& path, MMSms* sms)
+{
+    platform::PropertySet sent { { Tag::RecipientState, static_cast<int64_t>(SendState::Sent) }, { Tag::SendError, std::u16string() },
+        { Tag::SentTime, MessageTime::now().filetime() }, { Tag::MessageReference, static_cast<int64_t>(mm_sms_get_message_reference(sms)) } };
+    if (!m_store.settle_send(m_instance, path, sent))
+        return say("cannot note that " + path + " was sent: " + m_store.last_error());
+    say("the modem sent " + path + " after all, reference " + std::to_string(mm_sms_get_message_reference(sms)));
+    GRef<MMSms> held(MM_SMS(g_object_ref(sms)));
+    m_watched.erase(path);
+    m_remove_from_modem(path);
+}
+
+void SendWatch::settle_unknown(std::string const& instance, std::string const& path, std::string const& why)
+{
+    platform::PropertySet unknown { { Tag::RecipientState, static_cast<int64_t>(SendState::NotSent) }, { Tag::SendError, std::u16string(unknown_outcome) } };
+    if (m_store.settle_send(instance, path, unknown))
+        say("whether " + path + " was sent is not known (" + why + "); it shows as not sent and is not sent again by itself");
+    m_watched.erase(path);
+}
+
+void SendWatch::message_deleted(std::string const& path)
+{
+    if (m_watched.contains(path))
+        settle_unknown(m_instance, path, "ModemManager deleted it");
+}
+
+void SendWatch::expire()
+{
+    int64_t now = static_cast<int64_t>(std::time(nullptr));
+    for (auto const& send : m_store.unsettled_sends())
+        if (now - send.since > settle_limit_seconds)
+            settle_unknown(send.instance, send.path, "no word from the modem for " + std::to_string(settle_limit_seconds / 60) + " minutes");
+}
+
+void SendWatch::on_state(GObject* sms, GParamSpec*, gpointer self)
+{
+    static_cast<SendWatch*>(self)->look_at(mm_sms_get_path(MM_SMS(sms)));
+}
+
+}
