@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Receiving through the modem service from a mock ModemManager on a private system bus:
 #  - 1,000 messages waiting on the modem when the service starts, and 1,000 arriving one after
-#    another while it runs: messages filed per second;
+#    another while it runs: messages filed per second, and how long the service takes to answer
+#    its socket meanwhile (a ping every 20 ms: median and slowest answer);
 #  - the time from a message's arrival on the bus to its chat taking it in a running program
 #    (its " modify chats time:" log line), against a message put into the store directly
 #    (velloq-sms deliver) in the same run.
@@ -50,14 +51,42 @@ echo "velloq-modem receiving from a mock ModemManager ($(nproc) cores)"
 start_mock
 mock_call AddModem 8
 
+# Pings the service's socket every 20 ms until the file `$2` appears; prints the median and the
+# slowest answer in milliseconds.
+ping_while() {
+    python3 - "$1" "$2" <<'PING'
+import os, socket, statistics, sys, time
+path, stop = sys.argv[1], sys.argv[2]
+took = []
+while not os.path.exists(stop):
+    begin = time.monotonic()
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as client:
+        client.settimeout(30)
+        client.connect(path)
+        client.sendall(b'ping\n')
+        answer = b''
+        while not answer.endswith(b'\n'):
+            answer += client.recv(64)
+    took.append((time.monotonic() - begin) * 1000)
+    time.sleep(0.02)
+print(f'{statistics.median(took):.1f} {max(took):.1f} {len(took)}')
+PING
+}
+
 new_device 1
 mock_call ReceiveMany /org/freedesktop/ModemManager1/Modem/0 1000 0
 begin=$(now_ms)
 start_service
+ping_while "$VELLOQ_DEVICE/velloq-modem.socket" "$work/filed1" > "$work/pings1" &
+pinger=$!
 wait_for_inbox 1000
 elapsed=$(( $(now_ms) - begin ))
+touch "$work/filed1"
+wait "$pinger"
+read -r median slowest count < "$work/pings1"
 printf 'waiting at start: 1000 messages filed in %5d ms: %6.0f messages/s; the service used %4d ms of CPU\n' "$elapsed" \
     "$(echo "1000000 / $elapsed" | bc -l)" "$(cpu_ms "${pids[-1]}")"
+printf '                  meanwhile %d pings answered: median %s ms, slowest %s ms (goal: under 100 ms)\n' "$count" "$median" "$slowest"
 stop_last
 
 new_device 2

@@ -233,7 +233,7 @@ TEST_F(ModemService, AThousandMessagesWaitingAtStartAreEachFiledOnce)
     std::string modem = mock.add_modem(registered);
     mock.receive_many(modem, 1000);
     start_service();
-    ASSERT_TRUE(test::wait_until([&] { return count(FolderKind::Incoming) == 1000 && mock.message_count(modem) == 0; }, 180s));
+    ASSERT_TRUE(test::wait_until([&] { return count(FolderKind::Incoming) == 1000 && mock.message_count(modem) == 0; }, 100s));
     std::set<std::u16string> texts;
     for (auto const& record : folder(FolderKind::Incoming))
         texts.insert(record.text);
