@@ -242,9 +242,14 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
     }
     bind_element(item, item_section, u"day_node").set_visible(first_of_day);
     bind_element(item, item_section, u"incoming").set_visible(record.folder == FolderKind::Incoming);
-    bind_element(item, item_section, u"sent").set_visible(record.folder == FolderKind::Sent);
+    // A message that did not go out looks like no sent one; skins without that look keep the folder's.
+    Element* failed = item.find_by_id(u"failed");
+    bool shows_failed = failed && record.not_sent();
+    if (failed)
+        failed->set_visible(shows_failed);
+    bind_element(item, item_section, u"sent").set_visible(record.folder == FolderKind::Sent && !shows_failed);
     bind_element(item, item_section, u"drafts").set_visible(record.folder == FolderKind::Drafts);
-    bind_element(item, item_section, u"outbox").set_visible(record.folder == FolderKind::Outbox);
+    bind_element(item, item_section, u"outbox").set_visible(record.folder == FolderKind::Outbox && !shows_failed);
     show_send_state(item, record);
     m_bubble.style(item, record);
     m_bubble.refit(item);
@@ -490,10 +495,15 @@ void FormChat::message_menu(std::vector<MenuEntry>& entries)
         else if (is_web_address(item))
             webs.push_back(entry(visit_prefix, u"Visit", item));
     }
+    // A message that did not go out offers to send it again first, where the finger lands.
+    bool failed = message->not_sent();
+    if (failed)
+        entries.push_back({ u"Resend", {} });
     for (auto* group : { &numbers, &mails, &webs })
         entries.insert(entries.end(), group->begin(), group->end());
     for (char16_t const* name : { u"CopyText", u"DeleteSMS", u"Forward", u"Resend", u"Cancel" })
-        entries.push_back({ name, {} });
+        if (!failed || std::u16string_view(name) != u"Resend")
+            entries.push_back({ name, {} });
 }
 
 void FormChat::menu_entries(std::u16string const& name, std::u16string&, std::vector<MenuEntry>& entries)
@@ -559,16 +569,29 @@ bool FormChat::run_command(std::u16string const& name)
             m_owner.open_contacts(false);
         }
     } else if (name == u"Resend") {
-        if (MessageRecord* message = selected_message()) {
-            m_edit->set_text(message->text);
-            m_edit->edit_caret_to_end();
-            update_symbols();
-            reshow();
-        }
+        if (MessageRecord* message = selected_message())
+            send_again(*message);
     } else {
         return false;
     }
     return true;
+}
+
+// A message still in the outbox goes again as it is, so exactly one copy ever goes out; a sent
+// one is copied into the reply, to be sent as a new message.
+void FormChat::send_again(MessageRecord& message)
+{
+    if (message.folder == FolderKind::Outbox) {
+        if (m_model.sms().retry(message))
+            execute_file(u"%windows%/tmail.exe", u"-RunInBKG");
+        if (m_selected >= 0)
+            m_list->refresh(m_selected);
+        return;
+    }
+    m_edit->set_text(message.text);
+    m_edit->edit_caret_to_end();
+    update_symbols();
+    reshow();
 }
 
 void FormChat::delete_selected()

@@ -92,6 +92,7 @@ private:
     void keep_draft();
     void remove_chat_from_list();
     void delete_selected();
+    void send_again(MessageRecord& message);
     void delete_chat();
     MessageRecord* selected_message();
     void message_menu(std::vector<MenuEntry>& entries);

@@ -37,16 +37,28 @@ void MessageBubble::load(Properties const& skin, std::u16string_view section_nam
     m_draft.text = skin.get_colour(*section, u"draft_color", m_received.text);
     m_draft.link = skin.get_colour(*section, u"draft_link_color", m_received.link);
     m_draft.meta = skin.get_colour(*section, u"draft_meta_color", m_received.meta);
+    m_failed.text = skin.get_colour(*section, u"failed_color", m_own.text);
+    m_failed.link = skin.get_colour(*section, u"failed_link_color", m_own.link);
+    m_failed.meta = skin.get_colour(*section, u"failed_meta_color", m_own.meta);
     m_width_percent = std::clamp(skin.get_int(*section, u"bubble_width", 0), 0, 100);
 }
 
 void MessageBubble::style(Element& item, MessageRecord const& record)
 {
-    Colours const& colours = record.folder == FolderKind::Drafts ? m_draft : mine(record) ? m_own : m_received;
+    Colours const& colours = colours_of(record);
     paint_text(item, u"body", colours.text);
     paint_text(item, u"time", colours.meta);
     paint_text(item, u"status", colours.meta);
     item.set_layout_listener(m_width_percent > 0 ? this : nullptr);
+}
+
+MessageBubble::Colours const& MessageBubble::colours_of(MessageRecord const& record) const
+{
+    if (record.folder == FolderKind::Drafts)
+        return m_draft;
+    if (record.not_sent())
+        return m_failed;
+    return mine(record) ? m_own : m_received;
 }
 
 // An item filled again at the same width gets no width change: its bubble is fitted here.

@@ -20,7 +20,7 @@ public:
     // The item's colours for the message; the side follows at the next layout.
     void style(Element& item, MessageRecord const& record);
     void refit(Element& item);
-    Colour link_colour(MessageRecord const& record) const { return mine(record) ? m_own.link : m_received.link; }
+    Colour link_colour(MessageRecord const& record) const { return colours_of(record).link; }
 
     void on_width_changed(Element& item, int32_t width) override;
     void on_height_changed(Element&, int32_t) override {}
@@ -32,6 +32,7 @@ private:
         Colour meta;
     };
     static bool mine(MessageRecord const& record) { return record.folder != FolderKind::Incoming; }
+    Colours const& colours_of(MessageRecord const& record) const;
     // The widest of the bubble's lines: the body's own lines, the time and the status.
     static int32_t natural_width(Element& item);
 
@@ -39,6 +40,8 @@ private:
     Colours m_own = m_received;
     // Colours of a draft, which is not yet sent: the received ones unless the skin says.
     Colours m_draft = m_received;
+    // Colours of a message that did not go out: the own ones unless the skin says.
+    Colours m_failed = m_received;
     // The largest share of the chat's width a bubble takes, in percent; 0 keeps full width.
     int32_t m_width_percent { 0 };
 };

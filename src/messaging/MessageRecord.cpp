@@ -143,6 +143,11 @@ platform::SendState MessageRecord::send_state() const
     return folder == FolderKind::Outbox ? platform::SendState::Sending : platform::SendState::Sent;
 }
 
+bool MessageRecord::not_sent() const
+{
+    return !incoming() && std::find(recipient_states.begin(), recipient_states.end(), platform::SendState::NotSent) != recipient_states.end();
+}
+
 char16_t const* send_state_key(platform::SendState state)
 {
     switch (state) {

@@ -99,6 +99,8 @@ struct MessageRecord {
     Correspondent peer() const;
     // How far a message from the user got to its peer.
     platform::SendState send_state() const;
+    // An outgoing message that did not reach one of its recipients and can be sent again.
+    bool not_sent() const;
 };
 
 // The language key that names a state to the user.

@@ -334,6 +334,21 @@ bool SmsManager::send(std::vector<Correspondent> const& recipients, std::u16stri
     return true;
 }
 
+bool SmsManager::retry(MessageRecord& record)
+{
+    if (record.folder != FolderKind::Outbox || record.id.is_empty() || !m_session)
+        return false;
+    for (size_t row = 0; row < record.recipient_states.size(); ++row) {
+        if (record.recipient_states[row] != platform::SendState::NotSent)
+            continue;
+        platform::PropertySet again { { Tag::RecipientState, static_cast<int64_t>(platform::SendState::Sending) }, { Tag::SendError, std::u16string() } };
+        if (!m_session->set_recipient_properties(record.id.bytes(), static_cast<int64_t>(row), again))
+            return false;
+        record.recipient_states[row] = platform::SendState::Sending;
+    }
+    return true;
+}
+
 bool SmsManager::save_draft(Correspondent const& recipient, std::u16string const& text)
 {
     StoreFolder* drafts = folder(FolderKind::Drafts);

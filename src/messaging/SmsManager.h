@@ -38,6 +38,9 @@ public:
     bool mark_read(std::vector<EntryId> const&);
     bool delete_message(FolderKind, MessageRecord const&);
     bool send(std::vector<Correspondent> const& recipients, std::u16string const& text);
+    // Sends an outbox message again, as it is: its recipients that it did not reach are on their
+    // way once more (the next transmission takes them). False for a message not in the outbox.
+    bool retry(MessageRecord& record);
     // Keeps unsent text for one correspondent in the Drafts folder.
     bool save_draft(Correspondent const& recipient, std::u16string const& text);
 

@@ -565,3 +565,36 @@ TEST_F(Conversation, ASentMessageShowsHowFarItGotAndFollowsItsReportWhileTheChat
         return count == 3 && message_text(1, u"status") == u"Delivered" && message_text(2) == u"Delivered to +4915110000001";
     }, 10s));
 }
+
+TEST_F(Conversation, SendAgainRetriesAMessageThatDidNotGoSoThatOneCopyGoesOut)
+{
+    // A device with the phone's modem but no modem service: the message waits, not sent.
+    reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"modemmanager");
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    chat_form().edit().set_text(u"Only once");
+    press(chat_form(), u"btnSend");
+    ASSERT_TRUE(pump_until([&] { return chat_form().list().count() == 2 && message_text(1, u"status") == u"Not sent"; }, 10s));
+    // It looks like no sent message, and sending it again is the first thing its menu offers.
+    EXPECT_TRUE(message_shows(1, u"failed"));
+    EXPECT_FALSE(message_shows(1, u"outbox"));
+    EXPECT_EQ(sms_menu(1).front(), u"Resend");
+    command(chat_form().menu(), u"Resend");
+    EXPECT_EQ(chat_form().edit().text(), u"");
+    pump_for(100ms);
+    auto outbox = store_list("outbox");
+    EXPECT_EQ(std::count(outbox.begin(), outbox.end(), '\n'), 1) << outbox;
+
+    std::string error;
+    auto store = platform::MessageStore::open_device(error);
+    ASSERT_TRUE(store) << error;
+    CountingTransmitter modem;
+    EXPECT_EQ(transmit_outbox(*store, modem).sent, 1);
+    EXPECT_EQ(transmit_outbox(*store, modem).sent, 0);
+    ASSERT_TRUE(pump_until([&] { return message_text(chat_form().list().count() - 1, u"status") == u"Sent"; }, 10s));
+    EXPECT_EQ(chat_form().list().count(), 2);
+    EXPECT_FALSE(message_shows(1, u"failed"));
+    auto sent = store_list("sent");
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), '\n'), 1) << sent;
+}
