@@ -21,6 +21,16 @@ namespace velloq {
 
 namespace {
 
+// The digits of a number, however it is written.
+std::u16string digits_of(std::u16string_view number)
+{
+    std::u16string digits;
+    for (char16_t c : number)
+        if (c >= u'0' && c <= u'9')
+            digits += c;
+    return digits;
+}
+
 constexpr char16_t const* form_section = u"FormChat";
 constexpr char16_t const* item_section = u"SMSItem";
 constexpr std::u16string_view call_prefix = u"Call ";
@@ -173,14 +183,35 @@ std::u16string FormChat::other_recipients() const
     return names;
 }
 
+// A chat gathers every number with its key; a reply goes to the one the newest incoming message
+// came from, or, without one, to the chat's own number (empty: the phone book's).
+std::u16string FormChat::reply_number()
+{
+    Chat* current = chat();
+    if (!current)
+        return {};
+    for (auto message = current->messages.rbegin(); message != current->messages.rend(); ++message) {
+        if (message->folder != FolderKind::Incoming || !m_model.read_message(*message) || message->report_kind != ReportKind::Message)
+            continue;
+        if (!message->sender.address.empty())
+            return message->sender.address;
+    }
+    return {};
+}
+
 void FormChat::fill_title()
 {
     Chat* current = chat();
     m_title->set_text(current ? current->title() : std::u16string());
     // While others are ticked the line under the title says who the message goes to; otherwise
-    // it shows the phone's label, kept as the phone book names it and shown in the user's language.
+    // it shows the number replies go to when that is not the chat's own, or else the phone's
+    // label, kept as the phone book names it and shown in the user's language.
     std::u16string others = other_recipients();
     std::u16string label = current && !current->phone_label.empty() ? m_skin.language().text_of(current->phone_label) : std::u16string();
+    std::u16string reply = reply_number();
+    PhoneEntry const* own = m_model.phone_book().find(m_key);
+    if (!reply.empty() && own && digits_of(reply) != digits_of(own->number) && digits_of(reply) != digits_of(current->title()))
+        label = reply;
     std::u16string line = others.empty() ? label : m_skin.language().text_of(u"Recipients") + u": " + others;
     m_type->set_text(line);
     m_type->set_visible(!line.empty());
@@ -344,6 +375,11 @@ void FormChat::send()
         bool name_in_number = !entry.name.empty() && entry.number.find(entry.name) != std::u16string::npos;
         recipients.push_back({ name_in_number ? std::u16string() : entry.name, entry.number.empty() ? entry.name : entry.number });
     }
+    // The chat's own entry goes to the number the person last wrote from.
+    std::u16string reply = reply_number();
+    for (auto& recipient : recipients)
+        if (!reply.empty() && chat_key(recipient.address, recipient.name) == m_key)
+            recipient.address = reply;
     log() << u"send sms recipients:" << static_cast<int64_t>(recipients.size()) << u" body:" << text << u"\n";
     if (m_model.sms().send(recipients, text)) {
         execute_file(u"%windows%/tmail.exe", u"-RunInBKG");

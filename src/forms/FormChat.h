@@ -84,6 +84,7 @@ private:
     void show_send_state(Element& item, MessageRecord const& record);
     void fill_message(Element& item, Chat& chat, int32_t index);
     void fill_title();
+    std::u16string reply_number();
     std::u16string other_recipients() const;
     void update_symbols();
     void send();

@@ -598,3 +598,23 @@ TEST_F(Conversation, SendAgainRetriesAMessageThatDidNotGoSoThatOneCopyGoesOut)
     auto sent = store_list("sent");
     EXPECT_EQ(std::count(sent.begin(), sent.end(), '\n'), 1) << sent;
 }
+
+TEST_F(Conversation, AReplyGoesToTheNumberThePersonLastWroteFromAndTheChatSaysWhichItIs)
+{
+    // Berta's card has +49 151 10000002; she writes from another number with the same key.
+    deliver("+7 (912) 000-00-02", "from my Russian number");
+    deliver("+7 (912) 000-00-02", "still here");
+    start_and_wait();
+    open_chat_of(u"+4915110000002");
+    ASSERT_EQ(chat_form().list().count(), 2);
+    auto* line = dynamic_cast<TextElement*>(chat_form().find_by_id(u"type"));
+    ASSERT_NE(line, nullptr);
+    EXPECT_TRUE(line->is_visible());
+    EXPECT_EQ(line->text(), u"+7 (912) 000-00-02");
+    chat_form().edit().set_text(u"Got it");
+    press(chat_form(), u"btnSend");
+    ASSERT_TRUE(pump_until([&] { return chat_form().list().count() == 3; }, 10s));
+    std::string sent = store_list("sent") + store_list("outbox");
+    EXPECT_NE(sent.find("+7 (912) 000-00-02"), std::string::npos) << sent;
+    EXPECT_EQ(sent.find("+49 151 10000002"), std::string::npos) << sent;
+}
