@@ -172,7 +172,11 @@ TEST_F(ModemService, AnIncompleteMessageIsRememberedAcrossRestartsAndForgottenWh
     std::string parts = mock.receive(modem, "+491512000000", "The first half", 2, days_ago(1));
     ASSERT_TRUE(eventually([&] { return incomplete_noted() == 1; }));
     stop_service();
+    reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1);
     start_service();
+    ASSERT_TRUE(eventually([&] {
+        return test::read_utf16_file(device.path() / "Temp" / "velloq-modem.txt").find(u"is arriving in parts, first seen") != std::u16string::npos;
+    }));
     mock.delete_message(parts);
     ASSERT_TRUE(eventually([&] { return incomplete_noted() == 0; }));
 }

@@ -15,6 +15,9 @@ constexpr int64_t filetime_unix_epoch = 116'444'736'000'000'000LL;
 constexpr gint64 incomplete_limit_seconds = 2 * 24 * 3600;
 // Messages whose filing failed (a busy or full store) are tried again this often.
 constexpr guint housekeeping_seconds = 60;
+// How long the messages found waiting on a modem are taken before the service looks at its
+// socket and the bus again.
+constexpr gint64 waiting_slice_us = 20'000;
 
 std::string text_of(gchar const* text)
 {
@@ -84,6 +87,8 @@ ModemLink::ModemLink(MMObject* object, std::string instance, platform::MessageSt
 ModemLink::~ModemLink()
 {
     g_source_remove(m_housekeeping);
+    if (m_take_waiting)
+        g_source_remove(m_take_waiting);
 }
 
 std::string ModemLink::path() const
@@ -135,9 +140,31 @@ void ModemLink::list_messages()
         }
         m_listed = true;
         for (GList* item = list; item; item = item->next)
-            take(MM_SMS(item->data));
-        g_list_free_full(list, g_object_unref);
+            m_waiting.emplace_back(MM_SMS(item->data));
+        g_list_free(list);
+        if (!m_waiting.empty() && !m_take_waiting)
+            m_take_waiting = g_idle_add(on_take_waiting, this);
     }));
+}
+
+// A modem full of messages is taken a slice at a time, so the service answers in between.
+bool ModemLink::take_waiting()
+{
+    gint64 until = g_get_monotonic_time() + waiting_slice_us;
+    while (!m_waiting.empty() && g_get_monotonic_time() < until) {
+        GRef<MMSms> sms = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        take(sms.get());
+    }
+    if (!m_waiting.empty())
+        return true;
+    m_take_waiting = 0;
+    return false;
+}
+
+gboolean ModemLink::on_take_waiting(gpointer self)
+{
+    return static_cast<ModemLink*>(self)->take_waiting() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
 void ModemLink::take_path(std::string const& path)
@@ -246,6 +273,8 @@ void ModemLink::watch_incomplete(MMSms* sms)
     if (!first_seen)
         say("cannot note incomplete message " + path + ": " + m_store.last_error());
     place->second.first_seen = first_seen.value_or(now_unix());
+    say("message " + path + " from " + text_of(mm_sms_get_number(sms)) + " is arriving in parts, first seen " +
+        std::to_string((now_unix() - place->second.first_seen) / 60) + " minutes ago");
     drop_if_stale(path);
 }
 
@@ -314,9 +343,17 @@ void ModemLink::on_deleted(MMModemMessaging*, gchar const* path, gpointer self)
 {
     auto* link = static_cast<ModemLink*>(self);
     std::string deleted = text_of(path);
-    // An incomplete message ModemManager gave up on is forgotten here too.
+    // An incomplete message ModemManager gave up on is forgotten here too, also one still
+    // waiting to be taken.
     if (auto found = link->m_incomplete.find(deleted); found != link->m_incomplete.end())
         link->m_store.forget_incomplete(found->second.key);
+    std::erase_if(link->m_waiting, [&](GRef<MMSms> const& sms) {
+        if (text_of(mm_sms_get_path(sms.get())) != deleted)
+            return false;
+        if (mm_sms_get_state(sms.get()) == MM_SMS_STATE_RECEIVING)
+            link->m_store.forget_incomplete(incomplete_key(sms.get()));
+        return true;
+    });
     link->forget(deleted);
     link->m_events.message_deleted(deleted);
 }

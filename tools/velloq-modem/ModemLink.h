@@ -6,6 +6,7 @@
 
 #include <libmm-glib.h>
 
+#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -42,6 +43,7 @@ public:
 private:
     void attach_messaging();
     void list_messages();
+    bool take_waiting();
     void take_path(std::string const& path);
     void take(MMSms* sms);
     void take_received(MMSms* sms);
@@ -61,6 +63,7 @@ private:
     static void on_modem_state(GObject*, GParamSpec*, gpointer self);
     static void on_sms_state(GObject*, GParamSpec*, gpointer self);
     static gboolean on_housekeeping(gpointer self);
+    static gboolean on_take_waiting(gpointer self);
 
     GRef<MMObject> m_object;
     GRef<MMModem> m_modem;
@@ -71,6 +74,9 @@ private:
     bool m_was_usable { false };
     bool m_listed { false };
     guint m_housekeeping { 0 };
+    // The messages the listing found, still to be taken.
+    std::deque<GRef<MMSms>> m_waiting;
+    guint m_take_waiting { 0 };
     // Messages still arriving in parts, by path, with the key their first sighting is kept under
     // in the store, and that sighting (unix time).
     struct Incomplete {
