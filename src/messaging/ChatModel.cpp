@@ -594,9 +594,78 @@ bool ChatModel::update_chats(bool notify, Progress const& progress)
     bool changed = take_store_changes(notify, progress);
     if (changed && m_indexer)
         m_indexer->wake();
-    if (!m_full_scan)
+    if (!m_full_scan) {
+        follow_deletions(notify);
         follow_unread_count(notify);
+    }
     return changed;
+}
+
+// Other programs delete messages too. Ids are never reused and the chats know every id they
+// read, so a folder holding fewer messages than are known lost some: only then is it listed
+// whole, and what is gone leaves its chat. Nothing is looked at while the store is unchanged.
+void ChatModel::follow_deletions(bool notify)
+{
+    std::optional<uint64_t> version = m_sms->change_count();
+    if (version && version == m_deletions_checked_at)
+        return;
+    std::vector<EntryId> gone;
+    for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts }) {
+        auto lost = take_gone_ids(kind);
+        gone.insert(gone.end(), lost.begin(), lost.end());
+    }
+    m_deletions_checked_at = version;
+    if (gone.empty())
+        return;
+    sort_entry_ids(gone);
+    remove_gone_messages(gone, notify);
+}
+
+std::vector<EntryId> ChatModel::take_gone_ids(FolderKind kind)
+{
+    IdSet& known_ids = m_known[index_of(kind)];
+    auto length = m_sms->length_of(kind);
+    if (!length || static_cast<size_t>(*length) >= known_ids.size())
+        return {};
+    std::vector<EntryId> present;
+    present.reserve(static_cast<size_t>(*length));
+    for (int32_t index = 0; index < *length; ++index)
+        present.push_back(m_sms->get_id(kind, index));
+    sort_entry_ids(present);
+    std::vector<EntryId> gone;
+    IdSet kept;
+    std::set_difference(known_ids.begin(), known_ids.end(), present.begin(), present.end(), std::back_inserter(gone));
+    std::set_intersection(known_ids.begin(), known_ids.end(), present.begin(), present.end(), std::back_inserter(kept));
+    known_ids = std::move(kept);
+    return gone;
+}
+
+void ChatModel::remove_gone_messages(std::vector<EntryId> const& gone, bool notify)
+{
+    for (size_t position = m_chats.size(); position-- > 0;) {
+        Chat& chat = *m_chats[position];
+        bool removed = false;
+        for (size_t index = chat.messages.size(); index-- > 0;) {
+            MessageRecord const& message = chat.messages[index];
+            if (message.folder == FolderKind::Outbox || !std::binary_search(gone.begin(), gone.end(), message.id))
+                continue;
+            if (message.folder == FolderKind::Incoming && message.unread() && chat.unread > 0)
+                --chat.unread;
+            chat.messages.erase(chat.messages.begin() + static_cast<ptrdiff_t>(index));
+            removed = true;
+            if (notify)
+                send_event({ ChatEvent::MessageRemoved, static_cast<int32_t>(index), &chat });
+        }
+        // A chat left without messages leaves the list, unless it is the one on screen.
+        if (removed && chat.messages.empty() && chat.key != m_current_key) {
+            m_chats.erase(m_chats.begin() + static_cast<ptrdiff_t>(position));
+            if (notify)
+                send_event({ ChatEvent::Removed, static_cast<int32_t>(position), nullptr });
+        }
+    }
+    log() << u"follow_deletions: " << static_cast<uint64_t>(gone.size()) << u" messages deleted by another program\n";
+    save_unread();
+    save_cache();
 }
 
 // Other processes read and delete messages too: when the store's unread count (the registry's

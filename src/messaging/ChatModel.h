@@ -123,6 +123,10 @@ private:
     bool reach_store();
     bool take_store_changes(bool notify, Progress const& progress);
     void follow_unread_count(bool notify);
+    void follow_deletions(bool notify);
+    // The ids a folder lost since they were known; they are known no longer.
+    std::vector<EntryId> take_gone_ids(FolderKind);
+    void remove_gone_messages(std::vector<EntryId> const& gone, bool notify);
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
     // Without `with_texts` the date and time texts are left for `format_kept` (a first scan, whose
     // older records are slimmed again at once).
@@ -164,6 +168,8 @@ private:
     bool m_reloaded_for_outbox { false };
     // The store's change count when the waiting messages' states were last read.
     std::optional<uint64_t> m_states_read_at;
+    // The store's change count when deletions were last looked for.
+    std::optional<uint64_t> m_deletions_checked_at;
     bool m_cache_pending { false };
     bool m_store_failed { false };
     int32_t m_followed_count { -1 };

@@ -416,3 +416,37 @@ TEST_F(ChatTruth, ACacheThatFilesOneMessageTwiceIsNotBelieved)
     model.update_chats(false);
     EXPECT_EQ(model_picture(model), store_picture());
 }
+
+TEST_F(ChatTruth, MessagesDeletedByAnotherProgramLeaveTheirChatsAtTheNextPoll)
+{
+    deliver(u"+4915100001", u"keep", 1);
+    deliver(u"+4915100001", u"delete me, I was read", 2);
+    deliver(u"+4915100002", u"the only one", 3);
+    ChatModel model(options(device.path() / "cache"));
+    model.update_chats(false);
+    SmsManager other;
+    ASSERT_TRUE(other.set_sms_read(other.get_id(FolderKind::Incoming, 1), true));
+    model.update_chats(true);
+    struct Events final : ChatListener {
+        void on_document_refresh(ChatEvent const& event) override { kinds.push_back(event.kind); }
+        std::vector<int32_t> kinds;
+    } events;
+    model.add_listener(&events);
+    for (int32_t row : { 2, 1 }) {
+        MessageRecord gone;
+        gone.id = other.get_id(FolderKind::Incoming, row);
+        ASSERT_TRUE(other.delete_message(FolderKind::Incoming, gone));
+    }
+    model.update_chats(true);
+    model.remove_listener(&events);
+    EXPECT_EQ(model_picture(model), store_picture());
+    ASSERT_NE(model.find_chat(u"5100001"), nullptr);
+    MessageRecord& newest = model.find_chat(u"5100001")->messages.back();
+    ASSERT_TRUE(model.read_message(newest));
+    EXPECT_EQ(newest.text, u"keep");
+    EXPECT_EQ(model.find_chat(u"5100002"), nullptr) << "a chat left without messages leaves the list";
+    EXPECT_EQ(std::count(events.kinds.begin(), events.kinds.end(), ChatEvent::MessageRemoved), 2);
+    EXPECT_EQ(std::count(events.kinds.begin(), events.kinds.end(), ChatEvent::Removed), 1);
+    // Another start agrees: the cache was saved without them.
+    EXPECT_EQ(start(device.path() / "cache"), store_picture());
+}
