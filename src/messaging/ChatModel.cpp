@@ -155,6 +155,10 @@ bool ChatModel::validate_message(MessageRecord& record)
     if (record.id.is_empty() || !known(m_known[index_of(record.folder)], record.id))
         return false;
     Correspondent peer = record.peer();
+    // An outbox message that is gone may be on its way to Sent Items under a new id: it shows as
+    // it was read until the next poll puts the moved one in its place (or takes it away).
+    if (record.folder == FolderKind::Outbox && (!peer.name.empty() || !peer.address.empty()))
+        return true;
     if (peer.name.empty() && peer.address.empty())
         return read_message(record) || !m_sms->store_answers();
     MessageRecord probe;

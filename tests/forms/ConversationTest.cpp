@@ -15,7 +15,9 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <sstream>
 
 using namespace velloq;
@@ -617,4 +619,72 @@ TEST_F(Conversation, AReplyGoesToTheNumberThePersonLastWroteFromAndTheChatSaysWh
     std::string sent = store_list("sent") + store_list("outbox");
     EXPECT_NE(sent.find("+7 (912) 000-00-02"), std::string::npos) << sent;
     EXPECT_EQ(sent.find("+49 151 10000002"), std::string::npos) << sent;
+}
+
+TEST_F(Conversation, MessagesMovedToSentItemsWhileTheChatReadsThemStayInTheChat)
+{
+    // No modem service: every message waits in the outbox until the transmitter below moves it.
+    reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"modemmanager");
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    constexpr int32_t sent = 12;
+    for (int32_t index = 0; index < sent; ++index) {
+        chat_form().edit().set_text(u"message " + to_utf16(std::to_string(index)));
+        press(chat_form(), u"btnSend");
+    }
+    ASSERT_TRUE(pump_until([&] { return chat_form().list().count() == sent + 1; }, 10s));
+    // Another process moves them one by one while the chat reads and redraws them.
+    std::atomic<bool> done { false };
+    std::thread transmitter([&] {
+        std::string error;
+        auto store = platform::MessageStore::open_device(error);
+        CountingTransmitter modem;
+        while (store && transmit_outbox(*store, modem).sent > 0) { }
+        done = true;
+    });
+    for (int32_t round = 0; !done; ++round) {
+        // Items made anew (scrolled into view) and items filled again both read their messages.
+        int32_t count = chat_form().list().count();
+        if (count > 0)
+            chat_form().list().scroll_to(round % 2 == 0 ? 0 : count - 1);
+        for (int32_t index = 0; index < count; ++index)
+            chat_form().list().refresh(index);
+        pump_for(2ms);
+    }
+    transmitter.join();
+    ASSERT_TRUE(pump_until([&] { return message_text(sent, u"status") == u"Sent"; }, 10s));
+    ASSERT_EQ(chat_form().list().count(), sent + 1);
+    Chat* chat = controller->model()->find_chat(u"0000001");
+    ASSERT_NE(chat, nullptr);
+    ASSERT_EQ(chat->messages.size(), static_cast<size_t>(sent + 1));
+    for (int32_t index = 1; index <= sent; ++index) {
+        MessageRecord& record = chat->messages[static_cast<size_t>(index)];
+        ASSERT_TRUE(controller->model()->read_message(record));
+        EXPECT_EQ(record.text, u"message " + to_utf16(std::to_string(index - 1)));
+        EXPECT_EQ(record.folder, FolderKind::Sent);
+    }
+}
+
+TEST_F(Conversation, AMessageMovedToSentItemsAsItsItemIsMadeKeepsItsPlace)
+{
+    reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"modemmanager");
+    deliver("+4915110000001", "hello");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    chat_form().edit().set_text(u"in flight");
+    press(chat_form(), u"btnSend");
+    ASSERT_TRUE(pump_until([&] { return chat_form().list().count() == 2 && message_text(1, u"status") == u"Not sent"; }, 10s));
+    // The transmitter moves it to Sent Items before the chat's next poll, and its item is made anew.
+    std::string error;
+    auto store = platform::MessageStore::open_device(error);
+    ASSERT_TRUE(store) << error;
+    CountingTransmitter modem;
+    ASSERT_EQ(transmit_outbox(*store, modem).sent, 1);
+    chat_form().list().scroll_to(0);
+    chat_form().list().scroll_to(1);
+    EXPECT_EQ(chat_form().list().count(), 2);
+    EXPECT_EQ(message_text(1), u"in flight");
+    ASSERT_TRUE(pump_until([&] { return message_text(1, u"status") == u"Sent"; }, 10s));
+    EXPECT_EQ(chat_form().list().count(), 2);
 }
