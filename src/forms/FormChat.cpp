@@ -137,6 +137,7 @@ void FormChat::show_chat(std::u16string const& key)
     Chat* current = chat();
     // A draft goes from the store into the edit; it goes back when the chat is left.
     std::u16string draft = current ? m_model.take_draft(*current, m_taken_drafts) : std::u16string();
+    m_taken_text = draft;
     if (draft.empty())
         draft = typed;
     int32_t count = current ? static_cast<int32_t>(current->messages.size()) : 0;
@@ -155,7 +156,9 @@ void FormChat::take_pending_text()
 {
     if (m_model.pending_text().empty())
         return;
-    m_edit->set_text(m_model.pending_text());
+    // What the user was writing stays: the new text follows it on a line of its own.
+    std::u16string typed = m_edit->text();
+    m_edit->set_text(typed.empty() ? m_model.pending_text() : typed + u"\n" + m_model.pending_text());
     m_edit->edit_caret_to_end();
     m_model.set_pending_text({});
     update_symbols();
@@ -465,8 +468,13 @@ void FormChat::keep_draft()
     Chat* current = chat();
     if (!current)
         return;
-    m_model.save_draft(*current, m_edit->text(), m_taken_drafts);
+    // A draft left as it was goes back as it was: it keeps its time and its place in the list.
+    if (!m_taken_drafts.empty() && m_edit->text() == m_taken_text)
+        m_model.restore_drafts(*current, std::move(m_taken_drafts));
+    else
+        m_model.save_draft(*current, m_edit->text(), m_taken_drafts);
     m_taken_drafts.clear();
+    m_taken_text.clear();
     m_edit->set_text({});
 }
 

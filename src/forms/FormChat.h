@@ -124,6 +124,8 @@ private:
     int32_t m_selected { -1 };
     // The chat's drafts whose text is in the edit: still in the store until the chat is left.
     std::vector<MessageRecord> m_taken_drafts;
+    // The drafts' text as it was taken into the edit.
+    std::u16string m_taken_text;
 };
 
 }

@@ -243,9 +243,12 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
     if (!chat.messages.empty()) {
         MessageRecord& newest = chat.messages.back();
         m_model.read_message(newest);
-        // Unsent text kept for the chat is shown as what it is.
-        bool draft = newest.folder == FolderKind::Drafts;
-        body.set_text(draft ? m_skin.language().text_of(u"Draft") + u": " + newest.text : newest.text);
+        // Unsent text kept for the chat is shown as what it is, however old it is.
+        auto draft = std::find_if(chat.messages.rbegin(), chat.messages.rend(), [](MessageRecord const& message) { return message.folder == FolderKind::Drafts; });
+        if (draft != chat.messages.rend() && m_model.read_message(*draft))
+            body.set_text(m_skin.language().text_of(u"Draft") + u": " + draft->text);
+        else
+            body.set_text(newest.text);
         day.set_text(day_month_text(newest.time));
     } else {
         body.set_text({});

@@ -279,8 +279,13 @@ void MessengerApp::open_sms_link()
     log() << u"sms link: " << link->number << u"\n";
     if (!m_chat_list || !m_model)
         return;
-    m_chat_list->close_forms_above();
-    m_chat_list->open_chat(PhoneEntry::from_typed(link->number));
+    PhoneEntry entry = PhoneEntry::from_typed(link->number);
+    // The chat being written in stays open with what is typed; another one is opened.
+    bool open_already = m_stack.top() == &m_chat_list->chat_form() && m_model->current_chat_key() == entry.key;
+    if (!open_already) {
+        m_chat_list->close_forms_above();
+        m_chat_list->open_chat(entry);
+    }
     if (!link->body.empty()) {
         m_model->set_pending_text(link->body);
         m_chat_list->chat_form().take_pending_text();

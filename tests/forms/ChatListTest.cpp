@@ -85,10 +85,13 @@ TEST_F(ChatList, PickFromWithinAChatBecomesThePendingText)
     TextEdit& edit = form().chat_form().edit();
     form().pick({ u"Anna Berg", u"+49 170 1234567", u"mobile", u"1234567", 3, 0 });
     EXPECT_EQ(edit.text(), u"Anna Berg +49 170 1234567");
+    edit.set_text({});
     form().pick({ u"+49 170 1234567", u"+49 170 1234567", {}, u"1234567", -1, 0 });
     EXPECT_EQ(edit.text(), u"+49 170 1234567");
+    // What was typed stays; the picked one follows on its own line.
+    edit.set_text(u"Call");
     form().pick({ u"Bob", {}, {}, u"Bob", -1, 0 });
-    EXPECT_EQ(edit.text(), u"Bob");
+    EXPECT_EQ(edit.text(), u"Call\nBob");
     EXPECT_EQ(model.pending_text(), u"");
     EXPECT_EQ(form().list().count(), 1);
 }

@@ -688,3 +688,39 @@ TEST_F(Conversation, AMessageMovedToSentItemsAsItsItemIsMadeKeepsItsPlace)
     ASSERT_TRUE(pump_until([&] { return message_text(1, u"status") == u"Sent"; }, 10s));
     EXPECT_EQ(chat_form().list().count(), 2);
 }
+
+TEST_F(Conversation, AnOldDraftShowsAsADraftAndKeepsItsTimeAndPlaceWhenLeftUnchanged)
+{
+    deliver_at("+4915110000001", "an old message", "2026-12-01T09:00");
+    {
+        // A draft written a week ago, before the other chat's new message.
+        std::string error;
+        auto store = platform::MessageStore::open_device(error);
+        ASSERT_TRUE(store) << error;
+        auto drafts = *store->store_property(store->stores()->front().entry_id, platform::Tag::DraftsEntryId);
+        platform::StoredMessage draft;
+        draft.recipients.push_back({ { platform::Tag::RecipientType, int64_t(1) }, { platform::Tag::AddressType, std::u16string(u"SMS") },
+            { platform::Tag::DisplayName, std::u16string() }, { platform::Tag::EmailAddress, std::u16string(u"+4915110000001") } });
+        draft.properties = { { platform::Tag::Subject, std::u16string(u"half a thought") }, { platform::Tag::MessageFlags, int64_t(0x29) },
+            { platform::Tag::LastModificationTime, MessageTime::from_unix_milliseconds(1'796'000'000'000LL).filetime() } };
+        ASSERT_TRUE(store->create_message(drafts, draft, false));
+    }
+    deliver_at("+4915110000003", "a new message", "2026-12-08T09:00");
+    start_and_wait();
+    auto row_text = [&](int32_t row) {
+        Element* item = main_form().list().item(row);
+        auto* body = item ? dynamic_cast<TextElement*>(item->find_by_id(u"body")) : nullptr;
+        return body ? body->text() : u"<none>";
+    };
+    ASSERT_EQ(main_form().list().count(), 2);
+    EXPECT_EQ(row_text(0), u"a new message");
+    EXPECT_EQ(row_text(1), u"Draft: half a thought");
+    std::string drafts_before = store_list("drafts");
+    open_chat_of(u"+4915110000001");
+    EXPECT_EQ(chat_form().edit().text(), u"half a thought");
+    chat_form().close(false);
+    settle();
+    EXPECT_EQ(store_list("drafts"), drafts_before) << "the same draft, with its time";
+    EXPECT_EQ(row_text(0), u"a new message");
+    EXPECT_EQ(row_text(1), u"Draft: half a thought");
+}

@@ -4,6 +4,7 @@
 
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
+#include "messaging/SmsManager.h"
 #include "platform/Process.h"
 #include "skin/TextEdit.h"
 
@@ -145,4 +146,27 @@ TEST_F(DesktopNotifications, WithoutAServiceTheAlertStillComes)
     m_service.reset();
     ASSERT_NO_FATAL_FAILURE(alert_in_the_background());
     EXPECT_TRUE(pump_until([&] { return log_text().find(u"desktop notification not shown: ") != std::u16string::npos; }, 5000ms));
+}
+
+TEST_F(SmsLinks, ALinkKeepsTheDraftTheUserWasWritingAndAddsItsTextBelow)
+{
+    deliver("+4915120000001", "hello");
+    {
+        SmsManager manager;
+        ASSERT_TRUE(manager.save_draft({ {}, u"+4915120000001" }, u"My own words"));
+    }
+    start(u"sms:+4915120000001?body=From%20a%20web%20page");
+    ASSERT_TRUE(pump_until([&] { return started() && stack->top() == &main_form().chat_form(); }));
+    EXPECT_EQ(main_form().chat_form().edit().text(), u"My own words\nFrom a web page");
+    // The chat open and being written in: another link adds below again.
+    controller->on_other_instance_started(u"sms:+4915120000001?body=And%20more");
+    settle();
+    EXPECT_EQ(main_form().chat_form().edit().text(), u"My own words\nFrom a web page\nAnd more");
+    main_form().chat_form().close(false);
+    settle();
+    SmsManager manager;
+    ASSERT_EQ(manager.get_length(FolderKind::Drafts), 1);
+    MessageRecord draft;
+    ASSERT_TRUE(manager.read_sms(manager.get_id(FolderKind::Drafts, 0), draft));
+    EXPECT_EQ(draft.text, u"My own words\nFrom a web page\nAnd more");
 }
