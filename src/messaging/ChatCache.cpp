@@ -239,4 +239,11 @@ std::optional<std::vector<CachedChat>> load_chat_cache(std::u16string const& pat
     return chats;
 }
 
+bool is_chat_cache_file(std::string const& path)
+{
+    std::error_code error;
+    auto status = std::filesystem::symlink_status(path, error);
+    return !error && std::filesystem::is_regular_file(status) && load_chat_cache(to_utf16(path)).has_value();
+}
+
 }

@@ -48,5 +48,7 @@ bool save_chat_cache(std::u16string const& path, std::vector<CachedChat> const& 
 // Loads the file; nullopt when it is missing or malformed. Logs "load_cache success:" with the
 // number of chats and the time it took.
 std::optional<std::vector<CachedChat>> load_chat_cache(std::u16string const& path);
+// Whether the file at `path` is a chat cache (a regular file, not a link, that reads as one).
+bool is_chat_cache_file(std::string const& path);
 
 }

@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -77,6 +78,78 @@ bool write_all(int fd, void const* data, size_t size)
 void sync_file(int fd)
 {
     ::fdatasync(fd);
+}
+
+namespace {
+
+bool is_symbolic_link(std::string const& path)
+{
+    struct stat existing {};
+    return ::lstat(path.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode);
+}
+
+// A new file beside `path`, made here (never an existing file or link): its name, or empty.
+std::string fresh_file_beside(std::string const& path, FileDescriptor& fd, std::string& why)
+{
+    std::string fresh = path + ".XXXXXX";
+    fd = FileDescriptor(::mkostemp(fresh.data(), O_CLOEXEC));
+    if (fd.is_valid())
+        return fresh;
+    why = std::strerror(errno);
+    return {};
+}
+
+bool rename_into_place(std::string const& fresh, std::string const& path, std::string& why)
+{
+    if (::rename(fresh.c_str(), path.c_str()) == 0)
+        return true;
+    why = std::strerror(errno);
+    ::unlink(fresh.c_str());
+    return false;
+}
+
+}
+
+bool replace_file(std::string const& path, std::string const& content, std::string& why)
+{
+    if (is_symbolic_link(path)) {
+        why = "it is a symbolic link";
+        return false;
+    }
+    FileDescriptor fd;
+    std::string fresh = fresh_file_beside(path, fd, why);
+    if (fresh.empty())
+        return false;
+    if (::fchmod(fd.get(), 0644) != 0 || !write_all(fd.get(), content.data(), content.size())) {
+        why = std::strerror(errno);
+        ::unlink(fresh.c_str());
+        return false;
+    }
+    fd.reset();
+    return rename_into_place(fresh, path, why);
+}
+
+bool replace_with_copy(std::string const& from, std::string const& path, std::string& why)
+{
+    if (is_symbolic_link(path)) {
+        why = "it is a symbolic link";
+        return false;
+    }
+    FileDescriptor fd;
+    std::string fresh = fresh_file_beside(path, fd, why);
+    if (fresh.empty())
+        return false;
+    fd.reset();
+    std::error_code error;
+    std::filesystem::copy_file(from, fresh, std::filesystem::copy_options::overwrite_existing, error);
+    if (!error)
+        std::filesystem::permissions(fresh, std::filesystem::status(from, error).permissions(), error);
+    if (error) {
+        why = error.message();
+        ::unlink(fresh.c_str());
+        return false;
+    }
+    return rename_into_place(fresh, path, why);
 }
 
 bool move_file(std::string const& from, std::string const& to)

@@ -40,6 +40,14 @@ bool is_executable_file(std::string const& path);
 // had.
 FileDescriptor open_exclusive_log_file(std::string const& path);
 
+// Puts `content` at `path` as a new file (mode 0644) written beside it and renamed into place, so
+// that a failure midway (a full disk, a killed process) leaves the old file, never half of one. Nothing is written through
+// a link: a symbolic link at `path` is refused (false, with `why`) and left as it is.
+bool replace_file(std::string const& path, std::string const& content, std::string& why);
+
+// The same for a copy of the file `from`, with its permissions.
+bool replace_with_copy(std::string const& from, std::string const& path, std::string& why);
+
 // Writes all bytes, retrying short writes; false on an error.
 bool write_all(int fd, void const* data, size_t size);
 

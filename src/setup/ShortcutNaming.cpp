@@ -1,6 +1,7 @@
 #include "setup/ShortcutNaming.h"
 
 #include "lang/LanguageTable.h"
+#include "messaging/ChatCache.h"
 #include "platform/Folders.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
@@ -47,7 +48,9 @@ void set_shown_name(std::string const& path, std::u16string const& name)
         entry += line + "\n";
     }
     in.close();
-    std::ofstream(path, std::ios::trunc) << entry;
+    std::string why;
+    if (!platform::replace_file(path, entry, why))
+        log() << u"set_shown_name: " << to_utf16(path) << u" not written: " << to_utf16(why) << u"\n";
 }
 
 bool move_shortcut(std::u16string const& source, std::u16string const& destination, bool allowed)
@@ -105,11 +108,14 @@ void clean_up(char16_t const* install_folder)
     stop_app_notification(u"Ketra.Velloq.message");
     reg_delete_value(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread");
     reg_delete_value(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Inbox\\Settings", u"SMSNoSentMsg");
-    // The chat cache lives in the device folder; earlier versions kept it in the program folder.
-    for (std::string const& folder : { platform::device_folder(), to_utf8(expand_path(program_folder(install_folder))) }) {
-        platform::remove_file(folder + "/cache");
-        platform::remove_file(folder + "/cache.part");
-    }
+    // The chat cache lives in the device folder; earlier versions kept it in the program folder,
+    // where a file of that name is deleted only when it is a chat cache, not a file of the user's.
+    platform::remove_file(platform::device_folder() + "/cache");
+    platform::remove_file(platform::device_folder() + "/cache.part");
+    std::string program = to_utf8(expand_path(program_folder(install_folder)));
+    for (char const* name : { "/cache", "/cache.part" })
+        if (is_chat_cache_file(program + name))
+            platform::remove_file(program + name);
 }
 
 }

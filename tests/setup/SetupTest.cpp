@@ -59,8 +59,9 @@ protected:
         ASSERT_TRUE(set_app_notification(u"Ketra.Velloq.message", u"\"/bin/true\" message"));
         ASSERT_TRUE(reg_set_int(velloq_key, u"Unread", 3));
         ASSERT_TRUE(reg_set_int(inbox_settings, u"SMSNoSentMsg", 1));
-        // The cache of earlier versions in the program folder, and today's beside the store.
-        std::ofstream(folder / "cache") << "cache";
+        // The cache of earlier versions in the program folder (an empty chat cache: its version
+        // alone), and today's beside the store.
+        std::ofstream(folder / "cache", std::ios::binary) << std::string("\x01\x00\x00\x00", 4);
         std::ofstream(device.path() / "cache") << "cache";
         std::ofstream(device.path() / "cache.part") << "cache";
     }
@@ -333,11 +334,58 @@ TEST_F(Installer, ARemovalNeverDeletesFilesThatAreNotVelloqs)
     // A language and a skin the user added beside the shipped ones.
     std::ofstream(target / "klingon.lng") << "skin_ProgramName=Velloq\n";
     std::ofstream(target / "skins" / "bin" / "mine.skin") << "skin";
-    EXPECT_EQ(run({ "--remove" }), 1);
+    // A file of the user's named like the cache earlier versions kept there.
+    std::ofstream(target / "cache") << "my own cache of thoughts";
+    // Velloq is removed; what stays is the user's: a warning, and success.
+    EXPECT_EQ(run({ "--remove" }), 0);
+    EXPECT_TRUE(fs::exists(target / "cache"));
     for (char const* kept : { "precious.txt", "klingon.lng", "skins/bin/mine.skin" })
         EXPECT_TRUE(fs::exists(target / kept)) << kept;
     for (char const* gone : { "velloq", "english.lng", "skins/bin/default.skin", "help/english.html", "help", "velloq-install.manifest" })
         EXPECT_FALSE(fs::exists(target / gone)) << gone;
+}
+
+TEST_F(Installer, NothingIsWrittenOrDeletedThroughASymbolicLink)
+{
+    // The user's own files, and links to them where the installer would write.
+    fs::path documents = device.path() / "Documents";
+    fs::create_directories(documents);
+    std::ofstream(documents / "english.html") << "my notes";
+    std::ofstream(documents / "entry.desktop") << "[Desktop Entry]\nName=Mine\n";
+    std::ofstream(documents / "icon.png") << "my picture";
+    std::ofstream(documents / "mimeapps.list") << "[Default Applications]\ntext/html=browser.desktop;\n";
+    fs::path applications = device.path() / "data" / "applications";
+    fs::create_directories(applications);
+    fs::create_symlink(documents / "entry.desktop", applications / "Velloq.desktop");
+    fs::path icon = device.path() / "data" / "icons" / "hicolor" / "48x48" / "apps" / "velloq.png";
+    fs::create_directories(icon.parent_path());
+    fs::create_symlink(documents / "icon.png", icon);
+    fs::create_directories(device.path() / "config");
+    fs::create_symlink(documents / "mimeapps.list", device.path() / "config" / "mimeapps.list");
+    std::ofstream(device.path() / "xdg-mime-answer") << "1\n";
+    fs::path target = device.path() / "programs" / "Velloq";
+    ASSERT_EQ(run({ "--to", target.string(), "--no-service" }), 0);
+    EXPECT_EQ(test::read_file(documents / "entry.desktop"), "[Desktop Entry]\nName=Mine\n");
+    EXPECT_EQ(test::read_file(documents / "icon.png"), "my picture");
+    EXPECT_TRUE(fs::is_symlink(applications / "Velloq.desktop"));
+    // The list is the user's, kept where it lies: edited there, and still a link.
+    EXPECT_TRUE(fs::is_symlink(device.path() / "config" / "mimeapps.list"));
+    EXPECT_NE(test::read_file(documents / "mimeapps.list").find("x-scheme-handler/sms=Velloq.desktop;"), std::string::npos);
+    ASSERT_EQ(run({ "--remove" }), 0);
+    EXPECT_EQ(test::read_file(documents / "entry.desktop"), "[Desktop Entry]\nName=Mine\n");
+    EXPECT_TRUE(fs::exists(documents / "icon.png"));
+    EXPECT_TRUE(fs::is_symlink(device.path() / "config" / "mimeapps.list"));
+    EXPECT_EQ(test::read_file(documents / "mimeapps.list"), "[Default Applications]\ntext/html=browser.desktop;\n");
+
+    // An installation folder whose help is a link to the user's documents: nothing goes there,
+    // the installation says it could not be made whole, and a removal deletes nothing there.
+    fs::create_directories(target);
+    fs::create_symlink(documents, target / "help");
+    EXPECT_EQ(run({ "--to", target.string(), "--no-service" }), 1);
+    EXPECT_EQ(test::read_file(documents / "english.html"), "my notes");
+    EXPECT_EQ(run({ "--remove" }), 0);
+    EXPECT_EQ(test::read_file(documents / "english.html"), "my notes");
+    EXPECT_TRUE(fs::is_symlink(target / "help"));
 }
 
 }

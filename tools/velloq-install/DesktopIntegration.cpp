@@ -1,4 +1,5 @@
 #include "DesktopIntegration.h"
+#include "InstallFiles.h"
 
 #include "platform/Folders.h"
 #include "platform/Process.h"
@@ -46,17 +47,6 @@ fs::path mimeapps_file()
     return fs::path(platform::config_folder()) / "mimeapps.list";
 }
 
-bool copy_into_place(fs::path const& from, fs::path const& to, std::ostream& out)
-{
-    std::error_code error;
-    fs::create_directories(to.parent_path(), error);
-    if (!error)
-        fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
-    if (error)
-        out << "velloq-install: " << to.string() << " not written: " << error.message() << "\n";
-    return !error;
-}
-
 std::string read_text(fs::path const& file)
 {
     std::ifstream in(file);
@@ -66,24 +56,19 @@ std::string read_text(fs::path const& file)
 }
 
 // The user's list is replaced whole by a renamed copy: a crash or a full disk midway leaves the
-// old list, never half of it. An unchanged list is not written at all.
+// old list, never half of it. An unchanged list is not written at all; a list that is a link to
+// the user's own file is changed where it lies, and stays a link.
 void replace_text(fs::path const& file, std::string const& text, std::ostream& out)
 {
     std::error_code error;
-    if (fs::exists(file, error) && read_text(file) == text)
-        return;
-    fs::create_directories(file.parent_path(), error);
-    fs::path fresh = file;
-    fresh += ".velloq-new";
-    std::ofstream(fresh, std::ios::trunc) << text;
-    if (fs::file_size(fresh, error) != text.size() || error) {
-        fs::remove(fresh, error);
-        out << "velloq-install: " << file.string() << " not written\n";
+    fs::path real = is_link(file) ? fs::canonical(file, error) : file;
+    if (error) {
+        out << "velloq-install: " << file.string() << " not written: it is a link to nowhere\n";
         return;
     }
-    fs::rename(fresh, file, error);
-    if (error)
-        out << "velloq-install: " << file.string() << " not written: " << error.message() << "\n";
+    if (fs::exists(real, error) && read_text(real) == text)
+        return;
+    put_file(real, text, out);
 }
 
 std::vector<std::string> lines_of(std::string const& text)
@@ -185,9 +170,9 @@ void install_desktop_integration(fs::path const& program_folder, std::ostream& o
 {
     fs::path source = program_folder / "desktop";
     for (int size : icon_sizes)
-        copy_into_place(source / ("velloq-" + std::to_string(size) + ".png"), icon_file(size), out);
-    copy_into_place(source / "velloq.svg", scalable_icon(), out);
-    copy_into_place(source / metainfo_name, metainfo_file(), out);
+        put_copy(source / ("velloq-" + std::to_string(size) + ".png"), icon_file(size), out);
+    put_copy(source / "velloq.svg", scalable_icon(), out);
+    put_copy(source / metainfo_name, metainfo_file(), out);
     register_link_handler(out);
 }
 
@@ -195,9 +180,9 @@ void remove_desktop_integration(std::ostream& out)
 {
     std::error_code error;
     for (int size : icon_sizes)
-        fs::remove(icon_file(size), error);
-    fs::remove(scalable_icon(), error);
-    fs::remove(metainfo_file(), error);
+        take_file(icon_file(size));
+    take_file(scalable_icon());
+    take_file(metainfo_file());
     if (fs::exists(mimeapps_file(), error)) {
         replace_text(mimeapps_file(), without_link_handler(read_text(mimeapps_file()), desktop_id), out);
         out << "sms: and smsto: links no longer open Velloq\n";

@@ -1,6 +1,9 @@
 #include "Installer.h"
 #include "DesktopIntegration.h"
+#include "InstallFiles.h"
 #include "ModemServiceUnit.h"
+
+#include "messaging/ChatCache.h"
 
 #include "platform/DynamicLibrary.h"
 #include "platform/Folders.h"
@@ -140,47 +143,49 @@ bool copy_product(fs::path const& from, fs::path const& to, std::ostream& err)
     if (fs::equivalent(from, to, error))
         return true;
     std::vector<fs::path> files = product_files_in(from);
+    bool copied = true;
     for (auto const& file : files) {
-        fs::create_directories((to / file).parent_path(), error);
-        if (!error)
-            fs::copy_file(from / file, to / file, fs::copy_options::overwrite_existing, error);
-        if (error)
-            break;
+        if (fs::path link = link_on_the_way(to, file.parent_path()); !link.empty()) {
+            err << "velloq-install: " << link.string() << " is a symbolic link; nothing is written through it\n";
+            copied = false;
+            continue;
+        }
+        copied = put_copy(from / file, to / file, err) && copied;
     }
-    std::ofstream manifest(manifest_of(to), std::ios::trunc);
+    std::string manifest;
     for (auto const& file : files)
-        manifest << file.string() << "\n";
-    manifest.flush();
-    if (!error && !manifest)
-        error = std::make_error_code(std::errc::io_error);
-    if (error)
-        err << "velloq-install: the program files cannot be copied to " << to.string() << ": " << error.message() << "\n";
-    return !error;
+        manifest += file.string() + "\n";
+    copied = put_file(manifest_of(to), manifest, err) && copied;
+    if (!copied)
+        err << "velloq-install: the program files could not all be copied to " << to.string() << "\n";
+    return copied;
 }
 
 // Only what the installer put there goes (as its manifest lists it; an installation without one
 // is taken to hold what this installer would put there), and what the program itself wrote: a
-// folder that "InstallDir" names wrongly, or that holds the user's own files, keeps them. True
-// when the folder itself went.
+// folder that "InstallDir" names wrongly, or that holds the user's own files, keeps them, and
+// nothing is deleted through a symbolic link. True when the folder itself went.
 bool remove_product(fs::path const& target)
 {
     std::error_code error;
     std::vector<fs::path> files = fs::exists(manifest_of(target)) ? read_manifest(target) : product_files_in(own_folder());
     for (char const* made : { "cache", "cache.part" })
-        files.emplace_back(made);
+        if (is_chat_cache_file((target / made).string()))
+            files.emplace_back(made);
     std::set<fs::path> folders;
     for (auto const& file : files) {
-        fs::remove(target / file, error);
+        if (link_on_the_way(target, file.parent_path()).empty())
+            take_file(target / file);
         for (fs::path parent = file.parent_path(); !parent.empty(); parent = parent.parent_path())
             folders.insert(parent);
     }
-    fs::remove(manifest_of(target), error);
-    // Deepest first; a folder that still holds something of the user's stays.
+    take_file(manifest_of(target));
+    // Deepest first; a folder that still holds something of the user's stays, as does a link.
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
-        if (fs::is_empty(target / *folder, error))
+        if (!is_link(target / *folder) && fs::is_empty(target / *folder, error))
             fs::remove(target / *folder, error);
     }
-    return fs::remove(target, error);
+    return !is_link(target) && fs::remove(target, error);
 }
 
 int install(fs::path const& target, bool with_service, std::ostream& out, std::ostream& err)
@@ -191,12 +196,12 @@ int install(fs::path const& target, bool with_service, std::ostream& out, std::o
         return 1;
     std::u16string folder = to_utf16(target.string());
     hooks.install_init(nullptr, folder.c_str());
-    if (!copy_product(source, target, err))
-        return 1;
+    // A folder not made whole is still recorded, so that a removal takes what did go there.
+    bool whole = copy_product(source, target, err);
     reg_set_string(apps_key, u"InstallDir", folder);
-    std::error_code error;
-    fs::create_directories(shortcut_folder(), error);
-    std::ofstream(shortcut_folder() / "Velloq.desktop") << desktop_entry(target.string());
+    if (!whole)
+        return 1;
+    put_file(shortcut_folder() / "Velloq.desktop", desktop_entry(target.string()), out);
     install_desktop_integration(target, out);
     hooks.install_exit(nullptr, folder.c_str());
     out << "installed in " << target.string() << "\n";
@@ -219,17 +224,15 @@ int remove(std::ostream& out, std::ostream& err)
         return 1;
     hooks.uninstall_init(nullptr, folder.c_str());
     remove_modem_service(out);
-    std::error_code error;
-    fs::remove(shortcut_folder() / "Velloq.desktop", error);
+    take_file(shortcut_folder() / "Velloq.desktop");
     remove_desktop_integration(out);
     // The library stays loaded from the folder about to go until its last hook ran.
     bool removed = remove_product(target);
     reg_delete_value(apps_key, u"InstallDir");
     hooks.uninstall_exit(nullptr, folder.c_str());
-    if (!removed) {
-        err << "velloq-install: " << target.string() << " holds files that are not Velloq's; they stay\n";
-        return 1;
-    }
+    // Velloq is removed either way: what stays is the user's, which is as it should be.
+    if (!removed)
+        err << "velloq-install: warning: " << target.string() << " holds files that are not Velloq's; they stay\n";
     out << "removed " << target.string() << "\n";
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "ModemServiceUnit.h"
+#include "InstallFiles.h"
 
 #include "platform/Folders.h"
 #include "platform/Process.h"
@@ -113,12 +114,7 @@ bool install_modem_service(fs::path const& folder, std::ostream& out, std::ostre
             return false;
         }
     }
-    std::error_code error;
-    fs::create_directories(unit_path().parent_path(), error);
-    std::ofstream unit(unit_path(), std::ios::trunc);
-    unit << modem_service_unit(folder.string(), device ? device : "");
-    unit.flush();
-    if (error || !unit) {
+    if (!put_file(unit_path(), modem_service_unit(folder.string(), device ? device : ""), err)) {
         err << "velloq-install: the service unit cannot be written to " << unit_path().string() << "\n";
         return false;
     }
@@ -136,7 +132,7 @@ void remove_modem_service(std::ostream& out)
     if (!fs::exists(unit_path(), error))
         return;
     systemctl({ "disable", "--now", unit_name });
-    fs::remove(unit_path(), error);
+    take_file(unit_path());
     systemctl({ "daemon-reload" });
     out << "removed " << unit_name << "\n";
 }
