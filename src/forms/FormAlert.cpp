@@ -64,7 +64,7 @@ std::u16string FormAlert::contact_name(std::u16string const& number)
         auto phone = contact.property(property);
         if (phone && last_seven_digits(*phone) == wanted) {
             std::u16string name = contact.display_name();
-            log() << u"find_contact_by_phone:" << number << u" to " << name << u"\n";
+            log() << u"find_contact_by_phone:" << log_safe(number) << u" to " << log_safe(name) << u"\n";
             return name;
         }
     }

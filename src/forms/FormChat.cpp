@@ -383,7 +383,7 @@ void FormChat::send()
     for (auto& recipient : recipients)
         if (!reply.empty() && chat_key(recipient.address, recipient.name) == m_key)
             recipient.address = reply;
-    log() << u"send sms recipients:" << static_cast<int64_t>(recipients.size()) << u" body:" << text << u"\n";
+    log() << u"send sms recipients:" << static_cast<int64_t>(recipients.size()) << u" body:" << log_safe(text) << u"\n";
     if (m_model.sms().send(recipients, text)) {
         execute_file(u"%windows%/tmail.exe", u"-RunInBKG");
         m_edit->set_text({});

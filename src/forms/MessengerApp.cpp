@@ -252,7 +252,7 @@ void MessengerApp::perform_view_action()
         return;
     }
     if (m_view_action.starts_with(open_prefix)) {
-        log() << u"view_action:" << m_view_action << u"\n";
+        log() << u"view_action:" << log_safe(m_view_action) << u"\n";
         if (m_chat_list) {
             m_chat_list->close_forms_above();
         } else {
@@ -273,10 +273,10 @@ void MessengerApp::open_sms_link()
     std::string why;
     auto link = parse_sms_link(m_view_action, why);
     if (!link) {
-        log() << u"sms link not opened (" << to_utf16(why) << u"): " << m_view_action << u"\n";
+        log() << u"sms link not opened (" << to_utf16(why) << u"): " << log_safe(m_view_action) << u"\n";
         return;
     }
-    log() << u"sms link: " << link->number << u"\n";
+    log() << u"sms link: " << log_safe(link->number) << u"\n";
     if (!m_chat_list || !m_model)
         return;
     PhoneEntry entry = PhoneEntry::from_typed(link->number);
@@ -295,7 +295,7 @@ void MessengerApp::open_sms_link()
 
 void MessengerApp::on_other_instance_started(std::u16string const& command_line)
 {
-    log() << u"on_other_instance_started:" << command_line << u"\n";
+    log() << u"on_other_instance_started:" << log_safe(command_line) << u"\n";
     m_view_action = command_line;
     if (is_message_mode(command_line))
         enter_message_mode();
@@ -313,7 +313,7 @@ void MessengerApp::show_alert(MessageRecord message)
         log() << u"show_alert: программа вверху и это не алерт, ничего не делаем\n";
         return;
     }
-    log() << u"show_alert view_action: " << m_view_action << u"\n";
+    log() << u"show_alert view_action: " << log_safe(m_view_action) << u"\n";
     try {
         if (!m_alert) {
             // The alert may come before the main skin (message mode): it takes its texts itself.
@@ -358,7 +358,7 @@ void MessengerApp::notify_desktop(MessageRecord const& message)
 // The desktop notification's "View": what the alert's "View" does.
 void MessengerApp::view_chat_of(std::u16string const& number)
 {
-    log() << u"desktop notification chosen: " << number << u"\n";
+    log() << u"desktop notification chosen: " << log_safe(number) << u"\n";
     m_view_action = std::u16string(open_prefix) + number;
     if (m_chat_list)
         perform_view_action();

@@ -172,7 +172,13 @@ std::string terminal_text(std::u16string_view text)
     char escape[16];
     for (size_t at = 0; at < text.size(); ++at) {
         char16_t c = text[at];
-        bool reorders = (c >= 0x200E && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+        // Marks that reorder a line, separators that end one for line readers, and invisible
+        // characters that hide in a text (zero width space, word joiner, byte order mark); the
+        // joiners that build emoji and Persian words stay.
+        bool reorders = c == 0x061C || (c >= 0x200E && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+        bool hidden = c == 0x200B || c == 0x2028 || c == 0x2029 || c == 0x2060 || c == 0xFEFF || c == 0x180E;
+        bool lone = (c & 0xF800) == 0xD800
+            && !((c & 0xFC00) == 0xD800 && at + 1 < text.size() && (text[at + 1] & 0xFC00) == 0xDC00);
         if (c == u'\n') {
             out += "\\n";
         } else if (c == u'\r') {
@@ -184,7 +190,7 @@ std::string terminal_text(std::u16string_view text)
         } else if (c < 0x20 || c == 0x7F) {
             std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(c));
             out += escape;
-        } else if ((c >= 0x80 && c <= 0x9F) || reorders) {
+        } else if ((c >= 0x80 && c <= 0x9F) || reorders || hidden || lone) {
             std::snprintf(escape, sizeof escape, "\\u{%04x}", static_cast<unsigned>(c));
             out += escape;
         } else {

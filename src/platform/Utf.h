@@ -32,8 +32,9 @@ std::u16string to_u16_decimal_unsigned(unsigned long long number);
 // Upper-case hexadecimal, zero-padded to `digits` ("%08X" is 8).
 std::u16string to_u16_hex(unsigned long long number, int digits);
 
-// UTF-8 for a terminal: control characters (C0, DEL, C1) and the marks that reorder a line are
-// shown escaped ("\\n", "\\x1b", "\\u{202e}"), so a text can never drive the terminal; a
+// UTF-8 for a terminal: control characters (C0, DEL, C1), the marks that reorder a line, line and
+// paragraph separators, invisible characters and halves of surrogate pairs are shown escaped
+// ("\\n", "\\x1b", "\\u{202e}"), so a text can never drive the terminal or split a record; a
 // backslash is doubled, so the escapes cannot be imitated.
 std::string terminal_text(std::u16string_view text);
 

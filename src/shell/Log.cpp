@@ -112,6 +112,14 @@ LogSink& operator<<(LogSink& sink, char16_t const* text)
     return sink << std::u16string_view(text ? text : u"");
 }
 
+std::u16string log_safe(std::u16string_view text, size_t longest)
+{
+    std::u16string shown = to_utf16(terminal_text(text.substr(0, longest)));
+    if (text.size() > longest)
+        shown += u"… (" + to_u16_decimal(static_cast<long long>(text.size() - longest)) + u" more)";
+    return shown;
+}
+
 LogSink& operator<<(LogSink& sink, std::u16string_view text)
 {
     sink.write(text.data(), text.data() + text.size());

@@ -49,6 +49,12 @@ public:
 // a fresh file.
 LogSink& log();
 
+// Text from outside (a command line, a link, a sender's name, a message) as one log line may
+// hold it: control characters, line and paragraph separators and the marks that reorder a line
+// escaped ("\\n", "\\x1b", "\\u{2028}"), so no text forges a line or drives a terminal, and at
+// most `longest` characters of it, the rest counted.
+std::u16string log_safe(std::u16string_view text, size_t longest = 256);
+
 LogSink& operator<<(LogSink&, char16_t const* text);
 LogSink& operator<<(LogSink&, std::u16string_view text);
 LogSink& operator<<(LogSink&, std::u16string const& text);

@@ -91,7 +91,7 @@ bool is_web_address(std::u16string_view link)
 bool execute_file(std::u16string const& file, std::u16string const& parameters)
 {
     std::u16string expanded = expand_path(file);
-    log() << u"execute_file(" << expanded << u"} {" << parameters << u")\n";
+    log() << u"execute_file(" << log_safe(expanded) << u"} {" << log_safe(parameters) << u")\n";
     if (ends_with_program(expanded, u"iexplore.exe")) {
         if (!is_web_address(parameters)) {
             log() << u"execute_file: not a web address\n";

@@ -27,7 +27,7 @@ std::u16string main_window_class(std::u16string const& name)
 
 bool show_running_instance(std::u16string const& command_line, std::u16string const& name)
 {
-    log() << u"Application::show_running_instance_open_bracket cmd_line=" << command_line << u"\n";
+    log() << u"Application::show_running_instance_open_bracket cmd_line=" << log_safe(command_line) << u"\n";
     // The named start-up mutex is a locked file named after the program, in the device folder.
     g_startup_lock = platform::StartupLock::acquire(platform::device_folder() + "/" + to_utf8(name) + ".lock");
     if (!g_startup_lock) {

@@ -170,3 +170,15 @@ TEST_F(SmsLinks, ALinkKeepsTheDraftTheUserWasWritingAndAddsItsTextBelow)
     ASSERT_TRUE(manager.read_sms(manager.get_id(FolderKind::Drafts, 0), draft));
     EXPECT_EQ(draft.text, u"My own words\nFrom a web page\nAnd more");
 }
+
+TEST_F(DesktopNotifications, AMessagesMarkupControlsAndNoncharactersNeverReachTheServiceAsSuch)
+{
+    deliver("+4915120000001", "hello");
+    start_and_settle();
+    controller->use_desktop_notifications(true);
+    application->minimize();
+    deliver("+4915120000002", "<b>x</b> <a href=\"file:///etc/passwd\">go</a> \u202Etxt.exe\uFFFF & more");
+    ASSERT_TRUE(pump_until([&] { return notified("&lt;b&gt;x&lt;/b&gt; &lt;a href=\"file:///etc/passwd\"&gt;go&lt;/a&gt; txt.exe\uFFFD &amp; more"); },
+        5000ms))
+        << mock("GetCalls").value_or("");
+}

@@ -46,4 +46,10 @@ TEST(Utf, TerminalTextShowsControlsEscaped)
     EXPECT_EQ(terminal_text(u"evil\u202Etxt.exe"), "evil\\u{202e}txt.exe");
     EXPECT_EQ(terminal_text(u"C:\\x1b"), "C:\\\\x1b");
     EXPECT_EQ(terminal_text(u"Привет 🎉"), "Привет 🎉");
+    // Separators that split a record for line readers, and characters that hide in a text.
+    EXPECT_EQ(terminal_text(u"one\u2028two\u2029three"), "one\\u{2028}two\\u{2029}three");
+    EXPECT_EQ(terminal_text(u"a\u061Cb\u200Bc\u2060d\uFEFFe"), "a\\u{061c}b\\u{200b}c\\u{2060}d\\u{feff}e");
+    EXPECT_EQ(terminal_text(std::u16string(u"x") + char16_t(0xD800) + u"y"), "x\\u{d800}y");
+    // The joiners that make one emoji of several, and Persian words, stay.
+    EXPECT_EQ(terminal_text(u"👨\u200D👩\u200D👧 می\u200Cخواهم"), "👨\u200D👩\u200D👧 می\u200Cخواهم");
 }

@@ -181,3 +181,12 @@ TEST(Log, TheLogFollowsTheDeviceFolder)
     }
     EXPECT_EQ(test::read_utf16_file(first.log_file()).find(u"for the second"), std::u16string::npos);
 }
+
+TEST(Log, TextFromOutsideStaysOnItsLineAndItsLengthIsBounded)
+{
+    EXPECT_EQ(log_safe(u"sms:+49151?body=hi\nfake line\x1b[2J"), u"sms:+49151?body=hi\\nfake line\\x1b[2J");
+    std::u16string huge(4 * 1024 * 1024, u'7');
+    std::u16string shown = log_safe(huge, 256);
+    EXPECT_EQ(shown.size(), 256u + std::u16string(u"… (4194048 more)").size());
+    EXPECT_TRUE(shown.ends_with(u"… (4194048 more)"));
+}
