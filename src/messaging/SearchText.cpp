@@ -136,7 +136,13 @@ SearchQuery make_search_query(std::u16string_view typed)
         quote_into(query.match, query.number);
         query.match += " OR ";
         quote_into(query.match, number.digits);
-        query.match += ")";
+        // Digits are also words of the text: a year, a room, a code, a price ("12.50" is the
+        // words 12 and 50 in a row).
+        query.match += ") OR body : ";
+        std::u16string_view trimmed = typed.substr(first, typed.find_last_not_of(u' ') - first + 1);
+        quote_into(query.match, to_utf8(std::u16string(trimmed)));
+        for (auto const& [begin, end] : word_ranges(trimmed))
+            query.words.emplace_back(trimmed.substr(begin, end - begin));
         return query;
     }
     size_t at = 0;

@@ -39,7 +39,7 @@ TEST(SearchText, WhatIsTypedNeverBreaksOrSteersTheQuery)
     EXPECT_TRUE(make_search_query(u"").match.empty());
     SearchQuery number = make_search_query(u"+49 151");
     EXPECT_EQ(number.number, "151");
-    EXPECT_EQ(number.match, "numbers : (\"151\"* OR \"49151\"*)");
+    EXPECT_EQ(number.match, "numbers : (\"151\"* OR \"49151\"*) OR body : \"+49 151\"*");
 }
 
 namespace {
@@ -98,6 +98,19 @@ TEST_F(SearchTest, CaseAccentsScriptsWordBeginningsAndNumbers)
     EXPECT_TRUE(found(u"feh").empty());
     // Inside a word is not a word beginning.
     EXPECT_TRUE(found(u"afe").empty());
+}
+
+TEST_F(SearchTest, ShortNumbersAreFoundAmongTheWords)
+{
+    deliver(u"+4915110000001", u"See you in the year 2024", 1);
+    deliver(u"+4915110000002", u"We are in room 123", 2);
+    deliver(u"+4915110000003", u"Your code is 4821", 3);
+    deliver(u"+4915110000004", u"That makes 12.50 EUR", 4);
+    EXPECT_EQ(found(u"2024"), std::vector<std::u16string> { u"See you in the year 2024" });
+    EXPECT_EQ(found(u"123"), std::vector<std::u16string> { u"We are in room 123" });
+    EXPECT_EQ(found(u"4821"), std::vector<std::u16string> { u"Your code is 4821" });
+    EXPECT_EQ(found(u"12.50"), std::vector<std::u16string> { u"That makes 12.50 EUR" });
+    EXPECT_TRUE(found(u"482").size() == 1u) << "a digit query matches the beginning of a number";
 }
 
 TEST_F(SearchTest, NewestFirstWithTheChatAndTheMatchingWordsMarked)
