@@ -104,7 +104,11 @@ void FormSearch::read_more()
 // Before anything is typed the empty list says what to do; after, that nothing was found.
 void FormSearch::show_empty_text()
 {
-    m_empty->set_text(m_skin.language().text_of(m_edit->text().empty() ? u"SearchMessagesHint" : u"NoMessagesFound"));
+    std::u16string text = m_skin.language().text_of(m_edit->text().empty() ? u"SearchMessagesHint" : u"NoMessagesFound");
+    // While the index is made again, a search may miss messages: the user is told.
+    if (m_model.search_index_rebuilding())
+        text = m_skin.language().text_of(u"SearchIndexRebuilding") + u"\n" + text;
+    m_empty->set_text(text);
 }
 
 std::unique_ptr<Element> FormSearch::create_item(VList& list, int32_t index)

@@ -610,13 +610,28 @@ bool ChatModel::reach_store()
 bool ChatModel::update_chats(bool notify, Progress const& progress)
 {
     bool changed = take_store_changes(notify, progress);
-    if (changed && m_indexer)
+    // Any writer's change may have noted texts for the index (another program's edits too).
+    std::optional<uint64_t> version = m_sms->change_count();
+    if (m_indexer && (changed || !version || version != m_indexer_woken_at)) {
+        m_indexer_woken_at = version;
         m_indexer->wake();
+    }
     if (!m_full_scan) {
         follow_deletions(notify);
         follow_unread_count(notify);
     }
     return changed;
+}
+
+bool ChatModel::search_index_rebuilding() const
+{
+    return m_indexer && m_indexer->rebuilding();
+}
+
+void ChatModel::search_index_remade()
+{
+    if (m_indexer)
+        m_indexer->rebuilding_elsewhere();
 }
 
 // Other programs delete messages too. Ids are never reused and the chats know every id they

@@ -65,6 +65,9 @@ public:
 
     using Progress = std::function<void(double)>;
     bool update_chats(bool notify, Progress const& progress = {});
+    // Whether the search index is being made again (it was lost or damaged).
+    bool search_index_rebuilding() const;
+    void search_index_remade();
     bool load_cache();
     void save_cache();
     bool read_message(MessageRecord&);
@@ -158,6 +161,8 @@ private:
     std::unique_ptr<ContactsSource> m_contacts;
     std::unique_ptr<SmsManager> m_sms;
     std::unique_ptr<SearchIndexer> m_indexer;
+    // The store's change count the indexer was last woken for.
+    std::optional<uint64_t> m_indexer_woken_at;
     std::vector<std::unique_ptr<Chat>> m_chats;
     std::array<IdSet, 4> m_known;
     bool m_full_scan { true };

@@ -43,6 +43,8 @@ std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_
     if (offset == 0)
         sms.index_for_search(caught_up_per_search);
     auto hits = sms.search(query.match, offset, limit);
+    if (sms.take_search_index_remade())
+        m_model.search_index_remade();
     if (!hits)
         return {};
     std::vector<SearchResult> results;
@@ -79,6 +81,12 @@ SearchIndexer::~SearchIndexer()
     m_woken.notify_all();
 }
 
+void SearchIndexer::rebuilding_elsewhere()
+{
+    m_rebuilding = true;
+    wake();
+}
+
 void SearchIndexer::wake()
 {
     {
@@ -97,6 +105,13 @@ void SearchIndexer::run(std::stop_token stop)
         return;
     }
     auto terms = [](std::u16string const& text) { return number_terms(text); };
+    // A lost or damaged index is made again from the messages, in the background like any indexing.
+    if (auto rebuilt = store->rebuild_search_index_if_needed(); rebuilt && *rebuilt) {
+        log() << u"search index: missing or damaged; rebuilding it from the messages\n";
+        m_rebuilding = true;
+    } else if (!rebuilt) {
+        log() << u"search index: cannot be checked: " << to_utf16(store->last_error()) << u"\n";
+    }
     while (!stop.stop_requested()) {
         {
             std::unique_lock lock(m_mutex);
@@ -120,6 +135,8 @@ void SearchIndexer::run(std::stop_token stop)
             auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
             log() << u"search index: " << static_cast<int64_t>(total) << u" messages indexed in " << static_cast<int64_t>(ms) << u" ms\n";
         }
+        if (m_rebuilding && store->search_backlog().value_or(1) == 0)
+            m_rebuilding = false;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "messaging/MessageRecord.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -49,12 +50,17 @@ public:
     SearchIndexer(SearchIndexer const&) = delete;
     SearchIndexer& operator=(SearchIndexer const&) = delete;
     void wake();
+    // Another connection made the index again: the rest is indexed here, and `rebuilding` says so.
+    void rebuilding_elsewhere();
+    // While a lost or damaged index is made again, searches may miss messages.
+    bool rebuilding() const { return m_rebuilding; }
 
 private:
     void run(std::stop_token);
     std::mutex m_mutex;
     std::condition_variable_any m_woken;
     bool m_wanted { true };
+    std::atomic<bool> m_rebuilding { false };
     // Declared last: it stops and joins before the rest goes.
     std::jthread m_thread;
 };

@@ -20,6 +20,8 @@ constexpr int32_t not_found = static_cast<int32_t>(0x8004010F);
 constexpr uint32_t sms_record_status = 0x00040000;
 constexpr uint32_t unsent_from_me = 0x28;
 constexpr uint32_t recipient_to = 1;
+// What a search that had to make the index again indexes before it looks once more.
+constexpr size_t search_catch_up = 500;
 
 using platform::number_of;
 using platform::text_of;
@@ -186,8 +188,19 @@ std::optional<size_t> SmsManager::index_for_search(size_t limit)
 std::optional<std::vector<EntryId>> SmsManager::search(std::string const& match, size_t offset, size_t limit)
 {
     auto entries = m_session ? m_session->search(match, offset, limit) : std::nullopt;
+    std::string error = m_session ? m_session->last_error() : std::string("no store");
+    // An index that fails a query for any reason but a busy store is damaged: it is made again,
+    // and the search tried once more on what is indexed by then.
+    if (!entries && m_session && error.find("locked") == std::string::npos) {
+        log() << u"search failed: " << to_utf16(error) << u"; the search index is made again\n";
+        m_search_index_remade = m_session->remake_search_index();
+        if (m_search_index_remade) {
+            index_for_search(search_catch_up);
+            entries = m_session->search(match, offset, limit);
+        }
+    }
     if (!entries) {
-        log() << u"search failed: " << to_utf16(m_session ? m_session->last_error() : std::string("no store")) << u"\n";
+        log() << u"search failed: " << to_utf16(m_session ? m_session->last_error() : error) << u"\n";
         return std::nullopt;
     }
     std::vector<EntryId> found;

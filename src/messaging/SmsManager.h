@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace velloq {
@@ -49,6 +50,8 @@ public:
     // store cannot index), and the newest messages matching a full-text query, a page of them.
     std::optional<size_t> index_for_search(size_t limit);
     std::optional<std::vector<EntryId>> search(std::string const& match, size_t offset, size_t limit);
+    // Whether a search found the index damaged and made it again (taken: it reads false after).
+    bool take_search_index_remade() { return std::exchange(m_search_index_remade, false); }
     // Moves whenever any process writes the store; nullopt when it cannot be followed.
     std::optional<uint64_t> change_count() const { return m_session ? m_session->change_count() : std::nullopt; }
     // The folder's length, or nullopt when the store could not tell (not "no messages").
@@ -76,6 +79,7 @@ private:
     bool read_sender_or_recipients(platform::StoredMessage const&, MessageRecord&);
 
     std::unique_ptr<platform::MessageStore> m_session;
+    bool m_search_index_remade { false };
     std::optional<platform::Bytes> m_store_entry;
     // Inbox, sent items, drafts, outbox and the root of the folder tree.
     std::array<StoreFolder, 5> m_folders;

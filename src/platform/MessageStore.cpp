@@ -82,7 +82,7 @@ PRAGMA user_version = 4;
 // the full-text index, which the reading program builds from these notes. The triggers test for
 // a note instead of INSERT OR IGNORE: inside an upsert SQLite applies the upsert's conflict rule
 // to the trigger's insert, and a note already there would fail the writer's statement.
-char const* const schema_5_sql = R"(
+char const* const search_notes_sql = R"(
 CREATE TABLE IF NOT EXISTS search_pending(message INTEGER PRIMARY KEY);
 INSERT OR IGNORE INTO search_pending(message) SELECT id FROM messages;
 CREATE TRIGGER IF NOT EXISTS search_text_in AFTER INSERT ON properties WHEN NEW.tag = 3604511 BEGIN
@@ -97,8 +97,10 @@ END;
 CREATE TRIGGER IF NOT EXISTS search_message_out AFTER DELETE ON messages BEGIN
     INSERT INTO search_pending(message) SELECT OLD.id WHERE NOT EXISTS (SELECT 1 FROM search_pending WHERE message = OLD.id);
 END;
-PRAGMA user_version = 5;
 )";
+char const* const schema_5_sql = "PRAGMA user_version = 5;";
+// The notes' table and its four triggers.
+constexpr int search_note_parts = 5;
 
 // Version 6 remembers, for the modem service, when it first saw each message still arriving in
 // parts (the network's time stamp of such a message can be days old), and which sent messages
@@ -245,7 +247,7 @@ bool MessageStore::prepare_schema()
         m_database->execute("PRAGMA synchronous=NORMAL");
         // The store is not mapped: its pages would count as the program's own memory.
         m_database->execute("PRAGMA mmap_size=0");
-        return read_tag();
+        return read_tag() && repair_search_notes();
     }
     // Several processes read and write the store; the write-ahead log lets readers go on while
     // one of them writes.
@@ -267,11 +269,29 @@ bool MessageStore::prepare_schema()
         return false;
     if (version < 4 && !m_database->execute(schema_4_sql))
         return fail();
-    if (version < 5 && !m_database->execute(schema_5_sql))
+    if (version < 5 && (!m_database->execute(search_notes_sql) || !m_database->execute(schema_5_sql)))
         return fail();
     if (version < 6 && !m_database->execute(schema_6_sql))
         return fail();
     return transaction.commit() || fail();
+}
+
+// Every writer's statements run the search triggers: a store that lost the notes' table (or a
+// trigger) would refuse every delivery, or let the index fall behind for good. Made again, with
+// every message noted, since what changed meanwhile is not known.
+bool MessageStore::repair_search_notes()
+{
+    auto parts = m_database->prepare("SELECT COUNT(*) FROM sqlite_master WHERE name IN "
+                                     "('search_pending', 'search_text_in', 'search_text_changed', 'search_text_out', 'search_message_out')");
+    if (!parts || !parts->step())
+        return fail();
+    if (parts->column_int(0) == search_note_parts)
+        return true;
+    parts.reset();
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+    if (!transaction.begun() || !m_database->execute(search_notes_sql) || !transaction.commit())
+        return fail();
+    return true;
 }
 
 bool MessageStore::fail()

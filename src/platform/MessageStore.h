@@ -168,6 +168,12 @@ public:
     using SearchTerms = std::function<std::string(std::u16string const& text)>;
     std::optional<size_t> index_for_search(size_t limit, SearchTerms const& terms_of);
     std::optional<int64_t> search_backlog();
+    // Checks the index cheaply (its rows against the store's messages and notes) and, when it is
+    // missing, damaged or does not fit the store, drops it and notes every message, to be indexed
+    // again. True when it does so; nullopt when the store cannot be asked.
+    std::optional<bool> rebuild_search_index_if_needed();
+    // Drops the index and notes every message: for an index a search found damaged.
+    bool remake_search_index() { return rebuild_search_index(); }
     // The entry ids of the messages that match an FTS5 query, newest first: `limit` of them from
     // the `offset`th on.
     std::optional<std::vector<Bytes>> search(std::string const& match, size_t offset, size_t limit);
@@ -196,6 +202,9 @@ public:
 private:
     explicit MessageStore(std::unique_ptr<SqliteDatabase>);
     bool prepare_schema();
+    bool repair_search_notes();
+    bool rebuild_search_index();
+    std::optional<int64_t> count_of(char const* sql);
     bool make_search_table();
     bool index_one(int64_t message, SearchTerms const& terms_of);
     bool begin_snapshot(std::optional<SqliteTransaction>&);

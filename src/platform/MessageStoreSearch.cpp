@@ -79,6 +79,58 @@ std::optional<size_t> MessageStore::index_for_search(size_t limit, SearchTerms c
     return messages.size();
 }
 
+std::optional<bool> MessageStore::rebuild_search_index_if_needed()
+{
+    // The index holds a row for each message with a text.
+    auto has_table = count_of("SELECT COUNT(*) FROM sqlite_master WHERE name = 'message_search'");
+    auto texts = count_of("SELECT COUNT(*) FROM properties WHERE tag = 3604511");
+    auto noted = count_of("SELECT COUNT(*) FROM search_pending");
+    if (!has_table || !texts || !noted)
+        return fail(), std::nullopt;
+    // Without the table nothing is indexed: the notes must cover every message. A count that
+    // cannot be had is a damaged index.
+    std::optional<int64_t> indexed = *has_table ? count_of("SELECT COUNT(*) FROM message_search") : 0;
+    if (indexed && *indexed <= *texts && *indexed + *noted >= *texts)
+        return false;
+    if (!rebuild_search_index())
+        return std::nullopt;
+    return true;
+}
+
+// The first column of a query's one row; its statement is done with before this returns, so
+// nothing holds the schema while the index is dropped.
+std::optional<int64_t> MessageStore::count_of(char const* sql)
+{
+    auto statement = m_database->prepare(sql);
+    if (!statement || !statement->step())
+        return std::nullopt;
+    return statement->column_int(0);
+}
+
+// An index whose own tables are damaged cannot even be dropped (SQLite cannot open it): its entry
+// is taken out of the schema by hand and its tables dropped as the plain tables they are.
+char const* const forget_damaged_index_sql = "PRAGMA writable_schema=ON;"
+                                             "DELETE FROM sqlite_master WHERE type = 'table' AND name = 'message_search';"
+                                             "PRAGMA writable_schema=OFF;"
+                                             "DROP TABLE IF EXISTS message_search_data; DROP TABLE IF EXISTS message_search_idx;"
+                                             "DROP TABLE IF EXISTS message_search_content; DROP TABLE IF EXISTS message_search_docsize;"
+                                             "DROP TABLE IF EXISTS message_search_config;";
+
+bool MessageStore::rebuild_search_index()
+{
+    m_search_table = false;
+    SqliteTransaction transaction(*m_database, SqliteTransaction::Kind::Immediate);
+    if (!transaction.begun())
+        return fail();
+    if (!m_database->execute("DROP TABLE IF EXISTS message_search") && !m_database->execute(forget_damaged_index_sql))
+        return fail();
+    if (!m_database->execute(search_table_sql) || !m_database->execute("INSERT OR IGNORE INTO search_pending(message) SELECT id FROM messages")
+        || !transaction.commit())
+        return fail();
+    m_search_table = true;
+    return true;
+}
+
 std::optional<int64_t> MessageStore::search_backlog()
 {
     auto statement = m_database->prepare("SELECT COUNT(*) FROM search_pending");

@@ -6,6 +6,7 @@
 #include "platform/SqliteDatabase.h"
 #include "platform/Utf.h"
 #include "support/TempDevice.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -182,4 +183,60 @@ TEST_F(SearchTest, AnotherProgramWritingThePlainTablesIsNeverRefused)
     }
     EXPECT_TRUE(database->execute("DELETE FROM messages WHERE id = (SELECT MAX(id) FROM messages)"));
     EXPECT_TRUE(found(u"before").empty());
+}
+
+TEST_F(SearchTest, ALostOrDamagedIndexAndLostNotesAreMadeAgain)
+{
+    for (int minute = 0; minute < 20; ++minute)
+        deliver(u"+4915110000001", u"message number " + to_utf16(std::to_string(minute)), minute);
+    EXPECT_EQ(found(u"message").size(), 20u);
+    EXPECT_EQ(store->rebuild_search_index_if_needed(), false);
+    auto damage = [&](char const* sql) {
+        std::string error;
+        auto database = platform::SqliteDatabase::open((device.path() / "messages.db").string(), 2000, error);
+        ASSERT_TRUE(database && database->execute(sql)) << error;
+    };
+    // The index dropped, or its data damaged: made again at the check, found again.
+    for (char const* sql : { "DROP TABLE message_search", "DELETE FROM message_search_data" }) {
+        store.reset();
+        damage(sql);
+        std::string error;
+        store = platform::MessageStore::open_device(error);
+        ASSERT_TRUE(store) << error;
+        EXPECT_EQ(store->rebuild_search_index_if_needed(), true) << sql << ": " << store->last_error();
+        EXPECT_EQ(store->search_backlog(), 20) << sql;
+        EXPECT_EQ(found(u"message").size(), 20u) << sql;
+        EXPECT_EQ(store->rebuild_search_index_if_needed(), false) << sql;
+    }
+    // Damage the check cannot see: the search that meets it makes the index again and finds.
+    store.reset();
+    damage("DROP TABLE message_search_idx");
+    {
+        std::string error;
+        store = platform::MessageStore::open_device(error);
+        ASSERT_TRUE(store) << error;
+    }
+    EXPECT_EQ(found(u"message").size(), 20u);
+    EXPECT_EQ(store->rebuild_search_index_if_needed(), false);
+    // The notes' table dropped: the store is repaired when opened, and deliveries go on.
+    store.reset();
+    damage("DROP TABLE search_pending");
+    std::string error;
+    store = platform::MessageStore::open_device(error);
+    ASSERT_TRUE(store) << error;
+    deliver(u"+4915110000002", u"after the repair", 30);
+    EXPECT_EQ(found(u"repair"), std::vector<std::u16string> { u"after the repair" });
+}
+
+TEST_F(SearchTest, TheBackgroundIndexerFollowsAnotherProgramsChanges)
+{
+    Bytes entry = deliver(u"+4915110000001", u"first words", 1);
+    ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER, {}, true });
+    model.update_chats(false);
+    ASSERT_TRUE(test::wait_until([&] { return store->search_backlog() == 0; }));
+    // Another program changes a text: no new message for the chats, yet the index must follow.
+    ASSERT_TRUE(store->set_properties(entry, { { Tag::Subject, std::u16string(u"second words") } }));
+    ASSERT_EQ(store->search_backlog(), 1);
+    model.update_chats(true);
+    EXPECT_TRUE(test::wait_until([&] { return store->search_backlog() == 0; }));
 }
