@@ -21,6 +21,16 @@ namespace {
 
 constexpr unsigned char accepted = 1;
 constexpr unsigned char refused = 0;
+// A second start hands its command line over at once; a client that connects and says nothing
+// is let go this soon, so it never holds up the starts after it.
+constexpr int64_t handover_read_ms = 500;
+
+void set_read_timeout_ms(int fd, int64_t milliseconds)
+{
+    timeval timeout { static_cast<time_t>(milliseconds / 1000), static_cast<suseconds_t>(milliseconds % 1000 * 1000) };
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+}
+
 }
 
 std::unique_ptr<StartupLock> StartupLock::acquire(std::string const& path)
@@ -133,6 +143,7 @@ void InstanceMailbox::serve()
 void InstanceMailbox::receive(int connection)
 {
     set_timeouts(connection);
+    set_read_timeout_ms(connection, handover_read_ms);
     uint64_t length = 0;
     if (!read_exactly(connection, &length, sizeof length))
         return;

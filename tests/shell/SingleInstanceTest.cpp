@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "platform/Utf.h"
@@ -125,6 +126,27 @@ TEST_F(SingleInstance, LongAndOddCommandLinesArriveWholeOrAreRefusedWithALogLine
     EXPECT_EQ(received(), to_utf8(huge) + "\nquit\n");
     EXPECT_NE(test::read_utf16_file(device.path() / "Temp" / "velloq-test-host.txt").find(u"Application::copy_data refused a command line of 4194305 characters\n"),
         std::u16string::npos);
+    // A megabyte of command line leaves a line of its beginning in the log, not the megabyte.
+    EXPECT_LT(std::filesystem::file_size(device.path() / "Temp" / "velloq-test-host.txt"), 64u * 1024);
+}
+
+TEST_F(SingleInstance, AClientThatConnectsAndSaysNothingHoldsUpNoStart)
+{
+    auto first = start_first();
+    int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket_path().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    // While it stays connected and silent, starts are handed over as ever.
+    for (char const* command : { "open:+4911111111", "open:+4922222222" }) {
+        int32_t peer = 0;
+        EXPECT_EQ(platform::hand_over_to_running_instance(socket_path(), to_utf16(command), peer), platform::HandOver::Delivered) << command;
+    }
+    ::close(silent);
+    quit(*first);
+    EXPECT_EQ(received(), "open:+4911111111\nopen:+4922222222\nquit\n");
 }
 
 TEST_F(SingleInstance, NoInstanceWhenNobodyListens)
