@@ -147,6 +147,18 @@ int32_t FormMain::index_of(Chat const& chat) const
     return found == chats.end() ? -1 : static_cast<int32_t>(found - chats.begin());
 }
 
+void FormMain::show_store_problem(std::optional<std::string> const& problem)
+{
+    if (problem == m_shown_problem)
+        return;
+    m_shown_problem = problem;
+    auto* empty = dynamic_cast<TextElement*>(find_by_id(u"empty"));
+    if (!empty)
+        return;
+    empty->set_text(problem ? m_skin.language().text_of(u"StoreUnavailable") + u"\n" + to_utf16(*problem) : m_skin.language().text_of(u"NoChats"));
+    set_needs_redraw();
+}
+
 void FormMain::refresh_chat(Chat const& chat)
 {
     if (int32_t index = index_of(chat); index >= 0)

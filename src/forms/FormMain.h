@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "messaging/ChatModel.h"
 #include "messaging/PhoneBook.h"
 #include "skin/BasicElements.h"
@@ -44,6 +47,8 @@ public:
     void open_contacts(bool multi_recipient);
     // Refreshes the list item of the chat.
     void refresh_chat(Chat const&);
+    // The empty list says why there are no chats when the messages cannot be read.
+    void show_store_problem(std::optional<std::string> const& problem);
     // Takes the chat at the index out of the list (event 3).
     void remove_chat(int32_t index);
     // Closes every form above the chat list, each the way its own back key would.
@@ -85,6 +90,7 @@ public:
     void menu_entries(std::u16string const& name, std::u16string& caption, std::vector<MenuEntry>& entries) override;
 
 private:
+    std::optional<std::string> m_shown_problem;
     int32_t index_of(Chat const&) const;
     bool drop_vanished_messages(Chat&);
     void fill_chat_item(Element& item, Chat& chat);

@@ -232,6 +232,8 @@ void MessengerApp::poll_step()
         return;
     if (std::exchange(m_rest_of_start_due, false)) {
         start_chat_model(false);
+        if (m_chat_list)
+            m_chat_list->show_store_problem(m_model->store_problem());
         if (auto message = m_model->take_new_message())
             show_alert(std::move(*message));
         m_poll_timer.start(poll_period);
@@ -240,6 +242,8 @@ void MessengerApp::poll_step()
     m_model->poll_contacts();
     if (m_model->update_chats(true))
         m_model->name_chats();
+    if (m_chat_list)
+        m_chat_list->show_store_problem(m_model->store_problem());
     if (auto message = m_model->take_new_message())
         show_alert(std::move(*message));
     m_poll_timer.start(poll_period);

@@ -623,6 +623,13 @@ bool ChatModel::update_chats(bool notify, Progress const& progress)
     return changed;
 }
 
+std::optional<std::string> ChatModel::store_problem() const
+{
+    if (m_sms->has_store())
+        return std::nullopt;
+    return m_sms->open_error().empty() ? std::string("the message store cannot be opened") : m_sms->open_error();
+}
+
 bool ChatModel::search_index_rebuilding() const
 {
     return m_indexer && m_indexer->rebuilding();

@@ -67,6 +67,9 @@ public:
     bool update_chats(bool notify, Progress const& progress = {});
     // Whether the search index is being made again (it was lost or damaged).
     bool search_index_rebuilding() const;
+    // What keeps the messages from being read (a store that cannot be opened: a read-only or
+    // missing device folder, a damaged file), or nothing.
+    std::optional<std::string> store_problem() const;
     void search_index_remade();
     bool load_cache();
     void save_cache();

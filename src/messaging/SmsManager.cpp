@@ -46,11 +46,13 @@ SmsManager::SmsManager()
         log() << u"MAPILogonEx failed";
         log() << u"\n";
         log() << u"messages.db: " << to_utf16(error) << u"\n";
+        m_open_error = error;
         return;
     }
     auto stores = m_session->stores();
     if (!stores) {
         log() << u"GetMsgStoresTable failed\n";
+        m_open_error = m_session->last_error();
         return;
     }
     for (auto const& store : *stores) {
@@ -60,6 +62,7 @@ SmsManager::SmsManager()
         }
     }
     if (!m_store_entry) {
+        m_open_error = "the store holds no SMS store";
         log() << u"SMS store not found\n";
         return;
     }

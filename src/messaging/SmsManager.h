@@ -46,6 +46,8 @@ public:
     bool save_draft(Correspondent const& recipient, std::u16string const& text);
 
     bool has_store() const { return m_store_entry.has_value(); }
+    // Why the store could not be had (empty when it could).
+    std::string const& open_error() const { return m_open_error; }
     // The search index: brings up to `limit` noted messages into it (how many, nullopt when the
     // store cannot index), and the newest messages matching a full-text query, a page of them.
     std::optional<size_t> index_for_search(size_t limit);
@@ -80,6 +82,7 @@ private:
 
     std::unique_ptr<platform::MessageStore> m_session;
     bool m_search_index_remade { false };
+    std::string m_open_error;
     std::optional<platform::Bytes> m_store_entry;
     // Inbox, sent items, drafts, outbox and the root of the folder tree.
     std::array<StoreFolder, 5> m_folders;

@@ -4,6 +4,7 @@
 #include "forms/FormChat.h"
 #include "platform/Utf.h"
 #include "skin/TextElement.h"
+#include "support/ChildProcess.h"
 
 #include <sstream>
 
@@ -155,4 +156,29 @@ TEST_F(ChatList, AStartFromTheCacheShowsItsChatsAtOnceThenWhatCameMeanwhileAndTh
     ASSERT_NE(shown, std::u16string::npos);
     EXPECT_NE(log.find(u"update_chats time:", shown), std::u16string::npos);
     EXPECT_NE(log.find(u"load_contacts time:", shown), std::u16string::npos);
+}
+
+TEST_F(ChatList, MessagesThatCannotBeReadAreSaidSoOnTheScreenAndByTheTool)
+{
+    // Where the store should be, something that is none (a damaged or unreadable device folder).
+    std::filesystem::create_directories(device.path() / "messages.db");
+    start_and_wait();
+    auto* empty = dynamic_cast<TextElement*>(form().find_by_id(u"empty"));
+    ASSERT_NE(empty, nullptr);
+    ASSERT_TRUE(pump_until([&] { return empty->text().starts_with(u"The messages cannot be read:\n"); }, 5s)) << to_utf8(empty->text());
+    EXPECT_TRUE(empty->is_effectively_visible());
+
+    test::ChildProcess tool({ VELLOQ_PROGRAM_DIR "/velloq-chats" }, test::headless_environment(device.path().string()));
+    EXPECT_EQ(tool.wait(), 1);
+}
+
+TEST_F(ChatList, AReadOnlyDeviceFolderIsNoEmptyOne)
+{
+    deliver("+4915120000001", "hello");
+    // Another user's device folder, readable but not writable for the tool run as nobody.
+    std::filesystem::permissions(device.path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_read | std::filesystem::perms::group_exec
+            | std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
+    test::ChildProcess tool({ "/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", VELLOQ_PROGRAM_DIR "/velloq-chats" },
+        { "VELLOQ_DEVICE=" + device.path().string(), "HOME=/tmp", "ASAN_OPTIONS=detect_leaks=0" });
+    EXPECT_EQ(tool.wait(), 1);
 }

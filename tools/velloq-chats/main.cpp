@@ -5,6 +5,8 @@
 #include "messaging/ChatModel.h"
 #include "platform/Utf.h"
 
+#include "platform/Folders.h"
+
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -57,6 +59,11 @@ int main(int argc, char** argv)
     }
     ChatModel model(ChatModel::Options { {}, u"%app_path%/velloq", {} });
     model.update_chats(false);
+    // No chats because the messages cannot be read is not "no chats".
+    if (auto problem = model.store_problem()) {
+        std::cerr << "velloq-chats: the messages in " << platform::device_folder() << " cannot be read: " << *problem << "\n";
+        return 1;
+    }
     model.assign_contacts();
     print_chats(model);
     Printer printer;
