@@ -88,9 +88,14 @@ bool is_symbolic_link(std::string const& path)
     return ::lstat(path.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode);
 }
 
-// A new file beside `path`, made here (never an existing file or link): its name, or empty.
-std::string fresh_file_beside(std::string const& path, FileDescriptor& fd, std::string& why)
+// A new file beside `path`, made here (never an existing file or link), to replace `path`: its
+// name, or empty. A link at `path` is not replaced.
+std::string fresh_file_for(std::string const& path, FileDescriptor& fd, std::string& why)
 {
+    if (is_symbolic_link(path)) {
+        why = "it is a symbolic link";
+        return {};
+    }
     std::string fresh = path + ".XXXXXX";
     fd = FileDescriptor(::mkostemp(fresh.data(), O_CLOEXEC));
     if (fd.is_valid())
@@ -112,12 +117,8 @@ bool rename_into_place(std::string const& fresh, std::string const& path, std::s
 
 bool replace_file(std::string const& path, std::string const& content, std::string& why)
 {
-    if (is_symbolic_link(path)) {
-        why = "it is a symbolic link";
-        return false;
-    }
     FileDescriptor fd;
-    std::string fresh = fresh_file_beside(path, fd, why);
+    std::string fresh = fresh_file_for(path, fd, why);
     if (fresh.empty())
         return false;
     if (::fchmod(fd.get(), 0644) != 0 || !write_all(fd.get(), content.data(), content.size())) {
@@ -131,12 +132,8 @@ bool replace_file(std::string const& path, std::string const& content, std::stri
 
 bool replace_with_copy(std::string const& from, std::string const& path, std::string& why)
 {
-    if (is_symbolic_link(path)) {
-        why = "it is a symbolic link";
-        return false;
-    }
     FileDescriptor fd;
-    std::string fresh = fresh_file_beside(path, fd, why);
+    std::string fresh = fresh_file_for(path, fd, why);
     if (fresh.empty())
         return false;
     fd.reset();

@@ -1,6 +1,7 @@
 #include "ModemLink.h"
 
 #include "ServiceLog.h"
+#include "SmsProxy.h"
 #include "messaging/ModemInbox.h"
 #include "platform/Utf.h"
 
@@ -173,22 +174,15 @@ void ModemLink::take_path(std::string const& path)
         return;
     m_busy.insert(path);
     GDBusConnection* connection = g_dbus_proxy_get_connection(G_DBUS_PROXY(m_messaging.get()));
-    g_async_initable_new_async(MM_TYPE_SMS, G_PRIORITY_DEFAULT, m_calls.get(), finish_async,
-        async_done([this, path](GObject* source, GAsyncResult* result) {
-            GErrorHolder error;
-            GRef<MMSms> sms(MM_SMS(g_async_initable_new_finish(G_ASYNC_INITABLE(source), result, error.out())));
-            if (cancelled(error.get()))
-                return;
-            m_busy.erase(path);
-            if (!sms) {
-                say("cannot read message " + path + ": " + error.message());
-                m_retry.insert(path);
-                return;
-            }
-            take(sms.get());
-        }),
-        "g-flags", G_DBUS_PROXY_FLAGS_DO_NOT_AUTO_START, "g-name", MM_DBUS_SERVICE, "g-connection", connection, "g-object-path", path.c_str(),
-        "g-interface-name", MM_DBUS_INTERFACE_SMS, nullptr);
+    make_sms_proxy(connection, path, m_calls.get(), [this, path](GRef<MMSms> sms, GErrorHolder const& error) {
+        m_busy.erase(path);
+        if (!sms) {
+            say("cannot read message " + path + ": " + error.message());
+            m_retry.insert(path);
+            return;
+        }
+        take(sms.get());
+    });
 }
 
 void ModemLink::take(MMSms* sms)

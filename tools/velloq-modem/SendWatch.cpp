@@ -2,6 +2,7 @@
 
 #include "OutboxSender.h"
 #include "ServiceLog.h"
+#include "SmsProxy.h"
 #include "messaging/MessageTime.h"
 #include "messaging/Transmitter.h"
 
@@ -52,23 +53,16 @@ void SendWatch::watch(GDBusConnection* bus, platform::MessageStore::UnsettledSen
 {
     m_watched[send.path].since = send.since;
     std::string path = send.path;
-    g_async_initable_new_async(MM_TYPE_SMS, G_PRIORITY_DEFAULT, m_calls.get(), finish_async,
-        async_done([this, path](GObject* source, GAsyncResult* result) {
-            GErrorHolder error;
-            GRef<MMSms> sms(MM_SMS(g_async_initable_new_finish(G_ASYNC_INITABLE(source), result, error.out())));
-            if (cancelled(error.get()))
-                return;
-            auto watched = m_watched.find(path);
-            if (watched == m_watched.end())
-                return;
-            if (!sms || !exists(sms.get()))
-                return settle_unknown(m_instance, path, "the modem's message is gone");
-            watched->second.state = SignalConnection(sms.get(), g_signal_connect(sms.get(), "notify::state", G_CALLBACK(on_state), this));
-            watched->second.sms = std::move(sms);
-            look_at(path);
-        }),
-        "g-flags", G_DBUS_PROXY_FLAGS_DO_NOT_AUTO_START, "g-name", MM_DBUS_SERVICE, "g-connection", bus, "g-object-path", path.c_str(),
-        "g-interface-name", MM_DBUS_INTERFACE_SMS, nullptr);
+    make_sms_proxy(bus, path, m_calls.get(), [this, path](GRef<MMSms> sms, GErrorHolder const&) {
+        auto watched = m_watched.find(path);
+        if (watched == m_watched.end())
+            return;
+        if (!sms || !exists(sms.get()))
+            return settle_unknown(m_instance, path, "the modem's message is gone");
+        watched->second.state = SignalConnection(sms.get(), g_signal_connect(sms.get(), "notify::state", G_CALLBACK(on_state), this));
+        watched->second.sms = std::move(sms);
+        look_at(path);
+    });
 }
 
 void SendWatch::look_at(std::string const& path)
