@@ -12,6 +12,7 @@ namespace velloq::platform {
 namespace {
 
 constexpr int transfer_timeout_seconds = 5;
+constexpr suseconds_t request_read_us = 500'000;
 // A request line longer than this is no request of ours.
 constexpr size_t max_line = 4096;
 
@@ -140,6 +141,10 @@ std::optional<RequestSocket::Request> RequestSocket::accept_request()
     if (!connection.is_valid())
         return std::nullopt;
     set_timeouts(connection.get());
+    // A client sends its line at once; one that connects and says nothing is let go soon, so it
+    // never holds up the service that reads it.
+    timeval quick { 0, request_read_us };
+    ::setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO, &quick, sizeof quick);
     auto line = read_line(connection.get());
     if (!line)
         return std::nullopt;

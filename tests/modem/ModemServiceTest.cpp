@@ -332,6 +332,9 @@ TEST_F(ModemService, ASlowSendIsWaitedForWhileTheServiceAnswersAndFilesAndItGoes
 {
     std::string modem = mock.add_modem(registered);
     start_service();
+    // A local client that connects and says nothing holds nothing up.
+    platform::FileDescriptor silent = platform::connect_to((device.path() / "velloq-modem.socket").string());
+    ASSERT_TRUE(silent.is_valid());
     // Longer than D-Bus's default 25 s, well within ModemManager's own limit.
     mock.set_send_mode("slow:27");
     send(u"+491512007919", u"Through low signal");
