@@ -10,11 +10,6 @@ namespace {
 // A notification shows a few lines; the rest of a long text is the chat's to show.
 constexpr size_t longest_body = 300;
 
-bool is_bidi_control(char32_t c)
-{
-    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
-}
-
 bool is_noncharacter(char32_t c)
 {
     return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
@@ -35,7 +30,7 @@ std::u16string notification_text(std::u16string_view text, bool body)
             c = 0xFFFD;
         if (c == u'\n' && body)
             clean += u'\n';
-        else if (c < 0x20 || (c >= 0x7F && c < 0xA0) || is_bidi_control(c))
+        else if (c < 0x20 || (c >= 0x7F && c < 0xA0) || reorders_line(c))
             clean += c == u'\t' || c == u'\n' || c == u'\r' ? u" " : u"";
         else if (is_noncharacter(c))
             clean += u'\uFFFD';

@@ -21,15 +21,6 @@ namespace velloq {
 
 namespace {
 
-// The digits of a number, however it is written.
-std::u16string digits_of(std::u16string_view number)
-{
-    std::u16string digits;
-    for (char16_t c : number)
-        if (c >= u'0' && c <= u'9')
-            digits += c;
-    return digits;
-}
 
 constexpr char16_t const* form_section = u"FormChat";
 constexpr char16_t const* item_section = u"SMSItem";
@@ -213,7 +204,7 @@ void FormChat::fill_title()
     std::u16string label = current && !current->phone_label.empty() ? m_skin.language().text_of(current->phone_label) : std::u16string();
     std::u16string reply = reply_number();
     PhoneEntry const* own = m_model.phone_book().find(m_key);
-    if (!reply.empty() && own && digits_of(reply) != digits_of(own->number) && digits_of(reply) != digits_of(current->title()))
+    if (!reply.empty() && own && all_digits(reply) != all_digits(own->number) && all_digits(reply) != all_digits(current->title()))
         label = reply;
     std::u16string line = others.empty() ? label : m_skin.language().text_of(u"Recipients") + u": " + others;
     m_type->set_text(line);

@@ -81,6 +81,13 @@ std::u16string last_seven_digits(std::u16string_view text)
     return digits;
 }
 
+std::u16string all_digits(std::u16string_view text)
+{
+    std::u16string digits;
+    std::copy_if(text.begin(), text.end(), std::back_inserter(digits), is_digit);
+    return digits;
+}
+
 bool is_phone_number(std::u16string_view candidate)
 {
     std::u16string digits = last_seven_digits(candidate);

@@ -15,6 +15,8 @@ bool is_link(std::u16string_view word);
 bool is_phone_number(std::u16string_view candidate);
 // The last seven decimal digits of a text, in their order (the chat key of a number).
 std::u16string last_seven_digits(std::u16string_view text);
+// All decimal digits of a text, in their order: a number however it is written.
+std::u16string all_digits(std::u16string_view text);
 // Replaces the record's found items with the links and numbers of its text, in the order in
 // which they end.
 void find_items(MessageRecord& record);

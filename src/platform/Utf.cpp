@@ -165,6 +165,11 @@ std::u16string to_u16_hex(unsigned long long number, int digits)
     return out;
 }
 
+bool reorders_line(char32_t c)
+{
+    return c == 0x061C || (c >= 0x200E && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 std::string terminal_text(std::u16string_view text)
 {
     std::string out;
@@ -175,7 +180,7 @@ std::string terminal_text(std::u16string_view text)
         // Marks that reorder a line, separators that end one for line readers, and invisible
         // characters that hide in a text (zero width space, word joiner, byte order mark); the
         // joiners that build emoji and Persian words stay.
-        bool reorders = c == 0x061C || (c >= 0x200E && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+        bool reorders = reorders_line(c);
         bool hidden = c == 0x200B || c == 0x2028 || c == 0x2029 || c == 0x2060 || c == 0xFEFF || c == 0x180E;
         bool lone = (c & 0xF800) == 0xD800
             && !((c & 0xFC00) == 0xD800 && at + 1 < text.size() && (text[at + 1] & 0xFC00) == 0xDC00);

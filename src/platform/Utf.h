@@ -32,6 +32,10 @@ std::u16string to_u16_decimal_unsigned(unsigned long long number);
 // Upper-case hexadecimal, zero-padded to `digits` ("%08X" is 8).
 std::u16string to_u16_hex(unsigned long long number, int digits);
 
+// The marks that turn a line's direction around (bidi embeddings, overrides, isolates, the
+// direction marks and the Arabic letter mark).
+bool reorders_line(char32_t c);
+
 // UTF-8 for a terminal: control characters (C0, DEL, C1), the marks that reorder a line, line and
 // paragraph separators, invisible characters and halves of surrogate pairs are shown escaped
 // ("\\n", "\\x1b", "\\u{202e}"), so a text can never drive the terminal or split a record; a
