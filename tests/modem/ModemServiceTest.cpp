@@ -211,8 +211,9 @@ TEST_F(ModemService, FlashMessagesAndTimeStampsWithoutAnOffsetAreFiledLikeAnyMes
     ASSERT_TRUE(eventually([&] { return count(FolderKind::Incoming) == 2 && mock.message_count(modem) == 0; }));
     for (auto const& record : folder(FolderKind::Incoming)) {
         EXPECT_TRUE(record.unread());
-        if (record.text == u"Local time")
+        if (record.text == u"Local time") {
             EXPECT_EQ(record.time.filetime(), 134'411'787'300'000'000LL) << "2026-12-08T04:45:30Z";
+        }
     }
 }
 
