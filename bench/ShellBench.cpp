@@ -38,7 +38,7 @@ void BM_EmptyFrameTick(benchmark::State& state)
     auto& application = bench_application();
     application.process_pending_messages();
     for (auto _ : state)
-        application.game().tick(false);
+        application.game().tick();
 }
 BENCHMARK(BM_EmptyFrameTick);
 

@@ -127,7 +127,7 @@ void GameBase::run()
             // its end before the program sleeps, so the frame never freezes on an older picture.
             bool finishing = m_asleep && !m_inactive && m_display && m_application.wants_redraw();
             if (finishing)
-                tick(false);
+                tick();
             if (m_events.wait(event, finishing ? 10 : -1))
                 dispatch(event);
             continue;
@@ -136,7 +136,7 @@ void GameBase::run()
             dispatch(event);
             continue;
         }
-        m_still_ticks = tick(false) ? 0 : m_still_ticks + 1;
+        m_still_ticks = tick() ? 0 : m_still_ticks + 1;
         // The pause between frames, cut short by the next message.
         if (m_events.wait(event, frame_wait_ms()))
             dispatch(event);
@@ -167,17 +167,16 @@ void GameBase::process_pending_messages()
         }
         dispatch(event);
     }
-    tick(true);
+    tick();
 }
 
-bool GameBase::tick(bool skip_if_unchanged)
+bool GameBase::tick()
 {
+    // Pumped twice in one millisecond, nothing moves, but a frame that is wanted is still drawn:
+    // a caller that pumps to show a change (the splash's progress) never waits for the next one.
     uint32_t now = platform::tick_count();
-    if (now == m_last_frame_time && skip_if_unchanged)
-        return false;
-    double seconds = frame_seconds(now, m_last_frame_time);
+    m_application.advance(now == m_last_frame_time ? 0.0 : frame_seconds(now, m_last_frame_time));
     m_last_frame_time = now;
-    m_application.advance(seconds);
     if (!m_application.wants_redraw() || !m_display || !m_display->begin())
         return false;
     m_application.draw(*m_display->back_buffer());

@@ -40,7 +40,7 @@ public:
     void run();
     void process_pending_messages();
     // Advances and draws one frame; true when it drew one.
-    bool tick(bool skip_if_unchanged);
+    bool tick();
     // How long the loop may sleep before the next frame: a frame's pause while anything moves, longer
     // once frames have stopped changing (events and timers still wake it at once).
     int frame_wait_ms() const;
