@@ -450,27 +450,45 @@ std::vector<NotificationRegistration> RegistryStore::watchers(Hive hive, std::st
     return found;
 }
 
+void RegistryStore::set_broker_listener(std::function<void(BrokerDecision const&)> listener)
+{
+    std::lock_guard lock(m_mutex);
+    m_broker_listener = std::move(listener);
+}
+
 void RegistryStore::start_programs(std::vector<NotificationRegistration> const& registrations, RegistryValue const* now)
 {
     for (auto const& registration : registrations) {
-        if (!condition_holds(registration.condition, now))
-            continue;
-        auto arguments = split_command_line(registration.command_line);
-        if (!(registration.flags & notification_flag_no_name_on_command_line) && !arguments.empty())
-            arguments.insert(arguments.begin() + 1, registration.name);
-        start_once(folded_utf8(registration.name), arguments);
+        BrokerDecision decision { registration.name, BrokerDecision::Kind::ConditionFalse, 0, registration.command_line, {} };
+        if (condition_holds(registration.condition, now)) {
+            auto arguments = split_command_line(registration.command_line);
+            if (!(registration.flags & notification_flag_no_name_on_command_line) && !arguments.empty())
+                arguments.insert(arguments.begin() + 1, registration.name);
+            auto outcome = start_once(folded_utf8(registration.name), arguments);
+            decision.kind = outcome.kind;
+            decision.pid = outcome.pid;
+            decision.error = std::move(outcome.error);
+        }
+        std::function<void(BrokerDecision const&)> listener;
+        {
+            std::lock_guard lock(m_mutex);
+            listener = m_broker_listener;
+        }
+        if (listener)
+            listener(decision);
     }
 }
 
 // Starts a registration's program unless the one it started last still runs: a burst of changes
 // (a chat of many unread messages marked read) then starts one program, not one per change. The
 // check and the start share one write transaction, so two writers never both start it.
-void RegistryStore::start_once(std::string const& folded_name, std::vector<std::u16string> const& arguments)
+BrokerDecision RegistryStore::start_once(std::string const& folded_name, std::vector<std::u16string> const& arguments)
 {
     // A writer outside the graphical session (a service, a terminal without a display) still
     // starts the program where the user can see it. Asked before the registry is locked.
     std::vector<std::string> session = graphical_session_variables();
     std::lock_guard lock(m_mutex);
+    BrokerDecision decision;
     auto* db = connection();
     std::optional<SqliteTransaction> transaction;
     if (db)
@@ -481,22 +499,22 @@ void RegistryStore::start_once(std::string const& folded_name, std::vector<std::
         if (select->step()) {
             auto started = process_start_time(select->column_int(0));
             if (started && *started == static_cast<uint64_t>(select->column_int(1)))
-                return;
+                return { {}, BrokerDecision::Kind::StillRunning, select->column_int(0), {}, {} };
         }
     }
-    std::string error;
-    int64_t pid = 0;
-    if (!start_detached(arguments, error, &pid, session)) {
-        std::fprintf(stderr, "notification %s: %s\n", folded_name.c_str(), error.c_str());
-        return;
+    if (!start_detached(arguments, decision.error, &decision.pid, session)) {
+        std::fprintf(stderr, "notification %s: %s\n", folded_name.c_str(), decision.error.c_str());
+        decision.kind = BrokerDecision::Kind::StartFailed;
+        return decision;
     }
-    auto started = process_start_time(pid);
+    auto started = process_start_time(decision.pid);
     auto record = db ? db->database->prepare("INSERT OR REPLACE INTO notification_runs(folded, pid, started) VALUES(?1, ?2, ?3)") : std::nullopt;
     if (!started || !record || !transaction->begun())
-        return;
-    record->bind(1, folded_name).bind(2, pid).bind(3, static_cast<int64_t>(*started));
+        return decision;
+    record->bind(1, folded_name).bind(2, decision.pid).bind(3, static_cast<int64_t>(*started));
     if (record->execute())
         transaction->commit();
+    return decision;
 }
 
 BrokerResult RegistryStore::register_notification(NotificationRegistration const& registration)

@@ -4,6 +4,7 @@
 #include "platform/SharedCounter.h"
 #include "platform/SqliteDatabase.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +36,9 @@ public:
     BrokerResult register_notification(NotificationRegistration const&);
     BrokerResult stop_notification(std::u16string_view name);
 
+    // Told of every broker decision, after the store's lock is released; set once at start.
+    void set_broker_listener(std::function<void(BrokerDecision const&)>);
+
     // Why the last operation reported Unavailable, for tools that show it to a person.
     std::string last_error();
 
@@ -51,7 +55,7 @@ private:
     std::optional<int64_t> ensure_key(Hive, std::u16string const& path);
     std::vector<NotificationRegistration> watchers(Hive, std::string const& folded_key, std::string const& folded_name);
     void start_programs(std::vector<NotificationRegistration> const&, RegistryValue const* now);
-    void start_once(std::string const& folded_name, std::vector<std::u16string> const& arguments);
+    BrokerDecision start_once(std::string const& folded_name, std::vector<std::u16string> const& arguments);
     void refresh_cache();
     void values_changed();
 
@@ -63,6 +67,7 @@ private:
     };
 
     std::mutex m_mutex;
+    std::function<void(BrokerDecision const&)> m_broker_listener;
     std::string m_folder;
     std::unique_ptr<Connection> m_connection;
     std::unique_ptr<SharedCounter> m_changes;

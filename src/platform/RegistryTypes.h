@@ -76,6 +76,21 @@ enum class BrokerResult {
     Unavailable,
 };
 
+// What the broker did about one registration after a watched value changed, for the log.
+struct BrokerDecision {
+    enum class Kind {
+        Started,
+        StillRunning, // the program it started last still runs: not started again
+        ConditionFalse,
+        StartFailed,
+    };
+    std::u16string name;
+    Kind kind { Kind::Started };
+    int64_t pid { 0 }; // the program started, or the one still running
+    std::u16string command_line;
+    std::string error;
+};
+
 char const* hive_name(Hive);
 
 // Whether a registration fires for the value the watched value now has (nullptr: deleted).

@@ -5,6 +5,7 @@
 #include "platform/Utf.h"
 #include "shell/Paths.h"
 #include "shell/Registry.h"
+#include "shell/StateNotification.h"
 
 #include <bit>
 #include <vector>
@@ -91,6 +92,8 @@ void FileLogSink::flush()
 
 LogSink& log()
 {
+    // Every process that logs also logs what the broker decides on its registry writes.
+    log_broker_decisions();
     bool switched_on = log_switch();
     auto& log_state = state();
     std::string device = switched_on ? platform::device_folder() : std::string();

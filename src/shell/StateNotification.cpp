@@ -1,6 +1,7 @@
 #include "shell/StateNotification.h"
 
 #include "platform/RegistryStore.h"
+#include "platform/Utf.h"
 #include "shell/Log.h"
 
 namespace velloq {
@@ -46,6 +47,36 @@ platform::NotificationRegistration unread_sms_registration(std::u16string_view n
     return registration;
 }
 
+void log_decision(platform::BrokerDecision const& decision)
+{
+    using Kind = platform::BrokerDecision::Kind;
+    auto& line = log() << u"broker " << log_safe(decision.name) << u": ";
+    switch (decision.kind) {
+    case Kind::Started:
+        line << u"started pid " << decision.pid << u": " << log_safe(decision.command_line);
+        break;
+    case Kind::StillRunning:
+        line << u"not started: pid " << decision.pid << u", started last, still runs";
+        break;
+    case Kind::ConditionFalse:
+        line << u"not started: the condition does not hold";
+        break;
+    case Kind::StartFailed:
+        line << u"could not start " << log_safe(decision.command_line) << u": " << to_utf16(decision.error);
+        break;
+    }
+    line << u"\n";
+}
+
+}
+
+void log_broker_decisions()
+{
+    static bool const installed = [] {
+        platform::RegistryStore::instance().set_broker_listener(log_decision);
+        return true;
+    }();
+    (void)installed;
 }
 
 bool set_app_notification(std::u16string_view name, std::u16string_view program_command)

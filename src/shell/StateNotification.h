@@ -11,4 +11,8 @@ bool set_app_notification(std::u16string_view name, std::u16string_view program_
 // Withdraws the registration; true whenever the broker could be reached.
 bool stop_app_notification(std::u16string_view name);
 
+// Writes a log line for each thing the broker decides after a watched value changes in this
+// process (started, not started again, condition false, start failed). Idempotent.
+void log_broker_decisions();
+
 }

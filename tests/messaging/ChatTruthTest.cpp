@@ -9,6 +9,7 @@
 #include "shell/Registry.h"
 #include "shell/StateNotification.h"
 #include "support/TempDevice.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -17,7 +18,6 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <thread>
 
 using namespace velloq;
 using platform::Bytes;
@@ -42,7 +42,12 @@ void PrintTo(Picture const& picture, std::ostream* out)
 
 class ChatTruth : public testing::Test {
 protected:
-    void SetUp() override { use_device(device.path()); }
+    void SetUp() override
+    {
+        use_device(device.path());
+        // As in every process that logs: the broker's decisions are logged.
+        log_broker_decisions();
+    }
 
     // Switches the process to another device folder, as a second device run from the same program would.
     void use_device(fs::path const& folder)
@@ -253,11 +258,15 @@ TEST_F(ChatTruth, MarkingAChatReadChangesTheUnreadCountOnce)
     fs::permissions(program, fs::perms::owner_all);
     ASSERT_TRUE(stop_app_notification(u"Ketra.Velloq.message"));
     ASSERT_TRUE(set_app_notification(u"Ketra.Velloq.message", u"\"" + program.u16string() + u"\" \"" + starts.u16string() + u"\""));
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     model.mark_chat_read(*model.find_chat(u"5100001"));
     EXPECT_EQ(model.find_chat(u"5100001")->unread, 0);
     EXPECT_EQ(*store->unread_inbox_count(), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    EXPECT_EQ(test::read_file(starts), "started\n");
+    // The broker logs each decision before the write returns: one change, one start.
+    auto decisions = device.log_lines(u"broker ");
+    ASSERT_EQ(decisions.size(), 1u);
+    EXPECT_TRUE(decisions[0].starts_with(u"broker Ketra.Velloq.message: started pid ")) << to_utf8(decisions[0]);
+    EXPECT_TRUE(test::wait_for_file(starts));
     EXPECT_EQ(model_picture(model), store_picture());
 }
 
@@ -371,9 +380,13 @@ TEST_F(ChatTruth, TheNewMessageRegistrationFollowsTheAlertsSetting)
     ASSERT_TRUE(set_app_notification(u"Ketra.Velloq.message", u"\"" VELLOQ_TEST_MARKER u"\" \"" + marker.u16string() + u"\""));
     ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Alerts", 0));
     ChatModel model(options(device.path() / "cache"));
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     deliver(u"+4915100001", u"nobody is started for this", 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_FALSE(fs::exists(marker));
+    int32_t count = 0;
+    ASSERT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\System\\State\\Messages\\SMS\\Unread", u"Count", count));
+    ASSERT_EQ(count, 1);
+    // The count changed and no registration was left to start anything.
+    EXPECT_TRUE(device.log_lines(u"broker ").empty());
     model.set_alerts(true);
     EXPECT_EQ(platform::RegistryStore::instance().stop_notification(u"Ketra.Velloq.message"), platform::BrokerResult::Stopped);
     model.set_alerts(false);

@@ -40,6 +40,20 @@ std::filesystem::path TempDevice::log_file() const
     return m_path / "Temp" / (program + ".txt");
 }
 
+std::vector<std::u16string> TempDevice::log_lines(std::u16string_view prefix) const
+{
+    std::vector<std::u16string> lines;
+    std::u16string text = read_utf16_file(log_file());
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find(u'\n', start);
+        end = end == std::u16string::npos ? text.size() : end;
+        if (std::u16string_view(text).substr(start, end - start).starts_with(prefix))
+            lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
 std::string read_file(std::filesystem::path const& path)
 {
     std::ifstream file(path, std::ios::binary);

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace velloq::test {
 
@@ -19,6 +21,8 @@ public:
     std::filesystem::path const& path() const { return m_path; }
     // The log is named after the running program: "<program file>.txt" in the device's Temp.
     std::filesystem::path log_file() const;
+    // The log's lines that begin with `prefix`, in order.
+    std::vector<std::u16string> log_lines(std::u16string_view prefix) const;
 
 private:
     std::filesystem::path m_path;
