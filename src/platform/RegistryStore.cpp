@@ -12,9 +12,10 @@ namespace velloq::platform {
 
 namespace {
 
-// A writer holds the lock for a few milliseconds; a second is ample to wait for several of them
-// and short enough that a wedged writer only delays a caller, never hangs it.
-constexpr int busy_timeout_ms = 1000;
+// A writer holds the lock for a few milliseconds, but on a loaded machine a writer descheduled
+// while it holds the lock kept others waiting over a second, and a write that gives up loses a
+// setting. Ten seconds outlasts any live writer and still ends the wait on a wedged one.
+constexpr int busy_timeout_ms = 10000;
 constexpr int schema_version = 1;
 constexpr uint32_t cache_lifetime_ms = 1000;
 constexpr size_t cache_limit = 512;

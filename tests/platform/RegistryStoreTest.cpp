@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <future>
 
 using namespace velloq;
 using namespace velloq::platform;
@@ -70,7 +71,7 @@ TEST(RegistryStore, DamagedDatabaseIsReportedAndNeverOverwritten)
     EXPECT_EQ(test::read_file(path), garbage);
 }
 
-TEST(RegistryStore, LockedDatabaseFailsWritesSoftlyAndStillReads)
+TEST(RegistryStore, AWriteWaitsForAnotherWritersTransactionWhileReadsGoOn)
 {
     test::TempDevice device;
     ASSERT_EQ(store().write(Hive::CurrentUser, u"Software\\Ketra", u"Log", RegistryValue::dword(0)), RegistryStatus::Ok);
@@ -79,14 +80,16 @@ TEST(RegistryStore, LockedDatabaseFailsWritesSoftlyAndStillReads)
     ASSERT_EQ(sqlite3_open((device.path() / "registry.db").c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
 
-    EXPECT_EQ(store().write(Hive::CurrentUser, u"Software\\Ketra", u"Log", RegistryValue::dword(1)), RegistryStatus::Unavailable);
     RegistryValue value;
     ASSERT_EQ(store().read(Hive::CurrentUser, u"Software\\Ketra", u"Log", value), RegistryStatus::Ok);
     EXPECT_EQ(value.number, 0u);
-
-    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    auto write = std::async(std::launch::async, [] { return store().write(Hive::CurrentUser, u"Software\\Ketra", u"Log", RegistryValue::dword(1)); });
+    // Whether the write is already waiting or not yet begun, it must not fail for the other writer.
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(other);
-    EXPECT_EQ(store().write(Hive::CurrentUser, u"Software\\Ketra", u"Log", RegistryValue::dword(1)), RegistryStatus::Ok);
+    EXPECT_EQ(write.get(), RegistryStatus::Ok);
+    ASSERT_EQ(store().read(Hive::CurrentUser, u"Software\\Ketra", u"Log", value), RegistryStatus::Ok);
+    EXPECT_EQ(value.number, 1u);
 }
 
 TEST(RegistryStore, SeveralProcessesWritingLoseNothing)
