@@ -6,20 +6,31 @@
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 #include "platform/Utf.h"
 
 using namespace velloq;
-using namespace std::chrono_literals;
 
 namespace {
+
+// Whether another process holds the start-up lock: a lock of our own cannot be had then.
+bool lock_is_held(std::filesystem::path const& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
 
 class SingleInstance : public testing::Test {
 protected:
@@ -74,10 +85,11 @@ TEST_F(SingleInstance, SecondStartWaitsWhileTheFirstIsStillStarting)
     auto first = start({ "", "1500" });
     // The lock file appears just before the first takes the lock.
     ASSERT_TRUE(test::wait_for_file(device.path() / "Velloq.lock"));
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(test::wait_until([&] { return lock_is_held(device.path() / "Velloq.lock"); }));
     auto second = start({ "message" });
     EXPECT_EQ(second->wait(), 0);
-    EXPECT_TRUE(std::filesystem::exists(device.path() / "ready"));
+    // Had the second not waited for the first, it would have found no instance and run as one.
+    EXPECT_TRUE(test::wait_for_file(device.path() / "ready"));
     quit(*first);
     EXPECT_EQ(received(), "message\nquit\n");
 }
