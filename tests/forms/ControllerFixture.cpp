@@ -14,8 +14,6 @@ namespace velloq::test {
 
 void ControllerFixture::SetUp()
 {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    setenv("VELLOQ_SCREEN", "480x800", 1);
     ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     std::filesystem::create_directories(device.path() / "contacts");
 }
@@ -64,7 +62,7 @@ bool ControllerFixture::pump_until(std::function<bool()> const& condition, std::
         if (std::chrono::steady_clock::now() > end)
             return false;
         application->process_pending_messages();
-        application->game().tick(false);
+        application->game().tick();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;

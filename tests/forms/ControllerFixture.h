@@ -5,6 +5,7 @@
 #include "shell/Registry.h"
 #include "skin/ElementRegistry.h"
 #include "skin/FormStack.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDevice.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,8 @@ protected:
     bool item_shows(int32_t index, std::u16string_view id);
     void press(Element& form, std::u16string_view button_id);
 
+    MemoryDisplay display;
+    ScopedEnvironment screen { "VELLOQ_SCREEN", "480x800" };
     TempDevice device;
     ElementTypes types;
     std::unique_ptr<Application> application;

@@ -4,6 +4,7 @@
 // (VELLOQ_UPDATE_SCREENS=1) writes them anew. Every text drawn must also stand out from what is
 // under it by 4.5:1 at least.
 #include "ControllerFixture.h"
+#include "support/ScopedEnvironment.h"
 #include "support/PngPicture.h"
 
 #include "forms/FormContacts.h"
@@ -26,34 +27,9 @@ namespace Tag = platform::Tag;
 
 namespace {
 
-struct Screen {
+struct ScreenshotSize {
     char const* folder;
     char const* setting;
-};
-
-// The environment a test changes, put back as it was.
-class SavedVariable {
-public:
-    SavedVariable(char const* name, char const* value)
-        : m_name(name)
-    {
-        if (char const* old = std::getenv(name))
-            m_old = old;
-        setenv(name, value, 1);
-    }
-    ~SavedVariable()
-    {
-        if (m_old)
-            setenv(m_name, m_old->c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-    SavedVariable(SavedVariable const&) = delete;
-    SavedVariable& operator=(SavedVariable const&) = delete;
-
-private:
-    char const* m_name;
-    std::optional<std::string> m_old;
 };
 
 int64_t filetime_of(int64_t unix_seconds)
@@ -61,7 +37,7 @@ int64_t filetime_of(int64_t unix_seconds)
     return MessageTime::from_unix_milliseconds(unix_seconds * 1000).filetime();
 }
 
-class Screenshots : public test::ControllerFixture, public testing::WithParamInterface<Screen> {
+class Screenshots : public test::ControllerFixture, public testing::WithParamInterface<ScreenshotSize> {
 protected:
     void SetUp() override
     {
@@ -177,9 +153,9 @@ protected:
         EXPECT_GE(ratio, 4.5) << "\"" << to_utf8(text.text()) << "\" at " << box.left << "," << box.top << " contrast " << ratio;
     }
 
-    std::optional<SavedVariable> m_screen;
-    std::optional<SavedVariable> m_zone;
-    std::optional<SavedVariable> m_locale;
+    std::optional<test::ScopedEnvironment> m_screen;
+    std::optional<test::ScopedEnvironment> m_zone;
+    std::optional<test::ScopedEnvironment> m_locale;
 };
 
 }
@@ -245,5 +221,5 @@ TEST_P(Screenshots, TheAlert)
     check_screen("alert");
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, Screenshots, testing::Values(Screen { "480x800", "480x800" }, Screen { "960x1600", "960x1600@192" }),
+INSTANTIATE_TEST_SUITE_P(Screens, Screenshots, testing::Values(ScreenshotSize { "480x800", "480x800" }, ScreenshotSize { "960x1600", "960x1600@192" }),
     [](auto const& info) { return std::string(info.param.folder); });

@@ -3,12 +3,14 @@
 #include "skin/Form.h"
 #include "skin/FormStack.h"
 #include "skin/Properties.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDevice.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,8 +53,7 @@ class ShippedSkins : public testing::TestWithParam<Screen> {
 protected:
     void SetUp() override
     {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        setenv("VELLOQ_SCREEN", GetParam().name, 1);
+        screen.emplace("VELLOQ_SCREEN", GetParam().name);
         application = std::make_unique<Application>(u"Velloq");
         stack = std::make_unique<FormStack>(*application);
         application->set_content(stack.get());
@@ -82,6 +83,8 @@ protected:
         }
     }
 
+    test::MemoryDisplay display;
+    std::optional<test::ScopedEnvironment> screen;
     test::TempDevice device;
     ElementTypes types;
     std::unique_ptr<Application> application;

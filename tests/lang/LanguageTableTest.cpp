@@ -4,6 +4,7 @@
 #include "shell/Registry.h"
 #include "skin/LanguageMenu.h"
 #include "skin/Properties.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDevice.h"
 
 #include <gtest/gtest.h>
@@ -21,13 +22,15 @@ protected:
     {
         folder = device.path() / "program";
         std::filesystem::create_directories(folder);
-        ::setenv("LANG", "de_DE.UTF-8", 1);
-        ::unsetenv("LC_ALL");
-        ::unsetenv("LC_MESSAGES");
+        lang.emplace("LANG", "de_DE.UTF-8");
+        all.emplace("LC_ALL", "");
+        messages.emplace("LC_MESSAGES", "");
     }
     void write(std::string const& name, std::string const& bytes) { std::ofstream(folder / name, std::ios::binary) << bytes; }
     std::u16string program() const { return folder.u16string(); }
 
+    // An empty LC_ALL or LC_MESSAGES counts as unset.
+    std::optional<test::ScopedEnvironment> lang, all, messages;
     test::TempDevice device;
     std::filesystem::path folder;
     LanguageTable table;
@@ -105,9 +108,9 @@ TEST_F(Languages, NoLanguageAtAllIsLoggedAndShowsTheKeys)
 TEST_F(Languages, SystemLanguageNameComesFromTheLocale)
 {
     EXPECT_EQ(LanguageTable::system_language_name(), u"german");
-    ::setenv("LC_ALL", "ru_RU.UTF-8", 1);
+    all.emplace("LC_ALL", "ru_RU.UTF-8");
     EXPECT_EQ(LanguageTable::system_language_name(), u"russian");
-    ::setenv("LC_ALL", "C", 1);
+    all.emplace("LC_ALL", "C");
     EXPECT_EQ(LanguageTable::system_language_name(), u"");
 }
 

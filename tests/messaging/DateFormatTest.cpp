@@ -1,11 +1,13 @@
 #include "messaging/DateFormat.h"
 
 #include "platform/Utf.h"
+#include "support/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 using namespace velloq;
 
@@ -14,20 +16,27 @@ namespace {
 // 2000-11-22 13:05:09 UTC.
 constexpr int64_t november_22_2000 = 974'898'309'000LL;
 
-void use_zone(char const* zone)
-{
-    ::setenv("TZ", zone, 1);
-    ::tzset();
+// The zone and locale the tests choose, given back afterwards.
+class MessageTimeTest : public testing::Test {
+protected:
+    void TearDown() override { ::tzset(); }
+    void use_zone(char const* zone)
+    {
+        m_zone.emplace("TZ", zone);
+        ::tzset();
+    }
+    void use_locale(char const* locale) { m_locale.emplace("LC_ALL", locale); }
+
+private:
+    std::optional<test::ScopedEnvironment> m_zone;
+    std::optional<test::ScopedEnvironment> m_locale;
+};
+
+using DateTexts = MessageTimeTest;
+
 }
 
-void use_locale(char const* locale)
-{
-    ::setenv("LC_ALL", locale, 1);
-}
-
-}
-
-TEST(MessageTime, FiletimeAndUnixTimeAreTheSameInstant)
+TEST_F(MessageTimeTest, FiletimeAndUnixTimeAreTheSameInstant)
 {
     use_zone("UTC");
     auto time = MessageTime::from_unix_milliseconds(november_22_2000);
@@ -39,7 +48,7 @@ TEST(MessageTime, FiletimeAndUnixTimeAreTheSameInstant)
     EXPECT_EQ(MessageTime::from_filetime(0).local().year, 1601);
 }
 
-TEST(MessageTime, HalfHourZonesAndDaylightSavingFollowTheInstant)
+TEST_F(MessageTimeTest, HalfHourZonesAndDaylightSavingFollowTheInstant)
 {
     use_zone("Asia/Kolkata");
     auto kolkata = MessageTime::from_unix_milliseconds(november_22_2000).local();
@@ -55,7 +64,7 @@ TEST(MessageTime, HalfHourZonesAndDaylightSavingFollowTheInstant)
     EXPECT_EQ(after.minute, 30);
 }
 
-TEST(DateFormat, TextsFollowTheLocale)
+TEST_F(DateTexts, TextsFollowTheLocale)
 {
     use_zone("UTC");
     auto time = MessageTime::from_unix_milliseconds(november_22_2000);

@@ -1,5 +1,6 @@
 #include "SmsCommand.h"
 
+#include "support/ScopedEnvironment.h"
 #include "support/TempDevice.h"
 
 #include "platform/MessageStore.h"
@@ -57,7 +58,7 @@ TEST(VelloqSms, WithoutTheModemServiceAMessageWaitsInTheOutboxAsNotSent)
 TEST(VelloqSms, DeliverListSendTransmit)
 {
     test::TempDevice device;
-    ::setenv("TZ", "UTC", 1);
+    test::ScopedEnvironment zone("TZ", "UTC");
     reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", u"loopback");
     EXPECT_EQ(sms({ "deliver", "--from", "+4915112345", "--name", "Anna", "--time", "2026-03-29T02:30:00Z", "Hi\nthere" }).exit, SmsExit::Ok);
     EXPECT_EQ(sms({ "send", "--to", "+4915112345,+7912", "Reply" }).exit, SmsExit::Ok);
@@ -122,7 +123,7 @@ TEST(VelloqSms, BadArgumentsAndABrokenStore)
 
 TEST(VelloqSms, IsoTimes)
 {
-    ::setenv("TZ", "Asia/Kolkata", 1);
+    test::ScopedEnvironment zone("TZ", "Asia/Kolkata");
     EXPECT_EQ(tools::parse_iso_time("2000-11-22T13:05:09Z"), 974898309000LL);
     EXPECT_EQ(tools::parse_iso_time("2000-11-22T18:35:09"), 974898309000LL);
     EXPECT_EQ(tools::parse_iso_time("2000-11-22T14:05:09+01:00"), 974898309000LL);

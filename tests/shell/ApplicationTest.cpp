@@ -4,6 +4,7 @@
 #include "shell/EditElement.h"
 #include "shell/FrameContent.h"
 #include "shell/Registry.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDevice.h"
 
 #include <SDL.h>
@@ -75,8 +76,6 @@ class ApplicationTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        setenv("VELLOQ_SCREEN", "480x800", 1);
         application = std::make_unique<Application>(u"Velloq");
         application->set_listener(&listener);
         application->set_content(&content);
@@ -112,6 +111,8 @@ protected:
         SDL_PushEvent(&event);
     }
 
+    test::MemoryDisplay display;
+    test::ScopedEnvironment screen { "VELLOQ_SCREEN", "480x800" };
     test::TempDevice device;
     RecordingContent content;
     KeyListener listener;

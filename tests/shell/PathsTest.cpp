@@ -2,6 +2,7 @@
 
 #include "platform/Utf.h"
 #include "shell/Registry.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDevice.h"
 
 #include <gtest/gtest.h>
@@ -61,8 +62,8 @@ TEST(Paths, TempLiesInTheDeviceFolder)
 TEST(Paths, SpecialFoldersFollowTheXdgFolders)
 {
     test::TempDevice device;
-    ::setenv("XDG_DATA_HOME", "/data", 1);
-    ::setenv("XDG_CONFIG_HOME", "/config", 1);
+    test::ScopedEnvironment data("XDG_DATA_HOME", "/data");
+    test::ScopedEnvironment config("XDG_CONFIG_HOME", "/config");
     EXPECT_EQ(expand_path(u"%programs%/Velloq.desktop"), u"/data/applications/Velloq.desktop");
     EXPECT_EQ(expand_path(u"%start_menu%"), u"/data/applications");
     EXPECT_EQ(expand_path(u"%startup%/x"), u"/config/autostart/x");
@@ -76,8 +77,8 @@ TEST(Paths, DocumentsComeFromTheUserDirsFile)
     auto config = device.path() / "config";
     std::filesystem::create_directories(config);
     std::ofstream(config / "user-dirs.dirs") << "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n";
-    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    ::setenv("HOME", "/home/someone", 1);
+    test::ScopedEnvironment config_home("XDG_CONFIG_HOME", config.c_str());
+    test::ScopedEnvironment home("HOME", "/home/someone");
     EXPECT_EQ(expand_path(u"%my_documents%/a"), u"/home/someone/Papers/a");
     std::filesystem::remove(config / "user-dirs.dirs");
     EXPECT_EQ(expand_path(u"%my_documents%"), u"/home/someone/Documents");

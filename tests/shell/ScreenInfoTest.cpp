@@ -3,6 +3,7 @@
 #include "shell/Input.h"
 #include "platform/Events.h"
 #include "platform/Window.h"
+#include "support/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,7 @@ TEST(ScreenText, WidthHeightAndDpi)
 // and shrinks it only when the window is smaller; the pointer lands where it points on the frame.
 TEST(WindowScaling, WholeFactorsInTheMiddleAndPointsFollowTheFrame)
 {
+    test::MemoryDisplay display;
     platform::VideoSystem video;
     ASSERT_TRUE(video.ok()) << video.error();
     std::string error;

@@ -4,6 +4,7 @@
 #include "skin/ElementRegistry.h"
 #include "skin/FormStack.h"
 #include "skin/Properties.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDevice.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +20,6 @@ class SkinFixture : public testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        setenv("VELLOQ_SCREEN", "240x400", 1);
         application = std::make_unique<Application>(u"Velloq");
         stack = std::make_unique<FormStack>(*application);
         application->set_content(stack.get());
@@ -46,6 +45,8 @@ protected:
         }
     }
 
+    MemoryDisplay display;
+    ScopedEnvironment screen { "VELLOQ_SCREEN", "240x400" };
     TempDevice device;
     ElementTypes types;
     std::unique_ptr<Application> application;
