@@ -7,8 +7,9 @@ cd "$(dirname "$0")/.."
 
 scripts/bootstrap.sh
 build=build/release
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELLOQ_TESTS=OFF -DVELLOQ_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --parallel 2
+# The same build folder as the test command's Release build: only the program folder is built here.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELLOQ_BENCHMARKS=OFF >/dev/null
+cmake --build "$build" --parallel 2 --target velloq_program_folder
 bin="$build/bin"
 
 if [ -z "${VELLOQ_DEVICE:-}" ]; then
