@@ -55,13 +55,18 @@ public:
 class KeyListener final : public ApplicationListener {
 public:
     void on_other_instance_started(std::u16string const&) override { }
-    bool on_close_requested() override { return true; }
+    bool on_close_requested() override
+    {
+        ++close_requests;
+        return true;
+    }
     bool on_key(KeyEvent const& event) override
     {
         seen.push_back(event);
         return event.code == Key::SoftLeft;
     }
     std::vector<KeyEvent> seen;
+    int close_requests { 0 };
 };
 
 class FakeEdit final : public EditElement {
@@ -248,8 +253,10 @@ TEST_F(ApplicationTest, WindowedModeDrawsThroughTheWindowTimer)
 TEST_F(ApplicationTest, CloseRequestEndsTheLoop)
 {
     push_window(SDL_WINDOWEVENT_CLOSE);
+    // The loop returns (a loop that did not would end the test at its time limit) once the
+    // listener agreed to close, and only once it was asked.
     application->run();
-    SUCCEED();
+    EXPECT_EQ(listener.close_requests, 1);
 }
 
 TEST_F(ApplicationTest, SnapshotIsAPngOfTheLastFrame)

@@ -135,7 +135,9 @@ TEST(Log, UnwritableFolderLosesLinesQuietly)
     switch_log(1);
     log() << u"lost\n";
     log().flush();
-    SUCCEED();
+    // The file in the folder's place is neither replaced nor written to.
+    ASSERT_TRUE(std::filesystem::is_regular_file(device.path() / "Temp"));
+    EXPECT_EQ(test::read_file(device.path() / "Temp"), "a file where the folder should be");
 }
 
 TEST(FatalDeathTest, WritesItsLineAndEndsWithAFailureCode)
@@ -165,6 +167,15 @@ TEST(Log, SwitchingTheLogWhileAnotherThreadWritesIsSafe)
         reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", round % 2);
     done = true;
     writer.join();
+    // The last switch was on: the log holds whole lines only, none torn by a switch.
+    std::u16string_view line = u"a line from the other thread, long enough to take a while to write\n";
+    log() << line;
+    log().flush();
+    std::u16string text = test::read_utf16_file(device.log_file());
+    ASSERT_FALSE(text.empty());
+    ASSERT_EQ(text.size() % line.size(), 0u);
+    for (size_t at = 0; at < text.size(); at += line.size())
+        ASSERT_EQ(std::u16string_view(text).substr(at, line.size()), line) << "at " << at;
     reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 0);
 }
 
