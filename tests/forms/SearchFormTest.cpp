@@ -1,6 +1,11 @@
+#include "ControllerFixture.h"
+
+#include "forms/FormMain.h"
 #include "forms/FormSearch.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 using namespace velloq;
 
@@ -17,4 +22,55 @@ TEST(SearchForm, ALongTextIsCutAtAWordSoItsFirstMatchIsInView)
     EXPECT_EQ(early[0], (std::pair<size_t, size_t> { 4, 7 }));
     std::vector<std::pair<size_t, size_t>> none;
     EXPECT_EQ(text_around_match(text, none), text);
+}
+
+namespace {
+
+class SearchPaging : public test::ControllerFixture {
+protected:
+    FormMain& main_form() { return *controller->chat_list(); }
+};
+
+}
+
+// Matches are read a page at a time; scrolling near the end reads the next page until the last
+// match, with none read twice or skipped, and a changed text starts again at the first page.
+TEST_F(SearchPaging, PagesFollowTheScrollingToTheLastMatchAndANewTextStartsAgain)
+{
+    constexpr int matches = 2 * static_cast<int>(FormSearch::page) + 10;
+    for (int n = 0; n < matches; ++n)
+        deliver("+49151300" + std::to_string(10000 + n), "apple " + std::to_string(n));
+    deliver("+4915130099999", "pear");
+    start_and_settle();
+    application->text_input(u"a");
+    application->text_input(u"p");
+    settle();
+    ASSERT_NE(main_form().search_form(), nullptr);
+    FormSearch& search = *main_form().search_form();
+    ASSERT_EQ(search.results().size(), FormSearch::page);
+    EXPECT_EQ(search.list().count(), static_cast<int32_t>(FormSearch::page));
+    size_t pages_read = 1;
+    while (search.results().size() < static_cast<size_t>(matches)) {
+        size_t before = search.results().size();
+        search.list().scroll_to(search.list().count() - 1);
+        ASSERT_TRUE(pump_until([&] { return search.results().size() > before; })) << "stuck at " << before;
+        ++pages_read;
+        EXPECT_EQ(search.list().count(), static_cast<int32_t>(search.results().size()));
+    }
+    EXPECT_EQ(pages_read, 3u);
+    std::set<std::u16string> texts;
+    for (auto const& result : search.results())
+        texts.insert(result.text);
+    EXPECT_EQ(texts.size(), static_cast<size_t>(matches));
+    EXPECT_FALSE(texts.contains(u"pear"));
+    // At the end, frames read nothing more.
+    search.list().scroll_to(search.list().count() - 1);
+    for (int frame = 0; frame < 3; ++frame)
+        application->game().tick();
+    EXPECT_EQ(search.results().size(), static_cast<size_t>(matches));
+    application->text_input(u"p");
+    settle();
+    EXPECT_EQ(search.edit().text(), u"app");
+    EXPECT_EQ(search.results().size(), FormSearch::page);
+    EXPECT_EQ(search.list().count(), static_cast<int32_t>(FormSearch::page));
 }

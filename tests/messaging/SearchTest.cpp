@@ -5,10 +5,13 @@
 #include "platform/MessageStore.h"
 #include "platform/SqliteDatabase.h"
 #include "platform/Utf.h"
+#include "shell/Registry.h"
 #include "support/TempDevice.h"
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
+
+#include <numeric>
 
 using namespace velloq;
 using platform::Bytes;
@@ -57,13 +60,34 @@ protected:
     }
     Bytes deliver(std::u16string address, std::u16string text, int64_t minute)
     {
-        StoredMessage message;
-        message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(1) },
-            { Tag::DeliveryTime, MessageTime::from_unix_milliseconds(1'700'000'000'000LL + minute * 60'000).filetime() },
-            { Tag::SenderName, std::u16string() }, { Tag::SenderAddress, address }, { Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
-        auto entry = store->create_message(inbox, message, false);
+        auto entry = store->create_message(inbox, incoming(std::move(address), std::move(text), minute), false);
         EXPECT_TRUE(entry);
         return entry.value_or(Bytes {});
+    }
+    // `count` messages in one transaction, as an imported history arrives.
+    void deliver_many(int count)
+    {
+        std::vector<std::pair<Bytes, StoredMessage>> messages;
+        for (int n = 0; n < count; ++n)
+            messages.emplace_back(inbox, incoming(u"+49151" + to_u16_decimal(10000000 + n % 50), u"apple number " + to_u16_decimal(n), n));
+        ASSERT_TRUE(store->create_messages(messages));
+    }
+    static StoredMessage incoming(std::u16string address, std::u16string text, int64_t minute)
+    {
+        StoredMessage message;
+        message.properties = { { Tag::Subject, std::move(text) }, { Tag::MessageFlags, int64_t(1) },
+            { Tag::DeliveryTime, MessageTime::from_unix_milliseconds(1'700'000'000'000LL + minute * 60'000).filetime() },
+            { Tag::SenderName, std::u16string() }, { Tag::SenderAddress, std::move(address) }, { Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
+        return message;
+    }
+    // The counts of the indexer's "N messages indexed" log lines.
+    std::vector<int64_t> indexed_counts()
+    {
+        std::vector<int64_t> counts;
+        for (auto const& line : device.log_lines(u"search index: "))
+            if (line.find(u" messages indexed in ") != std::u16string::npos)
+                counts.push_back(std::stoll(to_utf8(line.substr(14))));
+        return counts;
     }
     std::vector<std::u16string> found(std::u16string const& typed)
     {
@@ -239,4 +263,32 @@ TEST_F(SearchTest, TheBackgroundIndexerFollowsAnotherProgramsChanges)
     ASSERT_EQ(store->search_backlog(), 1);
     model.update_chats(true);
     EXPECT_TRUE(test::wait_until([&] { return store->search_backlog() == 0; }));
+}
+
+// The background indexer works through a backlog of many transactions on its own connection and
+// says how much it did; stopped midway (the program quits), it leaves the rest for the next
+// start, and between the two every message is indexed once.
+TEST_F(SearchTest, TheIndexerThreadWorksThroughABacklogAndAStoppedOneLeavesTheRestToTheNext)
+{
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    constexpr int messages = 10000;
+    deliver_many(messages);
+    ASSERT_EQ(store->search_backlog(), messages);
+    {
+        SearchIndexer first;
+        // Stopped once its first transactions are in, while most of the backlog still waits.
+        ASSERT_TRUE(test::wait_until([&] { return store->search_backlog() < messages; }));
+    }
+    ASSERT_TRUE(store->search_backlog());
+    {
+        SearchIndexer second;
+        ASSERT_TRUE(test::wait_until([&] { return store->search_backlog() == 0; }));
+    }
+    auto counts = indexed_counts();
+    EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), int64_t(0)), messages);
+    // Nothing was lost between the two: every message is found by its own words.
+    ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER });
+    model.update_chats(false);
+    for (int n : { 0, 1000, 7777, messages - 1 })
+        EXPECT_EQ(MessageSearch(model).find(u"apple number " + to_u16_decimal(n), 0, 5).size(), 1u) << n;
 }
