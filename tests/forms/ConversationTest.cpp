@@ -104,6 +104,15 @@ protected:
         press(chat_form(), u"btnSend");
         ASSERT_TRUE(pump_until([&] { return chat_form().list().count() == 2 && message_text(1, u"status") == u"Not sent"; }, 10s));
     }
+    // Sends what the outbox holds through the test's modem. The program's own look at the
+    // outbox may hold a message for a moment (it is claimed while the program tries its modem
+    // service), so this tries until something went, and says how many.
+    int64_t transmit_when_free(platform::MessageStore& store, ModemBackend& modem)
+    {
+        int64_t sent = 0;
+        pump_until([&] { return (sent += transmit_outbox(store, modem).sent) > 0; }, 10s);
+        return sent;
+    }
     std::string store_list(std::string const& folder)
     {
         std::ostringstream out, err;
@@ -561,7 +570,7 @@ TEST_F(Conversation, ASentMessageShowsHowFarItGotAndFollowsItsReportWhileTheChat
     auto store = platform::MessageStore::open_device(error);
     ASSERT_TRUE(store) << error;
     CountingTransmitter modem;
-    ASSERT_EQ(transmit_outbox(*store, modem).sent, 1);
+    ASSERT_EQ(transmit_when_free(*store, modem), 1);
     ASSERT_TRUE(pump_until([&] { return message_text(chat_form().list().count() - 1, u"status") == u"Sent"; }, 10s));
     StatusReport report { u"+4915110000001", 1, 0x00, MessageTime::now().filetime(), "report" };
     ASSERT_EQ(file_status_report(*store, report, MessageTime::now().filetime()), ReportOutcome::Delivered);
@@ -587,7 +596,7 @@ TEST_F(Conversation, SendAgainRetriesAMessageThatDidNotGoSoThatOneCopyGoesOut)
     auto store = platform::MessageStore::open_device(error);
     ASSERT_TRUE(store) << error;
     CountingTransmitter modem;
-    EXPECT_EQ(transmit_outbox(*store, modem).sent, 1);
+    EXPECT_EQ(transmit_when_free(*store, modem), 1);
     EXPECT_EQ(transmit_outbox(*store, modem).sent, 0);
     ASSERT_TRUE(pump_until([&] { return message_text(chat_form().list().count() - 1, u"status") == u"Sent"; }, 10s));
     EXPECT_EQ(chat_form().list().count(), 2);
@@ -624,7 +633,7 @@ TEST_F(Conversation, AMessageMovedToSentItemsAsItsItemIsMadeKeepsItsPlace)
     auto store = platform::MessageStore::open_device(error);
     ASSERT_TRUE(store) << error;
     CountingTransmitter modem;
-    ASSERT_EQ(transmit_outbox(*store, modem).sent, 1);
+    ASSERT_EQ(transmit_when_free(*store, modem), 1);
     chat_form().list().scroll_to(0);
     chat_form().list().scroll_to(1);
     EXPECT_EQ(chat_form().list().count(), 2);
