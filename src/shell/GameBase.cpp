@@ -10,6 +10,7 @@
 #include "shell/SingleInstancePaths.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace velloq {
 
@@ -182,6 +183,8 @@ bool GameBase::tick()
     m_application.draw(*m_display->back_buffer());
     m_display->end(0);
     m_last_frame = &m_display->last_frame();
+    if (!m_pending_snapshot.empty())
+        write_snapshot(std::exchange(m_pending_snapshot, {}));
     if (auto* listener = m_application.listener())
         listener->on_frame_presented();
     return true;
@@ -215,6 +218,8 @@ void GameBase::paint()
     m_window_frame->copy_from(*m_back_buffer, client.left, client.top);
     m_last_frame = m_window_frame.get();
     present_window_frame();
+    if (!m_pending_snapshot.empty())
+        write_snapshot(std::exchange(m_pending_snapshot, {}));
 }
 
 // Only the rows that changed since the last present go to the window (all of them after it lost
@@ -278,7 +283,7 @@ void GameBase::dispatch(platform::Event const& event)
         break;
     case EventKind::Snapshot:
         if (std::string path = platform::environment_value("VELLOQ_SNAPSHOT"); !path.empty())
-            write_snapshot(path);
+            take_snapshot(path);
         break;
     case EventKind::None:
         break;
@@ -465,6 +470,14 @@ void GameBase::quit()
     if (m_window)
         m_window->hide();
     platform::EventQueue::post(platform::EventKind::Quit);
+}
+
+void GameBase::take_snapshot(std::string const& path)
+{
+    if (m_last_frame)
+        write_snapshot(path);
+    else
+        m_pending_snapshot = path;
 }
 
 bool GameBase::write_snapshot(std::string const& path) const

@@ -72,6 +72,8 @@ public:
     // The frame last shown on the screen, or null before the first one.
     Bitmap565 const* last_frame() const { return m_last_frame; }
     bool write_snapshot(std::string const& path) const;
+    // Writes the last frame to `path`, or with the first frame when none was drawn yet.
+    void take_snapshot(std::string const& path);
 
     // The elapsed seconds between two frame ticks: the unsigned tick difference, clamped to
     // [0.001, 0.1] so a stall or a wrapped counter never makes an animation jump.
@@ -130,6 +132,8 @@ private:
     // What the windowed layout last showed in the window; none when the window lost its picture.
     std::unique_ptr<Bitmap565> m_window_presented;
     Bitmap565 const* m_last_frame { nullptr };
+    // A snapshot asked for before the first frame, written with that frame.
+    std::string m_pending_snapshot;
     std::deque<std::u16string> m_command_lines;
     ScreenInfo m_screen;
     bool m_quit { false };

@@ -273,6 +273,26 @@ TEST_F(ApplicationTest, SnapshotIsAPngOfTheLastFrame)
     EXPECT_EQ(be32(20), 800u);
 }
 
+// A snapshot asked for (SIGUSR1) before anything was drawn is written with the first frame.
+TEST_F(ApplicationTest, ASnapshotAskedForBeforeTheFirstFrameComesWithIt)
+{
+    auto path = device.path() / "early.png";
+    // A new start: no frame until the screen is set up.
+    application.reset();
+    application = std::make_unique<Application>(u"Velloq");
+    application->set_content(&content);
+    test::ScopedEnvironment snapshot("VELLOQ_SNAPSHOT", path.c_str());
+    platform::EventQueue::post(platform::EventKind::Snapshot);
+    application->process_pending_messages();
+    ASSERT_EQ(application->game().last_frame(), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    application->set_fullscreen(0);
+    application->set_needs_redraw();
+    application->process_pending_messages();
+    ASSERT_NE(application->game().last_frame(), nullptr);
+    EXPECT_EQ(test::read_file(path).substr(1, 3), "PNG");
+}
+
 TEST_F(ApplicationTest, SecondApplicationIsFatal)
 {
     EXPECT_EXIT(Application(u"Velloq"), testing::ExitedWithCode(fatal_exit_code), "");
