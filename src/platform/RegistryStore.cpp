@@ -459,6 +459,11 @@ void RegistryStore::set_broker_listener(std::function<void(BrokerDecision const&
 
 void RegistryStore::start_programs(std::vector<NotificationRegistration> const& registrations, RegistryValue const* now)
 {
+    std::function<void(BrokerDecision const&)> listener;
+    {
+        std::lock_guard lock(m_mutex);
+        listener = m_broker_listener;
+    }
     for (auto const& registration : registrations) {
         BrokerDecision decision { registration.name, BrokerDecision::Kind::ConditionFalse, 0, registration.command_line, {} };
         if (condition_holds(registration.condition, now)) {
@@ -469,11 +474,6 @@ void RegistryStore::start_programs(std::vector<NotificationRegistration> const& 
             decision.kind = outcome.kind;
             decision.pid = outcome.pid;
             decision.error = std::move(outcome.error);
-        }
-        std::function<void(BrokerDecision const&)> listener;
-        {
-            std::lock_guard lock(m_mutex);
-            listener = m_broker_listener;
         }
         if (listener)
             listener(decision);

@@ -183,8 +183,7 @@ bool GameBase::tick()
     m_application.draw(*m_display->back_buffer());
     m_display->end(0);
     m_last_frame = &m_display->last_frame();
-    if (!m_pending_snapshot.empty())
-        write_snapshot(std::exchange(m_pending_snapshot, {}));
+    write_pending_snapshot();
     if (auto* listener = m_application.listener())
         listener->on_frame_presented();
     return true;
@@ -218,8 +217,7 @@ void GameBase::paint()
     m_window_frame->copy_from(*m_back_buffer, client.left, client.top);
     m_last_frame = m_window_frame.get();
     present_window_frame();
-    if (!m_pending_snapshot.empty())
-        write_snapshot(std::exchange(m_pending_snapshot, {}));
+    write_pending_snapshot();
 }
 
 // Only the rows that changed since the last present go to the window (all of them after it lost
@@ -478,6 +476,12 @@ void GameBase::take_snapshot(std::string const& path)
         write_snapshot(path);
     else
         m_pending_snapshot = path;
+}
+
+void GameBase::write_pending_snapshot()
+{
+    if (!m_pending_snapshot.empty())
+        write_snapshot(std::exchange(m_pending_snapshot, {}));
 }
 
 bool GameBase::write_snapshot(std::string const& path) const

@@ -74,6 +74,7 @@ public:
     bool write_snapshot(std::string const& path) const;
     // Writes the last frame to `path`, or with the first frame when none was drawn yet.
     void take_snapshot(std::string const& path);
+    void write_pending_snapshot();
 
     // The elapsed seconds between two frame ticks: the unsigned tick difference, clamped to
     // [0.001, 0.1] so a stall or a wrapped counter never makes an animation jump.
