@@ -4,7 +4,7 @@
 #include "BenchDevice.h"
 #include "shell/Application.h"
 
-#include "platform/Window.h"
+#include "platform/PixelFormat.h"
 
 #include <benchmark/benchmark.h>
 

@@ -10,6 +10,7 @@
 #include "skin/ElementRegistry.h"
 #include "skin/FormStack.h"
 
+#include "platform/Environment.h"
 #include "platform/Window.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "lang/LanguageTable.h"
 
 #include "platform/Utf.h"
-#include "platform/Window.h"
+#include "platform/Environment.h"
 #include "shell/Log.h"
 #include "shell/Paths.h"
 #include "shell/Registry.h"

@@ -1,6 +1,6 @@
 #include "messaging/DateFormat.h"
 
-#include "platform/Window.h"
+#include "platform/Environment.h"
 
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>

@@ -1,6 +1,6 @@
 #include "messaging/MessageTime.h"
 
-#include "platform/Window.h"
+#include "platform/Environment.h"
 
 #include <unicode/calendar.h>
 #include <unicode/timezone.h>

@@ -16,9 +16,10 @@ Bytes const ps_mapi { 0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00
 
 namespace {
 
-// Several processes write the store; two seconds are ample to wait for one of them.
+// Several processes write the store, each for a few milliseconds; two seconds outlast a writer
+// descheduled on a busy phone.
 constexpr int busy_timeout_ms = 2000;
-// Each attempt at the registry waits up to its own busy timeout (a second).
+// Each attempt at the registry waits up to the registry's own busy timeout.
 constexpr int count_attempts = 5;
 constexpr int schema_version = 6;
 constexpr uint32_t first_named_property = 0x8000;

@@ -1,12 +1,7 @@
 #include "platform/Window.h"
 
-#include "platform/FileDescriptor.h"
-
-#include <png.h>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "platform/Environment.h"
+#include "platform/PixelFormat.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,16 +51,6 @@ int orientation_of(SDL_DisplayOrientation orientation)
     }
 }
 
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-
-}
-
-bool headless_requested()
-{
-    std::string driver = environment_value("SDL_VIDEODRIVER");
-    return driver == "dummy" || driver == "offscreen" || environment_value("VELLOQ_HEADLESS") == "1";
 }
 
 bool display_opened()
@@ -77,12 +62,6 @@ bool is_desktop_display()
 {
     SDL_DisplayMode mode {};
     return has_desktop() && SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w >= mode.h;
-}
-
-std::string environment_value(char const* name)
-{
-    char const* value = std::getenv(name);
-    return value ? value : "";
 }
 
 std::optional<ScreenMetrics> parse_screen_text(std::string const& text)
@@ -204,49 +183,6 @@ bool Window::present(uint16_t const* pixels, int pitch_bytes, int width, int hei
     return copied && SDL_UpdateWindowSurfaceRects(m_window.get(), &part, 1) == 0;
 }
 
-// SDL's general blitter converts a pixel at a time through tables; the window's usual 32-bit
-// format is a few shifts per pixel, which the compiler turns into vector code. Other formats go
-// through SDL.
-namespace {
-
-// One pixel in 16-bit halves: blue and green below, red and alpha above.
-uint32_t widened(uint16_t pixel)
-{
-    auto blue_green = static_cast<uint16_t>(((pixel << 3) & 0xF8) | ((pixel >> 2) & 0x07) | ((pixel << 5) & 0xFC00) | ((pixel >> 1) & 0x0300));
-    auto red_alpha = static_cast<uint16_t>(0xFF00 | ((pixel >> 8) & 0xF8) | (pixel >> 13));
-    return blue_green | static_cast<uint32_t>(red_alpha) << 16;
-}
-
-}
-
-void widen_rgb565(uint16_t const* from, uint32_t* to, size_t count)
-{
-    size_t index = 0;
-#if defined(__SSE2__)
-    // Up to the first 16-byte boundary one by one, so the vector stores are aligned.
-    for (; index < count && reinterpret_cast<uintptr_t>(to + index) % 16 != 0; ++index)
-        to[index] = widened(from[index]);
-    // Eight pixels a step: both halves made in 16-bit lanes, then interleaved into pixels.
-    __m128i const low_five = _mm_set1_epi16(0x00F8);
-    __m128i const low_three = _mm_set1_epi16(0x0007);
-    __m128i const high_six = _mm_set1_epi16(static_cast<short>(0xFC00));
-    __m128i const high_two = _mm_set1_epi16(0x0300);
-    __m128i const alpha = _mm_set1_epi16(static_cast<short>(0xFF00));
-    for (; index + 8 <= count; index += 8) {
-        __m128i pixels = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from + index));
-        __m128i blue = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(pixels, 3), low_five), _mm_and_si128(_mm_srli_epi16(pixels, 2), low_three));
-        __m128i green = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(pixels, 5), high_six), _mm_and_si128(_mm_srli_epi16(pixels, 1), high_two));
-        __m128i red = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(pixels, 8), low_five), _mm_srli_epi16(pixels, 13));
-        __m128i blue_green = _mm_or_si128(blue, green);
-        __m128i red_alpha = _mm_or_si128(red, alpha);
-        _mm_store_si128(reinterpret_cast<__m128i*>(to + index), _mm_unpacklo_epi16(blue_green, red_alpha));
-        _mm_store_si128(reinterpret_cast<__m128i*>(to + index + 4), _mm_unpackhi_epi16(blue_green, red_alpha));
-    }
-#endif
-    for (; index < count; ++index)
-        to[index] = widened(from[index]);
-}
-
 bool Window::copy_rgb565_to_xrgb8888(SDL_Surface* frame, SDL_Surface* target, SDL_Rect const& part)
 {
     Uint32 format = target->format->format;
@@ -364,44 +300,5 @@ void Window::hide()
     SDL_HideWindow(m_window.get());
 }
 
-bool write_png_565(std::string const& path, uint16_t const* pixels, int pitch_bytes, int width, int height)
-{
-    if (!pixels || width < 1 || height < 1)
-        return false;
-    std::string temporary = path + ".part";
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(temporary.c_str(), "wb"));
-    if (!file)
-        return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    std::vector<png_byte> row(static_cast<size_t>(width) * 3);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, file.get());
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
-        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < height; ++y) {
-        auto const* source = reinterpret_cast<uint16_t const*>(reinterpret_cast<unsigned char const*>(pixels) + static_cast<size_t>(y) * static_cast<size_t>(pitch_bytes));
-        for (int x = 0; x < width; ++x) {
-            uint16_t pixel = source[x];
-            // Widen each channel by repeating its top bits, so white stays 255 and black 0.
-            row[x * 3 + 0] = static_cast<png_byte>(((pixel >> 11) & 0x1F) << 3 | ((pixel >> 13) & 0x07));
-            row[x * 3 + 1] = static_cast<png_byte>(((pixel >> 5) & 0x3F) << 2 | ((pixel >> 9) & 0x03));
-            row[x * 3 + 2] = static_cast<png_byte>((pixel & 0x1F) << 3 | ((pixel >> 2) & 0x07));
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    file.reset();
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
 
 }

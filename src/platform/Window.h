@@ -51,10 +51,6 @@ struct FrameRect {
     int height { 0 };
 };
 
-// 5-6-5 pixels as opaque 32-bit 0xAARRGGBB, each channel widened as SDL widens it (the top
-// bits repeated into the new low bits).
-void widen_rgb565(uint16_t const* from, uint32_t* to, size_t count);
-
 // The program's one window. It shows frames of 16-bit 5-6-5 pixels of the screen's size, scaled
 // to the window when a desktop user resizes it.
 class Window {
@@ -97,15 +93,6 @@ private:
     int m_frame_height { 0 };
 };
 
-// Writes 16-bit 5-6-5 pixels as an 8-bit RGB PNG file; false when the file cannot be written.
-bool write_png_565(std::string const& path, uint16_t const* pixels, int pitch_bytes, int width, int height);
-
-// The value of an environment variable, empty when unset.
-std::string environment_value(char const* name);
-
-// Whether the program was asked to run without a display: SDL_VIDEODRIVER=dummy or offscreen, or
-// VELLOQ_HEADLESS=1. Only then does it run on the memory-only display when no window opens.
-bool headless_requested();
 // Whether the video system opened a display a person sees: SDL falls back to its offscreen
 // driver when no display can be opened, which nobody sees (the caller decides whether running
 // without one was asked for).

@@ -1,5 +1,7 @@
 #include "shell/GameBase.h"
 
+#include "platform/Environment.h"
+#include "platform/PngFile.h"
 #include "platform/Ticks.h"
 #include "platform/Utf.h"
 #include "shell/Application.h"

@@ -3,7 +3,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "platform/Utf.h"
-#include "platform/Window.h"
+#include "platform/Environment.h"
 #include "shell/Log.h"
 #include "shell/Paths.h"
 

@@ -13,7 +13,7 @@
 #include "forms/FormTemplates.h"
 #include "platform/MessageStore.h"
 #include "platform/Utf.h"
-#include "platform/Window.h"
+#include "platform/PngFile.h"
 #include "skin/TextElement.h"
 #include "skin/VList.h"
 

@@ -3,6 +3,7 @@
 #include "shell/Registry.h"
 #include "support/TempDevice.h"
 
+#include "platform/PixelFormat.h"
 #include "platform/Window.h"
 
 #include <SDL.h>

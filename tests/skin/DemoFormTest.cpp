@@ -5,7 +5,7 @@
 
 #include "SkinFixture.h"
 #include "platform/Utf.h"
-#include "platform/Window.h"
+#include "platform/PngFile.h"
 
 #include <gtest/gtest.h>
 

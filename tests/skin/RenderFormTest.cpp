@@ -3,7 +3,7 @@
 #include "skin/FontRep.h"
 #include "skin/Properties.h"
 
-#include "platform/Window.h"
+#include "platform/PngFile.h"
 #include "support/TempDevice.h"
 
 #include <gtest/gtest.h>
