@@ -41,7 +41,7 @@ void BM_Seed100000(benchmark::State& state)
         std::string error;
         auto store = platform::MessageStore::open(folder + "/messages.db", error);
         state.ResumeTiming();
-        tools::seed_store(*store, 300, store_size, 1);
+        (void)tools::seed_store(*store, 300, store_size, 1);
     }
     state.counters["messages_per_s"] = benchmark::Counter(double(store_size) * state.iterations(), benchmark::Counter::kIsRate);
 }

@@ -106,11 +106,12 @@ void SearchIndexer::run(std::stop_token stop)
     }
     auto terms = [](std::u16string const& text) { return number_terms(text); };
     // A lost or damaged index is made again from the messages, in the background like any indexing.
-    if (auto rebuilt = store->rebuild_search_index_if_needed(); rebuilt && *rebuilt) {
+    auto& index = store->search_index();
+    if (auto rebuilt = index.rebuild_if_needed(); rebuilt && *rebuilt) {
         log() << u"search index: missing or damaged; rebuilding it from the messages\n";
         m_rebuilding = true;
     } else if (!rebuilt) {
-        log() << u"search index: cannot be checked: " << to_utf16(store->last_error()) << u"\n";
+        log() << u"search index: cannot be checked: " << to_utf16(rebuilt.error().text) << u"\n";
     }
     while (!stop.stop_requested()) {
         {
@@ -122,9 +123,9 @@ void SearchIndexer::run(std::stop_token stop)
         auto started = std::chrono::steady_clock::now();
         size_t total = 0;
         while (!stop.stop_requested()) {
-            auto indexed = store->index_for_search(indexed_per_transaction, terms);
+            auto indexed = index.index_for_search(indexed_per_transaction, terms);
             if (!indexed) {
-                log() << u"search index: " << to_utf16(store->last_error()) << u"\n";
+                log() << u"search index: " << to_utf16(indexed.error().text) << u"\n";
                 break;
             }
             total += *indexed;
@@ -135,7 +136,7 @@ void SearchIndexer::run(std::stop_token stop)
             auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
             log() << u"search index: " << static_cast<int64_t>(total) << u" messages indexed in " << static_cast<int64_t>(ms) << u" ms\n";
         }
-        if (m_rebuilding && store->search_backlog().value_or(1) == 0)
+        if (m_rebuilding && index.backlog().value_or(1) == 0)
             m_rebuilding = false;
     }
 }

@@ -28,12 +28,17 @@ std::optional<bool> delivered(uint32_t delivery_state)
     return std::nullopt;
 }
 
-std::optional<platform::MessageStore::SentRecipient> match_report(platform::MessageStore& store, StatusReport const& report, int64_t now)
+using SentRecipient = platform::ModemFilingLog::SentRecipient;
+
+platform::StoreResult<std::optional<SentRecipient>> match_report(platform::MessageStore& store, StatusReport const& report, int64_t now)
 {
     std::u16string key = chat_key(report.number, {});
-    std::optional<platform::MessageStore::SentRecipient> best;
+    auto candidates = store.modem_filing().sent_with_reference(report.reference);
+    if (!candidates)
+        return candidates.error();
+    std::optional<SentRecipient> best;
     int64_t best_time = 0;
-    for (auto& candidate : store.sent_with_reference(report.reference)) {
+    for (auto& candidate : *candidates) {
         int64_t sent = platform::number_of(candidate.properties, Tag::SentTime).value_or(0);
         if (sent < now - report_match_days * filetime_per_day || chat_key(platform::text_of(candidate.properties, Tag::EmailAddress).value_or(u""), {}) != key)
             continue;
@@ -52,7 +57,7 @@ std::string report_key(StatusReport const& report)
 
 }
 
-platform::MessageStore::Filing file_received_sms(platform::MessageStore& store, ReceivedSms const& sms)
+platform::StoreResult<platform::ModemFilingLog::Filing> file_received_sms(platform::MessageStore& store, ReceivedSms const& sms)
 {
     platform::StoredMessage message;
     message.properties[Tag::MessageClass] = std::u16string(u"IPM.SMStext");
@@ -63,7 +68,7 @@ platform::MessageStore::Filing file_received_sms(platform::MessageStore& store, 
     message.properties[Tag::SenderAddress] = sms.number;
     // Nothing of the key depends on when it was filed: filing it again after a crash gives the same key.
     std::string key = "sms\n" + sms.instance + "\n" + sms.source + "\n" + to_utf8(sms.number) + "\n" + sms.timestamp + "\n" + to_utf8(sms.text);
-    return store.file_from_modem(key, sms.source, message);
+    return store.modem_filing().file_from_modem(key, sms.source, message);
 }
 
 ReportOutcome file_status_report(platform::MessageStore& store, StatusReport const& report, int64_t now_filetime)
@@ -72,9 +77,15 @@ ReportOutcome file_status_report(platform::MessageStore& store, StatusReport con
     if (!outcome)
         return ReportOutcome::Pending;
     std::string key = report_key(report);
-    if (store.filed_from_modem(key))
+    auto known = store.modem_filing().filed_from_modem(key);
+    if (!known)
+        return ReportOutcome::Failed;
+    if (*known)
         return ReportOutcome::AlreadyFiled;
-    auto sent = match_report(store, report, now_filetime);
+    auto matched = match_report(store, report, now_filetime);
+    if (!matched)
+        return ReportOutcome::Failed;
+    auto& sent = *matched;
     if (!sent)
         return ReportOutcome::Unmatched;
     auto state = static_cast<int64_t>(*outcome ? SendState::Delivered : SendState::NotDelivered);
@@ -82,14 +93,11 @@ ReportOutcome file_status_report(platform::MessageStore& store, StatusReport con
         return ReportOutcome::Failed;
     // The report names the number as it was sent, so it joins the chat the message is in.
     auto message = delivery_report(platform::text_of(sent->properties, Tag::EmailAddress).value_or(u""), *outcome, sent->entry, report.filetime ? report.filetime : now_filetime);
-    switch (store.file_from_modem(key, report.source, message)) {
-    case platform::MessageStore::Filing::Failed:
+    auto filed = store.modem_filing().file_from_modem(key, report.source, message);
+    if (!filed)
         return ReportOutcome::Failed;
-    case platform::MessageStore::Filing::AlreadyFiled:
+    if (*filed == platform::ModemFilingLog::Filing::AlreadyFiled)
         return ReportOutcome::AlreadyFiled;
-    case platform::MessageStore::Filing::Filed:
-        break;
-    }
     return *outcome ? ReportOutcome::Delivered : ReportOutcome::NotDelivered;
 }
 

@@ -28,7 +28,7 @@ struct ReceivedSms {
 // ModemManager, path, sender, time stamp and text) is not filed again, so a crash between filing
 // and deleting it from the modem does no harm while ModemManager keeps running. Only when
 // ModemManager restarted in that window can it be filed a second time: a duplicate, never a loss.
-platform::MessageStore::Filing file_received_sms(platform::MessageStore&, ReceivedSms const&);
+platform::StoreResult<platform::ModemFilingLog::Filing> file_received_sms(platform::MessageStore&, ReceivedSms const&);
 
 struct StatusReport {
     // The recipient the report is about.

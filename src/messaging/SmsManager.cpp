@@ -52,7 +52,7 @@ SmsManager::SmsManager()
     auto stores = m_session->stores();
     if (!stores) {
         log() << u"GetMsgStoresTable failed\n";
-        m_open_error = m_session->last_error();
+        m_open_error = stores.error().text;
         return;
     }
     for (auto const& store : *stores) {
@@ -68,7 +68,7 @@ SmsManager::SmsManager()
     }
     uint32_t const folder_tags[] = { Tag::InboxEntryId, Tag::SentEntryId, Tag::DraftsEntryId, Tag::OutboxEntryId, Tag::RootEntryId };
     for (size_t i = 0; i < m_folders.size(); ++i) {
-        m_folders[i].entry = m_session->store_property(*m_store_entry, folder_tags[i]);
+        m_folders[i].entry = m_session->store_property(*m_store_entry, folder_tags[i]).as_optional();
         if (!m_folders[i].entry)
             log() << u"Unable to GetProps\n";
     }
@@ -107,7 +107,7 @@ int32_t SmsManager::get_length(FolderKind kind)
 std::optional<int32_t> SmsManager::length_of(FolderKind kind)
 {
     StoreFolder* store_folder = folder(kind);
-    auto count = store_folder ? m_session->row_count(*store_folder->entry) : std::nullopt;
+    auto count = store_folder ? m_session->row_count(*store_folder->entry).as_optional() : std::nullopt;
     if (!count)
         return std::nullopt;
     return static_cast<int32_t>(*count);
@@ -120,7 +120,7 @@ bool SmsManager::store_answers()
 
 std::optional<std::vector<EntryId>> SmsManager::unread_ids()
 {
-    auto entries = m_session ? m_session->unread_inbox_entries() : std::nullopt;
+    auto entries = m_session ? m_session->unread_inbox_entries().as_optional() : std::nullopt;
     if (!entries)
         return std::nullopt;
     std::vector<EntryId> ids;
@@ -185,25 +185,30 @@ std::optional<size_t> SmsManager::index_for_search(size_t limit)
 {
     if (!m_session)
         return std::nullopt;
-    return m_session->index_for_search(limit, [](std::u16string const& text) { return number_terms(text); });
+    return m_session->search_index().index_for_search(limit, [](std::u16string const& text) { return number_terms(text); }).as_optional();
 }
 
 std::optional<std::vector<EntryId>> SmsManager::search(std::string const& match, size_t offset, size_t limit)
 {
-    auto entries = m_session ? m_session->search(match, offset, limit) : std::nullopt;
-    std::string error = m_session ? m_session->last_error() : std::string("no store");
+    if (!m_session)
+        return std::nullopt;
+    auto& index = m_session->search_index();
+    auto entries = index.search(match, offset, limit);
     // An index that fails a query for any reason but a busy store is damaged: it is made again,
     // and the search tried once more on what is indexed by then.
-    if (!entries && m_session && error.find("locked") == std::string::npos) {
-        log() << u"search failed: " << to_utf16(error) << u"; the search index is made again\n";
-        m_search_index_remade = m_session->remake_search_index();
-        if (m_search_index_remade) {
+    if (!entries && entries.error().text.find("locked") == std::string::npos) {
+        log() << u"search failed: " << to_utf16(entries.error().text) << u"; the search index is made again\n";
+        auto remade = index.rebuild();
+        m_search_index_remade = remade.ok();
+        if (remade) {
             index_for_search(search_catch_up);
-            entries = m_session->search(match, offset, limit);
+            entries = index.search(match, offset, limit);
+        } else {
+            entries = remade.error();
         }
     }
     if (!entries) {
-        log() << u"search failed: " << to_utf16(m_session ? m_session->last_error() : error) << u"\n";
+        log() << u"search failed: " << to_utf16(entries.error().text) << u"\n";
         return std::nullopt;
     }
     std::vector<EntryId> found;
@@ -215,7 +220,7 @@ std::optional<std::vector<EntryId>> SmsManager::search(std::string const& match,
 
 bool SmsManager::read_sms(EntryId const& id, MessageRecord& record)
 {
-    auto message = m_session && !id.is_empty() ? m_session->open_message(id.bytes()) : std::nullopt;
+    auto message = m_session && !id.is_empty() ? m_session->open_message(id.bytes()).as_optional() : std::nullopt;
     if (!message) {
         log() << u"Unable to open the message\n";
         log() << u"No message in read_sms\n";
@@ -240,7 +245,7 @@ bool SmsManager::read_folders(std::vector<FolderKind> const& kinds, std::functio
         record.folder = kinds[index];
         if (take_message(std::move(message), record))
             take(std::move(record));
-    });
+    }).ok();
 }
 
 // The record's fields from the message's properties; `record.folder` is set.
@@ -278,7 +283,7 @@ bool SmsManager::take_message(platform::StoredMessage&& message, MessageRecord& 
 
 bool SmsManager::set_sms_read(EntryId const& id, bool read)
 {
-    auto message = m_session && !id.is_empty() ? m_session->open_message(id.bytes()) : std::nullopt;
+    auto message = m_session && !id.is_empty() ? m_session->open_message(id.bytes()).as_optional() : std::nullopt;
     if (!message) {
         log() << u"No message in set_sms_read\n";
         return false;

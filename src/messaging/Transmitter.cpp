@@ -73,19 +73,21 @@ bool file_delivery_report(platform::MessageStore& store, std::u16string const& a
 }
 
 OutboxRun::OutboxRun(platform::MessageStore& store, bool reports_at_once)
-    : m_store(store)
+    : m_outbox(store.outbox())
+    , m_store(store)
     , m_reports_at_once(reports_at_once)
 {
     // A transmitter that was killed mid-send left its claims behind; they go back to the queue.
-    m_store.release_abandoned_claims();
-    m_queue = m_store.submitted_messages();
+    // A queue that cannot be read is tried again at the next pass.
+    (void)m_outbox.release_abandoned_claims();
+    m_queue = m_outbox.submitted_messages().value_or({});
 }
 
 OutboxRun::~OutboxRun()
 {
     // A pass abandoned mid-message (its modem went away) gives the claim back.
     if (m_current && !m_stopped)
-        m_store.release_claim(m_current->entry);
+        (void)m_outbox.release_claim(m_current->entry);
 }
 
 std::optional<OutgoingSms> OutboxRun::next()
@@ -111,21 +113,36 @@ bool OutboxRun::open_next_message()
 {
     while (m_queued < m_queue.size()) {
         auto const& entry = m_queue[m_queued++];
-        if (!m_store.claim_for_sending(entry))
+        auto claimed = m_outbox.claim_for_sending(entry);
+        if (!claimed)
+            return stop();
+        if (!*claimed)
             continue;
         auto message = m_store.open_message(entry);
-        if (!message) {
-            m_store.release_claim(entry);
-            continue;
+        // Which recipients it already went to must be known, or one of them could get it twice:
+        // without that the message goes back to the queue and the pass ends.
+        auto done = message ? m_outbox.transmitted_recipients(entry) : platform::StoreResult<std::set<int64_t>>(message.error());
+        if (!done) {
+            (void)m_outbox.release_claim(entry);
+            if (done.error().kind == platform::StoreError::Kind::NotFound)
+                continue;
+            return stop();
         }
         Current current { entry, std::move(*message), {}, 0, true };
-        std::set<int64_t> done = m_store.transmitted_recipients(entry);
         for (size_t row = 0; row < current.message.recipients.size(); ++row)
-            if (!done.contains(static_cast<int64_t>(row)))
+            if (!done->contains(static_cast<int64_t>(row)))
                 current.rows.push_back(static_cast<int64_t>(row));
         m_current = std::move(current);
         return true;
     }
+    return false;
+}
+
+// The store failed: the pass ends, so nothing is sent that cannot be noted.
+bool OutboxRun::stop()
+{
+    m_stopped = true;
+    ++m_result.failed;
     return false;
 }
 
@@ -136,21 +153,19 @@ void OutboxRun::record(OutgoingSms const& sms, Transmission const& transmission)
     bool noted = true;
     if (transmission.unsettled) {
         platform::PropertySet on_its_way { { Tag::RecipientState, static_cast<int64_t>(SendState::Sending) }, { Tag::SendError, std::u16string() } };
-        noted = m_store.note_unsettled_send(sms.entry, sms.row, transmission.unsettled->instance, transmission.unsettled->path, on_its_way);
+        noted = m_outbox.note_unsettled_send(sms.entry, sms.row, transmission.unsettled->instance, transmission.unsettled->path, on_its_way).ok();
         ++m_result.unsettled;
     } else {
         if (transmission.sent)
-            noted = m_store.mark_transmitted(sms.entry, sms.row);
+            noted = m_outbox.mark_transmitted(sms.entry, sms.row).ok();
         else
             m_current->all_went = false;
-        noted = m_store.set_recipient_properties(sms.entry, sms.row, recipient_outcome(transmission)) && noted;
+        noted = m_store.set_recipient_properties(sms.entry, sms.row, recipient_outcome(transmission)).ok() && noted;
     }
     // A recipient the store could not note as sent would be sent again: the pass stops here and
     // the message stays claimed until this process ends.
-    if (!noted && (transmission.sent || transmission.unsettled)) {
-        m_stopped = true;
-        ++m_result.failed;
-    }
+    if (!noted && (transmission.sent || transmission.unsettled))
+        stop();
 }
 
 // Every way out that does not reach Sent Items gives the claim back.
@@ -158,9 +173,9 @@ void OutboxRun::finish_message()
 {
     Current current = std::move(*m_current);
     m_current.reset();
-    std::optional<platform::Bytes> sent;
-    if (!current.all_went || !(sent = m_store.move_to_sent(current.entry))) {
-        m_store.release_claim(current.entry);
+    auto sent = current.all_went ? m_outbox.move_to_sent(current.entry) : platform::StoreError::failed("not every recipient got it");
+    if (!sent) {
+        (void)m_outbox.release_claim(current.entry);
         ++m_result.failed;
         return;
     }

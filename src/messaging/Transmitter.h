@@ -90,8 +90,10 @@ public:
 
 private:
     bool open_next_message();
+    bool stop();
     void finish_message();
 
+    platform::OutboxQueue& m_outbox;
     platform::MessageStore& m_store;
     bool m_reports_at_once;
     std::vector<platform::Bytes> m_queue;

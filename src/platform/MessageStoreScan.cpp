@@ -1,6 +1,7 @@
 // Reading whole folders at once: a first start reads every message, and three ordered passes over
 // the tables cost a fraction of a keyed lookup per message.
 #include "platform/MessageStore.h"
+#include "platform/MessageTables.h"
 #include "platform/StoreValues.h"
 
 #include <algorithm>
@@ -58,41 +59,38 @@ void take_recipients(ValuePass& pass, int64_t message, std::vector<PropertySet>&
 
 }
 
-bool MessageStore::read_folders(std::vector<Bytes> const& folders, MessageVisitor const& visit)
+StoreResult<void> MessageStore::read_folders(std::vector<Bytes> const& folders, MessageVisitor const& visit)
 {
-    std::vector<int64_t> folder_rows;
-    for (auto const& folder : folders) {
-        auto row = folder_row(folder);
-        if (!row)
-            return false;
-        folder_rows.push_back(*row);
-    }
+    auto rows = folder_rows(folders);
+    if (!rows)
+        return rows.error();
     std::optional<SqliteTransaction> transaction;
-    if (!begin_snapshot(transaction))
-        return fail(), false;
+    if (auto snapshot = begin_snapshot(transaction); !snapshot)
+        return snapshot;
+    // Three passes in order, each prepared for this read alone: a scan of the whole store is rare.
     auto messages = m_database->prepare("SELECT id, folder, entry_id FROM messages ORDER BY id");
     auto properties = m_database->prepare("SELECT message, tag, value FROM properties ORDER BY message, tag");
     auto recipients = m_database->prepare("SELECT message, row, tag, value FROM recipients ORDER BY message, row, tag");
     if (!messages || !properties || !recipients)
-        return fail(), false;
+        return m_tables->failure();
     ValuePass property_pass(*properties);
     ValuePass recipient_pass(*recipients);
     while (messages->step()) {
         int64_t message = messages->column_int(0);
-        auto folder = std::find(folder_rows.begin(), folder_rows.end(), messages->column_int(1));
+        auto folder = std::find(rows->begin(), rows->end(), messages->column_int(1));
         property_pass.skip_to(message);
         recipient_pass.skip_to(message);
-        if (folder == folder_rows.end())
+        if (folder == rows->end())
             continue;
         StoredMessage stored;
         take_properties(property_pass, message, stored.properties);
         take_recipients(recipient_pass, message, stored.recipients);
         std::string_view entry = messages->column_view(2);
-        visit(static_cast<size_t>(folder - folder_rows.begin()), Bytes(entry.begin(), entry.end()), std::move(stored));
+        visit(static_cast<size_t>(folder - rows->begin()), Bytes(entry.begin(), entry.end()), std::move(stored));
     }
     if (messages->failed() || properties->failed() || recipients->failed())
-        return fail(), false;
-    return true;
+        return m_tables->failure();
+    return {};
 }
 
 }

@@ -16,7 +16,6 @@ namespace {
 // while it holds the lock kept others waiting over a second, and a write that gives up loses a
 // setting. Ten seconds outlasts any live writer and still ends the wait on a wedged one.
 constexpr int busy_timeout_ms = 10000;
-constexpr int schema_version = 1;
 constexpr uint32_t cache_lifetime_ms = 1000;
 constexpr size_t cache_limit = 512;
 
@@ -54,9 +53,28 @@ CREATE INDEX IF NOT EXISTS notifications_watch ON notifications(hive, key_folded
 PRAGMA user_version = 1;
 )";
 
-// The program each registration started last, so that it is not started again while it runs.
-// Kept outside the numbered schema: an earlier program opening this registry ignores it.
-char const* const runs_sql = "CREATE TABLE IF NOT EXISTS notification_runs(folded TEXT PRIMARY KEY, pid INTEGER NOT NULL, started INTEGER NOT NULL)";
+// Version 2 remembers the program each registration started last, so that it is not started
+// again while it runs.
+char const* const schema_2_sql = R"(
+CREATE TABLE IF NOT EXISTS notification_runs(folded TEXT PRIMARY KEY, pid INTEGER NOT NULL, started INTEGER NOT NULL);
+PRAGMA user_version = 2;
+)";
+
+// Each version's step from the one before; a registry is brought up step by step.
+struct SchemaStep {
+    int version;
+    char const* sql;
+};
+constexpr SchemaStep schema_steps[] = { { 1, schema_sql }, { 2, schema_2_sql } };
+constexpr int schema_version = schema_steps[std::size(schema_steps) - 1].version;
+
+bool run_schema_steps(SqliteDatabase& database, int version)
+{
+    for (auto const& step : schema_steps)
+        if (version < step.version && !database.execute(step.sql))
+            return false;
+    return true;
+}
 
 std::string folded_utf8(std::u16string_view text)
 {
@@ -91,16 +109,6 @@ RegistryValue read_value(SqliteStatement const& statement, int type_column)
         value.text = to_utf16(statement.column_text(type_column + 1));
     return value;
 }
-
-// Resets a statement when the scope ends, whatever path leaves it.
-struct StatementUse {
-    explicit StatementUse(SqliteStatement& statement)
-        : statement(statement)
-    {
-    }
-    ~StatementUse() { statement.reset(); }
-    SqliteStatement& statement;
-};
 
 }
 
@@ -178,7 +186,8 @@ bool RegistryStore::open(std::string const& folder)
         // go on while one of them writes.
         database->execute("PRAGMA journal_mode=WAL");
         SqliteTransaction transaction(*database, SqliteTransaction::Kind::Immediate);
-        if (!transaction.begun() || !database->execute(schema_sql) || !transaction.commit()) {
+        // Another process may have brought the schema up while this one waited for the lock.
+        if (!transaction.begun() || !run_schema_steps(*database, database->user_version()) || !transaction.commit()) {
             fail(database->error());
             return false;
         }
@@ -187,7 +196,6 @@ bool RegistryStore::open(std::string const& folder)
         return false;
     }
     database->execute("PRAGMA foreign_keys=ON");
-    database->execute(runs_sql);
     auto prepare = [&](char const* sql) { return database->prepare(sql); };
     auto select_key = prepare("SELECT id FROM keys WHERE hive=?1 AND folded=?2");
     auto insert_key = prepare("INSERT INTO keys(hive, path, folded, parent) VALUES(?1, ?2, ?3, ?4) ON CONFLICT DO NOTHING");
@@ -225,9 +233,9 @@ RegistryStore::Connection* RegistryStore::connection()
 std::optional<int64_t> RegistryStore::find_key(Hive hive, std::string const& folded_path)
 {
     StatementUse use(m_connection->select_key);
-    use.statement.bind(1, hive_name(hive)).bind(2, folded_path);
-    if (use.statement.step())
-        return use.statement.column_int(0);
+    use->bind(1, hive_name(hive)).bind(2, folded_path);
+    if (use->step())
+        return use->column_int(0);
     return std::nullopt;
 }
 
@@ -242,10 +250,10 @@ std::optional<int64_t> RegistryStore::ensure_key(Hive hive, std::u16string const
         auto id = find_key(hive, folded);
         if (!id) {
             StatementUse use(m_connection->insert_key);
-            use.statement.bind(1, hive_name(hive)).bind(2, to_utf8(prefix)).bind(3, folded);
+            use->bind(1, hive_name(hive)).bind(2, to_utf8(prefix)).bind(3, folded);
             if (parent)
-                use.statement.bind(4, *parent);
-            if (!use.statement.execute())
+                use->bind(4, *parent);
+            if (!use->execute())
                 return std::nullopt;
             id = find_key(hive, folded);
             if (!id)
@@ -282,15 +290,15 @@ RegistryStatus RegistryStore::read(Hive hive, std::u16string_view key, std::u16s
     };
     {
         StatementUse use(db->select_key_and_value);
-        use.statement.bind(1, hive_name(hive)).bind(2, folded_path).bind(3, folded_name);
-        if (use.statement.step()) {
-            if (use.statement.is_null(1))
+        use->bind(1, hive_name(hive)).bind(2, folded_path).bind(3, folded_name);
+        if (use->step()) {
+            if (use->is_null(1))
                 return remember(RegistryStatus::Missing);
-            out = read_value(use.statement, 1);
+            out = read_value(*use, 1);
             out.name = std::u16string(name);
             return remember(RegistryStatus::Ok);
         }
-        if (use.statement.failed()) {
+        if (use->failed()) {
             fail(db->database->error());
             return RegistryStatus::Unavailable;
         }
@@ -341,16 +349,16 @@ RegistryStatus RegistryStore::write(Hive hive, std::u16string_view key, std::u16
         std::optional<RegistryValue> old;
         {
             StatementUse use(db->select_value);
-            use.statement.bind(1, *key_id).bind(2, folded_name);
-            if (use.statement.step())
-                old = read_value(use.statement, 0);
+            use->bind(1, *key_id).bind(2, folded_name);
+            if (use->step())
+                old = read_value(*use, 0);
         }
         bool upserted;
         {
             StatementUse use(db->upsert_value);
-            use.statement.bind(1, *key_id).bind(2, to_utf8(name)).bind(3, folded_name);
-            bind_value(use.statement, 4, value);
-            upserted = use.statement.execute();
+            use->bind(1, *key_id).bind(2, to_utf8(name)).bind(3, folded_name);
+            bind_value(*use, 4, value);
+            upserted = use->execute();
         }
         bool changed = !old || old->type != value.type || old->number != value.number || old->text != value.text;
         if (changed)
@@ -384,8 +392,8 @@ RegistryStatus RegistryStore::remove_value(Hive hive, std::u16string_view key, s
         if (!key_id)
             return RegistryStatus::Ok;
         StatementUse use(db->delete_value);
-        use.statement.bind(1, *key_id).bind(2, folded_name);
-        if (!use.statement.execute()) {
+        use->bind(1, *key_id).bind(2, folded_name);
+        if (!use->execute()) {
             fail(db->database->error());
             return RegistryStatus::Unavailable;
         }
@@ -413,17 +421,17 @@ RegistryStatus RegistryStore::list(Hive hive, std::u16string_view key, std::vect
         return RegistryStatus::Missing;
     {
         StatementUse use(db->list_values);
-        use.statement.bind(1, *key_id);
-        while (use.statement.step()) {
-            RegistryValue value = read_value(use.statement, 1);
-            value.name = to_utf16(use.statement.column_text(0));
+        use->bind(1, *key_id);
+        while (use->step()) {
+            RegistryValue value = read_value(*use, 1);
+            value.name = to_utf16(use->column_text(0));
             values.push_back(std::move(value));
         }
     }
     StatementUse use(db->list_subkeys);
-    use.statement.bind(1, *key_id);
-    while (use.statement.step()) {
-        std::u16string path = to_utf16(use.statement.column_text(0));
+    use->bind(1, *key_id);
+    while (use->step()) {
+        std::u16string path = to_utf16(use->column_text(0));
         size_t separator = path.rfind(u'\\');
         subkeys.push_back(separator == std::u16string::npos ? path : path.substr(separator + 1));
     }
@@ -434,18 +442,18 @@ std::vector<NotificationRegistration> RegistryStore::watchers(Hive hive, std::st
 {
     std::vector<NotificationRegistration> found;
     StatementUse use(m_connection->select_watchers);
-    use.statement.bind(1, hive_name(hive)).bind(2, folded_key).bind(3, folded_name);
-    while (use.statement.step()) {
+    use->bind(1, hive_name(hive)).bind(2, folded_key).bind(3, folded_name);
+    while (use->step()) {
         NotificationRegistration registration;
-        registration.name = to_utf16(use.statement.column_text(0));
+        registration.name = to_utf16(use->column_text(0));
         registration.hive = hive;
-        registration.key = to_utf16(use.statement.column_text(1));
-        registration.value_name = to_utf16(use.statement.column_text(2));
-        registration.condition.comparison = static_cast<Comparison>(use.statement.column_int(3));
-        registration.condition.mask = static_cast<uint32_t>(use.statement.column_int(4));
-        registration.condition.target = read_value(use.statement, 5);
-        registration.command_line = to_utf16(use.statement.column_text(7));
-        registration.flags = static_cast<uint32_t>(use.statement.column_int(8));
+        registration.key = to_utf16(use->column_text(1));
+        registration.value_name = to_utf16(use->column_text(2));
+        registration.condition.comparison = static_cast<Comparison>(use->column_int(3));
+        registration.condition.mask = static_cast<uint32_t>(use->column_int(4));
+        registration.condition.target = read_value(*use, 5);
+        registration.command_line = to_utf16(use->column_text(7));
+        registration.flags = static_cast<uint32_t>(use->column_int(8));
         found.push_back(std::move(registration));
     }
     return found;
@@ -526,13 +534,13 @@ BrokerResult RegistryStore::register_notification(NotificationRegistration const
         return BrokerResult::Unavailable;
     std::u16string key = normalise_key_path(registration.key);
     StatementUse use(db->insert_notification);
-    use.statement.bind(1, to_utf8(registration.name)).bind(2, folded_utf8(registration.name)).bind(3, hive_name(registration.hive));
-    use.statement.bind(4, to_utf8(key)).bind(5, folded_utf8(key));
-    use.statement.bind(6, to_utf8(registration.value_name)).bind(7, folded_utf8(registration.value_name));
-    use.statement.bind(8, static_cast<int64_t>(registration.condition.comparison)).bind(9, static_cast<int64_t>(registration.condition.mask));
-    bind_value(use.statement, 10, registration.condition.target);
-    use.statement.bind(12, to_utf8(registration.command_line)).bind(13, static_cast<int64_t>(registration.flags));
-    if (!use.statement.execute()) {
+    use->bind(1, to_utf8(registration.name)).bind(2, folded_utf8(registration.name)).bind(3, hive_name(registration.hive));
+    use->bind(4, to_utf8(key)).bind(5, folded_utf8(key));
+    use->bind(6, to_utf8(registration.value_name)).bind(7, folded_utf8(registration.value_name));
+    use->bind(8, static_cast<int64_t>(registration.condition.comparison)).bind(9, static_cast<int64_t>(registration.condition.mask));
+    bind_value(*use, 10, registration.condition.target);
+    use->bind(12, to_utf8(registration.command_line)).bind(13, static_cast<int64_t>(registration.flags));
+    if (!use->execute()) {
         fail(db->database->error());
         return BrokerResult::Unavailable;
     }
@@ -546,8 +554,8 @@ BrokerResult RegistryStore::stop_notification(std::u16string_view name)
     if (!db)
         return BrokerResult::Unavailable;
     StatementUse use(db->delete_notification);
-    use.statement.bind(1, folded_utf8(name));
-    if (!use.statement.execute()) {
+    use->bind(1, folded_utf8(name));
+    if (!use->execute()) {
         fail(db->database->error());
         return BrokerResult::Unavailable;
     }

@@ -121,21 +121,7 @@ SqliteDatabase::SqliteDatabase(sqlite3* handle)
 
 SqliteDatabase::~SqliteDatabase()
 {
-    // Kept statements end before the connection.
-    m_kept.clear();
     sqlite3_close_v2(m_handle);
-}
-
-SqliteDatabase::Lease SqliteDatabase::reuse(char const* sql)
-{
-    auto kept = m_kept.find(sql);
-    if (kept == m_kept.end()) {
-        auto prepared = prepare(sql);
-        if (!prepared)
-            return Lease(nullptr);
-        kept = m_kept.emplace(sql, std::move(*prepared)).first;
-    }
-    return Lease(&kept->second);
 }
 
 std::unique_ptr<SqliteDatabase> SqliteDatabase::open(std::string const& path, int busy_timeout_ms, std::string& error)
@@ -186,6 +172,19 @@ std::string SqliteDatabase::error() const
 int64_t SqliteDatabase::changes() const
 {
     return sqlite3_changes64(m_handle);
+}
+
+std::optional<StatementSet> StatementSet::prepare(SqliteDatabase& database, std::span<char const* const> sql)
+{
+    StatementSet set;
+    set.m_statements.reserve(sql.size());
+    for (char const* text : sql) {
+        auto statement = database.prepare(text);
+        if (!statement)
+            return std::nullopt;
+        set.m_statements.push_back(std::move(*statement));
+    }
+    return set;
 }
 
 SqliteTransaction::SqliteTransaction(SqliteDatabase& database, Kind kind)

@@ -4,8 +4,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <span>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -65,30 +66,6 @@ public:
     bool execute(char const* sql);
     std::optional<SqliteStatement> prepare(char const* sql);
 
-    // A statement of a hot path, prepared once and kept; the lease resets it when it ends, so it
-    // never holds a read open. `sql` must be a string literal (it is kept by its address), and
-    // one lease of a statement at a time.
-    class Lease {
-    public:
-        explicit Lease(SqliteStatement* statement)
-            : m_statement(statement)
-        {
-        }
-        Lease(Lease const&) = delete;
-        Lease& operator=(Lease const&) = delete;
-        ~Lease()
-        {
-            if (m_statement)
-                m_statement->reset();
-        }
-        explicit operator bool() const { return m_statement != nullptr; }
-        SqliteStatement* operator->() const { return m_statement; }
-        SqliteStatement& operator*() const { return *m_statement; }
-
-    private:
-        SqliteStatement* m_statement;
-    };
-    Lease reuse(char const* sql);
 
     int user_version();
     std::string error() const;
@@ -97,7 +74,37 @@ public:
 private:
     explicit SqliteDatabase(sqlite3* handle);
     sqlite3* m_handle { nullptr };
-    std::unordered_map<char const*, SqliteStatement> m_kept;
+};
+
+// The statements of one class, prepared together when it opens: the class lists its SQL in one
+// table and takes each statement by its index there.
+class StatementSet {
+public:
+    // Empty when any of them cannot be prepared (the database's error says why).
+    static std::optional<StatementSet> prepare(SqliteDatabase&, std::span<char const* const> sql);
+    SqliteStatement& operator[](size_t index) { return m_statements[index]; }
+
+private:
+    std::vector<SqliteStatement> m_statements;
+};
+
+// One use of a statement prepared once and kept: the statement is reset when the use ends,
+// whatever path leaves it, so it never holds a read open or keeps old bindings.
+class StatementUse {
+public:
+    explicit StatementUse(SqliteStatement& statement)
+        : m_statement(statement)
+    {
+        m_statement.reset();
+    }
+    StatementUse(StatementUse const&) = delete;
+    StatementUse& operator=(StatementUse const&) = delete;
+    ~StatementUse() { m_statement.reset(); }
+    SqliteStatement* operator->() const { return &m_statement; }
+    SqliteStatement& operator*() const { return m_statement; }
+
+private:
+    SqliteStatement& m_statement;
 };
 
 // Begins a transaction on construction and rolls it back on destruction unless committed, so

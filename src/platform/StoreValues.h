@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/MessageStore.h"
+#include "platform/MessageTypes.h"
+#include "platform/SqliteDatabase.h"
 
 namespace velloq::platform {
 

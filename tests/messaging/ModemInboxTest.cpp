@@ -52,7 +52,7 @@ protected:
         EXPECT_TRUE(manager.send({ { {}, number } }, u"hello"));
         ReferenceModem modem(reference);
         EXPECT_EQ(transmit_outbox(*store, modem).sent, 1);
-        auto sent = store->sent_with_reference(reference);
+        auto sent = store->modem_filing().sent_with_reference(reference).value_or({});
         EXPECT_FALSE(sent.empty());
         store->set_recipient_properties(sent.front().entry, 0, { { Tag::SentTime, sent_at } });
         return sent.front().entry;
@@ -77,9 +77,9 @@ protected:
 TEST_F(ModemInbox, EachModemMessageIsFiledOnceUnreadWithTheNetworksTime)
 {
     ReceivedSms sms { u"+491512007919", u"OK", "2026-12-08T10:15:30+01:00", now, ":1.7", "/org/freedesktop/ModemManager1/SMS/4" };
-    EXPECT_EQ(file_received_sms(*store, sms), platform::MessageStore::Filing::Filed);
+    EXPECT_EQ(file_received_sms(*store, sms), platform::ModemFilingLog::Filing::Filed);
     // The service crashed before it deleted the message from the modem, and finds it again.
-    EXPECT_EQ(file_received_sms(*store, sms), platform::MessageStore::Filing::AlreadyFiled);
+    EXPECT_EQ(file_received_sms(*store, sms), platform::ModemFilingLog::Filing::AlreadyFiled);
     ASSERT_EQ(inbox_size(), 1);
     EXPECT_EQ(store->unread_inbox_count(), 1);
     SmsManager manager;
@@ -90,11 +90,11 @@ TEST_F(ModemInbox, EachModemMessageIsFiledOnceUnreadWithTheNetworksTime)
     // The same words from the same number in the same second, as another modem message, are a
     // second message (automated senders do this).
     sms.source = "/org/freedesktop/ModemManager1/SMS/5";
-    EXPECT_EQ(file_received_sms(*store, sms), platform::MessageStore::Filing::Filed);
+    EXPECT_EQ(file_received_sms(*store, sms), platform::ModemFilingLog::Filing::Filed);
     // A restarted ModemManager numbers its messages anew: what it shows is not taken for what
     // the last one showed (at worst a duplicate, never a loss).
     sms.instance = ":1.9";
-    EXPECT_EQ(file_received_sms(*store, sms), platform::MessageStore::Filing::Filed);
+    EXPECT_EQ(file_received_sms(*store, sms), platform::ModemFilingLog::Filing::Filed);
     EXPECT_EQ(inbox_size(), 3);
 }
 
@@ -133,7 +133,7 @@ TEST_F(ModemInbox, AReportReachesAMessageStillInTheOutboxForAnotherRecipient)
     ASSERT_EQ(manager.get_length(FolderKind::Outbox), 1);
     StatusReport report { u"+491512007919", 12, 0x00, now, "/org/freedesktop/ModemManager1/SMS/2" };
     EXPECT_EQ(file_status_report(*store, report, MessageTime::now().filetime()), ReportOutcome::Delivered);
-    auto outbox = store->sent_with_reference(12);
+    auto outbox = store->modem_filing().sent_with_reference(12).value_or({});
     ASSERT_EQ(outbox.size(), 1u);
     EXPECT_EQ(std::get<int64_t>(outbox[0].properties.at(Tag::RecipientState)), static_cast<int64_t>(SendState::Delivered));
 }

@@ -47,7 +47,7 @@ TEST(VelloqSms, WithoutTheModemServiceAMessageWaitsInTheOutboxAsNotSent)
     std::string error;
     auto store = platform::MessageStore::open_device(error);
     ASSERT_TRUE(store);
-    auto outbox = store->submitted_messages();
+    auto outbox = store->outbox().submitted_messages().value_or({});
     ASSERT_EQ(outbox.size(), 1u);
     auto message = store->open_message(outbox.front());
     ASSERT_TRUE(message && message->recipients.size() == 1);

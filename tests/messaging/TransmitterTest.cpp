@@ -115,8 +115,8 @@ TEST_F(Transmitter, TheClaimOfAKilledTransmitterIsGivenBack)
     send_to({ u"+4915100001" });
     send_to({ u"+4915100002" });
     in_a_process_that_dies([](platform::MessageStore& own) {
-        auto waiting = own.submitted_messages();
-        return waiting.size() == 2 && own.claim_for_sending(waiting[0]) && own.claim_for_sending(waiting[1]);
+        auto waiting = own.outbox().submitted_messages().value_or({});
+        return waiting.size() == 2 && own.outbox().claim_for_sending(waiting[0]) == true && own.outbox().claim_for_sending(waiting[1]) == true;
     });
     CountingModem modem;
     TransmitResult result = transmit_outbox(*store, modem);
@@ -128,16 +128,16 @@ TEST_F(Transmitter, TheClaimOfAKilledTransmitterIsGivenBack)
 TEST_F(Transmitter, ALivingTransmittersClaimIsNeverTakenOver)
 {
     send_to({ u"+4915100001" });
-    auto waiting = store->submitted_messages();
+    auto waiting = store->outbox().submitted_messages().value_or({});
     ASSERT_EQ(waiting.size(), 1u);
     // This process is alive and holds the claim: another transmitter run leaves the message be.
-    ASSERT_TRUE(store->claim_for_sending(waiting[0]));
+    ASSERT_TRUE(store->outbox().claim_for_sending(waiting[0]) == true);
     std::string error;
     auto other = platform::MessageStore::open_device(error);
     CountingModem modem;
     EXPECT_EQ(transmit_outbox(*other, modem).sent, 0);
     EXPECT_TRUE(modem.sent.empty());
-    ASSERT_TRUE(store->release_claim(waiting[0]));
+    ASSERT_TRUE(store->outbox().release_claim(waiting[0]) == true);
     EXPECT_EQ(transmit_outbox(*other, modem).sent, 1);
 }
 
@@ -160,7 +160,33 @@ TEST_F(Transmitter, AMessageThatFailedPartWayGoesOnlyToThoseWhoDidNotGetIt)
     EXPECT_EQ(length(FolderKind::Sent), 1);
     EXPECT_EQ(read_states(FolderKind::Sent), (std::vector<SendState> { SendState::Sent, SendState::Sent, SendState::Sent }));
     // The modem's references stay with the sent message, so reports can find it.
-    EXPECT_EQ(store->sent_with_reference(2).size(), 1u);
+    EXPECT_EQ(store->modem_filing().sent_with_reference(2).value_or({}).size(), 1u);
+}
+
+// Whom a message already went to must be known before it goes out again: when the store cannot
+// say, nothing is sent and the message waits in the outbox for a pass that can read it.
+TEST_F(Transmitter, AMessageWhoseRecipientsSentToCannotBeReadIsNotSentAgain)
+{
+    send_to({ u"+4915100001", u"+4915100002" });
+    CountingModem modem;
+    modem.refused = { u"+4915100002" };
+    EXPECT_EQ(transmit_outbox(*store, modem).failed, 1);
+    modem.refused.clear();
+    auto hide_transmissions = [&](char const* sql) {
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open((device.path() / "messages.db").c_str(), &database), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(database);
+        sqlite3_close(database);
+    };
+    hide_transmissions("ALTER TABLE transmitted RENAME TO transmitted_hidden");
+    TransmitResult blind = transmit_outbox(*store, modem);
+    EXPECT_EQ(blind.sent, 0);
+    EXPECT_EQ(blind.failed, 1);
+    EXPECT_EQ(modem.sent, (std::map<std::u16string, int> { { u"+4915100001", 1 } }));
+    hide_transmissions("ALTER TABLE transmitted_hidden RENAME TO transmitted");
+    EXPECT_EQ(length(FolderKind::Outbox), 1);
+    EXPECT_EQ(transmit_outbox(*store, modem).sent, 1);
+    EXPECT_EQ(modem.sent, (std::map<std::u16string, int> { { u"+4915100001", 1 }, { u"+4915100002", 1 } }));
 }
 
 TEST_F(Transmitter, WithoutAModemAMessageStaysInTheOutboxNotSentUntilAModemSendsIt)
@@ -206,15 +232,16 @@ TEST_F(Transmitter, ARecipientWhoseSendTimedOutIsOnItsWayUntilSettledAndNeverSen
     EXPECT_EQ(first.unsettled, 1);
     ASSERT_EQ(length(FolderKind::Sent), 1);
     EXPECT_EQ(read_states(FolderKind::Sent), (std::vector { platform::SendState::Sent, platform::SendState::Sending }));
-    ASSERT_EQ(store->unsettled_sends().size(), 1u);
+    ASSERT_EQ(store->outbox().unsettled_sends().value_or({}).size(), 1u);
 
     CountingModem counting;
     EXPECT_EQ(transmit_outbox(*store, counting).sent, 0);
     EXPECT_TRUE(counting.sent.empty());
     // The modem tells, and the send is forgotten.
-    EXPECT_TRUE(store->settle_send(":1.4", "/org/freedesktop/ModemManager1/SMS/7",
-        { { platform::Tag::RecipientState, static_cast<int64_t>(platform::SendState::Sent) } }));
+    EXPECT_EQ(store->outbox().settle_send(":1.4", "/org/freedesktop/ModemManager1/SMS/7",
+                  { { platform::Tag::RecipientState, static_cast<int64_t>(platform::SendState::Sent) } }),
+        true);
     EXPECT_EQ(read_states(FolderKind::Sent), (std::vector { platform::SendState::Sent, platform::SendState::Sent }));
-    EXPECT_TRUE(store->unsettled_sends().empty());
-    EXPECT_FALSE(store->settle_send(":1.4", "/org/freedesktop/ModemManager1/SMS/7", {}));
+    EXPECT_TRUE(store->outbox().unsettled_sends().value_or({}).empty());
+    EXPECT_EQ(store->outbox().settle_send(":1.4", "/org/freedesktop/ModemManager1/SMS/7", {}), false);
 }

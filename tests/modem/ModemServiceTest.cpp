@@ -81,7 +81,7 @@ protected:
     std::vector<SendState> states_with_reference(int64_t reference)
     {
         std::vector<SendState> states;
-        for (auto const& recipient : store->sent_with_reference(reference))
+        for (auto const& recipient : store->modem_filing().sent_with_reference(reference).value_or({}))
             states.push_back(static_cast<SendState>(platform::number_of(recipient.properties, Tag::RecipientState).value_or(-1)));
         return states;
     }
@@ -153,7 +153,7 @@ TEST_F(ModemService, AMessageInPartsIsFiledWhenWholeHoweverOldItsTimeStampAndOne
     std::string modem = mock.add_modem(registered);
     // The service first saw this one three days ago (before a restart), and its last part never came.
     std::string stuck_stamp = days_ago(1);
-    ASSERT_TRUE(store->first_seen_incomplete("parts\n+491512000001\n" + stuck_stamp, std::time(nullptr) - 3 * 24 * 3600));
+    ASSERT_TRUE(store->modem_filing().first_seen_incomplete("parts\n+491512000001\n" + stuck_stamp, std::time(nullptr) - 3 * 24 * 3600));
     start_service();
     // The phone was off for three days: the first part carries the network's time of then.
     std::string parts = mock.receive(modem, "+491512000000", "The first half", 2, days_ago(3));
@@ -225,9 +225,9 @@ TEST_F(ModemService, AMessageFiledBeforeACrashIsNotFiledAgain)
     // The service committed both and died before deleting them from the modem.
     ReceivedSms filed { u"+491512007919", u"Filed, then the service died", "2026-12-08T10:15:30+01:00", 0, mock.instance(), path };
     filed.filetime = 134'411'949'300'000'000LL; // 2026-12-08T09:15:30Z, the mock's time stamp
-    ASSERT_EQ(file_received_sms(*store, filed), platform::MessageStore::Filing::Filed);
+    ASSERT_EQ(file_received_sms(*store, filed), platform::ModemFilingLog::Filing::Filed);
     ReceivedSms undated { u"+491512007919", u"Without a time stamp", "", 134'000'000'000'000'000LL, mock.instance(), no_time };
-    ASSERT_EQ(file_received_sms(*store, undated), platform::MessageStore::Filing::Filed);
+    ASSERT_EQ(file_received_sms(*store, undated), platform::ModemFilingLog::Filing::Filed);
     start_service();
     ASSERT_TRUE(eventually([&] { return mock.message_count(modem) == 0; }));
     EXPECT_EQ(count(FolderKind::Incoming), 2u);
@@ -316,7 +316,7 @@ TEST_F(ModemService, AReportWithAWrappedReferenceMarksTheRecentMessageNotTheOldO
     mock.set_reference(255);
     send(u"+491512007919", u"Four days ago");
     EXPECT_EQ(transmit(), 0);
-    auto old_one = store->sent_with_reference(0);
+    auto old_one = store->modem_filing().sent_with_reference(0).value_or({});
     ASSERT_EQ(old_one.size(), 1u);
     store->set_recipient_properties(old_one[0].entry, 0, { { Tag::SentTime, std::get<int64_t>(old_one[0].properties[Tag::SentTime]) - 4 * 864'000'000'000LL } });
     // The counter came round: today's message gets reference 0 again.

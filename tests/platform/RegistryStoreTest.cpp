@@ -71,6 +71,38 @@ TEST(RegistryStore, DamagedDatabaseIsReportedAndNeverOverwritten)
     EXPECT_EQ(test::read_file(path), garbage);
 }
 
+// A registry an earlier program wrote (schema 1, without the table of programs started) keeps
+// its values and gains the table when this program opens it.
+TEST(RegistryStore, AnEarlierRegistryIsBroughtUpToDateKeepingItsValues)
+{
+    test::TempDevice earlier;
+    ASSERT_EQ(store().write(Hive::CurrentUser, u"Software\\Ketra", u"Log", RegistryValue::dword(1)), RegistryStatus::Ok);
+    auto path = earlier.path() / "registry.db";
+    {
+        test::TempDevice elsewhere;
+        // Opened there, the store lets go of the earlier file.
+        RegistryValue value;
+        store().read(Hive::CurrentUser, u"Software\\Ketra", u"Log", value);
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(database, "DROP TABLE notification_runs; PRAGMA user_version = 1;", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(database);
+    }
+    RegistryValue value;
+    ASSERT_EQ(store().read(Hive::CurrentUser, u"Software\\Ketra", u"Log", value), RegistryStatus::Ok);
+    EXPECT_EQ(value.number, 1u);
+    sqlite3* database = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(database, "SELECT (SELECT user_version FROM pragma_user_version), "
+                                 "(SELECT COUNT(*) FROM sqlite_master WHERE name = 'notification_runs')", -1, &statement, nullptr);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(statement, 0), 2);
+    EXPECT_EQ(sqlite3_column_int(statement, 1), 1);
+    sqlite3_finalize(statement);
+    sqlite3_close(database);
+}
+
 TEST(RegistryStore, AWriteWaitsForAnotherWritersTransactionWhileReadsGoOn)
 {
     test::TempDevice device;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/StoreResultPrinter.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>

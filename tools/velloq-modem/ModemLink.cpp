@@ -222,19 +222,17 @@ void ModemLink::take_received(MMSms* sms)
     received.instance = m_instance;
     received.source = path;
     received.flash = mm_sms_get_class(sms) == 0;
-    switch (file_received_sms(m_store, received)) {
-    case platform::MessageStore::Filing::Failed:
+    auto filing = file_received_sms(m_store, received);
+    if (!filing) {
         // It stays on the modem; housekeeping files it.
-        say("cannot file message " + path + ": " + m_store.last_error());
+        say("cannot file message " + path + ": " + filing.error().text);
         m_retry.insert(path);
         return;
-    case platform::MessageStore::Filing::AlreadyFiled:
-        say("message " + path + " was filed before");
-        break;
-    case platform::MessageStore::Filing::Filed:
-        say(std::string(received.flash ? "filed flash message " : "filed message ") + path + " from " + to_utf8(received.number));
-        break;
     }
+    if (*filing == platform::ModemFilingLog::Filing::AlreadyFiled)
+        say("message " + path + " was filed before");
+    else
+        say(std::string(received.flash ? "filed flash message " : "filed message ") + path + " from " + to_utf8(received.number));
     remove_from_modem(path);
 }
 
@@ -263,13 +261,19 @@ void ModemLink::watch_incomplete(MMSms* sms)
     place->second.sms.reset(MM_SMS(g_object_ref(sms)));
     place->second.key = incomplete_key(sms);
     m_sms_signals.try_emplace(path, sms, g_signal_connect(sms, "notify::state", G_CALLBACK(on_sms_state), this));
-    auto first_seen = m_store.first_seen_incomplete(place->second.key, now_unix());
+    auto first_seen = m_store.modem_filing().first_seen_incomplete(place->second.key, now_unix());
     if (!first_seen)
-        say("cannot note incomplete message " + path + ": " + m_store.last_error());
+        say("cannot note incomplete message " + path + ": " + first_seen.error().text);
     place->second.first_seen = first_seen.value_or(now_unix());
     say("message " + path + " from " + text_of(mm_sms_get_number(sms)) + " is arriving in parts, first seen " +
         std::to_string((now_unix() - place->second.first_seen) / 60) + " minutes ago");
     drop_if_stale(path);
+}
+
+void ModemLink::forget_incomplete(std::string const& key)
+{
+    if (auto forgotten = m_store.modem_filing().forget_incomplete(key); !forgotten)
+        say("cannot forget an incomplete message: " + forgotten.error().text);
 }
 
 void ModemLink::drop_if_stale(std::string const& path)
@@ -278,7 +282,7 @@ void ModemLink::drop_if_stale(std::string const& path)
     if (now_unix() - incomplete.first_seen <= incomplete_limit_seconds)
         return;
     say("message " + path + " from " + text_of(mm_sms_get_number(incomplete.sms.get())) + " stayed incomplete for days; dropped from the modem");
-    m_store.forget_incomplete(incomplete.key);
+    forget_incomplete(incomplete.key);
     remove_from_modem(path);
 }
 
@@ -340,12 +344,12 @@ void ModemLink::on_deleted(MMModemMessaging*, gchar const* path, gpointer self)
     // An incomplete message ModemManager gave up on is forgotten here too, also one still
     // waiting to be taken.
     if (auto found = link->m_incomplete.find(deleted); found != link->m_incomplete.end())
-        link->m_store.forget_incomplete(found->second.key);
+        link->forget_incomplete(found->second.key);
     std::erase_if(link->m_waiting, [&](GRef<MMSms> const& sms) {
         if (text_of(mm_sms_get_path(sms.get())) != deleted)
             return false;
         if (mm_sms_get_state(sms.get()) == MM_SMS_STATE_RECEIVING)
-            link->m_store.forget_incomplete(incomplete_key(sms.get()));
+            link->forget_incomplete(incomplete_key(sms.get()));
         return true;
     });
     link->forget(deleted);
@@ -373,7 +377,7 @@ void ModemLink::on_sms_state(GObject* sms, GParamSpec*, gpointer self)
     // Keeps the message alive while it is taken; its watch ends in the taking.
     GRef<MMSms> held(MM_SMS(g_object_ref(sms)));
     if (auto found = link->m_incomplete.find(path); found != link->m_incomplete.end())
-        link->m_store.forget_incomplete(found->second.key);
+        link->forget_incomplete(found->second.key);
     link->forget(path);
     link->take(held.get());
 }

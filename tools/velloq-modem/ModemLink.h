@@ -50,6 +50,7 @@ private:
     void take_report(MMSms* sms);
     void watch_incomplete(MMSms* sms);
     void drop_if_stale(std::string const& path);
+    void forget_incomplete(std::string const& key);
     void leave_on_modem(std::string const& path, std::string const& why);
     // Drops what stayed incomplete for days, and tries again what could not be listed or filed.
     void housekeeping();

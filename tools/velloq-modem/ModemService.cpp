@@ -36,7 +36,8 @@ ModemService::ModemService(std::unique_ptr<platform::MessageStore> store, std::u
     // Registers ModemManager's errors with GDBus, so its replies arrive as its own error codes.
     (void)MM_CORE_ERROR;
     (void)MM_SERIAL_ERROR;
-    m_store->forget_filed_before(g_get_real_time() / G_USEC_PER_SEC - filed_memory_seconds);
+    if (auto forgotten = m_store->modem_filing().forget_filed_before(g_get_real_time() / G_USEC_PER_SEC - filed_memory_seconds); !forgotten)
+        say("cannot forget messages filed long ago: " + forgotten.error().text);
     m_sources.push_back(g_unix_fd_add(m_requests->descriptor(), G_IO_IN, on_request, this));
     m_sources.push_back(g_timeout_add_seconds(housekeeping_seconds, on_housekeeping, this));
     m_sources.push_back(g_unix_signal_add(SIGTERM, on_quit, this));
@@ -181,7 +182,7 @@ void ModemService::start_pass()
     m_answer_now = std::move(m_answer_next);
     m_answer_next.clear();
     m_pass_wanted = false;
-    if (m_answer_now.empty() && m_store->submitted_messages().empty())
+    if (m_answer_now.empty() && m_store->outbox().submitted_messages().value_or({}).empty())
         return;
     ModemLink* link = usable_link();
     if (!link) {

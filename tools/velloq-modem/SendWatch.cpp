@@ -35,12 +35,23 @@ SendWatch::SendWatch(platform::MessageStore& store, std::function<void(std::stri
 {
 }
 
+// The sends still to be settled; none while the store cannot be read (the next look tries again).
+std::vector<platform::OutboxQueue::UnsettledSend> SendWatch::unsettled_sends()
+{
+    auto sends = m_store.outbox().unsettled_sends();
+    if (!sends) {
+        say("cannot read the sends still to be settled: " + sends.error().text);
+        return {};
+    }
+    return std::move(*sends);
+}
+
 void SendWatch::refresh(GDBusConnection* bus, std::string const& instance)
 {
     if (instance != m_instance)
         m_watched.clear();
     m_instance = instance;
-    for (auto const& send : m_store.unsettled_sends()) {
+    for (auto const& send : unsettled_sends()) {
         if (send.instance != instance)
             settle_unknown(send.instance, send.path, "ModemManager restarted");
         else if (!m_watched.contains(send.path))
@@ -49,7 +60,7 @@ void SendWatch::refresh(GDBusConnection* bus, std::string const& instance)
     expire();
 }
 
-void SendWatch::watch(GDBusConnection* bus, platform::MessageStore::UnsettledSend const& send)
+void SendWatch::watch(GDBusConnection* bus, platform::OutboxQueue::UnsettledSend const& send)
 {
     m_watched[send.path].since = send.since;
     std::string path = send.path;
@@ -76,8 +87,11 @@ void SendWatch::settle_sent(std::string const& path, MMSms* sms)
 {
     platform::PropertySet sent { { Tag::RecipientState, static_cast<int64_t>(SendState::Sent) }, { Tag::SendError, std::u16string() },
         { Tag::SentTime, MessageTime::now().filetime() }, { Tag::MessageReference, static_cast<int64_t>(mm_sms_get_message_reference(sms)) } };
-    if (!m_store.settle_send(m_instance, path, sent))
-        return say("cannot note that " + path + " was sent: " + m_store.last_error());
+    auto settled = m_store.outbox().settle_send(m_instance, path, sent);
+    if (!settled)
+        return say("cannot note that " + path + " was sent: " + settled.error().text);
+    if (!*settled)
+        return say(path + " was settled before");
     say("the modem sent " + path + " after all, reference " + std::to_string(mm_sms_get_message_reference(sms)));
     GRef<MMSms> held(MM_SMS(g_object_ref(sms)));
     m_watched.erase(path);
@@ -87,7 +101,10 @@ void SendWatch::settle_sent(std::string const& path, MMSms* sms)
 void SendWatch::settle_unknown(std::string const& instance, std::string const& path, std::string const& why)
 {
     platform::PropertySet unknown { { Tag::RecipientState, static_cast<int64_t>(SendState::NotSent) }, { Tag::SendError, std::u16string(unknown_outcome) } };
-    if (m_store.settle_send(instance, path, unknown))
+    auto settled = m_store.outbox().settle_send(instance, path, unknown);
+    if (!settled)
+        say("cannot note that whether " + path + " was sent is not known: " + settled.error().text);
+    else if (*settled)
         say("whether " + path + " was sent is not known (" + why + "); it shows as not sent and is not sent again by itself");
     m_watched.erase(path);
 }
@@ -101,7 +118,7 @@ void SendWatch::message_deleted(std::string const& path)
 void SendWatch::expire()
 {
     int64_t now = static_cast<int64_t>(std::time(nullptr));
-    for (auto const& send : m_store.unsettled_sends())
+    for (auto const& send : unsettled_sends())
         if (now - send.since > settle_limit_seconds)
             settle_unknown(send.instance, send.path, "no word from the modem for " + std::to_string(settle_limit_seconds / 60) + " minutes");
 }

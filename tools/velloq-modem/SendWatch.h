@@ -32,7 +32,8 @@ public:
     void expire();
 
 private:
-    void watch(GDBusConnection* bus, platform::MessageStore::UnsettledSend const& send);
+    void watch(GDBusConnection* bus, platform::OutboxQueue::UnsettledSend const& send);
+    std::vector<platform::OutboxQueue::UnsettledSend> unsettled_sends();
     void look_at(std::string const& path);
     void settle_sent(std::string const& path, MMSms* sms);
     void settle_unknown(std::string const& instance, std::string const& path, std::string const& why);

@@ -176,20 +176,20 @@ SmsExit deliver(Options const& options, std::ostream& err)
     auto store = open_store(err);
     if (!store)
         return SmsExit::StoreUnavailable;
-    auto stores = store->stores();
-    auto inbox = stores && !stores->empty() ? store->store_property(stores->front().entry_id, Tag::InboxEntryId) : std::nullopt;
     platform::StoredMessage message;
     message.properties = { { Tag::MessageClass, message_class }, { Tag::Subject, to_utf16(text) }, { Tag::MessageFlags, int64_t(0) },
         { Tag::DeliveryTime, MessageTime::from_unix_milliseconds(time).filetime() },
         { Tag::SenderName, to_utf16(options.named.contains("name") ? options.named.at("name") : "") },
         { Tag::SenderAddress, to_utf16(options.named.at("from")) } };
-    if (!inbox || !store->create_message(*inbox, message, false)) {
-        err << "velloq-sms: the message could not be stored: " << store->last_error() << "\n";
+    auto inbox = store->folder(Tag::InboxEntryId);
+    auto stored = inbox ? store->create_message(*inbox, message, false) : platform::StoreResult<platform::Bytes>(inbox.error());
+    if (!stored) {
+        err << "velloq-sms: the message could not be stored: " << stored.error().text << "\n";
         return SmsExit::StoreUnavailable;
     }
     // The message is stored, but nothing wakes the program for it: the caller must hear of it.
     if (!store->unread_count_published()) {
-        err << "velloq-sms: the message was stored, but " << store->last_error() << "\n";
+        err << "velloq-sms: the message was stored, but " << store->unread_count_error() << "\n";
         return SmsExit::StoreUnavailable;
     }
     return SmsExit::Ok;
@@ -319,8 +319,8 @@ SmsExit seed(Options const& options, std::ostream& out, std::ostream& err)
     auto store = open_store(err);
     if (!store)
         return SmsExit::StoreUnavailable;
-    if (!seed_store(*store, static_cast<int32_t>(chats), messages, random_seed)) {
-        err << "velloq-sms: the messages could not be stored: " << store->last_error() << "\n";
+    if (auto seeded = seed_store(*store, static_cast<int32_t>(chats), messages, random_seed); !seeded) {
+        err << "velloq-sms: the messages could not be stored: " << seeded.error().text << "\n";
         return SmsExit::StoreUnavailable;
     }
     out << "seeded " << messages << " messages in " << chats << " chats\n";

@@ -71,19 +71,16 @@ struct Chat {
 
 }
 
-bool seed_store(platform::MessageStore& store, int32_t chats, int64_t messages, uint32_t seed)
+platform::StoreResult<void> seed_store(platform::MessageStore& store, int32_t chats, int64_t messages, uint32_t seed)
 {
     std::mt19937 random(seed);
-    auto stores = store.stores();
-    if (!stores || stores->empty())
-        return false;
-    platform::Bytes const& sms = stores->front().entry_id;
-    auto inbox = store.store_property(sms, Tag::InboxEntryId);
-    auto sent = store.store_property(sms, Tag::SentEntryId);
-    auto drafts = store.store_property(sms, Tag::DraftsEntryId);
-    auto outbox = store.store_property(sms, Tag::OutboxEntryId);
-    if (!inbox || !sent || !drafts || !outbox)
-        return false;
+    auto inbox = store.folder(Tag::InboxEntryId);
+    auto sent = store.folder(Tag::SentEntryId);
+    auto drafts = store.folder(Tag::DraftsEntryId);
+    auto outbox = store.folder(Tag::OutboxEntryId);
+    for (auto const* folder : { &inbox, &sent, &drafts, &outbox })
+        if (!*folder)
+            return folder->error();
     std::vector<Chat> people;
     for (int32_t chat = 0; chat < chats; ++chat) {
         std::u16string name = chat % 3 == 2 ? std::u16string() : std::u16string(first_names[static_cast<size_t>(chat) % first_names.size()]);
@@ -125,12 +122,14 @@ bool seed_store(platform::MessageStore& store, int32_t chats, int64_t messages, 
         }
         pending.emplace_back(*folder, std::move(message));
         if (pending.size() == batch) {
-            if (!store.create_messages(pending))
-                return false;
+            if (auto created = store.create_messages(pending); !created)
+                return created;
             pending.clear();
         }
     }
-    return pending.empty() || store.create_messages(pending);
+    if (pending.empty())
+        return {};
+    return store.create_messages(pending);
 }
 
 bool write_contacts(std::string const& folder, int32_t chats, int32_t contacts)

@@ -11,7 +11,7 @@ namespace velloq::tools {
 // correspondents whose numbers are written in several national and international spellings,
 // Latin and Cyrillic texts with links and numbers, messages in all four folders, unread ones,
 // delivery reports, and times spread over the two years before now.
-bool seed_store(platform::MessageStore&, int32_t chats, int64_t messages, uint32_t seed);
+platform::StoreResult<void> seed_store(platform::MessageStore&, int32_t chats, int64_t messages, uint32_t seed);
 
 // Writes a vCard file into `folder` for each of the first `contacts` correspondents of a seeded
 // store (named people whose numbers match those of their chats), so the chats get names.
