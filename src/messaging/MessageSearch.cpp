@@ -71,15 +71,11 @@ std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_
 }
 
 SearchIndexer::SearchIndexer()
-    : m_thread([this](std::stop_token stop) { run(stop); })
+    : m_worker([this](platform::Worker& worker) { run(worker); })
 {
 }
 
-SearchIndexer::~SearchIndexer()
-{
-    m_thread.request_stop();
-    m_woken.notify_all();
-}
+SearchIndexer::~SearchIndexer() = default;
 
 void SearchIndexer::rebuilding_elsewhere()
 {
@@ -89,14 +85,10 @@ void SearchIndexer::rebuilding_elsewhere()
 
 void SearchIndexer::wake()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_wanted = true;
-    }
-    m_woken.notify_all();
+    m_worker.wake();
 }
 
-void SearchIndexer::run(std::stop_token stop)
+void SearchIndexer::run(platform::Worker& worker)
 {
     std::string error;
     auto store = platform::MessageStore::open_device(error);
@@ -104,7 +96,6 @@ void SearchIndexer::run(std::stop_token stop)
         log() << u"search index: no store: " << to_utf16(error) << u"\n";
         return;
     }
-    auto terms = [](std::u16string const& text) { return number_terms(text); };
     // A lost or damaged index is made again from the messages, in the background like any indexing.
     auto& index = store->search_index();
     if (auto rebuilt = index.rebuild_if_needed(); rebuilt && *rebuilt) {
@@ -113,32 +104,34 @@ void SearchIndexer::run(std::stop_token stop)
     } else if (!rebuilt) {
         log() << u"search index: cannot be checked: " << to_utf16(rebuilt.error().text) << u"\n";
     }
-    while (!stop.stop_requested()) {
-        {
-            std::unique_lock lock(m_mutex);
-            if (!m_woken.wait(lock, stop, [this] { return m_wanted; }))
-                return;
-            m_wanted = false;
+    // At once, then whenever woken.
+    do {
+        catch_up(worker, index);
+    } while (worker.wait());
+}
+
+// Indexes what was noted, a transaction at a time, until nothing is left or the worker stops.
+void SearchIndexer::catch_up(platform::Worker& worker, platform::SearchIndex& index)
+{
+    auto terms = [](std::u16string const& text) { return number_terms(text); };
+    auto started = std::chrono::steady_clock::now();
+    size_t total = 0;
+    while (!worker.stop_requested()) {
+        auto indexed = index.index_for_search(indexed_per_transaction, terms);
+        if (!indexed) {
+            log() << u"search index: " << to_utf16(indexed.error().text) << u"\n";
+            break;
         }
-        auto started = std::chrono::steady_clock::now();
-        size_t total = 0;
-        while (!stop.stop_requested()) {
-            auto indexed = index.index_for_search(indexed_per_transaction, terms);
-            if (!indexed) {
-                log() << u"search index: " << to_utf16(indexed.error().text) << u"\n";
-                break;
-            }
-            total += *indexed;
-            if (*indexed < indexed_per_transaction)
-                break;
-        }
-        if (total > 0) {
-            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-            log() << u"search index: " << static_cast<int64_t>(total) << u" messages indexed in " << static_cast<int64_t>(ms) << u" ms\n";
-        }
-        if (m_rebuilding && index.backlog().value_or(1) == 0)
-            m_rebuilding = false;
+        total += *indexed;
+        if (*indexed < indexed_per_transaction)
+            break;
     }
+    if (total > 0) {
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+        log() << u"search index: " << static_cast<int64_t>(total) << u" messages indexed in " << static_cast<int64_t>(ms) << u" ms\n";
+    }
+    if (m_rebuilding && index.backlog().value_or(1) == 0)
+        m_rebuilding = false;
 }
 
 }

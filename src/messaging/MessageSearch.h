@@ -1,19 +1,21 @@
 #pragma once
 
 #include "messaging/MessageRecord.h"
+#include "platform/Worker.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 namespace velloq {
 
 class ChatModel;
+
+namespace platform {
+class SearchIndex;
+}
 
 struct SearchResult {
     std::u16string chat_key;
@@ -56,13 +58,11 @@ public:
     bool rebuilding() const { return m_rebuilding; }
 
 private:
-    void run(std::stop_token);
-    std::mutex m_mutex;
-    std::condition_variable_any m_woken;
-    bool m_wanted { true };
+    void run(platform::Worker&);
+    void catch_up(platform::Worker&, platform::SearchIndex&);
     std::atomic<bool> m_rebuilding { false };
     // Declared last: it stops and joins before the rest goes.
-    std::jthread m_thread;
+    platform::Worker m_worker;
 };
 
 }

@@ -10,7 +10,6 @@
 #include <map>
 #include <memory>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace velloq::platform {
@@ -27,6 +26,26 @@ struct BusCloser {
     void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
 };
 using Bus = std::unique_ptr<sd_bus, BusCloser>;
+
+// A reply of a call, let go of whatever path leaves the scope.
+struct BusMessageUnref {
+    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+};
+using BusMessage = std::unique_ptr<sd_bus_message, BusMessageUnref>;
+
+// The error of a call, freed whatever path leaves the scope.
+class BusError {
+public:
+    BusError() = default;
+    BusError(BusError const&) = delete;
+    BusError& operator=(BusError const&) = delete;
+    ~BusError() { sd_bus_error_free(&m_error); }
+    sd_bus_error* get() { return &m_error; }
+    char const* message() const { return m_error.message; }
+
+private:
+    sd_bus_error m_error = SD_BUS_ERROR_NULL;
+};
 
 // D-Bus wants valid UTF-8 with no NUL; a message text is passed as it is otherwise.
 std::string bus_text(std::string text)
@@ -53,20 +72,19 @@ public:
 
     void show(DesktopNotifications::Notification const& notification)
     {
-        sd_bus_error error {};
-        sd_bus_message* reply = nullptr;
+        BusError error;
+        sd_bus_message* answer = nullptr;
         std::string summary = bus_text(notification.summary), body = bus_text(notification.body), label = bus_text(notification.view_label);
         // The default action is a click on the notification itself; "view" is its button.
-        int result = sd_bus_call_method(m_bus.get(), service, object, service, "Notify", &error, &reply, "susssasa{sv}i", "Velloq", uint32_t { 0 },
+        int result = sd_bus_call_method(m_bus.get(), service, object, service, "Notify", error.get(), &answer, "susssasa{sv}i", "Velloq", uint32_t { 0 },
             "velloq", summary.c_str(), body.c_str(), 4, "default", label.c_str(), "view", label.c_str(), 2, "category", "s", "im.received",
             "desktop-entry", "s", "Velloq", int32_t { -1 });
+        BusMessage reply(answer);
         uint32_t id = 0;
-        if (result >= 0 && sd_bus_message_read(reply, "u", &id) >= 0)
+        if (result >= 0 && sd_bus_message_read(reply.get(), "u", &id) >= 0)
             m_tags[id] = notification.tag;
         else
-            m_log(std::string("desktop notification not shown: ") + (error.message ? error.message : std::strerror(-result)));
-        sd_bus_message_unref(reply);
-        sd_bus_error_free(&error);
+            m_log(std::string("desktop notification not shown: ") + (error.message() ? error.message() : std::strerror(-result)));
     }
 
     void withdraw(std::string const& tag)
@@ -127,44 +145,42 @@ int wait_ms(sd_bus* bus)
 DesktopNotifications::DesktopNotifications(ActionHandler on_action, LogHandler log)
     : m_on_action(std::move(on_action))
     , m_log(std::move(log))
-    , m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-    , m_thread([this](std::stop_token stop) { run(stop); })
+    , m_worker([this](Worker& worker) { run(worker); })
 {
 }
 
-DesktopNotifications::~DesktopNotifications()
-{
-    m_thread.request_stop();
-    wake();
-}
-
-void DesktopNotifications::wake()
-{
-    uint64_t one = 1;
-    if (m_wake.get() >= 0 && ::write(m_wake.get(), &one, sizeof one) < 0) { }
-}
+DesktopNotifications::~DesktopNotifications() = default;
 
 void DesktopNotifications::show(Notification notification)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_requests.push_back({ true, std::move(notification) });
-    }
-    wake();
+    queue({ true, std::move(notification) });
 }
 
 void DesktopNotifications::withdraw(std::string const& tag)
 {
     Request request { false, {} };
     request.notification.tag = tag;
+    queue(std::move(request));
+}
+
+void DesktopNotifications::queue(Request request)
+{
     {
         std::lock_guard lock(m_mutex);
         m_requests.push_back(std::move(request));
     }
-    wake();
+    m_worker.wake();
 }
 
-void DesktopNotifications::run(std::stop_token stop)
+std::deque<DesktopNotifications::Request> DesktopNotifications::take_requests()
+{
+    std::deque<Request> requests;
+    std::lock_guard lock(m_mutex);
+    requests.swap(m_requests);
+    return requests;
+}
+
+void DesktopNotifications::run(Worker& worker)
 {
     sd_bus* opened = nullptr;
     int result = sd_bus_open_user(&opened);
@@ -173,25 +189,21 @@ void DesktopNotifications::run(std::stop_token stop)
         session = std::make_unique<Session>(Bus(opened), m_on_action, m_log);
     else
         m_log(std::string("desktop notifications: no session bus: ") + std::strerror(-result));
-    while (!stop.stop_requested()) {
-        std::deque<Request> requests;
-        {
-            std::lock_guard lock(m_mutex);
-            requests.swap(m_requests);
-        }
-        for (Request const& request : requests) {
+    for (;;) {
+        // A hung service holds each call for its whole timeout: the stop request is looked at
+        // between calls, not only once the queue is empty.
+        for (Request const& request : take_requests()) {
+            if (worker.stop_requested())
+                return;
             if (session && request.show)
                 session->show(request.notification);
             else if (session)
                 session->withdraw(request.notification.tag);
         }
-        while (session && sd_bus_process(session->bus(), nullptr) > 0) { }
-        pollfd watched[2] = { { m_wake.get(), POLLIN, 0 }, { -1, 0, 0 } };
-        if (session)
-            watched[1] = { sd_bus_get_fd(session->bus()), static_cast<short>(sd_bus_get_events(session->bus())), 0 };
-        ::poll(watched, session ? 2 : 1, session ? wait_ms(session->bus()) : -1);
-        uint64_t count = 0;
-        if (::read(m_wake.get(), &count, sizeof count) < 0) { }
+        while (session && !worker.stop_requested() && sd_bus_process(session->bus(), nullptr) > 0) { }
+        pollfd bus[1] = { { session ? sd_bus_get_fd(session->bus()) : -1, static_cast<short>(session ? sd_bus_get_events(session->bus()) : 0), 0 } };
+        if (!worker.wait(session ? wait_ms(session->bus()) : -1, bus))
+            return;
     }
 }
 

@@ -1,13 +1,12 @@
 #pragma once
 
-#include "platform/FileDescriptor.h"
+#include "platform/Worker.h"
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 
 namespace velloq::platform {
 
@@ -43,16 +42,16 @@ private:
         bool show { true };
         Notification notification;
     };
-    void run(std::stop_token);
-    void wake();
+    void run(Worker&);
+    void queue(Request request);
+    std::deque<Request> take_requests();
 
     ActionHandler m_on_action;
     LogHandler m_log;
     std::mutex m_mutex;
     std::deque<Request> m_requests;
-    FileDescriptor m_wake;
     // Declared last: it stops and joins before the rest goes.
-    std::jthread m_thread;
+    Worker m_worker;
 };
 
 }

@@ -2,14 +2,16 @@
 
 #include "platform/Events.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace velloq::platform {
 
 namespace {
 
-// SIGUSR2 only wakes the watcher when it is to stop.
 sigset_t watched_signals()
 {
     sigset_t set;
@@ -17,8 +19,19 @@ sigset_t watched_signals()
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGUSR1);
-    sigaddset(&set, SIGUSR2);
     return set;
+}
+
+// Blocked, the watched signals wait for the signalfd: the set is made before any thread starts.
+int signal_descriptor()
+{
+    SignalWatcher::block_watched_signals();
+    sigset_t set = watched_signals();
+    int descriptor = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    // Without one the signals keep their default actions: a stop request still ends the program.
+    if (descriptor < 0)
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    return descriptor;
 }
 
 }
@@ -30,29 +43,24 @@ void SignalWatcher::block_watched_signals()
 }
 
 SignalWatcher::SignalWatcher()
+    : m_signals(signal_descriptor())
+    , m_worker([this](Worker& worker) { watch(worker); })
 {
-    block_watched_signals();
-    m_thread = std::thread([this] { watch(); });
 }
 
-SignalWatcher::~SignalWatcher()
-{
-    m_stopping = true;
-    pthread_kill(m_thread.native_handle(), SIGUSR2);
-    m_thread.join();
-}
+SignalWatcher::~SignalWatcher() = default;
 
-void SignalWatcher::watch()
+void SignalWatcher::watch(Worker& worker)
 {
-    sigset_t set = watched_signals();
-    while (!m_stopping) {
-        int signal = 0;
-        if (sigwait(&set, &signal) != 0)
-            continue;
-        if (signal == SIGTERM || signal == SIGINT)
-            EventQueue::post(EventKind::CloseRequested);
-        else if (signal == SIGUSR1)
-            EventQueue::post(EventKind::Snapshot);
+    pollfd signals[1] = { { m_signals.get(), POLLIN, 0 } };
+    while (worker.wait(-1, signals)) {
+        signalfd_siginfo info {};
+        while (::read(m_signals.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT)
+                EventQueue::post(EventKind::CloseRequested);
+            else if (info.ssi_signo == SIGUSR1)
+                EventQueue::post(EventKind::Snapshot);
+        }
     }
 }
 

@@ -84,30 +84,19 @@ std::unique_ptr<InstanceMailbox> InstanceMailbox::open(std::string const& socket
     FileDescriptor listener = listen_at(socket_path, error);
     if (!listener.is_valid())
         return nullptr;
-    FileDescriptor wake(::eventfd(0, EFD_CLOEXEC));
-    if (!wake.is_valid()) {
-        error = std::strerror(errno);
-        return nullptr;
-    }
-    return std::unique_ptr<InstanceMailbox>(new InstanceMailbox(std::move(listener), std::move(wake), socket_path, code));
+    return std::unique_ptr<InstanceMailbox>(new InstanceMailbox(std::move(listener), socket_path, code));
 }
 
-InstanceMailbox::InstanceMailbox(FileDescriptor listener, FileDescriptor wake, std::string path, uint32_t code)
+InstanceMailbox::InstanceMailbox(FileDescriptor listener, std::string path, uint32_t code)
     : m_listener(std::move(listener))
-    , m_wake(std::move(wake))
     , m_path(std::move(path))
     , m_code(code)
+    , m_worker([this](Worker& worker) { serve(worker); })
 {
-    m_thread = std::thread([this] { serve(); });
 }
 
 InstanceMailbox::~InstanceMailbox()
 {
-    uint64_t one = 1;
-    ssize_t ignored = ::write(m_wake.get(), &one, sizeof one);
-    (void)ignored;
-    if (m_thread.joinable())
-        m_thread.join();
     ::unlink(m_path.c_str());
 }
 
@@ -121,18 +110,11 @@ std::optional<InstanceMailbox::Received> InstanceMailbox::take()
     return received;
 }
 
-void InstanceMailbox::serve()
+void InstanceMailbox::serve(Worker& worker)
 {
-    for (;;) {
-        pollfd watched[2] = { { m_listener.get(), POLLIN, 0 }, { m_wake.get(), POLLIN, 0 } };
-        if (::poll(watched, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (watched[1].revents)
-            return;
-        if (watched[0].revents & POLLIN) {
+    pollfd listener[1] = { { m_listener.get(), POLLIN, 0 } };
+    while (worker.wait(-1, listener)) {
+        if (listener[0].revents & POLLIN) {
             FileDescriptor connection(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
             if (connection.is_valid())
                 receive(connection.get());

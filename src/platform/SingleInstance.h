@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileDescriptor.h"
+#include "platform/Worker.h"
 
 #include <atomic>
 #include <deque>
@@ -8,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 namespace velloq::platform {
 
@@ -60,17 +60,17 @@ public:
     std::optional<Received> take();
 
 private:
-    InstanceMailbox(FileDescriptor listener, FileDescriptor wake, std::string path, uint32_t code);
-    void serve();
+    InstanceMailbox(FileDescriptor listener, std::string path, uint32_t code);
+    void serve(Worker&);
     void receive(int connection);
 
     FileDescriptor m_listener;
-    FileDescriptor m_wake;
     std::string m_path;
     uint32_t m_code;
     std::mutex m_mutex;
     std::deque<Received> m_received;
-    std::thread m_thread;
+    // Declared last: it stops and joins before the rest goes.
+    Worker m_worker;
 };
 
 }

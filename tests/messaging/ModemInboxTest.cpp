@@ -54,7 +54,7 @@ protected:
         EXPECT_EQ(transmit_outbox(*store, modem).sent, 1);
         auto sent = store->modem_filing().sent_with_reference(reference).value_or({});
         EXPECT_FALSE(sent.empty());
-        store->set_recipient_properties(sent.front().entry, 0, { { Tag::SentTime, sent_at } });
+        EXPECT_TRUE(store->set_recipient_properties(sent.front().entry, 0, { { Tag::SentTime, sent_at } }));
         return sent.front().entry;
     }
     SendState state_of(platform::Bytes const& entry)

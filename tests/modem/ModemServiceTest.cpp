@@ -318,7 +318,7 @@ TEST_F(ModemService, AReportWithAWrappedReferenceMarksTheRecentMessageNotTheOldO
     EXPECT_EQ(transmit(), 0);
     auto old_one = store->modem_filing().sent_with_reference(0).value_or({});
     ASSERT_EQ(old_one.size(), 1u);
-    store->set_recipient_properties(old_one[0].entry, 0, { { Tag::SentTime, std::get<int64_t>(old_one[0].properties[Tag::SentTime]) - 4 * 864'000'000'000LL } });
+    ASSERT_TRUE(store->set_recipient_properties(old_one[0].entry, 0, { { Tag::SentTime, std::get<int64_t>(old_one[0].properties[Tag::SentTime]) - 4 * 864'000'000'000LL } }));
     // The counter came round: today's message gets reference 0 again.
     mock.set_reference(255);
     send(u"+491512007919", u"Today");
