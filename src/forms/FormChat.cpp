@@ -229,9 +229,7 @@ std::unique_ptr<Element> FormChat::create_item(VList&, int32_t index)
         return nullptr;
     // A message deleted from the store while the chat is open leaves the chat.
     if (!m_model.validate_message(current->messages[static_cast<size_t>(index)])) {
-        current->messages.erase(current->messages.begin() + index);
-        m_model.send_event({ ChatEvent::MessageRemoved, index, current });
-        m_model.save_cache();
+        m_model.drop_message(*current, index);
         return nullptr;
     }
     auto item = std::make_unique<Element>();
@@ -490,11 +488,8 @@ void FormChat::close(bool animate)
 
 void FormChat::remove_chat_from_list()
 {
-    Chat* current = chat();
-    auto& chats = m_model.chats();
-    auto found = std::find_if(chats.begin(), chats.end(), [&](auto const& held) { return held.get() == current; });
-    if (found != chats.end())
-        m_owner.remove_chat(static_cast<int32_t>(found - chats.begin()));
+    if (Chat* current = chat())
+        m_model.remove_chat(*current);
 }
 
 void FormChat::chat_menu(std::vector<MenuEntry>& entries)
@@ -636,15 +631,8 @@ void FormChat::delete_selected()
     if (!current || !message)
         return;
     int32_t index = m_selected;
-    m_model.delete_message(*message);
-    if (message->folder == FolderKind::Incoming && message->unread() && current->unread > 0) {
-        --current->unread;
-        m_model.save_unread();
-    }
-    current->messages.erase(current->messages.begin() + index);
     m_selected = -1;
-    m_model.save_cache();
-    m_model.send_event({ ChatEvent::MessageRemoved, index, current });
+    m_model.delete_chat_message(*current, index);
 }
 
 void FormChat::delete_chat()
@@ -678,20 +666,20 @@ void FormChat::on_document_refresh(ChatEvent const& event)
     if (!event.chat || event.chat->key != m_key)
         return;
     switch (event.kind) {
-    case ChatEvent::MessageAppended:
+    case ChatEvent::Kind::MessageAppended:
         m_list->insert(event.index);
         m_list->scroll_to(event.index);
         mark_read_if_looking(*event.chat);
         break;
-    case ChatEvent::MessageRemoved:
+    case ChatEvent::Kind::MessageRemoved:
         m_list->remove(event.index);
         if (m_selected == event.index)
             m_selected = -1;
         break;
-    case ChatEvent::MessageChanged:
+    case ChatEvent::Kind::MessageChanged:
         m_list->refresh(event.index);
         break;
-    case ChatEvent::Renamed:
+    case ChatEvent::Kind::Renamed:
         fill_title();
         break;
     default:

@@ -168,20 +168,20 @@ void FormMain::refresh_chat(Chat const& chat)
 void FormMain::on_document_refresh(ChatEvent const& event)
 {
     switch (event.kind) {
-    case ChatEvent::Inserted:
+    case ChatEvent::Kind::Inserted:
         // Several chats come to the top at once (the copies of a message to several people): the
         // list scrolls only as far as each needs to be seen, so the first one stays at the top.
         m_list->insert(event.index);
         m_list->scroll_into_view(event.index);
         break;
-    case ChatEvent::Renamed:
+    case ChatEvent::Kind::Renamed:
         log() << u"FormMain::on_document_refresh:" << event.index << u"\n";
         m_list->refresh(event.index);
         break;
-    case ChatEvent::Removed:
+    case ChatEvent::Kind::Removed:
         m_list->remove(event.index);
         break;
-    case ChatEvent::MessageRemoved:
+    case ChatEvent::Kind::MessageRemoved:
         if (event.chat)
             refresh_chat(*event.chat);
         break;
@@ -190,39 +190,17 @@ void FormMain::on_document_refresh(ChatEvent const& event)
     }
 }
 
-// Messages deleted from the store behind the program's back leave the chat when its item is
-// next made; true when any left.
-bool FormMain::drop_vanished_messages(Chat& chat)
-{
-    bool dropped = false;
-    while (!chat.messages.empty() && !m_model.validate_message(chat.messages.back())) {
-        chat.messages.pop_back();
-        dropped = true;
-    }
-    return dropped;
-}
-
-void FormMain::remove_chat(int32_t index)
-{
-    auto& chats = m_model.chats();
-    chats.erase(chats.begin() + index);
-    m_model.send_event({ ChatEvent::Removed, index, nullptr });
-}
-
 std::unique_ptr<Element> FormMain::create_item(VList&, int32_t index)
 {
     auto& chats = m_model.chats();
     if (index < 0 || index >= static_cast<int32_t>(chats.size()))
         return nullptr;
     Chat& chat = *chats[static_cast<size_t>(index)];
-    if (drop_vanished_messages(chat)) {
-        // A new conversation has no messages yet and stays; one whose messages all vanished goes.
-        bool vanished = chat.messages.empty();
-        if (vanished)
-            remove_chat(index);
-        m_model.save_cache();
-        if (vanished)
-            return nullptr;
+    // Messages deleted from the store behind the program's back leave the chat when its item is
+    // next made. A new conversation has no messages yet and stays; one whose messages all vanished goes.
+    if (m_model.drop_vanished_messages(chat) && chat.messages.empty()) {
+        m_model.remove_chat(chat);
+        return nullptr;
     }
     auto item = std::make_unique<Element>();
     build_required(*item, m_skin, item_section);

@@ -50,7 +50,6 @@ public:
     // The empty list says why there are no chats when the messages cannot be read.
     void show_store_problem(std::optional<std::string> const& problem);
     // Takes the chat at the index out of the list (event 3).
-    void remove_chat(int32_t index);
     // Closes every form above the chat list, each the way its own back key would.
     void close_forms_above();
     // Search, when the skin has it: opens it with `typed` in its field; false without it.
@@ -92,7 +91,6 @@ public:
 private:
     std::optional<std::string> m_shown_problem;
     int32_t index_of(Chat const&) const;
-    bool drop_vanished_messages(Chat&);
     void fill_chat_item(Element& item, Chat& chat);
     void build_owned_forms();
     void build_search();

@@ -233,7 +233,7 @@ std::u16string ChatModel::take_draft(Chat& chat, std::vector<MessageRecord>& tak
             text = text.empty() ? message.text : message.text + u"\n" + text;
         // Copied, not moved: the listeners still see the message while they hear of its removal.
         taken.push_back(message);
-        send_event({ ChatEvent::MessageRemoved, index, &chat });
+        send_event({ ChatEvent::Kind::MessageRemoved, index, &chat });
         chat.messages.erase(chat.messages.begin() + index);
     }
     return text;
@@ -245,11 +245,11 @@ void ChatModel::restore_drafts(Chat& chat, std::vector<MessageRecord>&& taken)
         auto place = std::upper_bound(chat.messages.begin(), chat.messages.end(), draft, message_before);
         int32_t index = static_cast<int32_t>(place - chat.messages.begin());
         chat.messages.insert(place, std::move(draft));
-        send_event({ ChatEvent::MessageAppended, index, &chat });
+        send_event({ ChatEvent::Kind::MessageAppended, index, &chat });
     }
     for (size_t position = 0; position < m_chats.size(); ++position)
         if (m_chats[position].get() == &chat)
-            send_event({ ChatEvent::Renamed, static_cast<int32_t>(position), &chat });
+            send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(position), &chat });
 }
 
 void ChatModel::save_draft(Chat const& chat, std::u16string const& text, std::vector<MessageRecord> const& replaced)
@@ -334,7 +334,7 @@ bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
                 continue;
             }
             if (notify)
-                send_event({ ChatEvent::MessageRemoved, index, chat.get() });
+                send_event({ ChatEvent::Kind::MessageRemoved, index, chat.get() });
             chat->messages.erase(chat->messages.begin() + index);
         }
     }
@@ -505,7 +505,7 @@ void ChatModel::refresh_send_state(Chat& chat, int32_t index, bool notify)
             else
                 record.recipient_states = { fresh.recipient_states[row] };
             if (notify)
-                send_event({ ChatEvent::MessageChanged, index, &chat });
+                send_event({ ChatEvent::Kind::MessageChanged, index, &chat });
         }
         return;
     }
@@ -533,7 +533,7 @@ Chat* ChatModel::touch_chat(std::u16string const& key, MessageRecord const& reco
         touched.chats.push_back(std::move(*listed));
         m_chats.erase(listed);
         if (notify)
-            send_event({ ChatEvent::Removed, position, nullptr });
+            send_event({ ChatEvent::Kind::Removed, position, nullptr });
     } else {
         touched.chats.push_back(chat_for_message(record));
     }
@@ -567,7 +567,7 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
             newest_unread_index = chat->messages.size() - 1;
         }
         if (notify)
-            send_event({ ChatEvent::MessageAppended, static_cast<int32_t>(chat->messages.size()) - 1, chat });
+            send_event({ ChatEvent::Kind::MessageAppended, static_cast<int32_t>(chat->messages.size()) - 1, chat });
         if (progress)
             progress(0.8 + 0.2 * double(i) / double(batch.size()));
     }
@@ -584,7 +584,7 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
     for (size_t position = 0; position < touched.chats.size(); ++position) {
         m_chats.insert(m_chats.begin() + static_cast<ptrdiff_t>(position), std::move(touched.chats[position]));
         if (notify)
-            send_event({ ChatEvent::Inserted, static_cast<int32_t>(position), nullptr });
+            send_event({ ChatEvent::Kind::Inserted, static_cast<int32_t>(position), nullptr });
     }
 }
 
@@ -694,13 +694,13 @@ void ChatModel::remove_gone_messages(std::vector<EntryId> const& gone, bool noti
             chat.messages.erase(chat.messages.begin() + static_cast<ptrdiff_t>(index));
             removed = true;
             if (notify)
-                send_event({ ChatEvent::MessageRemoved, static_cast<int32_t>(index), &chat });
+                send_event({ ChatEvent::Kind::MessageRemoved, static_cast<int32_t>(index), &chat });
         }
         // A chat left without messages leaves the list, unless it is the one on screen.
         if (removed && chat.messages.empty() && chat.key != m_current_key) {
             m_chats.erase(m_chats.begin() + static_cast<ptrdiff_t>(position));
             if (notify)
-                send_event({ ChatEvent::Removed, static_cast<int32_t>(position), nullptr });
+                send_event({ ChatEvent::Kind::Removed, static_cast<int32_t>(position), nullptr });
         }
     }
     log() << u"follow_deletions: " << static_cast<uint64_t>(gone.size()) << u" messages deleted by another program\n";
@@ -741,7 +741,7 @@ void ChatModel::follow_unread_count(bool notify)
             continue;
         chat.unread = marked;
         if (notify)
-            send_event({ ChatEvent::Renamed, static_cast<int32_t>(index), &chat });
+            send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(index), &chat });
     }
     save_unread();
     save_cache();
@@ -929,7 +929,7 @@ void ChatModel::name_chats()
             continue;
         chat.name = entry->name;
         chat.phone_label = entry->label;
-        send_event({ ChatEvent::Renamed, static_cast<int32_t>(index), &chat });
+        send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(index), &chat });
     }
 }
 
@@ -977,6 +977,51 @@ bool ChatModel::find_contact_by_phone(std::u16string const& number, Contact& con
     }
     contact = *found;
     return true;
+}
+
+void ChatModel::delete_chat_message(Chat& chat, int32_t index)
+{
+    if (index < 0 || index >= static_cast<int32_t>(chat.messages.size()))
+        return;
+    MessageRecord& message = chat.messages[static_cast<size_t>(index)];
+    delete_message(message);
+    if (message.folder == FolderKind::Incoming && message.unread() && chat.unread > 0) {
+        --chat.unread;
+        save_unread();
+    }
+    drop_message(chat, index);
+}
+
+void ChatModel::drop_message(Chat& chat, int32_t index)
+{
+    if (index < 0 || index >= static_cast<int32_t>(chat.messages.size()))
+        return;
+    chat.messages.erase(chat.messages.begin() + index);
+    save_cache();
+    send_event({ ChatEvent::Kind::MessageRemoved, index, &chat });
+}
+
+bool ChatModel::drop_vanished_messages(Chat& chat)
+{
+    bool dropped = false;
+    while (!chat.messages.empty() && !validate_message(chat.messages.back())) {
+        chat.messages.pop_back();
+        dropped = true;
+    }
+    if (dropped)
+        save_cache();
+    return dropped;
+}
+
+void ChatModel::remove_chat(Chat const& chat)
+{
+    auto found = std::find_if(m_chats.begin(), m_chats.end(), [&](auto const& held) { return held.get() == &chat; });
+    if (found == m_chats.end())
+        return;
+    auto index = static_cast<int32_t>(found - m_chats.begin());
+    m_chats.erase(found);
+    save_cache();
+    send_event({ ChatEvent::Kind::Removed, index, nullptr });
 }
 
 }

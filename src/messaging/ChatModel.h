@@ -18,7 +18,7 @@
 namespace velloq {
 
 struct ChatEvent {
-    enum Kind : int32_t {
+    enum class Kind {
         Inserted = 1,
         Renamed = 2,
         Removed = 3,
@@ -27,7 +27,7 @@ struct ChatEvent {
         MessageChanged = 5,
         MessageRemoved = 6,
     };
-    int32_t kind { 0 };
+    Kind kind { Kind::Inserted };
     int32_t index { 0 };
     Chat* chat { nullptr };
 };
@@ -78,6 +78,17 @@ public:
     // A record that holds only an id is filled as `read_message` fills it.
     bool validate_message(MessageRecord&);
     void delete_message(MessageRecord const&);
+    // A message of a chat the user deletes: it goes from the store and the chat (and the chat's
+    // unread count), the lists are told, and the cache and unread count are saved.
+    void delete_chat_message(Chat& chat, int32_t index);
+    // A message found gone from the store (another program deleted it) leaves the chat; the lists
+    // are told and the cache saved.
+    void drop_message(Chat& chat, int32_t index);
+    // Drops the messages at the chat's end that the store no longer holds; true when any went.
+    bool drop_vanished_messages(Chat& chat);
+    // The chat leaves the list (its messages stay wherever they are); the lists are told and the
+    // cache saved.
+    void remove_chat(Chat const& chat);
     void save_unread();
     void mark_chat_read(Chat&);
     // The text of the chat's newest draft; the drafts leave the chat's list (into `taken`) but

@@ -25,7 +25,7 @@ namespace {
 
 class Events : public ChatListener {
 public:
-    void on_document_refresh(ChatEvent const& event) override { seen.push_back({ event.kind, event.index }); }
+    void on_document_refresh(ChatEvent const& event) override { seen.push_back({ static_cast<int32_t>(event.kind), event.index }); }
     std::vector<std::pair<int32_t, int32_t>> seen;
 };
 

@@ -442,7 +442,7 @@ TEST_F(ChatTruth, MessagesDeletedByAnotherProgramLeaveTheirChatsAtTheNextPoll)
     model.update_chats(true);
     struct Events final : ChatListener {
         void on_document_refresh(ChatEvent const& event) override { kinds.push_back(event.kind); }
-        std::vector<int32_t> kinds;
+        std::vector<ChatEvent::Kind> kinds;
     } events;
     model.add_listener(&events);
     for (int32_t row : { 2, 1 }) {
@@ -458,8 +458,8 @@ TEST_F(ChatTruth, MessagesDeletedByAnotherProgramLeaveTheirChatsAtTheNextPoll)
     ASSERT_TRUE(model.read_message(newest));
     EXPECT_EQ(newest.text, u"keep");
     EXPECT_EQ(model.find_chat(u"5100002"), nullptr) << "a chat left without messages leaves the list";
-    EXPECT_EQ(std::count(events.kinds.begin(), events.kinds.end(), ChatEvent::MessageRemoved), 2);
-    EXPECT_EQ(std::count(events.kinds.begin(), events.kinds.end(), ChatEvent::Removed), 1);
+    EXPECT_EQ(std::count(events.kinds.begin(), events.kinds.end(), ChatEvent::Kind::MessageRemoved), 2);
+    EXPECT_EQ(std::count(events.kinds.begin(), events.kinds.end(), ChatEvent::Kind::Removed), 1);
     // Another start agrees: the cache was saved without them.
     EXPECT_EQ(start(device.path() / "cache"), store_picture());
 }

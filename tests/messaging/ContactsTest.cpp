@@ -31,7 +31,7 @@ class Renames : public ChatListener {
 public:
     void on_document_refresh(ChatEvent const& event) override
     {
-        if (event.kind == ChatEvent::Renamed)
+        if (event.kind == ChatEvent::Kind::Renamed)
             names.push_back(event.chat->name);
     }
     std::vector<std::u16string> names;

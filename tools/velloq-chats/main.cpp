@@ -21,7 +21,7 @@ class Printer final : public ChatListener {
 public:
     void on_document_refresh(ChatEvent const& event) override
     {
-        std::cout << "event " << event.kind << " at " << event.index;
+        std::cout << "event " << static_cast<int>(event.kind) << " at " << event.index;
         if (event.chat)
             std::cout << " " << terminal_text(event.chat->title());
         std::cout << "\n";
