@@ -7,7 +7,7 @@ namespace velloq::platform {
 
 namespace {
 
-char const* const schema_sql = R"(
+constexpr char const* schema_sql = R"(
 CREATE TABLE IF NOT EXISTS stores(id INTEGER PRIMARY KEY, entry_id BLOB UNIQUE NOT NULL, display_name TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS folders(id INTEGER PRIMARY KEY, store INTEGER NOT NULL REFERENCES stores(id), tag INTEGER NOT NULL,
     entry_id BLOB UNIQUE NOT NULL, name TEXT NOT NULL);
@@ -28,7 +28,7 @@ INSERT INTO folders(store, tag, entry_id, name) VALUES
 )";
 
 // Version 2 counts each folder's messages, so a folder's length costs one row, not a scan.
-char const* const schema_2_sql = R"(
+constexpr char const* schema_2_sql = R"(
 CREATE TABLE IF NOT EXISTS folder_counts(folder INTEGER PRIMARY KEY, count INTEGER NOT NULL);
 INSERT OR REPLACE INTO folder_counts(folder, count) SELECT f.id, (SELECT COUNT(*) FROM messages m WHERE m.folder = f.id) FROM folders f;
 CREATE TRIGGER IF NOT EXISTS messages_counted_in AFTER INSERT ON messages BEGIN
@@ -44,7 +44,7 @@ END;
 // It also remembers which process claimed an outgoing message for sending, so that the claim of
 // a process that died is given back, and to which of its recipients it went already, so that a
 // message that failed part-way is not sent twice to anyone.
-char const* const schema_3_sql = R"(
+constexpr char const* schema_3_sql = R"(
 CREATE TABLE IF NOT EXISTS store_identity(tag BLOB NOT NULL);
 INSERT INTO store_identity(tag) SELECT randomblob(8) WHERE NOT EXISTS (SELECT 1 FROM store_identity);
 CREATE TABLE IF NOT EXISTS transmitted(message INTEGER NOT NULL, row INTEGER NOT NULL, PRIMARY KEY(message, row)) WITHOUT ROWID;
@@ -52,7 +52,7 @@ CREATE TABLE IF NOT EXISTS transmitted(message INTEGER NOT NULL, row INTEGER NOT
 
 // Version 4 remembers what the modem service filed from the modem, and finds a sent message by
 // the reference the modem gave it.
-char const* const schema_4_sql = R"(
+constexpr char const* schema_4_sql = R"(
 CREATE TABLE IF NOT EXISTS modem_filed(key TEXT PRIMARY KEY, source TEXT NOT NULL, message INTEGER NOT NULL, filed INTEGER NOT NULL) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS modem_filed_time ON modem_filed(filed);
 CREATE INDEX IF NOT EXISTS recipients_by_value ON recipients(tag, value);
@@ -63,7 +63,7 @@ CREATE INDEX IF NOT EXISTS recipients_by_value ON recipients(tag, value);
 // the full-text index, which the reading program builds from these notes. The triggers test for
 // a note instead of INSERT OR IGNORE: inside an upsert SQLite applies the upsert's conflict rule
 // to the trigger's insert, and a note already there would fail the writer's statement.
-char const* const search_notes_sql = R"(
+constexpr char const* search_notes_sql = R"(
 CREATE TABLE IF NOT EXISTS search_pending(message INTEGER PRIMARY KEY);
 INSERT OR IGNORE INTO search_pending(message) SELECT id FROM messages;
 CREATE TRIGGER IF NOT EXISTS search_text_in AFTER INSERT ON properties WHEN NEW.tag = 3604511 BEGIN
@@ -83,7 +83,7 @@ END;
 // Version 6 remembers, for the modem service, when it first saw each message still arriving in
 // parts (the network's time stamp of such a message can be days old), and which sent messages
 // the modem has not yet said were sent or not.
-char const* const schema_6_sql = R"(
+constexpr char const* schema_6_sql = R"(
 CREATE TABLE IF NOT EXISTS modem_incomplete(key TEXT PRIMARY KEY, first_seen INTEGER NOT NULL) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS modem_sending(instance TEXT NOT NULL, path TEXT NOT NULL, message INTEGER NOT NULL, row INTEGER NOT NULL,
     since INTEGER NOT NULL, PRIMARY KEY(instance, path)) WITHOUT ROWID;

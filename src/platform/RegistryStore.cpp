@@ -19,7 +19,7 @@ constexpr int busy_timeout_ms = 10000;
 constexpr uint32_t cache_lifetime_ms = 1000;
 constexpr size_t cache_limit = 512;
 
-char const* const schema_sql = R"(
+constexpr char const* schema_sql = R"(
 CREATE TABLE IF NOT EXISTS keys(
     id INTEGER PRIMARY KEY,
     hive TEXT NOT NULL,
@@ -55,7 +55,7 @@ PRAGMA user_version = 1;
 
 // Version 2 remembers the program each registration started last, so that it is not started
 // again while it runs.
-char const* const schema_2_sql = R"(
+constexpr char const* schema_2_sql = R"(
 CREATE TABLE IF NOT EXISTS notification_runs(folded TEXT PRIMARY KEY, pid INTEGER NOT NULL, started INTEGER NOT NULL);
 PRAGMA user_version = 2;
 )";
