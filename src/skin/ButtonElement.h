@@ -26,7 +26,10 @@ public:
     bool key(KeyEvent const&) override;
     // Enter or Space on the button that has the keyboard focus: pressed on the way down, fired
     // on the way up, like the bound key.
-    bool focused_key(KeyEvent const&);
+    bool focused_key(KeyEvent const&) override;
+    bool takes_focus() const override { return true; }
+    bool acts_on_space() const override { return true; }
+    bool bound_key_event(KeyEvent const& event) override { return m_bound_key && key(event); }
     bool is_pressed() const { return m_pressed; }
 
 private:

@@ -8,6 +8,7 @@
 #include "skin/SkinImage.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,6 +79,23 @@ public:
     virtual bool pointer_button(PointerEvent const&);
     virtual bool key(KeyEvent const&) { return false; }
     virtual bool text_input(std::u16string const&) { return false; }
+
+    // The keyboard focus, as a form moves it with Tab. Each kind of element says whether it takes
+    // the focus now and what it does when it gains or loses it, so a form needs no list of kinds.
+    virtual bool takes_focus() const { return false; }
+    virtual void focus_changed(bool /*focused*/) { }
+    // Enter or Space while it has the focus; true when it acted. A space that acted is no text.
+    virtual bool focused_key(KeyEvent const&) { return false; }
+    virtual bool acts_on_space() const { return false; }
+    // A key bound to the element in its skin, handed on by the form; true when it acted.
+    virtual bool bound_key_event(KeyEvent const&) { return false; }
+    // The keys that move through a list, handed on by the form when no one else took them.
+    virtual bool navigation_key(KeyEvent const&) { return false; }
+    // Elements it holds outside its children (a list's built items), for the form's walks: true
+    // when `visit` answered true for one of them.
+    virtual bool visit_held(std::function<bool(Element&)> const& /*visit*/) { return false; }
+    // Whether what it holds is drawn clipped to its own rectangle (a focus ring inside too).
+    virtual bool clips_held() const { return false; }
 
     // Layout.
     Measure const& cached_measure(Axis);

@@ -1,9 +1,7 @@
 #include "skin/Form.h"
 
-#include "skin/ButtonElement.h"
 #include "skin/Properties.h"
 #include "skin/TextEdit.h"
-#include "skin/VList.h"
 
 #include <algorithm>
 #include <functional>
@@ -26,20 +24,11 @@ bool visit(Element& element, std::function<bool(Element&)> const& visitor)
     return false;
 }
 
-// As `visit`, and into the items a list has built.
+// As `visit`, and into what elements hold outside their children (the items a list has built).
 bool visit_with_items(Element& element, std::function<bool(Element&)> const& visitor)
 {
     return visit(element, [&](Element& each) {
-        if (visitor(each))
-            return true;
-        auto* list = dynamic_cast<VList*>(&each);
-        if (!list)
-            return false;
-        for (int32_t index = list->first_built(); index >= 0 && index < list->first_built() + list->built_count(); ++index) {
-            if (Element* item = list->item(index); item && visit_with_items(*item, visitor))
-                return true;
-        }
-        return false;
+        return visitor(each) || each.visit_held([&](Element& held) { return visit_with_items(held, visitor); });
     });
 }
 
@@ -52,12 +41,6 @@ bool inside(Element& element, Element& ancestor)
     return false;
 }
 
-bool takes_focus(Element& element)
-{
-    if (auto* list = dynamic_cast<VList*>(&element))
-        return list->is_effectively_visible();
-    return dynamic_cast<TextEdit*>(&element) || dynamic_cast<ButtonElement*>(&element);
-}
 
 }
 
@@ -82,7 +65,7 @@ void Form::draw_focus_ring(DrawTarget const& target, Point offset, Element& elem
 {
     Rect clip = target.rect;
     for (Element* up = element.parent(); up && up != this; up = up->parent()) {
-        if (dynamic_cast<VList*>(up))
+        if (up->clips_held())
             clip = intersection(clip, { up->position().x + offset.x, up->position().y + offset.y, up->size().x, up->size().y });
     }
     Rect box { element.position().x + offset.x, element.position().y + offset.y, element.size().x, element.size().y };
@@ -111,13 +94,11 @@ void Form::set_focus(Element* element)
     Element* before = focused();
     if (before == element)
         return;
-    if (auto* edit = dynamic_cast<TextEdit*>(before))
-        edit->end_input();
+    if (before)
+        before->focus_changed(false);
     m_focus = element;
-    if (auto* edit = dynamic_cast<TextEdit*>(element))
-        edit->begin_input();
-    if (auto* list = dynamic_cast<VList*>(element))
-        list->select_first_in_view();
+    if (element)
+        element->focus_changed(true);
     set_needs_redraw();
 }
 
@@ -125,7 +106,7 @@ std::vector<Element*> Form::focus_chain()
 {
     std::vector<Element*> chain;
     visit(*this, [&](Element& element) {
-        if (takes_focus(element))
+        if (element.takes_focus())
             chain.push_back(&element);
         return false;
     });
@@ -185,7 +166,7 @@ bool Form::key(KeyEvent const& event)
         return true;
     }
     // Enter and Space press the focused button even while an edit types without a tap.
-    if (auto* button = dynamic_cast<ButtonElement*>(focused()); button && button->focused_key(event))
+    if (Element* element = focused(); element && element->focused_key(event))
         return true;
     // An edit that types without a tap (a filter above a list) leaves the list's keys to a list
     // that takes them.
@@ -201,21 +182,17 @@ bool Form::key(KeyEvent const& event)
 
 bool Form::key_without_edit(KeyEvent const& event)
 {
-    bool handled = visit(*this, [&](Element& element) {
-        auto* button = dynamic_cast<ButtonElement*>(&element);
-        return button && button->bound_key() && button->key(event);
-    });
+    bool handled = visit(*this, [&](Element& element) { return element.bound_key_event(event); });
     return handled || on_form_key(event) || list_key(event);
 }
 
 // Keys no one else took move through the form's first list that is shown.
 bool Form::list_key(KeyEvent const& event)
 {
-    VList* moved = nullptr;
+    Element* moved = nullptr;
     visit(*this, [&](Element& element) {
-        auto* list = dynamic_cast<VList*>(&element);
-        if (list && list->is_effectively_visible() && list->key(event))
-            moved = list;
+        if (element.navigation_key(event))
+            moved = &element;
         return moved != nullptr;
     });
     // The focus follows the arrows into the list, so the ring never stays on a button behind;
@@ -228,7 +205,7 @@ bool Form::list_key(KeyEvent const& event)
 bool Form::text_input(std::u16string const& text)
 {
     // The space that comes with a Space key pressing the focused button is not text.
-    if (text == u" " && dynamic_cast<ButtonElement*>(focused()))
+    if (Element* element = focused(); text == u" " && element && element->acts_on_space())
         return true;
     TextEdit* edit = typing_edit();
     if (!edit || !edit->text_input(text))

@@ -42,6 +42,9 @@ public:
     // Gives the edit the input (the shell's text entry starts) or takes it away.
     void begin_input();
     void end_input();
+    // The focus gives it the input.
+    bool takes_focus() const override { return true; }
+    void focus_changed(bool focused) override { focused ? begin_input() : end_input(); }
     size_t caret() const { return m_caret; }
     bool all_selected() const { return m_all_selected; }
     Colour background() const { return m_background; }

@@ -600,4 +600,13 @@ void VList::update_scroll_bar()
     }
 }
 
+bool VList::visit_held(std::function<bool(Element&)> const& visit)
+{
+    for (int32_t index = first_built(); index >= 0 && index < first_built() + built_count(); ++index) {
+        if (Element* built = item(index); built && visit(*built))
+            return true;
+    }
+    return false;
+}
+
 }

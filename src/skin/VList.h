@@ -50,6 +50,16 @@ public:
     // Page Up and Page Down move it by a screenful, Home and End to the ends, Enter activates it
     // as a tap does. False for other keys and an empty list.
     bool key(KeyEvent const&) override;
+    // A shown list takes the focus, and selects what is in view when it has no selection.
+    bool takes_focus() const override { return is_effectively_visible(); }
+    void focus_changed(bool focused) override
+    {
+        if (focused)
+            select_first_in_view();
+    }
+    bool navigation_key(KeyEvent const& event) override { return is_effectively_visible() && key(event); }
+    bool visit_held(std::function<bool(Element&)> const& visit) override;
+    bool clips_held() const override { return true; }
     // When the list takes the keyboard focus without a selection: selects the first item in view.
     void select_first_in_view();
 
