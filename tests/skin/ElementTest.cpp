@@ -1,6 +1,7 @@
 #include "skin/Element.h"
 
 #include "skin/ElementRegistry.h"
+#include "skin/Form.h"
 #include "skin/Exceptions.h"
 #include "skin/Properties.h"
 #include "skin/Table.h"
@@ -289,4 +290,43 @@ TEST(Elements, DumpWritesOneLinePerElement)
     EXPECT_EQ(test::read_utf16_file(device.log_file()),
         u"{} position=(1, 3) size=(2, 4) design_size=(0, 0) rs.size=(0, 0)\n"
         u"\t{} position=(1, 3) size=(2, 4) design_size=(0, 0) rs.size=(0, 0)\n");
+}
+
+namespace {
+
+// An element of a kind the form has never heard of, taking the focus by its own word.
+class Dial final : public Element {
+public:
+    bool takes_focus() const override { return true; }
+    void focus_changed(bool focused) override { changes.push_back(focused); }
+    bool focused_key(KeyEvent const& event) override
+    {
+        if (event.code != Key::Enter || !event.pressed)
+            return false;
+        ++turned;
+        return true;
+    }
+    std::vector<bool> changes;
+    int turned { 0 };
+};
+
+}
+
+TEST(Focus, AnElementOfANewKindTakesTheFocusAndItsKeysByItsOwnWord)
+{
+    Form form;
+    auto& first = static_cast<Dial&>(form.add_child(std::make_unique<Dial>()));
+    form.add_child(std::make_unique<Element>());
+    auto& second = static_cast<Dial&>(form.add_child(std::make_unique<Dial>()));
+    EXPECT_EQ(form.focus_chain(), (std::vector<Element*> { &first, &second }));
+    KeyEvent tab { Key::Tab, true };
+    form.key(tab);
+    EXPECT_EQ(form.focused(), &first);
+    form.key(tab);
+    EXPECT_EQ(form.focused(), &second);
+    EXPECT_EQ(first.changes, (std::vector<bool> { true, false }));
+    EXPECT_EQ(second.changes, std::vector<bool> { true });
+    EXPECT_TRUE(form.key({ Key::Enter, true }));
+    EXPECT_EQ(second.turned, 1);
+    EXPECT_EQ(first.turned, 0);
 }
