@@ -14,18 +14,13 @@ AboutPanel::AboutPanel(FormStack& stack, Properties& skin)
     bind_element(*this, section_name, u"name");
     bind_element<TextElement>(*this, section_name, u"version").set_text(skin.language().text_of(u"Version") + u" " VELLOQ_VERSION);
     m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
-    m_close->set_listener(this);
+    m_close->on_press = [this] { m_stack.hide(*this, true); };
 }
 
 void AboutPanel::show()
 {
     m_stack.hide(*this, false);
     m_stack.show(*this, true, true);
-}
-
-void AboutPanel::on_pressed(Element&)
-{
-    m_stack.hide(*this, true);
 }
 
 }

@@ -10,13 +10,12 @@ class FormStack;
 class Properties;
 
 // The program's name and version over the dimmed chat list, closed by its button.
-class AboutPanel final : public Form, public PressListener {
+class AboutPanel final : public Form {
 public:
     static constexpr char16_t const* section_name = u"FormAbout";
 
     AboutPanel(FormStack&, Properties& skin);
     void show();
-    void on_pressed(Element&) override;
 
 private:
     FormStack& m_stack;

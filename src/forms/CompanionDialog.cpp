@@ -19,8 +19,9 @@ CompanionDialog::CompanionDialog(Application& application, FormStack& stack, Pro
     m_install = &bind_element<ButtonElement>(*this, section_name, u"btnInstall");
     m_about = &bind_element<ButtonElement>(*this, section_name, u"btnAbout");
     m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
-    for (ButtonElement* button : { m_install, m_about, m_close })
-        button->set_listener(this);
+    m_install->on_press = [this] { visit(u"InstallPomelixLink"); };
+    m_about->on_press = [this] { visit(u"AboutPomelixLink"); };
+    m_close->on_press = [this] { m_stack.hide(*this, true); };
 }
 
 void CompanionDialog::show()
@@ -29,13 +30,11 @@ void CompanionDialog::show()
     m_stack.show(*this, true, true);
 }
 
-void CompanionDialog::on_pressed(Element& button)
+// The links are web addresses: they go to the browser, as a message's links do.
+void CompanionDialog::visit(char16_t const* link)
 {
-    if (&button == m_install || &button == m_about) {
-        m_application.set_asleep();
-        // The links are web addresses: they go to the browser, as a message's links do.
-        execute_file(u"%windows%/iexplore.exe", m_skin.language().text_of(&button == m_install ? u"InstallPomelixLink" : u"AboutPomelixLink"));
-    }
+    m_application.set_asleep();
+    execute_file(u"%windows%/iexplore.exe", m_skin.language().text_of(link));
     m_stack.hide(*this, true);
 }
 

@@ -13,15 +13,16 @@ class Properties;
 // Offered when the companion contact program is missing: its text and a button to install it,
 // one to read about it, and one to close the dialog. The buttons open the addresses the
 // language texts "InstallPomelixLink" and "AboutPomelixLink" hold.
-class CompanionDialog final : public Form, public PressListener {
+class CompanionDialog final : public Form {
 public:
     static constexpr char16_t const* section_name = u"FormCompanion";
 
     CompanionDialog(Application&, FormStack&, Properties& skin);
     void show();
-    void on_pressed(Element&) override;
 
 private:
+    void visit(char16_t const* link);
+
     Application& m_application;
     FormStack& m_stack;
     Properties& m_skin;

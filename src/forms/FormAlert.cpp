@@ -35,8 +35,8 @@ void FormAlert::skin_loaded()
     m_message = &bind_element<TextElement>(*this, section_name, u"message");
     m_view = &bind_element<ButtonElement>(*this, section_name, u"btnView");
     m_cancel = &bind_element<ButtonElement>(*this, section_name, u"btnCancel");
-    m_view->set_listener(this);
-    m_cancel->set_listener(this);
+    m_view->on_press = [this] { choose(AlertChoice::View); };
+    m_cancel->on_press = [this] { choose(AlertChoice::Cancel); };
 }
 
 void FormAlert::on_skin_reloaded()
@@ -85,17 +85,16 @@ void FormAlert::form_alert(MessageRecord const& message)
 
 bool FormAlert::on_form_key(KeyEvent const& event)
 {
-    ButtonElement* button = event.code == Key::Enter ? m_view : event.code == Key::Backspace ? m_cancel : nullptr;
-    if (!button)
+    if (event.code != Key::Enter && event.code != Key::Backspace)
         return false;
     if (event.pressed && event.first)
-        on_pressed(*button);
+        choose(event.code == Key::Enter ? AlertChoice::View : AlertChoice::Cancel);
     return true;
 }
 
-void FormAlert::on_pressed(Element& button)
+void FormAlert::choose(AlertChoice choice)
 {
-    m_listener.on_alert_button(button);
+    m_listener.on_alert_button(choice);
     m_stack.hide(*this, true);
 }
 

@@ -15,14 +15,15 @@ class FormStack;
 class TextElement;
 
 // Told which button of the alert was pressed.
+enum class AlertChoice { View, Cancel };
 class AlertButtonListener {
 public:
     virtual ~AlertButtonListener() = default;
-    virtual void on_alert_button(Element& button) = 0;
+    virtual void on_alert_button(AlertChoice) = 0;
 };
 
 // The full-screen new-message alert: who wrote and what, with "View" and "Cancel".
-class FormAlert final : public Form, public PressListener, public ReloadListener {
+class FormAlert final : public Form, public ReloadListener {
 public:
     static constexpr char16_t const* section_name = u"FormAlert";
 
@@ -37,8 +38,6 @@ public:
     TextElement& title() { return *m_title; }
     TextElement& message() { return *m_message; }
 
-    // PressListener.
-    void on_pressed(Element&) override;
     // ReloadListener.
     void on_skin_reloaded() override;
 
@@ -48,6 +47,7 @@ protected:
 
 private:
     void skin_loaded();
+    void choose(AlertChoice);
     std::u16string contact_name(std::u16string const& number);
 
     FormStack& m_stack;

@@ -91,8 +91,12 @@ void FormChat::skin_loaded()
     Element& track = bind_element(*this, form_section, u"scroll");
     Element& indicator = bind_element(*this, form_section, u"scroll_indicator");
     m_scroll_button = &bind_element<ButtonElement>(*this, form_section, u"scroll_button");
-    for (ButtonElement* button : { m_close, m_title_button, m_copy, m_menu_button, m_send, m_scroll_button })
-        button->set_listener(this);
+    m_close->on_press = [this] { close(); };
+    m_title_button->on_press = [this] { show_contact(); };
+    m_copy->on_press = [this] { m_owner.open_contacts(true); };
+    m_menu_button->on_press = [this] { open_menu(); };
+    m_send->on_press = [this] { send(); };
+    m_scroll_button->on_press = [this] { scroll_to_newest(); };
     m_list->set_item_source(this);
     m_list->set_scroll_bar(&track, &indicator);
     m_edit->set_listener(this);
@@ -318,7 +322,7 @@ bool FormChat::on_form_key(KeyEvent const& event)
         if (m_list->selected() >= 0)
             item_activated(*m_list, m_list->selected());
         else
-            on_pressed(*m_menu_button);
+            open_menu();
     }
     return true;
 }
@@ -333,25 +337,19 @@ bool FormChat::text_input(std::u16string const& text)
 bool FormChat::on_enter(TextEdit&)
 {
     if (!m_edit->text().empty())
-        on_pressed(*m_send);
+        send();
     return true;
 }
 
-void FormChat::on_pressed(Element& button)
+void FormChat::open_menu()
 {
-    if (&button == m_close) {
-        close();
-    } else if (&button == m_title_button) {
-        show_contact();
-    } else if (&button == m_copy) {
-        m_owner.open_contacts(true);
-    } else if (&button == m_menu_button) {
-        m_menu.open(u"Chat", {}, true);
-    } else if (&button == m_send) {
-        send();
-    } else if (&button == m_scroll_button && m_list->count() > 0) {
+    m_menu.open(u"Chat", {}, true);
+}
+
+void FormChat::scroll_to_newest()
+{
+    if (m_list->count() > 0)
         m_list->scroll_to(m_list->count() - 1);
-    }
 }
 
 void FormChat::send()
@@ -418,7 +416,7 @@ void FormChat::advance(double seconds)
 
 void FormChat::go_back()
 {
-    on_pressed(*m_close);
+    close();
 }
 
 void FormChat::reshow()

@@ -29,7 +29,7 @@ class TextElement;
 // One chat as a threaded dialogue: a message item per message, oldest at the top, with a day
 // separator where the day changes; the reply being written with its SMS part counter; the "Chat"
 // menu and, for a tapped message, the "SMS" menu with the message's links.
-class FormChat final : public OwnedForm, public ItemSource, public PressListener, public EditListener, public MenuSource, public ChatListener, public TimerListener {
+class FormChat final : public OwnedForm, public ItemSource, public EditListener, public MenuSource, public ChatListener, public TimerListener {
 public:
     FormChat(Application&, FormStack&, Properties& skin, ChatModel&, FormMain& owner);
     ~FormChat() override;
@@ -58,8 +58,6 @@ public:
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
     void fill_item(VList&, Element&, int32_t index) override;
     void item_activated(VList&, int32_t index) override;
-    // PressListener.
-    void on_pressed(Element&) override;
     // EditListener.
     void on_text_changed(TextEdit&) override;
     // Enter sends what was typed, as the Send button does; Shift+Enter makes a new line.
@@ -88,6 +86,8 @@ private:
     std::u16string other_recipients() const;
     void update_symbols();
     void send();
+    void open_menu();
+    void scroll_to_newest();
     void show_contact();
     void leave_chat();
     void keep_draft();

@@ -80,8 +80,13 @@ void FormContacts::skin_loaded()
     auto item = m_skin.section(item_section);
     m_colour = item ? m_skin.get_colour(*item, u"color", {}) : Colour {};
     m_filtered_colour = item ? m_skin.get_colour(*item, u"filtered_color", {}) : Colour {};
-    for (ButtonElement* button : { m_close, m_write, m_add })
-        button->set_listener(this);
+    m_close->on_press = [this] { leave(); };
+    // Write and Add share a place; the one shown takes the typed entry.
+    for (ButtonElement* button : { m_write, m_add })
+        button->on_press = [this, button] {
+            if (button == m_active)
+                add_typed_entry();
+        };
     m_list->set_item_source(this);
     m_edit->set_listener(this);
     m_edit->set_types_without_tap(true);
@@ -175,7 +180,7 @@ void FormContacts::rebuild_ruler()
             return;
         button->load(m_skin, section);
         button->set_text(m_letters[index]);
-        button->set_listener(this);
+        button->on_press = [this, button] { jump_to_letter(button->caption()); };
         if (m_ruler_colour) {
             for (auto* text : { button->find_by_id(u"#text") })
                 if (auto* label = dynamic_cast<TextElement*>(text))
@@ -312,18 +317,6 @@ void FormContacts::close(bool animate)
 {
     m_edit->end_input();
     m_stack.hide(*this, animate);
-}
-
-void FormContacts::on_pressed(Element& button)
-{
-    if (&button == m_active) {
-        add_typed_entry();
-    } else if (&button == m_close) {
-        leave();
-    } else if (auto* letter = dynamic_cast<ButtonElement*>(&button);
-               letter && std::find(m_letter_buttons.begin(), m_letter_buttons.end(), letter) != m_letter_buttons.end()) {
-        jump_to_letter(letter->caption());
-    }
 }
 
 }

@@ -22,7 +22,7 @@ class TextElement;
 // The recipient picker: the phone book filtered by what is typed, an alphabet ruler to jump to a
 // letter, one recipient picked (single-recipient mode) or several ticked (multi-recipient mode),
 // and a typed number used directly.
-class FormContacts final : public OwnedForm, public ItemSource, public PressListener, public EditListener {
+class FormContacts final : public OwnedForm, public ItemSource, public EditListener {
 public:
     static constexpr char16_t const* section_name = u"FormContacts";
     static constexpr char16_t const* item_section = u"ContactItem";
@@ -51,8 +51,6 @@ public:
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
     void fill_item(VList&, Element&, int32_t index) override;
     void item_activated(VList&, int32_t index) override;
-    // PressListener.
-    void on_pressed(Element&) override;
     // EditListener.
     void on_text_changed(TextEdit&) override;
 

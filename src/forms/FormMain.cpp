@@ -63,12 +63,12 @@ void FormMain::skin_loaded()
     m_menu_button = &bind_element<ButtonElement>(*this, form_section, u"btnMenu");
     m_list = &bind_element<VList>(*this, form_section, u"list");
     m_list->set_empty_view(find_by_id(u"empty"));
-    m_new->set_listener(this);
-    m_menu_button->set_listener(this);
+    m_new->on_press = [this] { new_message(); };
+    m_menu_button->on_press = [this] { open_menu(); };
     // Search is optional: a skin from before it has no button for it.
     m_search_button = dynamic_cast<ButtonElement*>(find_by_id(u"btnSearch"));
     if (m_search_button)
-        m_search_button->set_listener(this);
+        m_search_button->on_press = [this] { open_search({}); };
     m_list->set_item_source(this);
     m_menu.load(m_skin, u"Menu", u"MenuElement");
     build_owned_forms();
@@ -325,17 +325,16 @@ void FormMain::open_contacts(bool multi_recipient)
     m_contacts->show();
 }
 
-void FormMain::on_pressed(Element& element)
+// A new message: no chat is current while its recipient is picked.
+void FormMain::new_message()
 {
-    if (&element == m_new) {
-        // A new message: no chat is current while its recipient is picked.
-        m_model.set_current_chat_key({});
-        open_contacts(false);
-    } else if (&element == m_menu_button) {
-        m_menu.open(u"MainMenu", {}, true);
-    } else if (&element == m_search_button) {
-        open_search({});
-    }
+    m_model.set_current_chat_key({});
+    open_contacts(false);
+}
+
+void FormMain::open_menu()
+{
+    m_menu.open(u"MainMenu", {}, true);
 }
 
 bool FormMain::text_input(std::u16string const& text)
@@ -344,21 +343,23 @@ bool FormMain::text_input(std::u16string const& text)
         return false;
     if (open_search(text))
         return true;
-    on_pressed(*m_new);
+    new_message();
     m_contacts->text_input(text);
     return true;
 }
 
 bool FormMain::on_form_key(KeyEvent const& event)
 {
-    bool new_message = event.control && event.code == Key::A + ('N' - 'A');
+    bool new_one = event.control && event.code == Key::A + ('N' - 'A');
     bool find = event.control && event.code == Key::A + ('F' - 'A') && m_search;
-    if (!new_message && !find && event.code != Key::ContextMenu)
+    if (!new_one && !find && event.code != Key::ContextMenu)
         return false;
     if (event.pressed && event.first && find)
         open_search({});
+    else if (event.pressed && event.first && new_one)
+        new_message();
     else if (event.pressed && event.first)
-        on_pressed(new_message ? *m_new : *m_menu_button);
+        open_menu();
     return true;
 }
 

@@ -29,7 +29,7 @@ class ReloadForm;
 // The main form: one item per chat, newest first, kept in step with the chat model; "btnNew"
 // starts a new message and "btnMenu" opens the main menu. It stays at the bottom of the form
 // stack for the whole run and owns the program's other forms.
-class FormMain final : public Form, public ItemSource, public PressListener, public ChatListener, public ReloadListener, public MenuSource {
+class FormMain final : public Form, public ItemSource, public ChatListener, public ReloadListener, public MenuSource {
 public:
     FormMain(Application&, FormStack&, Properties& skin, ChatModel&);
     ~FormMain() override;
@@ -70,8 +70,6 @@ public:
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
     void fill_item(VList&, Element&, int32_t index) override;
     void item_activated(VList&, int32_t index) override;
-    // PressListener.
-    void on_pressed(Element&) override;
     // Typing a letter searches for it (or, in a skin without search, starts a new message with
     // the picker filtered by it).
     bool text_input(std::u16string const& text) override;
@@ -89,6 +87,8 @@ public:
     void menu_entries(std::u16string const& name, std::u16string& caption, std::vector<MenuEntry>& entries) override;
 
 private:
+    void new_message();
+    void open_menu();
     std::optional<std::string> m_shown_problem;
     int32_t index_of(Chat const&) const;
     void fill_chat_item(Element& item, Chat& chat);

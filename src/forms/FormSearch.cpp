@@ -59,7 +59,7 @@ void FormSearch::skin_loaded()
     if (!item)
         throw dravel::NodeNotFoundInSkin { item_section };
     m_match_colour = m_skin.get_colour(*item, u"match_color", { 0x1D, 0x4E, 0xD8, 255 });
-    m_close->set_listener(this);
+    m_close->on_press = [this] { go_back(); };
     m_list->set_item_source(this);
     m_list->set_empty_view(m_empty);
     m_edit->set_listener(this);
@@ -142,12 +142,6 @@ void FormSearch::item_activated(VList&, int32_t index)
     if (index < 0 || index >= static_cast<int32_t>(m_results.size()))
         return;
     m_owner.show_found(m_results[static_cast<size_t>(index)]);
-}
-
-void FormSearch::on_pressed(Element& button)
-{
-    if (&button == m_close)
-        go_back();
 }
 
 void FormSearch::on_text_changed(TextEdit&)

@@ -91,8 +91,8 @@ void FormTemplates::skin_loaded()
     m_list = &bind_element<VList>(*this, section_name, u"list");
     m_list->set_empty_view(find_by_id(u"empty"));
     m_edit = &bind_element<TextEdit>(*this, section_name, u"edit");
-    m_close->set_listener(this);
-    m_add->set_listener(this);
+    m_close->on_press = [this] { close(); };
+    m_add->on_press = [this] { add_from_edit(); };
     m_list->set_item_source(this);
     m_edit->set_types_without_tap(true);
     m_menu.load(m_skin, u"Menu", u"MenuElement");
@@ -212,14 +212,6 @@ void FormTemplates::close()
 {
     m_edit->end_input();
     m_stack.hide(*this, true);
-}
-
-void FormTemplates::on_pressed(Element& button)
-{
-    if (&button == m_add)
-        add_from_edit();
-    else if (&button == m_close)
-        close();
 }
 
 }

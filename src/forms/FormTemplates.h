@@ -27,7 +27,7 @@ std::vector<std::u16string> split_escaped_templates(std::u16string const& joined
 // Ready-made texts: the user's own (kept in the registry as "Templates", newest first) above the
 // language's "DefaultTemplates". A tapped template goes into the chat being written (mode 1) or
 // starts a new message after its menu (mode 0).
-class FormTemplates final : public OwnedForm, public ItemSource, public PressListener, public MenuSource {
+class FormTemplates final : public OwnedForm, public ItemSource, public MenuSource {
 public:
     static constexpr int32_t start_mode = 0;
     static constexpr int32_t insert_mode = 1;
@@ -48,8 +48,6 @@ public:
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
     void fill_item(VList&, Element&, int32_t index) override;
     void item_activated(VList&, int32_t index) override;
-    // PressListener.
-    void on_pressed(Element&) override;
     // MenuSource.
     void menu_entries(std::u16string const& name, std::u16string& caption, std::vector<MenuEntry>& entries) override;
 

@@ -370,17 +370,17 @@ void MessengerApp::view_chat_of(std::u16string const& number)
         splash_step();
 }
 
-void MessengerApp::on_alert_button(Element& button)
+void MessengerApp::on_alert_button(AlertChoice choice)
 {
     if (m_desktop_alerts && m_alert && m_alert->view_action().starts_with(open_prefix))
         m_desktop_alerts->withdraw(m_alert->view_action().substr(open_prefix.size()));
-    if (button.id() == u"btnView") {
+    if (choice == AlertChoice::View) {
         m_view_action = m_alert->view_action();
         if (m_chat_list)
             perform_view_action();
         else
             splash_step();
-    } else if (button.id() == u"btnCancel") {
+    } else {
         if (m_chat_list)
             m_application.minimize();
         else

@@ -53,7 +53,7 @@ public:
     // TimerListener.
     void on_timer(Timer&) override;
     // AlertButtonListener.
-    void on_alert_button(Element& button) override;
+    void on_alert_button(AlertChoice) override;
 
     // What the controller holds, for the program's own checks.
     ChatModel* model() const { return m_model.get(); }

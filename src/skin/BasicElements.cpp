@@ -216,8 +216,8 @@ bool CheckboxElement::pointer_button(PointerEvent const& event)
         return true;
     if (!event.cancelled && hit_test(event)) {
         set_checked(!m_checked);
-        if (m_listener)
-            m_listener->on_pressed(*this);
+        if (auto toggle = on_toggle)
+            toggle();
     }
     return true;
 }

@@ -8,14 +8,6 @@
 
 namespace velloq {
 
-// Told when an element reports a press: a button, a checkbox. The element comes along, so one
-// listener tells several buttons apart.
-class PressListener {
-public:
-    virtual ~PressListener() = default;
-    virtual void on_pressed(Element&) = 0;
-};
-
 // "color": a rectangle filled with its "color" (magenta when the skin names none).
 class ColorElement final : public Element {
 public:
@@ -100,13 +92,13 @@ public:
     bool pointer_button(PointerEvent const&) override;
     void set_checked(bool checked);
     bool checked() const { return m_checked; }
-    void set_listener(PressListener* listener) { m_listener = listener; }
+    // Runs after a tap turned it on or off.
+    std::function<void()> on_toggle;
 
 private:
     bool m_checked { false };
     Element* m_on { nullptr };
     Element* m_off { nullptr };
-    PressListener* m_listener { nullptr };
 };
 
 }

@@ -48,8 +48,10 @@ void ButtonElement::enabled_changed(bool effective)
 
 void ButtonElement::fire()
 {
-    if (m_listener)
-        m_listener->on_pressed(*this);
+    // A copy runs: a press may rebuild what holds the button (a menu's next page), and this one
+    // with it.
+    if (auto press = on_press)
+        press();
 }
 
 bool ButtonElement::pointer_button(PointerEvent const& event)

@@ -17,7 +17,8 @@ public:
     bool pointer_move(PointerEvent const&) override;
     void enabled_changed(bool effective) override;
 
-    void set_listener(PressListener* listener) { m_listener = listener; }
+    // Runs when the button fires (a tap, its bound key, Enter or Space while it has the focus).
+    std::function<void()> on_press;
     // The caption goes to every text element with the id "#text" in the state children.
     void set_text(std::u16string const& caption);
     std::u16string const& caption() const { return m_caption; }
@@ -42,7 +43,6 @@ private:
     Element* m_disabled { nullptr };
     std::optional<KeyCode> m_bound_key;
     std::u16string m_caption;
-    PressListener* m_listener { nullptr };
     bool m_pressed { false };
     // Where the finger went down: a release within a finger's wobble of it is a tap.
     static constexpr int32_t tap_distance = 8;

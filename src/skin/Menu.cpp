@@ -143,8 +143,9 @@ std::unique_ptr<Element> Menu::create_item(VList& list, int32_t index)
     if (!build_from_section(*element, *m_skin, section))
         throw dravel::NodeNotFoundInSkin { section };
     for (char16_t const* id : command_buttons) {
+        // The buttons of a four-button row open the menu of their id.
         if (auto* button = dynamic_cast<ButtonElement*>(element->find_by_id(id)))
-            button->set_listener(this);
+            button->on_press = [this, command = std::u16string(id)] { open(command, {}, false); };
     }
     fill_item(list, *element, index);
     return element;
@@ -211,12 +212,6 @@ bool Menu::row_key(KeyEvent const& event)
     m_list->scroll_into_view(row);
     m_form->set_focus(buttons[static_cast<size_t>(index)]);
     return true;
-}
-
-void Menu::on_pressed(Element& button)
-{
-    std::u16string command = button.id();
-    open(command, {}, false);
 }
 
 }

@@ -34,7 +34,7 @@ public:
 // A form's menu: a popup form built from the menu section ("panel", an optional "caption" and a
 // "vlist" of entries). Opening a menu by name asks the owning form for its entries; choosing an
 // entry opens the menu of the entry's name, which is how commands are delivered.
-class Menu final : public ItemSource, public PressListener {
+class Menu final : public ItemSource {
 public:
     Menu(FormStack& stack, MenuSource& source);
     ~Menu() override;
@@ -52,8 +52,6 @@ public:
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
     void fill_item(VList&, Element&, int32_t index) override;
     void item_activated(VList&, int32_t index) override;
-    // PressListener: the buttons of a four-button row deliver the command of their id.
-    void on_pressed(Element&) override;
     // Left and Right reach the row of command buttons and move the keyboard focus along it.
     bool row_key(KeyEvent const&);
 

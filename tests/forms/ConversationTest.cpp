@@ -359,7 +359,7 @@ TEST_F(ContactsForm, FiltersByWordStartsAndDigitsAndShowsTheRuler)
     settle();
     auto* title = dynamic_cast<TextElement*>(contacts().list().item(2)->find_by_id(u"title"));
     EXPECT_EQ(title->text(), u"Vogel Berta");
-    contacts().on_pressed(*contacts().letter_buttons()[3]);
+    contacts().letter_buttons()[3]->on_press();
     EXPECT_EQ(dynamic_cast<TextElement*>(contacts().find_by_id(u"title"))->text(), u"Recipient");
 }
 

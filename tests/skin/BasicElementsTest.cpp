@@ -54,8 +54,11 @@ protected:
     Form form;
 };
 
-struct Presses : PressListener {
-    void on_pressed(Element& element) override { pressed.push_back(&element); }
+struct Presses {
+    void watch(ButtonElement& button)
+    {
+        button.on_press = [this, &button] { pressed.push_back(&button); };
+    }
     std::vector<Element*> pressed;
 };
 
@@ -90,7 +93,7 @@ TEST_F(ElementTypesTest, ButtonFiresOnReleaseOverItAndNotAfterSlidingOff)
     build(node(u"node", u"root", { node(u"button", u"btn", { node(u"color", u"#normal") }) }));
     auto& button = find<ButtonElement>(u"btn");
     Presses presses;
-    button.set_listener(&presses);
+    presses.watch(button);
     form.pointer_button({ 50, 50, 0, true, false });
     form.pointer_button({ 60, 50, 0, false, false });
     ASSERT_EQ(presses.pressed.size(), 1u);
@@ -107,7 +110,7 @@ TEST_F(ElementTypesTest, ATapActsOnTheButtonItWentDownOnEvenWhenTheFormMovedUnde
     build(node(u"node", u"root", { node(u"button", u"btn", { node(u"color", u"#normal") }) }));
     auto& button = find<ButtonElement>(u"btn");
     Presses presses;
-    button.set_listener(&presses);
+    presses.watch(button);
     Rect at = button.rect();
     int32_t x = at.left + at.width / 2;
     int32_t y = at.top + 2;
@@ -131,7 +134,7 @@ TEST_F(ElementTypesTest, BoundKeyPressesTheButtonThroughItsForm)
     EXPECT_EQ(bound.caption(), u"Press me");
     EXPECT_EQ(dynamic_cast<TextElement*>(bound.find_by_id(u"#text"))->text(), u"Press me");
     Presses presses;
-    bound.set_listener(&presses);
+    presses.watch(bound);
     EXPECT_TRUE(form.key({ Key::CallMake, true, true }));
     EXPECT_TRUE(bound.is_pressed());
     EXPECT_TRUE(form.key({ Key::CallMake, false, true }));

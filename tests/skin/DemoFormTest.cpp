@@ -17,7 +17,7 @@ namespace {
 
 // The demo form of the test skin with a list of conversations, a menu and an edit, driven the
 // way a user would: through the application's input, frame by frame.
-class Demo : public test::SkinFixture, public ItemSource, public MenuSource, public PressListener {
+class Demo : public test::SkinFixture, public ItemSource, public MenuSource {
 protected:
     void SetUp() override
     {
@@ -27,7 +27,7 @@ protected:
         edit = dynamic_cast<TextEdit*>(form.find_by_id(u"edit"));
         auto* button = dynamic_cast<ButtonElement*>(form.find_by_id(u"btnMenu"));
         ASSERT_TRUE(list && edit && button);
-        button->set_listener(this);
+        button->on_press = [this] { open_menu(); };
         list->set_item_source(this);
         list->reset(50);
         menu = std::make_unique<Menu>(*stack, *this);
@@ -58,7 +58,7 @@ protected:
             entries.push_back({ u"Row", {}, u"MenuElement4Buttons" });
         }
     }
-    void on_pressed(Element&) override { menu->open(u"Main", {}, true); }
+    void open_menu() { menu->open(u"Main", {}, true); }
 
     // One turn of the main loop's drawing, into the display's back buffer.
     Bitmap565 const& frame(double seconds = 0.02)
@@ -155,7 +155,7 @@ TEST_F(Demo, TabRingsEachElementInTurnAndTheKeysFollowTheFocus)
 {
     auto* menu_button = form.find_by_id(u"btnMenu");
     auto* send = dynamic_cast<ButtonElement*>(form.find_by_id(u"btnSend"));
-    send->set_listener(this);
+    send->on_press = [this] { open_menu(); };
     EXPECT_FALSE(ringed(frame(), *menu_button));
 
     press(*application, Key::Tab);

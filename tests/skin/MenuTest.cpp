@@ -1,3 +1,4 @@
+#include "skin/ButtonElement.h"
 #include "skin/Menu.h"
 
 #include "skin/Exceptions.h"
@@ -112,8 +113,9 @@ TEST_F(MenuTest, FourButtonRowDeliversTheButtonsCommand)
     auto* about_text = dynamic_cast<TextElement*>(row->find_by_id(u"About")->find_by_id(u"#text"));
     ASSERT_NE(about_text, nullptr);
     EXPECT_EQ(about_text->text(), u"About");
-    auto* exit = dynamic_cast<PressListener*>(menu.get());
-    exit->on_pressed(*row->find_by_id(u"Exit"));
+    auto* exit = dynamic_cast<ButtonElement*>(row->find_by_id(u"Exit"));
+    ASSERT_NE(exit, nullptr);
+    exit->on_press();
     EXPECT_EQ(commands.done, std::vector<std::u16string> { u"Exit" });
 }
 
