@@ -4,6 +4,7 @@
 #include "forms/FormMain.h"
 #include "forms/SkinBinding.h"
 #include "messaging/DateFormat.h"
+#include "shell/ActiveScheduler.h"
 #include "skin/ButtonElement.h"
 #include "skin/FormStack.h"
 #include "skin/TextElement.h"
@@ -38,7 +39,7 @@ std::u16string text_around_match(std::u16string const& text, std::vector<std::pa
 
 FormSearch::FormSearch(Application& application, FormStack& stack, Properties& skin, ChatModel& model, FormMain& owner)
     : OwnedForm(application, stack, skin, model, owner)
-    , m_search(model)
+    , m_background(model.search_indexer(), [] { CActiveScheduler::wake_user_interface(); })
 {
     skin_loaded();
 }
@@ -75,27 +76,51 @@ void FormSearch::show(std::u16string const& typed)
     m_stack.show(*this, false, true);
 }
 
+// The search runs on its own thread; the matches shown stay until its answer replaces them.
 void FormSearch::search()
 {
-    m_results = m_search.find(m_edit->text(), 0, page);
-    m_more = m_results.size() == page;
-    show_empty_text();
-    m_list->reset(static_cast<int32_t>(m_results.size()));
+    m_more = false;
+    if (m_edit->text().empty()) {
+        // Nothing to look for: no thread need answer that.
+        m_background.request({}, 0, 0);
+        m_results.clear();
+        show_empty_text();
+        m_list->reset(0);
+        return;
+    }
+    m_background.request(m_edit->text(), 0, page);
 }
 
 void FormSearch::advance(double seconds)
 {
+    take_answer();
     OwnedForm::advance(seconds);
     int32_t last_built = m_list->first_built() + m_list->built_count() - 1;
-    if (m_more && last_built >= m_list->count() - static_cast<int32_t>(page / 4))
+    if (m_more && !m_background.busy() && last_built >= m_list->count() - static_cast<int32_t>(page / 4))
         read_more();
 }
 
 void FormSearch::read_more()
 {
-    auto next = m_search.find(m_edit->text(), m_results.size(), page);
-    m_more = next.size() == page;
-    for (auto& result : next) {
+    m_background.request(m_edit->text(), m_results.size(), page);
+}
+
+void FormSearch::take_answer()
+{
+    auto answer = m_background.take_answer();
+    if (!answer || answer->typed != m_edit->text())
+        return;
+    if (answer->index_remade)
+        m_model.search_index_remade();
+    name_results_by_chat(m_model, answer->results);
+    m_more = answer->results.size() == page;
+    if (answer->offset == 0) {
+        m_results = std::move(answer->results);
+        show_empty_text();
+        m_list->reset(static_cast<int32_t>(m_results.size()));
+        return;
+    }
+    for (auto& result : answer->results) {
         m_results.push_back(std::move(result));
         m_list->insert(static_cast<int32_t>(m_results.size()) - 1);
     }

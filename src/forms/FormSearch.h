@@ -1,7 +1,7 @@
 #pragma once
 
 #include "forms/OwnedForm.h"
-#include "messaging/MessageSearch.h"
+#include "messaging/BackgroundSearch.h"
 #include "skin/BasicElements.h"
 #include "skin/TextEdit.h"
 #include "skin/VList.h"
@@ -35,6 +35,8 @@ public:
     TextEdit& edit() { return *m_edit; }
     VList& list() { return *m_list; }
     std::vector<SearchResult> const& results() const { return m_results; }
+    // Whether a search is under way (its answer shows at a later frame).
+    bool searching() const { return m_background.busy(); }
 
     // ItemSource.
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
@@ -50,9 +52,11 @@ protected:
 private:
     void search();
     void read_more();
+    void take_answer();
     void show_empty_text();
 
-    MessageSearch m_search;
+    // Declared last of what it uses: its thread ends before the rest goes.
+    BackgroundSearch m_background;
     std::vector<SearchResult> m_results;
     bool m_more { false };
     ButtonElement* m_close { nullptr };

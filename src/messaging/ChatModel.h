@@ -67,6 +67,8 @@ public:
     bool update_chats(bool notify, Progress const& progress = {});
     // Whether the search index is being made again (it was lost or damaged).
     bool search_index_rebuilding() const;
+    // The background indexer, when the model has one.
+    SearchIndexer* search_indexer() { return m_indexer.get(); }
     // What keeps the messages from being read (a store that cannot be opened: a read-only or
     // missing device folder, a damaged file), or nothing.
     std::optional<std::string> store_problem() const;

@@ -34,17 +34,12 @@ std::vector<std::pair<size_t, size_t>> merged(std::vector<std::pair<size_t, size
 
 }
 
-std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_t offset, size_t limit)
+std::vector<SearchResult> find_messages(SmsManager& sms, std::u16string const& typed, size_t offset, size_t limit)
 {
     SearchQuery query = make_search_query(search_fold(typed));
     if (query.match.empty())
         return {};
-    SmsManager& sms = m_model.sms();
-    if (offset == 0)
-        sms.index_for_search(caught_up_per_search);
     auto hits = sms.search(query.match, offset, limit);
-    if (sms.take_search_index_remade())
-        m_model.search_index_remade();
     if (!hits)
         return {};
     std::vector<SearchResult> results;
@@ -55,8 +50,7 @@ std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_
             continue;
         SearchResult result;
         result.chat_key = chat_key_of(record);
-        Chat* chat = m_model.find_chat(result.chat_key);
-        result.chat_title = chat ? chat->title() : record.peer().name.empty() ? record.peer().address : record.peer().name;
+        result.chat_title = record.peer().name.empty() ? record.peer().address : record.peer().name;
         result.id = id;
         result.time = record.time;
         result.text = record.text;
@@ -67,6 +61,25 @@ std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_
         result.marks = merged(std::move(marks));
         results.push_back(std::move(result));
     }
+    return results;
+}
+
+void name_results_by_chat(ChatModel& model, std::vector<SearchResult>& results)
+{
+    for (auto& result : results)
+        if (Chat* chat = model.find_chat(result.chat_key))
+            result.chat_title = chat->title();
+}
+
+std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_t offset, size_t limit)
+{
+    SmsManager& sms = m_model.sms();
+    if (offset == 0)
+        sms.index_for_search(caught_up_per_search);
+    auto results = find_messages(sms, typed, offset, limit);
+    if (sms.take_search_index_remade())
+        m_model.search_index_remade();
+    name_results_by_chat(m_model, results);
     return results;
 }
 

@@ -27,6 +27,13 @@ struct SearchResult {
     std::vector<std::pair<size_t, size_t>> marks;
 };
 
+class SmsManager;
+
+// `limit` matches of what was typed, from the `offset`th on, newest first, each titled by its
+// sender (`name_results_by_chat` titles them by their chats): on any thread, with its own store.
+std::vector<SearchResult> find_messages(SmsManager&, std::u16string const& typed, size_t offset, size_t limit);
+void name_results_by_chat(ChatModel&, std::vector<SearchResult>&);
+
 // Finds messages across all chats through the store's full-text index, newest first. What was
 // delivered since the index last caught up is indexed first, so a search never misses it.
 class MessageSearch {

@@ -188,6 +188,13 @@ std::optional<size_t> SmsManager::index_for_search(size_t limit)
     return m_session->search_index().index_for_search(limit, [](std::u16string const& text) { return number_terms(text); }).as_optional();
 }
 
+std::optional<int64_t> SmsManager::search_backlog()
+{
+    if (!m_session)
+        return std::nullopt;
+    return m_session->search_index().backlog().as_optional();
+}
+
 std::optional<std::vector<EntryId>> SmsManager::search(std::string const& match, size_t offset, size_t limit)
 {
     if (!m_session)

@@ -51,6 +51,8 @@ public:
     // The search index: brings up to `limit` noted messages into it (how many, nullopt when the
     // store cannot index), and the newest messages matching a full-text query, a page of them.
     std::optional<size_t> index_for_search(size_t limit);
+    // The messages noted for the search index and not yet indexed.
+    std::optional<int64_t> search_backlog();
     std::optional<std::vector<EntryId>> search(std::string const& match, size_t offset, size_t limit);
     // Whether a search found the index damaged and made it again (taken: it reads false after).
     bool take_search_index_remade() { return std::exchange(m_search_index_remade, false); }

@@ -60,6 +60,11 @@ void CActiveScheduler::set_active(CActive& object)
     ++m_active_counter;
 }
 
+void CActiveScheduler::wake_user_interface()
+{
+    platform::EventQueue::post_private(process_message);
+}
+
 void CActiveScheduler::notify(CActive& object)
 {
     if (!object.m_active)

@@ -54,6 +54,9 @@ public:
 
     // The scheduler of this process (the window object owns it); null while there is none.
     static CActiveScheduler* current();
+    // Wakes the user-interface loop from any thread, so its forms look again at once (at the
+    // answer of a search, say) instead of at the next still frame.
+    static void wake_user_interface();
 
     void set_active(CActive&);
     // Signals the completion; may be called from any thread.

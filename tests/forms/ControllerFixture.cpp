@@ -1,6 +1,8 @@
 #include "ControllerFixture.h"
 
 #include "../../tools/velloq-sms/SmsCommand.h"
+#include "forms/FormMain.h"
+#include "forms/FormSearch.h"
 #include "platform/Utf.h"
 #include "skin/ButtonElement.h"
 #include "skin/TextElement.h"
@@ -78,6 +80,15 @@ void ControllerFixture::start_and_settle()
 {
     start();
     ASSERT_TRUE(pump_until([&] { return started(); }));
+    settle();
+}
+
+void ControllerFixture::settle_search()
+{
+    ASSERT_TRUE(pump_until([&] {
+        FormSearch* search = controller->chat_list() ? controller->chat_list()->search_form() : nullptr;
+        return search && !search->searching();
+    }));
     settle();
 }
 

@@ -38,6 +38,9 @@ protected:
     // Until transitions and animations (a menu's dimming) have ended; a caret that blinks keeps
     // asking to be drawn, so the wait for stillness is bounded.
     void settle();
+    // Until the search form has its answer to what was typed (the search runs on its own
+    // thread), and the screen is still again.
+    void settle_search();
     // The chat list is on the stack and the splash is gone (a view action may have put a chat
     // form over the list).
     bool started()

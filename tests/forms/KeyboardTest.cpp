@@ -127,7 +127,7 @@ TEST_F(Keyboard, TypingOnTheListSearchesAndControlNStartsANewMessage)
     start_and_settle();
     application->text_input(u"h");
     application->text_input(u"e");
-    settle();
+    settle_search();
     ASSERT_NE(main_form().search_form(), nullptr);
     FormSearch& search = *main_form().search_form();
     ASSERT_EQ(stack->top(), &search);

@@ -199,7 +199,7 @@ TEST_P(Screenshots, SearchingEveryMessage)
     settle();
     ASSERT_NE(main_form().search_form(), nullptr);
     main_form().search_form()->edit().text_input(u"see");
-    settle();
+    settle_search();
     check_screen("search");
 }
 

@@ -44,7 +44,7 @@ TEST_F(SearchPaging, PagesFollowTheScrollingToTheLastMatchAndANewTextStartsAgain
     start_and_settle();
     application->text_input(u"a");
     application->text_input(u"p");
-    settle();
+    settle_search();
     ASSERT_NE(main_form().search_form(), nullptr);
     FormSearch& search = *main_form().search_form();
     ASSERT_EQ(search.results().size(), FormSearch::page);
@@ -69,7 +69,7 @@ TEST_F(SearchPaging, PagesFollowTheScrollingToTheLastMatchAndANewTextStartsAgain
         application->game().tick();
     EXPECT_EQ(search.results().size(), static_cast<size_t>(matches));
     application->text_input(u"p");
-    settle();
+    settle_search();
     EXPECT_EQ(search.edit().text(), u"app");
     EXPECT_EQ(search.results().size(), FormSearch::page);
     EXPECT_EQ(search.list().count(), static_cast<int32_t>(FormSearch::page));

@@ -1,3 +1,4 @@
+#include "messaging/BackgroundSearch.h"
 #include "messaging/ChatModel.h"
 #include "messaging/MessageSearch.h"
 #include "messaging/SearchText.h"
@@ -157,6 +158,33 @@ TEST_F(SearchTest, NewestFirstWithTheChatAndTheMatchingWordsMarked)
     EXPECT_EQ(rest[0].text, u"no lunch for me");
     auto number = MessageSearch(model).find(u"0151 1000", 0, 50);
     EXPECT_TRUE(number.empty());
+}
+
+// Typing is searched on a thread of its own: a burst of texts ends in the answer to the last,
+// found on the search's own connection, with what was delivered just before it; the background
+// indexer, when there is one, takes in the new message, and the search itself writes nothing.
+TEST_F(SearchTest, TypingIsSearchedOnItsOwnThreadAndTheLastTextIsAnswered)
+{
+    deliver(u"+4915110000001", u"lunch at noon?", 1);
+    for (bool with_indexer : { false, true }) {
+        std::optional<SearchIndexer> indexer;
+        if (with_indexer)
+            indexer.emplace();
+        std::atomic<int> answers { 0 };
+        BackgroundSearch search(indexer ? &*indexer : nullptr, [&] { ++answers; });
+        deliver(u"+4915110000002", with_indexer ? u"launch party" : u"lunch later", 2);
+        for (char16_t const* typed : { u"l", u"la", u"lau", u"laun" })
+            search.request(typed, 0, 50);
+        search.request(with_indexer ? u"launch" : u"lunch", 0, 50);
+        ASSERT_TRUE(test::wait_until([&] { return !search.busy(); }));
+        auto answer = search.take_answer();
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->typed, with_indexer ? u"launch" : u"lunch");
+        ASSERT_FALSE(answer->results.empty());
+        EXPECT_EQ(answer->results[0].text, with_indexer ? u"launch party" : u"lunch later");
+        EXPECT_GE(answers, 1);
+        EXPECT_FALSE(search.take_answer()) << "an answer is taken once";
+    }
 }
 
 TEST_F(SearchTest, TheIndexFollowsChangesAndDeletionsAndAnOlderStoreIsIndexedWhole)

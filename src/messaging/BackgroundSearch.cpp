@@ -1,0 +1,115 @@
+#include "messaging/BackgroundSearch.h"
+
+#include "messaging/SmsManager.h"
+
+namespace velloq {
+
+namespace {
+
+// Typing that pauses this long is a search; keys closer together are one burst.
+constexpr int typing_pause_ms = 150;
+// How long a search waits for the background indexer to take in what was delivered meanwhile,
+// looking every few milliseconds; what is not indexed by then is found at the next search.
+constexpr int indexer_wait_ms = 500;
+constexpr int indexer_look_ms = 20;
+// Without a background indexer, deliveries since the last search are few; a larger backlog is
+// indexed a part at a time, a part per search.
+constexpr size_t caught_up_per_search = 500;
+
+}
+
+BackgroundSearch::BackgroundSearch(SearchIndexer* indexer, std::function<void()> answered)
+    : m_indexer(indexer)
+    , m_answered(std::move(answered))
+    , m_worker([this](platform::Worker& worker) { run(worker); })
+{
+}
+
+BackgroundSearch::~BackgroundSearch() = default;
+
+void BackgroundSearch::request(std::u16string typed, size_t offset, size_t limit)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending = Request { ++m_requested, std::move(typed), offset, limit };
+        m_answer.reset();
+    }
+    m_worker.wake();
+}
+
+std::optional<BackgroundSearch::Answer> BackgroundSearch::take_answer()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_answer, std::nullopt);
+}
+
+bool BackgroundSearch::busy() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_answered_number != m_requested;
+}
+
+std::optional<BackgroundSearch::Request> BackgroundSearch::take_request()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_pending, std::nullopt);
+}
+
+// The newest request once typing has paused; a request for more of the same text (scrolling)
+// does not wait. Nullopt when there is none, or the worker stops.
+std::optional<BackgroundSearch::Request> BackgroundSearch::settled_request(platform::Worker& worker)
+{
+    auto request = take_request();
+    while (request && request->offset == 0) {
+        if (!worker.wait(typing_pause_ms))
+            return std::nullopt;
+        auto newer = take_request();
+        if (!newer)
+            break;
+        request = std::move(newer);
+    }
+    return request;
+}
+
+void BackgroundSearch::catch_up(platform::Worker& worker, SmsManager& sms)
+{
+    if (!m_indexer) {
+        sms.index_for_search(caught_up_per_search);
+        return;
+    }
+    m_indexer->wake();
+    for (int waited = 0; waited < indexer_wait_ms && sms.search_backlog().value_or(0) > 0; waited += indexer_look_ms) {
+        if (!worker.wait(indexer_look_ms))
+            return;
+    }
+}
+
+void BackgroundSearch::answer(Request const& request, Answer answer)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        // An answer to a request replaced meanwhile is dropped: the newer one follows.
+        if (request.number != m_requested)
+            return;
+        m_answer = std::move(answer);
+        m_answered_number = request.number;
+    }
+    if (m_answered)
+        m_answered();
+}
+
+void BackgroundSearch::run(platform::Worker& worker)
+{
+    SmsManager sms;
+    while (worker.wait()) {
+        while (auto request = settled_request(worker)) {
+            if (request->offset == 0 && !request->typed.empty())
+                catch_up(worker, sms);
+            Answer found { request->typed, request->offset, find_messages(sms, request->typed, request->offset, request->limit), false };
+            found.index_remade = sms.take_search_index_remade();
+            answer(*request, std::move(found));
+        }
+    }
+}
+
+}
