@@ -1,5 +1,7 @@
 #include "forms/FormMain.h"
 
+#include "messaging/AlertRegistration.h"
+
 #include "forms/Avatar.h"
 #include "forms/AboutPanel.h"
 #include "forms/FormChat.h"
@@ -32,11 +34,12 @@ constexpr char16_t const* reload_section = u"FormReload";
 
 }
 
-FormMain::FormMain(Application& application, FormStack& stack, Properties& skin, ChatModel& model)
+FormMain::FormMain(Application& application, FormStack& stack, Properties& skin, ChatModel& model, AlertRegistration& alerts)
     : m_application(application)
     , m_stack(stack)
     , m_skin(skin)
     , m_model(model)
+    , m_alerts(alerts)
     , m_menu(stack, *this)
 {
     skin_loaded();
@@ -369,7 +372,7 @@ void FormMain::main_menu(std::vector<MenuEntry>& entries)
     // the menu open.
     entries.push_back({ u"MainMenu", u" ", u"MenuElement4Buttons" });
     MenuEntry alerts { u"Alerts", {} };
-    alerts.checked = m_model.alerts();
+    alerts.checked = m_alerts.on();
     entries.push_back(alerts);
     entries.push_back({ u"Templates", {} });
     if (LanguageTable::more_than_one_language())
@@ -380,7 +383,7 @@ void FormMain::main_menu(std::vector<MenuEntry>& entries)
 void FormMain::run_command(std::u16string const& name)
 {
     if (name == u"Alerts") {
-        m_model.set_alerts(!m_model.alerts());
+        m_alerts.set_on(!m_alerts.on());
     } else if (name == u"Templates") {
         show_templates(0);
     } else if (name == u"Help") {

@@ -15,6 +15,8 @@
 
 namespace velloq {
 
+class AlertRegistration;
+
 class AboutPanel;
 class Application;
 class ButtonElement;
@@ -31,7 +33,7 @@ class ReloadForm;
 // stack for the whole run and owns the program's other forms.
 class FormMain final : public Form, public ItemSource, public ChatListener, public ReloadListener, public MenuSource {
 public:
-    FormMain(Application&, FormStack&, Properties& skin, ChatModel&);
+    FormMain(Application&, FormStack&, Properties& skin, ChatModel&, AlertRegistration&);
     ~FormMain() override;
 
     // Builds the form from "FormMain", the menu and the forms it owns, and resets the list; the
@@ -101,6 +103,7 @@ private:
     FormStack& m_stack;
     Properties& m_skin;
     ChatModel& m_model;
+    AlertRegistration& m_alerts;
     ButtonElement* m_new { nullptr };
     ButtonElement* m_menu_button { nullptr };
     ButtonElement* m_search_button { nullptr };

@@ -46,6 +46,7 @@ MessengerApp::MessengerApp(Application& application, FormStack& stack, std::u16s
     : m_application(application)
     , m_stack(stack)
     , m_model_options(std::move(options))
+    , m_alert_registration(m_model_options.program_path)
     , m_view_action(command_line)
 {
     if (is_message_mode(command_line))
@@ -83,12 +84,16 @@ MessengerApp::~MessengerApp()
     m_alert.reset();
     if (m_splash)
         m_stack.hide(*m_splash, false);
+    if (m_model)
+        m_alert_registration.finish();
 }
 
 ChatModel& MessengerApp::ensure_model()
 {
-    if (!m_model)
+    if (!m_model) {
         m_model = std::make_unique<ChatModel>(m_model_options);
+        m_alert_registration.install();
+    }
     return *m_model;
 }
 
@@ -118,7 +123,7 @@ void MessengerApp::enter_message_mode()
         ensure_model();
         m_application.hide();
         // With alerts off there is nothing to show: the message waits, unread, for the next start.
-        if (!m_model->alerts()) {
+        if (!m_alert_registration.on()) {
             log() << u"enter_message_mode: alerts are off\n";
             m_application.quit();
             return;
@@ -181,7 +186,7 @@ bool MessengerApp::load_main_skin()
     }
     try {
         m_chat_list.reset();
-        m_chat_list = std::make_unique<FormMain>(m_application, m_stack, m_main_skin, *m_model);
+        m_chat_list = std::make_unique<FormMain>(m_application, m_stack, m_main_skin, *m_model, m_alert_registration);
         return true;
     } catch (...) {
         m_chat_list.reset();
@@ -234,7 +239,7 @@ void MessengerApp::poll_step()
         start_chat_model(false);
         if (m_chat_list)
             m_chat_list->show_store_problem(m_model->store_problem());
-        if (auto message = m_model->take_new_message())
+        if (auto message = m_model->take_new_message(); message && m_alert_registration.on())
             show_alert(std::move(*message));
         m_poll_timer.start(poll_period);
         return;
@@ -244,7 +249,7 @@ void MessengerApp::poll_step()
         m_model->name_chats();
     if (m_chat_list)
         m_chat_list->show_store_problem(m_model->store_problem());
-    if (auto message = m_model->take_new_message())
+    if (auto message = m_model->take_new_message(); message && m_alert_registration.on())
         show_alert(std::move(*message));
     m_poll_timer.start(poll_period);
 }

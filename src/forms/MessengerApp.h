@@ -2,6 +2,7 @@
 
 #include "forms/FormAlert.h"
 #include "forms/FormMain.h"
+#include "messaging/AlertRegistration.h"
 #include "messaging/ChatModel.h"
 #include "shell/ApplicationListener.h"
 #include "shell/Timer.h"
@@ -57,6 +58,7 @@ public:
 
     // What the controller holds, for the program's own checks.
     ChatModel* model() const { return m_model.get(); }
+    AlertRegistration& alert_registration() { return m_alert_registration; }
     Form* splash_form() const { return m_splash.get(); }
     ProgressElement* progress() const { return m_progress; }
     FormAlert* alert_form() const { return m_alert.get(); }
@@ -77,6 +79,8 @@ private:
     Application& m_application;
     FormStack& m_stack;
     ChatModel::Options m_model_options;
+    // Installed with the chat model, at the start of the program's work.
+    AlertRegistration m_alert_registration;
     // Destroyed in reverse: timers first, the chat model last.
     std::unique_ptr<ChatModel> m_model;
     Properties m_splash_skin;

@@ -20,9 +20,6 @@ namespace velloq {
 namespace {
 
 constexpr char16_t const* velloq_key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
-constexpr char16_t const* inbox_settings = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Inbox\\Settings";
-constexpr char16_t const* notifications_key = u"HKEY_CURRENT_USER\\ControlPanel\\Notifications\\{A877D65B-239C-47a7-9304-0D347F580408}";
-constexpr char16_t const* notification_name = u"Ketra.Velloq.message";
 constexpr char16_t const* unread_count_key = u"HKEY_CURRENT_USER\\System\\State\\Messages\\SMS\\Unread";
 constexpr int32_t scan_window = 10;
 constexpr std::array<FolderKind, 4> folders { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts, FolderKind::Outbox };
@@ -47,18 +44,6 @@ ChatModel::ChatModel(Options options)
         m_options.contacts_folder = platform::device_folder() + "/contacts";
     if (m_options.cache_path.empty())
         m_options.cache_path = to_utf16(platform::device_folder()) + u"/cache";
-    reg_set_int(inbox_settings, u"SMSNoSentMsg", 1);
-    int32_t notification_options = 0;
-    reg_get_int(notifications_key, u"Options", notification_options);
-    reg_set_int(notifications_key, u"Options", notification_options & ~0x08);
-    set_app_notification(notification_name, u"\"" + expand_path(m_options.program_path) + u"\" message");
-    reg_get_bool(velloq_key, u"Alerts", m_alerts);
-    if (m_options.search_in_background)
-        m_indexer = std::make_unique<SearchIndexer>();
-    // The registration follows "Alerts" from the start: a program that ended without its clean-up
-    // (a crash) must not leave deliveries starting it while alerts are off.
-    if (!m_alerts)
-        stop_app_notification(notification_name);
     if (!load_cache()) {
         log() << u"load_cache failed\n";
         m_chats.clear();
@@ -69,13 +54,7 @@ ChatModel::ChatModel(Options options)
     }
 }
 
-ChatModel::~ChatModel()
-{
-    if (!m_alerts) {
-        stop_app_notification(notification_name);
-        reg_delete_value(inbox_settings, u"SMSNoSentMsg");
-    }
-}
+ChatModel::~ChatModel() = default;
 
 void ChatModel::add_listener(ChatListener* listener)
 {
@@ -175,16 +154,6 @@ void ChatModel::delete_message(MessageRecord const& record)
     auto found = std::lower_bound(set.begin(), set.end(), record.id);
     if (found != set.end() && *found == record.id)
         set.erase(found);
-}
-
-void ChatModel::set_alerts(bool on)
-{
-    m_alerts = on;
-    reg_set_int(velloq_key, u"Alerts", on ? 1 : 0);
-    if (on)
-        set_app_notification(notification_name, u"\"" + expand_path(m_options.program_path) + u"\" message");
-    else
-        stop_app_notification(notification_name);
 }
 
 std::u16string ChatModel::contact_file(int32_t oid) const
@@ -571,7 +540,7 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
         if (progress)
             progress(0.8 + 0.2 * double(i) / double(batch.size()));
     }
-    if (m_alerts && newest_unread_chat) {
+    if (newest_unread_chat) {
         m_new_message = newest_unread_chat->messages[newest_unread_index];
         format_texts(*m_new_message);
     }
@@ -609,6 +578,9 @@ bool ChatModel::reach_store()
 
 bool ChatModel::update_chats(bool notify, Progress const& progress)
 {
+    // The indexer's thread starts with the first update, not with the model.
+    if (m_options.search_in_background && !m_indexer)
+        m_indexer = std::make_unique<SearchIndexer>();
     bool changed = take_store_changes(notify, progress);
     // Any writer's change may have noted texts for the index (another program's edits too).
     std::optional<uint64_t> version = m_sms->change_count();

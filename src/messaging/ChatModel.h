@@ -53,7 +53,7 @@ public:
         std::u16string program_path { u"%app_path%/velloq" };
         // The device folder's contacts/ in the program.
         std::string contacts_folder;
-        // The program keeps the search index up to date in the background.
+        // The program keeps the search index up to date in the background (from the first update).
         bool search_in_background { false };
     };
 
@@ -108,12 +108,9 @@ public:
 
     std::vector<std::unique_ptr<Chat>>& chats() { return m_chats; }
     Chat* find_chat(std::u16string const& key);
-    bool alerts() const { return m_alerts; }
-    // Turns alerts on or off and remembers it as "Alerts".
-    void set_alerts(bool on);
     // The next update reads whole folders (message mode: the program may have missed anything).
     void set_full_scan() { m_full_scan = true; }
-    // The newest unread incoming message of the last update when alerts are on; taking clears it.
+    // The newest unread incoming message of the last update; taking clears it.
     std::optional<MessageRecord> take_new_message() { return std::exchange(m_new_message, std::nullopt); }
     std::u16string const& current_chat_key() const { return m_current_key; }
     // Stores the key, marks the phone-book entries of that chat and sorts the phone book.
@@ -182,7 +179,6 @@ private:
     std::vector<std::unique_ptr<Chat>> m_chats;
     std::array<IdSet, 4> m_known;
     bool m_full_scan { true };
-    bool m_alerts { true };
     std::optional<MessageRecord> m_new_message;
     std::vector<ChatListener*> m_listeners;
     std::u16string m_current_key;

@@ -481,7 +481,7 @@ TEST_F(Conversation, MainMenuAlertsLanguageAndAbout)
     int32_t alerts = 0;
     EXPECT_TRUE(reg_get_int(key, u"Alerts", alerts));
     EXPECT_EQ(alerts, 1);
-    EXPECT_TRUE(controller->model()->alerts());
+    EXPECT_TRUE(controller->alert_registration().on());
 
     command(main_form().menu(), u"About");
     EXPECT_EQ(stack->top(), &main_form().about_panel());

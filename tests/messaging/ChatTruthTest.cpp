@@ -1,5 +1,6 @@
 // The chats always tell the truth about the store: whatever the cache holds, after any number of
 // starts every chat holds exactly the store's messages of its number, with the store's unread count.
+#include "messaging/AlertRegistration.h"
 #include "messaging/ChatModel.h"
 #include "messaging/Transmitter.h"
 
@@ -380,6 +381,9 @@ TEST_F(ChatTruth, TheNewMessageRegistrationFollowsTheAlertsSetting)
     ASSERT_TRUE(set_app_notification(u"Ketra.Velloq.message", u"\"" VELLOQ_TEST_MARKER u"\" \"" + marker.u16string() + u"\""));
     ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Alerts", 0));
     ChatModel model(options(device.path() / "cache"));
+    AlertRegistration alerts(u"" VELLOQ_TEST_MARKER);
+    alerts.install();
+    EXPECT_FALSE(alerts.on());
     ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     deliver(u"+4915100001", u"nobody is started for this", 1);
     int32_t count = 0;
@@ -387,9 +391,9 @@ TEST_F(ChatTruth, TheNewMessageRegistrationFollowsTheAlertsSetting)
     ASSERT_EQ(count, 1);
     // The count changed and no registration was left to start anything.
     EXPECT_TRUE(device.log_lines(u"broker ").empty());
-    model.set_alerts(true);
+    alerts.set_on(true);
     EXPECT_EQ(platform::RegistryStore::instance().stop_notification(u"Ketra.Velloq.message"), platform::BrokerResult::Stopped);
-    model.set_alerts(false);
+    alerts.set_on(false);
     EXPECT_EQ(platform::RegistryStore::instance().stop_notification(u"Ketra.Velloq.message"), platform::BrokerResult::NotFound);
 }
 
