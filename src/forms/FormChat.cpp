@@ -131,8 +131,7 @@ void FormChat::show_chat(std::u16string const& key)
     set_vertical(0, client.height);
     Chat* current = chat();
     // A draft goes from the store into the edit; it goes back when the chat is left.
-    std::u16string draft = current ? m_model.take_draft(*current, m_taken_drafts) : std::u16string();
-    m_taken_text = draft;
+    std::u16string draft = current ? m_drafts.take(*current) : std::u16string();
     if (draft.empty())
         draft = typed;
     int32_t count = current ? static_cast<int32_t>(current->messages.size()) : 0;
@@ -455,13 +454,7 @@ void FormChat::keep_draft()
     Chat* current = chat();
     if (!current)
         return;
-    // A draft left as it was goes back as it was: it keeps its time and its place in the list.
-    if (!m_taken_drafts.empty() && m_edit->text() == m_taken_text)
-        m_model.restore_drafts(*current, std::move(m_taken_drafts));
-    else
-        m_model.save_draft(*current, m_edit->text(), m_taken_drafts);
-    m_taken_drafts.clear();
-    m_taken_text.clear();
+    m_drafts.keep(*current, m_edit->text());
     m_edit->set_text({});
 }
 
@@ -638,9 +631,7 @@ void FormChat::delete_chat()
     if (Chat* current = chat()) {
         for (auto const& message : current->messages)
             m_model.delete_message(message);
-        for (auto const& draft : m_taken_drafts)
-            m_model.delete_message(draft);
-        m_taken_drafts.clear();
+        m_drafts.delete_taken();
         m_edit->set_text({});
         remove_chat_from_list();
         m_model.save_unread();

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "forms/MessageBubble.h"
+#include "messaging/ChatDrafts.h"
 #include "messaging/ChatModel.h"
 #include "shell/Timer.h"
 #include "skin/BasicElements.h"
@@ -123,9 +124,8 @@ private:
     std::u16string m_key;
     int32_t m_selected { -1 };
     // The chat's drafts whose text is in the edit: still in the store until the chat is left.
-    std::vector<MessageRecord> m_taken_drafts;
+    ChatDrafts m_drafts { m_model };
     // The drafts' text as it was taken into the edit.
-    std::u16string m_taken_text;
 };
 
 }

@@ -190,46 +190,8 @@ void ChatModel::mark_chat_read(Chat& chat)
 
 // The drafts leave the chat's list but stay in the store until the chat is left, so a program
 // that ends without its clean-up (a crash) loses no typed text: the next start finds them again.
-std::u16string ChatModel::take_draft(Chat& chat, std::vector<MessageRecord>& taken)
-{
-    // Every draft is taken, so every draft's text goes into the edit: the oldest first.
-    std::u16string text;
-    for (int32_t index = static_cast<int32_t>(chat.messages.size()) - 1; index >= 0; --index) {
-        MessageRecord& message = chat.messages[static_cast<size_t>(index)];
-        if (message.folder != FolderKind::Drafts)
-            continue;
-        if (read_message(message) && !message.text.empty())
-            text = text.empty() ? message.text : message.text + u"\n" + text;
-        // Copied, not moved: the listeners still see the message while they hear of its removal.
-        taken.push_back(message);
-        send_event({ ChatEvent::Kind::MessageRemoved, index, &chat });
-        chat.messages.erase(chat.messages.begin() + index);
-    }
-    return text;
-}
 
-void ChatModel::restore_drafts(Chat& chat, std::vector<MessageRecord>&& taken)
-{
-    for (auto& draft : taken) {
-        auto place = std::upper_bound(chat.messages.begin(), chat.messages.end(), draft, message_before);
-        int32_t index = static_cast<int32_t>(place - chat.messages.begin());
-        chat.messages.insert(place, std::move(draft));
-        send_event({ ChatEvent::Kind::MessageAppended, index, &chat });
-    }
-    for (size_t position = 0; position < m_chats.size(); ++position)
-        if (m_chats[position].get() == &chat)
-            send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(position), &chat });
-}
 
-void ChatModel::save_draft(Chat const& chat, std::u16string const& text, std::vector<MessageRecord> const& replaced)
-{
-    for (auto const& draft : replaced)
-        delete_message(draft);
-    if (text.empty())
-        return;
-    if (m_sms->save_draft({ chat.name, chat.address.empty() ? chat.name : chat.address }, text))
-        log() << u"save_draft for " << chat.key << u"\n";
-}
 
 std::optional<std::vector<EntryId>> ChatModel::scan_folder(FolderKind kind, Progress const&)
 {

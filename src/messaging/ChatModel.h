@@ -93,14 +93,6 @@ public:
     void remove_chat(Chat const& chat);
     void save_unread();
     void mark_chat_read(Chat&);
-    // The text of the chat's newest draft; the drafts leave the chat's list (into `taken`) but
-    // stay in the store until `save_draft` replaces them.
-    std::u16string take_draft(Chat&, std::vector<MessageRecord>& taken);
-    // Keeps unsent text as the chat's one draft in the store's Drafts folder (none for no text),
-    // in place of the drafts taken; the next update shows it in the chat.
-    void save_draft(Chat const&, std::u16string const& text, std::vector<MessageRecord> const& replaced);
-    // Puts drafts taken by `take_draft` back into their chat, unchanged in the store.
-    void restore_drafts(Chat&, std::vector<MessageRecord>&& taken);
 
     void add_listener(ChatListener*);
     void remove_listener(ChatListener*);
