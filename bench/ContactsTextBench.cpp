@@ -113,7 +113,7 @@ void BM_OpenTheChatOfAMegabyteMessage(benchmark::State& state)
     bench::bench_device();
     std::string error;
     auto store = platform::MessageStore::open_device(error);
-    auto inbox = store ? store->store_property(store->stores()->front().entry_id, platform::Tag::InboxEntryId) : std::nullopt;
+    auto inbox = store ? store->folder(platform::Tag::InboxEntryId).as_optional() : std::nullopt;
     platform::StoredMessage message;
     message.properties = { { platform::Tag::Subject, megabyte_of_numbers() }, { platform::Tag::MessageFlags, int64_t(1) },
         { platform::Tag::DeliveryTime, MessageTime::now().filetime() }, { platform::Tag::SenderName, std::u16string() },

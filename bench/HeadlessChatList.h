@@ -3,6 +3,7 @@
 #include "BenchDevice.h"
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
+#include "messaging/AlertRegistration.h"
 #include "messaging/ChatModel.h"
 #include "platform/Utf.h"
 #include "shell/Application.h"
@@ -32,7 +33,7 @@ public:
         m_skin.language().load_language(u"Velloq");
         if (!m_skin.load_skin(u"%app_path%/skins/bin/default.skin", m_application.screen_info()))
             return;
-        m_chats = std::make_unique<FormMain>(m_application, m_stack, m_skin, m_model);
+        m_chats = std::make_unique<FormMain>(m_application, m_stack, m_skin, m_model, m_alerts);
         m_stack.show(*m_chats, false, false);
     }
     ~HeadlessChatList()
@@ -69,6 +70,7 @@ private:
     FormStack m_stack { m_application };
     ChatModel m_model { { to_utf16(bench_device()) + u"/cache", u"/bin/true", bench_device() + "/contacts" } };
     Properties m_skin;
+    AlertRegistration m_alerts { u"%app_path%/velloq" };
     std::unique_ptr<FormMain> m_chats;
 };
 

@@ -63,7 +63,7 @@ void BM_BuildIndexFor100000(benchmark::State& state)
         auto store = platform::MessageStore::open_device(error);
         state.ResumeTiming();
         size_t total = 0;
-        while (auto indexed = store->index_for_search(500, [](std::u16string const& text) { return number_terms(text); })) {
+        while (auto indexed = store->search_index().index_for_search(500, [](std::u16string const& text) { return number_terms(text); })) {
             total += *indexed;
             if (*indexed == 0)
                 break;
@@ -82,7 +82,7 @@ ChatModel& indexed_model()
         MessageSearch(*made).find(u"warm up", 0, 1);
         std::string error;
         auto store = platform::MessageStore::open_device(error);
-        while (store->index_for_search(5000, [](std::u16string const& text) { return number_terms(text); }).value_or(0) > 0) { }
+        while (store->search_index().index_for_search(5000, [](std::u16string const& text) { return number_terms(text); }).value_or(0) > 0) { }
         return made;
     }();
     return *model;
