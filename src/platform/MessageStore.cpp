@@ -193,34 +193,21 @@ StoreResult<std::vector<Bytes>> MessageStore::list_rows(int64_t folder, int64_t 
     if (m_window.folder == folder && m_window.end_offset == offset && m_window.last >= 0 && version && *version == m_window.version) {
         StatementUse use(m_statements[RowsAfter]);
         use->bind(1, folder).bind(2, limit).bind(3, m_window.last);
-        return entry_ids(*use);
+        return m_tables->entry_ids(*use);
     }
     // A window near the end is counted from the end, so a poll of the newest rows skips nothing.
     if (count >= 0 && offset > count / 2) {
         int64_t rows_wanted = std::max<int64_t>(0, std::min(limit, count - offset));
         StatementUse use(m_statements[RowsFromEnd]);
         use->bind(1, folder).bind(2, rows_wanted).bind(3, count - offset - rows_wanted);
-        auto entries = entry_ids(*use);
+        auto entries = m_tables->entry_ids(*use);
         if (entries)
             std::reverse(entries->begin(), entries->end());
         return entries;
     }
     StatementUse use(m_statements[RowsFromStart]);
     use->bind(1, folder).bind(2, limit).bind(3, offset);
-    return entry_ids(*use);
-}
-
-// The entry ids of a statement's first column.
-StoreResult<std::vector<Bytes>> MessageStore::entry_ids(SqliteStatement& statement)
-{
-    std::vector<Bytes> entries;
-    while (statement.step()) {
-        std::string_view entry = statement.column_view(0);
-        entries.emplace_back(entry.begin(), entry.end());
-    }
-    if (statement.failed())
-        return m_tables->failure();
-    return entries;
+    return m_tables->entry_ids(*use);
 }
 
 void MessageStore::prefetch(int64_t folder, int64_t first_row, int64_t last_row)

@@ -93,7 +93,6 @@ private:
     MessageStore(std::unique_ptr<SqliteDatabase>, std::unique_ptr<MessageTables>, StatementSet);
     StoreResult<void> open_parts();
     StoreResult<void> write_properties(Bytes const& entry, std::optional<int64_t> recipient_row, PropertySet const& properties);
-    StoreResult<std::vector<Bytes>> entry_ids(SqliteStatement&);
     StoreResult<void> begin_snapshot(std::optional<SqliteTransaction>&);
     StoreResult<std::vector<int64_t>> folder_rows(std::vector<Bytes> const& folders);
     StoreResult<std::vector<Bytes>> list_rows(int64_t folder, int64_t offset, int64_t limit, int64_t count);

@@ -154,6 +154,18 @@ StoreResult<int64_t> MessageTables::folder_of_kind(uint32_t kind)
     return found_row(m_database, *use, "the store lacks one of its folders");
 }
 
+StoreResult<std::vector<Bytes>> MessageTables::entry_ids(SqliteStatement& statement)
+{
+    std::vector<Bytes> entries;
+    while (statement.step()) {
+        std::string_view entry = statement.column_view(0);
+        entries.emplace_back(entry.begin(), entry.end());
+    }
+    if (statement.failed())
+        return failure();
+    return entries;
+}
+
 StoreResult<int64_t> MessageTables::message_row(Bytes const& entry)
 {
     StatementUse use(m_statements[MessageRow]);

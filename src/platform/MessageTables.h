@@ -37,6 +37,8 @@ public:
     // The folder of a kind: Tag::InboxEntryId, Tag::SentEntryId, Tag::OutboxEntryId ...
     StoreResult<int64_t> folder_of_kind(uint32_t kind);
     StoreResult<int64_t> message_row(Bytes const& entry);
+    // The entry ids of a statement's first column, read to its end.
+    StoreResult<std::vector<Bytes>> entry_ids(SqliteStatement&);
     // One message with its properties and recipients, read in one statement.
     StoreResult<StoredMessage> read_message(Bytes const& entry);
 

@@ -38,15 +38,11 @@ char const* const statement_sql[] = {
 
 StoreResult<std::unique_ptr<ModemFilingLog>> ModemFilingLog::open(MessageTables& tables, std::function<void()> inbox_changed)
 {
-    auto statements = StatementSet::prepare(tables.database(), statement_sql);
-    if (!statements)
-        return tables.failure();
-    return std::unique_ptr<ModemFilingLog>(new ModemFilingLog(tables, std::move(*statements), std::move(inbox_changed)));
+    return open_store_part<ModemFilingLog>(tables.database(), statement_sql, tables, std::move(inbox_changed));
 }
 
 ModemFilingLog::ModemFilingLog(MessageTables& tables, StatementSet statements, std::function<void()> inbox_changed)
-    : m_tables(tables)
-    , m_statements(std::move(statements))
+    : StorePart(tables, std::move(statements))
     , m_inbox_changed(std::move(inbox_changed))
 {
 }

@@ -2,6 +2,7 @@
 
 #include "platform/MessageTypes.h"
 #include "platform/SqliteDatabase.h"
+#include "platform/StorePart.h"
 
 #include <functional>
 #include <memory>
@@ -17,7 +18,7 @@ class MessageTables;
 // key filed once is never filed again, so a crash between filing and deleting it from the modem
 // does no harm. It also remembers when each message still arriving in parts was first seen,
 // and finds a sent message by the reference the modem gave it, for its status report.
-class ModemFilingLog {
+class ModemFilingLog : StorePart {
 public:
     // `inbox_changed` runs after a message is filed (the unread count is published).
     static StoreResult<std::unique_ptr<ModemFilingLog>> open(MessageTables&, std::function<void()> inbox_changed);
@@ -44,12 +45,12 @@ public:
     StoreResult<std::vector<SentRecipient>> sent_with_reference(int64_t reference);
 
 private:
+    template<typename Part, typename... Extra>
+    friend StoreResult<std::unique_ptr<Part>> open_store_part(SqliteDatabase&, std::span<char const* const>, MessageTables&, Extra&&...);
     ModemFilingLog(MessageTables&, StatementSet, std::function<void()> inbox_changed);
     StoreResult<bool> insert_filed(std::string const& key, std::string const& source, StoredMessage const& message);
     StoreResult<void> read_recipient(int64_t message, SentRecipient& recipient);
 
-    MessageTables& m_tables;
-    StatementSet m_statements;
     std::function<void()> m_inbox_changed;
 };
 

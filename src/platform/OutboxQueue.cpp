@@ -53,15 +53,11 @@ char const* const statement_sql[] = {
 
 StoreResult<std::unique_ptr<OutboxQueue>> OutboxQueue::open(MessageTables& tables)
 {
-    auto statements = StatementSet::prepare(tables.database(), statement_sql);
-    if (!statements)
-        return tables.failure();
-    return std::unique_ptr<OutboxQueue>(new OutboxQueue(tables, std::move(*statements)));
+    return open_store_part<OutboxQueue>(tables.database(), statement_sql, tables);
 }
 
 OutboxQueue::OutboxQueue(MessageTables& tables, StatementSet statements)
-    : m_tables(tables)
-    , m_statements(std::move(statements))
+    : StorePart(tables, std::move(statements))
 {
 }
 
@@ -71,14 +67,7 @@ StoreResult<std::vector<Bytes>> OutboxQueue::submitted_messages()
 {
     StatementUse use(m_statements[Submitted]);
     use->bind(1, static_cast<int64_t>(Tag::OutboxEntryId));
-    std::vector<Bytes> entries;
-    while (use->step()) {
-        std::string_view entry = use->column_view(0);
-        entries.emplace_back(entry.begin(), entry.end());
-    }
-    if (use->failed())
-        return m_tables.failure();
-    return entries;
+    return m_tables.entry_ids(*use);
 }
 
 StoreResult<bool> OutboxQueue::claim_for_sending(Bytes const& entry)

@@ -2,6 +2,7 @@
 
 #include "platform/MessageTypes.h"
 #include "platform/SqliteDatabase.h"
+#include "platform/StorePart.h"
 
 #include <array>
 #include <memory>
@@ -17,7 +18,7 @@ class MessageTables;
 // one transmitter at a time, the recipients each went to, sends the modem has still to confirm,
 // and the move of a sent message to Sent Items under a new entry id. The move is one
 // transaction, so a message is never transmitted twice.
-class OutboxQueue {
+class OutboxQueue : StorePart {
 public:
     static StoreResult<std::unique_ptr<OutboxQueue>> open(MessageTables&);
     ~OutboxQueue();
@@ -54,11 +55,11 @@ public:
     StoreResult<bool> settle_send(std::string const& instance, std::string const& path, PropertySet const& outcome);
 
 private:
+    template<typename Part, typename... Extra>
+    friend StoreResult<std::unique_ptr<Part>> open_store_part(SqliteDatabase&, std::span<char const* const>, MessageTables&, Extra&&...);
     OutboxQueue(MessageTables&, StatementSet);
     StoreResult<std::vector<std::array<int64_t, 3>>> abandoned_claims();
 
-    MessageTables& m_tables;
-    StatementSet m_statements;
 };
 
 }

@@ -56,15 +56,11 @@ char const* const index_statement_sql[] = {
 
 StoreResult<std::unique_ptr<SearchIndex>> SearchIndex::open(MessageTables& tables)
 {
-    auto statements = StatementSet::prepare(tables.database(), statement_sql);
-    if (!statements)
-        return tables.failure();
-    return std::unique_ptr<SearchIndex>(new SearchIndex(tables, std::move(*statements)));
+    return open_store_part<SearchIndex>(tables.database(), statement_sql, tables);
 }
 
 SearchIndex::SearchIndex(MessageTables& tables, StatementSet statements)
-    : m_tables(tables)
-    , m_statements(std::move(statements))
+    : StorePart(tables, std::move(statements))
 {
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/MessageTypes.h"
 #include "platform/SqliteDatabase.h"
+#include "platform/StorePart.h"
 
 #include <functional>
 #include <memory>
@@ -16,7 +17,7 @@ class MessageTables;
 // The message store's search index: SQLite's full-text index, made on first use, kept up by the
 // reading program from the notes every writer's statements leave (plain SQL runs in a writer's
 // transaction, so no writer, another program's too, depends on the index).
-class SearchIndex {
+class SearchIndex : StorePart {
 public:
     static StoreResult<std::unique_ptr<SearchIndex>> open(MessageTables&);
     ~SearchIndex();
@@ -38,16 +39,15 @@ public:
     StoreResult<std::vector<Bytes>> search(std::string const& match, size_t offset, size_t limit);
 
 private:
+    template<typename Part, typename... Extra>
+    friend StoreResult<std::unique_ptr<Part>> open_store_part(SqliteDatabase&, std::span<char const* const>, MessageTables&, Extra&&...);
     SearchIndex(MessageTables&, StatementSet);
     StoreResult<void> make_table();
     StoreResult<std::vector<int64_t>> pending(size_t limit);
     StoreResult<void> index_one(int64_t message, SearchTerms const& terms_of);
     std::optional<int64_t> count_of(char const* sql);
 
-    MessageTables& m_tables;
-    // The statements of the store's own tables, prepared at opening.
-    StatementSet m_statements;
-    // Those of the index, prepared once it exists (it may be made, dropped and made again).
+    // The statements of the index (those of the store's own tables are the part's), prepared once it exists (it may be made, dropped and made again).
     std::optional<StatementSet> m_index_statements;
 };
 

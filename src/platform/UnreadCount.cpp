@@ -31,15 +31,11 @@ void bind_inbox_and_flags(SqliteStatement& statement)
 
 StoreResult<std::unique_ptr<UnreadCount>> UnreadCount::open(MessageTables& tables)
 {
-    auto statements = StatementSet::prepare(tables.database(), statement_sql);
-    if (!statements)
-        return tables.failure();
-    return std::unique_ptr<UnreadCount>(new UnreadCount(tables, std::move(*statements)));
+    return open_store_part<UnreadCount>(tables.database(), statement_sql, tables);
 }
 
 UnreadCount::UnreadCount(MessageTables& tables, StatementSet statements)
-    : m_tables(tables)
-    , m_statements(std::move(statements))
+    : StorePart(tables, std::move(statements))
 {
 }
 
@@ -58,14 +54,7 @@ StoreResult<std::vector<Bytes>> UnreadCount::unread_entries()
 {
     StatementUse use(m_statements[Entries]);
     bind_inbox_and_flags(*use);
-    std::vector<Bytes> entries;
-    while (use->step()) {
-        std::string_view entry = use->column_view(0);
-        entries.emplace_back(entry.begin(), entry.end());
-    }
-    if (use->failed())
-        return m_tables.failure();
-    return entries;
+    return m_tables.entry_ids(*use);
 }
 
 // A registry busy past its timeout is tried again a few times; a count that still cannot be

@@ -2,6 +2,7 @@
 
 #include "platform/MessageTypes.h"
 #include "platform/SqliteDatabase.h"
+#include "platform/StorePart.h"
 
 #include <memory>
 #include <string>
@@ -12,7 +13,7 @@ class MessageTables;
 
 // The inbox's unread count, counted in the store and written to the registry value the
 // notification broker watches, after every change of the inbox.
-class UnreadCount {
+class UnreadCount : StorePart {
 public:
     static StoreResult<std::unique_ptr<UnreadCount>> open(MessageTables&);
     ~UnreadCount();
@@ -26,10 +27,10 @@ public:
     std::string const& error() const { return m_error; }
 
 private:
+    template<typename Part, typename... Extra>
+    friend StoreResult<std::unique_ptr<Part>> open_store_part(SqliteDatabase&, std::span<char const* const>, MessageTables&, Extra&&...);
     UnreadCount(MessageTables&, StatementSet);
 
-    MessageTables& m_tables;
-    StatementSet m_statements;
     std::string m_error;
 };
 
