@@ -24,6 +24,16 @@ constexpr char16_t const* unread_count_key = u"HKEY_CURRENT_USER\\System\\State\
 constexpr int32_t scan_window = 10;
 constexpr std::array<FolderKind, 4> folders { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts, FolderKind::Outbox };
 
+// The options with the device folder's places where they name none.
+ChatModel::Options with_folders(ChatModel::Options options)
+{
+    if (options.contacts_folder.empty())
+        options.contacts_folder = platform::device_folder() + "/contacts";
+    if (options.cache_path.empty())
+        options.cache_path = to_utf16(platform::device_folder()) + u"/cache";
+    return options;
+}
+
 size_t index_of(FolderKind kind)
 {
     return static_cast<size_t>(kind);
@@ -37,13 +47,10 @@ ChatModel::ChatModel()
 }
 
 ChatModel::ChatModel(Options options)
-    : m_options(std::move(options))
+    : m_options(with_folders(std::move(options)))
+    , m_naming(*this, m_options.contacts_folder)
     , m_sms(std::make_unique<SmsManager>())
 {
-    if (m_options.contacts_folder.empty())
-        m_options.contacts_folder = platform::device_folder() + "/contacts";
-    if (m_options.cache_path.empty())
-        m_options.cache_path = to_utf16(platform::device_folder()) + u"/cache";
     if (!load_cache()) {
         log() << u"load_cache failed\n";
         m_chats.clear();
@@ -156,11 +163,6 @@ void ChatModel::delete_message(MessageRecord const& record)
         set.erase(found);
 }
 
-std::u16string ChatModel::contact_file(int32_t oid) const
-{
-    auto file = m_contacts ? m_contacts->file_of(oid) : std::nullopt;
-    return file ? to_utf16(*file) : std::u16string();
-}
 
 void ChatModel::save_unread()
 {
@@ -836,82 +838,15 @@ namespace velloq {
 void ChatModel::set_current_chat_key(std::u16string key)
 {
     m_current_key = std::move(key);
-    m_phone_book.set_current(m_current_key);
+    m_naming.phone_book().set_current(m_current_key);
 }
 
-void ChatModel::assign_contacts()
-{
-    m_contacts = std::make_unique<ContactsSource>(m_options.contacts_folder);
-    for (auto const& contact : m_contacts->read_all())
-        m_phone_book.add_contact(contact);
-    name_chats();
-}
 
-void ChatModel::name_chats()
-{
-    for (size_t index = 0; index < m_chats.size(); ++index) {
-        Chat& chat = *m_chats[index];
-        if (chat.key.empty())
-            continue;
-        PhoneEntry* entry = m_phone_book.find(chat.key);
-        if (!entry) {
-            m_phone_book.add({ chat.name, chat.address, {}, chat.key, chat.contact_id, 0 });
-            continue;
-        }
-        chat.contact_id = entry->contact_id;
-        if (chat.name == entry->name && chat.phone_label == entry->label)
-            continue;
-        chat.name = entry->name;
-        chat.phone_label = entry->label;
-        send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(index), &chat });
-    }
-}
 
-void ChatModel::poll_contacts()
-{
-    if (m_contacts)
-        m_contacts->poll(*this);
-}
 
-void ChatModel::on_contact_added(int32_t oid, Contact const& contact)
-{
-    log() << u"on_contact_added for id:" << oid << u"\n";
-    if (m_phone_book.add_contact(contact))
-        name_chats();
-}
 
-void ChatModel::on_contact_changed(int32_t oid)
-{
-    m_phone_book.remove_contact(oid);
-    auto contact = m_contacts ? m_contacts->contact(oid) : std::nullopt;
-    log() << u"on_contact_changed for id:" << oid << u"\n";
-    if (contact && m_phone_book.add_contact(*contact))
-        name_chats();
-}
 
-void ChatModel::on_contact_removed(int32_t oid)
-{
-    log() << u"on_contact_removed for id:" << oid << u"\n";
-    m_phone_book.remove_contact(oid);
-    name_chats();
-}
 
-bool ChatModel::find_contact_by_phone(std::u16string const& number, Contact& contact)
-{
-    // Message mode never reads the phone book, yet the alert names the sender: the contacts are
-    // read before they are searched.
-    if (!m_contacts) {
-        m_contacts = std::make_unique<ContactsSource>(m_options.contacts_folder);
-        m_contacts->read_all();
-    }
-    auto found = m_contacts->find_by_phone(number);
-    if (!found) {
-        log() << u"find_contact_by_phone: bad result\n";
-        return false;
-    }
-    contact = *found;
-    return true;
-}
 
 void ChatModel::delete_chat_message(Chat& chat, int32_t index)
 {

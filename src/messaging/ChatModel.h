@@ -2,8 +2,7 @@
 
 #include "messaging/Chat.h"
 #include "messaging/ChatCache.h"
-#include "messaging/ContactsSource.h"
-#include "messaging/PhoneBook.h"
+#include "messaging/ChatNaming.h"
 #include "messaging/SmsManager.h"
 
 #include <array>
@@ -43,7 +42,7 @@ public:
 // file, and watched by the forms through chat events.
 class SearchIndexer;
 
-class ChatModel final : public ContactListener {
+class ChatModel final {
 public:
     struct Options {
         // The cache describes one device's store, so it lives beside it: `cache` in the device
@@ -109,17 +108,14 @@ public:
     void set_current_chat_key(std::u16string key);
 
     // Contacts: read them all, build the phone book and name the chats (start-up).
-    void assign_contacts();
-    void name_chats();
+    void assign_contacts() { m_naming.assign_contacts(); }
+    void name_chats() { m_naming.name_chats(); }
     // Handles the contacts folder's changes since the last call (the main loop's poll).
-    void poll_contacts();
-    bool find_contact_by_phone(std::u16string const& number, Contact& contact);
+    void poll_contacts() { m_naming.poll_contacts(); }
+    bool find_contact_by_phone(std::u16string const& number, Contact& contact) { return m_naming.find_contact_by_phone(number, contact); }
     // The file of a contact, for the phone's contact application; empty when unknown.
-    std::u16string contact_file(int32_t oid) const;
-    PhoneBook& phone_book() { return m_phone_book; }
-    void on_contact_added(int32_t oid, Contact const&) override;
-    void on_contact_changed(int32_t oid) override;
-    void on_contact_removed(int32_t oid) override;
+    std::u16string contact_file(int32_t oid) const { return m_naming.contact_file(oid); }
+    PhoneBook& phone_book() { return m_naming.phone_book(); }
     std::u16string const& pending_text() const { return m_pending_text; }
     void set_pending_text(std::u16string text) { m_pending_text = std::move(text); }
     SmsManager& sms() { return *m_sms; }
@@ -162,8 +158,7 @@ private:
     static void add_known(IdSet&, std::vector<EntryId> const&);
 
     Options m_options;
-    PhoneBook m_phone_book;
-    std::unique_ptr<ContactsSource> m_contacts;
+    ChatNaming m_naming;
     std::unique_ptr<SmsManager> m_sms;
     std::unique_ptr<SearchIndexer> m_indexer;
     // The store's change count the indexer was last woken for.

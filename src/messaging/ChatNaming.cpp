@@ -1,0 +1,96 @@
+#include "messaging/ChatNaming.h"
+
+#include "messaging/ChatModel.h"
+#include "platform/Utf.h"
+#include "shell/Log.h"
+
+namespace velloq {
+
+ChatNaming::ChatNaming(ChatModel& model, std::string contacts_folder)
+    : m_model(model)
+    , m_contacts_folder(std::move(contacts_folder))
+{
+}
+
+void ChatNaming::assign_contacts()
+{
+    m_contacts = std::make_unique<ContactsSource>(m_contacts_folder);
+    for (auto const& contact : m_contacts->read_all())
+        m_phone_book.add_contact(contact);
+    name_chats();
+}
+
+void ChatNaming::name_chats()
+{
+    auto& chats = m_model.chats();
+    for (size_t index = 0; index < chats.size(); ++index) {
+        Chat& chat = *chats[index];
+        if (chat.key.empty())
+            continue;
+        PhoneEntry* entry = m_phone_book.find(chat.key);
+        if (!entry) {
+            m_phone_book.add({ chat.name, chat.address, {}, chat.key, chat.contact_id, 0 });
+            continue;
+        }
+        chat.contact_id = entry->contact_id;
+        if (chat.name == entry->name && chat.phone_label == entry->label)
+            continue;
+        chat.name = entry->name;
+        chat.phone_label = entry->label;
+        m_model.send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(index), &chat });
+    }
+}
+
+void ChatNaming::poll_contacts()
+{
+    if (m_contacts)
+        m_contacts->poll(*this);
+}
+
+void ChatNaming::on_contact_added(int32_t oid, Contact const& contact)
+{
+    log() << u"on_contact_added for id:" << oid << u"\n";
+    if (m_phone_book.add_contact(contact))
+        name_chats();
+}
+
+void ChatNaming::on_contact_changed(int32_t oid)
+{
+    m_phone_book.remove_contact(oid);
+    auto contact = m_contacts ? m_contacts->contact(oid) : std::nullopt;
+    log() << u"on_contact_changed for id:" << oid << u"\n";
+    if (contact && m_phone_book.add_contact(*contact))
+        name_chats();
+}
+
+void ChatNaming::on_contact_removed(int32_t oid)
+{
+    log() << u"on_contact_removed for id:" << oid << u"\n";
+    m_phone_book.remove_contact(oid);
+    name_chats();
+}
+
+bool ChatNaming::find_contact_by_phone(std::u16string const& number, Contact& contact)
+{
+    // Message mode never reads the phone book, yet the alert names the sender: the contacts are
+    // read before they are searched.
+    if (!m_contacts) {
+        m_contacts = std::make_unique<ContactsSource>(m_contacts_folder);
+        m_contacts->read_all();
+    }
+    auto found = m_contacts->find_by_phone(number);
+    if (!found) {
+        log() << u"find_contact_by_phone: bad result\n";
+        return false;
+    }
+    contact = *found;
+    return true;
+}
+
+std::u16string ChatNaming::contact_file(int32_t oid) const
+{
+    auto file = m_contacts ? m_contacts->file_of(oid) : std::nullopt;
+    return file ? to_utf16(*file) : std::u16string();
+}
+
+}

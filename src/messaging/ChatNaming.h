@@ -1,0 +1,41 @@
+#pragma once
+
+#include "messaging/ContactsSource.h"
+#include "messaging/PhoneBook.h"
+
+#include <memory>
+#include <string>
+
+namespace velloq {
+
+class ChatModel;
+
+// Names the chats after the phone's contacts: reads the contacts folder into the phone book,
+// gives each chat the name and phone label of its number's contact (the lists hear of each
+// renamed chat), and follows the folder's changes.
+class ChatNaming final : public ContactListener {
+public:
+    ChatNaming(ChatModel& model, std::string contacts_folder);
+
+    PhoneBook& phone_book() { return m_phone_book; }
+    // Reads every contact and names the chats (the program's start).
+    void assign_contacts();
+    void name_chats();
+    // Handles the contacts folder's changes since the last call (the main loop's poll).
+    void poll_contacts();
+    bool find_contact_by_phone(std::u16string const& number, Contact& contact);
+    // The file of a contact, for the phone's contact application; empty when unknown.
+    std::u16string contact_file(int32_t oid) const;
+
+    void on_contact_added(int32_t oid, Contact const&) override;
+    void on_contact_changed(int32_t oid) override;
+    void on_contact_removed(int32_t oid) override;
+
+private:
+    ChatModel& m_model;
+    std::string m_contacts_folder;
+    PhoneBook m_phone_book;
+    std::unique_ptr<ContactsSource> m_contacts;
+};
+
+}
