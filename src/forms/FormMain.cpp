@@ -278,10 +278,7 @@ void FormMain::open_chat(PhoneEntry const& entry)
             refresh_chat(*chat);
         }
     } else {
-        auto& chats = m_model.chats();
-        chats.insert(chats.begin(), chat_for_entry(entry));
-        chat = chats.front().get();
-        m_list->insert(0);
+        chat = &m_model.add_chat(chat_for_entry(entry));
         m_list->scroll_to(0);
     }
     m_model.set_current_chat_key(chat->key);

@@ -882,6 +882,14 @@ bool ChatModel::drop_vanished_messages(Chat& chat)
     return dropped;
 }
 
+Chat& ChatModel::add_chat(std::unique_ptr<Chat> chat)
+{
+    Chat& added = *chat;
+    m_chats.insert(m_chats.begin(), std::move(chat));
+    send_event({ ChatEvent::Kind::Inserted, 0, nullptr });
+    return added;
+}
+
 void ChatModel::remove_chat(Chat const& chat)
 {
     auto found = std::find_if(m_chats.begin(), m_chats.end(), [&](auto const& held) { return held.get() == &chat; });

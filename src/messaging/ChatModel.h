@@ -90,6 +90,8 @@ public:
     // The chat leaves the list (its messages stay wherever they are); the lists are told and the
     // cache saved.
     void remove_chat(Chat const& chat);
+    // A new conversation, at the top of the list until it has messages; the lists are told.
+    Chat& add_chat(std::unique_ptr<Chat> chat);
     void save_unread();
     void mark_chat_read(Chat&);
 
@@ -97,7 +99,8 @@ public:
     void remove_listener(ChatListener*);
     void send_event(ChatEvent const&);
 
-    std::vector<std::unique_ptr<Chat>>& chats() { return m_chats; }
+    // The chats, newest first; only the model adds, removes or reorders them.
+    std::vector<std::unique_ptr<Chat>> const& chats() const { return m_chats; }
     Chat* find_chat(std::u16string const& key);
     // The next update reads whole folders (message mode: the program may have missed anything).
     void set_full_scan() { m_full_scan = true; }
