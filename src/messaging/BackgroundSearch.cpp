@@ -12,9 +12,6 @@ constexpr int typing_pause_ms = 150;
 // looking every few milliseconds; what is not indexed by then is found at the next search.
 constexpr int indexer_wait_ms = 500;
 constexpr int indexer_look_ms = 20;
-// Without a background indexer, deliveries since the last search are few; a larger backlog is
-// indexed a part at a time, a part per search.
-constexpr size_t caught_up_per_search = 500;
 
 }
 
@@ -74,7 +71,7 @@ std::optional<BackgroundSearch::Request> BackgroundSearch::settled_request(platf
 void BackgroundSearch::catch_up(platform::Worker& worker, SmsManager& sms)
 {
     if (!m_indexer) {
-        sms.index_for_search(caught_up_per_search);
+        sms.catch_up_search_index();
         return;
     }
     m_indexer->wake();

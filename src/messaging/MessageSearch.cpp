@@ -13,8 +13,6 @@ namespace velloq {
 
 namespace {
 
-// Deliveries since the last search are few; a backlog larger than this is the background's.
-constexpr size_t caught_up_per_search = 500;
 // One transaction of the background indexer: short enough that a writer waits a few
 // milliseconds at most.
 constexpr size_t indexed_per_transaction = 500;
@@ -75,7 +73,7 @@ std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_
 {
     SmsManager& sms = m_model.sms();
     if (offset == 0)
-        sms.index_for_search(caught_up_per_search);
+        sms.catch_up_search_index();
     auto results = find_messages(sms, typed, offset, limit);
     if (sms.take_search_index_remade())
         m_model.search_index_remade();

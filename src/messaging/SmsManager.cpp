@@ -20,7 +20,7 @@ constexpr int32_t not_found = static_cast<int32_t>(0x8004010F);
 constexpr uint32_t sms_record_status = 0x00040000;
 constexpr uint32_t unsent_from_me = 0x28;
 constexpr uint32_t recipient_to = 1;
-// What a search that had to make the index again indexes before it looks once more.
+// What a search indexes before it looks: deliveries since the last search are few.
 constexpr size_t search_catch_up = 500;
 
 using platform::number_of;
@@ -188,6 +188,11 @@ std::optional<size_t> SmsManager::index_for_search(size_t limit)
     return m_session->search_index().index_for_search(limit, [](std::u16string const& text) { return number_terms(text); }).as_optional();
 }
 
+std::optional<size_t> SmsManager::catch_up_search_index()
+{
+    return index_for_search(search_catch_up);
+}
+
 std::optional<int64_t> SmsManager::search_backlog()
 {
     if (!m_session)
@@ -208,7 +213,7 @@ std::optional<std::vector<EntryId>> SmsManager::search(std::string const& match,
         auto remade = index.rebuild();
         m_search_index_remade = remade.ok();
         if (remade) {
-            index_for_search(search_catch_up);
+            catch_up_search_index();
             entries = index.search(match, offset, limit);
         } else {
             entries = remade.error();

@@ -51,6 +51,9 @@ public:
     // The search index: brings up to `limit` noted messages into it (how many, nullopt when the
     // store cannot index), and the newest messages matching a full-text query, a page of them.
     std::optional<size_t> index_for_search(size_t limit);
+    // Indexes what was delivered since the index last caught up, up to one search's share (a
+    // larger backlog is the background indexer's).
+    std::optional<size_t> catch_up_search_index();
     // The messages noted for the search index and not yet indexed.
     std::optional<int64_t> search_backlog();
     std::optional<std::vector<EntryId>> search(std::string const& match, size_t offset, size_t limit);

@@ -65,10 +65,7 @@ platform::StoredMessage delivery_report(std::u16string const& address, bool deli
 
 bool file_delivery_report(platform::MessageStore& store, std::u16string const& address, bool delivered, platform::Bytes const& reported)
 {
-    auto stores = store.stores();
-    if (!stores || stores->empty())
-        return false;
-    auto inbox = store.store_property(stores->front().entry_id, Tag::InboxEntryId);
+    auto inbox = store.folder(Tag::InboxEntryId);
     return inbox && store.create_message(*inbox, delivery_report(address, delivered, reported, MessageTime::now().filetime()), false);
 }
 
