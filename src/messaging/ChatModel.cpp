@@ -20,9 +20,6 @@ namespace velloq {
 namespace {
 
 constexpr char16_t const* velloq_key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
-constexpr char16_t const* unread_count_key = u"HKEY_CURRENT_USER\\System\\State\\Messages\\SMS\\Unread";
-constexpr int32_t scan_window = 10;
-constexpr std::array<FolderKind, 4> folders { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts, FolderKind::Outbox };
 
 // The options with the device folder's places where they name none.
 ChatModel::Options with_folders(ChatModel::Options options)
@@ -32,11 +29,6 @@ ChatModel::Options with_folders(ChatModel::Options options)
     if (options.cache_path.empty())
         options.cache_path = to_utf16(platform::device_folder()) + u"/cache";
     return options;
-}
-
-size_t index_of(FolderKind kind)
-{
-    return static_cast<size_t>(kind);
 }
 
 }
@@ -49,15 +41,13 @@ ChatModel::ChatModel()
 ChatModel::ChatModel(Options options)
     : m_options(with_folders(std::move(options)))
     , m_naming(*this, m_options.contacts_folder)
-    , m_sms(std::make_unique<SmsManager>())
 {
     if (!load_cache()) {
         log() << u"load_cache failed\n";
         m_chats.clear();
-        for (auto& set : m_known)
-            set.clear();
+        m_follower.forget_all();
         // Without a store the cache could not be checked; it is tried again once the store answers.
-        m_cache_pending = !m_sms->has_store();
+        m_cache_pending = !sms().has_store();
     }
 }
 
@@ -88,79 +78,20 @@ Chat* ChatModel::find_chat(std::u16string const& key)
     return nullptr;
 }
 
-bool ChatModel::known(IdSet const& set, EntryId const& id)
-{
-    return std::binary_search(set.begin(), set.end(), id);
-}
-
-void ChatModel::add_known(IdSet& set, std::vector<EntryId> const& ids)
-{
-    set.insert(set.end(), ids.begin(), ids.end());
-    sort_entry_ids(set);
-    set.erase(std::unique(set.begin(), set.end()), set.end());
-}
-
-void ChatModel::reload_sms(char16_t const* reason)
-{
-    m_sms = std::make_unique<SmsManager>();
-    log() << reason;
-}
-
 bool ChatModel::read_message(MessageRecord& record)
 {
-    return fill_record(record) == ReadOutcome::Filled;
-}
-
-ChatModel::ReadOutcome ChatModel::fill_record(MessageRecord& record, bool with_texts)
-{
-    if (record.id.is_empty())
-        return ReadOutcome::Failed;
-    Correspondent peer = record.peer();
-    if (!peer.name.empty() || !peer.address.empty())
-        return ReadOutcome::Filled;
-    FolderKind folder = record.folder;
-    if (!m_sms->read_sms(record.id, record))
-        return ReadOutcome::Failed;
-    record.folder = folder;
-    peer = record.peer();
-    if (peer.name.empty() && peer.address.empty())
-        return ReadOutcome::NoPeer;
-    if (with_texts)
-        format_texts(record);
-    return ReadOutcome::Filled;
-}
-
-void ChatModel::format_texts(MessageRecord& record)
-{
-    record.date_text = date_text(record.time);
-    record.time_text = time_text(record.time);
+    return m_follower.fill_record(record) == StoreFollower::ReadOutcome::Filled;
 }
 
 bool ChatModel::validate_message(MessageRecord& record)
 {
-    if (record.id.is_empty() || !known(m_known[index_of(record.folder)], record.id))
-        return false;
-    Correspondent peer = record.peer();
-    // An outbox message that is gone may be on its way to Sent Items under a new id: it shows as
-    // it was read until the next poll puts the moved one in its place (or takes it away).
-    if (record.folder == FolderKind::Outbox && (!peer.name.empty() || !peer.address.empty()))
-        return true;
-    if (peer.name.empty() && peer.address.empty())
-        return read_message(record) || !m_sms->store_answers();
-    MessageRecord probe;
-    // A store that cannot be read now says nothing about the message: it stays.
-    return m_sms->read_sms(record.id, probe) || !m_sms->store_answers();
+    return m_follower.still_stored(record);
 }
 
 void ChatModel::delete_message(MessageRecord const& record)
 {
-    m_sms->delete_message(record.folder, record);
-    if (record.folder == FolderKind::Outbox)
-        return;
-    IdSet& set = m_known[index_of(record.folder)];
-    auto found = std::lower_bound(set.begin(), set.end(), record.id);
-    if (found != set.end() && *found == record.id)
-        set.erase(found);
+    sms().delete_message(record.folder, record);
+    m_follower.forget(record);
 }
 
 
@@ -181,7 +112,7 @@ void ChatModel::mark_chat_read(Chat& chat)
         if (message.folder == FolderKind::Incoming && message.unread())
             unread.push_back(message.id);
     }
-    if (!unread.empty() && !m_sms->mark_read(unread))
+    if (!unread.empty() && !sms().mark_read(unread))
         return;
     for (auto& message : chat.messages) {
         if (message.folder == FolderKind::Incoming)
@@ -190,70 +121,19 @@ void ChatModel::mark_chat_read(Chat& chat)
     chat.unread = 0;
 }
 
-// The drafts leave the chat's list but stay in the store until the chat is left, so a program
-// that ends without its clean-up (a crash) loses no typed text: the next start finds them again.
-
-
-
-std::optional<std::vector<EntryId>> ChatModel::scan_folder(FolderKind kind, Progress const&)
-{
-    std::vector<EntryId> fresh;
-    IdSet const& set = m_known[index_of(kind)];
-    auto counted = m_sms->length_of(kind);
-    if (!counted)
-        return std::nullopt;
-    int32_t length = *counted;
-    auto take = [&](int32_t index) {
-        EntryId id = m_sms->get_id(kind, index);
-        if (!id.is_empty() && !known(set, id)) {
-            fresh.push_back(id);
-            return true;
-        }
-        return false;
-    };
-    if (m_full_scan) {
-        for (int32_t index = 0; index < length; ++index)
-            take(index);
-        return fresh;
-    }
-    // Windows of ten rows from the end, as long as the last window held something new.
-    for (int32_t end = length; end > 0;) {
-        int32_t start = std::max(0, end - scan_window);
-        bool found = false;
-        for (int32_t index = start; index < end; ++index)
-            found |= take(index);
-        if (!found)
-            break;
-        end = start;
-    }
-    return fresh;
-}
-
+// An outbox the store cannot count is not an empty one: no message leaves a chat for it.
 bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
 {
-    // An outbox the store cannot count is not an empty one: no message leaves a chat for it.
-    auto counted = m_sms->length_of(FolderKind::Outbox);
-    if (!counted)
+    auto outbox = m_follower.outbox_ids();
+    if (!outbox)
         return false;
-    int32_t length = *counted;
-    std::vector<EntryId> outbox;
-    for (int32_t index = 0; index < length; ++index) {
-        EntryId id = m_sms->get_id(FolderKind::Outbox, index);
-        if (!id.is_empty())
-            outbox.push_back(id);
-    }
-    std::sort(outbox.begin(), outbox.end());
-    IdSet& known_outbox = m_known[index_of(FolderKind::Outbox)];
     // No chat holds an outbox message that was not read into it: with none known, there is
     // nothing to look for among the chats (a poll then costs nothing per message).
-    if (known_outbox.empty()) {
-        new_outbox = std::move(outbox);
-        return length >= 0;
+    if (!m_follower.knows_outbox()) {
+        new_outbox = std::move(*outbox);
+        return true;
     }
-    // A state only changes with a write to the store.
-    std::optional<uint64_t> version = m_sms->change_count();
-    bool states_due = !version || version != m_states_read_at;
-    m_states_read_at = version;
+    bool states_due = m_follower.send_states_due();
     std::vector<EntryId> held;
     for (auto& chat : m_chats) {
         for (int32_t index = static_cast<int32_t>(chat->messages.size()) - 1; index >= 0; --index) {
@@ -261,7 +141,7 @@ bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
             if (message.folder != FolderKind::Outbox)
                 continue;
             held.push_back(message.id);
-            if (std::binary_search(outbox.begin(), outbox.end(), message.id)) {
+            if (std::binary_search(outbox->begin(), outbox->end(), message.id)) {
                 if (states_due)
                     refresh_send_state(*chat, index, notify);
                 continue;
@@ -272,132 +152,8 @@ bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
         }
     }
     std::sort(held.begin(), held.end());
-    for (auto const& id : outbox) {
-        if (!known(known_outbox, id)) {
-            new_outbox.push_back(id);
-        } else if (!std::binary_search(held.begin(), held.end(), id) && !m_reloaded_for_outbox) {
-            m_reloaded_for_outbox = true;
-            reload_sms(u" sms_manager reloaded because outbox failed\n");
-        }
-    }
-    // An id that left the outbox never comes back (ids are not reused): it is known no longer.
-    IdSet still_waiting;
-    std::set_intersection(known_outbox.begin(), known_outbox.end(), outbox.begin(), outbox.end(), std::back_inserter(still_waiting));
-    known_outbox = std::move(still_waiting);
-    return length >= 0;
-}
-
-std::vector<MessageRecord> ChatModel::read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const& progress, bool with_texts)
-{
-    std::vector<MessageRecord> batch;
-    size_t total = 0;
-    for (auto const& ids : fresh)
-        total += ids.size();
-    batch.reserve(total);
-    // What the one pass did not give (nothing, unless it failed) is read message by message.
-    auto left = worth_one_pass(total) ? read_in_one_pass(fresh, batch, with_texts) : fresh;
-    size_t processed = total;
-    for (auto const& ids : left)
-        processed -= ids.size();
-    for (FolderKind kind : folders) {
-        std::vector<EntryId> read;
-        for (auto const& id : left[index_of(kind)]) {
-            MessageRecord record;
-            record.id = id;
-            record.folder = kind;
-            ReadOutcome outcome = fill_record(record, with_texts);
-            // A message without anyone to talk to (a draft without recipients) is read, but
-            // belongs to no chat; it is not a failure that a new store session could mend.
-            if (outcome != ReadOutcome::Failed)
-                read.push_back(id);
-            if (outcome == ReadOutcome::Filled) {
-                add_to_batch(std::move(record), batch);
-            } else if (outcome == ReadOutcome::Failed) {
-                log() << u" can't read" << static_cast<int32_t>(kind);
-                if (!m_reloaded_for_read) {
-                    m_reloaded_for_read = true;
-                    reload_sms(u" sms_manager reloaded\n");
-                }
-            }
-            ++processed;
-            if (progress && total > 0)
-                progress(0.2 + 0.6 * double(processed) / double(total));
-        }
-        add_known(m_known[index_of(kind)], read);
-    }
-    return batch;
-}
-
-// A pass reads every message of the folders, a lookup only the one wanted, at more than twice
-// the cost: the pass pays once half the store is new (a first start, a store filled by another
-// program).
-bool ChatModel::worth_one_pass(size_t fresh_messages)
-{
-    if (fresh_messages < 1000)
-        return false;
-    size_t stored = 0;
-    for (FolderKind kind : folders)
-        stored += static_cast<size_t>(std::max(0, m_sms->length_of(kind).value_or(0)));
-    return fresh_messages * 2 >= stored;
-}
-
-// A first start reads (nearly) the whole store: one ordered pass over it costs a fraction of a
-// lookup per message. Returns the fresh ids the pass did not give.
-std::array<std::vector<EntryId>, 4> ChatModel::read_in_one_pass(std::array<std::vector<EntryId>, 4> const& fresh, std::vector<MessageRecord>& batch, bool with_texts)
-{
-    std::array<std::vector<EntryId>, 4> wanted = fresh;
-    std::array<std::vector<EntryId>, 4> read;
-    std::vector<FolderKind> kinds;
-    for (FolderKind kind : folders) {
-        sort_entry_ids(wanted[index_of(kind)]);
-        if (!wanted[index_of(kind)].empty())
-            kinds.push_back(kind);
-    }
-    size_t batch_size = batch.size();
-    bool whole = m_sms->read_folders(kinds, [&](MessageRecord&& record) {
-        auto const& ids = wanted[index_of(record.folder)];
-        if (!std::binary_search(ids.begin(), ids.end(), record.id))
-            return;
-        read[index_of(record.folder)].push_back(record.id);
-        Correspondent peer = record.peer();
-        if (peer.name.empty() && peer.address.empty())
-            return;
-        if (with_texts)
-            format_texts(record);
-        add_to_batch(std::move(record), batch);
-    });
-    if (!whole) {
-        log() << u" one pass failed";
-        batch.resize(batch_size);
-        return fresh;
-    }
-    std::array<std::vector<EntryId>, 4> left;
-    for (FolderKind kind : folders) {
-        auto& done = read[index_of(kind)];
-        sort_entry_ids(done);
-        auto const& ids = wanted[index_of(kind)];
-        std::set_difference(ids.begin(), ids.end(), done.begin(), done.end(), std::back_inserter(left[index_of(kind)]));
-        add_known(m_known[index_of(kind)], done);
-    }
-    return left;
-}
-
-// Each further recipient of a message from the user gets a copy of its own, so every
-// recipient's chat has it.
-void ChatModel::add_to_batch(MessageRecord&& record, std::vector<MessageRecord>& batch)
-{
-    size_t recipients = record.recipients.size();
-    size_t first = batch.size();
-    batch.push_back(std::move(record));
-    if (batch[first].folder == FolderKind::Incoming || recipients <= 1)
-        return;
-    log() << u" recipients:" << static_cast<uint64_t>(recipients);
-    for (size_t extra = 1; extra < recipients; ++extra) {
-        MessageRecord copy = batch[first];
-        copy.recipients = { batch[first].recipients[extra] };
-        copy.recipient_states = { batch[first].recipient_states.size() > extra ? batch[first].recipient_states[extra] : batch[first].send_state() };
-        batch.push_back(std::move(copy));
-    }
+    new_outbox = m_follower.settle_outbox(*outbox, held);
+    return true;
 }
 
 // A chat holds its newest message in full, for the chat list; the older ones keep what the cache
@@ -426,7 +182,7 @@ void ChatModel::refresh_send_state(Chat& chat, int32_t index, bool notify)
         return;
     MessageRecord fresh;
     fresh.folder = record.folder;
-    if (!m_sms->read_sms(record.id, fresh))
+    if (!sms().read_sms(record.id, fresh))
         return;
     // A copy for a further recipient holds that recipient alone; its state is that row's.
     for (size_t row = 0; row < fresh.recipients.size() && row < fresh.recipient_states.size(); ++row) {
@@ -506,12 +262,12 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
     }
     if (newest_unread_chat) {
         m_new_message = newest_unread_chat->messages[newest_unread_index];
-        format_texts(*m_new_message);
+        StoreFollower::format_texts(*m_new_message);
     }
     for (auto const& chat : touched.chats) {
         keep_newest_in_full(*chat);
         if (!chat->messages.empty() && chat->messages.back().time_text.empty())
-            format_texts(chat->messages.back());
+            StoreFollower::format_texts(chat->messages.back());
     }
     std::stable_sort(touched.chats.begin(), touched.chats.end(), [](auto const& a, auto const& b) { return chat_before(*a, *b); });
     for (size_t position = 0; position < touched.chats.size(); ++position) {
@@ -521,25 +277,6 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
     }
 }
 
-// A store that could not be opened (locked, read-only, missing) or failed the last update is
-// opened again at every update until it answers; its chats, once it does, come from the cache if
-// it was not read yet. A store that works costs the poll nothing here.
-bool ChatModel::reach_store()
-{
-    if (m_sms->has_store() && !m_store_failed)
-        return true;
-    m_store_failed = false;
-    reload_sms(u"update_chats: the store does not answer; opened again\n");
-    if (!m_sms->store_answers())
-        return false;
-    if (m_cache_pending && m_chats.empty()) {
-        m_cache_pending = false;
-        if (!load_cache())
-            log() << u"load_cache failed\n";
-    }
-    return true;
-}
-
 bool ChatModel::update_chats(bool notify, Progress const& progress)
 {
     // The indexer's thread starts with the first update, not with the model.
@@ -547,12 +284,12 @@ bool ChatModel::update_chats(bool notify, Progress const& progress)
         m_indexer = std::make_unique<SearchIndexer>();
     bool changed = take_store_changes(notify, progress);
     // Any writer's change may have noted texts for the index (another program's edits too).
-    std::optional<uint64_t> version = m_sms->change_count();
+    std::optional<uint64_t> version = sms().change_count();
     if (m_indexer && (changed || !version || version != m_indexer_woken_at)) {
         m_indexer_woken_at = version;
         m_indexer->wake();
     }
-    if (!m_full_scan) {
+    if (!m_follower.full_scan()) {
         follow_deletions(notify);
         follow_unread_count(notify);
     }
@@ -561,9 +298,9 @@ bool ChatModel::update_chats(bool notify, Progress const& progress)
 
 std::optional<std::string> ChatModel::store_problem() const
 {
-    if (m_sms->has_store())
+    if (sms().has_store())
         return std::nullopt;
-    return m_sms->open_error().empty() ? std::string("the message store cannot be opened") : m_sms->open_error();
+    return sms().open_error().empty() ? std::string("the message store cannot be opened") : sms().open_error();
 }
 
 bool ChatModel::search_index_rebuilding() const
@@ -577,43 +314,12 @@ void ChatModel::search_index_remade()
         m_indexer->rebuilding_elsewhere();
 }
 
-// Other programs delete messages too. Ids are never reused and the chats know every id they
-// read, so a folder holding fewer messages than are known lost some: only then is it listed
-// whole, and what is gone leaves its chat. Nothing is looked at while the store is unchanged.
+// What another program deleted leaves its chat.
 void ChatModel::follow_deletions(bool notify)
 {
-    std::optional<uint64_t> version = m_sms->change_count();
-    if (version && version == m_deletions_checked_at)
-        return;
-    std::vector<EntryId> gone;
-    for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts }) {
-        auto lost = take_gone_ids(kind);
-        gone.insert(gone.end(), lost.begin(), lost.end());
-    }
-    m_deletions_checked_at = version;
-    if (gone.empty())
-        return;
-    sort_entry_ids(gone);
-    remove_gone_messages(gone, notify);
-}
-
-std::vector<EntryId> ChatModel::take_gone_ids(FolderKind kind)
-{
-    IdSet& known_ids = m_known[index_of(kind)];
-    auto length = m_sms->length_of(kind);
-    if (!length || static_cast<size_t>(*length) >= known_ids.size())
-        return {};
-    std::vector<EntryId> present;
-    present.reserve(static_cast<size_t>(*length));
-    for (int32_t index = 0; index < *length; ++index)
-        present.push_back(m_sms->get_id(kind, index));
-    sort_entry_ids(present);
-    std::vector<EntryId> gone;
-    IdSet kept;
-    std::set_difference(known_ids.begin(), known_ids.end(), present.begin(), present.end(), std::back_inserter(gone));
-    std::set_intersection(known_ids.begin(), known_ids.end(), present.begin(), present.end(), std::back_inserter(kept));
-    known_ids = std::move(kept);
-    return gone;
+    std::vector<EntryId> gone = m_follower.take_deleted();
+    if (!gone.empty())
+        remove_gone_messages(gone, notify);
 }
 
 void ChatModel::remove_gone_messages(std::vector<EntryId> const& gone, bool notify)
@@ -644,25 +350,16 @@ void ChatModel::remove_gone_messages(std::vector<EntryId> const& gone, bool noti
     save_cache();
 }
 
-// Other processes read and delete messages too: when the store's unread count (the registry's
-// Count, which every writer keeps) moved away from the chats' sum, the chats' unread marks are
-// taken again from the store's unread messages. Once per change of Count, so a lasting
-// difference (an unread message that is in no chat) costs nothing at later polls.
+// When the store's unread messages moved away from the chats' (another process read or deleted
+// some), the chats' unread marks are taken again from the store.
 void ChatModel::follow_unread_count(bool notify)
 {
-    int32_t count = 0;
-    if (!reg_get_int(unread_count_key, u"Count", count) || count == m_followed_count)
-        return;
-    m_followed_count = count;
     int32_t ours = 0;
     for (auto const& chat : m_chats)
         ours += chat->unread;
-    if (ours == count)
-        return;
-    auto unread = m_sms->unread_ids();
+    auto unread = m_follower.unread_if_moved(ours);
     if (!unread)
         return;
-    std::sort(unread->begin(), unread->end());
     for (size_t index = 0; index < m_chats.size(); ++index) {
         Chat& chat = *m_chats[index];
         int32_t marked = 0;
@@ -683,44 +380,48 @@ void ChatModel::follow_unread_count(bool notify)
     save_cache();
 }
 
+// A store reached again after it failed gives the chats of the cache, when they could not be
+// checked against it before.
+bool ChatModel::reach_store()
+{
+    auto reach = m_follower.reach_store();
+    if (reach == StoreFollower::Reach::Reopened && m_cache_pending && m_chats.empty()) {
+        m_cache_pending = false;
+        if (!load_cache())
+            log() << u"load_cache failed\n";
+    }
+    return reach != StoreFollower::Reach::Unreachable;
+}
+
 bool ChatModel::take_store_changes(bool notify, Progress const& progress)
 {
     Stopwatch lap;
-    m_reloaded_for_read = false;
-    m_reloaded_for_outbox = false;
     if (!reach_store())
         return false;
-    log() << u"update_chats " << (m_full_scan ? 1 : 0);
+    log() << u"update_chats " << (m_follower.full_scan() ? 1 : 0);
     // The scan and the reads see one picture of the store; a rebuilt sms_manager starts afresh.
-    m_sms->begin_reading();
+    sms().begin_reading();
     struct EndReading {
         ChatModel& model;
-        ~EndReading() { model.m_sms->end_reading(); }
+        ~EndReading() { model.sms().end_reading(); }
     } end_reading { *this };
-    std::array<std::vector<EntryId>, 4> fresh;
-    for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts }) {
-        auto scanned = scan_folder(kind, progress);
-        if (!scanned) {
-            // The store could not be read: that is not "no messages"; nothing changes, and the
-            // next update opens it again.
-            log() << u" scan failed\n";
-            m_store_failed = true;
-            return false;
-        }
-        fresh[index_of(kind)] = std::move(*scanned);
-        if (progress)
-            progress(double(index_of(kind)) / 15.0);
-    }
-    m_full_scan = false;
-    log() << u" scan 3 folders time:" << lap.lap();
-    if (!check_outbox(notify, fresh[index_of(FolderKind::Outbox)])) {
-        log() << u" outbox check failed\n";
-        m_store_failed = true;
+    auto fresh = m_follower.scan_folders(progress);
+    if (!fresh) {
+        // The store could not be read: that is not "no messages"; nothing changes, and the
+        // next update opens it again.
+        log() << u" scan failed\n";
+        m_follower.mark_failed();
         return false;
     }
-    log() << u" scan outbox size:" << m_sms->get_length(FolderKind::Outbox) << u" time:" << lap.lap();
+    log() << u" scan 3 folders time:" << lap.lap();
+    if (!check_outbox(notify, (*fresh)[static_cast<size_t>(FolderKind::Outbox)])) {
+        log() << u" outbox check failed\n";
+        m_follower.mark_failed();
+        return false;
+    }
+    log() << u" scan outbox size:" << sms().get_length(FolderKind::Outbox) << u" time:" << lap.lap();
     size_t new_ids = 0;
-    for (auto const& ids : fresh)
+    for (auto const& ids : *fresh)
         new_ids += ids.size();
     if (new_ids == 0) {
         log() << u"\n";
@@ -728,8 +429,8 @@ bool ChatModel::take_store_changes(bool notify, Progress const& progress)
     }
     // Without events nobody sees a record before the chats are made; only those kept in full
     // then get their texts (formatting every date of a large store would be most of its read).
-    std::vector<MessageRecord> batch = read_new(fresh, progress, notify);
-    m_sms->end_reading();
+    std::vector<MessageRecord> batch = m_follower.read_new(*fresh, progress, notify);
+    sms().end_reading();
     if (batch.empty()) {
         log() << u"\n";
         return false;
@@ -751,7 +452,7 @@ bool ChatModel::cache_fits_store(std::vector<CachedChat> const& cached) const
 {
     for (auto const& entry : cached) {
         for (auto const& message : entry.messages) {
-            if (!m_sms->owns_id(message.id)) {
+            if (!sms().owns_id(message.id)) {
                 log() << u"load_cache: an id of another store\n";
                 return false;
             }
@@ -766,14 +467,8 @@ bool ChatModel::load_cache()
     if (!cached || !cache_fits_store(*cached))
         return false;
     m_chats.clear();
-    for (auto& set : m_known)
-        set.clear();
-    std::array<size_t, 4> per_folder {};
-    for (auto const& entry : *cached)
-        for (auto const& message : entry.messages)
-            ++per_folder[index_of(message.folder)];
-    for (size_t folder = 0; folder < per_folder.size(); ++folder)
-        m_known[folder].reserve(per_folder[folder]);
+    if (!m_follower.know_cached(*cached))
+        return false;
     for (auto& entry : *cached) {
         auto chat = std::make_unique<Chat>();
         chat->messages.reserve(entry.messages.size());
@@ -785,21 +480,9 @@ bool ChatModel::load_cache()
             MessageRecord record;
             record.folder = message.folder;
             record.id = message.id;
-            m_known[index_of(message.folder)].push_back(message.id);
             chat->messages.push_back(std::move(record));
         }
         m_chats.push_back(std::move(chat));
-    }
-    // The known sets are sorted anyway: a message that stands in two places shows here.
-    for (auto& set : m_known) {
-        sort_entry_ids(set);
-        if (std::adjacent_find(set.begin(), set.end()) != set.end()) {
-            log() << u"load_cache: a message in two places\n";
-            m_chats.clear();
-            for (auto& known : m_known)
-                known.clear();
-            return false;
-        }
     }
     return true;
 }
@@ -840,12 +523,6 @@ void ChatModel::set_current_chat_key(std::u16string key)
     m_current_key = std::move(key);
     m_naming.phone_book().set_current(m_current_key);
 }
-
-
-
-
-
-
 
 
 void ChatModel::delete_chat_message(Chat& chat, int32_t index)

@@ -4,6 +4,7 @@
 #include "messaging/ChatCache.h"
 #include "messaging/ChatNaming.h"
 #include "messaging/SmsManager.h"
+#include "messaging/StoreFollower.h"
 
 #include <array>
 #include <functional>
@@ -103,7 +104,7 @@ public:
     std::vector<std::unique_ptr<Chat>> const& chats() const { return m_chats; }
     Chat* find_chat(std::u16string const& key);
     // The next update reads whole folders (message mode: the program may have missed anything).
-    void set_full_scan() { m_full_scan = true; }
+    void set_full_scan() { m_follower.set_full_scan(); }
     // The newest unread incoming message of the last update; taking clears it.
     std::optional<MessageRecord> take_new_message() { return std::exchange(m_new_message, std::nullopt); }
     std::u16string const& current_chat_key() const { return m_current_key; }
@@ -121,29 +122,17 @@ public:
     PhoneBook& phone_book() { return m_naming.phone_book(); }
     std::u16string const& pending_text() const { return m_pending_text; }
     void set_pending_text(std::u16string text) { m_pending_text = std::move(text); }
-    SmsManager& sms() { return *m_sms; }
+    SmsManager& sms() { return m_follower.sms(); }
 
 private:
-    using IdSet = std::vector<EntryId>;
     bool cache_fits_store(std::vector<CachedChat> const&) const;
-    enum class ReadOutcome { Filled, NoPeer, Failed };
-    ReadOutcome fill_record(MessageRecord&, bool with_texts = true);
-    std::optional<std::vector<EntryId>> scan_folder(FolderKind, Progress const&);
+    SmsManager const& sms() const { return m_follower.sms(); }
     bool reach_store();
     bool take_store_changes(bool notify, Progress const& progress);
     void follow_unread_count(bool notify);
     void follow_deletions(bool notify);
-    // The ids a folder lost since they were known; they are known no longer.
-    std::vector<EntryId> take_gone_ids(FolderKind);
     void remove_gone_messages(std::vector<EntryId> const& gone, bool notify);
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
-    // Without `with_texts` the date and time texts are left for `format_kept` (a first scan, whose
-    // older records are slimmed again at once).
-    std::vector<MessageRecord> read_new(std::array<std::vector<EntryId>, 4> const& fresh, Progress const&, bool with_texts);
-    bool worth_one_pass(size_t fresh_messages);
-    std::array<std::vector<EntryId>, 4> read_in_one_pass(std::array<std::vector<EntryId>, 4> const& fresh, std::vector<MessageRecord>& batch, bool with_texts);
-    static void add_to_batch(MessageRecord&&, std::vector<MessageRecord>& batch);
-    void format_texts(MessageRecord&);
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
     static std::vector<uint32_t> message_order(std::vector<MessageRecord> const& batch);
     // The chats an update added to, by key, out of the list until it is done.
@@ -153,35 +142,22 @@ private:
     };
     Chat* touch_chat(std::u16string const& key, MessageRecord const& record, size_t room, Touched&, bool notify);
     static void keep_newest_in_full(Chat&);
-    void reload_sms(char16_t const* reason);
     // Reads again how far a message in the outbox got, when it was read before (the newest of its
     // chat; older ones are read again when shown); event 5 when it changed.
     void refresh_send_state(Chat& chat, int32_t index, bool notify);
-    static bool known(IdSet const&, EntryId const&);
-    static void add_known(IdSet&, std::vector<EntryId> const&);
 
     Options m_options;
     ChatNaming m_naming;
-    std::unique_ptr<SmsManager> m_sms;
+    StoreFollower m_follower;
     std::unique_ptr<SearchIndexer> m_indexer;
     // The store's change count the indexer was last woken for.
     std::optional<uint64_t> m_indexer_woken_at;
     std::vector<std::unique_ptr<Chat>> m_chats;
-    std::array<IdSet, 4> m_known;
-    bool m_full_scan { true };
     std::optional<MessageRecord> m_new_message;
     std::vector<ChatListener*> m_listeners;
     std::u16string m_current_key;
     std::u16string m_pending_text;
-    bool m_reloaded_for_read { false };
-    bool m_reloaded_for_outbox { false };
-    // The store's change count when the waiting messages' states were last read.
-    std::optional<uint64_t> m_states_read_at;
-    // The store's change count when deletions were last looked for.
-    std::optional<uint64_t> m_deletions_checked_at;
     bool m_cache_pending { false };
-    bool m_store_failed { false };
-    int32_t m_followed_count { -1 };
 };
 
 }
