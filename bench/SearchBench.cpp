@@ -5,8 +5,8 @@
 #include "BenchDevice.h"
 #include "SyntheticStore.h"
 #include "messaging/ChatModel.h"
-#include "messaging/MessageSearch.h"
-#include "messaging/SearchText.h"
+#include "search/MessageSearch.h"
+#include "search/SearchText.h"
 #include "platform/MessageStore.h"
 #include "platform/SqliteDatabase.h"
 

@@ -50,9 +50,7 @@ int main(int argc, char** argv)
     application->set_windowed(false);
     application->set_fullscreen(application->screen_info().orientation);
     log() << u"time2: " << step.lap() << u"\n";
-    ChatModel::Options options;
-    options.search_in_background = true;
-    auto controller = std::make_unique<MessengerApp>(*application, *forms, command_line, std::move(options));
+    auto controller = std::make_unique<MessengerApp>(*application, *forms, command_line, ChatModel::Options {}, MessengerApp::Indexing::InBackground);
     controller->use_desktop_notifications(platform::is_desktop_display());
     log() << u"time3:" << step.lap() << u"\n";
     log() << u"total_load_time:" << total.lap() << u"\n";

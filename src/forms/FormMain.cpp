@@ -34,12 +34,13 @@ constexpr char16_t const* reload_section = u"FormReload";
 
 }
 
-FormMain::FormMain(Application& application, FormStack& stack, Properties& skin, ChatModel& model, AlertRegistration& alerts)
+FormMain::FormMain(Application& application, FormStack& stack, Properties& skin, ChatModel& model, AlertRegistration& alerts, SearchIndexer* indexer)
     : m_application(application)
     , m_stack(stack)
     , m_skin(skin)
     , m_model(model)
     , m_alerts(alerts)
+    , m_indexer(indexer)
     , m_menu(stack, *this)
 {
     skin_loaded();
@@ -112,7 +113,7 @@ void FormMain::build_search()
     if (m_search)
         m_search->skin_loaded();
     else
-        m_search = std::make_unique<FormSearch>(m_application, m_stack, m_skin, m_model, *this);
+        m_search = std::make_unique<FormSearch>(m_application, m_stack, m_skin, m_model, m_indexer, *this);
 }
 
 bool FormMain::open_search(std::u16string const& typed)

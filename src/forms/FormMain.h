@@ -24,6 +24,7 @@ class FormChat;
 class FormContacts;
 class FormStack;
 class FormSearch;
+class SearchIndexer;
 class FormTemplates;
 struct SearchResult;
 class ReloadForm;
@@ -33,7 +34,7 @@ class ReloadForm;
 // stack for the whole run and owns the program's other forms.
 class FormMain final : public Form, public ItemSource, public ChatListener, public ReloadListener, public MenuSource {
 public:
-    FormMain(Application&, FormStack&, Properties& skin, ChatModel&, AlertRegistration&);
+    FormMain(Application&, FormStack&, Properties& skin, ChatModel&, AlertRegistration&, SearchIndexer* = nullptr);
     ~FormMain() override;
 
     // Builds the form from "FormMain", the menu and the forms it owns, and resets the list; the
@@ -104,6 +105,7 @@ private:
     Properties& m_skin;
     ChatModel& m_model;
     AlertRegistration& m_alerts;
+    SearchIndexer* m_indexer;
     ButtonElement* m_new { nullptr };
     ButtonElement* m_menu_button { nullptr };
     ButtonElement* m_search_button { nullptr };

@@ -4,6 +4,7 @@
 #include "forms/FormMain.h"
 #include "forms/SkinBinding.h"
 #include "messaging/DateFormat.h"
+#include "search/SearchIndexer.h"
 #include "shell/ActiveScheduler.h"
 #include "skin/ButtonElement.h"
 #include "skin/FormStack.h"
@@ -37,9 +38,10 @@ std::u16string text_around_match(std::u16string const& text, std::vector<std::pa
     return shown;
 }
 
-FormSearch::FormSearch(Application& application, FormStack& stack, Properties& skin, ChatModel& model, FormMain& owner)
+FormSearch::FormSearch(Application& application, FormStack& stack, Properties& skin, ChatModel& model, SearchIndexer* indexer, FormMain& owner)
     : OwnedForm(application, stack, skin, model, owner)
-    , m_background(model.search_indexer(), [] { CActiveScheduler::wake_user_interface(); })
+    , m_indexer(indexer)
+    , m_background(indexer, [] { CActiveScheduler::wake_user_interface(); })
 {
     skin_loaded();
 }
@@ -110,8 +112,8 @@ void FormSearch::take_answer()
     auto answer = m_background.take_answer();
     if (!answer || answer->typed != m_edit->text())
         return;
-    if (answer->index_remade)
-        m_model.search_index_remade();
+    if (answer->index_remade && m_indexer)
+        m_indexer->rebuilding_elsewhere();
     name_results_by_chat(m_model, answer->results);
     m_more = answer->results.size() == page;
     if (answer->offset == 0) {
@@ -131,7 +133,7 @@ void FormSearch::show_empty_text()
 {
     std::u16string text = m_skin.language().text_of(m_edit->text().empty() ? u"SearchMessagesHint" : u"NoMessagesFound");
     // While the index is made again, a search may miss messages: the user is told.
-    if (m_model.search_index_rebuilding())
+    if (m_indexer && m_indexer->rebuilding())
         text = m_skin.language().text_of(u"SearchIndexRebuilding") + u"\n" + text;
     m_empty->set_text(text);
 }

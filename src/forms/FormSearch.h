@@ -1,7 +1,7 @@
 #pragma once
 
 #include "forms/OwnedForm.h"
-#include "messaging/BackgroundSearch.h"
+#include "search/BackgroundSearch.h"
 #include "skin/BasicElements.h"
 #include "skin/TextEdit.h"
 #include "skin/VList.h"
@@ -24,7 +24,8 @@ public:
     // ones as the list nears its end.
     static constexpr size_t page = 40;
 
-    FormSearch(Application&, FormStack&, Properties& skin, ChatModel&, FormMain& owner);
+    // The background indexer, when the program has one, is waited for and told of a remade index.
+    FormSearch(Application&, FormStack&, Properties& skin, ChatModel&, SearchIndexer*, FormMain& owner);
     ~FormSearch() override;
 
     void skin_loaded();
@@ -55,6 +56,7 @@ private:
     void take_answer();
     void show_empty_text();
 
+    SearchIndexer* m_indexer;
     // Declared last of what it uses: its thread ends before the rest goes.
     BackgroundSearch m_background;
     std::vector<SearchResult> m_results;

@@ -42,10 +42,11 @@ void report(std::u16string const& what)
 
 }
 
-MessengerApp::MessengerApp(Application& application, FormStack& stack, std::u16string const& command_line, ChatModel::Options options)
+MessengerApp::MessengerApp(Application& application, FormStack& stack, std::u16string const& command_line, ChatModel::Options options, Indexing indexing)
     : m_application(application)
     , m_stack(stack)
     , m_model_options(std::move(options))
+    , m_indexing(indexing)
     , m_alert_registration(m_model_options.program_path)
     , m_view_action(command_line)
 {
@@ -93,8 +94,18 @@ ChatModel& MessengerApp::ensure_model()
     if (!m_model) {
         m_model = std::make_unique<ChatModel>(m_model_options);
         m_alert_registration.install();
+        if (m_indexing == Indexing::InBackground)
+            m_indexer = std::make_unique<SearchIndexer>();
     }
     return *m_model;
+}
+
+bool MessengerApp::update_chats(bool notify, ChatModel::Progress const& progress)
+{
+    bool changed = m_model->update_chats(notify, progress);
+    if (m_indexer)
+        m_indexer->follow(m_model->sms().change_count(), changed);
+    return changed;
 }
 
 void MessengerApp::splash_step()
@@ -162,9 +173,9 @@ void MessengerApp::start_chat_model(bool behind_splash)
     ChatModel& model = ensure_model();
     Stopwatch watch;
     if (behind_splash)
-        model.update_chats(false, [this](double fraction) { on_progress(fraction); });
+        update_chats(false, [this](double fraction) { on_progress(fraction); });
     else
-        model.update_chats(true);
+        update_chats(true);
     log() << u"update_chats time:" << watch.lap() << u"\n";
     model.assign_contacts();
     log() << u"load_contacts time:" << watch.lap() << u"\n";
@@ -186,7 +197,7 @@ bool MessengerApp::load_main_skin()
     }
     try {
         m_chat_list.reset();
-        m_chat_list = std::make_unique<FormMain>(m_application, m_stack, m_main_skin, *m_model, m_alert_registration);
+        m_chat_list = std::make_unique<FormMain>(m_application, m_stack, m_main_skin, *m_model, m_alert_registration, m_indexer.get());
         return true;
     } catch (...) {
         m_chat_list.reset();
@@ -245,7 +256,7 @@ void MessengerApp::poll_step()
         return;
     }
     m_model->poll_contacts();
-    if (m_model->update_chats(true))
+    if (update_chats(true))
         m_model->name_chats();
     if (m_chat_list)
         m_chat_list->show_store_problem(m_model->store_problem());

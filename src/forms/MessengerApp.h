@@ -4,6 +4,7 @@
 #include "forms/FormMain.h"
 #include "messaging/AlertRegistration.h"
 #include "messaging/ChatModel.h"
+#include "search/SearchIndexer.h"
 #include "shell/ApplicationListener.h"
 #include "shell/Timer.h"
 #include "skin/Properties.h"
@@ -24,7 +25,10 @@ class ProgressElement;
 // command lines of later starts ("message", "open:NUMBER").
 class MessengerApp final : public ApplicationListener, public TimerListener, public AlertButtonListener, public ReloadListener {
 public:
-    MessengerApp(Application&, FormStack&, std::u16string const& command_line, ChatModel::Options = {});
+    // How the search index keeps up with new messages: by each search, or on a thread of its own
+    // from the program's start (the program).
+    enum class Indexing { BySearch, InBackground };
+    MessengerApp(Application&, FormStack&, std::u16string const& command_line, ChatModel::Options = {}, Indexing = Indexing::BySearch);
     // On a desktop a new message, while the program is not in front, also raises the desktop's
     // notification; its "View" opens the chat as the alert's does.
     void use_desktop_notifications(bool on);
@@ -75,14 +79,19 @@ private:
     bool load_main_skin();
     void dismiss_alert();
     ChatModel& ensure_model();
+    // The model's update, with the search indexer told of what changed.
+    bool update_chats(bool notify, ChatModel::Progress const& = {});
 
     Application& m_application;
     FormStack& m_stack;
     ChatModel::Options m_model_options;
+    Indexing m_indexing;
     // Installed with the chat model, at the start of the program's work.
     AlertRegistration m_alert_registration;
     // Destroyed in reverse: timers first, the chat model last.
     std::unique_ptr<ChatModel> m_model;
+    // Made with the model; it outlives the forms that search.
+    std::unique_ptr<SearchIndexer> m_indexer;
     Properties m_splash_skin;
     std::unique_ptr<Form> m_splash;
     ProgressElement* m_progress { nullptr };

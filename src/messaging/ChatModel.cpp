@@ -2,7 +2,6 @@
 #include "platform/Utf.h"
 
 #include "messaging/ChatCache.h"
-#include "messaging/MessageSearch.h"
 #include "messaging/DateFormat.h"
 #include "platform/Folders.h"
 #include "shell/Log.h"
@@ -279,16 +278,7 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
 
 bool ChatModel::update_chats(bool notify, Progress const& progress)
 {
-    // The indexer's thread starts with the first update, not with the model.
-    if (m_options.search_in_background && !m_indexer)
-        m_indexer = std::make_unique<SearchIndexer>();
     bool changed = take_store_changes(notify, progress);
-    // Any writer's change may have noted texts for the index (another program's edits too).
-    std::optional<uint64_t> version = sms().change_count();
-    if (m_indexer && (changed || !version || version != m_indexer_woken_at)) {
-        m_indexer_woken_at = version;
-        m_indexer->wake();
-    }
     if (!m_follower.full_scan()) {
         follow_deletions(notify);
         follow_unread_count(notify);
@@ -301,17 +291,6 @@ std::optional<std::string> ChatModel::store_problem() const
     if (sms().has_store())
         return std::nullopt;
     return sms().open_error().empty() ? std::string("the message store cannot be opened") : sms().open_error();
-}
-
-bool ChatModel::search_index_rebuilding() const
-{
-    return m_indexer && m_indexer->rebuilding();
-}
-
-void ChatModel::search_index_remade()
-{
-    if (m_indexer)
-        m_indexer->rebuilding_elsewhere();
 }
 
 // What another program deleted leaves its chat.

@@ -41,8 +41,6 @@ public:
 // The program's document: the store's messages gathered into chats by number, newest chat
 // first, kept in step with the store by `update_chats`, remembered between runs by the cache
 // file, and watched by the forms through chat events.
-class SearchIndexer;
-
 class ChatModel final {
 public:
     struct Options {
@@ -53,8 +51,6 @@ public:
         std::u16string program_path { u"%app_path%/velloq" };
         // The device folder's contacts/ in the program.
         std::string contacts_folder;
-        // The program keeps the search index up to date in the background (from the first update).
-        bool search_in_background { false };
     };
 
     ChatModel();
@@ -65,14 +61,9 @@ public:
 
     using Progress = std::function<void(double)>;
     bool update_chats(bool notify, Progress const& progress = {});
-    // Whether the search index is being made again (it was lost or damaged).
-    bool search_index_rebuilding() const;
-    // The background indexer, when the model has one.
-    SearchIndexer* search_indexer() { return m_indexer.get(); }
     // What keeps the messages from being read (a store that cannot be opened: a read-only or
     // missing device folder, a damaged file), or nothing.
     std::optional<std::string> store_problem() const;
-    void search_index_remade();
     bool load_cache();
     void save_cache();
     bool read_message(MessageRecord&);
@@ -149,9 +140,6 @@ private:
     Options m_options;
     ChatNaming m_naming;
     StoreFollower m_follower;
-    std::unique_ptr<SearchIndexer> m_indexer;
-    // The store's change count the indexer was last woken for.
-    std::optional<uint64_t> m_indexer_woken_at;
     std::vector<std::unique_ptr<Chat>> m_chats;
     std::optional<MessageRecord> m_new_message;
     std::vector<ChatListener*> m_listeners;

@@ -1,7 +1,5 @@
 #include "messaging/SmsManager.h"
 
-#include "messaging/SearchText.h"
-
 #include "platform/Utf.h"
 #include "shell/Log.h"
 #include "shell/Registry.h"
@@ -20,8 +18,6 @@ constexpr int32_t not_found = static_cast<int32_t>(0x8004010F);
 constexpr uint32_t sms_record_status = 0x00040000;
 constexpr uint32_t unsent_from_me = 0x28;
 constexpr uint32_t recipient_to = 1;
-// What a search indexes before it looks: deliveries since the last search are few.
-constexpr size_t search_catch_up = 500;
 
 using platform::number_of;
 using platform::text_of;
@@ -179,55 +175,6 @@ bool SmsManager::read_sender_or_recipients(platform::StoredMessage const& messag
         return false;
     record.sender = { *name, *address };
     return true;
-}
-
-std::optional<size_t> SmsManager::index_for_search(size_t limit)
-{
-    if (!m_session)
-        return std::nullopt;
-    return m_session->search_index().index_for_search(limit, [](std::u16string const& text) { return number_terms(text); }).as_optional();
-}
-
-std::optional<size_t> SmsManager::catch_up_search_index()
-{
-    return index_for_search(search_catch_up);
-}
-
-std::optional<int64_t> SmsManager::search_backlog()
-{
-    if (!m_session)
-        return std::nullopt;
-    return m_session->search_index().backlog().as_optional();
-}
-
-std::optional<std::vector<EntryId>> SmsManager::search(std::string const& match, size_t offset, size_t limit)
-{
-    if (!m_session)
-        return std::nullopt;
-    auto& index = m_session->search_index();
-    auto entries = index.search(match, offset, limit);
-    // An index that fails a query for any reason but a busy store is damaged: it is made again,
-    // and the search tried once more on what is indexed by then.
-    if (!entries && entries.error().text.find("locked") == std::string::npos) {
-        log() << u"search failed: " << to_utf16(entries.error().text) << u"; the search index is made again\n";
-        auto remade = index.rebuild();
-        m_search_index_remade = remade.ok();
-        if (remade) {
-            catch_up_search_index();
-            entries = index.search(match, offset, limit);
-        } else {
-            entries = remade.error();
-        }
-    }
-    if (!entries) {
-        log() << u"search failed: " << to_utf16(entries.error().text) << u"\n";
-        return std::nullopt;
-    }
-    std::vector<EntryId> found;
-    found.reserve(entries->size());
-    for (auto& entry : *entries)
-        found.emplace_back(std::move(entry));
-    return found;
 }
 
 bool SmsManager::read_sms(EntryId const& id, MessageRecord& record)

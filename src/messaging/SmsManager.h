@@ -48,17 +48,8 @@ public:
     bool has_store() const { return m_store_entry.has_value(); }
     // Why the store could not be had (empty when it could).
     std::string const& open_error() const { return m_open_error; }
-    // The search index: brings up to `limit` noted messages into it (how many, nullopt when the
-    // store cannot index), and the newest messages matching a full-text query, a page of them.
-    std::optional<size_t> index_for_search(size_t limit);
-    // Indexes what was delivered since the index last caught up, up to one search's share (a
-    // larger backlog is the background indexer's).
-    std::optional<size_t> catch_up_search_index();
-    // The messages noted for the search index and not yet indexed.
-    std::optional<int64_t> search_backlog();
-    std::optional<std::vector<EntryId>> search(std::string const& match, size_t offset, size_t limit);
-    // Whether a search found the index damaged and made it again (taken: it reads false after).
-    bool take_search_index_remade() { return std::exchange(m_search_index_remade, false); }
+    // The open store, for what reads it beyond messages (the search index); null without one.
+    platform::MessageStore* store() { return m_session.get(); }
     // Moves whenever any process writes the store; nullopt when it cannot be followed.
     std::optional<uint64_t> change_count() const { return m_session ? m_session->change_count() : std::nullopt; }
     // The folder's length, or nullopt when the store could not tell (not "no messages").
@@ -86,7 +77,6 @@ private:
     bool read_sender_or_recipients(platform::StoredMessage const&, MessageRecord&);
 
     std::unique_ptr<platform::MessageStore> m_session;
-    bool m_search_index_remade { false };
     std::string m_open_error;
     std::optional<platform::Bytes> m_store_entry;
     // Inbox, sent items, drafts, outbox and the root of the folder tree.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messaging/MessageSearch.h"
+#include "search/MessageSearch.h"
 #include "platform/Worker.h"
 
 #include <cstdint>
@@ -49,7 +49,7 @@ private:
     void run(platform::Worker&);
     std::optional<Request> take_request();
     std::optional<Request> settled_request(platform::Worker&);
-    void catch_up(platform::Worker&, SmsManager&);
+    void catch_up(platform::Worker&, StoreSearch&);
     void answer(Request const&, Answer);
 
     SearchIndexer* m_indexer;

@@ -1,8 +1,9 @@
-#include "messaging/BackgroundSearch.h"
-#include "messaging/ChatModel.h"
-#include "messaging/MessageSearch.h"
-#include "messaging/SearchText.h"
+#include "search/BackgroundSearch.h"
+#include "search/MessageSearch.h"
+#include "search/SearchIndexer.h"
+#include "search/SearchText.h"
 
+#include "messaging/ChatModel.h"
 #include "platform/MessageStore.h"
 #include "platform/SqliteDatabase.h"
 #include "platform/Utf.h"
@@ -283,13 +284,16 @@ TEST_F(SearchTest, ALostOrDamagedIndexAndLostNotesAreMadeAgain)
 TEST_F(SearchTest, TheBackgroundIndexerFollowsAnotherProgramsChanges)
 {
     Bytes entry = deliver(u"+4915110000001", u"first words", 1);
-    ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER, {}, true });
-    model.update_chats(false);
+    ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER });
+    SearchIndexer indexer;
+    indexer.follow(model.sms().change_count(), model.update_chats(false));
     ASSERT_TRUE(test::wait_until([&] { return store->search_index().backlog() == 0; }));
     // Another program changes a text: no new message for the chats, yet the index must follow.
     ASSERT_TRUE(store->set_properties(entry, { { Tag::Subject, std::u16string(u"second words") } }));
     ASSERT_EQ(store->search_index().backlog(), 1);
-    model.update_chats(true);
+    bool changed = model.update_chats(true);
+    EXPECT_FALSE(changed);
+    indexer.follow(model.sms().change_count(), changed);
     EXPECT_TRUE(test::wait_until([&] { return store->search_index().backlog() == 0; }));
 }
 

@@ -1,12 +1,10 @@
-#include "messaging/MessageSearch.h"
+#include "search/SearchIndexer.h"
 
-#include "messaging/ChatModel.h"
-#include "messaging/SearchText.h"
 #include "platform/MessageStore.h"
 #include "platform/Utf.h"
+#include "search/SearchText.h"
 #include "shell/Log.h"
 
-#include <algorithm>
 #include <chrono>
 
 namespace velloq {
@@ -17,68 +15,6 @@ namespace {
 // milliseconds at most.
 constexpr size_t indexed_per_transaction = 500;
 
-std::vector<std::pair<size_t, size_t>> merged(std::vector<std::pair<size_t, size_t>> marks)
-{
-    std::sort(marks.begin(), marks.end());
-    std::vector<std::pair<size_t, size_t>> joined;
-    for (auto const& mark : marks) {
-        if (!joined.empty() && mark.first <= joined.back().second)
-            joined.back().second = std::max(joined.back().second, mark.second);
-        else
-            joined.push_back(mark);
-    }
-    return joined;
-}
-
-}
-
-std::vector<SearchResult> find_messages(SmsManager& sms, std::u16string const& typed, size_t offset, size_t limit)
-{
-    SearchQuery query = make_search_query(search_fold(typed));
-    if (query.match.empty())
-        return {};
-    auto hits = sms.search(query.match, offset, limit);
-    if (!hits)
-        return {};
-    std::vector<SearchResult> results;
-    results.reserve(hits->size());
-    for (EntryId const& id : *hits) {
-        MessageRecord record;
-        if (!sms.read_sms(id, record))
-            continue;
-        SearchResult result;
-        result.chat_key = chat_key_of(record);
-        result.chat_title = record.peer().name.empty() ? record.peer().address : record.peer().name;
-        result.id = id;
-        result.time = record.time;
-        result.text = record.text;
-        // Folding keeps each character in its place, so marks in the folded text mark the text.
-        auto marks = word_marks(search_fold(result.text), query.words);
-        auto numbers = number_marks(result.text, query.number);
-        marks.insert(marks.end(), numbers.begin(), numbers.end());
-        result.marks = merged(std::move(marks));
-        results.push_back(std::move(result));
-    }
-    return results;
-}
-
-void name_results_by_chat(ChatModel& model, std::vector<SearchResult>& results)
-{
-    for (auto& result : results)
-        if (Chat* chat = model.find_chat(result.chat_key))
-            result.chat_title = chat->title();
-}
-
-std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_t offset, size_t limit)
-{
-    SmsManager& sms = m_model.sms();
-    if (offset == 0)
-        sms.catch_up_search_index();
-    auto results = find_messages(sms, typed, offset, limit);
-    if (sms.take_search_index_remade())
-        m_model.search_index_remade();
-    name_results_by_chat(m_model, results);
-    return results;
 }
 
 SearchIndexer::SearchIndexer()
@@ -97,6 +33,14 @@ void SearchIndexer::rebuilding_elsewhere()
 void SearchIndexer::wake()
 {
     m_worker.wake();
+}
+
+void SearchIndexer::follow(std::optional<uint64_t> change_count, bool chats_changed)
+{
+    if (!chats_changed && change_count && change_count == m_woken_at)
+        return;
+    m_woken_at = change_count;
+    wake();
 }
 
 void SearchIndexer::run(platform::Worker& worker)

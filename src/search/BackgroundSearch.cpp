@@ -1,6 +1,8 @@
-#include "messaging/BackgroundSearch.h"
+#include "search/BackgroundSearch.h"
 
 #include "messaging/SmsManager.h"
+#include "search/SearchIndexer.h"
+#include "search/StoreSearch.h"
 
 namespace velloq {
 
@@ -68,14 +70,14 @@ std::optional<BackgroundSearch::Request> BackgroundSearch::settled_request(platf
     return request;
 }
 
-void BackgroundSearch::catch_up(platform::Worker& worker, SmsManager& sms)
+void BackgroundSearch::catch_up(platform::Worker& worker, StoreSearch& search)
 {
     if (!m_indexer) {
-        sms.catch_up_search_index();
+        search.catch_up();
         return;
     }
     m_indexer->wake();
-    for (int waited = 0; waited < indexer_wait_ms && sms.search_backlog().value_or(0) > 0; waited += indexer_look_ms) {
+    for (int waited = 0; waited < indexer_wait_ms && search.backlog().value_or(0) > 0; waited += indexer_look_ms) {
         if (!worker.wait(indexer_look_ms))
             return;
     }
@@ -98,12 +100,13 @@ void BackgroundSearch::answer(Request const& request, Answer answer)
 void BackgroundSearch::run(platform::Worker& worker)
 {
     SmsManager sms;
+    StoreSearch search(sms);
     while (worker.wait()) {
         while (auto request = settled_request(worker)) {
             if (request->offset == 0 && !request->typed.empty())
-                catch_up(worker, sms);
-            Answer found { request->typed, request->offset, find_messages(sms, request->typed, request->offset, request->limit), false };
-            found.index_remade = sms.take_search_index_remade();
+                catch_up(worker, search);
+            Answer found { request->typed, request->offset, find_messages(search, request->typed, request->offset, request->limit), false };
+            found.index_remade = search.take_index_remade();
             answer(*request, std::move(found));
         }
     }

@@ -1,4 +1,4 @@
-#include "messaging/SearchText.h"
+#include "search/SearchText.h"
 
 #include "platform/Utf.h"
 
