@@ -125,6 +125,7 @@ void FormChat::show_chat(std::u16string const& key)
     std::u16string typed = again ? m_edit->text() : std::u16string();
     m_key = key;
     m_selected = -1;
+    m_vanished.clear();
     // Laid out first, so the list knows its height when it scrolls to the newest message.
     Rect client = m_application.client_rect();
     set_horizontal(0, client.width);
@@ -230,9 +231,11 @@ std::unique_ptr<Element> FormChat::create_item(VList&, int32_t index)
     Chat* current = chat();
     if (!current || index < 0 || index >= static_cast<int32_t>(current->messages.size()))
         return nullptr;
-    // A message deleted from the store while the chat is open leaves the chat.
-    if (!m_model.validate_message(current->messages[static_cast<size_t>(index)])) {
-        m_model.drop_message(*current, index);
+    // A message deleted from the store while the chat is open leaves the chat, once the list
+    // is done building.
+    MessageRecord& message = current->messages[static_cast<size_t>(index)];
+    if (!m_model.validate_message(message)) {
+        m_vanished.push_back(message.id);
         return nullptr;
     }
     auto item = std::make_unique<Element>();
@@ -406,11 +409,25 @@ void FormChat::on_timer(Timer&)
 void FormChat::advance(double seconds)
 {
     Form::advance(seconds);
+    drop_vanished();
     int32_t count = m_list->count();
     Element* newest = count > 0 ? m_list->item(count - 1) : nullptr;
     bool at_end = count == 0 || (newest && newest->position().y + newest->size().y <= m_list->position().y + m_list->size().y + 1);
     if (m_scroll_button->is_visible() == at_end)
         m_scroll_button->set_visible(!at_end);
+}
+
+void FormChat::drop_vanished()
+{
+    Chat* current = chat();
+    for (EntryId const& id : std::exchange(m_vanished, {})) {
+        if (!current)
+            return;
+        auto& messages = current->messages;
+        auto found = std::find_if(messages.begin(), messages.end(), [&](MessageRecord const& message) { return message.id == id; });
+        if (found != messages.end())
+            m_model.drop_message(*current, static_cast<int32_t>(found - messages.begin()));
+    }
 }
 
 void FormChat::go_back()

@@ -103,6 +103,8 @@ private:
     bool run_command(std::u16string const& name);
     void reshow();
     void mark_read_if_looking(Chat&);
+    // The messages the list found gone from the store leave the chat.
+    void drop_vanished();
 
     Menu m_menu;
     std::unique_ptr<CompanionDialog> m_companion;
@@ -123,6 +125,8 @@ private:
     MessageBubble m_bubble;
     std::u16string m_key;
     int32_t m_selected { -1 };
+    // Messages found gone from the store while the list built their items.
+    std::vector<EntryId> m_vanished;
     // The chat's drafts whose text is in the edit: still in the store until the chat is left.
     ChatDrafts m_drafts { m_model };
     // The drafts' text as it was taken into the edit.

@@ -201,15 +201,35 @@ std::unique_ptr<Element> FormMain::create_item(VList&, int32_t index)
         return nullptr;
     Chat& chat = *chats[static_cast<size_t>(index)];
     // Messages deleted from the store behind the program's back leave the chat when its item is
-    // next made. A new conversation has no messages yet and stays; one whose messages all vanished goes.
-    if (m_model.drop_vanished_messages(chat) && chat.messages.empty()) {
-        m_model.remove_chat(chat);
+    // next made, once the list is done building.
+    if (!chat.messages.empty() && !m_model.validate_message(chat.messages.back())) {
+        m_vanished.push_back(chat.key);
         return nullptr;
     }
     auto item = std::make_unique<Element>();
     build_required(*item, m_skin, item_section);
     fill_chat_item(*item, chat);
     return item;
+}
+
+void FormMain::advance(double seconds)
+{
+    Form::advance(seconds);
+    drop_vanished();
+}
+
+void FormMain::drop_vanished()
+{
+    for (auto const& key : std::exchange(m_vanished, {})) {
+        Chat* chat = m_model.find_chat(key);
+        if (!chat || !m_model.drop_vanished_messages(*chat))
+            continue;
+        // A new conversation has no messages yet and stays; one whose messages all vanished goes.
+        if (chat->messages.empty())
+            m_model.remove_chat(*chat);
+        else
+            m_list->set_needs_redraw();
+    }
 }
 
 void FormMain::fill_item(VList&, Element& item, int32_t index)

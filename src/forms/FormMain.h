@@ -61,6 +61,7 @@ public:
     void show_found(SearchResult const&);
 
     VList& list() { return *m_list; }
+    void advance(double seconds) override;
     ReloadForm* reload_form() { return m_reload.get(); }
     FormChat& chat_form() { return *m_chat; }
     FormContacts& contacts_form() { return *m_contacts; }
@@ -90,6 +91,9 @@ public:
     void menu_entries(std::u16string const& name, std::u16string& caption, std::vector<MenuEntry>& entries) override;
 
 private:
+    // The chats whose newest messages the list found gone from the store lose them; the list
+    // builds their items again.
+    void drop_vanished();
     void new_message();
     void open_menu();
     std::optional<std::string> m_shown_problem;
@@ -110,6 +114,8 @@ private:
     ButtonElement* m_menu_button { nullptr };
     ButtonElement* m_search_button { nullptr };
     VList* m_list { nullptr };
+    // Keys of chats whose newest message was found gone while the list built their items.
+    std::vector<std::u16string> m_vanished;
     Menu m_menu;
     std::unique_ptr<FormChat> m_chat;
     std::unique_ptr<FormContacts> m_contacts;

@@ -52,7 +52,6 @@ void VList::set_item_source(ItemSource* source)
 void VList::drop_items()
 {
     m_items.clear();
-    ++m_generation;
 }
 
 void VList::set_empty_view(Element* view)
@@ -89,7 +88,6 @@ void VList::insert(int32_t index)
         return;
     ++m_count;
     show_empty_view();
-    ++m_generation;
     if (m_pressed >= index)
         ++m_pressed;
     if (m_selected >= index)
@@ -118,7 +116,6 @@ void VList::remove(int32_t index)
         end_press();
     --m_count;
     show_empty_view();
-    ++m_generation;
     if (m_pressed > index)
         --m_pressed;
     if (m_selected == index)
@@ -276,10 +273,8 @@ void VList::set_states(Item& item)
 
 bool VList::build_item(int32_t index, bool at_front)
 {
-    uint64_t generation = m_generation;
     auto element = m_source->create_item(*this, index);
-    // The form may have changed the list while it made the item: start over from the new state.
-    if (generation != m_generation || !element)
+    if (!element)
         return false;
     adopt_detached(*element);
     element->set_visible(true);
@@ -294,50 +289,53 @@ bool VList::build_item(int32_t index, bool at_front)
     return true;
 }
 
+// Builds the items from the first one built down and up until the view and its margin are full
+// (every item, for a short growing list); false when the source had no item for an index.
+bool VList::build_view(double margin, bool grow_all)
+{
+    if (m_items.empty()) {
+        m_first = std::clamp(m_first, 0, m_count - 1);
+        if (!build_item(m_first, false))
+            return false;
+    }
+    while (m_first + static_cast<int32_t>(m_items.size()) < m_count && (grow_all || m_scroll + content_height() < size().y + margin)) {
+        if (!build_item(m_first + static_cast<int32_t>(m_items.size()), false))
+            return false;
+    }
+    while (m_first > 0 && (grow_all || m_scroll > -margin)) {
+        if (!build_item(m_first - 1, true))
+            return false;
+        --m_first;
+        m_scroll -= m_items.front().height;
+    }
+    return true;
+}
+
 void VList::fill_view()
 {
-    if (!m_source || m_filling)
+    if (!m_source)
         return;
-    m_filling = true;
+    if (m_count == 0) {
+        m_items.clear();
+        position_items();
+        return;
+    }
     double margin = std::max(16.0, size().y * margin_share);
     bool grow_all = m_grow && m_count <= largest_growing_list;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        bool complete = true;
-        if (m_count == 0) {
-            m_items.clear();
-            break;
-        }
-        if (m_items.empty()) {
-            m_first = std::clamp(m_first, 0, m_count - 1);
-            if (!build_item(m_first, false)) {
-                complete = false;
-                continue;
-            }
-        }
-        double bottom = m_scroll + content_height();
-        while (complete && m_first + static_cast<int32_t>(m_items.size()) < m_count && (grow_all || bottom < size().y + margin)) {
-            complete = build_item(m_first + static_cast<int32_t>(m_items.size()), false);
-            bottom = m_scroll + content_height();
-        }
-        while (complete && m_first > 0 && (grow_all || m_scroll > -margin)) {
-            complete = build_item(m_first - 1, true);
-            if (complete) {
-                --m_first;
-                m_scroll -= m_items.front().height;
-            }
-        }
-        if (!complete)
-            continue;
-        while (!grow_all && m_items.size() > 1 && m_scroll + m_items.front().height < -margin) {
-            m_scroll += m_items.front().height;
-            m_items.pop_front();
-            ++m_first;
-        }
-        while (!grow_all && m_items.size() > 1 && m_scroll + content_height() - m_items.back().height > size().y + margin)
-            m_items.pop_back();
-        break;
+    if (!build_view(margin, grow_all)) {
+        // An item whose data is gone (a message deleted behind the program's back): its source
+        // removes it, which asks for the frame that fills the view again.
+        m_needs_fill = true;
+        position_items();
+        return;
     }
-    m_filling = false;
+    while (!grow_all && m_items.size() > 1 && m_scroll + m_items.front().height < -margin) {
+        m_scroll += m_items.front().height;
+        m_items.pop_front();
+        ++m_first;
+    }
+    while (!grow_all && m_items.size() > 1 && m_scroll + content_height() - m_items.back().height > size().y + margin)
+        m_items.pop_back();
     position_items();
 }
 

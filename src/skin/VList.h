@@ -13,7 +13,9 @@ class VList;
 class ItemSource {
 public:
     virtual ~ItemSource() = default;
-    // Builds the element of item `index` (from the form's item section).
+    // Builds the element of item `index` (from the form's item section). It changes neither the
+    // list nor its data: an item whose data is gone gives nullptr, and the source removes the
+    // item afterwards (outside the list's filling); the list builds no further until then.
     virtual std::unique_ptr<Element> create_item(VList&, int32_t index) = 0;
     // Fills an item's element again from the form's data (refresh).
     virtual void fill_item(VList&, Element&, int32_t) { }
@@ -91,6 +93,7 @@ private:
     };
     void fill_view();
     bool build_item(int32_t index, bool at_front);
+    bool build_view(double margin, bool grow_all);
     void position_items();
     void set_states(Item&);
     // What must be added to the scroll position to bring the content back inside its borders.
@@ -121,8 +124,6 @@ private:
     int32_t m_last_y { 0 };
     uint32_t m_last_time { 0 };
     double m_drag_speed { 0 };
-    uint64_t m_generation { 0 };
-    bool m_filling { false };
     // Set when items were inserted or removed: the view is filled and placed again at the next frame.
     bool m_needs_fill { false };
     Element* m_track { nullptr };

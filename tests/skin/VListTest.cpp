@@ -21,6 +21,8 @@ public:
     }
     std::unique_ptr<Element> create_item(VList& list, int32_t index) override
     {
+        if (index == gone)
+            return nullptr;
         auto item = std::make_unique<Element>();
         build_from_section(*item, m_skin, u"DemoItem");
         fill_item(list, *item, index);
@@ -37,6 +39,8 @@ public:
     std::vector<int32_t> names;
     std::vector<int32_t> activated;
     int created { 0 };
+    // An item whose data is gone: no element until the source removes it.
+    int32_t gone { -1 };
 
 private:
     Properties const& m_skin;
@@ -169,6 +173,29 @@ TEST_F(ListTest, InsertAndRemoveWhileScrolledKeepTheRightItemsOnScreen)
     EXPECT_EQ(list->count(), 10000);
     ASSERT_NE(list->item(shown + 1), nullptr);
     EXPECT_EQ(list->item(shown + 1)->position().y, y_before);
+}
+
+// A source that finds an item's data gone gives no element and removes the item after the
+// list is done building; the list builds nothing past it until then, and the whole view after.
+TEST_F(ListTest, AnItemWhoseDataIsGoneIsLeftUnbuiltUntilTheSourceRemovesIt)
+{
+    int32_t full = list->built_count();
+    ASSERT_GT(full, 3);
+    items.gone = 2;
+    list->reset(10000);
+    run_frames(0.05);
+    EXPECT_EQ(list->built_count(), 2);
+    EXPECT_EQ(list->item(2), nullptr);
+    items.gone = -1;
+    items.names.assign(10000, 0);
+    for (int32_t index = 0; index < 10000; ++index)
+        items.names[static_cast<size_t>(index)] = index < 2 ? index : index + 1;
+    list->remove(2);
+    run_frames(0.05);
+    EXPECT_EQ(list->count(), 9999);
+    EXPECT_EQ(list->built_count(), full);
+    ASSERT_NE(list->item(2), nullptr);
+    EXPECT_EQ(dynamic_cast<TextElement*>(list->item(2)->find_by_id(u"name"))->text(), u"Item 3");
 }
 
 TEST_F(ListTest, RemovingThePressedItemEndsThePress)
