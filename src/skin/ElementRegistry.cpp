@@ -3,6 +3,7 @@
 #include "skin/BasicElements.h"
 #include "skin/ButtonElement.h"
 #include "skin/Element.h"
+#include "skin/ElementTypeNames.h"
 #include "skin/Exceptions.h"
 #include "skin/Properties.h"
 #include "skin/Table.h"
@@ -22,7 +23,7 @@ std::map<std::u16string, ElementFactory>& factories()
     return registered;
 }
 
-// The skin engine's own types, in the order the application registers them.
+// The elements of the skin engine's own types (`engine_element_types` names them all).
 struct TypeEntry {
     char16_t const* name;
     ElementFactory factory;
@@ -52,6 +53,15 @@ TypeEntry const engine_types[] = {
     { u"snake", make<SnakeElement> },
 };
 
+ElementFactory factory_of(std::u16string_view name)
+{
+    for (auto const& type : engine_types) {
+        if (name == type.name)
+            return type.factory;
+    }
+    return nullptr;
+}
+
 }
 
 void ElementRegistry::register_type(std::u16string const& name, ElementFactory factory)
@@ -80,14 +90,16 @@ std::unique_ptr<Element> ElementRegistry::create(std::u16string const& name)
 
 ElementTypes::ElementTypes()
 {
-    for (auto const& type : engine_types)
-        ElementRegistry::register_type(type.name, type.factory);
+    for (char16_t const* name : engine_element_types()) {
+        if (auto factory = factory_of(name))
+            ElementRegistry::register_type(name, factory);
+    }
 }
 
 ElementTypes::~ElementTypes()
 {
-    for (auto const& type : engine_types)
-        ElementRegistry::unregister_type(type.name);
+    for (char16_t const* name : engine_element_types())
+        ElementRegistry::unregister_type(name);
 }
 
 bool build_from_section(Element& root, Properties const& skin, std::u16string_view section_name)

@@ -1,6 +1,7 @@
 #include "skin/Element.h"
 
 #include "skin/ElementRegistry.h"
+#include "skin/ElementTypeNames.h"
 #include "skin/Form.h"
 #include "skin/Exceptions.h"
 #include "skin/Properties.h"
@@ -8,6 +9,7 @@
 #include "skin/VisibilityAnimation.h"
 
 #include "SkinBuilder.h"
+#include "platform/Utf.h"
 #include "shell/Registry.h"
 #include "support/TempDevice.h"
 
@@ -205,6 +207,19 @@ TEST(Elements, RegistryRefusesDoublesAndUnknownTypes)
     EXPECT_THROW(ElementRegistry::create(u"text-that-is-not"), dravel::NodeNotRegistered);
     EXPECT_THROW(ElementRegistry::create(u""), dravel::NodeNotRegistered);
     EXPECT_NE(ElementRegistry::create(u"vtable"), nullptr);
+}
+
+// The skin compiler accepts exactly the names the engine builds elements for.
+TEST(Elements, EveryTypeTheCompilerAcceptsMakesAnElement)
+{
+    ElementTypes types;
+    ASSERT_FALSE(engine_element_types().empty());
+    for (char16_t const* name : engine_element_types()) {
+        EXPECT_TRUE(is_engine_element_type(name));
+        EXPECT_NE(ElementRegistry::create(name), nullptr) << to_utf8(name);
+    }
+    EXPECT_FALSE(is_engine_element_type(u"testpanel"));
+    EXPECT_FALSE(is_engine_element_type(u""));
 }
 
 TEST(Elements, VisibilityFollowsParentsAndReleasesTheCapture)

@@ -2,7 +2,7 @@
 
 #include "PictureMaker.h"
 #include "platform/Utf.h"
-#include "skin/ElementRegistry.h"
+#include "skin/ElementTypeNames.h"
 
 #include <limits>
 
@@ -94,7 +94,7 @@ void check_child_type(SectionSource const& child, std::string const& where)
     auto type = child.strings.find(u"type");
     if (type == child.strings.end())
         throw SourceError(where + ": a child needs a \"type\"");
-    if (!ElementRegistry::is_registered(type->second))
+    if (!is_engine_element_type(type->second))
         throw SourceError(where + ": no element has the type \"" + to_utf8(type->second) + "\"");
 }
 

@@ -5,7 +5,6 @@
 #include "SkinWriter.h"
 #include "SourceReader.h"
 #include "platform/Utf.h"
-#include "skin/ElementRegistry.h"
 
 #include <nlohmann/json.hpp>
 
@@ -79,8 +78,6 @@ int main(int argc, char** argv)
         std::cerr << "usage: velloq-skinc SOURCE.json OUT.skin\n";
         return 2;
     }
-    // The types the program builds elements of: a child of another type is refused.
-    ElementTypes types;
     try {
         return compile(argv[1], argv[2]);
     } catch (SourceError const& error) {
