@@ -99,7 +99,8 @@ void FormChat::skin_loaded()
     m_scroll_button->on_press = [this] { scroll_to_newest(); };
     m_list->set_item_source(this);
     m_list->set_scroll_bar(&track, &indicator);
-    m_edit->set_listener(this);
+    m_edit->on_change = [this] { update_symbols(); };
+    m_edit->on_enter = [this] { return send_typed(); };
     m_bubble.load(m_skin, item_section);
     m_menu.load(m_skin, u"Menu", u"MenuElement");
     if (m_companion)
@@ -221,11 +222,6 @@ void FormChat::update_symbols()
     m_symbols->set_text(to_u16_decimal(parts.parts) + u" " + m_skin.language().text_of(u"SMS") + u" (" + to_u16_decimal(parts.left) + u")");
 }
 
-void FormChat::on_text_changed(TextEdit&)
-{
-    update_symbols();
-}
-
 std::unique_ptr<Element> FormChat::create_item(VList&, int32_t index)
 {
     Chat* current = chat();
@@ -336,7 +332,8 @@ bool FormChat::text_input(std::u16string const& text)
     return Form::text_input(text);
 }
 
-bool FormChat::on_enter(TextEdit&)
+// Enter sends what was typed, as the Send button does; Shift+Enter makes a new line.
+bool FormChat::send_typed()
 {
     if (!m_edit->text().empty())
         send();
@@ -398,7 +395,7 @@ void FormChat::show_message(EntryId const& id)
     m_found_timer.start(found_marked_seconds);
 }
 
-void FormChat::on_timer(Timer&)
+void FormChat::end_found_mark()
 {
     // Unless the keyboard has taken the selection since.
     if (m_list->selected() == m_found && !focused())

@@ -30,7 +30,7 @@ class TextElement;
 // One chat as a threaded dialogue: a message item per message, oldest at the top, with a day
 // separator where the day changes; the reply being written with its SMS part counter; the "Chat"
 // menu and, for a tapped message, the "SMS" menu with the message's links.
-class FormChat final : public OwnedForm, public ItemSource, public EditListener, public MenuSource, public ChatListener, public TimerListener {
+class FormChat final : public OwnedForm, public ItemSource, public MenuSource, public ChatListener {
 public:
     FormChat(Application&, FormStack&, Properties& skin, ChatModel&, FormMain& owner);
     ~FormChat() override;
@@ -59,10 +59,6 @@ public:
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
     void fill_item(VList&, Element&, int32_t index) override;
     void item_activated(VList&, int32_t index) override;
-    // EditListener.
-    void on_text_changed(TextEdit&) override;
-    // Enter sends what was typed, as the Send button does; Shift+Enter makes a new line.
-    bool on_enter(TextEdit&) override;
     // Typing on a keyboard while the reply has no input starts the reply, as a tap on it would.
     bool text_input(std::u16string const& text) override;
     // MenuSource.
@@ -71,8 +67,6 @@ public:
     void close(bool animate = true);
     // ChatListener.
     void on_document_refresh(ChatEvent const&) override;
-    // TimerListener: the mark of a message found ends.
-    void on_timer(Timer&) override;
 
 protected:
     void go_back() override;
@@ -86,6 +80,7 @@ private:
     std::u16string reply_number();
     std::u16string other_recipients() const;
     void update_symbols();
+    bool send_typed();
     void send();
     void open_menu();
     void scroll_to_newest();
@@ -103,6 +98,8 @@ private:
     bool run_command(std::u16string const& name);
     void reshow();
     void mark_read_if_looking(Chat&);
+    // The mark of a message a search found ends.
+    void end_found_mark();
     // The messages the list found gone from the store leave the chat.
     void drop_vanished();
 
@@ -119,7 +116,7 @@ private:
     ButtonElement* m_menu_button { nullptr };
     ButtonElement* m_send { nullptr };
     // The message a search led to stays marked until the timer ends.
-    Timer m_found_timer { *this };
+    Timer m_found_timer { [this] { end_found_mark(); } };
     int32_t m_found { -1 };
     ButtonElement* m_scroll_button { nullptr };
     MessageBubble m_bubble;

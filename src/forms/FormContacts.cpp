@@ -88,7 +88,7 @@ void FormContacts::skin_loaded()
                 add_typed_entry();
         };
     m_list->set_item_source(this);
-    m_edit->set_listener(this);
+    m_edit->on_change = [this] { filter_changed(); };
     m_edit->set_types_without_tap(true);
     m_letter_buttons.clear();
     m_letters.clear();
@@ -260,7 +260,7 @@ void FormContacts::item_activated(VList&, int32_t index)
     close();
 }
 
-void FormContacts::on_text_changed(TextEdit&)
+void FormContacts::filter_changed()
 {
     refresh();
     if (looks_like_number(m_edit->text()))

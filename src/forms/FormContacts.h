@@ -22,7 +22,7 @@ class TextElement;
 // The recipient picker: the phone book filtered by what is typed, an alphabet ruler to jump to a
 // letter, one recipient picked (single-recipient mode) or several ticked (multi-recipient mode),
 // and a typed number used directly.
-class FormContacts final : public OwnedForm, public ItemSource, public EditListener {
+class FormContacts final : public OwnedForm, public ItemSource {
 public:
     static constexpr char16_t const* section_name = u"FormContacts";
     static constexpr char16_t const* item_section = u"ContactItem";
@@ -51,8 +51,6 @@ public:
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
     void fill_item(VList&, Element&, int32_t index) override;
     void item_activated(VList&, int32_t index) override;
-    // EditListener.
-    void on_text_changed(TextEdit&) override;
 
     // Leaves the picker without picking: the text waiting for a recipient is dropped, and in
     // the recipients mode the ticks go to the chat.
@@ -62,6 +60,8 @@ protected:
     void go_back() override;
 
 private:
+    // The filter was typed into: the list follows, and the add button shows for a number.
+    void filter_changed();
     bool passes_filter(PhoneEntry const&) const;
     std::u16string filter_text() const;
     std::optional<size_t> name_match(std::u16string const& name) const;

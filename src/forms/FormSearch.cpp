@@ -65,7 +65,9 @@ void FormSearch::skin_loaded()
     m_close->on_press = [this] { go_back(); };
     m_list->set_item_source(this);
     m_list->set_empty_view(m_empty);
-    m_edit->set_listener(this);
+    // Every change searches again; Enter opens the selected (or newest) match.
+    m_edit->on_change = [this] { search(); };
+    m_edit->on_enter = [this] { return open_selected(); };
     m_edit->set_types_without_tap(true);
     search();
 }
@@ -171,12 +173,7 @@ void FormSearch::item_activated(VList&, int32_t index)
     m_owner.show_found(m_results[static_cast<size_t>(index)]);
 }
 
-void FormSearch::on_text_changed(TextEdit&)
-{
-    search();
-}
-
-bool FormSearch::on_enter(TextEdit&)
+bool FormSearch::open_selected()
 {
     if (!m_results.empty())
         item_activated(*m_list, std::max(0, m_list->selected()));

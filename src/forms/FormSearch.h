@@ -18,7 +18,7 @@ class TextElement;
 // Searching every message: what is typed is looked up as it is typed, and the matching messages
 // are listed newest first, each with its chat's name, its date and the matching words in
 // "match_color"; choosing one opens its chat at that message.
-class FormSearch final : public OwnedForm, public ItemSource, public EditListener {
+class FormSearch final : public OwnedForm, public ItemSource {
 public:
     // Matches are read a page at a time: the first page at each change of the text, the next
     // ones as the list nears its end.
@@ -43,15 +43,13 @@ public:
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
     void fill_item(VList&, Element&, int32_t index) override;
     void item_activated(VList&, int32_t index) override;
-    // EditListener: every change searches again; Enter opens the selected (or newest) match.
-    void on_text_changed(TextEdit&) override;
-    bool on_enter(TextEdit&) override;
 
 protected:
     void go_back() override;
 
 private:
     void search();
+    bool open_selected();
     void read_more();
     void take_answer();
     void show_empty_text();

@@ -144,14 +144,6 @@ void MessengerApp::enter_message_mode()
     m_poll_timer.start(next_turn);
 }
 
-void MessengerApp::on_timer(Timer& timer)
-{
-    if (&timer == &m_start_timer)
-        start_step();
-    else if (&timer == &m_poll_timer)
-        poll_step();
-}
-
 void MessengerApp::on_progress(double fraction)
 {
     fraction = std::clamp(fraction, 0.0, 1.0);

@@ -23,7 +23,7 @@ class ProgressElement;
 // The program controller: shows the splash form, starts the chat model behind it, then shows
 // the chat list; polls the store once a second; raises the new-message alert; and takes the
 // command lines of later starts ("message", "open:NUMBER").
-class MessengerApp final : public ApplicationListener, public TimerListener, public AlertButtonListener, public ReloadListener {
+class MessengerApp final : public ApplicationListener, public AlertButtonListener, public ReloadListener {
 public:
     // How the search index keeps up with new messages: by each search, or on a thread of its own
     // from the program's start (the program).
@@ -55,8 +55,6 @@ public:
     void on_resolution_changed() override;
     void on_frame_presented() override;
     bool on_key(KeyEvent const&) override;
-    // TimerListener.
-    void on_timer(Timer&) override;
     // AlertButtonListener.
     void on_alert_button(AlertChoice) override;
 
@@ -102,8 +100,8 @@ private:
     Properties m_main_skin;
     std::unique_ptr<FormMain> m_chat_list;
     std::u16string m_view_action;
-    Timer m_start_timer { *this };
-    Timer m_poll_timer { *this };
+    Timer m_start_timer { [this] { start_step(); } };
+    Timer m_poll_timer { [this] { poll_step(); } };
     bool m_failed { false };
     // The chat list was shown and its first frame has not reached the screen yet.
     bool m_list_on_screen_due { false };

@@ -6,8 +6,8 @@
 
 namespace velloq {
 
-Timer::Timer(TimerListener& listener)
-    : m_listener(listener)
+Timer::Timer(std::function<void()> on_due)
+    : m_on_due(std::move(on_due))
 {
 }
 
@@ -46,7 +46,10 @@ void Timer::cancel()
 
 void Timer::Completion::run()
 {
-    m_timer.m_listener.on_timer(m_timer);
+    // A copy: what runs may destroy the timer.
+    auto on_due = m_timer.m_on_due;
+    if (on_due)
+        on_due();
 }
 
 void Timer::Completion::do_cancel()

@@ -2,21 +2,15 @@
 
 #include "shell/ActiveScheduler.h"
 
+#include <functional>
+
 namespace velloq {
 
-class Timer;
-
-class TimerListener {
-public:
-    virtual ~TimerListener() = default;
-    virtual void on_timer(Timer&) = 0;
-};
-
-// A one-shot timer on the user-interface thread. Starting it again restarts it from now;
-// destroying it cancels it.
+// A one-shot timer on the user-interface thread: `on_due` runs when it is due. Starting it again
+// restarts it from now; destroying it cancels it.
 class Timer {
 public:
-    explicit Timer(TimerListener&);
+    explicit Timer(std::function<void()> on_due);
     ~Timer();
     Timer(Timer const&) = delete;
     Timer& operator=(Timer const&) = delete;
@@ -41,7 +35,7 @@ private:
         Timer& m_timer;
     };
 
-    TimerListener& m_listener;
+    std::function<void()> m_on_due;
     Completion m_completion { *this };
 };
 

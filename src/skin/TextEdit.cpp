@@ -55,8 +55,9 @@ void TextEdit::move_caret(size_t caret)
 void TextEdit::changed()
 {
     set_needs_redraw();
-    if (m_listener)
-        m_listener->on_text_changed(*this);
+    // A copy: what runs may set another.
+    if (auto call = on_change)
+        call();
 }
 
 void TextEdit::begin_input()
@@ -192,7 +193,7 @@ bool TextEdit::key(KeyEvent const& event)
         return true;
     }
     case Key::Enter:
-        if (!event.shift && m_listener && m_listener->on_enter(*this))
+        if (!event.shift && on_enter && std::function<bool()>(on_enter)())
             return true;
         // Shift+Enter asks for a line break even where the edit shows one line (as a blank).
         if (!wraps() && !event.shift)
@@ -269,7 +270,11 @@ void LabelEdit::load(Properties const& skin, Section const& section)
         throw dravel::NodeNotFound { id(), u"#edit" };
     if (!m_label)
         throw dravel::NodeNotFound { id(), u"#text" };
-    m_edit->set_listener(this);
+    m_edit->on_change = [this] {
+        update();
+        if (auto call = on_change)
+            call();
+    };
     update();
 }
 
@@ -287,13 +292,6 @@ bool LabelEdit::pointer_button(PointerEvent const& event)
         update();
     }
     return true;
-}
-
-void LabelEdit::on_text_changed(TextEdit& edit)
-{
-    update();
-    if (m_listener)
-        m_listener->on_text_changed(edit);
 }
 
 }

@@ -3,18 +3,9 @@
 #include "shell/EditElement.h"
 #include "skin/TextElement.h"
 
+#include <functional>
+
 namespace velloq {
-
-class TextEdit;
-
-// Told whenever the user changes an edit's text.
-class EditListener {
-public:
-    virtual ~EditListener() = default;
-    virtual void on_text_changed(TextEdit&) = 0;
-    // Enter (without Shift) in the edit; true when the listener acted on it (a chat sends).
-    virtual bool on_enter(TextEdit&) { return false; }
-};
 
 // "edit": a text the user types into. It draws its text with a caret, on one line that scrolls
 // to keep the caret in view, or wrapped when the skin sets "wrap". While it has the input it
@@ -35,7 +26,10 @@ public:
     void advance(double seconds) override;
     void visibility_changed(bool effective) override;
 
-    void set_listener(EditListener* listener) { m_listener = listener; }
+    // After every change of the text.
+    std::function<void()> on_change;
+    // Enter (without Shift) in the edit; true when it was acted on (a chat sends).
+    std::function<bool()> on_enter;
     void set_types_without_tap(bool on) { m_types_without_tap = on; }
     bool types_without_tap() const { return m_types_without_tap; }
     bool has_input() const { return m_has_input; }
@@ -61,7 +55,6 @@ private:
     void move_caret(size_t caret);
     size_t line_start(size_t at) const;
 
-    EditListener* m_listener { nullptr };
     Colour m_background;
     size_t m_caret { 0 };
     int32_t m_scroll { 0 };
@@ -73,19 +66,18 @@ private:
 
 // "label_edit": an edit ("#edit") and a label ("#text") in one place. The label shows while the
 // edit is empty and has no input, the edit otherwise; the edit's changes are passed on.
-class LabelEdit final : public Element, public EditListener {
+class LabelEdit final : public Element {
 public:
     void load(Properties const&, Section const&) override;
     bool pointer_button(PointerEvent const&) override;
-    void on_text_changed(TextEdit&) override;
     TextEdit& edit() { return *m_edit; }
-    void set_listener(EditListener* listener) { m_listener = listener; }
+    // After every change of the edit's text.
+    std::function<void()> on_change;
     void update();
 
 private:
     TextEdit* m_edit { nullptr };
     TextElement* m_label { nullptr };
-    EditListener* m_listener { nullptr };
 };
 
 }

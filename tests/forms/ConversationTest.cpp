@@ -249,7 +249,7 @@ TEST_F(Conversation, DeleteResendAndForward)
     EXPECT_FALSE(contacts().multi_recipient());
     EXPECT_EQ(controller->model()->current_chat_key(), u"");
     contacts().edit().set_text(u"vogel");
-    contacts().on_text_changed(contacts().edit());
+    contacts().edit().on_change();
     ASSERT_EQ(contacts().shown().size(), 1u);
     contacts().item_activated(contacts().list(), 0);
     EXPECT_EQ(stack->top(), &chat_form());
@@ -316,7 +316,7 @@ protected:
     void filter(std::u16string const& text)
     {
         contacts().edit().set_text(text);
-        contacts().on_text_changed(contacts().edit());
+        contacts().edit().on_change();
     }
     std::vector<std::u16string> shown_names()
     {

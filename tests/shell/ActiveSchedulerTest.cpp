@@ -43,19 +43,11 @@ public:
     CActiveScheduler scheduler;
 };
 
-class Recorder final : public TimerListener {
-public:
-    explicit Recorder(std::vector<int>& order, int name)
-        : m_order(order)
-        , m_name(name)
-    {
-    }
-    void on_timer(Timer&) override { m_order.push_back(m_name); }
-
-private:
-    std::vector<int>& m_order;
-    int m_name;
-};
+// What a timer does when due: notes its name.
+std::function<void()> recorder(std::vector<int>& order, int name)
+{
+    return [&order, name] { order.push_back(name); };
+}
 
 class Completion final : public CActive {
 public:
@@ -70,8 +62,7 @@ TEST(ActiveScheduler, ZeroSecondTimerRunsAtTheNextMessage)
 {
     SchedulerLoop loop;
     std::vector<int> order;
-    Recorder listener(order, 1);
-    Timer timer(listener);
+    Timer timer(recorder(order, 1));
     timer.start(0);
     EXPECT_TRUE(order.empty());
     EXPECT_TRUE(timer.is_running());
@@ -85,8 +76,7 @@ TEST(ActiveScheduler, RestartConsumesThePendingCompletion)
 {
     SchedulerLoop loop;
     std::vector<int> order;
-    Recorder listener(order, 1);
-    Timer timer(listener);
+    Timer timer(recorder(order, 1));
     timer.start(0);
     timer.start(0.05);
     loop.drain();
@@ -99,8 +89,7 @@ TEST(ActiveScheduler, EqualDueTimesRunInStartOrder)
 {
     SchedulerLoop loop;
     std::vector<int> order;
-    Recorder first(order, 1), second(order, 2), third(order, 3);
-    Timer a(first), b(second), c(third);
+    Timer a(recorder(order, 1)), b(recorder(order, 2)), c(recorder(order, 3));
     c.start(0.08);
     a.start(0.03);
     b.start(0.03);
@@ -112,8 +101,7 @@ TEST(ActiveScheduler, CancelStopsATimerAndCancellingAnIdleObjectDoesNothing)
 {
     SchedulerLoop loop;
     std::vector<int> order;
-    Recorder listener(order, 1);
-    Timer timer(listener);
+    Timer timer(recorder(order, 1));
     timer.cancel();
     timer.start(0.02);
     timer.cancel();

@@ -210,11 +210,10 @@ TEST_F(ElementTypesTest, EditTakesCharactersAndCaretKeys)
 {
     build(node(u"node", u"root", { node(u"edit", u"edit") }));
     auto& edit = find<TextEdit>(u"edit");
-    struct Changes : EditListener {
-        void on_text_changed(TextEdit&) override { ++count; }
+    struct {
         int count { 0 };
     } changes;
-    edit.set_listener(&changes);
+    edit.on_change = [&] { ++changes.count; };
     EXPECT_FALSE(form.text_input(u"x"));
     edit.set_types_without_tap(true);
     for (char16_t const* c : { u"h", u"e", u"l", u"o" })
