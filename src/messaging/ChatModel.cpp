@@ -333,10 +333,15 @@ void ChatModel::remove_gone_messages(std::vector<EntryId> const& gone, bool noti
 // some), the chats' unread marks are taken again from the store.
 void ChatModel::follow_unread_count(bool notify)
 {
+    auto count = m_follower.unread_count_if_changed();
+    if (!count)
+        return;
     int32_t ours = 0;
     for (auto const& chat : m_chats)
         ours += chat->unread;
-    auto unread = m_follower.unread_if_moved(ours);
+    if (ours == *count)
+        return;
+    auto unread = m_follower.sorted_unread_ids();
     if (!unread)
         return;
     for (size_t index = 0; index < m_chats.size(); ++index) {

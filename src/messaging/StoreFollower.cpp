@@ -389,16 +389,20 @@ std::vector<EntryId> StoreFollower::take_gone_ids(FolderKind kind)
 }
 
 // Other processes read and delete messages too: the registry's Count, which every writer keeps,
-// tells when the store's unread messages moved away from the chats'. Once per change of Count,
-// so a lasting difference (an unread message that is in no chat) costs nothing at later polls.
-std::optional<std::vector<EntryId>> StoreFollower::unread_if_moved(int32_t chats_unread)
+// tells when the store's unread messages may have moved away from the chats'. Once per change of
+// Count, so a lasting difference (an unread message that is in no chat) costs nothing at later
+// polls.
+std::optional<int32_t> StoreFollower::unread_count_if_changed()
 {
     int32_t count = 0;
     if (!reg_get_int(unread_count_key, u"Count", count) || count == m_followed_count)
         return std::nullopt;
     m_followed_count = count;
-    if (chats_unread == count)
-        return std::nullopt;
+    return count;
+}
+
+std::optional<std::vector<EntryId>> StoreFollower::sorted_unread_ids()
+{
     auto unread = m_sms->unread_ids();
     if (unread)
         std::sort(unread->begin(), unread->end());

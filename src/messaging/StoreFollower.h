@@ -71,9 +71,10 @@ public:
     // The messages other programs deleted since the last look, sorted; empty while the store is
     // unchanged.
     std::vector<EntryId> take_deleted();
-    // The store's unread ids, sorted, when the unread count every writer keeps moved away from
-    // `chats_unread`; nullopt otherwise.
-    std::optional<std::vector<EntryId>> unread_if_moved(int32_t chats_unread);
+    // The unread count every writer keeps, when it changed since the last look; nullopt otherwise.
+    std::optional<int32_t> unread_count_if_changed();
+    // The store's unread ids, sorted.
+    std::optional<std::vector<EntryId>> sorted_unread_ids();
 
 private:
     using IdSet = std::vector<EntryId>;
