@@ -41,7 +41,9 @@ int main(int argc, char** argv)
             log() << u"message mode: no display to show the alert on; the message waits for the next start\n";
             return 0;
         }
-        std::fprintf(stderr, "velloq: no display could be opened; set SDL_VIDEODRIVER=dummy to run without one\n");
+        std::string problem = application->game().video_problem();
+        std::fprintf(stderr, "velloq: no display could be opened%s%s; set SDL_VIDEODRIVER=dummy to run without one\n", problem.empty() ? "" : ": ",
+            problem.c_str());
         return 1;
     }
     auto forms = std::make_unique<FormStack>(*application);

@@ -81,11 +81,19 @@ std::optional<ScreenMetrics> parse_screen_text(std::string const& text)
     return ScreenMetrics { *width, *height, 0, *dpi };
 }
 
-VideoSystem::VideoSystem() = default;
+VideoSystem::VideoSystem()
+    : m_wayland(check_wayland_driver())
+{
+    if (!m_wayland.refused)
+        m_subsystems.emplace(SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_TIMER);
+}
 
 std::string VideoSystem::error() const
 {
-    return SDL_GetError();
+    if (m_wayland.refused)
+        return m_wayland.reason + "; SDL's Wayland driver cannot run there";
+    std::string error = SDL_GetError();
+    return m_wayland.reason.empty() ? error : error + " (" + m_wayland.reason + ", so Wayland was not tried)";
 }
 
 bool VideoSystem::screen_text_rejected() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/SdlHandles.h"
+#include "platform/WaylandProbe.h"
 
 #include <array>
 #include <cstdint>
@@ -28,7 +29,7 @@ std::optional<ScreenMetrics> parse_screen_text(std::string const&);
 class VideoSystem {
 public:
     VideoSystem();
-    bool ok() const { return m_subsystems.ok(); }
+    bool ok() const { return m_subsystems && m_subsystems->ok(); }
     std::string error() const;
 
     // The screen the program has: VELLOQ_SCREEN when set; the whole display on a phone (a
@@ -40,7 +41,9 @@ public:
     bool screen_text_rejected() const;
 
 private:
-    SdlSubsystems m_subsystems { SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_TIMER };
+    // Decided before SDL's video starts, which it may forbid.
+    WaylandDriverCheck m_wayland;
+    std::optional<SdlSubsystems> m_subsystems;
 };
 
 // A part of a frame, in its pixels.

@@ -90,6 +90,11 @@ void GameBase::create_window(WindowStart start)
     apply_window_placement();
 }
 
+std::string GameBase::video_problem() const
+{
+    return m_video && !m_video->ok() ? m_video->error() : std::string();
+}
+
 ScreenInfo GameBase::fresh_screen_info() const
 {
     auto metrics = m_video ? m_video->screen_metrics() : platform::ScreenMetrics { 480, 800, 0, 96 };

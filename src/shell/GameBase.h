@@ -58,6 +58,8 @@ public:
     ScreenInfo const& screen_info() const { return m_screen; }
     Rect client_rect() const;
     platform::Window* window() { return m_window.get(); }
+    // Why no display could be opened (empty when one was, or the window alone failed).
+    std::string video_problem() const;
     CActiveScheduler& scheduler() { return m_scheduler; }
     Display* display() { return m_display.get(); }
 

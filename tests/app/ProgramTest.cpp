@@ -1,5 +1,6 @@
 #include "shell/Registry.h"
 #include "support/ChildProcess.h"
+#include "support/Compositor.h"
 #include "support/TempDevice.h"
 #include "support/Wait.h"
 
@@ -269,4 +270,30 @@ TEST(Program, WithoutADisplayMessageModeEndsAtOnceAndANormalStartFails)
     }
     test::ChildProcess fallen_back({ VELLOQ_PROGRAM_DIR "/velloq" }, environment);
     EXPECT_EQ(fallen_back.wait(), 1);
+}
+
+// SDL's Wayland driver crashes on a compositor without a seat (a headless one). Asked for
+// Wayland there, the program says why it cannot show itself and fails; asked for nothing, it
+// leaves the Wayland driver out and ends as it does without any display.
+TEST(Program, OnAWaylandCompositorWithoutASeatTheProgramSaysSoInsteadOfCrashing)
+{
+    if (!test::phoc_installed())
+        GTEST_SKIP() << "phoc is not installed (scripts/bootstrap.sh installs it)";
+    auto compositor = test::Compositor::start_headless();
+    ASSERT_NE(compositor, nullptr);
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    auto environment = compositor->client_environment();
+    environment.insert(environment.end(), { "VELLOQ_DEVICE=" + device.path().string(), "SDL_VIDEODRIVER=wayland", "DISPLAY=", "SDL_AUDIODRIVER=dummy" });
+    {
+        test::ChildProcess velloq({ program }, environment);
+        EXPECT_EQ(velloq.wait(), 1);
+        EXPECT_TRUE(log_has(log_file, u"offers no seat (no keyboard, pointer or touch); SDL's Wayland driver cannot run there"));
+    }
+    std::filesystem::remove(log_file);
+    environment[environment.size() - 3] = "SDL_VIDEODRIVER=";
+    test::ChildProcess velloq({ program }, environment);
+    EXPECT_EQ(velloq.wait(), 1);
+    EXPECT_TRUE(log_has(log_file, u"so Wayland was not tried"));
 }

@@ -269,13 +269,21 @@ TEST_F(Installer, TheDesktopGetsTheIconTheDescriptionAndTheLinkHandlerAndLosesTh
     fs::path target = device.path() / "programs" / "Velloq";
     ASSERT_EQ(run({ "--to", target.string(), "--no-service" }), 0);
     std::string entry = test::read_file(device.path() / "data" / "applications" / "Velloq.desktop");
-    for (char const* line : { "Icon=velloq\n", "Categories=Network;InstantMessaging;\n", "MimeType=x-scheme-handler/sms;x-scheme-handler/smsto;\n", "Keywords=SMS;" })
+    for (char const* line : { "Icon=velloq\n", "Categories=Network;InstantMessaging;\n", "MimeType=x-scheme-handler/sms;x-scheme-handler/smsto;\n", "Keywords=SMS;",
+             "X-Purism-FormFactor=Workstation;Mobile;\n" })
         EXPECT_NE(entry.find(line), std::string::npos) << line;
     fs::path icons = device.path() / "data" / "icons" / "hicolor";
     for (char const* icon : { "48x48/apps/velloq.png", "64x64/apps/velloq.png", "128x128/apps/velloq.png", "256x256/apps/velloq.png", "scalable/apps/velloq.svg" })
         EXPECT_TRUE(fs::exists(icons / icon)) << icon;
     fs::path metainfo = device.path() / "data" / "metainfo" / "com.ketra.Velloq.metainfo.xml";
     EXPECT_NE(test::read_file(metainfo).find("<launchable type=\"desktop-id\">Velloq.desktop</launchable>"), std::string::npos);
+    // The desktop's own checks: the software centres and phone shells read both files.
+    auto entry_verdict = platform::read_program_output({ "/bin/sh", "-c", "desktop-file-validate \"$0\" 2>&1; echo exit $?",
+                                                         (device.path() / "data" / "applications" / "Velloq.desktop").string() },
+        60'000);
+    EXPECT_EQ(entry_verdict.value_or("not run"), "exit 0\n");
+    auto metainfo_verdict = platform::read_program_output({ "/bin/sh", "-c", "appstreamcli validate --no-net \"$0\" >/dev/null 2>&1; echo exit $?", metainfo.string() }, 60'000);
+    EXPECT_EQ(metainfo_verdict.value_or("not run"), "exit 0\n");
     EXPECT_EQ(test::read_file(xdg_mime_log()), "default Velloq.desktop x-scheme-handler/sms x-scheme-handler/smsto\n");
 
     // Removal takes Velloq out of the user's list and leaves the other programs' lines.

@@ -253,7 +253,9 @@ std::string desktop_entry(std::string const& folder)
           "Terminal=false\n"
           "Categories=Network;InstantMessaging;\n"
           "Keywords=SMS;Text;Message;Chat;Phone;Conversation;\n"
-          "MimeType=x-scheme-handler/sms;x-scheme-handler/smsto;\n";
+          "MimeType=x-scheme-handler/sms;x-scheme-handler/smsto;\n"
+          // Phosh lists in its app grid only what says it fits a phone.
+          "X-Purism-FormFactor=Workstation;Mobile;\n";
 }
 
 int run_installer(std::vector<std::string> const& arguments, std::ostream& out, std::ostream& err)
