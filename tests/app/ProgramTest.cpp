@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/Process.h"
 #include "platform/Utf.h"
 
 using namespace velloq;
@@ -296,4 +297,46 @@ TEST(Program, OnAWaylandCompositorWithoutASeatTheProgramSaysSoInsteadOfCrashing)
     test::ChildProcess velloq({ program }, environment);
     EXPECT_EQ(velloq.wait(), 1);
     EXPECT_TRUE(log_has(log_file, u"so Wayland was not tried"));
+}
+
+// On a phone's compositor (phoc, with the seat its X server gives it), through SDL's Wayland
+// driver: the chat list reaches the compositor's output, a tap opens the chat, and what is typed
+// on the keyboard goes out with Enter.
+TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatAndTypingSends)
+{
+    if (!test::phoc_installed())
+        GTEST_SKIP() << "phoc is not installed (scripts/bootstrap.sh installs it)";
+    auto compositor = test::Compositor::start_nested();
+    ASSERT_NE(compositor, nullptr);
+    test::TempDevice device;
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    auto environment = compositor->client_environment();
+    environment.insert(environment.end(), { "VELLOQ_DEVICE=" + device.path().string(), "SDL_VIDEODRIVER=wayland", "DISPLAY=", "SDL_AUDIODRIVER=dummy" });
+    run_to_end({ sms_tool, "deliver", "--from", "+4915112345678", "Are you coming?" }, environment);
+    test::ChildProcess velloq({ program }, environment);
+    ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"chat list on screen:"); }));
+
+    auto shot = compositor->screenshot();
+    ASSERT_TRUE(shot.has_value());
+    auto window = test::lit_box(*shot);
+    ASSERT_TRUE(window.has_value());
+    EXPECT_EQ(window->width, 480);
+    // The list's white below its one chat: the frame reached the compositor.
+    size_t below = (static_cast<size_t>(window->y + 400) * static_cast<size_t>(shot->width) + static_cast<size_t>(window->x + 240)) * 3;
+    for (size_t channel = 0; channel < 3; ++channel)
+        EXPECT_GE(shot->rgb[below + channel], 248) << channel;
+
+    ASSERT_TRUE(compositor->click(window->x + 240, window->y + 92));
+    ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"FormMain::open_chat: 2345678"); }));
+    ASSERT_TRUE(compositor->click(window->x + 200, window->y + window->height - 34));
+    ASSERT_TRUE(compositor->type("on my way"));
+    ASSERT_TRUE(compositor->key("Return"));
+    auto listed = [&] {
+        auto outbox = platform::read_program_output({ "/usr/bin/env", "VELLOQ_DEVICE=" + device.path().string(), sms_tool, "list", "--folder", "outbox" }, 30'000);
+        return outbox && outbox->find("\t+4915112345678\ton my way\n") != std::string::npos;
+    };
+    EXPECT_TRUE(test::wait_until(listed));
+    velloq.signal(SIGTERM);
+    EXPECT_EQ(velloq.wait(), 0);
 }

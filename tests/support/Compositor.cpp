@@ -1,7 +1,9 @@
 #include "support/Compositor.h"
 
+#include "platform/Process.h"
 #include "support/Wait.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <system_error>
@@ -11,8 +13,12 @@ namespace velloq::test {
 namespace {
 
 constexpr char const* phoc = "/usr/bin/phoc";
+constexpr char const* x_server = "/usr/bin/Xvfb";
 // The first socket of a runtime folder of its own.
 constexpr char const* socket_name = "wayland-0";
+// X display numbers tried for the nested compositor's own X server.
+constexpr int first_x_display = 160;
+constexpr int last_x_display = 199;
 
 std::filesystem::path new_runtime_folder()
 {
@@ -22,47 +28,149 @@ std::filesystem::path new_runtime_folder()
     return pattern;
 }
 
+bool exists(std::filesystem::path const& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
 }
 
 bool phoc_installed()
 {
-    std::error_code error;
-    return std::filesystem::exists(phoc, error);
+    return exists(phoc);
 }
 
-Compositor::Compositor(std::filesystem::path runtime, std::vector<std::string> const& environment)
+Compositor::Compositor(std::filesystem::path runtime)
     : m_runtime(std::move(runtime))
-    , m_process({ phoc }, environment)
 {
-}
-
-std::unique_ptr<Compositor> Compositor::start_headless()
-{
-    if (!phoc_installed())
-        return nullptr;
-    auto runtime = new_runtime_folder();
-    if (runtime.empty())
-        return nullptr;
-    std::vector<std::string> environment { "XDG_RUNTIME_DIR=" + runtime.string(), "WAYLAND_DISPLAY=",
-        "WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "DISPLAY=" };
-    std::unique_ptr<Compositor> compositor(new Compositor(runtime, environment));
-    // phoc serves on the socket WAYLAND_DISPLAY names once it exists.
-    if (!wait_for_file(runtime / socket_name))
-        return nullptr;
-    return compositor;
 }
 
 Compositor::~Compositor()
 {
-    m_process.signal(SIGTERM);
-    m_process.wait();
+    for (auto* process : { m_phoc.get(), m_x_server.get() }) {
+        if (process) {
+            process->signal(SIGTERM);
+            process->wait();
+        }
+    }
     std::error_code error;
     std::filesystem::remove_all(m_runtime, error);
+}
+
+bool Compositor::start_phoc(std::vector<std::string> environment)
+{
+    environment.insert(environment.end(), { "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=", "WLR_RENDERER=pixman" });
+    m_phoc = std::make_unique<ChildProcess>(std::vector<std::string> { phoc }, environment);
+    // phoc serves on the socket once it exists.
+    return wait_for_file(m_runtime / socket_name);
+}
+
+// An X display number no other server holds: its lock file is made by the server that wins it.
+bool Compositor::start_x_server()
+{
+    for (int number = first_x_display; number <= last_x_display; ++number) {
+        std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+        if (exists(lock))
+            continue;
+        std::string display = ":" + std::to_string(number);
+        auto server = std::make_unique<ChildProcess>(std::vector<std::string> { x_server, display, "-screen", "0", "1024x768x24", "-nolisten", "tcp" });
+        std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+        // A server that lost the race for the number ends at once.
+        std::optional<int> ended;
+        bool up = wait_until([&] {
+            if (!ended)
+                ended = server->wait(std::chrono::milliseconds(0));
+            return ended || exists(socket);
+        });
+        if (up && !ended) {
+            m_x_display = display;
+            m_x_server = std::move(server);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::unique_ptr<Compositor> Compositor::start_headless()
+{
+    auto runtime = new_runtime_folder();
+    if (!phoc_installed() || runtime.empty())
+        return nullptr;
+    std::unique_ptr<Compositor> compositor(new Compositor(runtime));
+    if (!compositor->start_phoc({ "WLR_BACKENDS=headless", "DISPLAY=" }))
+        return nullptr;
+    return compositor;
+}
+
+std::unique_ptr<Compositor> Compositor::start_nested()
+{
+    auto runtime = new_runtime_folder();
+    if (!phoc_installed() || !exists(x_server) || runtime.empty())
+        return nullptr;
+    std::unique_ptr<Compositor> compositor(new Compositor(runtime));
+    if (!compositor->start_x_server() || !compositor->start_phoc({ "WLR_BACKENDS=x11", "DISPLAY=" + compositor->m_x_display }))
+        return nullptr;
+    return compositor;
 }
 
 std::vector<std::string> Compositor::client_environment() const
 {
     return { "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name) };
+}
+
+std::optional<RgbPicture> Compositor::screenshot() const
+{
+    auto path = m_runtime / "screenshot.png";
+    std::filesystem::remove(path);
+    auto done = platform::read_program_output({ "/usr/bin/env", "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name),
+                                                  "grim", path.string() },
+        30'000);
+    if (!done)
+        return std::nullopt;
+    return read_png(path.string());
+}
+
+bool Compositor::run_xdotool(std::vector<std::string> arguments) const
+{
+    if (m_x_display.empty())
+        return false;
+    arguments.insert(arguments.begin(), { "/usr/bin/env", "DISPLAY=" + m_x_display, "xdotool" });
+    return platform::read_program_output(arguments, 30'000).has_value();
+}
+
+bool Compositor::click(int x, int y) const
+{
+    return run_xdotool({ "mousemove", std::to_string(x), std::to_string(y), "click", "1" });
+}
+
+bool Compositor::type(std::string const& text) const
+{
+    return run_xdotool({ "type", "--delay", "20", "--", text });
+}
+
+bool Compositor::key(std::string const& name) const
+{
+    return run_xdotool({ "key", "--", name });
+}
+
+std::optional<PictureBox> lit_box(RgbPicture const& picture)
+{
+    int left = picture.width, top = picture.height, right = -1, bottom = -1;
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            size_t at = (static_cast<size_t>(y) * static_cast<size_t>(picture.width) + static_cast<size_t>(x)) * 3;
+            if (picture.rgb[at] == 0 && picture.rgb[at + 1] == 0 && picture.rgb[at + 2] == 0)
+                continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    if (right < 0)
+        return std::nullopt;
+    return PictureBox { left, top, right - left + 1, bottom - top + 1 };
 }
 
 }

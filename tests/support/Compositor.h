@@ -1,34 +1,61 @@
 #pragma once
 
 #include "support/ChildProcess.h"
+#include "support/PngPicture.h"
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace velloq::test {
 
 // A Wayland compositor of the test's own (phoc, as on a phone) in a runtime folder of its own,
-// ended when the object goes. Headless it has outputs but no seat, as on a server.
+// ended when the object goes. Headless it has an output but no seat, as on a server; nested in
+// an X server of its own (Xvfb) it has a seat, and what is done to the X server's pointer and
+// keyboard (xdotool) reaches its clients as a user's input.
 class Compositor {
 public:
-    // Null when phoc is not installed or its socket did not appear.
+    // Null when phoc (or, nested, Xvfb) is not installed or did not come up.
     static std::unique_ptr<Compositor> start_headless();
+    static std::unique_ptr<Compositor> start_nested();
     ~Compositor();
     Compositor(Compositor const&) = delete;
     Compositor& operator=(Compositor const&) = delete;
 
     // What a client needs to reach it: "XDG_RUNTIME_DIR=…" and "WAYLAND_DISPLAY=…".
     std::vector<std::string> client_environment() const;
+    // The output as the compositor shows it (wlroots' screencopy, through grim).
+    std::optional<RgbPicture> screenshot() const;
+    // Nested: a click or typed text through the X server's input; false when it failed.
+    bool click(int x, int y) const;
+    bool type(std::string const& text) const;
+    bool key(std::string const& name) const;
 
 private:
-    Compositor(std::filesystem::path runtime, std::vector<std::string> const& environment);
+    explicit Compositor(std::filesystem::path runtime);
+    bool start_phoc(std::vector<std::string> environment);
+    bool start_x_server();
+    bool run_xdotool(std::vector<std::string> arguments) const;
+
     std::filesystem::path m_runtime;
-    ChildProcess m_process;
+    std::string m_x_display;
+    std::unique_ptr<ChildProcess> m_x_server;
+    std::unique_ptr<ChildProcess> m_phoc;
 };
 
 // Whether phoc can be started here.
 bool phoc_installed();
+
+// The box around a picture's pixels that are not black (a window on a compositor's black
+// background): x, y, width, height; nullopt when every pixel is black.
+struct PictureBox {
+    int x { 0 };
+    int y { 0 };
+    int width { 0 };
+    int height { 0 };
+};
+std::optional<PictureBox> lit_box(RgbPicture const&);
 
 }
