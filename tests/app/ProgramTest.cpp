@@ -314,6 +314,10 @@ TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatAndTypingSends)
     auto environment = compositor->client_environment();
     environment.insert(environment.end(), { "VELLOQ_DEVICE=" + device.path().string(), "SDL_VIDEODRIVER=wayland", "DISPLAY=", "SDL_AUDIODRIVER=dummy" });
     run_to_end({ sms_tool, "deliver", "--from", "+4915112345678", "Are you coming?" }, environment);
+    // SDL's Wayland driver draws through the GL driver it loads (Mesa), which leaves allocations
+    // behind when SDL unloads it at the end, with their stacks gone: a sanitized program checks
+    // every access there, but not for leaks.
+    environment.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
     test::ChildProcess velloq({ program }, environment);
     ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"chat list on screen:"); }));
 
