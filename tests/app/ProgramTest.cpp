@@ -273,6 +273,20 @@ TEST(Program, WithoutADisplayMessageModeEndsAtOnceAndANormalStartFails)
     EXPECT_EQ(fallen_back.wait(), 1);
 }
 
+namespace {
+
+// The program's environment on a compositor of the test's own, through SDL's Wayland driver
+// alone, with the device's log on.
+std::vector<std::string> wayland_environment(test::Compositor const& compositor, test::TempDevice const& device)
+{
+    EXPECT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto environment = compositor.client_environment();
+    environment.insert(environment.end(), { "VELLOQ_DEVICE=" + device.path().string(), "SDL_VIDEODRIVER=wayland", "DISPLAY=", "SDL_AUDIODRIVER=dummy" });
+    return environment;
+}
+
+}
+
 // SDL's Wayland driver crashes on a compositor without a seat (a headless one). Asked for
 // Wayland there, the program says why it cannot show itself and fails; asked for nothing, it
 // leaves the Wayland driver out and ends as it does without any display.
@@ -283,10 +297,8 @@ TEST(Program, OnAWaylandCompositorWithoutASeatTheProgramSaysSoInsteadOfCrashing)
     auto compositor = test::Compositor::start_headless();
     ASSERT_NE(compositor, nullptr);
     test::TempDevice device;
-    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     auto log_file = device.path() / "Temp" / "velloq.txt";
-    auto environment = compositor->client_environment();
-    environment.insert(environment.end(), { "VELLOQ_DEVICE=" + device.path().string(), "SDL_VIDEODRIVER=wayland", "DISPLAY=", "SDL_AUDIODRIVER=dummy" });
+    auto environment = wayland_environment(*compositor, device);
     {
         test::ChildProcess velloq({ program }, environment);
         EXPECT_EQ(velloq.wait(), 1);
@@ -309,10 +321,8 @@ TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatAndTypingSends)
     auto compositor = test::Compositor::start_nested();
     ASSERT_NE(compositor, nullptr);
     test::TempDevice device;
-    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     auto log_file = device.path() / "Temp" / "velloq.txt";
-    auto environment = compositor->client_environment();
-    environment.insert(environment.end(), { "VELLOQ_DEVICE=" + device.path().string(), "SDL_VIDEODRIVER=wayland", "DISPLAY=", "SDL_AUDIODRIVER=dummy" });
+    auto environment = wayland_environment(*compositor, device);
     run_to_end({ sms_tool, "deliver", "--from", "+4915112345678", "Are you coming?" }, environment);
     // SDL's Wayland driver draws through the GL driver it loads (Mesa), which leaves allocations
     // behind when SDL unloads it at the end, with their stacks gone: a sanitized program checks
