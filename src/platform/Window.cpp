@@ -28,6 +28,22 @@ bool has_desktop()
 
 constexpr int largest_screen_side = 8192;
 
+// Whether SDL's text input drives the compositor's text-input protocol, whose enable raises a
+// phone's on-screen keyboard (Phosh's, Plasma Mobile's): Wayland.
+bool text_input_raises_keyboard()
+{
+    char const* driver = SDL_GetCurrentVideoDriver();
+    return driver && std::string_view(driver) == "wayland";
+}
+
+// Puts the on-screen keyboard away. SDL stops typed text with it: there, characters typed on a
+// hardware keyboard while no field has the input are not taken (keys are). Kept on, the text
+// input would be enabled again by SDL whenever the window gains the keyboard focus.
+void put_keyboard_away()
+{
+    SDL_StopTextInput();
+}
+
 std::optional<int> parse_number(std::string_view text)
 {
     int value = 0;
@@ -149,6 +165,10 @@ std::unique_ptr<Window> Window::create(std::string const& title, ScreenMetrics c
         error = SDL_GetError();
         return nullptr;
     }
+    // SDL starts its text input with the video; on a phone that would raise the keyboard over the
+    // chat list until the first field is left.
+    if (text_input_raises_keyboard())
+        put_keyboard_away();
     return std::unique_ptr<Window>(new Window(std::move(window)));
 }
 
@@ -279,6 +299,8 @@ void Window::stop_text_input()
     // on-screen keyboard is put away.
     if (SDL_HasScreenKeyboardSupport())
         SDL_StopTextInput();
+    else if (text_input_raises_keyboard())
+        put_keyboard_away();
 }
 
 bool Window::has_screen_keyboard() const

@@ -9,6 +9,7 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/Process.h"
@@ -285,6 +286,25 @@ std::vector<std::string> wayland_environment(test::Compositor const& compositor,
     return environment;
 }
 
+// The program's last text-input request ("enable", "disable") and what it sent after it, as
+// WAYLAND_DEBUG logged its requests: enabled, the compositor raises a phone's keyboard.
+std::pair<std::string, std::string> last_text_input_switch(std::filesystem::path const& wayland_log)
+{
+    std::string text = test::read_file(wayland_log);
+    std::string const object = "zwp_text_input_v3@";
+    std::pair<std::string, std::string> last;
+    for (size_t at = text.find(object); at != std::string::npos; at = text.find(object, at + 1)) {
+        size_t dot = text.find('.', at);
+        if (dot == std::string::npos)
+            break;
+        for (char const* request : { "enable(", "disable(" }) {
+            if (text.compare(dot + 1, std::strlen(request), request) == 0)
+                last = { std::string(request, std::strlen(request) - 1), text.substr(dot) };
+        }
+    }
+    return last;
+}
+
 }
 
 // SDL's Wayland driver crashes on a compositor without a seat (a headless one). Asked for
@@ -312,9 +332,10 @@ TEST(Program, OnAWaylandCompositorWithoutASeatTheProgramSaysSoInsteadOfCrashing)
 }
 
 // On a phone's compositor (phoc, with the seat its X server gives it), through SDL's Wayland
-// driver: the chat list reaches the compositor's output, a tap opens the chat, and what is typed
-// on the keyboard goes out with Enter.
-TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatAndTypingSends)
+// driver: the chat list reaches the compositor's output, a tap opens the chat, the phone's
+// keyboard is asked for while the reply has the input and put away after, and what is typed goes
+// out with Enter.
+TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatTheKeyboardComesAndTypingSends)
 {
     if (!test::phoc_installed())
         GTEST_SKIP() << "phoc is not installed (scripts/bootstrap.sh installs it)";
@@ -328,8 +349,12 @@ TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatAndTypingSends)
     // behind when SDL unloads it at the end, with their stacks gone: a sanitized program checks
     // every access there, but not for leaks.
     environment.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
-    test::ChildProcess velloq({ program }, environment);
+    environment.push_back("WAYLAND_DEBUG=1");
+    auto wayland_log = device.path() / "wayland.txt";
+    test::ChildProcess velloq({ "/bin/sh", "-c", "exec \"$0\" 2>\"$1\"", program, wayland_log.string() }, environment);
     ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"chat list on screen:"); }));
+    // The phone's keyboard is not asked for until a field takes the input.
+    EXPECT_NE(last_text_input_switch(wayland_log).first, "enable");
 
     auto shot = compositor->screenshot();
     ASSERT_TRUE(shot.has_value());
@@ -343,7 +368,15 @@ TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatAndTypingSends)
 
     ASSERT_TRUE(compositor->click(window->x + 240, window->y + 92));
     ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"FormMain::open_chat: 2345678"); }));
+    EXPECT_NE(last_text_input_switch(wayland_log).first, "enable");
     ASSERT_TRUE(compositor->click(window->x + 200, window->y + window->height - 34));
+    // The reply takes the input: the keyboard is asked for, with what is typed and where.
+    auto field_took_input = [&] {
+        auto [request, after] = last_text_input_switch(wayland_log);
+        return request == "enable" && after.find("set_content_type(") != std::string::npos && after.find("set_cursor_rectangle(") != std::string::npos
+            && after.find("commit()") != std::string::npos;
+    };
+    EXPECT_TRUE(test::wait_until(field_took_input));
     ASSERT_TRUE(compositor->type("on my way"));
     ASSERT_TRUE(compositor->key("Return"));
     auto listed = [&] {
@@ -351,6 +384,9 @@ TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatAndTypingSends)
         return outbox && outbox->find("\t+4915112345678\ton my way\n") != std::string::npos;
     };
     EXPECT_TRUE(test::wait_until(listed));
+    // Leaving the reply puts the keyboard away.
+    ASSERT_TRUE(compositor->key("Escape"));
+    EXPECT_TRUE(test::wait_until([&] { return last_text_input_switch(wayland_log).first == "disable"; }));
     velloq.signal(SIGTERM);
     EXPECT_EQ(velloq.wait(), 0);
 }

@@ -61,7 +61,8 @@ Compositor::~Compositor()
 bool Compositor::start_phoc(std::vector<std::string> environment)
 {
     environment.insert(environment.end(), { "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=", "WLR_RENDERER=pixman" });
-    m_phoc = std::make_unique<ChildProcess>(std::vector<std::string> { phoc }, environment);
+    // Its messages go to a file in its runtime folder, not into the test's output.
+    m_phoc = std::make_unique<ChildProcess>(std::vector<std::string> { "/bin/sh", "-c", "exec \"$0\" >\"$1\" 2>&1", phoc, (m_runtime / "phoc.log").string() }, environment);
     // phoc serves on the socket once it exists.
     return wait_for_file(m_runtime / socket_name);
 }
