@@ -2,8 +2,9 @@
 # Start-up of velloq to its chat list on screen on a store of 100,000 messages in 2,000 chats: the
 # first start (no chat cache) and later starts (with it), each without the fixed half second of
 # the splash step, the resident memory then, and the CPU the program uses while it sits idle on
-# the chat list. Measured headless (SDL's dummy video driver) and, where Xvfb is installed, on a
-# real X server, as a user sees it.
+# the chat list. Measured headless (SDL's dummy video driver), where Xvfb is installed on a real X
+# server, as a user sees it, and where phoc is installed too on the phone's compositor nested in
+# that X server, through SDL's Wayland driver.
 #
 #   bench/startup.sh [PROGRAM_FOLDER]      (default build/bench/bin)
 #
@@ -14,7 +15,8 @@ runs=${RUNS:-5}
 idle_seconds=${IDLE_SECONDS:-10}
 work=$(mktemp -d)
 xvfb_pid=
-trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; rm -rf "$work"' EXIT
+phoc_pid=
+trap '[ -n "$phoc_pid" ] && kill "$phoc_pid" 2>/dev/null; [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; rm -rf "$work"' EXIT
 cp -r "$source_folder" "$work/program"
 program="$work/program"
 export VELLOQ_DEVICE="$work/device"
@@ -75,6 +77,15 @@ if command -v Xvfb >/dev/null; then
     until [ -e "/tmp/.X11-unix/X$screen" ]; do sleep 0.05; done
     echo "on X (Xvfb :$screen, the program's window as a user sees it):"
     DISPLAY=":$screen" SDL_VIDEODRIVER=x11 all_starts
+    if command -v phoc >/dev/null; then
+        mkdir -m 700 "$work/runtime"
+        XDG_RUNTIME_DIR="$work/runtime" WAYLAND_DISPLAY= DISPLAY=":$screen" WLR_BACKENDS=x11 WLR_RENDERER=pixman phoc >/dev/null 2>&1 & phoc_pid=$!
+        until [ -S "$work/runtime/wayland-0" ]; do sleep 0.05; done
+        echo "on phoc (nested in that X server), through SDL's Wayland driver:"
+        XDG_RUNTIME_DIR="$work/runtime" WAYLAND_DISPLAY=wayland-0 DISPLAY= SDL_VIDEODRIVER=wayland all_starts
+    else
+        echo "on phoc: phoc is not installed (scripts/bootstrap.sh installs it)"
+    fi
 else
     echo "on X: Xvfb is not installed (scripts/bootstrap.sh installs it)"
 fi

@@ -24,12 +24,6 @@ void note_global(void* data, wl_registry*, uint32_t, char const* interface, uint
     auto& offer = *static_cast<WaylandOffer*>(data);
     if (std::strcmp(interface, "wl_seat") == 0)
         offer.seat = true;
-    else if (std::strcmp(interface, "wl_shm") == 0)
-        offer.shm = true;
-    else if (std::strcmp(interface, "xdg_wm_base") == 0)
-        offer.xdg_shell = true;
-    else if (std::strcmp(interface, "zwp_text_input_manager_v3") == 0)
-        offer.text_input = true;
 }
 
 void forget_global(void*, wl_registry*, uint32_t)

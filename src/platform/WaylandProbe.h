@@ -10,9 +10,6 @@ namespace velloq::platform {
 struct WaylandOffer {
     // A wl_seat: the keyboard, pointer and touch come through one. Headless compositors have none.
     bool seat { false };
-    bool shm { false };
-    bool xdg_shell { false };
-    bool text_input { false };
 };
 
 // The compositor `WAYLAND_DISPLAY` names; nullopt when there is none or it cannot be reached.
