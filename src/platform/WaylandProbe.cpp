@@ -5,8 +5,10 @@
 #include <SDL.h>
 #include <wayland-client.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace velloq::platform {
 
@@ -18,12 +20,68 @@ struct DisplayDeleter {
 struct RegistryDeleter {
     void operator()(wl_registry* registry) const { wl_registry_destroy(registry); }
 };
+struct OutputDeleter {
+    void operator()(wl_output* output) const { wl_output_destroy(output); }
+};
 
-void note_global(void* data, wl_registry*, uint32_t, char const* interface, uint32_t)
+// One output's current mode and transform, as its events tell them.
+struct OutputShape {
+    int32_t width { 0 };
+    int32_t height { 0 };
+    int32_t transform { WL_OUTPUT_TRANSFORM_NORMAL };
+    bool portrait() const
+    {
+        // A quarter turn (plain or flipped) swaps the sides the user sees.
+        bool turned = transform == WL_OUTPUT_TRANSFORM_90 || transform == WL_OUTPUT_TRANSFORM_270 || transform == WL_OUTPUT_TRANSFORM_FLIPPED_90
+            || transform == WL_OUTPUT_TRANSFORM_FLIPPED_270;
+        return turned ? width > height : height > width;
+    }
+};
+
+struct Registry {
+    WaylandOffer offer;
+    std::vector<std::unique_ptr<wl_output, OutputDeleter>> outputs;
+    // Stable places: the outputs' listeners hold them.
+    std::vector<std::unique_ptr<OutputShape>> shapes;
+};
+
+void output_geometry(void* data, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, char const*, char const*, int32_t transform)
 {
-    auto& offer = *static_cast<WaylandOffer*>(data);
-    if (std::strcmp(interface, "wl_seat") == 0)
-        offer.seat = true;
+    static_cast<OutputShape*>(data)->transform = transform;
+}
+
+void output_mode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t)
+{
+    if (!(flags & WL_OUTPUT_MODE_CURRENT))
+        return;
+    auto* shape = static_cast<OutputShape*>(data);
+    shape->width = width;
+    shape->height = height;
+}
+
+void output_done(void*, wl_output*)
+{
+}
+
+void output_scale(void*, wl_output*, int32_t)
+{
+}
+
+constexpr wl_output_listener output_listener { output_geometry, output_mode, output_done, output_scale };
+
+void note_global(void* data, wl_registry* registry, uint32_t name, char const* interface, uint32_t)
+{
+    auto& found = *static_cast<Registry*>(data);
+    if (std::strcmp(interface, "wl_seat") == 0) {
+        found.offer.seat = true;
+    } else if (std::strcmp(interface, "wl_output") == 0) {
+        auto* output = static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, 1));
+        if (!output)
+            return;
+        found.outputs.emplace_back(output);
+        found.shapes.push_back(std::make_unique<OutputShape>());
+        wl_output_add_listener(output, &output_listener, found.shapes.back().get());
+    }
 }
 
 void forget_global(void*, wl_registry*, uint32_t)
@@ -56,11 +114,13 @@ std::optional<WaylandOffer> probe_wayland()
     std::unique_ptr<wl_registry, RegistryDeleter> registry(wl_display_get_registry(display.get()));
     if (!registry)
         return std::nullopt;
-    WaylandOffer offer;
-    wl_registry_add_listener(registry.get(), &registry_listener, &offer);
-    if (wl_display_roundtrip(display.get()) < 0)
+    Registry found;
+    wl_registry_add_listener(registry.get(), &registry_listener, &found);
+    // The first round trip gives the globals, the second the outputs' modes.
+    if (wl_display_roundtrip(display.get()) < 0 || wl_display_roundtrip(display.get()) < 0)
         return std::nullopt;
-    return offer;
+    found.offer.portrait_output = std::any_of(found.shapes.begin(), found.shapes.end(), [](auto const& shape) { return shape->portrait(); });
+    return found.offer;
 }
 
 WaylandDriverCheck check_wayland_driver()
@@ -69,9 +129,17 @@ WaylandDriverCheck check_wayland_driver()
     if (headless_requested() || !wayland_may_be_chosen(asked))
         return {};
     auto offer = probe_wayland();
-    if (!offer || offer->seat)
+    if (!offer)
         return {};
     WaylandDriverCheck check;
+    if (offer->seat) {
+        if (asked.empty() && offer->portrait_output) {
+            check.wayland_preferred = true;
+            check.reason = "a phone's screen (a portrait output): Wayland is preferred, for its on-screen keyboard";
+            SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "wayland", SDL_HINT_OVERRIDE);
+        }
+        return check;
+    }
     check.reason = "the Wayland compositor " + environment_value("WAYLAND_DISPLAY") + " offers no seat (no keyboard, pointer or touch)";
     if (only_wayland_asked(asked)) {
         check.refused = true;
@@ -79,6 +147,11 @@ WaylandDriverCheck check_wayland_driver()
     }
     SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11", SDL_HINT_OVERRIDE);
     return check;
+}
+
+void forget_driver_choice()
+{
+    SDL_ResetHint(SDL_HINT_VIDEODRIVER);
 }
 
 }

@@ -100,8 +100,17 @@ std::optional<ScreenMetrics> parse_screen_text(std::string const& text)
 VideoSystem::VideoSystem()
     : m_wayland(check_wayland_driver())
 {
-    if (!m_wayland.refused)
-        m_subsystems.emplace(SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_TIMER);
+    constexpr Uint32 flags = SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_TIMER;
+    if (m_wayland.refused)
+        return;
+    m_subsystems.emplace(flags);
+    if (m_subsystems->ok() || !m_wayland.wayland_preferred)
+        return;
+    // The preferred Wayland failed after all: SDL's own order, X first.
+    m_subsystems.reset();
+    forget_driver_choice();
+    m_wayland = {};
+    m_subsystems.emplace(flags);
 }
 
 std::string VideoSystem::error() const
@@ -109,7 +118,15 @@ std::string VideoSystem::error() const
     if (m_wayland.refused)
         return m_wayland.reason + "; SDL's Wayland driver cannot run there";
     std::string error = SDL_GetError();
-    return m_wayland.reason.empty() ? error : error + " (" + m_wayland.reason + ", so Wayland was not tried)";
+    if (m_wayland.reason.empty() || m_wayland.wayland_preferred)
+        return error;
+    return error + " (" + m_wayland.reason + ", so Wayland was not tried)";
+}
+
+std::string VideoSystem::driver() const
+{
+    char const* driver = ok() ? SDL_GetCurrentVideoDriver() : nullptr;
+    return driver ? driver : "";
 }
 
 bool VideoSystem::screen_text_rejected() const

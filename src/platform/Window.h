@@ -31,6 +31,10 @@ public:
     VideoSystem();
     bool ok() const { return m_subsystems && m_subsystems->ok(); }
     std::string error() const;
+    // SDL's video driver ("x11", "wayland", …), empty without one; and why it was chosen, when
+    // the program chose it.
+    std::string driver() const;
+    std::string const& driver_reason() const { return m_wayland.reason; }
 
     // The screen the program has: VELLOQ_SCREEN when set; the whole display on a phone (a
     // portrait display); otherwise, on a desktop, a 480×800 phone screen at 96 dpi, shorter when

@@ -44,6 +44,10 @@ GameBase::GameBase(Application& application, std::u16string const& name, WindowS
     log_step(2);
     log_step(3);
     m_video = std::make_unique<platform::VideoSystem>();
+    if (m_video->ok()) {
+        std::string reason = m_video->driver_reason();
+        log() << u"GameBase: video driver " << to_utf16(m_video->driver()) << (reason.empty() ? u"" : u" (" + to_utf16(reason) + u")") << u"\n";
+    }
     if (m_video->screen_text_rejected())
         log() << u"GameBase: VELLOQ_SCREEN=" << to_utf16(platform::environment_value("VELLOQ_SCREEN")) << u" is not WxH or WxH@DPI; ignored\n";
     m_screen = fresh_screen_info();

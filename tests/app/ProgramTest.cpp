@@ -390,3 +390,29 @@ TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatTheKeyboardComesAndT
     velloq.signal(SIGTERM);
     EXPECT_EQ(velloq.wait(), 0);
 }
+
+// Where nothing was asked for, a phone's screen (a portrait output) is reached through Wayland,
+// whose text input raises the phone's keyboard, and a desktop's (landscape) keeps X.
+TEST(Program, APhonesScreenIsReachedThroughWaylandAndADesktopsThroughX)
+{
+    if (!test::phoc_installed())
+        GTEST_SKIP() << "phoc is not installed (scripts/bootstrap.sh installs it)";
+    for (bool phone : { true, false }) {
+        auto compositor = phone ? test::Compositor::start_nested("720x1440", 2) : test::Compositor::start_nested();
+        ASSERT_NE(compositor, nullptr);
+        test::TempDevice device;
+        auto log_file = device.path() / "Temp" / "velloq.txt";
+        auto environment = wayland_environment(*compositor, device);
+        environment[environment.size() - 3] = "SDL_VIDEODRIVER=";
+        environment[environment.size() - 2] = "DISPLAY=" + compositor->x_display();
+        environment.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
+        test::ChildProcess velloq({ program }, environment);
+        ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"chat list on screen:"); })) << phone;
+        if (phone)
+            EXPECT_TRUE(log_has(log_file, u"GameBase: video driver wayland (a phone's screen (a portrait output): Wayland is preferred"));
+        else
+            EXPECT_TRUE(log_has(log_file, u"GameBase: video driver x11\n"));
+        velloq.signal(SIGTERM);
+        EXPECT_EQ(velloq.wait(), 0);
+    }
+}

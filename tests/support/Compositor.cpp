@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <system_error>
 
 namespace velloq::test {
@@ -58,11 +59,14 @@ Compositor::~Compositor()
     std::filesystem::remove_all(m_runtime, error);
 }
 
-bool Compositor::start_phoc(std::vector<std::string> environment)
+bool Compositor::start_phoc(std::vector<std::string> environment, std::vector<std::string> const& options)
 {
     environment.insert(environment.end(), { "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=", "WLR_RENDERER=pixman" });
     // Its messages go to a file in its runtime folder, not into the test's output.
-    m_phoc = std::make_unique<ChildProcess>(std::vector<std::string> { "/bin/sh", "-c", "exec \"$0\" >\"$1\" 2>&1", phoc, (m_runtime / "phoc.log").string() }, environment);
+    std::vector<std::string> command { "/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$PHOC_LOG\" 2>&1", phoc };
+    command.insert(command.end(), options.begin(), options.end());
+    environment.push_back("PHOC_LOG=" + (m_runtime / "phoc.log").string());
+    m_phoc = std::make_unique<ChildProcess>(command, environment);
     // phoc serves on the socket once it exists.
     return wait_for_file(m_runtime / socket_name);
 }
@@ -104,13 +108,19 @@ std::unique_ptr<Compositor> Compositor::start_headless()
     return compositor;
 }
 
-std::unique_ptr<Compositor> Compositor::start_nested()
+std::unique_ptr<Compositor> Compositor::start_nested(std::string const& output_mode, int scale)
 {
     auto runtime = new_runtime_folder();
     if (!phoc_installed() || !exists(x_server) || runtime.empty())
         return nullptr;
+    std::vector<std::string> options;
+    if (!output_mode.empty()) {
+        auto config = runtime / "phoc.ini";
+        std::ofstream(config) << "[output:X11-1]\nmode = " << output_mode << "\nscale = " << scale << "\n";
+        options = { "-C", config.string() };
+    }
     std::unique_ptr<Compositor> compositor(new Compositor(runtime));
-    if (!compositor->start_x_server() || !compositor->start_phoc({ "WLR_BACKENDS=x11", "DISPLAY=" + compositor->m_x_display }))
+    if (!compositor->start_x_server() || !compositor->start_phoc({ "WLR_BACKENDS=x11", "DISPLAY=" + compositor->m_x_display }, options))
         return nullptr;
     return compositor;
 }

@@ -19,13 +19,16 @@ class Compositor {
 public:
     // Null when phoc (or, nested, Xvfb) is not installed or did not come up.
     static std::unique_ptr<Compositor> start_headless();
-    static std::unique_ptr<Compositor> start_nested();
+    // Nested, its output is its X window, 1024×768 unless a mode ("720x1440") and scale are given.
+    static std::unique_ptr<Compositor> start_nested(std::string const& output_mode = {}, int scale = 1);
     ~Compositor();
     Compositor(Compositor const&) = delete;
     Compositor& operator=(Compositor const&) = delete;
 
     // What a client needs to reach it: "XDG_RUNTIME_DIR=…" and "WAYLAND_DISPLAY=…".
     std::vector<std::string> client_environment() const;
+    // Nested: the X server it runs in (":160"), which clients may use too.
+    std::string const& x_display() const { return m_x_display; }
     // The output as the compositor shows it (wlroots' screencopy, through grim).
     std::optional<RgbPicture> screenshot() const;
     // Nested: a click or typed text through the X server's input; false when it failed.
@@ -35,7 +38,7 @@ public:
 
 private:
     explicit Compositor(std::filesystem::path runtime);
-    bool start_phoc(std::vector<std::string> environment);
+    bool start_phoc(std::vector<std::string> environment, std::vector<std::string> const& options = {});
     bool start_x_server();
     bool run_xdotool(std::vector<std::string> arguments) const;
 
