@@ -15,7 +15,6 @@ namespace {
 
 constexpr char16_t const* section_name = u"FormTemplates";
 constexpr char16_t const* item_section = u"TemplateItem";
-constexpr char16_t const* settings_key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
 constexpr char16_t const* escaped_value = u"TemplateTexts";
 
 }
@@ -106,9 +105,9 @@ void FormTemplates::load_templates()
     std::u16string joined;
     // "TemplateTexts" keeps each template whole; "Templates" is what earlier versions wrote,
     // read as they read it.
-    if (reg_get_string(settings_key, escaped_value, joined))
+    if (reg_get_string(registry_key::program, escaped_value, joined))
         m_templates = split_escaped_templates(joined);
-    else if (reg_get_string(settings_key, u"Templates", joined))
+    else if (reg_get_string(registry_key::program, u"Templates", joined))
         m_templates = split_templates(joined);
     m_user_count = static_cast<int32_t>(m_templates.size());
     for (auto& piece : split_templates(m_skin.language().text_of(u"DefaultTemplates")))
@@ -117,13 +116,13 @@ void FormTemplates::load_templates()
 
 void FormTemplates::save()
 {
-    reg_delete_value(settings_key, u"Templates");
+    reg_delete_value(registry_key::program, u"Templates");
     if (m_user_count <= 0) {
-        reg_delete_value(settings_key, escaped_value);
+        reg_delete_value(registry_key::program, escaped_value);
         return;
     }
     std::vector<std::u16string> own(m_templates.begin(), m_templates.begin() + m_user_count);
-    reg_set_string(settings_key, escaped_value, join_escaped_templates(own));
+    reg_set_string(registry_key::program, escaped_value, join_escaped_templates(own));
 }
 
 void FormTemplates::show(int32_t mode)

@@ -8,7 +8,6 @@ namespace velloq {
 
 namespace {
 
-constexpr char16_t const* velloq_key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
 constexpr char16_t const* inbox_settings = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Inbox\\Settings";
 constexpr char16_t const* notifications_key = u"HKEY_CURRENT_USER\\ControlPanel\\Notifications\\{A877D65B-239C-47a7-9304-0D347F580408}";
 constexpr char16_t const* notification_name = u"Ketra.Velloq.message";
@@ -28,7 +27,7 @@ void AlertRegistration::install()
     reg_set_int(notifications_key, u"Options", notification_options & ~0x08);
     register_program();
     m_on = true;
-    reg_get_bool(velloq_key, u"Alerts", m_on);
+    reg_get_bool(registry_key::program, u"Alerts", m_on);
     if (!m_on)
         stop_app_notification(notification_name);
 }
@@ -44,7 +43,7 @@ void AlertRegistration::finish()
 void AlertRegistration::set_on(bool on)
 {
     m_on = on;
-    reg_set_int(velloq_key, u"Alerts", on ? 1 : 0);
+    reg_set_int(registry_key::program, u"Alerts", on ? 1 : 0);
     if (on)
         register_program();
     else

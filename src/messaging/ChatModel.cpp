@@ -18,8 +18,6 @@ namespace velloq {
 
 namespace {
 
-constexpr char16_t const* velloq_key = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
-
 // The options with the device folder's places where they name none.
 ChatModel::Options with_folders(ChatModel::Options options)
 {
@@ -99,7 +97,7 @@ void ChatModel::save_unread()
     int32_t unread = 0;
     for (auto const& chat : m_chats)
         unread += chat->unread;
-    reg_set_int(velloq_key, u"Unread", unread);
+    reg_set_int(registry_key::program, u"Unread", unread);
 }
 
 void ChatModel::mark_chat_read(Chat& chat)

@@ -11,7 +11,6 @@ namespace velloq {
 
 namespace {
 
-constexpr char16_t const* unread_count_key = u"HKEY_CURRENT_USER\\System\\State\\Messages\\SMS\\Unread";
 constexpr int32_t scan_window = 10;
 constexpr std::array<FolderKind, 4> folders { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts, FolderKind::Outbox };
 
@@ -395,7 +394,7 @@ std::vector<EntryId> StoreFollower::take_gone_ids(FolderKind kind)
 std::optional<int32_t> StoreFollower::unread_count_if_changed()
 {
     int32_t count = 0;
-    if (!reg_get_int(unread_count_key, u"Count", count) || count == m_followed_count)
+    if (!reg_get_int(registry_key::unread_messages, u"Count", count) || count == m_followed_count)
         return std::nullopt;
     m_followed_count = count;
     return count;

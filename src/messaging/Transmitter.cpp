@@ -192,7 +192,7 @@ TransmitResult transmit_outbox(platform::MessageStore& store, ModemBackend& mode
 bool loopback_modem_chosen()
 {
     std::u16string modem;
-    return reg_get_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Modem", modem) && modem == u"loopback";
+    return reg_get_string(registry_key::program, u"Modem", modem) && modem == u"loopback";
 }
 
 }

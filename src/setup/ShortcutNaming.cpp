@@ -106,7 +106,7 @@ void name_shortcut(char16_t const* install_folder, Direction direction)
 void clean_up(char16_t const* install_folder)
 {
     stop_app_notification(u"Ketra.Velloq.message");
-    reg_delete_value(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread");
+    reg_delete_value(registry_key::program, u"Unread");
     reg_delete_value(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Inbox\\Settings", u"SMSNoSentMsg");
     // The chat cache lives in the device folder; earlier versions kept it in the program folder,
     // where a file of that name is deleted only when it is a chat cache, not a file of the user's.

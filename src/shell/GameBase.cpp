@@ -18,7 +18,6 @@ namespace velloq {
 
 namespace {
 
-constexpr char16_t const* ketra_key = u"HKEY_CURRENT_USER\\Software\\Ketra";
 constexpr std::u16string_view empty_command_line = u"%CommandLineEmpty%";
 
 void log_step(int step)
@@ -33,7 +32,7 @@ GameBase::GameBase(Application& application, std::u16string const& name, WindowS
     , m_class_name(main_window_class(name))
     , m_title(name)
 {
-    reg_get_int(ketra_key, u"SIPPreference", m_sip_preference);
+    reg_get_int(registry_key::vendor, u"SIPPreference", m_sip_preference);
     log_step(0);
     log_step(1);
     // The window class of the device is the socket that later starts find this instance by.

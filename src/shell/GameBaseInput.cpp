@@ -144,7 +144,7 @@ void GameBase::end_text_entry()
     }
     apply_window_placement();
     m_sip_preference = m_window && m_window->screen_keyboard_shown() ? 1 : 0;
-    reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"SIPPreference", m_sip_preference);
+    reg_set_int(registry_key::vendor, u"SIPPreference", m_sip_preference);
     if (m_window)
         m_window->stop_text_input();
 }

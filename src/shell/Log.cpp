@@ -37,7 +37,7 @@ LogState& state()
 bool log_switch()
 {
     int32_t value = 0;
-    reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", value);
+    reg_get_int(registry_key::vendor, u"Log", value);
     return value != 0;
 }
 

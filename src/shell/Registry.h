@@ -21,6 +21,16 @@ bool reg_set_string(std::u16string_view key, std::u16string_view name, std::u16s
 // True when the value was deleted or its key does not exist.
 bool reg_delete_value(std::u16string_view key, std::u16string_view name);
 
+// The keys the program's parts share.
+namespace registry_key {
+// The vendor's settings: the log, the on-screen keyboard's last state.
+inline constexpr char16_t const* vendor = u"HKEY_CURRENT_USER\\Software\\Ketra";
+// The program's settings: alerts, templates, the modem, the unread count its icon shows.
+inline constexpr char16_t const* program = u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq";
+// The count of unread messages every writer of the store keeps ("Count").
+inline constexpr char16_t const* unread_messages = u"HKEY_CURRENT_USER\\System\\State\\Messages\\SMS\\Unread";
+}
+
 struct KeyPath {
     platform::Hive hive;
     std::u16string subkey;

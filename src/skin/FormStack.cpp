@@ -74,7 +74,7 @@ bool FormStack::contains(Form const& form) const
 bool FormStack::frame_overlay_wanted()
 {
     bool wanted = false;
-    reg_get_bool(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"FrameTimes", wanted);
+    reg_get_bool(registry_key::program, u"FrameTimes", wanted);
     return wanted;
 }
 
