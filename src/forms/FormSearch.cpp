@@ -86,7 +86,7 @@ void FormSearch::search()
     m_more = false;
     if (m_edit->text().empty()) {
         // Nothing to look for: no thread need answer that.
-        m_background.request({}, 0, 0);
+        m_background.cancel();
         m_results.clear();
         show_empty_text();
         m_list->reset(0);

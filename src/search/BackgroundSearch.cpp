@@ -36,6 +36,15 @@ void BackgroundSearch::request(std::u16string typed, size_t offset, size_t limit
     m_worker.wake();
 }
 
+void BackgroundSearch::cancel()
+{
+    std::lock_guard lock(m_mutex);
+    m_pending.reset();
+    m_answer.reset();
+    // An answer under way belongs to an older request: it is dropped when it comes.
+    m_answered_number = ++m_requested;
+}
+
 std::optional<BackgroundSearch::Answer> BackgroundSearch::take_answer()
 {
     std::lock_guard lock(m_mutex);

@@ -12,6 +12,8 @@
 
 namespace velloq {
 
+class SearchIndexer;
+
 // The searches of the search form, run on a thread and a store connection of their own, so
 // typing never waits for the store. A burst of keystrokes is one search, made once typing pauses;
 // what was delivered since the index last caught up is indexed first (by the background indexer
@@ -36,6 +38,8 @@ public:
     void request(std::u16string typed, size_t offset, size_t limit);
     // The answer to the newest request, once it is there (taken once).
     std::optional<Answer> take_answer();
+    // Drops the request not yet answered and any answer to come (nothing is looked for now).
+    void cancel();
     // Whether a request waits for its answer.
     bool busy() const;
 

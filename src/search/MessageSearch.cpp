@@ -3,7 +3,6 @@
 #include "messaging/ChatModel.h"
 #include "messaging/SmsManager.h"
 #include "platform/Utf.h"
-#include "search/SearchIndexer.h"
 #include "search/SearchText.h"
 #include "search/StoreSearch.h"
 
@@ -63,18 +62,6 @@ void name_results_by_chat(ChatModel& model, std::vector<SearchResult>& results)
     for (auto& result : results)
         if (Chat* chat = model.find_chat(result.chat_key))
             result.chat_title = chat->title();
-}
-
-std::vector<SearchResult> MessageSearch::find(std::u16string const& typed, size_t offset, size_t limit)
-{
-    StoreSearch search(m_model.sms());
-    if (offset == 0)
-        search.catch_up();
-    auto results = find_messages(search, typed, offset, limit);
-    if (search.take_index_remade() && m_indexer)
-        m_indexer->rebuilding_elsewhere();
-    name_results_by_chat(m_model, results);
-    return results;
 }
 
 }

@@ -2,6 +2,7 @@
 #include "search/MessageSearch.h"
 #include "search/SearchIndexer.h"
 #include "search/SearchText.h"
+#include "search/StoreSearch.h"
 
 #include "messaging/ChatModel.h"
 #include "platform/MessageStore.h"
@@ -91,12 +92,22 @@ protected:
                 counts.push_back(std::stoll(to_utf8(line.substr(14))));
         return counts;
     }
+    // A search as the search form's thread makes it, without a background indexer.
+    static std::vector<SearchResult> search_now(ChatModel& model, std::u16string const& typed, size_t offset, size_t limit)
+    {
+        StoreSearch search(model.sms());
+        if (offset == 0)
+            search.catch_up();
+        auto results = find_messages(search, typed, offset, limit);
+        name_results_by_chat(model, results);
+        return results;
+    }
     std::vector<std::u16string> found(std::u16string const& typed)
     {
         ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER });
         model.update_chats(false);
         std::vector<std::u16string> texts;
-        for (auto const& result : MessageSearch(model).find(typed, 0, 50))
+        for (auto const& result : search_now(model, typed, 0, 50))
             texts.push_back(result.text);
         return texts;
     }
@@ -147,17 +158,17 @@ TEST_F(SearchTest, NewestFirstWithTheChatAndTheMatchingWordsMarked)
     deliver(u"+4915110000001", u"no lunch for me", 20);
     ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER });
     model.update_chats(false);
-    auto results = MessageSearch(model).find(u"lunch", 0, 50);
+    auto results = search_now(model, u"lunch", 0, 50);
     ASSERT_EQ(results.size(), 3u);
     EXPECT_EQ(results[0].text, u"Lunch tomorrow, lunch today");
     EXPECT_EQ(results[0].marks, (std::vector<std::pair<size_t, size_t>> { { 0, 5 }, { 16, 21 } }));
     EXPECT_EQ(results[0].chat_key, u"0000002");
     EXPECT_EQ(results[1].text, u"no lunch for me");
     EXPECT_EQ(results[2].text, u"lunch at noon?");
-    auto rest = MessageSearch(model).find(u"lunch", 1, 5);
+    auto rest = search_now(model, u"lunch", 1, 5);
     ASSERT_EQ(rest.size(), 2u);
     EXPECT_EQ(rest[0].text, u"no lunch for me");
-    auto number = MessageSearch(model).find(u"0151 1000", 0, 50);
+    auto number = search_now(model, u"0151 1000", 0, 50);
     EXPECT_TRUE(number.empty());
 }
 
@@ -185,6 +196,11 @@ TEST_F(SearchTest, TypingIsSearchedOnItsOwnThreadAndTheLastTextIsAnswered)
         EXPECT_EQ(answer->results[0].text, with_indexer ? u"launch party" : u"lunch later");
         EXPECT_GE(answers, 1);
         EXPECT_FALSE(search.take_answer()) << "an answer is taken once";
+        // The text cleared: what was asked is dropped, and nothing waits for an answer.
+        search.request(u"lunch", 0, 50);
+        search.cancel();
+        EXPECT_FALSE(search.busy());
+        EXPECT_FALSE(search.take_answer());
     }
 }
 
@@ -322,5 +338,5 @@ TEST_F(SearchTest, TheIndexerThreadWorksThroughABacklogAndAStoppedOneLeavesTheRe
     ChatModel model({ (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER });
     model.update_chats(false);
     for (int n : { 0, 1000, 7777, messages - 1 })
-        EXPECT_EQ(MessageSearch(model).find(u"apple number " + to_u16_decimal(n), 0, 5).size(), 1u) << n;
+        EXPECT_EQ(search_now(model, u"apple number " + to_u16_decimal(n), 0, 5).size(), 1u) << n;
 }
