@@ -36,7 +36,7 @@ int main(int argc, char** argv)
     // Without a display nobody sees the program. Started for a new message it ends at once (the
     // message stays unread and the next start shows it); started by hand it says so and fails,
     // unless running without a display was asked for.
-    if ((!application->game().window() || !platform::display_opened()) && !platform::headless_requested()) {
+    if ((!application->game().window() || !application->game().display_opened()) && !platform::headless_requested()) {
         if (message_mode) {
             log() << u"message mode: no display to show the alert on; the message waits for the next start\n";
             return 0;
@@ -53,7 +53,7 @@ int main(int argc, char** argv)
     application->set_fullscreen(application->screen_info().orientation);
     log() << u"time2: " << step.lap() << u"\n";
     auto controller = std::make_unique<MessengerApp>(*application, *forms, command_line, ChatModel::Options {}, MessengerApp::Indexing::InBackground);
-    controller->use_desktop_notifications(platform::is_desktop_display());
+    controller->use_desktop_notifications(application->game().desktop_display());
     log() << u"time3:" << step.lap() << u"\n";
     log() << u"total_load_time:" << total.lap() << u"\n";
     application->run();

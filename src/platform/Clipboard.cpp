@@ -6,8 +6,21 @@
 
 namespace velloq::platform {
 
+namespace {
+
+ClipboardBackend* g_backend = nullptr;
+
+}
+
+void use_clipboard(ClipboardBackend* backend)
+{
+    g_backend = backend;
+}
+
 std::u16string clipboard_text()
 {
+    if (g_backend)
+        return g_backend->text();
     char* text = SDL_GetClipboardText();
     if (!text)
         return {};
@@ -18,6 +31,8 @@ std::u16string clipboard_text()
 
 bool set_clipboard_text(std::u16string const& text)
 {
+    if (g_backend)
+        return g_backend->set_text(text);
     return SDL_SetClipboardText(to_utf8(text).c_str()) == 0;
 }
 

@@ -3,6 +3,9 @@
 #include "platform/SdlHandles.h"
 #include "platform/Utf.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <optional>
 
@@ -59,6 +62,41 @@ uint32_t virtual_key_of(SDL_Keycode key)
     }
 }
 
+// Wakes a source's wait when a message is posted from any thread. It lives as long as the
+// process: timer threads may post while a source is being detached.
+class WakeSignal {
+public:
+    WakeSignal()
+        : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+    }
+    int fd() const { return m_fd; }
+    void raise() const
+    {
+        uint64_t one = 1;
+        if (m_fd >= 0 && write(m_fd, &one, sizeof one) < 0) {
+            // Already raised as far as it goes: the waiter wakes anyway.
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+WakeSignal& wake_signal()
+{
+    static WakeSignal signal;
+    return signal;
+}
+
+std::atomic<bool> g_source_attached { false };
+
+void wake_source()
+{
+    if (g_source_attached.load())
+        wake_signal().raise();
+}
+
 Uint32 register_type(std::atomic<Uint32>& type)
 {
     Uint32 current = type.load();
@@ -74,6 +112,7 @@ Uint32 register_type(std::atomic<Uint32>& type)
 struct EventQueue::State {
     SdlSubsystems subsystems { SDL_INIT_EVENTS | SDL_INIT_TIMER };
     bool pointer_down { false };
+    EventSource* source { nullptr };
     // An event that one platform event produced in second place, handed out before any other.
     std::optional<Event> pending;
 
@@ -99,7 +138,16 @@ EventQueue::EventQueue()
     }
 }
 
-EventQueue::~EventQueue() = default;
+EventQueue::~EventQueue()
+{
+    attach(nullptr);
+}
+
+void EventQueue::attach(EventSource* source)
+{
+    m_state->source = source;
+    g_source_attached.store(source != nullptr);
+}
 
 bool EventQueue::ok() const
 {
@@ -113,6 +161,7 @@ void EventQueue::post_private(uint32_t code, int64_t value)
     event.user.code = static_cast<Sint32>(code);
     event.user.data1 = reinterpret_cast<void*>(static_cast<intptr_t>(value));
     SDL_PushEvent(&event);
+    wake_source();
 }
 
 void EventQueue::post(EventKind kind)
@@ -121,6 +170,7 @@ void EventQueue::post(EventKind kind)
     event.type = g_posted_type.load();
     event.user.code = static_cast<Sint32>(kind);
     SDL_PushEvent(&event);
+    wake_source();
 }
 
 bool EventQueue::poll(Event& out)
@@ -132,7 +182,7 @@ bool EventQueue::poll(Event& out)
         if (m_state->translate(event, out))
             return true;
     }
-    return false;
+    return m_state->source && m_state->source->take(out);
 }
 
 bool EventQueue::wait(Event& out, int timeout_ms)
@@ -147,6 +197,12 @@ bool EventQueue::wait(Event& out, int timeout_ms)
             if (spent >= static_cast<uint32_t>(timeout_ms))
                 return poll(out);
             remaining = timeout_ms - static_cast<int>(spent);
+        }
+        if (m_state->source) {
+            if (poll(out))
+                return true;
+            m_state->source->wait(remaining, wake_signal().fd());
+            continue;
         }
         SDL_Event event;
         int got = remaining < 0 ? SDL_WaitEvent(&event) : SDL_WaitEventTimeout(&event, remaining);

@@ -41,6 +41,8 @@ enum class EventKind {
     KeyDown,
     KeyUp,
     Text,          // characters typed, in `text`
+    Composing,     // characters an input method is still composing, in `text` (empty: none)
+    DeleteAround,  // an input method deletes `x` UTF-16 units before the caret and `y` after it
     PointerMove,
     PointerDown,
     PointerUp,
@@ -71,6 +73,17 @@ struct Event {
     int64_t value { 0 };
 };
 
+// Events the program reads from a display connection of its own, beside SDL's queue.
+class EventSource {
+public:
+    virtual ~EventSource() = default;
+    // Takes an event the source has ready, without waiting.
+    virtual bool take(Event&) = 0;
+    // Sleeps until the source may have events, `wake_fd` is readable (drained here), or
+    // timeout_ms passes (< 0: no limit).
+    virtual void wait(int timeout_ms, int wake_fd) = 0;
+};
+
 // The event queue of the process. `post_private` may be called from any thread; the waits are
 // for the main thread. Events need only SDL's event and timer subsystems, so everything but the
 // window works without a display.
@@ -90,6 +103,9 @@ public:
     bool poll(Event&);
     // Waits for the next event; timeout_ms < 0 waits without limit. False on timeout.
     bool wait(Event&, int timeout_ms);
+    // Reads `source` too, and waits on it instead of SDL (null: SDL alone again). Posted
+    // messages wake the source's wait.
+    void attach(EventSource*);
 
 private:
     struct State;

@@ -43,6 +43,7 @@ GameBase::GameBase(Application& application, std::u16string const& name, WindowS
     log_step(2);
     log_step(3);
     m_video = std::make_unique<platform::VideoSystem>();
+    m_events.attach(m_video->event_source());
     if (m_video->ok()) {
         std::string reason = m_video->driver_reason();
         log() << u"GameBase: video driver " << to_utf16(m_video->driver()) << (reason.empty() ? u"" : u" (" + to_utf16(reason) + u")") << u"\n";
@@ -72,6 +73,7 @@ GameBase::~GameBase()
     m_window_presented.reset();
     m_mailbox.reset();
     m_window.reset();
+    m_events.attach(nullptr);
     release_startup_lock();
 }
 
@@ -82,7 +84,7 @@ void GameBase::create_window(WindowStart start)
         return;
     }
     std::string error;
-    m_window = platform::Window::create(to_utf8(m_title), { m_screen.screen_width, m_screen.screen_height, m_screen.orientation, m_screen.dpi }, error,
+    m_window = m_video->create_window(to_utf8(m_title), { m_screen.screen_width, m_screen.screen_height, m_screen.orientation, m_screen.dpi }, error,
         start == WindowStart::Hidden);
     if (start == WindowStart::Hidden)
         m_inactive = true;
@@ -93,6 +95,16 @@ void GameBase::create_window(WindowStart start)
     apply_window_placement();
 }
 
+bool GameBase::display_opened() const
+{
+    return m_window && m_video && m_video->display_opened();
+}
+
+bool GameBase::desktop_display() const
+{
+    return m_video && m_video->is_desktop_display();
+}
+
 std::string GameBase::video_problem() const
 {
     return m_video && !m_video->ok() ? m_video->error() : std::string();
@@ -100,7 +112,7 @@ std::string GameBase::video_problem() const
 
 ScreenInfo GameBase::fresh_screen_info() const
 {
-    auto metrics = m_video ? m_video->screen_metrics() : platform::ScreenMetrics { 480, 800, 0, 96 };
+    auto metrics = m_video ? m_video->screen_metrics(m_window.get()) : platform::ScreenMetrics { 480, 800, 0, 96 };
     ScreenInfo info;
     info.screen_width = metrics.width;
     info.screen_height = metrics.height;
@@ -217,8 +229,11 @@ void GameBase::paint()
     Rect client = client_rect();
     if (!m_back_buffer || m_back_buffer->width() != client.width || m_back_buffer->height() != client.height)
         m_back_buffer = Bitmap565::create(std::max(0, client.width), std::max(0, client.height));
-    if (!m_window_frame || m_window_frame->width() != m_screen.screen_width || m_window_frame->height() != m_screen.screen_height)
+    if (!m_window_frame || m_window_frame->width() != m_screen.screen_width || m_window_frame->height() != m_screen.screen_height) {
+        if (m_last_frame == m_window_frame.get())
+            m_last_frame = nullptr;
         m_window_frame = Bitmap565::create(m_screen.screen_width, m_screen.screen_height);
+    }
     if (!m_back_buffer || !m_window_frame)
         return;
     m_application.draw(*m_back_buffer);
@@ -254,9 +269,16 @@ void GameBase::dispatch(platform::Event const& event)
     case EventKind::KeyDown:
     case EventKind::KeyUp:
         key_message(event);
+        tell_input_method();
         break;
     case EventKind::Text:
         text_message(event);
+        tell_input_method();
+        break;
+    case EventKind::Composing:
+    case EventKind::DeleteAround:
+        input_method_message(event);
+        tell_input_method();
         break;
     case EventKind::PointerMove:
     case EventKind::PointerDown:
@@ -396,9 +418,18 @@ void GameBase::resolution_changed()
     apply_window_placement();
 }
 
+// The frame last shown lives in the display or the window's frame: it goes with them, and a
+// snapshot asked for meanwhile waits for the next frame.
+void GameBase::drop_display()
+{
+    if (m_display && m_last_frame == &m_display->last_frame())
+        m_last_frame = nullptr;
+    m_display.reset();
+}
+
 void GameBase::create_display()
 {
-    m_display.reset();
+    drop_display();
     m_params.width = 0;
     m_params.height = 0;
     m_display = Display::Create(m_window.get(), m_params, m_screen.screen_width, m_screen.screen_height);
@@ -413,7 +444,7 @@ void GameBase::set_windowed(bool show_taskbar)
     if (m_edit)
         return;
     m_application.set_needs_redraw();
-    m_display.reset();
+    drop_display();
     m_window_presented.reset();
     m_window_timer.start(window_timer_message, window_timer_period_ms);
     apply_window_placement();
@@ -425,7 +456,7 @@ void GameBase::set_fullscreen(int32_t orientation)
         return;
     m_params.orientation = orientation;
     m_windowed = false;
-    m_display.reset();
+    drop_display();
     if (m_edit)
         return;
     m_application.set_needs_redraw();

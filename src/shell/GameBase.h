@@ -2,6 +2,7 @@
 
 #include "platform/Events.h"
 #include "platform/SingleInstance.h"
+#include "platform/VideoSystem.h"
 #include "platform/Window.h"
 #include "shell/ActiveScheduler.h"
 #include "shell/Bitmap565.h"
@@ -58,6 +59,10 @@ public:
     ScreenInfo const& screen_info() const { return m_screen; }
     Rect client_rect() const;
     platform::Window* window() { return m_window.get(); }
+    // Whether the window is on a display a person sees, and whether that is a desktop's (wider
+    // than high) rather than a phone's.
+    bool display_opened() const;
+    bool desktop_display() const;
     // Why no display could be opened (empty when one was, or the window alone failed).
     std::string video_problem() const;
     CActiveScheduler& scheduler() { return m_scheduler; }
@@ -92,6 +97,7 @@ private:
     void apply_window_placement();
     ScreenInfo fresh_screen_info() const;
     void create_display();
+    void drop_display();
     void receive_command_line();
     void deliver_command_line();
     void close_requested();
@@ -100,6 +106,9 @@ private:
     // Input (GameBaseInput.cpp).
     void key_message(platform::Event const&);
     void text_message(platform::Event const&);
+    void input_method_message(platform::Event const&);
+    // Tells the platform's input method the text and caret of the field that takes input.
+    void tell_input_method();
     void pointer_message(platform::Event const&);
     void release_pointer(uint32_t time);
     void end_text_entry();

@@ -6,6 +6,8 @@
 #include "shell/Log.h"
 #include "shell/Registry.h"
 
+#include <algorithm>
+
 namespace velloq {
 
 namespace {
@@ -57,6 +59,26 @@ void GameBase::text_message(platform::Event const& event)
         if (character[0] >= 32 && character[0] != 127)
             m_application.text_input(character);
     }
+}
+
+void GameBase::input_method_message(platform::Event const& event)
+{
+    if (!m_edit)
+        return;
+    if (event.kind == platform::EventKind::Composing) {
+        log() << u"WM_IME_COMPOSITION " << event.text.size() << u"\n";
+        m_edit->edit_compose(event.text);
+    } else {
+        log() << u"WM_IME_DELETE " << event.x << u" " << event.y << u"\n";
+        m_edit->edit_delete_around(static_cast<size_t>(std::max(0, event.x)), static_cast<size_t>(std::max(0, event.y)));
+    }
+    m_application.set_needs_redraw();
+}
+
+void GameBase::tell_input_method()
+{
+    if (m_edit && m_window)
+        m_window->set_input_text(m_edit->edit_text(), m_edit->edit_caret());
 }
 
 void GameBase::pointer_message(platform::Event const& event)
@@ -111,7 +133,7 @@ void GameBase::set_edit(EditElement* element, bool create)
     m_edit = element;
     if (!previous && element) {
         // Typing runs in the windowed layout, where the system's keyboard can be shown.
-        m_display.reset();
+        drop_display();
         // The window shows what the display presented, which this layout has not seen.
         m_window_presented.reset();
         m_window_timer.start(window_timer_message, window_timer_period_ms);
@@ -124,10 +146,11 @@ void GameBase::set_edit(EditElement* element, bool create)
         if (element != previous || !(rect == m_edit_rect)) {
             m_edit_rect = rect;
             if (m_window && (create || m_sip_preference != 0 || previous))
-                m_window->start_text_input(rect.left, rect.top, rect.width, rect.height);
+                m_window->start_text_input({ { rect.left, rect.top, rect.width, rect.height }, element->edit_multi_line() });
         }
         if (element != previous)
             element->edit_caret_to_end();
+        tell_input_method();
     }
     if (previous && !element)
         end_text_entry();

@@ -35,6 +35,7 @@ void TextEdit::load(Properties const& skin, Section const& section)
 void TextEdit::set_text(std::u16string const& text)
 {
     m_all_selected = false;
+    m_composing.clear();
     TextElement::set_text(text);
     m_caret = this->text().size();
     set_needs_redraw();
@@ -43,6 +44,38 @@ void TextEdit::set_text(std::u16string const& text)
 void TextEdit::edit_caret_to_end()
 {
     move_caret(text().size());
+}
+
+void TextEdit::edit_compose(std::u16string const& composing)
+{
+    if (composing == m_composing)
+        return;
+    m_composing = composing;
+    m_blink = 0;
+    set_needs_redraw();
+}
+
+void TextEdit::edit_delete_around(size_t before, size_t after)
+{
+    std::u16string edited = text();
+    size_t first = m_caret - std::min(before, m_caret);
+    size_t end = std::min(edited.size(), m_caret + after);
+    if (first == end)
+        return;
+    edited.erase(first, end - first);
+    TextElement::set_text(edited);
+    m_all_selected = false;
+    move_caret(first);
+    changed();
+}
+
+std::u16string TextEdit::shown_text() const
+{
+    if (m_composing.empty())
+        return text();
+    std::u16string shown = text();
+    shown.insert(std::min(m_caret, shown.size()), m_composing);
+    return shown;
 }
 
 void TextEdit::move_caret(size_t caret)
@@ -77,6 +110,7 @@ void TextEdit::end_input()
         return;
     m_has_input = false;
     m_all_selected = false;
+    m_composing.clear();
     if (auto* application = Application::instance())
         application->set_edit(nullptr, false);
     set_needs_redraw();
@@ -243,18 +277,27 @@ void TextEdit::draw_self(DrawTarget const& target, Point offset)
         draw_children(target, offset);
         return;
     }
-    if (wraps()) {
+    if (wraps() && m_composing.empty()) {
         TextElement::draw_self(target, offset);
+    } else if (wraps()) {
+        draw_lines(target, offset, shown_text());
+        draw_children(target, offset);
     } else {
-        // One line that scrolls so the caret stays inside the box.
-        int32_t caret_x = text_font->measure(std::u16string_view(text()).substr(0, m_caret));
+        // One line that scrolls so the caret (behind what is being composed) stays inside the box.
+        std::u16string shown = shown_text();
+        int32_t caret_x = text_font->measure(std::u16string_view(shown).substr(0, m_caret + m_composing.size()));
         if (caret_x - m_scroll > size().x - 2)
             m_scroll = caret_x - size().x + 2;
         if (caret_x - m_scroll < 0)
             m_scroll = caret_x;
-        int32_t x = (text_font->measure(text()) <= size().x && !m_has_input) ? line_x(text()) + offset.x : box.left - m_scroll;
+        int32_t x = (text_font->measure(shown) <= size().x && !m_has_input) ? line_x(shown) + offset.x : box.left - m_scroll;
         int32_t y = text_top(1) + offset.y;
-        draw_line(clipped, x, y, text(), 0);
+        draw_line(clipped, x, y, shown, 0);
+        if (!m_composing.empty() && target.picture) {
+            // What is being composed is underlined, as every input method's text is.
+            int32_t from = text_font->measure(std::u16string_view(shown).substr(0, m_caret));
+            fill_rect(*target.picture, { x + from, y + text_font->line_height() - 1, caret_x - from, 1 }, clipped.rect, colour().to_565());
+        }
         if (m_has_input && std::fmod(m_blink, blink_period) < blink_period / 2 && target.picture)
             fill_rect(*target.picture, { box.left - m_scroll + caret_x, y, 1, text_font->line_height() }, clipped.rect, colour().to_565());
         draw_children(target, offset);

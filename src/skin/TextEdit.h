@@ -47,6 +47,11 @@ public:
     Rect edit_rect() const override { return rect(); }
     bool edit_multi_line() const override { return wraps(); }
     void edit_caret_to_end() override;
+    std::u16string const& edit_text() const override { return text(); }
+    size_t edit_caret() const override { return m_caret; }
+    void edit_compose(std::u16string const& composing) override;
+    void edit_delete_around(size_t before, size_t after) override;
+    std::u16string const& composing() const { return m_composing; }
 
 private:
     void changed();
@@ -54,6 +59,8 @@ private:
     void drop_selection();
     void move_caret(size_t caret);
     size_t line_start(size_t at) const;
+    // The text as drawn: what an input method composes stands at the caret.
+    std::u16string shown_text() const;
 
     Colour m_background;
     size_t m_caret { 0 };
@@ -62,6 +69,7 @@ private:
     bool m_all_selected { false };
     bool m_types_without_tap { false };
     double m_blink { 0 };
+    std::u16string m_composing;
 };
 
 // "label_edit": an edit ("#edit") and a label ("#text") in one place. The label shows while the

@@ -100,11 +100,35 @@ void TextElement::set_colour(Colour colour)
 
 std::vector<std::u16string> TextElement::lines() const
 {
+    return lines_of(m_text);
+}
+
+std::vector<std::u16string> TextElement::lines_of(std::u16string const& text) const
+{
     if (!m_font)
         return {};
     if (!m_wrap)
-        return { m_text };
-    return m_font->break_lines(m_text, std::max(1, size().x));
+        return { text };
+    return m_font->break_lines(text, std::max(1, size().x));
+}
+
+void TextElement::draw_lines(DrawTarget const& target, Point offset, std::u16string const& text) const
+{
+    auto text_lines = lines_of(text);
+    int32_t y = text_top(text_lines.size()) + offset.y;
+    DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
+    size_t first_character = 0;
+    for (auto const& line : text_lines) {
+        // Only the lines inside the clip are drawn; the others only count their characters.
+        bool visible = y + m_font->line_height() > clipped.rect.top && y < clipped.rect.top + clipped.rect.height;
+        if (visible)
+            draw_line(clipped, line_x(line) + offset.x, y, line, first_character);
+        y += m_font->line_height();
+        first_character += line.size();
+        // A wrapped line ends at a blank or line feed that is not drawn.
+        if (first_character < text.size() && (text[first_character] == u' ' || text[first_character] == u'\n'))
+            ++first_character;
+    }
 }
 
 void TextElement::measure(Axis axis, Measure& measure)
@@ -244,21 +268,7 @@ void TextElement::draw_self(DrawTarget const& target, Point offset)
         DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
         draw_line(clipped, line_x(m_fitted) + offset.x, text_top(1) + offset.y, m_fitted, 0);
     } else if (m_font && !m_text.empty()) {
-        auto text_lines = lines();
-        int32_t y = text_top(text_lines.size()) + offset.y;
-        DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
-        size_t first_character = 0;
-        for (auto const& line : text_lines) {
-            // Only the lines inside the clip are drawn; the others only count their characters.
-            bool visible = y + m_font->line_height() > clipped.rect.top && y < clipped.rect.top + clipped.rect.height;
-            if (visible)
-                draw_line(clipped, line_x(line) + offset.x, y, line, first_character);
-            y += m_font->line_height();
-            first_character += line.size();
-            // A wrapped line ends at a blank or line feed that is not drawn.
-            if (first_character < m_text.size() && (m_text[first_character] == u' ' || m_text[first_character] == u'\n'))
-                ++first_character;
-        }
+        draw_lines(target, offset, m_text);
     }
     draw_children(target, offset);
 }

@@ -50,6 +50,9 @@ public:
     int32_t text_top(size_t line_count) const;
 
 protected:
+    std::vector<std::u16string> lines_of(std::u16string const& text) const;
+    // Draws `text` wrapped into the element's lines, in place of the element's own text.
+    void draw_lines(DrawTarget const& target, Point offset, std::u16string const& text) const;
     void draw_line(DrawTarget const& target, int32_t x, int32_t y, std::u16string const& line, size_t first_character) const;
     std::u16string fitted_line(std::u16string const& line) const;
 

@@ -4,6 +4,7 @@
 #include "shell/EditElement.h"
 #include "shell/FrameContent.h"
 #include "shell/Registry.h"
+#include "support/PngPicture.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempDevice.h"
 
@@ -74,7 +75,12 @@ public:
     Rect edit_rect() const override { return { 10, 20, 200, 40 }; }
     bool edit_multi_line() const override { return false; }
     void edit_caret_to_end() override { ++caret_moves; }
+    std::u16string const& edit_text() const override { return text; }
+    size_t edit_caret() const override { return 0; }
+    void edit_compose(std::u16string const&) override { }
+    void edit_delete_around(size_t, size_t) override { }
     int caret_moves { 0 };
+    std::u16string text;
 };
 
 class ApplicationTest : public testing::Test {
@@ -305,4 +311,23 @@ TEST(FrameClock, ElapsedTimeIsClamped)
     EXPECT_DOUBLE_EQ(GameBase::frame_seconds(600000, 1000), 0.1);
     EXPECT_DOUBLE_EQ(GameBase::frame_seconds(20, 0xFFFFFFF0u), 0.036);
     EXPECT_DOUBLE_EQ(GameBase::frame_seconds(0xFFFFFFF0u, 20), 0.1);
+}
+
+// The frame last shown goes with the display when the screen changes: a snapshot asked for before
+// the next frame is of that frame, never of the one that went.
+TEST_F(ApplicationTest, ASnapshotAskedForAsTheScreenChangesIsOfTheNewScreen)
+{
+    application->set_needs_redraw();
+    application->process_pending_messages();
+    ASSERT_NE(application->game().last_frame(), nullptr);
+    test::ScopedEnvironment smaller { "VELLOQ_SCREEN", "320x480" };
+    application->game().resolution_changed();
+    auto path = device.path() / "snapshot.png";
+    application->game().take_snapshot(path.string());
+    application->set_needs_redraw();
+    application->process_pending_messages();
+    auto picture = test::read_png(path.string());
+    ASSERT_TRUE(picture.has_value());
+    EXPECT_EQ(picture->width, 320);
+    EXPECT_EQ(picture->height, 480);
 }

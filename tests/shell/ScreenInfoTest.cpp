@@ -2,7 +2,8 @@
 
 #include "shell/Input.h"
 #include "platform/Events.h"
-#include "platform/Window.h"
+#include "platform/SdlWindow.h"
+#include "platform/VideoSystem.h"
 #include "support/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -92,7 +93,7 @@ TEST(WindowScaling, WholeFactorsInTheMiddleAndPointsFollowTheFrame)
     platform::VideoSystem video;
     ASSERT_TRUE(video.ok()) << video.error();
     std::string error;
-    auto window = platform::Window::create("scaling", { 480, 800, 0, 96 }, error, true);
+    auto window = platform::SdlWindow::create("scaling", { 480, 800, 0, 96 }, error, true);
     ASSERT_NE(window, nullptr) << error;
     ASSERT_TRUE(window->prepare_frames(480, 800, error)) << error;
     SDL_Window* sdl = SDL_GetWindowFromID(window->id());

@@ -125,6 +125,11 @@ std::unique_ptr<Compositor> Compositor::start_nested(std::string const& output_m
     return compositor;
 }
 
+std::string Compositor::display_name()
+{
+    return socket_name;
+}
+
 std::vector<std::string> Compositor::client_environment() const
 {
     return { "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name) };
@@ -140,6 +145,15 @@ std::optional<RgbPicture> Compositor::screenshot() const
     if (!done)
         return std::nullopt;
     return read_png(path.string());
+}
+
+bool Compositor::turn_output(int quarter_turns) const
+{
+    static constexpr char const* transforms[] { "normal", "90", "180", "270" };
+    return platform::read_program_output({ "/usr/bin/env", "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name),
+                                             "wlr-randr", "--output", "X11-1", "--transform", transforms[quarter_turns & 3] },
+        30'000)
+        .has_value();
 }
 
 bool Compositor::run_xdotool(std::vector<std::string> arguments) const

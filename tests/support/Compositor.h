@@ -27,10 +27,15 @@ public:
 
     // What a client needs to reach it: "XDG_RUNTIME_DIR=…" and "WAYLAND_DISPLAY=…".
     std::vector<std::string> client_environment() const;
+    // Where its socket is, and the socket's name there.
+    std::filesystem::path const& runtime() const { return m_runtime; }
+    static std::string display_name();
     // Nested: the X server it runs in (":160"), which clients may use too.
     std::string const& x_display() const { return m_x_display; }
     // The output as the compositor shows it (wlroots' screencopy, through grim).
     std::optional<RgbPicture> screenshot() const;
+    // Nested: turns the output as a phone turned on its side does (wlr-randr); false when it failed.
+    bool turn_output(int quarter_turns) const;
     // Nested: a click or typed text through the X server's input; false when it failed.
     bool click(int x, int y) const;
     bool type(std::string const& text) const;
