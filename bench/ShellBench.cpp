@@ -1,6 +1,7 @@
-// Cost of one frame tick with nothing to draw, and of presenting a 480×800 frame through the SDL
-// display driver (the dummy video driver, or X with SDL_VIDEODRIVER=x11), beside memcpy of the same
-// 768,000 bytes in the same run.
+// Cost of one frame tick with nothing to draw, and of presenting a 480×800 frame in the program's
+// window (SDL's dummy video driver; X with SDL_VIDEODRIVER=x11; the program's own Wayland window
+// with SDL_VIDEODRIVER=wayland and WAYLAND_DISPLAY, as bench/wayland_present.sh runs it), beside
+// memcpy of the same 768,000 bytes in the same run.
 #include "BenchDevice.h"
 #include "shell/Application.h"
 
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 using namespace velloq;
@@ -42,7 +44,7 @@ void BM_EmptyFrameTick(benchmark::State& state)
 }
 BENCHMARK(BM_EmptyFrameTick);
 
-// Presenting through the SDL driver: a frame where every row changed, one where 20 rows did
+// Presenting in the window: a frame where every row changed, one where 20 rows did
 // (a caret, a clock), and one where nothing did, which is found out and not presented.
 void present_rows(benchmark::State& state, int32_t changed_rows)
 {
@@ -54,6 +56,7 @@ void present_rows(benchmark::State& state, int32_t changed_rows)
     }
     display->back_buffer()->fill(0x1234);
     display->end(0);
+    state.SetLabel(application.game().video_driver());
     uint16_t colour = 0x1234;
     for (auto _ : state) {
         // The program draws each frame whole; the drawing is not what is measured.
@@ -66,27 +69,61 @@ void present_rows(benchmark::State& state, int32_t changed_rows)
             std::fill(frame.row(400 + y - changed_rows / 2), frame.row(400 + y - changed_rows / 2) + frame.width(), colour);
         state.ResumeTiming();
         display->end(0);
+        // What the display server answers (a buffer it lets go, the next frame it asks for) is
+        // part of presenting.
+        application.game().process_pending_messages();
     }
     state.SetBytesProcessed(state.iterations() * 480 * 800 * 2);
 }
 
-void BM_PresentFrameSdl(benchmark::State& state)
+void BM_PresentFrame(benchmark::State& state)
 {
     present_rows(state, 800);
 }
-BENCHMARK(BM_PresentFrameSdl);
+BENCHMARK(BM_PresentFrame);
 
-void BM_PresentTwentyRowsSdl(benchmark::State& state)
+void BM_PresentTwentyRows(benchmark::State& state)
 {
     present_rows(state, 20);
 }
-BENCHMARK(BM_PresentTwentyRowsSdl);
+BENCHMARK(BM_PresentTwentyRows);
 
-void BM_PresentUnchangedFrameSdl(benchmark::State& state)
+void BM_PresentUnchangedFrame(benchmark::State& state)
 {
     present_rows(state, 0);
 }
-BENCHMARK(BM_PresentUnchangedFrameSdl);
+BENCHMARK(BM_PresentUnchangedFrame);
+
+// The window alone: a whole 480×800 frame handed to the window (on Wayland, copied into a shared
+// buffer the compositor reads and committed), with what the display server answers read after
+// it; and that reading alone, to take away.
+void BM_WindowPresentFrame(benchmark::State& state)
+{
+    auto& application = bench_application();
+    platform::Window* window = application.game().window();
+    if (!window) {
+        state.SkipWithError("no window");
+        return;
+    }
+    std::vector<uint16_t> frame(480 * 800, 0x1234);
+    std::string error;
+    window->prepare_frames(480, 800, error);
+    for (auto _ : state) {
+        window->present(frame.data(), 480 * 2, 480, 800, { 0, 0, 480, 800 });
+        application.game().process_pending_messages();
+    }
+    state.SetLabel(application.game().video_driver());
+    state.SetBytesProcessed(state.iterations() * 480 * 800 * 2);
+}
+BENCHMARK(BM_WindowPresentFrame);
+
+void BM_BaselineReadMessages(benchmark::State& state)
+{
+    auto& application = bench_application();
+    for (auto _ : state)
+        application.game().process_pending_messages();
+}
+BENCHMARK(BM_BaselineReadMessages);
 
 void BM_BaselineMemcpyFrame(benchmark::State& state)
 {

@@ -4,7 +4,7 @@
 # the splash step, the resident memory then, and the CPU the program uses while it sits idle on
 # the chat list. Measured headless (SDL's dummy video driver), where Xvfb is installed on a real X
 # server, as a user sees it, and where phoc is installed too on the phone's compositor nested in
-# that X server, through SDL's Wayland driver.
+# that X server, in the program's own Wayland window.
 #
 #   bench/startup.sh [PROGRAM_FOLDER]      (default build/bench/bin)
 #
@@ -81,8 +81,8 @@ if command -v Xvfb >/dev/null; then
         mkdir -m 700 "$work/runtime"
         XDG_RUNTIME_DIR="$work/runtime" WAYLAND_DISPLAY= DISPLAY=":$screen" WLR_BACKENDS=x11 WLR_RENDERER=pixman phoc >/dev/null 2>&1 & phoc_pid=$!
         until [ -S "$work/runtime/wayland-0" ]; do sleep 0.05; done
-        echo "on phoc (nested in that X server), through SDL's Wayland driver:"
-        XDG_RUNTIME_DIR="$work/runtime" WAYLAND_DISPLAY=wayland-0 DISPLAY= SDL_VIDEODRIVER=wayland all_starts
+        echo "on phoc (nested in that X server), in the program's own Wayland window:"
+        XDG_RUNTIME_DIR="$work/runtime" WAYLAND_DISPLAY=wayland-0 DISPLAY= SDL_VIDEODRIVER= all_starts
     else
         echo "on phoc: phoc is not installed (scripts/bootstrap.sh installs it)"
     fi

@@ -8,8 +8,8 @@
 #
 # phoc runs nested: in the desktop's window when there is a desktop (WAYLAND_DISPLAY or DISPLAY),
 # otherwise in an X server of its own (Xvfb), which gives it the seat a phone's touch screen and
-# keyboard would (a compositor without a seat shows windows, but SDL's Wayland driver cannot run
-# on it). Without VELLOQ_DEVICE the device is a demo made for the run.
+# keyboard would (a compositor without a seat shows windows, but nobody could use them). Without
+# VELLOQ_DEVICE the device is a demo made for the run.
 # --check delivers one message through the modem, waits for its chat, writes the compositor's
 # frame (grim) and the program's own (VELLOQ_SNAPSHOT) and ends; without it, the script waits.
 set -euo pipefail
@@ -97,7 +97,7 @@ XDG_RUNTIME_DIR=$runtime WLR_BACKENDS=$backend WLR_RENDERER=pixman phoc -C "$wor
 wait_for '[ -S "$runtime/wayland-0" ]' "phoc"
 
 # Velloq on it, as a phone starts it.
-XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-0 SDL_VIDEODRIVER=wayland VELLOQ_SNAPSHOT="$work/snapshot.png" \
+XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=wayland-0 SDL_VIDEODRIVER= VELLOQ_SNAPSHOT="$work/snapshot.png" \
     "$bin/velloq" >"$work/velloq.out" 2>&1 & pids+=($!)
 velloq=${pids[-1]}
 wait_for 'iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | grep -q "chat list on screen:"' "the chat list"

@@ -98,7 +98,8 @@ bool VideoSystem::connect_wayland(std::string const& asked)
     m_wayland = wayland::WaylandConnection::connect(m_wayland_error);
     if (m_wayland) {
         m_subsystems.emplace(SDL_INIT_EVENTS | SDL_INIT_TIMER);
-        m_reason = "the program's own window on the Wayland compositor " + environment_value("WAYLAND_DISPLAY");
+        m_reason = "the program's own window on the Wayland compositor " + environment_value("WAYLAND_DISPLAY")
+            + (m_wayland->rgb565_offered() ? ", frames in 5-6-5 as drawn" : ", frames widened to XRGB8888");
         use_clipboard(m_wayland->seat().clipboard());
         return true;
     }

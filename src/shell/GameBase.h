@@ -62,6 +62,8 @@ public:
     // Whether the window is on a display a person sees, and whether that is a desktop's (wider
     // than high) rather than a phone's.
     bool display_opened() const;
+    // The video driver the window is shown through ("x11", "wayland", "dummy"; empty without one).
+    std::string video_driver() const { return m_video ? m_video->driver() : std::string(); }
     bool desktop_display() const;
     // Why no display could be opened (empty when one was, or the window alone failed).
     std::string video_problem() const;

@@ -125,6 +125,15 @@ WaylandBuffers::Buffer* WaylandBuffers::write(uint16_t const* pixels, int pitch_
         return nullptr;
     auto const* from = reinterpret_cast<uint8_t const*>(pixels);
     auto* to = static_cast<uint8_t*>(target->memory);
+    if (m_rgb565 && pitch_bytes == target->stride) {
+        // Rows of the same length follow each other in both: one copy.
+        size_t first = static_cast<size_t>(target->dirty_first) * static_cast<size_t>(pitch_bytes);
+        size_t end = static_cast<size_t>(target->dirty_end) * static_cast<size_t>(pitch_bytes);
+        if (end > first)
+            std::memcpy(to + first, from + first, end - first);
+        target->dirty_first = target->dirty_end = 0;
+        return target;
+    }
     for (int y = target->dirty_first; y < target->dirty_end; ++y) {
         auto const* row = reinterpret_cast<uint16_t const*>(from + static_cast<size_t>(y) * static_cast<size_t>(pitch_bytes));
         uint8_t* out = to + static_cast<size_t>(y) * static_cast<size_t>(target->stride);

@@ -211,8 +211,10 @@ void WaylandConnection::push(Event event)
 
 bool WaylandConnection::take(Event& out)
 {
+    // What has arrived is read even while the program is too busy to wait: the compositor's pings
+    // are answered and its buffers come back during a long load too.
     if (m_events.empty())
-        dispatch_ready(false);
+        wait(0, -1);
     if (m_events.empty())
         return false;
     out = std::move(m_events.front());
