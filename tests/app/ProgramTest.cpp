@@ -317,7 +317,8 @@ TEST(Program, OnAWaylandCompositorWithoutASeatTheProgramSaysSoInsteadOfCrashing)
 // On a phone's compositor (phoc, with the seat its X server gives it, and a phone keyboard's input
 // method), in the program's own Wayland window: the chat list reaches the compositor's output, a
 // tap opens the chat, the keyboard is asked for while the reply has the input and put away after;
-// what the keyboard commits, composes and deletes lands in the reply, and Enter sends it.
+// what the keyboard commits, composes and deletes lands in the reply, and Enter sends it; the
+// clipboard is the compositor's.
 TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatTheKeyboardComesAndTypingSends)
 {
     if (!test::phoc_installed())
@@ -376,6 +377,14 @@ TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatTheKeyboardComesAndT
         return outbox && outbox->find("\t+4915112345678\ton my way!\n") != std::string::npos;
     };
     EXPECT_TRUE(test::wait_until(listed));
+    // The compositor's clipboard: pasted from another program, copied to it.
+    EXPECT_TRUE(field_holds(""));
+    ASSERT_TRUE(compositor->copy_text("see you at 8"));
+    ASSERT_TRUE(compositor->key("ctrl+v"));
+    EXPECT_TRUE(field_holds("see you at 8"));
+    ASSERT_TRUE(compositor->type(" ok"));
+    ASSERT_TRUE(compositor->key("ctrl+c"));
+    EXPECT_TRUE(test::wait_until([&] { return compositor->pasted_text() == "see you at 8 ok"; }));
     // Leaving the reply puts the keyboard away.
     ASSERT_TRUE(compositor->key("Escape"));
     EXPECT_TRUE(test::wait_until([&] { keyboard->read(); return !keyboard->active(); }));

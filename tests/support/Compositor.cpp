@@ -147,6 +147,21 @@ std::optional<RgbPicture> Compositor::screenshot() const
     return read_png(path.string());
 }
 
+bool Compositor::copy_text(std::string const& text) const
+{
+    return platform::read_program_output({ "/usr/bin/env", "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name),
+                                             "wl-copy", "--", text },
+        30'000)
+        .has_value();
+}
+
+std::optional<std::string> Compositor::pasted_text() const
+{
+    return platform::read_program_output({ "/usr/bin/env", "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name),
+                                             "wl-paste", "--no-newline" },
+        30'000);
+}
+
 bool Compositor::turn_output(int quarter_turns) const
 {
     static constexpr char const* transforms[] { "normal", "90", "180", "270" };

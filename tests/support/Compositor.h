@@ -34,6 +34,9 @@ public:
     std::string const& x_display() const { return m_x_display; }
     // The output as the compositor shows it (wlroots' screencopy, through grim).
     std::optional<RgbPicture> screenshot() const;
+    // The compositor's clipboard as another program sees it (wl-copy, wl-paste).
+    bool copy_text(std::string const& text) const;
+    std::optional<std::string> pasted_text() const;
     // Nested: turns the output as a phone turned on its side does (wlr-randr); false when it failed.
     bool turn_output(int quarter_turns) const;
     // Nested: a click or typed text through the X server's input; false when it failed.
