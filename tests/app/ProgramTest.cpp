@@ -442,7 +442,8 @@ TEST(Program, OnAPhoneOfScaleTwoTheFrameHasTheScreensPixelsAndFollowsItsTurn)
 }
 
 // Where nothing was asked for, a Wayland compositor gets the program's own Wayland window (also a
-// desktop's, beside XWayland), and a desktop of X alone an X window.
+// desktop's, beside XWayland), and a desktop of X alone an X window. A second start brings the
+// Wayland window to the front the way Wayland allows: it asks the compositor to activate it.
 TEST(Program, AWaylandCompositorGetsAWaylandWindowAndAnXDesktopAnXWindow)
 {
     if (!test::phoc_installed())
@@ -457,9 +458,17 @@ TEST(Program, AWaylandCompositorGetsAWaylandWindowAndAnXDesktopAnXWindow)
         environment[environment.size() - 2] = "DISPLAY=" + compositor->x_display();
         if (!wayland)
             environment[1] = "WAYLAND_DISPLAY=";
-        test::ChildProcess velloq({ program }, environment);
+        auto wayland_log = device.path() / "wayland.txt";
+        environment.push_back("WAYLAND_DEBUG=1");
+        test::ChildProcess velloq({ "/bin/sh", "-c", "exec \"$0\" 2>\"$1\"", program, wayland_log.string() }, environment);
         ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"chat list on screen:"); })) << wayland;
         EXPECT_TRUE(log_has(log_file, wayland ? u"GameBase: video driver wayland (" : u"GameBase: video driver x11\n")) << wayland;
+        if (wayland) {
+            environment.pop_back();
+            run_to_end({ program, "open:+4915112345678" }, environment);
+            EXPECT_TRUE(test::wait_until([&] { return test::read_file(wayland_log).find("xdg_activation_v1@") != std::string::npos
+                && test::read_file(wayland_log).find(".activate(\"") != std::string::npos; }));
+        }
         velloq.signal(SIGTERM);
         EXPECT_EQ(velloq.wait(), 0);
     }

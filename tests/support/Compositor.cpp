@@ -139,36 +139,32 @@ std::optional<RgbPicture> Compositor::screenshot() const
 {
     auto path = m_runtime / "screenshot.png";
     std::filesystem::remove(path);
-    auto done = platform::read_program_output({ "/usr/bin/env", "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name),
-                                                  "grim", path.string() },
-        30'000);
+    auto done = run_client({ "grim", path.string() });
     if (!done)
         return std::nullopt;
     return read_png(path.string());
 }
 
+std::optional<std::string> Compositor::run_client(std::vector<std::string> arguments) const
+{
+    arguments.insert(arguments.begin(), { "/usr/bin/env", "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name) });
+    return platform::read_program_output(arguments, 30'000);
+}
+
 bool Compositor::copy_text(std::string const& text) const
 {
-    return platform::read_program_output({ "/usr/bin/env", "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name),
-                                             "wl-copy", "--", text },
-        30'000)
-        .has_value();
+    return run_client({ "wl-copy", "--", text }).has_value();
 }
 
 std::optional<std::string> Compositor::pasted_text() const
 {
-    return platform::read_program_output({ "/usr/bin/env", "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name),
-                                             "wl-paste", "--no-newline" },
-        30'000);
+    return run_client({ "wl-paste", "--no-newline" });
 }
 
 bool Compositor::turn_output(int quarter_turns) const
 {
     static constexpr char const* transforms[] { "normal", "90", "180", "270" };
-    return platform::read_program_output({ "/usr/bin/env", "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name),
-                                             "wlr-randr", "--output", "X11-1", "--transform", transforms[quarter_turns & 3] },
-        30'000)
-        .has_value();
+    return run_client({ "wlr-randr", "--output", "X11-1", "--transform", transforms[quarter_turns & 3] }).has_value();
 }
 
 bool Compositor::run_xdotool(std::vector<std::string> arguments) const

@@ -49,6 +49,8 @@ private:
     bool start_phoc(std::vector<std::string> environment, std::vector<std::string> const& options = {});
     bool start_x_server();
     bool run_xdotool(std::vector<std::string> arguments) const;
+    // Runs a client of the compositor; what it wrote, or nullopt when it failed.
+    std::optional<std::string> run_client(std::vector<std::string> arguments) const;
 
     std::filesystem::path m_runtime;
     std::string m_x_display;

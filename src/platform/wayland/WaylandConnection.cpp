@@ -140,6 +140,8 @@ void WaylandConnection::global(void* data, wl_registry* registry, uint32_t name,
         self.m_decorations = bind<zxdg_decoration_manager_v1>(registry, name, zxdg_decoration_manager_v1_interface, version, 1);
     } else if (which == zwp_text_input_manager_v3_interface.name) {
         self.m_text_input = bind<zwp_text_input_manager_v3>(registry, name, zwp_text_input_manager_v3_interface, version, 1);
+    } else if (which == xdg_activation_v1_interface.name) {
+        self.m_activation = bind<xdg_activation_v1>(registry, name, xdg_activation_v1_interface, version, 1);
     } else if (which == wl_data_device_manager_interface.name) {
         self.m_data_devices = bind<wl_data_device_manager>(registry, name, wl_data_device_manager_interface, version, 3);
     }

@@ -47,6 +47,7 @@ public:
     wp_fractional_scale_manager_v1* fractional_scale() const { return m_fractional_scale.get(); }
     zxdg_decoration_manager_v1* decorations() const { return m_decorations.get(); }
     zwp_text_input_manager_v3* text_input() const { return m_text_input.get(); }
+    xdg_activation_v1* activation() const { return m_activation.get(); }
     wl_data_device_manager* data_devices() const { return m_data_devices.get(); }
     WaylandSeat& seat() const { return *m_seat; }
     // Whether the compositor takes 5-6-5 pixels as they are.
@@ -86,6 +87,7 @@ private:
     Handle<wp_fractional_scale_manager_v1> m_fractional_scale;
     Handle<zxdg_decoration_manager_v1> m_decorations;
     Handle<zwp_text_input_manager_v3> m_text_input;
+    Handle<xdg_activation_v1> m_activation;
     Handle<wl_data_device_manager> m_data_devices;
     std::unique_ptr<WaylandSeat> m_seat;
     // Stable places: the outputs' listeners hold them.

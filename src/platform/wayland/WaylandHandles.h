@@ -4,6 +4,7 @@
 #include <text-input-unstable-v3-client-protocol.h>
 #include <viewporter-client-protocol.h>
 #include <wayland-client.h>
+#include <xdg-activation-v1-client-protocol.h>
 #include <xdg-decoration-unstable-v1-client-protocol.h>
 #include <xdg-shell-client-protocol.h>
 
@@ -73,6 +74,8 @@ inline void destroy(wp_fractional_scale_manager_v1* p) { wp_fractional_scale_man
 inline void destroy(wp_fractional_scale_v1* p) { wp_fractional_scale_v1_destroy(p); }
 inline void destroy(zxdg_decoration_manager_v1* p) { zxdg_decoration_manager_v1_destroy(p); }
 inline void destroy(zxdg_toplevel_decoration_v1* p) { zxdg_toplevel_decoration_v1_destroy(p); }
+inline void destroy(xdg_activation_v1* p) { xdg_activation_v1_destroy(p); }
+inline void destroy(xdg_activation_token_v1* p) { xdg_activation_token_v1_destroy(p); }
 inline void destroy(zwp_text_input_manager_v3* p) { zwp_text_input_manager_v3_destroy(p); }
 inline void destroy(zwp_text_input_v3* p) { zwp_text_input_v3_destroy(p); }
 

@@ -107,6 +107,7 @@ bool WaylandWindow::show(std::string& error)
 
 void WaylandWindow::drop_role()
 {
+    m_activation_token.reset();
     m_frame_callback.reset();
     m_unsent = nullptr;
     m_decoration.reset();
@@ -316,14 +317,37 @@ bool WaylandWindow::screen_keyboard_shown() const
     return input && input->enabled();
 }
 
-// Raising a shown window needs an activation token from the program the user acted in; the
-// compositor decides. A hidden window is shown again.
+// A hidden window is shown again; a shown one (behind another program, minimized) asks the
+// compositor to activate it, with the user's last input to the program where there was one. The
+// compositor decides whether it comes to the front.
 void WaylandWindow::raise()
 {
-    if (m_toplevel)
+    if (!m_toplevel) {
+        std::string error;
+        show(error);
         return;
-    std::string error;
-    show(error);
+    }
+    xdg_activation_v1* activation = m_connection.activation();
+    if (!activation)
+        return;
+    static constexpr xdg_activation_token_v1_listener token_listener { &activation_done };
+    m_activation_token.reset(xdg_activation_v1_get_activation_token(activation));
+    xdg_activation_token_v1_add_listener(m_activation_token.get(), &token_listener, this);
+    if (uint32_t serial = m_connection.seat().last_serial())
+        xdg_activation_token_v1_set_serial(m_activation_token.get(), serial, m_connection.seat().seat());
+    xdg_activation_token_v1_set_surface(m_activation_token.get(), m_surface.get());
+    xdg_activation_token_v1_set_app_id(m_activation_token.get(), application_id);
+    xdg_activation_token_v1_commit(m_activation_token.get());
+    wl_display_flush(m_connection.display());
+}
+
+void WaylandWindow::activation_done(void* data, xdg_activation_token_v1*, char const* token)
+{
+    auto& self = *static_cast<WaylandWindow*>(data);
+    self.m_activation_token.reset();
+    if (self.m_toplevel && token)
+        xdg_activation_v1_activate(self.m_connection.activation(), token, self.m_surface.get());
+    wl_display_flush(self.m_connection.display());
 }
 
 void WaylandWindow::minimize()

@@ -60,6 +60,7 @@ private:
     static void toplevel_close(void*, xdg_toplevel*);
     static void frame_done(void*, wl_callback*, uint32_t);
     static void preferred_scale(void*, wp_fractional_scale_v1*, uint32_t scale);
+    static void activation_done(void*, xdg_activation_token_v1*, char const* token);
 
     WaylandConnection& m_connection;
     std::string m_title;
@@ -70,6 +71,7 @@ private:
     Handle<xdg_toplevel> m_toplevel;
     Handle<zxdg_toplevel_decoration_v1> m_decoration;
     Handle<wl_callback> m_frame_callback;
+    Handle<xdg_activation_token_v1> m_activation_token;
     WaylandBuffers m_buffers;
     // A frame written while the compositor had not asked for the next one: sent when it does.
     WaylandBuffers::Buffer* m_unsent { nullptr };
