@@ -12,7 +12,7 @@ packages=(
     libmm-glib-dev libglib2.0-dev libsystemd-dev systemd
     dbus-daemon python3-dbusmock python3-dbus python3-gi libglib2.0-bin
     xvfb xdotool
-    libwayland-dev wayland-protocols libxkbcommon-dev xkb-data phoc grim wlr-randr wl-clipboard appstream desktop-file-utils
+    libwayland-dev wayland-protocols libxkbcommon-dev xkb-data phoc squeekboard grim wlr-randr wl-clipboard appstream desktop-file-utils
 )
 
 missing=()

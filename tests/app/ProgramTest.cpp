@@ -277,6 +277,16 @@ TEST(Program, WithoutADisplayMessageModeEndsAtOnceAndANormalStartFails)
 
 namespace {
 
+// The size of the program's frame, as the snapshot it writes on SIGUSR1 has it.
+std::pair<int, int> frame_size(test::ChildProcess& velloq, std::filesystem::path const& snapshot)
+{
+    std::filesystem::remove(snapshot);
+    velloq.signal(SIGUSR1);
+    EXPECT_TRUE(test::wait_for_file(snapshot));
+    auto picture = test::read_png(snapshot.string());
+    return picture ? std::pair { picture->width, picture->height } : std::pair { 0, 0 };
+}
+
 // The program's environment on a compositor of the test's own, through Wayland alone, with the
 // device's log on.
 std::vector<std::string> wayland_environment(test::Compositor const& compositor, test::TempDevice const& device)
@@ -408,14 +418,7 @@ TEST(Program, OnAPhoneOfScaleTwoTheFrameHasTheScreensPixelsAndFollowsItsTurn)
     environment.push_back("VELLOQ_SNAPSHOT=" + snapshot.string());
     test::ChildProcess velloq({ program }, environment);
     ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"chat list on screen:"); }));
-    auto frame_size = [&] {
-        std::filesystem::remove(snapshot);
-        velloq.signal(SIGUSR1);
-        EXPECT_TRUE(test::wait_for_file(snapshot));
-        auto picture = test::read_png(snapshot.string());
-        return picture ? std::pair { picture->width, picture->height } : std::pair { 0, 0 };
-    };
-    EXPECT_EQ(frame_size(), (std::pair { 720, 1440 }));
+    EXPECT_EQ(frame_size(velloq, snapshot), (std::pair { 720, 1440 }));
     auto shot = compositor->screenshot();
     ASSERT_TRUE(shot.has_value());
     auto window = test::lit_box(*shot);
@@ -428,7 +431,7 @@ TEST(Program, OnAPhoneOfScaleTwoTheFrameHasTheScreensPixelsAndFollowsItsTurn)
     for (int turn : { 1, 0, 1 }) {
         ASSERT_TRUE(compositor->turn_output(turn));
         auto expected = turn ? std::pair { 1440, 720 } : std::pair { 720, 1440 };
-        EXPECT_TRUE(test::wait_until([&] { return frame_size() == expected; })) << turn;
+        EXPECT_TRUE(test::wait_until([&] { return frame_size(velloq, snapshot) == expected; })) << turn;
     }
     EXPECT_TRUE(log_has(log_file, u"Application::ResolutionChanged 2"));
     shot = compositor->screenshot();
@@ -437,6 +440,49 @@ TEST(Program, OnAPhoneOfScaleTwoTheFrameHasTheScreensPixelsAndFollowsItsTurn)
     ASSERT_TRUE(window.has_value());
     EXPECT_EQ(window->width, 1440);
     EXPECT_EQ(window->height, 720);
+    velloq.signal(SIGTERM);
+    EXPECT_EQ(velloq.wait(), 0);
+}
+
+// With the phone's own keyboard (squeekboard, set to come up for every field as Phosh sets it): the
+// keyboard comes when the reply takes the input, the shell gives the window the room above it and
+// the chat is laid out anew there, the reply field still in sight; leaving the chat puts it away and
+// the list has the whole screen again.
+TEST(Program, OnAPhoneTheKeyboardTakesItsRoomAndTheChatIsLaidOutAboveIt)
+{
+    if (!test::phoc_installed() || !test::keyboard_installed())
+        GTEST_SKIP() << "phoc or squeekboard is not installed (scripts/bootstrap.sh installs them)";
+    auto compositor = test::Compositor::start_nested("720x1440", 2);
+    ASSERT_NE(compositor, nullptr);
+    ASSERT_TRUE(compositor->start_keyboard());
+    test::TempDevice device;
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    auto snapshot = device.path() / "frame.png";
+    auto environment = wayland_environment(*compositor, device);
+    environment.push_back("VELLOQ_SNAPSHOT=" + snapshot.string());
+    run_to_end({ sms_tool, "deliver", "--from", "+4915112345678", "Are you coming?" }, environment);
+    test::ChildProcess velloq({ program }, environment);
+    ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"chat list on screen:"); }));
+    ASSERT_TRUE(compositor->click(360, 180));
+    ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"FormMain::open_chat: 2345678"); }));
+    EXPECT_EQ(frame_size(velloq, snapshot), (std::pair { 720, 1440 }));
+    ASSERT_TRUE(compositor->click(300, 1380));
+    std::pair<int, int> with_keyboard;
+    EXPECT_TRUE(test::wait_until([&] {
+        with_keyboard = frame_size(velloq, snapshot);
+        return with_keyboard.first == 720 && with_keyboard.second > 0 && with_keyboard.second < 1200;
+    })) << with_keyboard.second;
+    // The reply, laid out at the bottom of the smaller screen, still takes what is typed.
+    ASSERT_TRUE(compositor->type("on my way"));
+    ASSERT_TRUE(compositor->key("Return"));
+    auto listed = [&] {
+        auto outbox = platform::read_program_output({ "/usr/bin/env", "VELLOQ_DEVICE=" + device.path().string(), sms_tool, "list", "--folder", "outbox" }, 30'000);
+        return outbox && outbox->find("\t+4915112345678\ton my way\n") != std::string::npos;
+    };
+    EXPECT_TRUE(test::wait_until(listed));
+    ASSERT_TRUE(compositor->key("Escape"));
+    ASSERT_TRUE(compositor->key("Escape"));
+    EXPECT_TRUE(test::wait_until([&] { return frame_size(velloq, snapshot) == std::pair { 720, 1440 }; }));
     velloq.signal(SIGTERM);
     EXPECT_EQ(velloq.wait(), 0);
 }

@@ -15,6 +15,7 @@ namespace {
 
 constexpr char const* phoc = "/usr/bin/phoc";
 constexpr char const* x_server = "/usr/bin/Xvfb";
+constexpr char const* keyboard_program = "/usr/bin/squeekboard";
 // The first socket of a runtime folder of its own.
 constexpr char const* socket_name = "wayland-0";
 // X display numbers tried for the nested compositor's own X server.
@@ -42,6 +43,11 @@ bool phoc_installed()
     return exists(phoc);
 }
 
+bool keyboard_installed()
+{
+    return exists(keyboard_program);
+}
+
 Compositor::Compositor(std::filesystem::path runtime)
     : m_runtime(std::move(runtime))
 {
@@ -49,7 +55,7 @@ Compositor::Compositor(std::filesystem::path runtime)
 
 Compositor::~Compositor()
 {
-    for (auto* process : { m_phoc.get(), m_x_server.get() }) {
+    for (auto* process : { m_keyboard.get(), m_bus.get(), m_phoc.get(), m_x_server.get() }) {
         if (process) {
             process->signal(SIGTERM);
             process->wait();
@@ -71,6 +77,33 @@ bool Compositor::start_phoc(std::vector<std::string> environment, std::vector<st
     return wait_for_file(m_runtime / socket_name);
 }
 
+bool Compositor::start_keyboard()
+{
+    if (m_x_display.empty() || !exists(keyboard_program))
+        return false;
+    auto bus_socket = m_runtime / "bus";
+    std::string bus_address = "unix:path=" + bus_socket.string();
+    m_bus = std::make_unique<ChildProcess>(std::vector<std::string> { "/bin/sh", "-c", "exec /usr/bin/dbus-daemon --session --nofork --nopidfile --address=\"$0\" 2>/dev/null", bus_address });
+    if (!wait_for_file(bus_socket))
+        return false;
+    // Phosh's setting that has the keyboard come up whenever a field takes input.
+    auto settings = m_runtime / "config" / "glib-2.0" / "settings";
+    std::filesystem::create_directories(settings);
+    std::ofstream(settings / "keyfile") << "[org/gnome/desktop/a11y/applications]\nscreen-keyboard-enabled=true\n";
+    std::vector<std::string> environment { "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=" + std::string(socket_name), "DISPLAY=",
+        "DBUS_SESSION_BUS_ADDRESS=" + bus_address, "GSETTINGS_BACKEND=keyfile", "XDG_CONFIG_HOME=" + (m_runtime / "config").string(),
+        "KEYBOARD_LOG=" + (m_runtime / "keyboard.log").string(), "NO_AT_BRIDGE=1" };
+    m_keyboard = std::make_unique<ChildProcess>(std::vector<std::string> { "/bin/sh", "-c", "exec \"$0\" >\"$KEYBOARD_LOG\" 2>&1", keyboard_program }, environment);
+    // It is up once it has its name on the bus.
+    return wait_until([&] {
+        return platform::read_program_output({ "/usr/bin/gdbus", "call", "--address", bus_address, "-d", "org.freedesktop.DBus", "-o", "/org/freedesktop/DBus", "-m",
+                   "org.freedesktop.DBus.NameHasOwner", "sm.puri.OSK0" },
+                   30'000)
+            .value_or("")
+            .find("true") != std::string::npos;
+    });
+}
+
 // An X display number no other server holds: its lock file is made by the server that wins it.
 bool Compositor::start_x_server()
 {
@@ -79,7 +112,7 @@ bool Compositor::start_x_server()
         if (exists(lock))
             continue;
         std::string display = ":" + std::to_string(number);
-        auto server = std::make_unique<ChildProcess>(std::vector<std::string> { x_server, display, "-screen", "0", "1024x768x24", "-nolisten", "tcp" });
+        auto server = std::make_unique<ChildProcess>(std::vector<std::string> { x_server, display, "-screen", "0", "1600x1600x24", "-nolisten", "tcp" });
         std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
         // A server that lost the race for the number ends at once.
         std::optional<int> ended;

@@ -27,6 +27,10 @@ public:
 
     // What a client needs to reach it: "XDG_RUNTIME_DIR=…" and "WAYLAND_DISPLAY=…".
     std::vector<std::string> client_environment() const;
+    // Nested: the phone's on-screen keyboard (squeekboard) on a session bus of its own, set to come
+    // up whenever a field takes input, as Phosh sets it. False when it is not installed or did not
+    // come up.
+    bool start_keyboard();
     // Where its socket is, and the socket's name there.
     std::filesystem::path const& runtime() const { return m_runtime; }
     static std::string display_name();
@@ -56,10 +60,13 @@ private:
     std::string m_x_display;
     std::unique_ptr<ChildProcess> m_x_server;
     std::unique_ptr<ChildProcess> m_phoc;
+    std::unique_ptr<ChildProcess> m_bus;
+    std::unique_ptr<ChildProcess> m_keyboard;
 };
 
-// Whether phoc can be started here.
+// Whether phoc can be started here, and the phone keyboard beside it.
 bool phoc_installed();
+bool keyboard_installed();
 
 // The box around a picture's pixels that are not black (a window on a compositor's black
 // background): x, y, width, height; nullopt when every pixel is black.
