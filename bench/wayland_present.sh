@@ -18,4 +18,4 @@ mkdir -m 700 "$work/runtime"
 XDG_RUNTIME_DIR="$work/runtime" WAYLAND_DISPLAY= DISPLAY=":$screen" WLR_BACKENDS=x11 WLR_RENDERER=pixman phoc >/dev/null 2>&1 & pids+=($!)
 until [ -S "$work/runtime/wayland-0" ]; do sleep 0.05; done
 XDG_RUNTIME_DIR="$work/runtime" WAYLAND_DISPLAY=wayland-0 DISPLAY= SDL_VIDEODRIVER=wayland \
-    "$bin/bench_shell" --benchmark_filter='Present|Baseline|Widen' "$@"
+    ${BENCH_WRAPPER:-} "$bin/bench_shell" --benchmark_filter='Present|Baseline|Widen' "$@"
