@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     sqlite3 xdg-utils
     libmm-glib-dev libglib2.0-dev libsystemd-dev systemd
+    libebook1.2-dev evolution-data-server gir1.2-ebook-1.2 gir1.2-edataserver-1.2
     dbus-daemon python3-dbusmock python3-dbus python3-gi libglib2.0-bin
     xvfb xdotool
     libwayland-dev wayland-protocols libxkbcommon-dev xkb-data phoc squeekboard grim wlr-randr wl-clipboard appstream desktop-file-utils

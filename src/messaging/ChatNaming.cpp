@@ -45,28 +45,55 @@ void ChatNaming::poll_contacts()
 {
     if (m_contacts)
         m_contacts->poll(*this);
+    rename_noted_numbers();
 }
 
-void ChatNaming::on_contact_added(int32_t oid, Contact const& contact)
+void ChatNaming::on_contact_added(int32_t oid, Contact const&)
 {
     log() << u"on_contact_added for id:" << oid << u"\n";
-    if (m_phone_book.add_contact(contact))
-        name_chats();
+    note_numbers_of(oid);
 }
 
 void ChatNaming::on_contact_changed(int32_t oid)
 {
-    m_phone_book.remove_contact(oid);
-    auto contact = m_contacts ? m_contacts->contact(oid) : std::nullopt;
     log() << u"on_contact_changed for id:" << oid << u"\n";
-    if (contact && m_phone_book.add_contact(*contact))
-        name_chats();
+    note_numbers_of(oid);
 }
 
 void ChatNaming::on_contact_removed(int32_t oid)
 {
     log() << u"on_contact_removed for id:" << oid << u"\n";
+    note_numbers_of(oid);
+}
+
+// The numbers the contact had and has now are named again once the folder's changes are read.
+void ChatNaming::note_numbers_of(int32_t oid)
+{
+    auto had = m_phone_book.keys_of(oid);
+    m_renamed_keys.insert(had.begin(), had.end());
     m_phone_book.remove_contact(oid);
+    if (auto contact = m_contacts ? m_contacts->contact(oid) : std::nullopt) {
+        PhoneBook own;
+        own.add_contact(*contact);
+        auto has = own.keys_of(oid);
+        m_renamed_keys.insert(has.begin(), has.end());
+    }
+}
+
+// The changed numbers are named from every contact, in the order the program's start reads them
+// (the last file's card wins): a number in two address books keeps the same name whichever
+// changed last, and when one card goes the other names it again. Once per batch of changes, so
+// that a whole address book arriving costs one pass over the contacts.
+void ChatNaming::rename_noted_numbers()
+{
+    if (m_renamed_keys.empty())
+        return;
+    m_phone_book.remove_contact_keys(m_renamed_keys);
+    if (m_contacts) {
+        for (auto const& known : m_contacts->contacts())
+            m_phone_book.add_contact_keys(known, m_renamed_keys);
+    }
+    m_renamed_keys.clear();
     name_chats();
 }
 

@@ -4,6 +4,7 @@
 #include "messaging/PhoneBook.h"
 
 #include <memory>
+#include <set>
 #include <string>
 
 namespace velloq {
@@ -32,10 +33,15 @@ public:
     void on_contact_removed(int32_t oid) override;
 
 private:
+    void note_numbers_of(int32_t oid);
+    void rename_noted_numbers();
+
     ChatModel& m_model;
     std::string m_contacts_folder;
     PhoneBook m_phone_book;
     std::unique_ptr<ContactsSource> m_contacts;
+    // Keys of numbers whose contacts changed since the last renaming.
+    std::set<std::u16string> m_renamed_keys;
 };
 
 }

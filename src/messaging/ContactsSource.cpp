@@ -60,6 +60,11 @@ std::vector<Contact> ContactsSource::read_all()
         if (is_vcard_file(name))
             read_file(name, nullptr);
     }
+    return contacts();
+}
+
+std::vector<Contact> ContactsSource::contacts() const
+{
     std::vector<Contact> contacts;
     for (auto const& [key, oid] : m_oids) {
         auto found = m_contacts.find(oid);

@@ -34,6 +34,8 @@ public:
     // Reads every file; the contacts in folder order (files by name, cards in file order).
     std::vector<Contact> read_all();
     std::optional<Contact> contact(int32_t oid) const;
+    // The contacts read so far, in folder order (files by name, cards in file order).
+    std::vector<Contact> contacts() const;
     // The file that holds the contact (for the phone's contact application), or nullopt.
     std::optional<std::string> file_of(int32_t oid) const;
     // Handles the folder changes seen since the last call, with their log lines.

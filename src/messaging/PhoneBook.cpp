@@ -31,6 +31,32 @@ void PhoneBook::add(PhoneEntry entry)
 
 bool PhoneBook::add_contact(Contact const& contact)
 {
+    return add_contact_phones(contact, nullptr);
+}
+
+void PhoneBook::add_contact_keys(Contact const& contact, std::set<std::u16string> const& keys)
+{
+    add_contact_phones(contact, &keys);
+}
+
+std::set<std::u16string> PhoneBook::keys_of(int32_t contact_id) const
+{
+    std::set<std::u16string> keys;
+    for (auto const& entry : m_entries) {
+        if (entry.contact_id == contact_id)
+            keys.insert(entry.key);
+    }
+    return keys;
+}
+
+void PhoneBook::remove_contact_keys(std::set<std::u16string> const& keys)
+{
+    std::erase_if(m_entries, [&](PhoneEntry const& entry) { return entry.contact_id >= 0 && keys.contains(entry.key); });
+    reindex();
+}
+
+bool PhoneBook::add_contact_phones(Contact const& contact, std::set<std::u16string> const* keys)
+{
     std::u16string name = contact.display_name();
     if (name.empty())
         return false;
@@ -44,7 +70,7 @@ bool PhoneBook::add_contact(Contact const& contact)
         if (!number)
             continue;
         PhoneEntry entry { name, *number, phone.label, last_seven_digits(*number), contact.oid, 0 };
-        if (!entry.key.empty())
+        if (!entry.key.empty() && (!keys || keys->contains(entry.key)))
             add(std::move(entry));
     }
     return true;

@@ -3,6 +3,7 @@
 #include "messaging/Contact.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,7 +29,13 @@ public:
     void add(PhoneEntry entry);
     // Adds the contact's mobile, business and home phones; false when the contact has no name.
     bool add_contact(Contact const&);
+    // Adds only the contact's phones whose keys are among `keys`.
+    void add_contact_keys(Contact const&, std::set<std::u16string> const& keys);
     void remove_contact(int32_t contact_id);
+    // The keys of the contact's entries.
+    std::set<std::u16string> keys_of(int32_t contact_id) const;
+    // Removes the contacts' entries (not the chats') of those keys.
+    void remove_contact_keys(std::set<std::u16string> const& keys);
     PhoneEntry* find(std::u16string const& key);
     // Marks the entries of the current chat (1) and clears the others, then sorts: the current
     // chat's entry first, then marked ones, then by name (or number) and number.
@@ -38,6 +45,7 @@ public:
     std::vector<PhoneEntry>& entries() { return m_entries; }
 
 private:
+    bool add_contact_phones(Contact const&, std::set<std::u16string> const* keys);
     void reindex();
 
     std::vector<PhoneEntry> m_entries;
