@@ -28,4 +28,18 @@ if [ -z "${VELLOQ_DEVICE:-}" ]; then
   fi
 fi
 echo "device folder: $VELLOQ_DEVICE (log: $VELLOQ_DEVICE/Temp/velloq.txt)"
-exec "$bin/velloq" "$@"
+
+# Where the session has Evolution Data Server (GNOME, Phosh), its address books are the phone's
+# contacts: the bridge runs beside the program (an installed one runs as a user service instead,
+# and this one then ends at once).
+eds=org.gnome.evolution.dataserver.Sources5
+bridge=
+if timeout 5 gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.ListActivatableNames 2>/dev/null | grep -q "$eds" \
+    || timeout 5 gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner "$eds" 2>/dev/null | grep -q true; then
+  "$bin/velloq-contacts" & bridge=$!
+  echo "contacts: Evolution Data Server's address books (velloq-contacts)"
+fi
+status=0
+"$bin/velloq" "$@" || status=$?
+[ -n "$bridge" ] && kill "$bridge" 2>/dev/null
+exit $status

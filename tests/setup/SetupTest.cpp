@@ -177,7 +177,7 @@ protected:
     }
     fs::path systemctl_log() const { return device.path() / "systemctl.txt"; }
     fs::path xdg_mime_log() const { return device.path() / "xdg-mime.txt"; }
-    fs::path unit() const { return device.path() / "config" / "systemd" / "user" / "velloq-modem.service"; }
+    fs::path unit(char const* name = "velloq-modem.service") const { return device.path() / "config" / "systemd" / "user" / name; }
     int run(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), VELLOQ_PROGRAM_DIR "/velloq-install");
@@ -202,14 +202,17 @@ TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
     std::u16string install_dir;
     EXPECT_TRUE(reg_get_string(apps_key, u"InstallDir", install_dir));
     EXPECT_EQ(install_dir, to_utf16(target.string()));
-    for (char const* file : { "velloq", "velloq-modem", "libvelloq-setup.so", "english.lng", "skins/bin/default.skin", "help/english.html" })
+    for (char const* file : { "velloq", "velloq-modem", "velloq-contacts", "libvelloq-setup.so", "english.lng", "skins/bin/default.skin", "help/english.html" })
         EXPECT_TRUE(fs::exists(target / file)) << file;
-    // The modem service starts now and at every login.
-    std::string unit_text = test::read_file(unit());
-    EXPECT_NE(unit_text.find("ExecStart=\"" + (target / "velloq-modem").string() + "\"\n"), std::string::npos) << unit_text;
-    EXPECT_NE(unit_text.find("Environment=\"VELLOQ_DEVICE=" + device.path().string() + "\"\n"), std::string::npos) << unit_text;
-    EXPECT_NE(unit_text.find("WantedBy=default.target\n"), std::string::npos);
-    EXPECT_EQ(test::read_file(systemctl_log()), "--user daemon-reload\n--user enable --now velloq-modem.service\n");
+    // The modem and contacts services start now and at every login.
+    for (char const* service : { "velloq-modem", "velloq-contacts" }) {
+        std::string unit_text = test::read_file(unit((std::string(service) + ".service").c_str()));
+        EXPECT_NE(unit_text.find("ExecStart=\"" + (target / service).string() + "\"\n"), std::string::npos) << unit_text;
+        EXPECT_NE(unit_text.find("Environment=\"VELLOQ_DEVICE=" + device.path().string() + "\"\n"), std::string::npos) << unit_text;
+        EXPECT_NE(unit_text.find("WantedBy=default.target\n"), std::string::npos);
+    }
+    EXPECT_EQ(test::read_file(systemctl_log()),
+        "--user daemon-reload\n--user enable --now velloq-modem.service\n--user daemon-reload\n--user enable --now velloq-contacts.service\n");
 
     // The installed program runs, registers itself and writes its cache beside the store.
     test::ChildProcess({ VELLOQ_PROGRAM_DIR "/velloq-sms", "deliver", "--from", "+4915112345678", "hello" }, environment).wait();
@@ -229,7 +232,9 @@ TEST_F(Installer, InstallRunAndRemoveLeaveNothingBehind)
     EXPECT_FALSE(fs::exists(target));
     EXPECT_FALSE(fs::exists(shortcut));
     EXPECT_FALSE(fs::exists(unit()));
+    EXPECT_FALSE(fs::exists(unit("velloq-contacts.service")));
     EXPECT_NE(test::read_file(systemctl_log()).find("--user disable --now velloq-modem.service\n--user daemon-reload\n"), std::string::npos);
+    EXPECT_NE(test::read_file(systemctl_log()).find("--user disable --now velloq-contacts.service\n--user daemon-reload\n"), std::string::npos);
     EXPECT_FALSE(fs::exists(device.path() / "cache"));
     EXPECT_FALSE(reg_get_string(apps_key, u"InstallDir", install_dir));
     EXPECT_FALSE(reg_get_int(velloq_key, u"Unread", value));

@@ -1,7 +1,7 @@
 #include "Installer.h"
 #include "DesktopIntegration.h"
 #include "InstallFiles.h"
-#include "ModemServiceUnit.h"
+#include "ServiceUnit.h"
 
 #include "messaging/ChatCache.h"
 
@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 constexpr char16_t const* apps_key = u"HKEY_LOCAL_MACHINE\\Software\\Apps\\Ketra Velloq";
 constexpr char const* library_name = "libvelloq-setup.so";
 // What the program folder holds of the product (not the build's tests and benchmarks).
-constexpr char const* product_files[] = { "velloq", "velloq-reg", "velloq-sms", "velloq-chats", "velloq-modem", "libvelloq-setup.so" };
+constexpr char const* product_files[] = { "velloq", "velloq-reg", "velloq-sms", "velloq-chats", "velloq-modem", "velloq-contacts", "libvelloq-setup.so" };
 constexpr char const* product_folders[] = { "skins", "help", "desktop" };
 constexpr char const* manifest_name = "velloq-install.manifest";
 
@@ -205,7 +205,7 @@ int install(fs::path const& target, bool with_service, std::ostream& out, std::o
     install_desktop_integration(target, out);
     hooks.install_exit(nullptr, folder.c_str());
     out << "installed in " << target.string() << "\n";
-    if (with_service && !install_modem_service(target, out, err))
+    if (with_service && (!install_service(modem_service, target, out, err) || !install_service(contacts_service, target, out, err)))
         return 1;
     return 0;
 }
@@ -223,7 +223,8 @@ int remove(std::ostream& out, std::ostream& err)
     if (!load_hooks(target, hooks, first_try) && !load_hooks(own_folder(), hooks, err))
         return 1;
     hooks.uninstall_init(nullptr, folder.c_str());
-    remove_modem_service(out);
+    remove_service(modem_service, out);
+    remove_service(contacts_service, out);
     take_file(shortcut_folder() / "Velloq.desktop");
     remove_desktop_integration(out);
     // The library stays loaded from the folder about to go until its last hook ran.
@@ -261,7 +262,7 @@ std::string desktop_entry(std::string const& folder)
 int run_installer(std::vector<std::string> const& arguments, std::ostream& out, std::ostream& err)
 {
     std::vector<std::string> rest = arguments;
-    // Without the modem service (a desktop without a modem, or a service run some other way).
+    // Without the services (a desktop without a modem, or services run some other way).
     auto no_service = std::find(rest.begin(), rest.end(), "--no-service");
     bool with_service = no_service == rest.end();
     if (!with_service)

@@ -1,4 +1,4 @@
-#include "ModemServiceUnit.h"
+#include "ServiceUnit.h"
 #include "InstallFiles.h"
 
 #include "platform/Folders.h"
@@ -16,7 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char const* unit_name = "velloq-modem.service";
 constexpr int systemctl_timeout_ms = 15'000;
 
 // Quoted for a unit's setting: double quotes around, backslash and quote escaped, and systemd's
@@ -63,9 +62,9 @@ std::string unit_file_url(std::string const& path)
     return url;
 }
 
-fs::path unit_path()
+fs::path unit_path(ServiceProgram const& service)
 {
-    return fs::path(platform::systemd_user_folder()) / unit_name;
+    return fs::path(platform::systemd_user_folder()) / service.unit;
 }
 
 bool systemctl(std::vector<std::string> arguments)
@@ -76,11 +75,17 @@ bool systemctl(std::vector<std::string> arguments)
 
 }
 
-std::string modem_service_unit(std::string const& folder, std::string const& device)
+ServiceProgram const modem_service { "velloq-modem", "velloq-modem.service", "Velloq modem service: text messages through ModemManager" };
+ServiceProgram const contacts_service { "velloq-contacts", "velloq-contacts.service",
+    "Velloq contacts: the address books of Evolution Data Server as the phone's contacts" };
+
+std::string service_unit(ServiceProgram const& service, std::string const& folder, std::string const& device)
 {
     std::string unit = "[Unit]\n"
-                       "Description=Velloq modem service: text messages through ModemManager\n"
-                       "Documentation="
+                       "Description="
+        + std::string(service.description)
+        + "\n"
+          "Documentation="
         + unit_file_url(folder + "/help/english.html")
         + "\n"
           // A service that keeps failing at once is left stopped, not started every few seconds.
@@ -90,11 +95,11 @@ std::string modem_service_unit(std::string const& folder, std::string const& dev
           "[Service]\n"
           "Type=simple\n"
           "ExecStart="
-        + unit_command(folder + "/velloq-modem") + "\n";
+        + unit_command(folder + "/" + service.program) + "\n";
     if (!device.empty())
         unit += "Environment=" + unit_quoted("VELLOQ_DEVICE=" + device, UnitField::Environment) + "\n";
-    // Exit 1 is a failure (the system bus went away, no store yet): started again. Exit 3 says
-    // another velloq-modem serves the device already: nothing to start again.
+    // Exit 1 is a failure (the bus went away, no store yet): started again. Exit 3 says another
+    // instance serves the device already: nothing to start again.
     return unit
         + "Restart=on-failure\n"
           "RestartSec=5\n"
@@ -104,7 +109,7 @@ std::string modem_service_unit(std::string const& folder, std::string const& dev
           "WantedBy=default.target\n";
 }
 
-bool install_modem_service(fs::path const& folder, std::ostream& out, std::ostream& err)
+bool install_service(ServiceProgram const& service, fs::path const& folder, std::ostream& out, std::ostream& err)
 {
     char const* device = std::getenv("VELLOQ_DEVICE");
     // A unit setting ends at the line's end: such a path cannot be written into one.
@@ -114,27 +119,27 @@ bool install_modem_service(fs::path const& folder, std::ostream& out, std::ostre
             return false;
         }
     }
-    if (!put_file(unit_path(), modem_service_unit(folder.string(), device ? device : ""), err)) {
-        err << "velloq-install: the service unit cannot be written to " << unit_path().string() << "\n";
+    if (!put_file(unit_path(service), service_unit(service, folder.string(), device ? device : ""), err)) {
+        err << "velloq-install: the service unit cannot be written to " << unit_path(service).string() << "\n";
         return false;
     }
-    if (systemctl({ "daemon-reload" }) && systemctl({ "enable", "--now", unit_name }))
-        out << "started " << unit_name << "\n";
+    if (systemctl({ "daemon-reload" }) && systemctl({ "enable", "--now", service.unit }))
+        out << "started " << service.unit << "\n";
     else
-        out << "wrote " << unit_path().string() << "; the user's systemd could not be reached: start the service with "
-            << "\"systemctl --user enable --now " << unit_name << "\" or run " << (folder / "velloq-modem").string() << "\n";
+        out << "wrote " << unit_path(service).string() << "; the user's systemd could not be reached: start the service with "
+            << "\"systemctl --user enable --now " << service.unit << "\" or run " << (folder / service.program).string() << "\n";
     return true;
 }
 
-void remove_modem_service(std::ostream& out)
+void remove_service(ServiceProgram const& service, std::ostream& out)
 {
     std::error_code error;
-    if (!fs::exists(unit_path(), error))
+    if (!fs::exists(unit_path(service), error))
         return;
-    systemctl({ "disable", "--now", unit_name });
-    take_file(unit_path());
+    systemctl({ "disable", "--now", service.unit });
+    take_file(unit_path(service));
     systemctl({ "daemon-reload" });
-    out << "removed " << unit_name << "\n";
+    out << "removed " << service.unit << "\n";
 }
 
 }
