@@ -6,23 +6,19 @@
 // already serves the device folder.
 #include "AddressBookBridge.h"
 #include "ContactMirror.h"
-#include "platform/FileLock.h"
 #include "platform/Folders.h"
 #include "service/ServiceLog.h"
+#include "service/ServiceMain.h"
 
 #include <glib-unix.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
-#include <filesystem>
-#include <iostream>
 
 namespace {
 
-constexpr int exit_failed = 1;
-constexpr int exit_usage = 2;
-constexpr int exit_already_running = 3;
+using velloq::service::exit_failed;
 
 constexpr char const* usage = "usage: velloq-contacts [--help]\n"
                               "Mirrors the contacts with a phone number of every enabled address book of Evolution Data Server\n"
@@ -41,19 +37,11 @@ enum class Ending { Stopped, Again };
 int serve(Ending& ending)
 {
     using namespace velloq;
+    int exit_code = 0;
+    auto lock = service::lock_device_for("velloq-contacts", exit_code);
+    if (!lock)
+        return exit_code;
     std::string folder = platform::device_folder();
-    std::error_code made;
-    std::filesystem::create_directories(folder, made);
-    std::string error;
-    auto lock = platform::FileLock::try_exclusive(folder + "/velloq-contacts.lock", error);
-    if (!lock) {
-        if (error == platform::FileLock::held) {
-            std::cerr << "velloq-contacts: already running for " << folder << "\n";
-            return exit_already_running;
-        }
-        service::say("cannot take the service's lock: " + error);
-        return exit_failed;
-    }
     service::GErrorHolder bus_error;
     service::GRef<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, bus_error.out()));
     if (!bus) {
@@ -79,16 +67,8 @@ int serve(Ending& ending)
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::cout << usage;
-        return 0;
-    }
-    if (argc != 1) {
-        std::cerr << usage;
-        return exit_usage;
-    }
     Ending ending = Ending::Stopped;
-    int code = serve(ending);
+    int code = velloq::service::service_main(argc, argv, usage, [&] { return serve(ending); });
     if (ending == Ending::Again) {
         // Everything of the last run is let go (the lock included); the service starts anew as
         // the same program, and the new run finds the contacts changed meanwhile.

@@ -7,20 +7,13 @@
 #include "ModemService.h"
 #include "ServiceLog.h"
 #include "messaging/Transmitter.h"
-#include "platform/FileLock.h"
-#include "platform/Folders.h"
 #include "platform/LocalSocket.h"
 #include "platform/MessageStore.h"
-
-#include <cstring>
-#include <filesystem>
-#include <iostream>
+#include "service/ServiceMain.h"
 
 namespace {
 
-constexpr int exit_failed = 1;
-constexpr int exit_usage = 2;
-constexpr int exit_already_running = 3;
+using velloq::service::exit_failed;
 
 constexpr char const* usage = "usage: velloq-modem [--help]\n"
                               "Follows ModemManager on the system bus: files the messages the modem receives into the device's\n"
@@ -29,21 +22,11 @@ constexpr char const* usage = "usage: velloq-modem [--help]\n"
 int serve()
 {
     using namespace velloq;
-    std::string folder = platform::device_folder();
-    std::error_code made;
-    std::filesystem::create_directories(folder, made);
-    // Held until the process ends, however it ends: one service per device folder, decided by
-    // the kernel, not by whether the first one answers in time.
+    int exit_code = 0;
+    auto lock = service::lock_device_for("velloq-modem", exit_code);
+    if (!lock)
+        return exit_code;
     std::string error;
-    auto lock = platform::FileLock::try_exclusive(folder + "/velloq-modem.lock", error);
-    if (!lock) {
-        if (error == platform::FileLock::held) {
-            std::cerr << "velloq-modem: already running for " << folder << "\n";
-            return exit_already_running;
-        }
-        modem::say("cannot take the service's lock: " + error);
-        return exit_failed;
-    }
     auto store = platform::MessageStore::open_device(error);
     if (!store) {
         modem::say("cannot open the message store: " + error);
@@ -63,13 +46,5 @@ int serve()
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::cout << usage;
-        return 0;
-    }
-    if (argc != 1) {
-        std::cerr << usage;
-        return exit_usage;
-    }
-    return serve();
+    return velloq::service::service_main(argc, argv, usage, serve);
 }
