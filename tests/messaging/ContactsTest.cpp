@@ -156,3 +156,22 @@ TEST_F(ContactsTest, MalformedAndBinaryFilesAreSkippedWithALogLine)
     EXPECT_NE(model.phone_book().find(u"123456"), nullptr);
     EXPECT_NE(test::read_utf16_file(device.log_file()).find(u"malformed cards skipped"), std::u16string::npos);
 }
+
+// A number in two files is named after the later file's card, at the start and while running,
+// whichever card changed last; when that card goes, the other names it again.
+TEST_F(ContactsTest, ANumberInTwoFilesKeepsTheLaterFilesNameWhicheverChanges)
+{
+    deliver(u"+4915112345678");
+    write_card("a-work.vcf", "BEGIN:VCARD\nVERSION:3.0\nFN:Dr. Berg\nTEL;TYPE=CELL:+49 151 12345678\nEND:VCARD\n");
+    write_card("b-personal.vcf", "BEGIN:VCARD\nVERSION:3.0\nFN:Anna\nTEL;TYPE=CELL:+49 151 12345678\nEND:VCARD\n");
+    ChatModel model(options());
+    model.update_chats(false);
+    model.assign_contacts();
+    EXPECT_EQ(model.find_chat(u"2345678")->name, u"Anna");
+    write_card("a-work.vcf", "BEGIN:VCARD\nVERSION:3.0\nFN:Dr. A. Berg\nTEL;TYPE=CELL:+49 151 12345678\nEND:VCARD\n");
+    model.poll_contacts();
+    EXPECT_EQ(model.find_chat(u"2345678")->name, u"Anna");
+    std::filesystem::remove(contacts / "b-personal.vcf");
+    model.poll_contacts();
+    EXPECT_EQ(model.find_chat(u"2345678")->name, u"Dr. A. Berg");
+}
