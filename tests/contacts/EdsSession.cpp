@@ -4,6 +4,7 @@
 #include "support/Wait.h"
 
 #include <csignal>
+#include <fstream>
 
 namespace velloq::test {
 
@@ -19,6 +20,19 @@ std::vector<std::string> quietly(std::vector<std::string> command)
 {
     command.insert(command.begin(), { "/bin/sh", "-c", "exec \"$@\" >/dev/null 2>&1", "quietly" });
     return command;
+}
+
+// A session bus that starts nothing by activation. A factory that a client's call started would
+// race the one the session starts, and "-r" replaces it under a client that keeps talking to the
+// replaced one, which never hears of the changes made through the other.
+void write_bus_config(std::filesystem::path const& config, std::filesystem::path const& socket)
+{
+    std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+                          << " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                          << "<busconfig>\n  <type>session</type>\n  <listen>unix:path=" << socket.string() << "</listen>\n"
+                          << "  <auth>EXTERNAL</auth>\n"
+                          << "  <policy context=\"default\">\n    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                          << "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n";
 }
 
 void end(std::unique_ptr<ChildProcess>& process, int signal = SIGTERM)
@@ -48,9 +62,9 @@ EdsSession::EdsSession(std::filesystem::path folder)
     m_environment = { "HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string(), "XDG_DATA_HOME=" + (home / "data").string(),
         "XDG_CACHE_HOME=" + (home / "cache").string(), "XDG_RUNTIME_DIR=" + (home / "runtime").string(),
         "DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus.string(), "GSETTINGS_BACKEND=memory" };
-    // What the bus starts by activation runs in the test's home too.
-    m_bus = std::make_unique<ChildProcess>(quietly({ "/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus.string() }),
-        m_environment);
+    auto config = m_folder / "session_bus.conf";
+    write_bus_config(config, bus);
+    m_bus = std::make_unique<ChildProcess>(quietly({ "/usr/bin/dbus-daemon", "--config-file=" + config.string(), "--nofork", "--nopidfile" }), m_environment);
     if (wait_for_file(bus))
         start();
 }
@@ -64,28 +78,36 @@ EdsSession::~EdsSession()
 // As a crash ends them: EDS takes its time over SIGTERM.
 void EdsSession::stop()
 {
-    end(m_factory, SIGKILL);
+    stop_factory();
     end(m_registry, SIGKILL);
+}
+
+void EdsSession::stop_factory()
+{
+    end(m_factory, SIGKILL);
+}
+
+bool EdsSession::name_owned(char const* name) const
+{
+    return wait_until([&] {
+        auto reply = platform::read_program_output({ "/usr/bin/env", m_environment[5], "/usr/bin/gdbus", "call", "--session", "-d", "org.freedesktop.DBus", "-o",
+                                                       "/org/freedesktop/DBus", "-m", "org.freedesktop.DBus.NameHasOwner", name },
+            30'000);
+        return reply && reply->find("true") != std::string::npos;
+    });
 }
 
 bool EdsSession::start()
 {
-    auto owned = [&](char const* name) {
-        return wait_until([&] {
-            auto reply = platform::read_program_output({ "/usr/bin/env", m_environment[5], "/usr/bin/gdbus", "call", "--session", "-d", "org.freedesktop.DBus", "-o",
-                                                           "/org/freedesktop/DBus", "-m", "org.freedesktop.DBus.NameHasOwner", name },
-                30'000);
-            return reply && reply->find("true") != std::string::npos;
-        });
-    };
     m_registry = std::make_unique<ChildProcess>(quietly({ registry_program }), m_environment);
-    if (!owned(registry_name))
-        return false;
+    return name_owned(registry_name) && start_factory();
+}
+
+bool EdsSession::start_factory()
+{
     m_factory = std::make_unique<ChildProcess>(quietly({ factory_program, "-r" }), m_environment);
-    // Without a network (a build machine), EDS's first client of a book waits out its connecting
-    // time (30 s) before the book opens; later clients find it open. The session opens it once
-    // here, so that the changes a test makes do not wait.
-    return owned(factory_name) && change({ "count", "system" }).has_value();
+    // Started when the personal book answers.
+    return name_owned(factory_name) && change({ "count", "system" }).has_value();
 }
 
 std::optional<std::string> EdsSession::change(std::vector<std::string> const& arguments) const

@@ -27,12 +27,17 @@ public:
     // EDS's processes end (a crash, a session restart), and start again.
     void stop();
     bool start();
+    // The address-book factory alone ends (a crash) and starts again; the registry stays.
+    void stop_factory();
+    bool start_factory();
 
     // "add BOOK UID NAME NUMBER…", "rename BOOK UID NAME", "remove BOOK UID", "new-book NAME":
     // what the change printed (a new book's uid), nullopt when it failed.
     std::optional<std::string> change(std::vector<std::string> const& arguments) const;
 
 private:
+    bool name_owned(char const* name) const;
+
     std::filesystem::path m_folder;
     std::vector<std::string> m_environment;
     std::unique_ptr<ChildProcess> m_bus;
