@@ -157,7 +157,8 @@ TEST_F(ContactsBridgeTest, ContactsAddedRenamedAndDeletedInTheAddressBookNameThe
     EXPECT_EQ(service->wait(), 0);
 }
 
-// EDS going away leaves the mirrored contacts; the bridge waits and catches up when it is back.
+// EDS going away leaves the mirrored contacts; the bridge waits and catches up when it is back,
+// and as well when only the address-book factory ended and started again.
 // Contacts deleted while the bridge did not run are gone from the chats when it runs again.
 TEST_F(ContactsBridgeTest, TheMirrorOutlivesEdsAndCatchesUpWhenItIsBack)
 {
@@ -170,12 +171,16 @@ TEST_F(ContactsBridgeTest, TheMirrorOutlivesEdsAndCatchesUpWhenItIsBack)
     ASSERT_TRUE(eds->start());
     ASSERT_TRUE(eds->change({ "rename", "system", "anna", "Anna Back" }));
     EXPECT_TRUE(named("2345678", "Anna Back"));
+    eds->stop_factory();
+    ASSERT_TRUE(eds->start_factory());
+    ASSERT_TRUE(eds->change({ "rename", "system", "anna", "Anna Again" }));
+    EXPECT_TRUE(named("2345678", "Anna Again"));
     service->signal(SIGTERM);
     EXPECT_EQ(service->wait(), 0);
     ASSERT_TRUE(eds->change({ "remove", "system", "bob" }));
     service = start_bridge();
     EXPECT_TRUE(test::wait_until([&] { return chat_names(device)["1234567"] != "Bob"; }));
-    EXPECT_EQ(chat_names(device)["2345678"], "Anna Back");
+    EXPECT_EQ(chat_names(device)["2345678"], "Anna Again");
     service->signal(SIGTERM);
     EXPECT_EQ(service->wait(), 0);
 }

@@ -3,6 +3,7 @@
 #include "service/ServiceLog.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace velloq::contacts {
 
@@ -12,12 +13,21 @@ namespace {
 constexpr char const* registry_name = "org.gnome.evolution.dataserver.Sources5";
 // The contacts that can name a chat: those with a phone number.
 constexpr char const* with_phone = "(exists \"tel\")";
-// How long EDS may take to bring a book online before it is followed as it is (from its cache);
-// the connecting runs beside the main loop, so nothing waits for it.
-constexpr guint32 connect_seconds = 30;
+// How long EDS may take to bring a remote book online before it is followed as it is (from its
+// cache); the connecting runs beside the main loop, so nothing waits for it. A local book is not
+// waited for: without a network it would wait the whole time before its contacts show.
+constexpr guint32 remote_connect_seconds = 30;
+constexpr guint32 no_waiting = static_cast<guint32>(-1);
 constexpr guint retry_seconds = 3;
 // The user's own book ("Personal") wins where a number is in several books: its files sort last.
 constexpr int personal_rank = 999;
+
+bool is_local(ESource* source)
+{
+    auto* backend = E_SOURCE_BACKEND(e_source_get_extension(source, E_SOURCE_EXTENSION_ADDRESS_BOOK));
+    char const* name = e_source_backend_get_backend_name(backend);
+    return name && std::string_view(name) == "local";
+}
 
 std::string text_of(gchar* owned)
 {
@@ -126,7 +136,7 @@ void AddressBookBridge::open_book(ESource* source)
     book->cancellable.reset(g_cancellable_new());
     // The callback holds a name, not the book, which may be gone by then.
     auto* pending = new std::pair<AddressBookBridge*, std::string>(this, uid);
-    e_book_client_connect(source, connect_seconds, book->cancellable.get(), &book_connected, pending);
+    e_book_client_connect(source, is_local(source) ? no_waiting : remote_connect_seconds, book->cancellable.get(), &book_connected, pending);
     m_books[uid] = std::move(book);
 }
 
@@ -190,6 +200,7 @@ void AddressBookBridge::start_view(Book& book, EClient* client)
     book.signals.emplace_back(view, g_signal_connect(view, "objects-modified", G_CALLBACK(&objects_added), &book));
     book.signals.emplace_back(view, g_signal_connect(view, "objects-removed", G_CALLBACK(&objects_removed), &book));
     book.signals.emplace_back(view, g_signal_connect(view, "complete", G_CALLBACK(&view_complete), &book));
+    book.signals.emplace_back(client, g_signal_connect(client, "backend-died", G_CALLBACK(&backend_died), &book));
     e_book_client_view_start(view, error.out());
     if (error) {
         service::say("cannot follow the address book " + book.uid + ": " + error.message());
@@ -218,6 +229,27 @@ void AddressBookBridge::close_book(std::string const& uid, bool forget_files)
         int removed = m_mirror.remove_book(uid);
         service::say("the address book " + uid + " is gone: " + std::to_string(removed) + " contacts removed");
     }
+}
+
+// The address-book factory ended while the registry stayed (a crash): the view is dead and hears
+// of no change. The book is opened again, from a factory the bus starts anew.
+// The client is let go after the signal's emission, not inside it.
+void AddressBookBridge::backend_died(EClient*, gpointer data)
+{
+    auto& book = *static_cast<Book*>(data);
+    service::say("the address book " + book.uid + " lost its service; opening it again");
+    auto* pending = new std::pair<AddressBookBridge*, std::string>(book.bridge, book.uid);
+    guint id = g_idle_add_full(G_PRIORITY_DEFAULT, &reopen, pending, [](gpointer data) { delete static_cast<std::pair<AddressBookBridge*, std::string>*>(data); });
+    book.bridge->m_retries.insert(id);
+}
+
+gboolean AddressBookBridge::reopen(gpointer data)
+{
+    auto& [self, uid] = *static_cast<std::pair<AddressBookBridge*, std::string>*>(data);
+    self->m_retries.erase(g_source_get_id(g_main_current_source()));
+    self->close_book(uid, false);
+    self->retry_later(uid);
+    return G_SOURCE_REMOVE;
 }
 
 void AddressBookBridge::source_added(ESourceRegistry*, ESource* source, gpointer data)

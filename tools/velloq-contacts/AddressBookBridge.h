@@ -61,6 +61,8 @@ private:
     static void objects_removed(EBookClientView*, GSList const*, gpointer);
     static void view_complete(EBookClientView*, GError const*, gpointer);
     static void book_connected(GObject*, GAsyncResult*, gpointer);
+    static void backend_died(EClient*, gpointer);
+    static gboolean reopen(gpointer);
     // A book that could not be opened is tried again a while later (EDS may be starting).
     void retry_later(std::string const& uid);
     static gboolean retry(gpointer);
