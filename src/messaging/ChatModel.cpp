@@ -23,6 +23,8 @@ ChatModel::Options with_folders(ChatModel::Options options)
 {
     if (options.contacts_folder.empty())
         options.contacts_folder = platform::device_folder() + "/contacts";
+    if (!options.desktop_contacts_folder)
+        options.desktop_contacts_folder = platform::desktop_contacts_folder();
     if (options.cache_path.empty())
         options.cache_path = to_utf16(platform::device_folder()) + u"/cache";
     return options;
@@ -37,7 +39,7 @@ ChatModel::ChatModel()
 
 ChatModel::ChatModel(Options options)
     : m_options(with_folders(std::move(options)))
-    , m_naming(*this, m_options.contacts_folder)
+    , m_naming(*this, { { *m_options.desktop_contacts_folder, true }, { m_options.contacts_folder, false } })
 {
     if (!load_cache()) {
         log() << u"load_cache failed\n";

@@ -51,6 +51,10 @@ public:
         std::u16string program_path { u"%app_path%/velloq" };
         // The device folder's contacts/ in the program.
         std::string contacts_folder;
+        // The desktop's own vCard folder (Plasma's address book), read with one level of
+        // subfolders; its contacts give way to the device's for the same number.
+        // $XDG_DATA_HOME/kpeoplevcard when unset; empty for none.
+        std::optional<std::string> desktop_contacts_folder;
     };
 
     ChatModel();

@@ -1,20 +1,31 @@
 #include "messaging/ChatNaming.h"
 
 #include "messaging/ChatModel.h"
+#include "platform/FileSystem.h"
 #include "platform/Utf.h"
 #include "shell/Log.h"
 
 namespace velloq {
 
-ChatNaming::ChatNaming(ChatModel& model, std::string contacts_folder)
+ChatNaming::ChatNaming(ChatModel& model, std::vector<ContactFolders::Root> contacts_folders)
     : m_model(model)
-    , m_contacts_folder(std::move(contacts_folder))
 {
+    for (auto& folder : contacts_folders) {
+        if (!folder.path.empty())
+            m_contacts_folders.push_back(std::move(folder));
+    }
+}
+
+std::unique_ptr<ContactsSource> ChatNaming::open_contacts() const
+{
+    if (!m_contacts_folders.empty())
+        platform::make_directory_chain(m_contacts_folders.back().path);
+    return std::make_unique<ContactsSource>(m_contacts_folders);
 }
 
 void ChatNaming::assign_contacts()
 {
-    m_contacts = std::make_unique<ContactsSource>(m_contacts_folder);
+    m_contacts = open_contacts();
     for (auto const& contact : m_contacts->read_all())
         m_phone_book.add_contact(contact);
     name_chats();
@@ -102,7 +113,7 @@ bool ChatNaming::find_contact_by_phone(std::u16string const& number, Contact& co
     // Message mode never reads the phone book, yet the alert names the sender: the contacts are
     // read before they are searched.
     if (!m_contacts) {
-        m_contacts = std::make_unique<ContactsSource>(m_contacts_folder);
+        m_contacts = open_contacts();
         m_contacts->read_all();
     }
     auto found = m_contacts->find_by_phone(number);

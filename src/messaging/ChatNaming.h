@@ -16,7 +16,9 @@ class ChatModel;
 // renamed chat), and follows the folder's changes.
 class ChatNaming final : public ContactListener {
 public:
-    ChatNaming(ChatModel& model, std::string contacts_folder);
+    // The contacts folders in order (a later folder's contacts win); the last is the device's own,
+    // made when missing. A folder with an empty path is left out.
+    ChatNaming(ChatModel& model, std::vector<ContactFolders::Root> contacts_folders);
 
     PhoneBook& phone_book() { return m_phone_book; }
     // Reads every contact and names the chats (the program's start).
@@ -33,11 +35,12 @@ public:
     void on_contact_removed(int32_t oid) override;
 
 private:
+    std::unique_ptr<ContactsSource> open_contacts() const;
     void note_numbers_of(int32_t oid);
     void rename_noted_numbers();
 
     ChatModel& m_model;
-    std::string m_contacts_folder;
+    std::vector<ContactFolders::Root> m_contacts_folders;
     PhoneBook m_phone_book;
     std::unique_ptr<ContactsSource> m_contacts;
     // Keys of numbers whose contacts changed since the last renaming.

@@ -3,7 +3,6 @@
 #include "messaging/TextAnalysis.h"
 #include "messaging/VCard.h"
 #include "platform/FileSystem.h"
-#include "platform/FolderWatcher.h"
 #include "platform/Ticks.h"
 #include "platform/Utf.h"
 #include "shell/Log.h"
@@ -19,23 +18,16 @@ namespace {
 // Far beyond any address book; a larger file is not a contacts file.
 constexpr uintmax_t largest_contacts_file = 16 * 1024 * 1024;
 
-bool is_vcard_file(std::string const& name)
-{
-    return name.size() > 4 && name.compare(name.size() - 4, 4, ".vcf") == 0;
 }
 
-}
-
-ContactsSource::ContactsSource(std::string folder)
-    : m_folder(std::move(folder))
+ContactsSource::ContactsSource(std::vector<ContactFolders::Root> roots)
+    : m_folders(std::move(roots))
 {
-    platform::make_directory_chain(m_folder);
-    m_watcher = platform::FolderWatcher::open(m_folder);
 }
 
 ContactsSource::~ContactsSource() = default;
 
-int32_t ContactsSource::oid_for(std::string const& file, size_t index)
+int32_t ContactsSource::oid_for(File const& file, size_t index)
 {
     auto [found, inserted] = m_oids.try_emplace({ file, index }, m_next_oid);
     if (inserted)
@@ -47,7 +39,7 @@ std::optional<std::string> ContactsSource::file_of(int32_t oid) const
 {
     for (auto const& [place, known] : m_oids) {
         if (known == oid && m_contacts.contains(oid))
-            return m_folder + "/" + place.first;
+            return m_folders.path_of(place.first);
     }
     return std::nullopt;
 }
@@ -56,10 +48,8 @@ std::vector<Contact> ContactsSource::read_all()
 {
     m_contacts.clear();
     m_cards_per_file.clear();
-    for (auto const& name : platform::files_in(m_folder)) {
-        if (is_vcard_file(name))
-            read_file(name, nullptr);
-    }
+    for (auto const& file : m_folders.files())
+        read_file(file, nullptr);
     return contacts();
 }
 
@@ -80,25 +70,26 @@ std::optional<Contact> ContactsSource::contact(int32_t oid) const
     return found == m_contacts.end() ? std::nullopt : std::optional<Contact>(found->second);
 }
 
-void ContactsSource::read_file(std::string const& name, ContactListener* listener)
+void ContactsSource::read_file(File const& file, ContactListener* listener)
 {
-    std::string path = m_folder + "/" + name;
+    std::string path = m_folders.path_of(file);
+    std::u16string name = to_utf16(file.second);
     std::error_code error;
     auto size = std::filesystem::file_size(path, error);
     std::vector<Contact> parsed;
     if (!error && size <= largest_contacts_file) {
-        std::ifstream file(path, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::ifstream stream(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
         int32_t skipped = 0;
         parsed = parse_vcards(bytes, skipped);
         if (skipped > 0)
-            log() << u"contacts: " << to_utf16(name) << u": " << skipped << u" malformed cards skipped\n";
+            log() << u"contacts: " << name << u": " << skipped << u" malformed cards skipped\n";
     } else if (!error) {
-        log() << u"contacts: " << to_utf16(name) << u" is too large; skipped\n";
+        log() << u"contacts: " << name << u" is too large; skipped\n";
     }
-    size_t before = m_cards_per_file[name];
+    size_t before = m_cards_per_file[file];
     for (size_t index = 0; index < std::max(before, parsed.size()); ++index) {
-        int32_t oid = oid_for(name, index);
+        int32_t oid = oid_for(file, index);
         uint32_t started = platform::tick_count();
         if (index >= parsed.size()) {
             m_contacts.erase(oid);
@@ -120,29 +111,29 @@ void ContactsSource::read_file(std::string const& name, ContactListener* listene
             log() << u"PIM_ITEM_CREATED_LOCAL = " << (platform::tick_count() - started) << u"\n";
         }
     }
-    m_cards_per_file[name] = parsed.size();
+    m_cards_per_file[file] = parsed.size();
+}
+
+void ContactsSource::remove_file(File const& file, ContactListener& listener)
+{
+    size_t before = m_cards_per_file[file];
+    for (size_t index = 0; index < before; ++index) {
+        int32_t oid = oid_for(file, index);
+        uint32_t started = platform::tick_count();
+        m_contacts.erase(oid);
+        listener.on_contact_removed(oid);
+        log() << u"PIM_ITEM_DELETED_LOCAL = " << (platform::tick_count() - started) << u"\n";
+    }
+    m_cards_per_file.erase(file);
 }
 
 void ContactsSource::poll(ContactListener& listener)
 {
-    if (!m_watcher)
-        return;
-    for (auto const& change : m_watcher->changes()) {
-        if (!is_vcard_file(change.name))
-            continue;
-        if (change.kind == platform::FolderWatcher::Change::Kind::Removed) {
-            size_t before = m_cards_per_file[change.name];
-            for (size_t index = 0; index < before; ++index) {
-                int32_t oid = oid_for(change.name, index);
-                uint32_t started = platform::tick_count();
-                m_contacts.erase(oid);
-                listener.on_contact_removed(oid);
-                log() << u"PIM_ITEM_DELETED_LOCAL = " << (platform::tick_count() - started) << u"\n";
-            }
-            m_cards_per_file[change.name] = 0;
-        } else {
-            read_file(change.name, &listener);
-        }
+    for (auto const& change : m_folders.changes()) {
+        if (change.removed)
+            remove_file(change.file, listener);
+        else
+            read_file(change.file, &listener);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messaging/Contact.h"
+#include "messaging/ContactFolders.h"
 
 #include <map>
 #include <memory>
@@ -9,10 +10,6 @@
 #include <vector>
 
 namespace velloq {
-
-namespace platform {
-class FolderWatcher;
-}
 
 // Told of contacts created, changed and deleted while the program runs.
 class ContactListener {
@@ -23,12 +20,14 @@ public:
     virtual void on_contact_removed(int32_t oid) = 0;
 };
 
-// The phone's contacts: every vCard of every ".vcf" file in the device folder's contacts/. Each
-// contact keeps its oid for the life of the process (by file and place in the file). Changes of
-// the folder reach the listener when `poll` runs on the main loop.
+// The phone's contacts: every vCard of every ".vcf" file in the contacts folders (the device
+// folder's contacts/, and the desktop's own vCard folder where there is one). Each contact keeps
+// its oid for the life of the process (by file and place in the file). Changes of the folders
+// reach the listener when `poll` runs on the main loop.
 class ContactsSource {
 public:
-    explicit ContactsSource(std::string folder);
+    // The folders in order: a later folder's files come after an earlier one's.
+    explicit ContactsSource(std::vector<ContactFolders::Root>);
     ~ContactsSource();
 
     // Reads every file; the contacts in folder order (files by name, cards in file order).
@@ -44,14 +43,15 @@ public:
     std::optional<Contact> find_by_phone(std::u16string const& number) const;
 
 private:
-    void read_file(std::string const& name, ContactListener* listener);
-    int32_t oid_for(std::string const& file, size_t index);
+    using File = ContactFolders::File;
+    void read_file(File const&, ContactListener* listener);
+    void remove_file(File const&, ContactListener& listener);
+    int32_t oid_for(File const&, size_t index);
 
-    std::string m_folder;
-    std::unique_ptr<platform::FolderWatcher> m_watcher;
-    std::map<std::pair<std::string, size_t>, int32_t> m_oids;
+    ContactFolders m_folders;
+    std::map<std::pair<File, size_t>, int32_t> m_oids;
     std::map<int32_t, Contact> m_contacts;
-    std::map<std::string, size_t> m_cards_per_file;
+    std::map<File, size_t> m_cards_per_file;
     int32_t m_next_oid { 1 };
 };
 

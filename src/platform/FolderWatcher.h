@@ -9,11 +9,14 @@
 namespace velloq::platform {
 
 // Watches one folder with inotify: files written (closed after writing, or moved in) and files
-// removed (deleted, or moved out). `changes` never blocks.
+// removed (deleted, or moved out), folders made or moved in and removed or moved out. `changes`
+// never blocks.
 class FolderWatcher {
 public:
     struct Change {
-        enum class Kind { Written, Removed };
+        // Lost: the kernel's queue overflowed and changes were dropped; whoever keeps a picture
+        // of the folder reads it again. Gone: the watched folder itself was removed (no name).
+        enum class Kind { Written, Removed, FolderAdded, FolderRemoved, Lost, Gone };
         Kind kind;
         std::string name;
     };
@@ -27,5 +30,7 @@ private:
 
 // The names of the folder's regular files, sorted.
 std::vector<std::string> files_in(std::string const& folder);
+// The names of the folder's folders, sorted; hidden ones (".name") left out.
+std::vector<std::string> folders_in(std::string const& folder);
 
 }

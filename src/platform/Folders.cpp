@@ -158,6 +158,12 @@ std::string data_folder()
     return data_home();
 }
 
+std::string desktop_contacts_folder()
+{
+    std::string data = data_home();
+    return data.empty() ? std::string() : data + "/kpeoplevcard";
+}
+
 std::string config_folder()
 {
     return config_home();

@@ -33,6 +33,7 @@ std::string applications_folder();  // $XDG_DATA_HOME/applications: program shor
 std::string autostart_folder();     // $XDG_CONFIG_HOME/autostart
 std::string data_folder();          // $XDG_DATA_HOME: icons, software centres' descriptions
 std::string config_folder();        // $XDG_CONFIG_HOME: which program opens which links
+std::string desktop_contacts_folder(); // $XDG_DATA_HOME/kpeoplevcard: Plasma's address book
 std::string systemd_user_folder(); // $XDG_CONFIG_HOME/systemd/user: the user's service units
 std::string program_files_folder(); // $XDG_DATA_HOME/velloq-programs
 std::string helper_programs_folder(); // the folder of the program's helper executables

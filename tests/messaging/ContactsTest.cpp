@@ -55,12 +55,22 @@ protected:
             { Tag::SenderName, std::u16string() }, { Tag::SenderAddress, address } };
         ASSERT_TRUE(store->create_message(inbox, message, false));
     }
-    ChatModel::Options options() const { return { (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER, contacts.string() }; }
-    void write_card(char const* file, std::string const& card)
+    // The desktop's vCard folder in the test's device, where it is not there yet.
+    ChatModel::Options options() const
     {
-        auto temporary = contacts / (std::string(file) + ".tmp");
+        return { (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER, contacts.string(), (device.path() / "kpeoplevcard").string() };
+    }
+    void write_card(std::filesystem::path const& file, std::string const& card)
+    {
+        auto path = file.is_absolute() ? file : contacts / file;
+        auto temporary = path.string() + ".tmp";
         std::ofstream(temporary) << card;
-        std::filesystem::rename(temporary, contacts / file);
+        std::filesystem::rename(temporary, path);
+    }
+    static std::u16string contact_of(ChatModel& model, std::u16string const& number)
+    {
+        Contact found;
+        return model.find_contact_by_phone(number, found) ? found.display_name() : u"(none)";
     }
 
     test::TempDevice device;
@@ -174,4 +184,61 @@ TEST_F(ContactsTest, ANumberInTwoFilesKeepsTheLaterFilesNameWhicheverChanges)
     std::filesystem::remove(contacts / "b-personal.vcf");
     model.poll_contacts();
     EXPECT_EQ(model.find_chat(u"2345678")->name, u"Dr. A. Berg");
+}
+
+// Plasma's vCard folder names chats: made after the start, with a book one folder below it; the
+// device's own card wins for the same number; a book moved away takes its contacts along.
+TEST_F(ContactsTest, TheDesktopsVCardFolderAndItsBooksAreFollowed)
+{
+    deliver(u"+4915112345678");
+    deliver(u"+4917612345000");
+    auto desktop = device.path() / "kpeoplevcard";
+    ChatModel model(options());
+    model.update_chats(false);
+    model.assign_contacts();
+    std::filesystem::create_directories(desktop / "own");
+    write_card(desktop / "own" / "anna.vcf", "BEGIN:VCARD\nVERSION:3.0\nFN:Anna Plasma\nTEL;TYPE=CELL:+49 151 12345678\nEND:VCARD\n");
+    write_card(desktop / "bob.vcf", "BEGIN:VCARD\nVERSION:4.0\nFN:Боб\nTEL;TYPE=cell:+49 176 12345000\nEND:VCARD\n");
+    model.poll_contacts();
+    EXPECT_EQ(model.find_chat(u"2345678")->name, u"Anna Plasma");
+    EXPECT_EQ(model.find_chat(u"2345000")->name, u"Боб");
+    write_card("anna.vcf", "BEGIN:VCARD\nVERSION:3.0\nFN:Anna Device\nTEL;TYPE=CELL:+49 151 12345678\nEND:VCARD\n");
+    write_card(desktop / "own" / "anna.vcf", "BEGIN:VCARD\nVERSION:3.0\nFN:Anna K.\nTEL;TYPE=CELL:+49 151 12345678\nEND:VCARD\n");
+    model.poll_contacts();
+    EXPECT_EQ(model.find_chat(u"2345678")->name, u"Anna Device");
+    std::filesystem::remove(contacts / "anna.vcf");
+    model.poll_contacts();
+    EXPECT_EQ(model.find_chat(u"2345678")->name, u"Anna K.");
+    std::filesystem::rename(desktop / "own", device.path() / "own-away");
+    model.poll_contacts();
+    EXPECT_EQ(contact_of(model, u"+4915112345678"), u"(none)");
+    EXPECT_EQ(contact_of(model, u"+4917612345000"), u"Боб");
+    std::filesystem::remove_all(desktop);
+    model.poll_contacts();
+    EXPECT_EQ(contact_of(model, u"+4917612345000"), u"(none)");
+    std::filesystem::create_directories(desktop);
+    write_card(desktop / "bob.vcf", "BEGIN:VCARD\nVERSION:4.0\nFN:Боб Again\nTEL;TYPE=cell:+49 176 12345000\nEND:VCARD\n");
+    model.poll_contacts();
+    EXPECT_EQ(model.find_chat(u"2345000")->name, u"Боб Again");
+}
+
+// More changes at once than the kernel keeps for the program (a large address book mirrored
+// while it runs): the folder is read again, and no contact is missed.
+TEST_F(ContactsTest, ChangesBeyondTheKernelsQueueAreReadAgain)
+{
+    int queue = 16384;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queue;
+    ChatModel model(options());
+    model.assign_contacts();
+    int cards = queue / 2 + 100;
+    for (int i = 0; i < cards; ++i) {
+        std::string number = "+49170" + std::to_string(1000000 + i);
+        std::ofstream(contacts / ("c" + std::to_string(i) + ".vcf")) << "BEGIN:VCARD\nFN:N" << i << "\nTEL:" << number << "\nEND:VCARD\n";
+    }
+    model.poll_contacts();
+    EXPECT_EQ(contact_of(model, u"+491701000000"), u"N0");
+    EXPECT_EQ(contact_of(model, u"+49170" + to_utf16(std::to_string(1000000 + cards - 1))), u"N" + to_utf16(std::to_string(cards - 1)));
+    std::filesystem::remove(contacts / "c0.vcf");
+    model.poll_contacts();
+    EXPECT_EQ(contact_of(model, u"+491701000000"), u"(none)");
 }
