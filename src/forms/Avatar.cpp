@@ -2,11 +2,13 @@
 
 #include "messaging/TextAnalysis.h"
 #include "platform/Utf.h"
+#include "skin/BasicElements.h"
 #include "skin/TextElement.h"
 
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -60,16 +62,34 @@ std::u16string avatar_initials(std::u16string_view name)
     return upper_case(text);
 }
 
-void show_avatar(Element& item, std::u16string_view name, std::u16string_view key)
+int photo_side(Element& item)
 {
-    std::u16string initials = avatar_initials(name);
+    // An item being built is not laid out yet: its fixed design size (in pixels) is the size.
+    Element* photo = item.find_by_id(u"photo");
+    if (!photo)
+        return 0;
+    Point size = photo->size().x > 0 && photo->size().y > 0 ? photo->size() : photo->design_size();
+    return std::min(size.x, size.y);
+}
+
+void show_avatar(Element& item, std::u16string_view name, std::u16string_view key, std::shared_ptr<Bitmap565> photo)
+{
+    auto* photo_image = dynamic_cast<ImageElement*>(item.find_by_id(u"photo"));
+    bool with_photo = photo && photo_image;
+    if (photo_image) {
+        int32_t width = with_photo ? photo->width() : 0;
+        int32_t height = with_photo ? photo->height() : 0;
+        photo_image->set_picture(with_photo ? PictureRef { std::move(photo), { 0, 0 }, { 0, 0 }, { width, height }, { width, height } } : PictureRef {});
+        photo_image->set_visible(with_photo);
+    }
+    std::u16string initials = with_photo ? std::u16string() : avatar_initials(name);
     if (auto* text = dynamic_cast<TextElement*>(item.find_by_id(u"initials"))) {
         text->set_text(initials);
         text->set_visible(!initials.empty());
     }
     if (Element* person = item.find_by_id(u"person"))
-        person->set_visible(initials.empty());
-    int chosen = colour_of(key);
+        person->set_visible(initials.empty() && !with_photo);
+    int chosen = with_photo ? -1 : colour_of(key);
     for (int index = 0; index < avatar_colours; ++index) {
         if (Element* avatar = item.find_by_id(u"avatar_" + to_u16_decimal(index)))
             avatar->set_visible(index == chosen);

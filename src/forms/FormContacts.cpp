@@ -235,7 +235,8 @@ void FormContacts::fill_contact(Element& item, PhoneEntry const& entry)
         type->set_text(entry.label.empty() ? std::u16string() : m_skin.language().text_of(entry.label));
         type->set_visible(!entry.label.empty());
     }
-    show_avatar(item, by_number ? std::u16string() : entry.name, entry.key);
+    auto photo = by_number ? nullptr : m_owner.avatar_photos().avatar_of(m_model, entry.contact_id, photo_side(item));
+    show_avatar(item, by_number ? std::u16string() : entry.name, entry.key, std::move(photo));
     bind_element(item, item_section, u"checkbox_place").set_visible(m_multi);
     bool current = m_multi && entry.key == m_model.current_chat_key();
     bind_element(item, item_section, u"active").set_visible(current);

@@ -3,6 +3,7 @@
 #include "messaging/AlertRegistration.h"
 
 #include "forms/Avatar.h"
+#include "platform/Folders.h"
 #include "forms/AboutPanel.h"
 #include "forms/FormChat.h"
 #include "forms/FormSearch.h"
@@ -42,6 +43,7 @@ FormMain::FormMain(Application& application, FormStack& stack, Properties& skin,
     , m_alerts(alerts)
     , m_indexer(indexer)
     , m_menu(stack, *this)
+    , m_photos(platform::device_folder() + "/avatars")
 {
     skin_loaded();
     m_skin.add_reload_listener(this);
@@ -253,7 +255,7 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
     // The phone's type is a word beside the title; the avatar shows who it is.
     type.set_text(chat.phone_label.empty() ? std::u16string() : m_skin.language().text_of(chat.phone_label));
     type.set_visible(!chat.phone_label.empty());
-    show_avatar(item, chat.name, chat.key);
+    show_avatar(item, chat.name, chat.key, m_photos.avatar_of(m_model, chat.contact_id, photo_side(item)));
     if (!chat.messages.empty()) {
         MessageRecord& newest = chat.messages.back();
         m_model.read_message(newest);

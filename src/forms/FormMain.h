@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "forms/AvatarPhotos.h"
 #include "messaging/ChatModel.h"
 #include "messaging/PhoneBook.h"
 #include "skin/BasicElements.h"
@@ -69,6 +70,7 @@ public:
     FormSearch* search_form() { return m_search.get(); }
     AboutPanel& about_panel() { return *m_about; }
     Menu& menu() { return m_menu; }
+    AvatarPhotos& avatar_photos() { return m_photos; }
 
     // ItemSource.
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
@@ -117,6 +119,7 @@ private:
     // Keys of chats whose newest message was found gone while the list built their items.
     std::vector<std::u16string> m_vanished;
     Menu m_menu;
+    AvatarPhotos m_photos;
     std::unique_ptr<FormChat> m_chat;
     std::unique_ptr<FormContacts> m_contacts;
     std::unique_ptr<FormTemplates> m_templates;

@@ -114,6 +114,8 @@ public:
     bool find_contact_by_phone(std::u16string const& number, Contact& contact) { return m_naming.find_contact_by_phone(number, contact); }
     // The file of a contact, for the phone's contact application; empty when unknown.
     std::u16string contact_file(int32_t oid) const { return m_naming.contact_file(oid); }
+    std::string contact_photo_digest(int32_t oid) const { return m_naming.contact_photo_digest(oid); }
+    std::string contact_photo(int32_t oid) const { return m_naming.contact_photo(oid); }
     PhoneBook& phone_book() { return m_naming.phone_book(); }
     std::u16string const& pending_text() const { return m_pending_text; }
     void set_pending_text(std::u16string text) { m_pending_text = std::move(text); }

@@ -31,7 +31,7 @@ void ChatNaming::assign_contacts()
     name_chats();
 }
 
-void ChatNaming::name_chats()
+void ChatNaming::name_chats(std::set<std::u16string> const* changed_keys)
 {
     auto& chats = m_model.chats();
     for (size_t index = 0; index < chats.size(); ++index) {
@@ -43,8 +43,10 @@ void ChatNaming::name_chats()
             m_phone_book.add({ chat.name, chat.address, {}, chat.key, chat.contact_id, 0 });
             continue;
         }
+        // A chat newly of a contact is shown again even under the same name: it may have a photo.
+        bool touched = (changed_keys && changed_keys->contains(chat.key)) || chat.contact_id != entry->contact_id;
         chat.contact_id = entry->contact_id;
-        if (chat.name == entry->name && chat.phone_label == entry->label)
+        if (chat.name == entry->name && chat.phone_label == entry->label && !touched)
             continue;
         chat.name = entry->name;
         chat.phone_label = entry->label;
@@ -104,8 +106,10 @@ void ChatNaming::rename_noted_numbers()
         for (auto const& known : m_contacts->contacts())
             m_phone_book.add_contact_keys(known, m_renamed_keys);
     }
+    // Chats whose contact changed are shown again though the name stayed: its photo may not have.
+    auto changed = std::move(m_renamed_keys);
     m_renamed_keys.clear();
-    name_chats();
+    name_chats(&changed);
 }
 
 bool ChatNaming::find_contact_by_phone(std::u16string const& number, Contact& contact)
@@ -123,6 +127,17 @@ bool ChatNaming::find_contact_by_phone(std::u16string const& number, Contact& co
     }
     contact = *found;
     return true;
+}
+
+std::string ChatNaming::contact_photo_digest(int32_t oid) const
+{
+    auto contact = m_contacts ? m_contacts->contact(oid) : std::nullopt;
+    return contact ? contact->photo_digest : std::string();
+}
+
+std::string ChatNaming::contact_photo(int32_t oid) const
+{
+    return m_contacts ? m_contacts->photo_of(oid) : std::string();
 }
 
 std::u16string ChatNaming::contact_file(int32_t oid) const

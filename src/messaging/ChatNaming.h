@@ -23,10 +23,14 @@ public:
     PhoneBook& phone_book() { return m_phone_book; }
     // Reads every contact and names the chats (the program's start).
     void assign_contacts();
-    void name_chats();
+    // Chats with a key in `changed_keys` are told of as renamed even when their name stayed.
+    void name_chats(std::set<std::u16string> const* changed_keys = nullptr);
     // Handles the contacts folder's changes since the last call (the main loop's poll).
     void poll_contacts();
     bool find_contact_by_phone(std::u16string const& number, Contact& contact);
+    // The contact's photo: its digest (empty: none), and its data read from its file.
+    std::string contact_photo_digest(int32_t oid) const;
+    std::string contact_photo(int32_t oid) const;
     // The file of a contact, for the phone's contact application; empty when unknown.
     std::u16string contact_file(int32_t oid) const;
 

@@ -46,6 +46,10 @@ struct Contact {
     std::u16string company;
     // Only the properties the contact has, in the order they were set.
     std::vector<std::pair<ContactProperty, std::u16string>> properties;
+    // The contact's picture: a digest that names it (empty: none), and its data ("base64:…" or
+    // a "file:///…" URI) only where the card was read for it.
+    std::string photo_digest;
+    std::string photo;
 
     std::optional<std::u16string> property(ContactProperty) const;
     void set_property(ContactProperty, std::u16string value);

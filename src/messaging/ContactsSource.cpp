@@ -1,7 +1,6 @@
 #include "messaging/ContactsSource.h"
 
 #include "messaging/TextAnalysis.h"
-#include "messaging/VCard.h"
 #include "platform/FileSystem.h"
 #include "platform/Ticks.h"
 #include "platform/Utf.h"
@@ -70,7 +69,7 @@ std::optional<Contact> ContactsSource::contact(int32_t oid) const
     return found == m_contacts.end() ? std::nullopt : std::optional<Contact>(found->second);
 }
 
-void ContactsSource::read_file(File const& file, ContactListener* listener)
+std::vector<Contact> ContactsSource::parse_file(File const& file, PhotoData photos) const
 {
     std::string path = m_folders.path_of(file);
     std::u16string name = to_utf16(file.second);
@@ -81,12 +80,35 @@ void ContactsSource::read_file(File const& file, ContactListener* listener)
         std::ifstream stream(path, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
         int32_t skipped = 0;
-        parsed = parse_vcards(bytes, skipped);
-        if (skipped > 0)
+        parsed = parse_vcards(bytes, skipped, photos);
+        if (skipped > 0 && photos == PhotoData::Digest)
             log() << u"contacts: " << name << u": " << skipped << u" malformed cards skipped\n";
     } else if (!error) {
         log() << u"contacts: " << name << u" is too large; skipped\n";
     }
+    return parsed;
+}
+
+std::string ContactsSource::photo_of(int32_t oid) const
+{
+    auto contact = m_contacts.find(oid);
+    if (contact == m_contacts.end() || contact->second.photo_digest.empty())
+        return {};
+    for (auto const& [place, known] : m_oids) {
+        if (known != oid)
+            continue;
+        auto parsed = parse_file(place.first, PhotoData::Whole);
+        // The file may have changed since it was read; only the same picture is given.
+        if (place.second < parsed.size() && parsed[place.second].photo_digest == contact->second.photo_digest)
+            return parsed[place.second].photo;
+        return {};
+    }
+    return {};
+}
+
+void ContactsSource::read_file(File const& file, ContactListener* listener)
+{
+    auto parsed = parse_file(file, PhotoData::Digest);
     size_t before = m_cards_per_file[file];
     for (size_t index = 0; index < std::max(before, parsed.size()); ++index) {
         int32_t oid = oid_for(file, index);

@@ -2,6 +2,7 @@
 
 #include "messaging/Contact.h"
 #include "messaging/ContactFolders.h"
+#include "messaging/VCard.h"
 
 #include <map>
 #include <memory>
@@ -39,6 +40,9 @@ public:
     std::optional<std::string> file_of(int32_t oid) const;
     // Handles the folder changes seen since the last call, with their log lines.
     void poll(ContactListener&);
+    // The contact's photo data ("base64:…" or a "file:///…" URI), read again from its file (the
+    // contacts keep only its digest); empty when it has none.
+    std::string photo_of(int32_t oid) const;
     // The contact one of whose phones has the same last seven digits as the number.
     std::optional<Contact> find_by_phone(std::u16string const& number) const;
 
@@ -46,6 +50,7 @@ private:
     using File = ContactFolders::File;
     void read_file(File const&, ContactListener* listener);
     void remove_file(File const&, ContactListener& listener);
+    std::vector<Contact> parse_file(File const&, PhotoData) const;
     int32_t oid_for(File const&, size_t index);
 
     ContactFolders m_folders;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <cstdio>
 #include <set>
 
 namespace velloq {
@@ -246,7 +247,40 @@ void add_phone(Contact& contact, std::set<std::string> types, std::u16string con
         place_first_free(contact, { P::Mobile, P::HomeTel, P::Home2Tel, P::Business2Tel }, number);
 }
 
-Contact build_contact(std::vector<ContentLine> const& lines)
+// A picture's data is named by a digest of its text (FNV-1a), so a cached copy is found without it.
+std::string digest_of(std::string_view text)
+{
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text)
+        hash = (hash ^ c) * 1099511628211ull;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return hex;
+}
+
+// PHOTO as base64 ("ENCODING=b", 2.1's BASE64, a data: URI) or a file: URI. A picture elsewhere
+// (http) is never fetched.
+void take_photo(Contact& contact, ContentLine const& line, PhotoData photos)
+{
+    std::string value = line.value;
+    auto encoding = line.parameters.find("ENCODING");
+    bool base64 = encoding != line.parameters.end() && (upper(encoding->second) == "B" || upper(encoding->second) == "BASE64");
+    if (value.starts_with("data:") && value.find(";base64,") != std::string::npos) {
+        value = value.substr(value.find(";base64,") + 8);
+        base64 = true;
+    }
+    if (base64)
+        value = "base64:" + value;
+    else if (!value.starts_with("file:///"))
+        return;
+    if (value.size() > largest_photo_text)
+        return;
+    contact.photo_digest = digest_of(value);
+    if (photos == PhotoData::Whole)
+        contact.photo = std::move(value);
+}
+
+Contact build_contact(std::vector<ContentLine> const& lines, PhotoData photos)
 {
     Contact contact;
     std::map<std::string, std::string> group_labels;
@@ -282,6 +316,8 @@ Contact build_contact(std::vector<ContentLine> const& lines)
             contact.set_property(ContactProperty::AssistantName, components(text_value(line)).front());
         } else if (line.name == "EMAIL" && emails < 3) {
             contact.set_property(static_cast<ContactProperty>(static_cast<int32_t>(ContactProperty::Email1) + emails++), components(text_value(line)).front());
+        } else if (line.name == "PHOTO") {
+            take_photo(contact, line, photos);
         } else if (line.name == "TEL") {
             std::set<std::string> types = line.types;
             auto label = group_labels.find(line.group);
@@ -315,15 +351,20 @@ std::vector<std::string> logical_lines(std::string_view file)
     }
     std::vector<std::string> lines;
     bool soft_break = false;
+    bool base64 = false;
     for (auto& line : physical) {
-        if (!lines.empty() && (soft_break || (!line.empty() && (line[0] == ' ' || line[0] == '\t')))) {
-            lines.back() += soft_break ? line : line.substr(1);
+        bool unindented_base64 = base64 && !line.empty() && line.find(':') == std::string::npos;
+        if (!lines.empty() && (soft_break || unindented_base64 || (!line.empty() && (line[0] == ' ' || line[0] == '\t')))) {
+            lines.back() += soft_break || unindented_base64 ? line : line.substr(1);
         } else {
             lines.push_back(line);
         }
         std::string const& joined = lines.back();
-        bool quoted_printable = upper(joined.substr(0, joined.find(':'))).find("QUOTED-PRINTABLE") != std::string::npos;
+        std::string head = upper(joined.substr(0, joined.find(':')));
+        bool quoted_printable = head.find("QUOTED-PRINTABLE") != std::string::npos;
         soft_break = quoted_printable && !joined.empty() && joined.back() == '=';
+        // Some 2.1 exporters write a picture's base64 lines unindented, up to a blank line.
+        base64 = head.find("BASE64") != std::string::npos && !line.empty();
         if (soft_break)
             lines.back().pop_back();
     }
@@ -332,7 +373,7 @@ std::vector<std::string> logical_lines(std::string_view file)
 
 }
 
-std::vector<Contact> parse_vcards(std::string_view file, int32_t& skipped)
+std::vector<Contact> parse_vcards(std::string_view file, int32_t& skipped, PhotoData photos)
 {
     std::vector<Contact> contacts;
     skipped = 0;
@@ -351,7 +392,7 @@ std::vector<Contact> parse_vcards(std::string_view file, int32_t& skipped)
             inside = true;
             card.clear();
         } else if (line.name == "END" && upper(line.value) == "VCARD" && inside) {
-            contacts.push_back(build_contact(card));
+            contacts.push_back(build_contact(card, photos));
             inside = false;
         } else if (inside) {
             card.push_back(std::move(line));

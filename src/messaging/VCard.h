@@ -20,7 +20,12 @@ namespace velloq {
 //     pager -> PagerNumber, car -> CarTel, radio -> RadioTel, main/company -> CompanyMainTel,
 //     assistant -> AssistantTel, work -> BusinessTel then Business2Tel,
 //     home -> HomeTel then Home2Tel, no type -> Mobile, HomeTel, Home2Tel, whichever is free.
+//   PHOTO (base64, a data: URI or a file: URI) -> photo_digest, and photo when asked for.
 // A card without END:VCARD, or with content that is not text, is skipped; `skipped` counts them.
-std::vector<Contact> parse_vcards(std::string_view file, int32_t& skipped);
+enum class PhotoData { Digest, Whole };
+std::vector<Contact> parse_vcards(std::string_view file, int32_t& skipped, PhotoData photos = PhotoData::Digest);
+
+// Larger photo data is left out: far beyond a contact's picture (a phone's is some 100 kB).
+constexpr size_t largest_photo_text = 8 * 1024 * 1024;
 
 }

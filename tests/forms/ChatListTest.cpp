@@ -182,3 +182,40 @@ TEST_F(ChatList, AReadOnlyDeviceFolderIsNoEmptyOne)
         { "VELLOQ_DEVICE=" + device.path().string(), "HOME=/tmp", "ASAN_OPTIONS=detect_leaks=0" });
     EXPECT_EQ(tool.wait(), 1);
 }
+
+// A contact's photo is its chat's avatar in the frame, in place of the initials; a contact
+// without one keeps them. A new photo in the card shows while the program runs.
+TEST_F(ChatList, AContactsPhotoIsItsChatsAvatar)
+{
+    auto photo = device.path() / "photo.jpg";
+    std::filesystem::copy_file(VELLOQ_FIXTURES_DIR "/pictures/photo.jpg", photo);
+    deliver("+4915120000001", "with photo");
+    deliver("+4915120000002", "without");
+    write_contact("a.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Pia Photo\r\nTEL;TYPE=CELL:+49 151 20000001\r\nPHOTO;VALUE=uri:file://" + photo.string() + "\r\nEND:VCARD\r\n");
+    write_contact("b.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Nils None\r\nTEL;TYPE=CELL:+49 151 20000002\r\nEND:VCARD\r\n");
+    start_and_wait();
+    ASSERT_TRUE(pump_until([&] { return item_text(0, u"title") == u"Nils None" && item_text(1, u"title") == u"Pia Photo"; }));
+    auto photo_pixels = [&] {
+        auto frame = Bitmap565::create(480, 800);
+        application->draw(*frame);
+        int count = 0;
+        for (int y = 0; y < frame->height(); ++y) {
+            for (int x = 0; x < frame->width(); ++x) {
+                uint16_t pixel = frame->row(y)[x];
+                int r = (pixel >> 11) << 3, g = ((pixel >> 5) & 63) << 2, b = (pixel & 31) << 3;
+                count += std::abs(r - 0x1E) <= 12 && std::abs(g - 0x40) <= 12 && std::abs(b - 0xAF) <= 12;
+            }
+        }
+        return count;
+    };
+    EXPECT_TRUE(item_shows(1, u"photo"));
+    EXPECT_FALSE(item_shows(1, u"initials"));
+    EXPECT_FALSE(item_shows(0, u"photo"));
+    EXPECT_EQ(item_text(0, u"initials"), u"NN");
+    // A 44-point circle at 480×800 covers some 1,500 pixels.
+    EXPECT_GT(photo_pixels(), 1000);
+    std::filesystem::copy_file(photo, device.path() / "photo2.jpg");
+    write_contact("b.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Nils None\r\nTEL;TYPE=CELL:+49 151 20000002\r\nPHOTO;VALUE=uri:file://" + (device.path() / "photo2.jpg").string() + "\r\nEND:VCARD\r\n");
+    EXPECT_TRUE(pump_until([&] { return item_shows(0, u"photo"); }));
+    EXPECT_GT(photo_pixels(), 2000);
+}

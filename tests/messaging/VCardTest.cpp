@@ -12,13 +12,13 @@ using P = ContactProperty;
 
 namespace {
 
-std::vector<Contact> fixture(char const* name, int32_t& skipped)
+std::vector<Contact> fixture(char const* name, int32_t& skipped, PhotoData photos = PhotoData::Digest)
 {
     // The fixtures are the repository's own.
     std::ifstream file(std::string(VELLOQ_FIXTURES_DIR "/vcards/") + name, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_FALSE(bytes.empty()) << name;
-    return parse_vcards(bytes, skipped);
+    return parse_vcards(bytes, skipped, photos);
 }
 
 }
@@ -99,4 +99,44 @@ TEST(VCard, MalformedCardsAreSkipped)
     EXPECT_EQ(contacts[0].first_name, u"Иван");
     EXPECT_EQ(contact_property_name(22), u"FileAs");
     EXPECT_EQ(contact_property_name(23), u"Unknown");
+}
+
+// A card as Evolution Data Server gives it: its own parameters (X-EVOLUTION-E164 with a quoted
+// comma), REV, and the photo as a folded file: URI into EDS's photo folder.
+TEST(VCard, AnEvolutionDataServerCardWithItsStoredPhoto)
+{
+    int32_t skipped = 0;
+    auto contacts = fixture("eds-export-3.0.vcf", skipped, PhotoData::Whole);
+    EXPECT_EQ(skipped, 0);
+    ASSERT_EQ(contacts.size(), 1u);
+    EXPECT_EQ(contacts[0].display_name(), u"Мария Фото");
+    EXPECT_EQ(contacts[0].property(P::Mobile), u"+49 151 23456789");
+    EXPECT_EQ(contacts[0].property(P::Email1), u"maria@example.org");
+    EXPECT_EQ(contacts[0].photo, "file:///tmp/edsx/h/data/evolution/addressbook/system/photos/photo_person_photo-file0.image-2FJPEG");
+    EXPECT_EQ(contacts[0].photo_digest.size(), 16u);
+}
+
+// Photos as phones and address books write them: 2.1 BASE64 indented or not, 3.0 "b", a 4.0
+// data: URI. Only the digest is kept unless the photo is asked for; a picture on the web is
+// never taken; a damaged photo still leaves the card whole.
+TEST(VCard, PhotosInEveryEncoding)
+{
+    int32_t skipped = 0;
+    auto digests = fixture("photos.vcf", skipped);
+    auto whole = fixture("photos.vcf", skipped, PhotoData::Whole);
+    EXPECT_EQ(skipped, 0);
+    ASSERT_EQ(whole.size(), 7u);
+    ASSERT_EQ(digests.size(), 7u);
+    for (size_t i : { 0u, 1u, 2u, 3u, 5u, 6u }) {
+        EXPECT_EQ(digests[i].photo_digest, whole[i].photo_digest) << i;
+        EXPECT_EQ(digests[i].photo_digest.size(), 16u) << i;
+        EXPECT_TRUE(digests[i].photo.empty()) << i;
+        EXPECT_TRUE(whole[i].photo.starts_with("base64:")) << i;
+    }
+    EXPECT_EQ(whole[0].display_name(), u"Indented Ann");
+    EXPECT_EQ(whole[1].property(P::Mobile), u"+1 555 1000002");
+    EXPECT_EQ(whole[3].property(P::Mobile), u"+1-555-100-0004");
+    EXPECT_TRUE(whole[4].photo_digest.empty());
+    EXPECT_TRUE(whole[4].photo.empty());
+    EXPECT_EQ(whole[5].display_name(), u"Finn Broken");
 }
