@@ -64,7 +64,7 @@ void BM_ReadOneHundredThousandContacts(benchmark::State& state)
         }
         double plain_ms = milliseconds_since(plain);
         benchmark::DoNotOptimize(bytes);
-        ChatModel model({ to_utf16(bench::bench_device()) + u"/cache", u"/bin/true", folder });
+        ChatModel model({ to_utf16(bench::bench_device()) + u"/cache", u"/bin/true", folder, std::string() });
         auto started = Clock::now();
         model.assign_contacts();
         double read_ms = milliseconds_since(started);
@@ -76,6 +76,49 @@ void BM_ReadOneHundredThousandContacts(benchmark::State& state)
     std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_ReadOneHundredThousandContacts)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// An address book of 20,000 contacts as the contacts service mirrors it: one file per contact, as
+// Evolution Data Server writes the card (its own parameters, REV, a photo by URI), against the
+// 100,000 cards in 1,000 files above, read in the same run.
+std::string write_mirrored_cards(int count)
+{
+    std::string folder = bench::bench_device() + "/contacts";
+    std::filesystem::create_directories(folder);
+    for (int n = 0; n < count; ++n) {
+        std::ofstream out(folder + "/eds-999-system%2Daddress%2Dbook-fill%2D" + std::to_string(n) + ".vcf", std::ios::binary);
+        out << "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:fill-" << n << "\r\nFN:Мария " << n << "\r\nN:;Мария " << n
+            << ";;;\r\nTEL;X-EVOLUTION-E164=151" << 1000000 + n << ",\"+49\";TYPE=CELL:+49151" << 1000000 + n
+            << "\r\nTEL;TYPE=HOME:+4930" << 5000000 + n << "\r\nPHOTO;VALUE=uri:file:///home/user/.local/share/evolution/addressbook/system/photos/fill_"
+            << n << "_photo-file0.image-2FJPEG\r\nREV:2026-12-09T15:01:12Z\r\nEND:VCARD\r\n";
+    }
+    return folder;
+}
+
+double contacts_step_ms(std::string const& folder)
+{
+    ChatModel model({ to_utf16(bench::bench_device()) + u"/cache", u"/bin/true", folder, std::string() });
+    auto started = Clock::now();
+    model.assign_contacts();
+    double read_ms = milliseconds_since(started);
+    benchmark::DoNotOptimize(model.phone_book().entries().size());
+    return read_ms;
+}
+
+void BM_ReadTwentyThousandMirroredContacts(benchmark::State& state)
+{
+    for (auto _ : state) {
+        std::string folder = write_cards(100000);
+        double hundred_thousand_ms = contacts_step_ms(folder);
+        std::filesystem::remove_all(folder);
+        folder = write_mirrored_cards(20000);
+        double mirrored_ms = contacts_step_ms(folder);
+        std::filesystem::remove_all(folder);
+        state.counters["mirrored_20k_ms"] = mirrored_ms;
+        state.counters["cards_100k_ms"] = hundred_thousand_ms;
+        state.counters["vs_100k_cards"] = mirrored_ms / hundred_thousand_ms;
+    }
+}
+BENCHMARK(BM_ReadTwentyThousandMirroredContacts)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 std::u16string megabyte_of_numbers()
 {

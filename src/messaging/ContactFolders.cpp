@@ -59,9 +59,10 @@ std::string ContactFolders::path_of(File const& file) const
 
 bool ContactFolders::note_file(File const& file)
 {
+    // One look at the file for both (an entry keeps what it saw).
     std::error_code error;
-    auto path = path_of(file);
-    Stamp stamp { std::filesystem::last_write_time(path, error).time_since_epoch().count(), std::filesystem::file_size(path, error) };
+    std::filesystem::directory_entry entry(path_of(file), error);
+    Stamp stamp { entry.last_write_time(error).time_since_epoch().count(), entry.file_size(error) };
     auto [known, added] = m_files.try_emplace(file, stamp);
     if (added)
         return true;
