@@ -171,6 +171,7 @@ void MessengerApp::start_chat_model(bool behind_splash)
     log() << u"update_chats time:" << watch.lap() << u"\n";
     model.assign_contacts();
     log() << u"load_contacts time:" << watch.lap() << u"\n";
+    follow_contacts();
     platform::return_free_memory();
     if (behind_splash)
         on_progress(1.0);
@@ -232,6 +233,19 @@ void MessengerApp::on_frame_presented()
         return;
     if (auto since_start = platform::milliseconds_since_start())
         log() << u"chat list on screen:" << *since_start << u"\n";
+}
+
+void MessengerApp::follow_contacts()
+{
+    if (!m_contacts_wakeup) {
+        m_contacts_wakeup = std::make_unique<ContactsWakeup>([this] {
+            if (!m_model)
+                return;
+            m_model->poll_contacts();
+            follow_contacts();
+        });
+    }
+    m_contacts_wakeup->watch(m_model->contact_descriptors());
 }
 
 void MessengerApp::poll_step()

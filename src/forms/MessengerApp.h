@@ -1,5 +1,6 @@
 #pragma once
 
+#include "forms/ContactsWakeup.h"
 #include "forms/FormAlert.h"
 #include "forms/FormMain.h"
 #include "messaging/AlertRegistration.h"
@@ -72,6 +73,8 @@ private:
     void enter_message_mode();
     void start_step();
     void poll_step();
+    // Reads the contacts folders' changes once there are some, and waits for the next.
+    void follow_contacts();
     void on_progress(double fraction);
     void start_chat_model(bool behind_splash);
     bool load_main_skin();
@@ -102,6 +105,7 @@ private:
     std::u16string m_view_action;
     Timer m_start_timer { [this] { start_step(); } };
     Timer m_poll_timer { [this] { poll_step(); } };
+    std::unique_ptr<ContactsWakeup> m_contacts_wakeup;
     bool m_failed { false };
     // The chat list was shown and its first frame has not reached the screen yet.
     bool m_list_on_screen_due { false };

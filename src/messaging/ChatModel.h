@@ -111,6 +111,7 @@ public:
     void name_chats() { m_naming.name_chats(); }
     // Handles the contacts folder's changes since the last call (the main loop's poll).
     void poll_contacts() { m_naming.poll_contacts(); }
+    std::vector<int> contact_descriptors() const { return m_naming.contact_descriptors(); }
     bool find_contact_by_phone(std::u16string const& number, Contact& contact) { return m_naming.find_contact_by_phone(number, contact); }
     // The file of a contact, for the phone's contact application; empty when unknown.
     std::u16string contact_file(int32_t oid) const { return m_naming.contact_file(oid); }

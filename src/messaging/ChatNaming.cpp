@@ -61,6 +61,11 @@ void ChatNaming::poll_contacts()
     rename_noted_numbers();
 }
 
+std::vector<int> ChatNaming::contact_descriptors() const
+{
+    return m_contacts ? m_contacts->descriptors() : std::vector<int> {};
+}
+
 void ChatNaming::on_contact_added(int32_t oid, Contact const&)
 {
     log() << u"on_contact_added for id:" << oid << u"\n";

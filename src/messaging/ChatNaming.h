@@ -27,6 +27,9 @@ public:
     void name_chats(std::set<std::u16string> const* changed_keys = nullptr);
     // Handles the contacts folder's changes since the last call (the main loop's poll).
     void poll_contacts();
+    // Readable when the contacts folders have changes for `poll_contacts` (none before the
+    // contacts were first read).
+    std::vector<int> contact_descriptors() const;
     bool find_contact_by_phone(std::u16string const& number, Contact& contact);
     // The contact's photo: its digest (empty: none), and its data read from its file.
     std::string contact_photo_digest(int32_t oid) const;

@@ -52,6 +52,18 @@ std::string ContactFolders::folder_path(size_t root, std::string const& subfolde
     return subfolder.empty() ? m_roots[root].path : m_roots[root].path + "/" + subfolder;
 }
 
+std::vector<int> ContactFolders::descriptors() const
+{
+    std::vector<int> descriptors;
+    for (auto const& followed : m_followed)
+        descriptors.push_back(followed.watcher->descriptor());
+    for (auto const& awaited : m_awaited) {
+        if (awaited.parent)
+            descriptors.push_back(awaited.parent->descriptor());
+    }
+    return descriptors;
+}
+
 std::string ContactFolders::path_of(File const& file) const
 {
     return m_roots[file.first].path + "/" + file.second;

@@ -38,6 +38,8 @@ public:
     // The files written and removed since the last call (or since `files`).
     std::vector<FileChange> changes();
     std::string path_of(File const&) const;
+    // What to wait on for the next changes: readable when there are some.
+    std::vector<int> descriptors() const;
 
 private:
     struct Followed {

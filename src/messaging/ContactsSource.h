@@ -38,6 +38,8 @@ public:
     std::vector<Contact> contacts() const;
     // The file that holds the contact (for the phone's contact application), or nullopt.
     std::optional<std::string> file_of(int32_t oid) const;
+    // Readable when the folders have changes for `poll`.
+    std::vector<int> descriptors() const { return m_folders.descriptors(); }
     // Handles the folder changes seen since the last call, with their log lines.
     void poll(ContactListener&);
     // The contact's photo data ("base64:…" or a "file:///…" URI), read again from its file (the

@@ -22,6 +22,8 @@ public:
     };
     static std::unique_ptr<FolderWatcher> open(std::string const& folder);
     std::vector<Change> changes();
+    // Readable when there are changes, for a loop that sleeps until then.
+    int descriptor() const { return m_inotify.get(); }
 
 private:
     explicit FolderWatcher(FileDescriptor);

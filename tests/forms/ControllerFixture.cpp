@@ -53,7 +53,8 @@ void ControllerFixture::start(std::u16string const& command_line)
     application->set_windowed(false);
     application->set_fullscreen(0);
     // The broker must not start a real program from a test.
-    ChatModel::Options options { (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER, {} };
+    // Nor read the desktop's own address book.
+    ChatModel::Options options { (device.path() / "cache").u16string(), u"" VELLOQ_TEST_MARKER, {}, (device.path() / "kpeoplevcard").string() };
     controller = std::make_unique<MessengerApp>(*application, *stack, command_line, options);
 }
 
