@@ -1,7 +1,7 @@
 #include "forms/AvatarPhotos.h"
 
 #include "messaging/ChatModel.h"
-#include "messaging/VCard.h"
+#include "messaging/ContactPhoto.h"
 #include "platform/FileSystem.h"
 #include "platform/PictureDecoder.h"
 #include "platform/PngFile.h"
@@ -21,50 +21,6 @@ namespace {
 constexpr uint16_t see_through = 0xF81F;
 // Enough for every avatar on a screen, in every size, many times over.
 constexpr size_t most_kept = 512;
-
-int base64_value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+' || c == '-')
-        return 62;
-    if (c == '/' || c == '_')
-        return 63;
-    return -1;
-}
-
-// "file:///path/with%20blank" as a path; empty for anything else.
-std::string path_of_file_uri(std::string const& uri)
-{
-    if (!uri.starts_with("file:///"))
-        return {};
-    std::string path;
-    for (size_t i = 7; i < uri.size(); ++i) {
-        if (uri[i] == '%' && i + 2 < uri.size() && std::isxdigit(static_cast<unsigned char>(uri[i + 1])) && std::isxdigit(static_cast<unsigned char>(uri[i + 2]))) {
-            path += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            path += uri[i];
-        }
-    }
-    return path.find('\0') == std::string::npos ? path : std::string();
-}
-
-std::optional<std::string> photo_bytes(std::string const& photo)
-{
-    if (photo.starts_with("base64:"))
-        return decode_base64(std::string_view(photo).substr(7));
-    std::string path = path_of_file_uri(photo);
-    std::error_code error;
-    if (path.empty() || !std::filesystem::is_regular_file(path, error) || std::filesystem::file_size(path, error) > largest_photo_text)
-        return std::nullopt;
-    std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
 
 // The mean of the source pixels under one avatar pixel (the square's middle, cut from the photo).
 void average(platform::RgbPicture const& photo, int left, int top, int square, int side, int x, int y, int rgb[3])
@@ -123,40 +79,6 @@ std::shared_ptr<Bitmap565> bitmap_of(platform::RgbPicture const& picture)
     return bitmap;
 }
 
-}
-
-std::optional<std::string> decode_base64(std::string_view text)
-{
-    std::string bytes;
-    bytes.reserve(text.size() * 3 / 4);
-    uint32_t bits = 0;
-    int count = 0;
-    for (char c : text) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
-            continue;
-        if (c == '=')
-            break;
-        int value = base64_value(c);
-        if (value < 0)
-            return std::nullopt;
-        bits = bits << 6 | static_cast<uint32_t>(value);
-        if (++count == 4) {
-            bytes += static_cast<char>(bits >> 16);
-            bytes += static_cast<char>(bits >> 8);
-            bytes += static_cast<char>(bits);
-            bits = 0;
-            count = 0;
-        }
-    }
-    if (count == 2)
-        bytes += static_cast<char>(bits >> 4);
-    else if (count == 3) {
-        bytes += static_cast<char>(bits >> 10);
-        bytes += static_cast<char>(bits >> 2);
-    } else if (count == 1) {
-        return std::nullopt;
-    }
-    return bytes;
 }
 
 AvatarPhotos::AvatarPhotos(std::string folder)

@@ -39,7 +39,4 @@ private:
     std::set<std::string> m_failed;
 };
 
-// The bytes of base64 text (blanks and line ends skipped); nullopt where it is not base64.
-std::optional<std::string> decode_base64(std::string_view text);
-
 }

@@ -47,16 +47,6 @@ protected:
 
 }
 
-TEST(Base64, DecodesWithBlanksAndPaddingAndRefusesOtherText)
-{
-    EXPECT_EQ(decode_base64("SGVs bG8=\r\n"), "Hello");
-    EXPECT_EQ(decode_base64("SGVsbG8h"), "Hello!");
-    EXPECT_EQ(decode_base64("SGk"), "Hi");
-    EXPECT_EQ(decode_base64(""), "");
-    EXPECT_EQ(decode_base64("!!not*base64!!"), std::nullopt);
-    EXPECT_EQ(decode_base64("S"), std::nullopt);
-}
-
 // The middle square of the photo in a circle: the strip at the left edge of the wider photo is
 // cut away, the corners are see-through, a PNG's transparency is white.
 TEST_F(AvatarPhotosTest, APhotoBecomesACircleOfTheAvatarsSize)

@@ -1,5 +1,6 @@
 #include "messaging/VCard.h"
 
+#include "messaging/ContactPhoto.h"
 #include "platform/Utf.h"
 
 #include <gtest/gtest.h>
@@ -139,4 +140,14 @@ TEST(VCard, PhotosInEveryEncoding)
     EXPECT_TRUE(whole[4].photo_digest.empty());
     EXPECT_TRUE(whole[4].photo.empty());
     EXPECT_EQ(whole[5].display_name(), u"Finn Broken");
+}
+
+TEST(Base64, DecodesWithBlanksAndPaddingAndRefusesOtherText)
+{
+    EXPECT_EQ(decode_base64("SGVs bG8=\r\n"), "Hello");
+    EXPECT_EQ(decode_base64("SGVsbG8h"), "Hello!");
+    EXPECT_EQ(decode_base64("SGk"), "Hi");
+    EXPECT_EQ(decode_base64(""), "");
+    EXPECT_EQ(decode_base64("!!not*base64!!"), std::nullopt);
+    EXPECT_EQ(decode_base64("S"), std::nullopt);
 }
