@@ -71,7 +71,7 @@ protected:
 }
 
 // What GNOME Contacts does shows in the chat list, the open chat's title and the picker: a
-// contact added, renamed, and deleted.
+// contact added, renamed, given a photo, and deleted.
 TEST_F(ContactsOnScreen, ContactsChangedInTheAddressBookShowWhereTheChatIs)
 {
     deliver("+4915112345678", "Hallo");
@@ -88,6 +88,9 @@ TEST_F(ContactsOnScreen, ContactsChangedInTheAddressBookShowWhereTheChatIs)
     EXPECT_TRUE(pump_until([&] { return text_of(main_form().chat_form(), u"title") == u"Anna Müller"; }, 30s));
     note_seconds("seconds_to_chat_title_after_rename", changed);
     EXPECT_EQ(item_text(0, u"title"), u"Anna Müller");
+    // A photo given in GNOME Contacts is the chat's avatar; EDS keeps it as a file.
+    ASSERT_TRUE(eds->change({ "photo", "system", "anna", VELLOQ_FIXTURES_DIR "/pictures/photo.jpg" }));
+    EXPECT_TRUE(pump_until([&] { return item_shows(0, u"photo") && !item_shows(0, u"initials"); }, 30s));
     main_form().open_contacts(false);
     EXPECT_TRUE(pump_until([&] { return picker_lists(u"Anna Müller"); }, 30s));
     // Deleted, the contact no longer stands behind the number: the chat keeps the name it had
