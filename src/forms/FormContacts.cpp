@@ -59,7 +59,8 @@ void FormContacts::skin_loaded()
     build_required(*this, m_skin, section_name);
     m_title = dynamic_cast<TextElement*>(find_by_id(u"title"));
     m_list = &bind_element<VList>(*this, section_name, u"list");
-    m_list->set_empty_view(find_by_id(u"empty"));
+    m_empty = find_by_id(u"empty");
+    m_list->set_empty_view(m_empty);
     m_edit = &bind_element<TextEdit>(*this, section_name, u"edit");
     m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
     m_write = &bind_element<ButtonElement>(*this, section_name, u"btnWrite");
@@ -89,6 +90,14 @@ void FormContacts::skin_loaded()
         };
     m_list->set_item_source(this);
     m_edit->on_change = [this] { filter_changed(); };
+    // Enter on a typed number does what the button beside it does; with an entry chosen in the
+    // list, Enter is the list's.
+    m_edit->on_enter = [this] {
+        if (!m_active || !m_active->is_visible() || m_list->selected() >= 0)
+            return false;
+        add_typed_entry();
+        return true;
+    };
     m_edit->set_types_without_tap(true);
     m_letter_buttons.clear();
     m_letters.clear();
@@ -264,10 +273,14 @@ void FormContacts::item_activated(VList&, int32_t index)
 void FormContacts::filter_changed()
 {
     refresh();
-    if (looks_like_number(m_edit->text()))
+    bool number = looks_like_number(m_edit->text());
+    if (number)
         m_active->show_animated(true);
     else
         m_active->set_visible(false);
+    // "Nobody found. Type a phone number…" is not said of a number already typed.
+    if (m_empty && number)
+        m_empty->set_visible(false);
 }
 
 void FormContacts::add_typed_entry()

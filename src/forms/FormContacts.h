@@ -78,6 +78,7 @@ private:
     ButtonElement* m_write { nullptr };
     ButtonElement* m_add { nullptr };
     ButtonElement* m_active { nullptr };
+    Element* m_empty { nullptr };
     Element* m_hint { nullptr };
     Element* m_ruler { nullptr };
     std::optional<Section> m_ruler_button;

@@ -247,3 +247,36 @@ TEST_F(Keyboard, TheMenuKeyOpensTheSelectedMessagesMenuAndTabReachesTheSendButto
     type(Key::Space);
     ASSERT_TRUE(pump_until([&] { return controller->model()->find_chat(u"0000001")->messages.back().text == u"by tab"; }));
 }
+
+// A number typed in the picker is taken with Enter, as the button beside it would take it, and
+// the list does not say "Nobody found" of it: one recipient opens its chat, among several it is
+// added and marked.
+TEST_F(Keyboard, ANumberTypedInThePickerIsTakenWithEnter)
+{
+    deliver("+4915120000001", "hello");
+    start_and_settle();
+    main_form().open_contacts(false);
+    settle();
+    FormContacts& picker = main_form().contacts_form();
+    application->text_input(u"+4915199990000");
+    pump_for(10ms);
+    Element* empty = picker.find_by_id(u"empty");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(picker.list().count(), 0);
+    EXPECT_FALSE(empty->is_visible());
+    type(Key::Enter);
+    settle();
+    ASSERT_EQ(stack->top(), &main_form().chat_form());
+    EXPECT_EQ(controller->model()->current_chat_key(), u"9990000");
+    main_form().open_contacts(true);
+    settle();
+    application->text_input(u"+4915199990001");
+    pump_for(10ms);
+    type(Key::Enter);
+    settle();
+    EXPECT_EQ(stack->top(), &picker);
+    PhoneEntry const* added = controller->model()->phone_book().find(u"9990001");
+    ASSERT_NE(added, nullptr);
+    EXPECT_EQ(added->mark, 1);
+    EXPECT_TRUE(picker.edit().text().empty());
+}
