@@ -194,8 +194,12 @@ int32_t Menu::command_row(std::vector<Element*>& buttons) const
     return -1;
 }
 
+// Up and Down onto the row of command buttons put the focus on its first button, so the row shows
+// where the keys are and Enter presses that button; off the row, the list's selection shows it.
 bool Menu::row_key(KeyEvent const& event)
 {
+    if (event.code == Key::Up || event.code == Key::Down)
+        return row_walk(event);
     if (event.code != Key::Left && event.code != Key::Right)
         return false;
     std::vector<Element*> buttons;
@@ -211,6 +215,17 @@ bool Menu::row_key(KeyEvent const& event)
     m_list->set_selected(row);
     m_list->scroll_into_view(row);
     m_form->set_focus(buttons[static_cast<size_t>(index)]);
+    return true;
+}
+
+bool Menu::row_walk(KeyEvent const& event)
+{
+    std::vector<Element*> buttons;
+    int32_t row = command_row(buttons);
+    if (row < 0 || !m_list->key(event))
+        return false;
+    if (event.pressed)
+        m_form->set_focus(m_list->selected() == row ? buttons.front() : nullptr);
     return true;
 }
 

@@ -52,11 +52,13 @@ public:
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;
     void fill_item(VList&, Element&, int32_t index) override;
     void item_activated(VList&, int32_t index) override;
-    // Left and Right reach the row of command buttons and move the keyboard focus along it.
+    // Left and Right reach the row of command buttons and move the keyboard focus along it; Up
+    // and Down onto the row focus its first button.
     bool row_key(KeyEvent const&);
 
 private:
     class MenuForm;
+    bool row_walk(KeyEvent const&);
     // The entry that holds command buttons and its built buttons, in order; -1 and none when the
     // menu has no such row in view.
     int32_t command_row(std::vector<Element*>& buttons) const;

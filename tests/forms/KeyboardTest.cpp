@@ -1,5 +1,6 @@
 #include "ControllerFixture.h"
 
+#include "forms/AboutPanel.h"
 #include "forms/FormChat.h"
 #include "forms/FormContacts.h"
 #include "forms/FormMain.h"
@@ -279,4 +280,28 @@ TEST_F(Keyboard, ANumberTypedInThePickerIsTakenWithEnter)
     ASSERT_NE(added, nullptr);
     EXPECT_EQ(added->mark, 1);
     EXPECT_TRUE(picker.edit().text().empty());
+}
+
+// The first Down in the main menu shows where it is: the focus is on the first button of the row
+// of commands, Right moves along the row, Down leaves it for the entries and Up comes back to
+// its first button, which Enter presses.
+TEST_F(Keyboard, TheMainMenusRowOfCommandsIsReachedWithTheFirstDown)
+{
+    deliver("+4915120000001", "hello");
+    start_and_settle();
+    type(Key::SoftRight);
+    settle();
+    Form& menu = main_form().menu().form();
+    auto focused_id = [&] { return menu.focused() ? menu.focused()->id() : std::u16string(u"<none>"); };
+    type(Key::Down);
+    EXPECT_EQ(focused_id(), u"About");
+    type(Key::Right);
+    EXPECT_EQ(focused_id(), u"Help");
+    type(Key::Down);
+    EXPECT_EQ(focused_id(), u"<none>");
+    type(Key::Up);
+    EXPECT_EQ(focused_id(), u"About");
+    type(Key::Enter);
+    settle();
+    EXPECT_EQ(stack->top(), &main_form().about_panel());
 }
