@@ -31,6 +31,26 @@ namespace {
 
 constexpr char16_t const* form_section = u"FormMain";
 constexpr char16_t const* item_section = u"ChatItem";
+
+// The mark of a read chat: how far the user's own last message got (sending, sent, delivered,
+// not sent); none where the other party had the last word.
+std::u16string own_message_mark(MessageRecord const& message)
+{
+    if (message.incoming())
+        return {};
+    switch (message.send_state()) {
+    case platform::SendState::Sending:
+        return u"…";
+    case platform::SendState::NotSent:
+    case platform::SendState::NotDelivered:
+        return u"!";
+    case platform::SendState::Delivered:
+        return u"✓✓";
+    case platform::SendState::Sent:
+        break;
+    }
+    return u"✓";
+}
 constexpr char16_t const* reload_section = u"FormReload";
 
 }
@@ -250,6 +270,7 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
     auto& unread = bind_element<TextElement>(item, item_section, u"unread");
     auto& unread_exists = bind_element(item, item_section, u"unread_exists");
     auto& no_unread = bind_element(item, item_section, u"no_unread");
+    std::u16string mark;
 
     title.set_text(chat.title());
     // The phone's type is a word beside the title; the avatar shows who it is.
@@ -266,6 +287,10 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
         else
             body.set_text(newest.text);
         day.set_text(day_month_text(newest.time));
+        // A delivery report is about the message before it, not a word of its own.
+        auto last_word = std::find_if(chat.messages.rbegin(), chat.messages.rend(), [](MessageRecord const& message) { return message.report_kind == ReportKind::Message && message.folder != FolderKind::Drafts; });
+        if (last_word != chat.messages.rend() && m_model.read_message(*last_word))
+            mark = own_message_mark(*last_word);
     } else {
         body.set_text({});
         day.set_text({});
@@ -273,7 +298,9 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
     unread.set_text(u"(" + to_u16_decimal(chat.unread) + u")");
     unread.set_visible(chat.unread > 0);
     unread_exists.set_visible(chat.unread > 0);
-    no_unread.set_visible(chat.unread == 0);
+    if (auto* mark_text = dynamic_cast<TextElement*>(&no_unread); mark_text && !mark.empty())
+        mark_text->set_text(mark);
+    no_unread.set_visible(chat.unread == 0 && !mark.empty());
 }
 
 void FormMain::item_activated(VList&, int32_t index)

@@ -60,6 +60,8 @@ TEST_F(ChatList, AVanishedNewestMessageLeavesTheOlderOneShown)
     EXPECT_EQ(item_text(0, u"body"), u"older");
 }
 
+// A read chat hides the count; its mark is the state of the user's own last message, and there
+// is none where the other party had the last word.
 TEST_F(ChatList, AReadChatShowsNoUnreadAndHidesTheCount)
 {
     deliver("+4915120000001", "hello");
@@ -68,7 +70,7 @@ TEST_F(ChatList, AReadChatShowsNoUnreadAndHidesTheCount)
     form().item_activated(form().list(), 0);
     pump_for(30ms);
     EXPECT_EQ(controller->model()->chats().front()->unread, 0);
-    EXPECT_TRUE(item_shows(0, u"no_unread"));
+    EXPECT_FALSE(item_shows(0, u"no_unread"));
     EXPECT_FALSE(item_shows(0, u"unread"));
     EXPECT_FALSE(item_shows(0, u"unread_exists"));
     int32_t unread = -1;
@@ -218,4 +220,18 @@ TEST_F(ChatList, AContactsPhotoIsItsChatsAvatar)
     write_contact("b.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Nils None\r\nTEL;TYPE=CELL:+49 151 20000002\r\nPHOTO;VALUE=uri:file://" + (device.path() / "photo2.jpg").string() + "\r\nEND:VCARD\r\n");
     EXPECT_TRUE(pump_until([&] { return item_shows(0, u"photo"); }));
     EXPECT_GT(photo_pixels(), 2000);
+}
+
+TEST_F(ChatList, AChatWhoseLastWordIsTheUsersShowsHowFarItGot)
+{
+    deliver("+4915120000001", "hello");
+    std::ostringstream out, err;
+    ASSERT_EQ(tools::run_sms_command({ "send", "--to", "+4915120000001", "on my way" }, out, err), tools::SmsExit::Ok) << err.str();
+    deliver("+4915120000002", "other");
+    start_and_wait();
+    form().item_activated(form().list(), 1);
+    pump_for(30ms);
+    ASSERT_EQ(item_text(1, u"body"), u"on my way");
+    EXPECT_TRUE(item_shows(1, u"no_unread"));
+    EXPECT_EQ(item_text(1, u"no_unread"), u"…");
 }
