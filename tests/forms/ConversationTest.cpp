@@ -677,3 +677,23 @@ TEST_F(Conversation, AnOldDraftShowsAsADraftAndKeepsItsTimeAndPlaceWhenLeftUncha
     EXPECT_EQ(row_text(0), u"a new message");
     EXPECT_EQ(row_text(1), u"Draft: half a thought");
 }
+
+// A bubble's straight edges are one colour all along: the part of its picture that repeats
+// across a wide bubble holds no pixel of its rounded corners.
+TEST_F(Conversation, ABubblesStraightEdgesHaveNoLighterPixels)
+{
+    deliver("+4915110000001", "a message long enough to make its bubble as wide as the chat lets it be");
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    Element* bubble = chat_form().list().item(0)->find_by_id(u"incoming");
+    ASSERT_NE(bubble, nullptr);
+    auto frame = Bitmap565::create(480, 800);
+    application->draw(*frame);
+    Rect box = bubble->rect();
+    ASSERT_GT(box.width, 120);
+    for (int32_t y : { box.top, box.top + box.height - 1 }) {
+        uint16_t const* row = frame->row(y);
+        for (int32_t x = box.left + 20; x < box.left + box.width - 20; ++x)
+            ASSERT_EQ(row[x], row[box.left + 20]) << "row " << y << ", x " << x;
+    }
+}
