@@ -21,6 +21,7 @@ public:
     ~ContactsWakeup() override;
 
     void watch(std::vector<int> descriptors);
+    bool running() const { return m_watch->running(); }
 
     // CActive.
     void run() override;

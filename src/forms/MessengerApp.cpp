@@ -261,7 +261,9 @@ void MessengerApp::poll_step()
         m_poll_timer.start(poll_period);
         return;
     }
-    m_model->poll_contacts();
+    // The contacts are read when they change; the poll reads them only where that cannot be.
+    if (!m_contacts_wakeup || !m_contacts_wakeup->running())
+        m_model->poll_contacts();
     if (update_chats(true))
         m_model->name_chats();
     if (m_chat_list)

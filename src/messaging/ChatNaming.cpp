@@ -136,7 +136,7 @@ bool ChatNaming::find_contact_by_phone(std::u16string const& number, Contact& co
 
 std::string ChatNaming::contact_photo_digest(int32_t oid) const
 {
-    auto contact = m_contacts ? m_contacts->contact(oid) : std::nullopt;
+    Contact const* contact = m_contacts ? m_contacts->find(oid) : nullptr;
     return contact ? contact->photo_digest : std::string();
 }
 

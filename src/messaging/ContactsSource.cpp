@@ -63,6 +63,12 @@ std::vector<Contact> ContactsSource::contacts() const
     return contacts;
 }
 
+Contact const* ContactsSource::find(int32_t oid) const
+{
+    auto found = m_contacts.find(oid);
+    return found == m_contacts.end() ? nullptr : &found->second;
+}
+
 std::optional<Contact> ContactsSource::contact(int32_t oid) const
 {
     auto found = m_contacts.find(oid);

@@ -34,6 +34,8 @@ public:
     // Reads every file; the contacts in folder order (files by name, cards in file order).
     std::vector<Contact> read_all();
     std::optional<Contact> contact(int32_t oid) const;
+    // The contact as read, without a copy (a list's item asks for its photo on every fill).
+    Contact const* find(int32_t oid) const;
     // The contacts read so far, in folder order (files by name, cards in file order).
     std::vector<Contact> contacts() const;
     // The file that holds the contact (for the phone's contact application), or nullopt.

@@ -21,6 +21,8 @@ public:
 
     // The descriptors to watch from now on; they stay the caller's.
     void watch(std::vector<int> descriptors);
+    // False when its thread could not be started: the caller looks by itself.
+    bool running() const { return m_thread.joinable(); }
 
 private:
     void run();
