@@ -336,7 +336,7 @@ TEST(Program, OnAPhoneCompositorTheListShowsATapOpensTheChatTheKeyboardComesAndT
     auto compositor = test::Compositor::start_nested();
     ASSERT_NE(compositor, nullptr);
     auto keyboard = test::InputMethod::connect(compositor->runtime(), test::Compositor::display_name());
-    ASSERT_NE(keyboard, nullptr);
+    ASSERT_NE(keyboard, nullptr) << compositor->log();
     test::TempDevice device;
     auto log_file = device.path() / "Temp" / "velloq.txt";
     auto environment = wayland_environment(*compositor, device);
@@ -454,7 +454,7 @@ TEST(Program, OnAPhoneTheKeyboardTakesItsRoomAndTheChatIsLaidOutAboveIt)
         GTEST_SKIP() << "phoc or squeekboard is not installed (scripts/bootstrap.sh installs them)";
     auto compositor = test::Compositor::start_nested("720x1440", 2);
     ASSERT_NE(compositor, nullptr);
-    ASSERT_TRUE(compositor->start_keyboard());
+    ASSERT_TRUE(compositor->start_keyboard()) << compositor->log();
     test::TempDevice device;
     auto log_file = device.path() / "Temp" / "velloq.txt";
     auto snapshot = device.path() / "frame.png";

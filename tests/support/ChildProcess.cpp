@@ -62,15 +62,16 @@ void ChildProcess::signal(int number) const
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds limit)
 {
+    if (m_reaped)
+        return m_exit;
     auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         int status = 0;
         pid_t done = waitpid(m_pid, &status, WNOHANG);
         if (done == m_pid) {
             m_reaped = true;
-            if (WIFEXITED(status))
-                return WEXITSTATUS(status);
-            return -1 - WTERMSIG(status);
+            m_exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1 - WTERMSIG(status);
+            return m_exit;
         }
         if (std::chrono::steady_clock::now() > deadline)
             return std::nullopt;

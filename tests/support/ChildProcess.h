@@ -27,6 +27,8 @@ public:
 private:
     pid_t m_pid { -1 };
     bool m_reaped { false };
+    // How it ended, once reaped: asked again, the same answer.
+    int m_exit { 0 };
 };
 
 // The environment a headless program needs: the device folder and SDL's dummy video driver.

@@ -3,10 +3,15 @@
 #include "platform/Process.h"
 #include "support/Wait.h"
 
+#include <wayland-client.h>
+#include <xcb/xcb.h>
+
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace velloq::test {
@@ -30,22 +35,54 @@ std::filesystem::path new_runtime_folder()
     return pattern;
 }
 
-bool exists(std::filesystem::path const& path)
+bool path_exists(std::filesystem::path const& path)
 {
     std::error_code error;
     return std::filesystem::exists(path, error);
+}
+
+// Whether a client is served on the socket and, where a seat is wanted, is offered one. The socket
+// file exists before phoc listens on it, so a client started at once may be refused.
+bool serves(std::filesystem::path const& socket, bool with_seat)
+{
+    wl_display* display = wl_display_connect(socket.c_str());
+    if (!display)
+        return false;
+    bool seat = false;
+    static constexpr wl_registry_listener listener {
+        [](void* data, wl_registry*, uint32_t, char const* interface, uint32_t) {
+            if (std::strcmp(interface, wl_seat_interface.name) == 0)
+                *static_cast<bool*>(data) = true;
+        },
+        [](void*, wl_registry*, uint32_t) { },
+    };
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, &seat);
+    bool answered = wl_display_roundtrip(display) >= 0;
+    wl_registry_destroy(registry);
+    wl_display_disconnect(display);
+    return answered && (seat || !with_seat);
+}
+
+// Whether an X server serves clients on the display: its socket file may be there before.
+bool x_serves(std::string const& display)
+{
+    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+    bool served = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return served;
 }
 
 }
 
 bool phoc_installed()
 {
-    return exists(phoc);
+    return path_exists(phoc);
 }
 
 bool keyboard_installed()
 {
-    return exists(keyboard_program);
+    return path_exists(keyboard_program);
 }
 
 Compositor::Compositor(std::filesystem::path runtime)
@@ -65,7 +102,7 @@ Compositor::~Compositor()
     std::filesystem::remove_all(m_runtime, error);
 }
 
-bool Compositor::start_phoc(std::vector<std::string> environment, std::vector<std::string> const& options)
+bool Compositor::start_phoc(std::vector<std::string> environment, bool with_seat, std::vector<std::string> const& options)
 {
     environment.insert(environment.end(), { "XDG_RUNTIME_DIR=" + m_runtime.string(), "WAYLAND_DISPLAY=", "WLR_RENDERER=pixman" });
     // Its messages go to a file in its runtime folder, not into the test's output.
@@ -73,13 +110,19 @@ bool Compositor::start_phoc(std::vector<std::string> environment, std::vector<st
     command.insert(command.end(), options.begin(), options.end());
     environment.push_back("PHOC_LOG=" + (m_runtime / "phoc.log").string());
     m_phoc = std::make_unique<ChildProcess>(command, environment);
-    // phoc serves on the socket once it exists.
-    return wait_for_file(m_runtime / socket_name);
+    // It makes its socket before it starts its backend, and ends when that fails.
+    auto socket = m_runtime / socket_name;
+    bool served = false;
+    wait_until([&] {
+        served = path_exists(socket) && serves(socket, with_seat);
+        return served || m_phoc->wait(std::chrono::milliseconds(0)).has_value();
+    });
+    return served;
 }
 
 bool Compositor::start_keyboard()
 {
-    if (m_x_display.empty() || !exists(keyboard_program))
+    if (m_x_display.empty() || !path_exists(keyboard_program))
         return false;
     auto bus_socket = m_runtime / "bus";
     std::string bus_address = "unix:path=" + bus_socket.string();
@@ -109,17 +152,16 @@ bool Compositor::start_x_server()
 {
     for (int number = first_x_display; number <= last_x_display; ++number) {
         std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
-        if (exists(lock))
+        if (path_exists(lock))
             continue;
         std::string display = ":" + std::to_string(number);
         auto server = std::make_unique<ChildProcess>(std::vector<std::string> { x_server, display, "-screen", "0", "1600x1600x24", "-nolisten", "tcp" });
-        std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
         // A server that lost the race for the number ends at once.
         std::optional<int> ended;
         bool up = wait_until([&] {
             if (!ended)
                 ended = server->wait(std::chrono::milliseconds(0));
-            return ended || exists(socket);
+            return ended || x_serves(display);
         });
         if (up && !ended) {
             m_x_display = display;
@@ -136,7 +178,7 @@ std::unique_ptr<Compositor> Compositor::start_headless()
     if (!phoc_installed() || runtime.empty())
         return nullptr;
     std::unique_ptr<Compositor> compositor(new Compositor(runtime));
-    if (!compositor->start_phoc({ "WLR_BACKENDS=headless", "DISPLAY=" }))
+    if (!compositor->start_phoc({ "WLR_BACKENDS=headless", "DISPLAY=" }, false))
         return nullptr;
     return compositor;
 }
@@ -144,7 +186,7 @@ std::unique_ptr<Compositor> Compositor::start_headless()
 std::unique_ptr<Compositor> Compositor::start_nested(std::string const& output_mode, int scale)
 {
     auto runtime = new_runtime_folder();
-    if (!phoc_installed() || !exists(x_server) || runtime.empty())
+    if (!phoc_installed() || !path_exists(x_server) || runtime.empty())
         return nullptr;
     std::vector<std::string> options;
     if (!output_mode.empty()) {
@@ -153,7 +195,7 @@ std::unique_ptr<Compositor> Compositor::start_nested(std::string const& output_m
         options = { "-C", config.string() };
     }
     std::unique_ptr<Compositor> compositor(new Compositor(runtime));
-    if (!compositor->start_x_server() || !compositor->start_phoc({ "WLR_BACKENDS=x11", "DISPLAY=" + compositor->m_x_display }, options))
+    if (!compositor->start_x_server() || !compositor->start_phoc({ "WLR_BACKENDS=x11", "DISPLAY=" + compositor->m_x_display }, true, options))
         return nullptr;
     return compositor;
 }
@@ -161,6 +203,12 @@ std::unique_ptr<Compositor> Compositor::start_nested(std::string const& output_m
 std::string Compositor::display_name()
 {
     return socket_name;
+}
+
+std::string Compositor::log() const
+{
+    std::ifstream file(m_runtime / "phoc.log");
+    return "phoc's log:\n" + std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 std::vector<std::string> Compositor::client_environment() const

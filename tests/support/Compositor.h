@@ -34,6 +34,8 @@ public:
     // Where its socket is, and the socket's name there.
     std::filesystem::path const& runtime() const { return m_runtime; }
     static std::string display_name();
+    // What phoc wrote, for a failure's message.
+    std::string log() const;
     // Nested: the X server it runs in (":160"), which clients may use too.
     std::string const& x_display() const { return m_x_display; }
     // The output as the compositor shows it (wlroots' screencopy, through grim).
@@ -50,7 +52,8 @@ public:
 
 private:
     explicit Compositor(std::filesystem::path runtime);
-    bool start_phoc(std::vector<std::string> environment, std::vector<std::string> const& options = {});
+    // Started once it serves clients and, where asked, offers its seat.
+    bool start_phoc(std::vector<std::string> environment, bool with_seat, std::vector<std::string> const& options = {});
     bool start_x_server();
     bool run_xdotool(std::vector<std::string> arguments) const;
     // Runs a client of the compositor; what it wrote, or nullopt when it failed.
