@@ -146,6 +146,12 @@ void FormChat::show_chat(std::u16string const& key)
     update_symbols();
     m_stack.hide(*this, false);
     m_stack.show(*this, false, true);
+    // With a keyboard at hand the reply takes the input at once, its caret after the text, so a
+    // draft, a forwarded text or a template can be sent, selected or edited straight away.
+    if (!m_application.touch_first() && m_edit->is_effectively_visible()) {
+        m_edit->begin_input();
+        m_edit->edit_caret_to_end();
+    }
 }
 
 void FormChat::take_pending_text()
@@ -278,6 +284,24 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
     show_send_state(item, record);
     m_bubble.style(item, record);
     m_bubble.refit(item);
+    show_as_report(item, record);
+}
+
+// A delivery report is a small line under the message it tells of, not a bubble of the other
+// party's. Skins without that line show it as a message.
+void FormChat::show_as_report(Element& item, MessageRecord const& record)
+{
+    auto* line = item.find_by_id(u"report");
+    auto* text = dynamic_cast<TextElement*>(item.find_by_id(u"report_text"));
+    if (!line || !text)
+        return;
+    bool report = record.is_report();
+    line->set_visible(report);
+    bind_element(item, item_section, u"bubble").set_visible(!report);
+    if (report) {
+        auto state = record.report_kind == ReportKind::Delivered ? platform::SendState::Delivered : platform::SendState::NotDelivered;
+        text->set_text(m_skin.language().text_of(send_state_key(state)) + u" " + record.time_text);
+    }
 }
 
 void FormChat::show_send_state(Element& item, MessageRecord const& record)
@@ -312,8 +336,25 @@ MessageRecord* FormChat::selected_message()
     return &record;
 }
 
+// A key that edits text, pressed while the reply holds text but not the input (a phone with a
+// keyboard attached), gives it the input and acts there, as the first typed letter does.
+bool FormChat::edit_key_without_input(KeyEvent const& event)
+{
+    if (m_edit->has_input() || !m_edit->is_effectively_visible() || m_edit->text().empty() || !event.pressed)
+        return false;
+    // Backspace is not among them: without the input it is the phone's back key.
+    bool edits = event.code == Key::Enter || event.code == Key::Del || event.code == Key::Left || event.code == Key::Right
+        || (event.control && event.code == Key::A);
+    if (!edits)
+        return false;
+    m_edit->begin_input();
+    return m_edit->key(event);
+}
+
 bool FormChat::on_form_key(KeyEvent const& event)
 {
+    if (edit_key_without_input(event))
+        return true;
     if (event.code != Key::ContextMenu)
         return OwnedForm::on_form_key(event);
     if (event.pressed && event.first) {
@@ -332,11 +373,14 @@ bool FormChat::text_input(std::u16string const& text)
     return Form::text_input(text);
 }
 
-// Enter sends what was typed, as the Send button does; Shift+Enter makes a new line.
+// Enter sends what was typed, as the Send button does; Shift+Enter makes a new line. With nothing
+// typed it acts on the message the arrows selected, as it does while the reply has no input.
 bool FormChat::send_typed()
 {
     if (!m_edit->text().empty())
         send();
+    else if (m_list->selected() >= 0)
+        item_activated(*m_list, m_list->selected());
     return true;
 }
 

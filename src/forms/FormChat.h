@@ -75,6 +75,8 @@ protected:
 
 private:
     void show_send_state(Element& item, MessageRecord const& record);
+    void show_as_report(Element& item, MessageRecord const& record);
+    bool edit_key_without_input(KeyEvent const&);
     void fill_message(Element& item, Chat& chat, int32_t index);
     void fill_title();
     std::u16string reply_number();

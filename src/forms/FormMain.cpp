@@ -261,6 +261,16 @@ void FormMain::fill_item(VList&, Element& item, int32_t index)
         fill_chat_item(item, *chats[static_cast<size_t>(index)]);
 }
 
+// A delivery report is about the message before it: the preview is the last message.
+MessageRecord& FormMain::last_message(Chat& chat)
+{
+    for (auto message = chat.messages.rbegin(); message != chat.messages.rend(); ++message) {
+        if (m_model.read_message(*message) && !message->is_report())
+            return *message;
+    }
+    return chat.messages.back();
+}
+
 void FormMain::fill_chat_item(Element& item, Chat& chat)
 {
     auto& title = bind_element<TextElement>(item, item_section, u"title");
@@ -278,8 +288,7 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
     type.set_visible(!chat.phone_label.empty());
     show_avatar(item, chat.name, chat.key, m_photos.avatar_of(m_model, chat.contact_id, photo_side(item)));
     if (!chat.messages.empty()) {
-        MessageRecord& newest = chat.messages.back();
-        m_model.read_message(newest);
+        MessageRecord& newest = last_message(chat);
         // Unsent text kept for the chat is shown as what it is, however old it is.
         auto draft = std::find_if(chat.messages.rbegin(), chat.messages.rend(), [](MessageRecord const& message) { return message.folder == FolderKind::Drafts; });
         if (draft != chat.messages.rend() && m_model.read_message(*draft))

@@ -100,6 +100,7 @@ private:
     void open_menu();
     std::optional<std::string> m_shown_problem;
     int32_t index_of(Chat const&) const;
+    MessageRecord& last_message(Chat&);
     void fill_chat_item(Element& item, Chat& chat);
     void build_owned_forms();
     void build_search();

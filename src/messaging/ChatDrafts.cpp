@@ -66,8 +66,11 @@ void ChatDrafts::replace(Chat const& chat, std::u16string const& text)
         m_model.delete_message(draft);
     if (text.empty())
         return;
-    if (m_model.sms().save_draft({ chat.name, chat.address.empty() ? chat.name : chat.address }, text))
-        log() << u"save_draft for " << chat.key << u"\n";
+    if (!m_model.sms().save_draft({ chat.name, chat.address.empty() ? chat.name : chat.address }, text))
+        return;
+    log() << u"save_draft for " << chat.key << u"\n";
+    // Into the chat at once, not at the next poll: a chat opened again at once takes it back.
+    m_model.update_chats(true);
 }
 
 }

@@ -199,6 +199,24 @@ void ChatModel::refresh_send_state(Chat& chat, int32_t index, bool notify)
     }
 }
 
+// A delivery report filed unread (by the modem's side, or before reports were filed read) would
+// keep the store's unread count, which the notification broker watches, above what the user can
+// ever read away.
+void ChatModel::mark_reports_read(std::vector<MessageRecord>& batch)
+{
+    std::vector<EntryId> reports;
+    for (auto const& record : batch) {
+        if (record.is_report() && record.folder == FolderKind::Incoming && record.unread())
+            reports.push_back(record.id);
+    }
+    if (reports.empty() || !sms().mark_read(reports))
+        return;
+    for (auto& record : batch) {
+        if (record.is_report())
+            record.flags |= message_flag_read;
+    }
+}
+
 // The batch's positions in message order: sorting the positions moves no record.
 std::vector<uint32_t> ChatModel::message_order(std::vector<MessageRecord> const& batch)
 {
@@ -247,7 +265,7 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
         MessageRecord& record = batch[order[i]];
         std::u16string const& key = keys[order[i]];
         Chat* chat = touch_chat(key, record, shares[key], touched, notify);
-        bool unread_incoming = record.folder == FolderKind::Incoming && record.unread();
+        bool unread_incoming = record.awaits_reading();
         chat->messages.push_back(std::move(record));
         if (unread_incoming) {
             ++chat->unread;
@@ -310,7 +328,7 @@ void ChatModel::remove_gone_messages(std::vector<EntryId> const& gone, bool noti
             MessageRecord const& message = chat.messages[index];
             if (message.folder == FolderKind::Outbox || !std::binary_search(gone.begin(), gone.end(), message.id))
                 continue;
-            if (message.folder == FolderKind::Incoming && message.unread() && chat.unread > 0)
+            if (message.awaits_reading() && chat.unread > 0)
                 --chat.unread;
             chat.messages.erase(chat.messages.begin() + static_cast<ptrdiff_t>(index));
             removed = true;
@@ -352,7 +370,7 @@ void ChatModel::follow_unread_count(bool notify)
                 continue;
             bool is_unread = std::binary_search(unread->begin(), unread->end(), message.id);
             message.flags = is_unread ? message.flags & ~message_flag_read : message.flags | message_flag_read;
-            marked += is_unread ? 1 : 0;
+            marked += is_unread && !message.is_report() ? 1 : 0;
         }
         if (marked == chat.unread)
             continue;
@@ -421,6 +439,7 @@ bool ChatModel::take_store_changes(bool notify, Progress const& progress)
     }
     log() << u" read sms id_pul_size:" << static_cast<uint64_t>(new_ids) << u" sms_pul_size:" << static_cast<uint64_t>(batch.size())
           << u" time:" << lap.lap();
+    mark_reports_read(batch);
     distribute(batch, notify, progress);
     log() << u" fill chat_pul time:" << lap.lap();
     save_unread();
@@ -485,7 +504,7 @@ void ChatModel::save_cache()
             if (message.id.is_empty())
                 continue;
             if (kept == most_cached_messages_per_chat) {
-                if (message.folder == FolderKind::Incoming && message.unread())
+                if (message.awaits_reading())
                     --entry.unread;
                 continue;
             }
@@ -515,7 +534,7 @@ void ChatModel::delete_chat_message(Chat& chat, int32_t index)
         return;
     MessageRecord& message = chat.messages[static_cast<size_t>(index)];
     delete_message(message);
-    if (message.folder == FolderKind::Incoming && message.unread() && chat.unread > 0) {
+    if (message.awaits_reading() && chat.unread > 0) {
         --chat.unread;
         save_unread();
     }

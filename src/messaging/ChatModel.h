@@ -131,6 +131,7 @@ private:
     void follow_deletions(bool notify);
     void remove_gone_messages(std::vector<EntryId> const& gone, bool notify);
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
+    void mark_reports_read(std::vector<MessageRecord>& batch);
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
     static std::vector<uint32_t> message_order(std::vector<MessageRecord> const& batch);
     // The chats an update added to, by key, out of the list until it is done.

@@ -95,6 +95,10 @@ struct MessageRecord {
 
     bool incoming() const { return (flags & message_flag_from_me) == 0; }
     bool unread() const { return (flags & message_flag_read) == 0; }
+    // An incoming message the user has not read; a delivery report is never one, whatever its
+    // flags say: it is news about the user's own message, not a word from the other party.
+    bool awaits_reading() const { return folder == FolderKind::Incoming && unread() && report_kind == ReportKind::Message; }
+    bool is_report() const { return report_kind != ReportKind::Message; }
     // The other party: the first recipient of a message from the user, else the sender.
     Correspondent peer() const;
     // How far a message from the user got to its peer.

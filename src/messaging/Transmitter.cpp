@@ -1,5 +1,6 @@
 #include "messaging/Transmitter.h"
 
+#include "messaging/MessageRecord.h"
 #include "messaging/MessageTime.h"
 #include "platform/Folders.h"
 #include "shell/Registry.h"
@@ -54,7 +55,8 @@ platform::StoredMessage delivery_report(std::u16string const& address, bool deli
     platform::StoredMessage report;
     report.properties[Tag::MessageClass] = std::u16string(delivered ? u"REPORT.IPM.SMStext.DR" : u"REPORT.IPM.SMStext.NDR");
     report.properties[Tag::Subject] = std::u16string(delivered ? u"Delivered to " : u"Not delivered to ") + address;
-    report.properties[Tag::MessageFlags] = int64_t(0);
+    // Filed read: it tells the state of the user's own message, never a new word to be alerted to.
+    report.properties[Tag::MessageFlags] = int64_t(message_flag_read);
     report.properties[Tag::DeliveryTime] = filetime;
     report.properties[Tag::SenderName] = std::u16string();
     report.properties[Tag::SenderAddress] = address;

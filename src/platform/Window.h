@@ -61,6 +61,9 @@ public:
     // Whether the platform has a keyboard on the screen that typing brings up over the window,
     // which the layout must leave room for (phones).
     virtual bool has_screen_keyboard() const = 0;
+    // Whether the window is used by touch first (a phone's screen): a field then takes the input
+    // only when tapped, since taking it brings the on-screen keyboard over half the screen.
+    virtual bool touch_first() const { return has_screen_keyboard(); }
     virtual bool screen_keyboard_shown() const = 0;
     virtual void raise() = 0;
     virtual void minimize() = 0;

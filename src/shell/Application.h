@@ -41,6 +41,7 @@ public:
     void ResolutionChanged() { m_game->resolution_changed(); }
     void set_asleep() { m_game->set_asleep(); }
     bool is_in_front() const { return m_game->is_in_front(); }
+    bool touch_first() const { return m_game->touch_first(); }
     void minimize() { m_game->minimize(); }
     void hide() { m_game->hide(); }
     void bring_to_front() { m_game->bring_to_front(); }

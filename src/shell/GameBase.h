@@ -54,6 +54,8 @@ public:
 
     void set_asleep() { m_asleep = true; }
     bool is_in_front() const { return !m_inactive && !m_asleep; }
+    // Whether fields take the input only when tapped (a phone), not when their form opens.
+    bool touch_first() const { return m_window && m_window->touch_first(); }
     bool is_windowed() const { return m_windowed; }
     bool has_display() const { return m_display != nullptr; }
     ScreenInfo const& screen_info() const { return m_screen; }

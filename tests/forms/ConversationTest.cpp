@@ -462,7 +462,8 @@ TEST_F(Conversation, ATemplateGoesIntoTheChatOrStartsANewMessage)
     command(templates().menu(), u"Send");
     ASSERT_EQ(stack->top(), &contacts());
     contacts().item_activated(contacts().list(), 0);
-    EXPECT_EQ(chat_form().edit().text(), templates().templates()[1]);
+    // The first template, left unsent in the chat, stays; the second follows on a line of its own.
+    EXPECT_EQ(chat_form().edit().text(), templates().templates()[0] + u"\n" + templates().templates()[1]);
 }
 
 TEST_F(Conversation, MainMenuAlertsLanguageAndAbout)
@@ -530,6 +531,12 @@ TEST_F(Conversation, TheBackKeyLeavesTheChat)
     deliver("+4915110000001", "one");
     start_and_wait();
     open_chat_of(u"+4915110000001");
+    // With a keyboard at hand the reply has the input: Backspace edits there, and leaves nothing.
+    ASSERT_TRUE(chat_form().edit().has_input());
+    EXPECT_TRUE(chat_form().key({ Key::Backspace, true, true }));
+    EXPECT_EQ(stack->top(), &chat_form());
+    // Once the reply has let go of it, Backspace is the phone's back key.
+    chat_form().edit().end_input();
     EXPECT_TRUE(chat_form().key({ Key::Backspace, true, true }));
     EXPECT_EQ(controller->model()->current_chat_key(), u"");
     EXPECT_TRUE(pump_until([&] { return stack->top() == controller->chat_list(); }));
@@ -576,8 +583,19 @@ TEST_F(Conversation, ASentMessageShowsHowFarItGotAndFollowsItsReportWhileTheChat
     ASSERT_EQ(file_status_report(*store, report, MessageTime::now().filetime()), ReportOutcome::Delivered);
     ASSERT_TRUE(pump_until([&] {
         int32_t count = chat_form().list().count();
-        return count == 3 && message_text(1, u"status") == u"Delivered" && message_text(2) == u"Delivered to +4915110000001";
+        return count == 3 && message_text(1, u"status") == u"Delivered" && message_shows(2, u"report");
     }, 10s));
+    // The report is a small line of its own, not a bubble from the other party, and it is neither
+    // unread nor the chat's preview.
+    EXPECT_FALSE(message_shows(2, u"bubble"));
+    EXPECT_EQ(message_text(2, u"report_text").rfind(u"Delivered ", 0), 0u) << to_utf8(message_text(2, u"report_text"));
+    Chat* chat = controller->model()->find_chat(u"0000001");
+    ASSERT_NE(chat, nullptr);
+    EXPECT_EQ(chat->unread, 0);
+    Element* preview = main_form().list().item(0);
+    auto* body = preview ? dynamic_cast<TextElement*>(preview->find_by_id(u"body")) : nullptr;
+    ASSERT_NE(body, nullptr);
+    EXPECT_EQ(body->text(), u"Are you there?");
 }
 
 TEST_F(Conversation, SendAgainRetriesAMessageThatDidNotGoSoThatOneCopyGoesOut)

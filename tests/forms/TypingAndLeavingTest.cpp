@@ -258,6 +258,31 @@ TEST_F(TypingAndLeaving, UnsentTextStaysAsTheChatsDraft)
     EXPECT_EQ(chat_form().edit().text(), u"the rest of it");
 }
 
+// With a keyboard at hand a chat opens with the reply taking the input after its draft: typing
+// goes on from there, Ctrl+A selects it, Enter sends it.
+TEST_F(TypingAndLeaving, ADraftCanBeEditedSelectedAndSentAsSoonAsItsChatOpens)
+{
+    start_and_wait();
+    open_chat_of(u"+4915110000002");
+    type(u"see you");
+    ASSERT_EQ(chat_form().edit().text(), u"see you");
+    key(Key::Esc);
+    settle();
+    ASSERT_NE(store_list("drafts").find("see you"), std::string::npos);
+    open_chat_of(u"+4915110000002");
+    TextEdit& edit = chat_form().edit();
+    ASSERT_TRUE(edit.has_input());
+    EXPECT_EQ(edit.caret(), edit.text().size());
+    type(u" soon");
+    EXPECT_EQ(edit.text(), u"see you soon");
+    key(Key::A, true);
+    EXPECT_TRUE(edit.all_selected());
+    key(Key::Right);
+    key(Key::Enter);
+    EXPECT_EQ(edit.text(), u"");
+    EXPECT_NE(store_list("outbox").find("see you soon"), std::string::npos) << store_list("outbox");
+}
+
 TEST_F(TypingAndLeaving, EveryVisibleWordFollowsTheLanguageTheAlertIncluded)
 {
     ASSERT_TRUE(reg_set_string(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Language", u"russian"));

@@ -92,7 +92,9 @@ TEST_F(ChatModelTest, MessagesGatherIntoChatsByTheirKeys)
     ASSERT_NE(chat, nullptr);
     ASSERT_EQ(chat->messages.size(), 3u);
     EXPECT_EQ(chat->messages.back().report_kind, ReportKind::Delivered);
-    EXPECT_EQ(chat->unread, 3);
+    // A delivery report filed unread is never counted as unread, and is marked read in the store.
+    EXPECT_EQ(chat->unread, 2);
+    EXPECT_FALSE(chat->messages.back().unread());
     EXPECT_NE(model.find_chat(u"Info"), nullptr);
     EXPECT_NE(model.find_chat(u"Bank"), nullptr);
     for (char16_t const* key : { u"5550001", u"5550002", u"5550003" }) {
@@ -102,7 +104,8 @@ TEST_F(ChatModelTest, MessagesGatherIntoChatsByTheirKeys)
     EXPECT_EQ(model.chats().front()->key, u"1234567");
     int32_t unread = 0;
     EXPECT_TRUE(reg_get_int(u"HKEY_CURRENT_USER\\Software\\Ketra\\Velloq", u"Unread", unread));
-    EXPECT_EQ(unread, 5);
+    EXPECT_EQ(unread, 4);
+    EXPECT_EQ(store->unread_inbox_count().value_or(-1), 4);
 }
 
 TEST_F(ChatModelTest, ANewUnreadMessageMovesItsChatToTheTop)
@@ -123,6 +126,20 @@ TEST_F(ChatModelTest, ANewUnreadMessageMovesItsChatToTheTop)
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->text, u"again");
     EXPECT_EQ(model.find_chat(u"5100001")->unread, 2);
+}
+
+TEST_F(ChatModelTest, ADeliveryReportArrivingLaterIsNeitherUnreadNorTheNewMessage)
+{
+    deliver(u"+4915100001", u"hello", 1);
+    ChatModel model(options());
+    model.update_chats(false);
+    model.mark_chat_read(*model.find_chat(u"5100001"));
+    model.take_new_message();
+    deliver(u"SMS Center", u"Delivered to +4915100001", 2, {}, u"REPORT.IPM.SMStext.DR");
+    EXPECT_TRUE(model.update_chats(true));
+    EXPECT_EQ(model.find_chat(u"5100001")->unread, 0);
+    EXPECT_FALSE(model.take_new_message());
+    EXPECT_EQ(store->unread_inbox_count().value_or(-1), 0);
 }
 
 TEST_F(ChatModelTest, NothingNewSendsNoEventAndWritesNothing)

@@ -28,6 +28,8 @@ public:
     // The text input of the compositor (null where it offers none) and the clipboard.
     WaylandTextInput* text_input();
     WaylandClipboard* clipboard();
+    // Whether the seat has a touch screen.
+    bool has_touch() const { return m_touch != nullptr; }
 
     // How long a wait may last before a held key repeats.
     int until_key_repeat(int timeout_ms) const;

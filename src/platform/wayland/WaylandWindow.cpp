@@ -311,6 +311,13 @@ void WaylandWindow::stop_text_input()
     }
 }
 
+// A compositor whose seat has a touch screen is a phone's (or a tablet's): its keyboard is the
+// on-screen one, which comes up whenever a field takes the input.
+bool WaylandWindow::touch_first() const
+{
+    return m_connection.seat().has_touch();
+}
+
 bool WaylandWindow::screen_keyboard_shown() const
 {
     auto* input = m_connection.seat().text_input();

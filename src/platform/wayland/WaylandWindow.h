@@ -33,6 +33,7 @@ public:
     void stop_text_input() override;
     // The compositor makes room for its keyboard by giving the window a smaller size.
     bool has_screen_keyboard() const override { return false; }
+    bool touch_first() const override;
     bool screen_keyboard_shown() const override;
     void raise() override;
     void minimize() override;
