@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <optional>
 
 namespace velloq::platform {
@@ -126,6 +127,7 @@ struct EventQueue::State {
     }
 
     bool translate(SDL_Event const&, Event&);
+    bool translate_wheel(SDL_MouseWheelEvent const&, Event&);
     bool translate_window(SDL_WindowEvent const&, Event&);
 };
 
@@ -255,6 +257,8 @@ bool EventQueue::State::translate(SDL_Event const& event, Event& out)
         out.x = event.button.x;
         out.y = event.button.y;
         return true;
+    case SDL_MOUSEWHEEL:
+        return translate_wheel(event.wheel, out);
     case SDL_QUIT:
         out.kind = EventKind::CloseRequested;
         return true;
@@ -266,6 +270,22 @@ bool EventQueue::State::translate(SDL_Event const& event, Event& out)
     default:
         return false;
     }
+}
+
+// A wheel's notches, or a touchpad's fractions of one, at the pointer. SDL counts up as positive;
+// the program counts toward later content (down) as positive.
+bool EventQueue::State::translate_wheel(SDL_MouseWheelEvent const& wheel, Event& out)
+{
+    if (wheel.which == SDL_TOUCH_MOUSEID)
+        return false;
+    float notches = wheel.preciseY;
+    if (wheel.direction == SDL_MOUSEWHEEL_FLIPPED)
+        notches = -notches;
+    out.kind = EventKind::Wheel;
+    out.value = static_cast<int64_t>(std::lround(-notches * 1000.0f));
+    out.x = wheel.mouseX;
+    out.y = wheel.mouseY;
+    return out.value != 0;
 }
 
 bool EventQueue::State::translate_window(SDL_WindowEvent const& window, Event& out)

@@ -47,6 +47,7 @@ enum class EventKind {
     PointerDown,
     PointerUp,
     CaptureLost,   // a pressed pointer lost its window before it was released
+    Wheel,         // a wheel or touchpad scroll at `x`, `y`: `value` thousandths of a notch, > 0 down
     Activated,
     Deactivated,
     CloseRequested,

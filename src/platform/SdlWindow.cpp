@@ -13,6 +13,14 @@
 
 namespace velloq::platform {
 
+namespace {
+
+// The smallest window a user can make: the smallest phone screen the skins are laid out for.
+constexpr int smallest_width = 320;
+constexpr int smallest_height = 480;
+
+}
+
 bool sdl_has_desktop()
 {
     char const* driver = SDL_GetCurrentVideoDriver();
@@ -35,12 +43,35 @@ std::unique_ptr<SdlWindow> SdlWindow::create(std::string const& title, ScreenMet
         error = SDL_GetError();
         return nullptr;
     }
-    return std::unique_ptr<SdlWindow>(new SdlWindow(std::move(window)));
+    SDL_SetWindowMinimumSize(window.get(), std::min(width, smallest_width), std::min(height, smallest_height));
+    return std::unique_ptr<SdlWindow>(new SdlWindow(std::move(window), screen));
 }
 
-SdlWindow::SdlWindow(SdlWindowHandle window)
+SdlWindow::SdlWindow(SdlWindowHandle window, ScreenMetrics const& asked)
     : m_window(std::move(window))
+    , m_asked(asked)
+    , m_first_size(size_in_pixels())
 {
+}
+
+std::pair<int, int> SdlWindow::size_in_pixels() const
+{
+    int width = 0;
+    int height = 0;
+    SDL_GetWindowSizeInPixels(m_window.get(), &width, &height);
+    return { width, height };
+}
+
+// Things keep the size they had on the screen: a first window made smaller than the screen asked
+// for keeps that smaller density.
+std::optional<ScreenMetrics> SdlWindow::resized_screen() const
+{
+    auto [width, height] = size_in_pixels();
+    if (std::pair { width, height } == m_first_size || width <= 0 || height <= 0 || m_asked.height <= 0)
+        return std::nullopt;
+    double shown = static_cast<double>(m_first_size.second) / m_asked.height;
+    int dpi = std::max(48, static_cast<int>(std::lround(m_asked.dpi * shown)));
+    return ScreenMetrics { width, height, 0, dpi };
 }
 
 uint32_t SdlWindow::id() const

@@ -14,7 +14,8 @@ bool sdl_has_desktop();
 // What a desktop's window manager takes above a window for its title.
 constexpr int window_title_bar = 40;
 
-// The window through SDL (X11). A desktop user may resize it: the frame is then shown scaled.
+// The window through SDL (X11). A desktop user may resize it, down to 320×480: the program is then
+// laid out for its new size.
 class SdlWindow final : public Window {
 public:
     // A hidden window appears with the first `raise`.
@@ -26,6 +27,8 @@ public:
     // scaled.
     bool present(uint16_t const* pixels, int pitch_bytes, int width, int height, FrameRect changed) override;
     std::pair<int32_t, int32_t> to_frame(int32_t x, int32_t y) const override;
+    // The window's pixels once the user resized it, at the density the first window showed.
+    std::optional<ScreenMetrics> resized_screen() const override;
 
     void start_text_input(TextField const&) override;
     void stop_text_input() override;
@@ -36,7 +39,8 @@ public:
     void hide() override;
 
 private:
-    explicit SdlWindow(SdlWindowHandle);
+    SdlWindow(SdlWindowHandle, ScreenMetrics const& asked);
+    std::pair<int, int> size_in_pixels() const;
     bool present_scaled(SDL_Surface* frame, SDL_Surface* target);
     SDL_Surface* wrapped_frame(uint16_t const* pixels, int pitch_bytes, int width, int height);
     static bool copy_rgb565_to_xrgb8888(SDL_Surface* frame, SDL_Surface* target, SDL_Rect const& part);
@@ -49,6 +53,9 @@ private:
     std::array<SdlSurfaceHandle, 2> m_frames;
     int m_frame_width { 0 };
     int m_frame_height { 0 };
+    // The screen asked for at the start, and the window's pixels then.
+    ScreenMetrics m_asked;
+    std::pair<int, int> m_first_size;
 };
 
 }

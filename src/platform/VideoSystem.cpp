@@ -188,6 +188,8 @@ ScreenMetrics VideoSystem::wayland_screen() const
 
 ScreenMetrics VideoSystem::screen_metrics(Window const* window) const
 {
+    if (auto resized = window ? window->resized_screen() : std::nullopt)
+        return *resized;
     if (auto chosen = parse_screen_text(environment_value("VELLOQ_SCREEN")))
         return *chosen;
     if (auto given = window ? window->screen() : std::nullopt)

@@ -52,6 +52,9 @@ public:
     // The screen the window gives the program now, where the window decides it (a window that
     // follows its compositor's size and scale); nullopt where the display decides.
     virtual std::optional<ScreenMetrics> screen() const { return std::nullopt; }
+    // The screen a user made by resizing the window, which outranks any size asked for at the
+    // start; nullopt while the window has the size it was made with.
+    virtual std::optional<ScreenMetrics> resized_screen() const { return std::nullopt; }
 
     virtual void start_text_input(TextField const&) = 0;
     // The text of the field that takes input and its caret (UTF-16 offsets), for an input method

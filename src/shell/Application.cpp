@@ -66,6 +66,12 @@ void Application::pointer_move(PointerEvent const& event)
         m_content->pointer_move(event);
 }
 
+void Application::wheel(PointerEvent const& event, int32_t thousandths)
+{
+    if (m_content && !m_content->is_empty())
+        m_content->wheel(event, thousandths);
+}
+
 void Application::pointer_button(PointerEvent const& event)
 {
     if (m_content && !m_content->is_empty())

@@ -62,6 +62,7 @@ public:
     void text_input(std::u16string const&);
     void pointer_move(PointerEvent const&);
     void pointer_button(PointerEvent const&);
+    void wheel(PointerEvent const&, int32_t thousandths);
 
 private:
     Colour m_clear_colour;

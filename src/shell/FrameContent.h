@@ -18,6 +18,8 @@ public:
     virtual void draw(Bitmap565& target) = 0;
     virtual void pointer_move(PointerEvent const&) = 0;
     virtual void pointer_button(PointerEvent const&) = 0;
+    // A wheel turned over the point: `thousandths` of a notch, > 0 toward later content.
+    virtual void wheel(PointerEvent const&, int32_t thousandths) = 0;
     virtual void key(KeyEvent const&) = 0;
     virtual void text_input(std::u16string const&) = 0;
 };

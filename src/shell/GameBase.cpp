@@ -284,6 +284,7 @@ void GameBase::dispatch(platform::Event const& event)
     case EventKind::PointerDown:
     case EventKind::PointerUp:
     case EventKind::CaptureLost:
+    case EventKind::Wheel:
         pointer_message(event);
         break;
     case EventKind::Activated:

@@ -111,6 +111,10 @@ void GameBase::pointer_message(platform::Event const& event)
         if (m_pointer_captured)
             release_pointer(event.time);
         break;
+    case EventKind::Wheel:
+        m_asleep = false;
+        m_application.wheel(pointer, static_cast<int32_t>(std::clamp<int64_t>(event.value, -100 * wheel_notch, 100 * wheel_notch)));
+        break;
     default:
         break;
     }

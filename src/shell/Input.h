@@ -14,6 +14,9 @@ struct KeyEvent {
     bool shift { false };
 };
 
+// A notch of a mouse wheel, in the thousandths a wheel event counts in.
+constexpr int32_t wheel_notch = 1000;
+
 struct PointerEvent {
     int32_t x { 0 };
     int32_t y { 0 };

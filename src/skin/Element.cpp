@@ -385,4 +385,14 @@ bool Element::pointer_button(PointerEvent const& event)
     return false;
 }
 
+bool Element::wheel(PointerEvent const& event, int32_t thousandths)
+{
+    for (auto child = m_children.rbegin(); child != m_children.rend(); ++child) {
+        Element& candidate = **child;
+        if (candidate.hit_test(event) && candidate.m_visible && candidate.m_effectively_visible && candidate.wheel(event, thousandths))
+            return true;
+    }
+    return false;
+}
+
 }

@@ -79,6 +79,9 @@ public:
     virtual bool pointer_button(PointerEvent const&);
     virtual bool key(KeyEvent const&) { return false; }
     virtual bool text_input(std::u16string const&) { return false; }
+    // A wheel turned over the element (thousandths of a notch, > 0 toward later content): the
+    // topmost shown child under the pointer that scrolls takes it.
+    virtual bool wheel(PointerEvent const&, int32_t thousandths);
 
     // The keyboard focus, as a form moves it with Tab. Each kind of element says whether it takes
     // the focus now and what it does when it gains or loses it, so a form needs no list of kinds.

@@ -334,6 +334,12 @@ void FormStack::pointer_button(PointerEvent const& event)
         current->pointer_button(event);
 }
 
+void FormStack::wheel(PointerEvent const& event, int32_t thousandths)
+{
+    if (Form* current = top())
+        current->wheel(event, thousandths);
+}
+
 void FormStack::key(KeyEvent const& event)
 {
     if (Form* current = top())

@@ -67,6 +67,7 @@ public:
     void draw(Bitmap565& target) override;
     void pointer_move(PointerEvent const&) override;
     void pointer_button(PointerEvent const&) override;
+    void wheel(PointerEvent const&, int32_t thousandths) override;
     void key(KeyEvent const&) override;
     void text_input(std::u16string const&) override;
 

@@ -1,5 +1,6 @@
 #include "skin/VList.h"
 
+#include "skin/FontRep.h"
 #include "skin/Properties.h"
 
 #include <algorithm>
@@ -23,6 +24,8 @@ constexpr double return_rate = 14;
 constexpr double overshoot_brake = 25;
 constexpr int32_t largest_growing_list = 200;
 constexpr int32_t all_the_room = 1 << 20;
+// How fast a wheel scroll closes on its goal, per second.
+constexpr double wheel_glide_rate = 30;
 
 void show_state_child(Element& item, std::u16string_view id, bool shown)
 {
@@ -40,6 +43,8 @@ void VList::load(Properties const& skin, Section const& section)
     m_locked = skin.get_int(section, u"locked", 0) != 0;
     m_grow = skin.get_int(section, u"grow", 0) != 0;
     m_scroll = m_border_min;
+    if (FontRep* font = skin.default_font())
+        m_notch = 3.0 * font->line_height();
 }
 
 void VList::set_item_source(ItemSource* source)
@@ -411,6 +416,10 @@ void VList::advance(double seconds)
     update_scroll_bar();
     if (m_holding || m_locked)
         return;
+    if (m_wheel_left != 0) {
+        glide_by_wheel(seconds);
+        return;
+    }
     double fix = correction();
     if (m_speed != 0) {
         m_scroll += m_speed * seconds;
@@ -552,6 +561,31 @@ bool VList::pointer_move(PointerEvent const& event)
     fill_view();
     set_needs_redraw();
     return true;
+}
+
+bool VList::wheel(PointerEvent const&, int32_t thousandths)
+{
+    if (m_locked || m_holding || m_count == 0)
+        return false;
+    m_speed = 0;
+    m_wheel_left -= thousandths * m_notch / wheel_notch;
+    set_needs_redraw();
+    return true;
+}
+
+// Most of what is left each frame, so a notch takes about a tenth of a second; never past an end.
+void VList::glide_by_wheel(double seconds)
+{
+    double step = std::abs(m_wheel_left) < 1 ? m_wheel_left : m_wheel_left * (1 - std::exp(-wheel_glide_rate * seconds));
+    m_scroll += step;
+    m_wheel_left -= step;
+    fill_view();
+    if (double fix = correction(); fix != 0) {
+        m_scroll += fix;
+        m_wheel_left = 0;
+        fill_view();
+    }
+    set_needs_redraw();
 }
 
 double VList::view_fraction() const

@@ -38,6 +38,9 @@ public:
     void measure(Axis, Measure&) override;
     bool pointer_move(PointerEvent const&) override;
     bool pointer_button(PointerEvent const&) override;
+    // The wheel scrolls by about three lines a notch, gliding there over a few frames, and stops
+    // at the ends.
+    bool wheel(PointerEvent const&, int32_t thousandths) override;
 
     void set_item_source(ItemSource* source);
     void reset(int32_t count);
@@ -103,6 +106,7 @@ private:
     void end_press();
     void drop_items();
     void update_scroll_bar();
+    void glide_by_wheel(double seconds);
 
     ItemSource* m_source { nullptr };
     int32_t m_count { 0 };
@@ -124,6 +128,9 @@ private:
     int32_t m_last_y { 0 };
     uint32_t m_last_time { 0 };
     double m_drag_speed { 0 };
+    // What the wheel asked for and the list has not yet scrolled, and how far a notch goes.
+    double m_wheel_left { 0 };
+    double m_notch { 60 };
     // Set when items were inserted or removed: the view is filled and placed again at the next frame.
     bool m_needs_fill { false };
     Element* m_track { nullptr };

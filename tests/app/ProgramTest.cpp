@@ -490,6 +490,53 @@ TEST(Program, OnAPhoneTheKeyboardTakesItsRoomAndTheChatIsLaidOutAboveIt)
 // Where nothing was asked for, a Wayland compositor gets the program's own Wayland window (also a
 // desktop's, beside XWayland), and a desktop of X alone an X window. A second start brings the
 // Wayland window to the front the way Wayland allows: it asks the compositor to activate it.
+// On an X desktop and in a Wayland window alike, the wheel over the chat list scrolls it; a user
+// resizing the X window gets the forms laid out anew for its size, not the old frame scaled.
+TEST(Program, TheWheelScrollsTheListAndAResizedWindowIsLaidOutForItsSize)
+{
+    if (!test::phoc_installed())
+        GTEST_SKIP() << "phoc is not installed (scripts/bootstrap.sh installs it)";
+    auto compositor = test::Compositor::start_nested();
+    ASSERT_NE(compositor, nullptr);
+    for (bool wayland : { false, true }) {
+        test::TempDevice device;
+        auto log_file = device.path() / "Temp" / "velloq.txt";
+        auto snapshot = device.path() / "frame.png";
+        auto environment = wayland_environment(*compositor, device);
+        environment[environment.size() - 3] = "SDL_VIDEODRIVER=";
+        environment[environment.size() - 2] = "DISPLAY=" + compositor->x_display();
+        if (!wayland)
+            environment[1] = "WAYLAND_DISPLAY=";
+        environment.insert(environment.end(), { "VELLOQ_SCREEN=480x800", "VELLOQ_SNAPSHOT=" + snapshot.string() });
+        run_to_end({ sms_tool, "seed", "--chats", "30", "--messages", "60" }, environment);
+        test::ChildProcess velloq({ program }, environment);
+        ASSERT_TRUE(test::wait_until([&] { return log_has(log_file, u"chat list on screen:"); })) << wayland;
+        auto frame = [&] {
+            std::filesystem::remove(snapshot);
+            velloq.signal(SIGUSR1);
+            EXPECT_TRUE(test::wait_for_file(snapshot));
+            return test::read_png(snapshot.string()).value_or(test::RgbPicture {});
+        };
+        auto before = frame();
+        // Three notches down over the list, in the middle of the program's window.
+        std::vector<std::string> wheel { "search", "--sync", "--name", "^Velloq$", "mousemove", "--window", "%1", "240", "400", "click", "--repeat", "3", "5" };
+        if (wayland)
+            wheel = { "mousemove", "512", "400", "click", "--repeat", "3", "5" };
+        ASSERT_TRUE(compositor->xdotool(wheel)) << wayland;
+        EXPECT_TRUE(test::wait_until([&] {
+            auto after = frame();
+            return after.width == before.width && test::differing_share(before, after, 8) > 0.02;
+        })) << wayland;
+        if (!wayland) {
+            ASSERT_TRUE(compositor->xdotool({ "search", "--sync", "--name", "^Velloq$", "windowsize", "%1", "360", "640" }));
+            EXPECT_TRUE(test::wait_until([&] { return frame_size(velloq, snapshot) == std::pair { 360, 640 }; }));
+            EXPECT_TRUE(log_has(log_file, u"Application::ResolutionChanged"));
+        }
+        velloq.signal(SIGTERM);
+        EXPECT_EQ(velloq.wait(), 0);
+    }
+}
+
 TEST(Program, AWaylandCompositorGetsAWaylandWindowAndAnXDesktopAnXWindow)
 {
     if (!test::phoc_installed())

@@ -40,12 +40,14 @@ public:
     }
     void pointer_move(PointerEvent const& event) override { moves.push_back(event); }
     void pointer_button(PointerEvent const& event) override { buttons.push_back(event); }
+    void wheel(PointerEvent const&, int32_t thousandths) override { wheels.push_back(thousandths); }
     void key(KeyEvent const& event) override { keys.push_back(event); }
     void text_input(std::u16string const& text) override { texts.push_back(text); }
 
     std::vector<double> advanced;
     std::vector<PointerEvent> moves;
     std::vector<PointerEvent> buttons;
+    std::vector<int32_t> wheels;
     std::vector<KeyEvent> keys;
     std::vector<std::u16string> texts;
     int draws { 0 };

@@ -314,3 +314,37 @@ TEST_F(ListTest, KeysMoveTheSelectionKeepItInViewAndEnterActivatesIt)
     list->set_selected(1);
     EXPECT_TRUE(item->find_by_id(u"#vlist_normal")->is_visible());
 }
+
+// A notch glides the content by three lines within a few frames; a touchpad's fraction scrolls by
+// its share; turned up at the top, or far down past the end, the list stops at its border.
+TEST_F(ListTest, TheWheelScrollsByLinesAndStopsAtTheEnds)
+{
+    auto offset = [&] { return list->scroll_position() - list->first_built() * item_height(); };
+    PointerEvent over { 100, list_top() + 50, 1000, false, false };
+    double start = offset();
+    EXPECT_TRUE(form.wheel(over, wheel_notch));
+    run_frames(0.02);
+    double part_way = start - offset();
+    run_frames(1);
+    double notch = start - offset();
+    EXPECT_GT(part_way, 0);
+    EXPECT_LT(part_way, notch);
+    EXPECT_NEAR(notch, 3 * skin.default_font()->line_height(), 1);
+
+    form.wheel(over, wheel_notch / 4);
+    run_frames(1);
+    EXPECT_NEAR(start - offset(), notch * 1.25, 1);
+
+    form.wheel(over, -20 * wheel_notch);
+    run_frames(1);
+    EXPECT_DOUBLE_EQ(list->scroll_position(), 2);
+    EXPECT_EQ(list->first_built(), 0);
+
+    list->reset(5);
+    run_frames(0.05);
+    form.wheel(over, 20 * wheel_notch);
+    run_frames(1);
+    EXPECT_DOUBLE_EQ(list->scroll_position(), 2);
+    // Outside the list nothing takes the wheel.
+    EXPECT_FALSE(form.wheel({ 100, list_top() - 5, 1000, false, false }, wheel_notch));
+}

@@ -248,7 +248,7 @@ bool Compositor::turn_output(int quarter_turns) const
     return run_client({ "wlr-randr", "--output", "X11-1", "--transform", transforms[quarter_turns & 3] }).has_value();
 }
 
-bool Compositor::run_xdotool(std::vector<std::string> arguments) const
+bool Compositor::xdotool(std::vector<std::string> arguments) const
 {
     if (m_x_display.empty())
         return false;
@@ -258,17 +258,17 @@ bool Compositor::run_xdotool(std::vector<std::string> arguments) const
 
 bool Compositor::click(int x, int y) const
 {
-    return run_xdotool({ "mousemove", std::to_string(x), std::to_string(y), "click", "1" });
+    return xdotool({ "mousemove", std::to_string(x), std::to_string(y), "click", "1" });
 }
 
 bool Compositor::type(std::string const& text) const
 {
-    return run_xdotool({ "type", "--delay", "20", "--", text });
+    return xdotool({ "type", "--delay", "20", "--", text });
 }
 
 bool Compositor::key(std::string const& name) const
 {
-    return run_xdotool({ "key", "--", name });
+    return xdotool({ "key", "--", name });
 }
 
 std::optional<PictureBox> lit_box(RgbPicture const& picture)

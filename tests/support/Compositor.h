@@ -49,13 +49,14 @@ public:
     bool click(int x, int y) const;
     bool type(std::string const& text) const;
     bool key(std::string const& name) const;
+    // Nested: xdotool with these arguments on its X server; false when it failed.
+    bool xdotool(std::vector<std::string> arguments) const;
 
 private:
     explicit Compositor(std::filesystem::path runtime);
     // Started once it serves clients and, where asked, offers its seat.
     bool start_phoc(std::vector<std::string> environment, bool with_seat, std::vector<std::string> const& options = {});
     bool start_x_server();
-    bool run_xdotool(std::vector<std::string> arguments) const;
     // Runs a client of the compositor; what it wrote, or nullopt when it failed.
     std::optional<std::string> run_client(std::vector<std::string> arguments) const;
 

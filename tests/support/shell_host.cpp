@@ -47,6 +47,7 @@ public:
     void pointer_button(PointerEvent const& event) override { show(event.pressed ? Bitmap565::rgb(0, 0, 255) : Bitmap565::rgb(0, 255, 0)); }
     void key(KeyEvent const& event) override { show(event.code == Key::Enter ? Bitmap565::rgb(255, 0, 0) : Bitmap565::rgb(255, 255, 255)); }
     void text_input(std::u16string const&) override { show(Bitmap565::rgb(255, 255, 0)); }
+    void wheel(PointerEvent const&, int32_t thousandths) override { show(thousandths > 0 ? Bitmap565::rgb(255, 0, 255) : Bitmap565::rgb(0, 255, 255)); }
 
 private:
     void show(uint16_t colour)

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace velloq::platform::wayland {
 
@@ -145,12 +146,33 @@ void WaylandSeat::pointer_button(void* data, wl_pointer*, uint32_t serial, uint3
         self.release(time);
 }
 
-void WaylandSeat::pointer_axis(void*, wl_pointer*, uint32_t, uint32_t, wl_fixed_t)
+// Vertical scrolling is gathered over one pointer frame: a wheel's notches where the compositor
+// counts them, else a touchpad's distance, 15 units to a notch as libinput counts a wheel's.
+void WaylandSeat::pointer_axis(void* data, wl_pointer* pointer, uint32_t, uint32_t axis, wl_fixed_t value)
 {
+    auto& self = *static_cast<WaylandSeat*>(data);
+    if (axis != WL_POINTER_AXIS_VERTICAL_SCROLL)
+        return;
+    self.m_scroll_distance += wl_fixed_to_double(value);
+    // Before version 5 there are no frames: each event is one.
+    if (wl_pointer_get_version(pointer) < WL_POINTER_FRAME_SINCE_VERSION)
+        pointer_frame(data, pointer);
 }
 
-void WaylandSeat::pointer_frame(void*, wl_pointer*)
+void WaylandSeat::pointer_frame(void* data, wl_pointer*)
 {
+    auto& self = *static_cast<WaylandSeat*>(data);
+    double notches = self.m_scroll_notches != 0 ? self.m_scroll_notches : self.m_scroll_distance / 15.0;
+    self.m_scroll_notches = 0;
+    self.m_scroll_distance = 0;
+    auto thousandths = static_cast<int64_t>(std::lround(notches * 1000.0));
+    if (thousandths == 0)
+        return;
+    Event event { EventKind::Wheel };
+    event.x = self.m_pointer_x;
+    event.y = self.m_pointer_y;
+    event.value = thousandths;
+    self.m_connection.push(event);
 }
 
 void WaylandSeat::pointer_axis_source(void*, wl_pointer*, uint32_t)
@@ -161,8 +183,10 @@ void WaylandSeat::pointer_axis_stop(void*, wl_pointer*, uint32_t, uint32_t)
 {
 }
 
-void WaylandSeat::pointer_axis_discrete(void*, wl_pointer*, uint32_t, int32_t)
+void WaylandSeat::pointer_axis_discrete(void* data, wl_pointer*, uint32_t axis, int32_t discrete)
 {
+    if (axis == WL_POINTER_AXIS_VERTICAL_SCROLL)
+        static_cast<WaylandSeat*>(data)->m_scroll_notches += discrete;
 }
 
 // The first finger down is the pointer; other fingers meanwhile are not followed (the skin's

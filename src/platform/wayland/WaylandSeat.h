@@ -83,6 +83,9 @@ private:
     // The finger that acts as the pointer: the first one down, until it is lifted.
     std::optional<int32_t> m_finger;
     bool m_pressed { false };
+    // Vertical scrolling of the pointer frame under way: wheel notches, and distance.
+    int32_t m_scroll_notches { 0 };
+    double m_scroll_distance { 0 };
     bool m_focused { false };
 };
 
