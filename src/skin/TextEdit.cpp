@@ -123,11 +123,88 @@ void TextEdit::visibility_changed(bool effective)
         end_input();
 }
 
+// A tap gives the edit the input, and the caret goes where it was tapped.
 bool TextEdit::pointer_button(PointerEvent const& event)
 {
-    if (!event.pressed && !event.cancelled && hit_test(event))
-        begin_input();
+    if (event.pressed || event.cancelled || !hit_test(event))
+        return true;
+    begin_input();
+    if (m_composing.empty())
+        move_caret(caret_at({ event.x, event.y }));
     return true;
+}
+
+// The wrapped lines of `shown`, each with the place of its first character in it.
+std::vector<TextEdit::PlacedLine> TextEdit::placed_lines(std::u16string const& shown) const
+{
+    std::vector<PlacedLine> placed;
+    size_t first = 0;
+    for (auto& line : lines_of(shown)) {
+        size_t size = line.size();
+        placed.push_back({ std::move(line), first });
+        first += size;
+        // A wrapped line ends at a blank or line feed that is not drawn.
+        if (first < shown.size() && (shown[first] == u' ' || shown[first] == u'\n'))
+            ++first;
+    }
+    if (placed.empty())
+        placed.push_back({ {}, 0 });
+    return placed;
+}
+
+// Where the caret stands before character `at` of `shown`, in the element's drawing (no offset).
+Point TextEdit::caret_point(std::u16string const& shown, size_t at) const
+{
+    FontRep* text_font = font();
+    if (!wraps())
+        return { position().x - m_scroll + text_font->measure(std::u16string_view(shown).substr(0, at)), text_top(1) };
+    auto placed = placed_lines(shown);
+    size_t index = 0;
+    while (index + 1 < placed.size() && placed[index + 1].first <= at)
+        ++index;
+    auto const& line = placed[index];
+    size_t within = std::min(at - std::min(at, line.first), line.text.size());
+    int32_t x = line_x(line.text) + text_font->measure(std::u16string_view(line.text).substr(0, within));
+    return { x, text_top(placed.size()) + static_cast<int32_t>(index) * text_font->line_height() };
+}
+
+// The character a point is nearest to, as a caret position in the text.
+size_t TextEdit::caret_at(Point point) const
+{
+    FontRep* text_font = font();
+    if (!text_font)
+        return text().size();
+    auto placed = wraps() ? placed_lines(text()) : std::vector<PlacedLine> { { text(), 0 } };
+    int32_t top = wraps() ? text_top(placed.size()) : text_top(1);
+    auto row = std::clamp<int32_t>((point.y - top) / std::max(1, text_font->line_height()), 0, static_cast<int32_t>(placed.size()) - 1);
+    auto const& line = placed[static_cast<size_t>(row)];
+    int32_t left = wraps() ? line_x(line.text) : position().x - m_scroll;
+    size_t best = 0;
+    int32_t best_distance = std::abs(point.x - left);
+    for (size_t within = 1; within <= line.text.size(); ++within) {
+        if (within < line.text.size() && is_low_surrogate(line.text[within]))
+            continue;
+        int32_t distance = std::abs(point.x - left - text_font->measure(std::u16string_view(line.text).substr(0, within)));
+        if (distance < best_distance) {
+            best = within;
+            best_distance = distance;
+        }
+    }
+    return line.first + best;
+}
+
+void TextEdit::draw_caret(DrawTarget const& clipped, Point offset, std::u16string const& shown) const
+{
+    if (!m_has_input || !clipped.picture || std::fmod(m_blink, blink_period) >= blink_period / 2)
+        return;
+    Point at = caret_point(shown, m_caret + m_composing.size());
+    fill_rect(*clipped.picture, { at.x + offset.x, at.y + offset.y, caret_width(), font()->line_height() }, clipped.rect, colour().to_565());
+}
+
+// One pixel wide, two on a screen of twice the pixels, so it is as easy to see everywhere.
+int32_t TextEdit::caret_width() const
+{
+    return std::max(1, font()->line_height() / 16);
 }
 
 size_t TextEdit::line_start(size_t at) const
@@ -258,6 +335,12 @@ void TextEdit::advance(double seconds)
     TextElement::advance(seconds);
     if (!m_has_input)
         return;
+    // A window in the background keeps its caret shown and still: nothing to redraw while idle.
+    if (auto* application = Application::instance(); application && !application->is_in_front()) {
+        if (std::exchange(m_blink, 0.0) >= blink_period / 2)
+            set_needs_redraw();
+        return;
+    }
     bool shown_before = std::fmod(m_blink, blink_period) < blink_period / 2;
     m_blink += seconds;
     if (shown_before != (std::fmod(m_blink, blink_period) < blink_period / 2))
@@ -279,8 +362,11 @@ void TextEdit::draw_self(DrawTarget const& target, Point offset)
     }
     if (wraps() && m_composing.empty()) {
         TextElement::draw_self(target, offset);
+        draw_caret(clipped, offset, text());
     } else if (wraps()) {
-        draw_lines(target, offset, shown_text());
+        std::u16string shown = shown_text();
+        draw_lines(target, offset, shown);
+        draw_caret(clipped, offset, shown);
         draw_children(target, offset);
     } else {
         // One line that scrolls so the caret (behind what is being composed) stays inside the box.
@@ -298,8 +384,7 @@ void TextEdit::draw_self(DrawTarget const& target, Point offset)
             int32_t from = text_font->measure(std::u16string_view(shown).substr(0, m_caret));
             fill_rect(*target.picture, { x + from, y + text_font->line_height() - 1, caret_x - from, 1 }, clipped.rect, colour().to_565());
         }
-        if (m_has_input && std::fmod(m_blink, blink_period) < blink_period / 2 && target.picture)
-            fill_rect(*target.picture, { box.left - m_scroll + caret_x, y, 1, text_font->line_height() }, clipped.rect, colour().to_565());
+        draw_caret(clipped, offset, shown);
         draw_children(target, offset);
     }
 }

@@ -61,6 +61,15 @@ private:
     size_t line_start(size_t at) const;
     // The text as drawn: what an input method composes stands at the caret.
     std::u16string shown_text() const;
+    struct PlacedLine {
+        std::u16string text;
+        size_t first { 0 };
+    };
+    std::vector<PlacedLine> placed_lines(std::u16string const& shown) const;
+    Point caret_point(std::u16string const& shown, size_t at) const;
+    size_t caret_at(Point) const;
+    void draw_caret(DrawTarget const& clipped, Point offset, std::u16string const& shown) const;
+    int32_t caret_width() const;
 
     Colour m_background;
     size_t m_caret { 0 };

@@ -237,6 +237,50 @@ TEST_F(ElementTypesTest, EditTakesCharactersAndCaretKeys)
     EXPECT_EQ(changes.count, 9);
 }
 
+// The caret of a wrapped edit: a bar where the next character goes, on the line it is on, there
+// in one half of the blink and gone in the other; a tap moves it to the character tapped.
+TEST_F(ElementTypesTest, AWrappedEditShowsItsCaretWhereTheNextCharacterGoesAndATapMovesIt)
+{
+    auto wrapped = node(u"edit", u"edit");
+    wrapped.integers[u"wrap"] = 1;
+    build(node(u"node", u"root", { wrapped }));
+    auto& edit = find<TextEdit>(u"edit");
+    edit.set_text(u"one two three four five six seven eight nine ten eleven");
+    edit.begin_input();
+    auto lines = edit.lines();
+    ASSERT_GT(lines.size(), 1u);
+    auto shown = Bitmap565::create(200, 100);
+    auto hidden = Bitmap565::create(200, 100);
+    // White, so the edit's black text and caret show.
+    shown->fill(0xFFFF);
+    hidden->fill(0xFFFF);
+    form.draw({ { 0, 0, 200, 100 }, shown.get() }, {});
+    edit.advance(0.6);
+    form.draw({ { 0, 0, 200, 100 }, hidden.get() }, {});
+    int32_t left = 200, right = -1, top = 100, bottom = -1;
+    for (int32_t y = 0; y < 100; ++y) {
+        for (int32_t x = 0; x < 200; ++x) {
+            if (shown->row(y)[x] == hidden->row(y)[x])
+                continue;
+            left = std::min(left, x), right = std::max(right, x);
+            top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    }
+    int32_t line_height = edit.font()->line_height();
+    EXPECT_EQ(left, edit.line_x(lines.back()) + edit.font()->measure(lines.back()));
+    EXPECT_LE(right - left, 1);
+    EXPECT_EQ(top, edit.text_top(lines.size()) + static_cast<int32_t>(lines.size() - 1) * line_height);
+    EXPECT_EQ(bottom - top + 1, line_height);
+
+    int32_t x = edit.line_x(lines.front()) + edit.font()->measure(u"one t");
+    form.pointer_button({ x, edit.text_top(lines.size()) + 2, 0, true, false });
+    form.pointer_button({ x, edit.text_top(lines.size()) + 2, 0, false, false });
+    EXPECT_EQ(edit.caret(), 5u);
+    form.pointer_button({ 1, edit.text_top(lines.size()) + line_height + 2, 0, true, false });
+    form.pointer_button({ 1, edit.text_top(lines.size()) + line_height + 2, 0, false, false });
+    EXPECT_EQ(edit.caret(), lines.front().size() + 1);
+}
+
 TEST_F(ElementTypesTest, LabelEditNeedsBothChildren)
 {
     build(node(u"node", u"root", { node(u"label_edit", u"le", { node(u"edit", u"#edit"), node(u"text", u"#text") }) }));
