@@ -2,6 +2,7 @@
 
 #include "forms/CompanionDialog.h"
 #include "forms/FormMain.h"
+#include "forms/MessageDates.h"
 #include "forms/SkinBinding.h"
 #include "messaging/Chat.h"
 #include "messaging/TextAnalysis.h"
@@ -262,8 +263,9 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
     auto& body = bind_element<TextElement>(item, item_section, u"body");
     body.set_text(record.text);
     body.set_runs(link_runs(record.text, record.found_items, m_bubble.link_colour(record)));
-    bind_element<TextElement>(item, item_section, u"day").set_text(record.date_text);
-    bind_element<TextElement>(item, item_section, u"time").set_text(record.time_text);
+    MessageDates dates(m_skin.language());
+    bind_element<TextElement>(item, item_section, u"day").set_text(dates.day_heading(record.time, MessageTime::now()));
+    bind_element<TextElement>(item, item_section, u"time").set_text(dates.clock(record.time));
     // The neighbour may hold only its id (a start from the cache): it is read before its day is
     // compared; after a neighbour that cannot be read (it is leaving the chat) the day is shown.
     bool first_of_day = index == 0;
@@ -300,7 +302,7 @@ void FormChat::show_as_report(Element& item, MessageRecord const& record)
     bind_element(item, item_section, u"bubble").set_visible(!report);
     if (report) {
         auto state = record.report_kind == ReportKind::Delivered ? platform::SendState::Delivered : platform::SendState::NotDelivered;
-        text->set_text(m_skin.language().text_of(send_state_key(state)) + u" " + record.time_text);
+        text->set_text(m_skin.language().text_of(send_state_key(state)) + u" " + MessageDates(m_skin.language()).clock(record.time));
     }
 }
 

@@ -3,6 +3,7 @@
 #include "messaging/AlertRegistration.h"
 
 #include "forms/Avatar.h"
+#include "forms/MessageDates.h"
 #include "platform/Folders.h"
 #include "forms/AboutPanel.h"
 #include "forms/FormChat.h"
@@ -10,6 +11,7 @@
 #include "forms/FormContacts.h"
 #include "forms/FormTemplates.h"
 #include "forms/SkinBinding.h"
+#include "skin/FontRep.h"
 #include "lang/LanguageTable.h"
 #include "shell/Platform.h"
 #include "skin/LanguageMenu.h"
@@ -261,6 +263,37 @@ void FormMain::fill_item(VList&, Element& item, int32_t index)
         fill_chat_item(item, *chats[static_cast<size_t>(index)]);
 }
 
+// The line of name, phone label and date: the date takes what it needs at the right, the name
+// comes first, and the label gets what room is left (shortened with "…"), or goes when that is
+// too little to read.
+void FormMain::share_title_line(Element& item, TextElement& title, TextElement& type, TextElement& day)
+{
+    FontRep* title_font = title.font();
+    FontRep* type_font = type.font();
+    FontRep* day_font = day.font();
+    if (!title_font || !type_font || !day_font)
+        return;
+    int32_t scale = 1 << m_skin.shift();
+    int32_t gap = 8 * scale;
+    int32_t width = m_list->size().x > 0 ? m_list->size().x : m_application.client_rect().width;
+    int32_t after_day = day.border_max().x + day_font->measure(day.text()) + gap;
+    int32_t name_room = width - title.border_min().x - after_day;
+    int32_t label = type.text().empty() ? 0 : type_font->measure(type.text());
+    int32_t label_room = std::min(label, name_room - title_font->measure(title.text()) - gap);
+    // A shortened label keeps two letters at least, or it says nothing.
+    if (label_room < label && label_room < type_font->measure(type.text().substr(0, 2) + u"…"))
+        label_room = 0;
+    type.set_visible(label_room > 0);
+    type.set_borders({ 0, type.border_min().y }, { after_day, type.border_max().y });
+    type.set_design_size({ label_room, type.design_size().y });
+    title.set_borders(title.border_min(), { after_day + (label_room > 0 ? label_room + gap : 0), title.border_max().y });
+    item.invalidate_layout();
+    if (item.size().x > 0) {
+        item.set_horizontal(item.position().x, item.size().x);
+        item.set_vertical(item.position().y, item.size().y);
+    }
+}
+
 // A delivery report is about the message before it: the preview is the last message.
 MessageRecord& FormMain::last_message(Chat& chat)
 {
@@ -295,7 +328,7 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
             body.set_text(m_skin.language().text_of(u"Draft") + u": " + draft->text);
         else
             body.set_text(newest.text);
-        day.set_text(day_month_text(newest.time));
+        day.set_text(MessageDates(m_skin.language()).in_list(newest.time, MessageTime::now()));
         // A delivery report is about the message before it, not a word of its own.
         auto last_word = std::find_if(chat.messages.rbegin(), chat.messages.rend(), [](MessageRecord const& message) { return message.report_kind == ReportKind::Message && message.folder != FolderKind::Drafts; });
         if (last_word != chat.messages.rend() && m_model.read_message(*last_word))
@@ -304,6 +337,7 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
         body.set_text({});
         day.set_text({});
     }
+    share_title_line(item, title, type, day);
     unread.set_text(u"(" + to_u16_decimal(chat.unread) + u")");
     unread.set_visible(chat.unread > 0);
     unread_exists.set_visible(chat.unread > 0);

@@ -10,6 +10,7 @@
 #include "skin/Form.h"
 #include "skin/Menu.h"
 #include "skin/Properties.h"
+#include "skin/TextElement.h"
 #include "skin/VList.h"
 
 #include <memory>
@@ -101,6 +102,7 @@ private:
     std::optional<std::string> m_shown_problem;
     int32_t index_of(Chat const&) const;
     MessageRecord& last_message(Chat&);
+    void share_title_line(Element& item, TextElement& title, TextElement& type, TextElement& day);
     void fill_chat_item(Element& item, Chat& chat);
     void build_owned_forms();
     void build_search();

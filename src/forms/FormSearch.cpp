@@ -2,6 +2,7 @@
 
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
+#include "forms/MessageDates.h"
 #include "forms/SkinBinding.h"
 #include "messaging/DateFormat.h"
 #include "search/SearchIndexer.h"
@@ -156,7 +157,7 @@ void FormSearch::fill_item(VList&, Element& item, int32_t index)
         return;
     SearchResult const& result = m_results[static_cast<size_t>(index)];
     bind_element<TextElement>(item, item_section, u"title").set_text(result.chat_title);
-    bind_element<TextElement>(item, item_section, u"day").set_text(date_text(result.time));
+    bind_element<TextElement>(item, item_section, u"day").set_text(MessageDates(m_skin.language()).in_list(result.time, MessageTime::now()));
     auto marks = result.marks;
     auto& body = bind_element<TextElement>(item, item_section, u"body");
     body.set_text(text_around_match(result.text, marks));

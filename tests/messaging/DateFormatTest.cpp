@@ -81,3 +81,33 @@ TEST_F(DateTexts, TextsFollowTheLocale)
     use_locale("ru_RU.UTF-8");
     EXPECT_EQ(day_month_text(time), u"22.11");
 }
+
+// The interface's language names the days and months and, unless the user's locale is of the same
+// language, brings its own customs. Days are counted in the local calendar, so 23:30 and 00:30
+// are a day apart though an hour is not.
+TEST_F(DateTexts, TheInterfacesLanguageOverTheUsersLocaleAndLocalCalendarDays)
+{
+    use_zone("Europe/Berlin");
+    use_locale("en_US.UTF-8");
+    auto time = MessageTime::from_unix_milliseconds(november_22_2000);
+    EXPECT_EQ(date_text(time, "ru"), u"22 ноября 2000\u202Fг.");
+    EXPECT_EQ(time_text(time, "ru"), u"14:05");
+    EXPECT_EQ(weekday_text(time, "ru", false), u"Среда");
+    EXPECT_EQ(weekday_text(time, "en", true), u"Wed");
+    EXPECT_NE(time_text(time, "en").find(u"2:05"), std::u16string::npos) << to_utf8(time_text(time, "en"));
+    auto later_that_year = time.add_hours(24 * 10);
+    EXPECT_EQ(short_date_text(time, later_that_year, "en"), u"Nov 22");
+    EXPECT_EQ(short_date_text(time, later_that_year, "ru"), u"22 нояб.");
+    EXPECT_EQ(short_date_text(time, time.add_hours(24 * 60), "en"), u"11/22/2000");
+    use_locale("en_GB.UTF-8");
+    EXPECT_EQ(short_date_text(time, time.add_hours(24 * 60), "en"), u"22/11/2000");
+    EXPECT_EQ(time_text(time, "en"), u"14:05");
+
+    // 22 November 23:30 and 23 November 00:30 in Berlin.
+    auto late = MessageTime::from_unix_milliseconds(974'932'200'000LL);
+    EXPECT_EQ(late.local().hour, 23);
+    EXPECT_EQ(days_before(late, late.add_hours(1)), 1);
+    EXPECT_EQ(days_before(late, late.add_hours(-1)), 0);
+    EXPECT_EQ(days_before(late, late.add_hours(24 * 6 + 1)), 7);
+    EXPECT_EQ(days_before(late.add_hours(30), late), -2);
+}
