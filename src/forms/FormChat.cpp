@@ -425,6 +425,14 @@ void FormChat::send()
     log() << u"after send\n";
 }
 
+void FormChat::show_draft()
+{
+    if (!m_edit->is_effectively_visible())
+        return;
+    m_edit->begin_input();
+    m_edit->edit_caret_to_end();
+}
+
 // The button that jumps to the newest message shows only while the newest message is out of view.
 void FormChat::show_message(EntryId const& id)
 {

@@ -54,6 +54,8 @@ public:
     void advance(double seconds) override;
     // Scrolls to a message of the chat on screen and marks it for a moment (a search found it).
     void show_message(EntryId const& id);
+    // The reply, holding the chat's draft, takes the input with its caret at the end.
+    void show_draft();
 
     // ItemSource.
     std::unique_ptr<Element> create_item(VList&, int32_t index) override;

@@ -156,7 +156,11 @@ void FormMain::show_found(SearchResult const& found)
         return;
     }
     open_chat({ chat->name, chat->address, chat->phone_label, chat->key, chat->contact_id, 0 });
-    m_chat->show_message(found.id);
+    // A draft is where the chat keeps it: in the reply, to go on writing.
+    if (found.draft)
+        m_chat->show_draft();
+    else
+        m_chat->show_message(found.id);
 }
 
 void FormMain::on_skin_reloaded()

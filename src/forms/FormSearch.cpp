@@ -160,10 +160,12 @@ void FormSearch::fill_item(VList&, Element& item, int32_t index)
     bind_element<TextElement>(item, item_section, u"day").set_text(MessageDates(m_skin.language()).in_list(result.time, MessageTime::now()));
     auto marks = result.marks;
     auto& body = bind_element<TextElement>(item, item_section, u"body");
-    body.set_text(text_around_match(result.text, marks));
+    // A draft says so, as the chat list says it.
+    std::u16string prefix = result.draft ? m_skin.language().text_of(u"Draft") + u": " : std::u16string();
+    body.set_text(prefix + text_around_match(result.text, marks));
     std::vector<ColourRun> runs;
     for (auto const& [begin, end] : marks)
-        runs.push_back({ begin, end - begin, m_match_colour });
+        runs.push_back({ begin + prefix.size(), end - begin, m_match_colour });
     body.set_runs(std::move(runs));
 }
 

@@ -74,6 +74,8 @@ public:
     // Whether a message of a chat is still there: its id is known and the store still holds it.
     // A record that holds only an id is filled as `read_message` fills it.
     bool validate_message(MessageRecord&);
+    // Whether the store's folder of that kind held the message at the last update.
+    bool folder_holds(FolderKind kind, EntryId const& id) const { return m_follower.knows(kind, id); }
     void delete_message(MessageRecord const&);
     // A message of a chat the user deletes: it goes from the store and the chat (and the chat's
     // unread count), the lists are told, and the cache and unread count are saved.

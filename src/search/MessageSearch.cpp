@@ -59,9 +59,11 @@ std::vector<SearchResult> find_messages(StoreSearch& search, std::u16string cons
 
 void name_results_by_chat(ChatModel& model, std::vector<SearchResult>& results)
 {
-    for (auto& result : results)
+    for (auto& result : results) {
         if (Chat* chat = model.find_chat(result.chat_key))
             result.chat_title = chat->title();
+        result.draft = model.folder_holds(FolderKind::Drafts, result.id);
+    }
 }
 
 }

@@ -37,6 +37,7 @@ public:
     virtual void set_text(std::u16string const& text);
     std::u16string const& text() const { return m_text; }
     void set_runs(std::vector<ColourRun> runs);
+    std::vector<ColourRun> const& runs() const { return m_runs; }
     void set_colour(Colour colour);
     Colour colour() const { return m_colour; }
     FontRep* font() const { return m_font; }

@@ -74,3 +74,32 @@ TEST_F(SearchPaging, PagesFollowTheScrollingToTheLastMatchAndANewTextStartsAgain
     EXPECT_EQ(search.results().size(), FormSearch::page);
     EXPECT_EQ(search.list().count(), static_cast<int32_t>(FormSearch::page));
 }
+
+// A draft found says it is one, and opening it puts the reply, which holds it, under the caret.
+TEST_F(SearchPaging, AFoundDraftSaysSoAndOpensInTheReply)
+{
+    deliver("+4915130000001", "pineapple pie?");
+    start_and_settle();
+    ASSERT_TRUE(controller->model()->sms().save_draft({ u"", u"+4915130000001" }, u"pineapple later"));
+    ASSERT_TRUE(pump_until([&] { return controller->model()->folder_holds(FolderKind::Drafts, controller->model()->chats().front()->messages.back().id); }));
+    application->text_input(u"p");
+    application->text_input(u"i");
+    settle_search();
+    ASSERT_NE(main_form().search_form(), nullptr);
+    FormSearch& search = *main_form().search_form();
+    ASSERT_EQ(search.results().size(), 2u);
+    int32_t draft = search.results()[0].draft ? 0 : 1;
+    ASSERT_TRUE(search.results()[static_cast<size_t>(draft)].draft);
+    EXPECT_FALSE(search.results()[static_cast<size_t>(1 - draft)].draft);
+    auto* body = dynamic_cast<TextElement*>(search.list().item(draft)->find_by_id(u"body"));
+    ASSERT_NE(body, nullptr);
+    EXPECT_EQ(body->text(), u"Draft: pineapple later");
+    ASSERT_EQ(body->runs().size(), 1u);
+    EXPECT_EQ(body->text().substr(body->runs()[0].start, body->runs()[0].length), u"pineapple");
+    search.item_activated(search.list(), draft);
+    FormChat& chat = main_form().chat_form();
+    ASSERT_EQ(stack->top(), &chat);
+    EXPECT_EQ(chat.edit().text(), u"pineapple later");
+    EXPECT_TRUE(chat.edit().has_input());
+    EXPECT_EQ(chat.edit().caret(), chat.edit().text().size());
+}
