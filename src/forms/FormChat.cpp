@@ -604,6 +604,10 @@ void FormChat::menu_entries(std::u16string const& name, std::u16string&, std::ve
     } else if (name == u"DeleteChat") {
         entries.push_back({ u"ReallyDeleteChat", {}, u"MenuElementRed" });
         entries.push_back({ u"Cancel", {} });
+    } else if (name == u"DeleteSMS") {
+        // A message deleted is gone from the store: it is asked for once more, as a chat is.
+        entries.push_back({ u"ReallyDeleteSMS", {}, u"MenuElementRed" });
+        entries.push_back({ u"Cancel", {} });
     } else if (auto opened = run_link_command(name)) {
         // Nothing on this system could open it: the user is told instead of left waiting.
         if (!*opened) {
@@ -646,7 +650,7 @@ bool FormChat::run_command(std::u16string const& name)
         delete_chat();
     } else if (name == u"Minimize") {
         m_application.minimize();
-    } else if (name == u"DeleteSMS") {
+    } else if (name == u"ReallyDeleteSMS") {
         delete_selected();
     } else if (name == u"CopyText") {
         if (MessageRecord* message = selected_message())

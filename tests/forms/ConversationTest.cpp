@@ -231,8 +231,19 @@ TEST_F(Conversation, DeleteResendAndForward)
     deliver("+4915110000002", "berta's");
     start_and_wait();
     open_chat_of(u"+4915110000001");
+    // Deleting asks once more; Cancel keeps the message.
     sms_menu(0);
     command(chat_form().menu(), u"DeleteSMS");
+    std::vector<std::u16string> asked;
+    for (auto const& entry : chat_form().menu().entries())
+        asked.push_back(entry.name);
+    EXPECT_EQ(asked, (std::vector<std::u16string> { u"ReallyDeleteSMS", u"Cancel" }));
+    command(chat_form().menu(), u"Cancel");
+    pump_for(30ms);
+    EXPECT_EQ(chat_form().list().count(), 2);
+    sms_menu(0);
+    command(chat_form().menu(), u"DeleteSMS");
+    command(chat_form().menu(), u"ReallyDeleteSMS");
     pump_for(30ms);
     EXPECT_EQ(chat_form().list().count(), 1);
     EXPECT_EQ(store_list("inbox").find("first"), std::string::npos);
