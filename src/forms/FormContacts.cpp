@@ -65,6 +65,10 @@ void FormContacts::skin_loaded()
     m_close = &bind_element<ButtonElement>(*this, section_name, u"btnClose");
     m_write = &bind_element<ButtonElement>(*this, section_name, u"btnWrite");
     m_add = &bind_element<ButtonElement>(*this, section_name, u"btnAdd");
+    // Skins made before it have none: the back arrow takes the recipients there.
+    m_done = dynamic_cast<ButtonElement*>(find_by_id(u"btnDone"));
+    if (m_done)
+        m_done->on_press = [this] { leave(); };
     m_hint = &bind_element(*this, section_name, u"hint");
     m_ruler = &bind_element(*this, section_name, u"ruler_table");
     // The two letter templates are sections to build letters from, not letters themselves.
@@ -162,6 +166,15 @@ void FormContacts::refresh()
     // The search field says what it searches until something is typed.
     m_hint->set_visible(m_edit->text().empty());
     rebuild_ruler();
+    show_done();
+}
+
+// While recipients are being marked, "Done" takes them to the chat; a typed number's "Add" has its
+// place meanwhile.
+void FormContacts::show_done()
+{
+    if (m_done)
+        m_done->set_visible(m_multi && !(m_active && m_active->is_visible()));
 }
 
 void FormContacts::rebuild_ruler()
@@ -281,6 +294,7 @@ void FormContacts::filter_changed()
     // "Nobody found. Type a phone number…" is not said of a number already typed.
     if (m_empty && number)
         m_empty->set_visible(false);
+    show_done();
 }
 
 void FormContacts::add_typed_entry()

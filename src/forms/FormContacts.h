@@ -61,6 +61,7 @@ protected:
 
 private:
     // The filter was typed into: the list follows, and the add button shows for a number.
+    void show_done();
     void filter_changed();
     bool passes_filter(PhoneEntry const&) const;
     std::u16string filter_text() const;
@@ -77,6 +78,7 @@ private:
     ButtonElement* m_close { nullptr };
     ButtonElement* m_write { nullptr };
     ButtonElement* m_add { nullptr };
+    ButtonElement* m_done { nullptr };
     ButtonElement* m_active { nullptr };
     Element* m_empty { nullptr };
     Element* m_hint { nullptr };

@@ -220,7 +220,17 @@ TEST_F(TypingAndLeaving, TheChatSaysWhoElseTheMessageGoesTo)
         if (entry.name == u"Vogel Berta")
             contacts().item_activated(contacts().list(), static_cast<int32_t>(index));
     }
-    press(contacts(), u"btnClose");
+    // "Done" takes the marked recipients to the chat; a typed number has "Add" in its place.
+    Element* done = contacts().find_by_id(u"btnDone");
+    ASSERT_NE(done, nullptr);
+    EXPECT_TRUE(done->is_visible());
+    type(u"+49151777");
+    EXPECT_FALSE(done->is_visible());
+    EXPECT_TRUE(contacts().find_by_id(u"btnAdd")->is_visible());
+    for (size_t typed = 0; typed < std::u16string(u"+49151777").size(); ++typed)
+        key(Key::Backspace);
+    EXPECT_TRUE(done->is_visible());
+    press(contacts(), u"btnDone");
     settle();
     EXPECT_EQ(type_line(), u"Recipients: Vogel Berta");
     key(Key::Esc);
