@@ -141,6 +141,8 @@ void FormChat::show_chat(std::u16string const& key)
     m_list->reset(count);
     if (count > 0)
         m_list->scroll_to(count - 1);
+    m_list_height = m_list->size().y;
+    m_was_at_end = true;
     fill_title();
     m_edit->set_text(draft);
     take_pending_text();
@@ -464,6 +466,14 @@ void FormChat::advance(double seconds)
     int32_t count = m_list->count();
     Element* newest = count > 0 ? m_list->item(count - 1) : nullptr;
     bool at_end = count == 0 || (newest && newest->position().y + newest->size().y <= m_list->position().y + m_list->size().y + 1);
+    // A list made shorter (a reply grown by a line, a keyboard come up, a smaller window) keeps
+    // the newest message in view when it was.
+    if (m_list->size().y < m_list_height && m_was_at_end && !at_end && count > 0) {
+        scroll_to_newest();
+        at_end = true;
+    }
+    m_list_height = m_list->size().y;
+    m_was_at_end = at_end;
     if (m_scroll_button->is_visible() == at_end)
         m_scroll_button->set_visible(!at_end);
 }

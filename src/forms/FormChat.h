@@ -122,6 +122,9 @@ private:
     // The message a search led to stays marked until the timer ends.
     Timer m_found_timer { [this] { end_found_mark(); } };
     int32_t m_found { -1 };
+    // The list's height and whether its newest message was in view, at the last frame.
+    int32_t m_list_height { 0 };
+    bool m_was_at_end { true };
     ButtonElement* m_scroll_button { nullptr };
     MessageBubble m_bubble;
     std::u16string m_key;

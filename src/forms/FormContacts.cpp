@@ -3,6 +3,7 @@
 #include "forms/Avatar.h"
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
+#include "forms/SharedLine.h"
 #include "forms/SkinBinding.h"
 #include "platform/Utf.h"
 #include "shell/Application.h"
@@ -256,6 +257,11 @@ void FormContacts::fill_contact(Element& item, PhoneEntry const& entry)
     if (type) {
         type->set_text(entry.label.empty() ? std::u16string() : m_skin.language().text_of(entry.label));
         type->set_visible(!entry.label.empty());
+        // The number comes first; its label shrinks or goes on a narrow screen.
+        if (number) {
+            int32_t width = m_list->size().x > 0 ? m_list->size().x : m_application.client_rect().width;
+            share_line(item, *number, *type, width, type->border_max().x, 8 << m_skin.shift());
+        }
     }
     auto photo = by_number ? nullptr : m_owner.avatar_photos().avatar_of(m_model, entry.contact_id, photo_side(item));
     show_avatar(item, by_number ? std::u16string() : entry.name, entry.key, std::move(photo));

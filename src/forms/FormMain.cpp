@@ -4,6 +4,7 @@
 
 #include "forms/Avatar.h"
 #include "forms/MessageDates.h"
+#include "forms/SharedLine.h"
 #include "platform/Folders.h"
 #include "forms/AboutPanel.h"
 #include "forms/FormChat.h"
@@ -267,35 +268,16 @@ void FormMain::fill_item(VList&, Element& item, int32_t index)
         fill_chat_item(item, *chats[static_cast<size_t>(index)]);
 }
 
-// The line of name, phone label and date: the date takes what it needs at the right, the name
-// comes first, and the label gets what room is left (shortened with "…"), or goes when that is
-// too little to read.
+// The line of name, phone label and date: the date takes what it needs at the right, and the
+// name and label share the rest.
 void FormMain::share_title_line(Element& item, TextElement& title, TextElement& type, TextElement& day)
 {
-    FontRep* title_font = title.font();
-    FontRep* type_font = type.font();
     FontRep* day_font = day.font();
-    if (!title_font || !type_font || !day_font)
+    if (!day_font)
         return;
-    int32_t scale = 1 << m_skin.shift();
-    int32_t gap = 8 * scale;
+    int32_t gap = 8 << m_skin.shift();
     int32_t width = m_list->size().x > 0 ? m_list->size().x : m_application.client_rect().width;
-    int32_t after_day = day.border_max().x + day_font->measure(day.text()) + gap;
-    int32_t name_room = width - title.border_min().x - after_day;
-    int32_t label = type.text().empty() ? 0 : type_font->measure(type.text());
-    int32_t label_room = std::min(label, name_room - title_font->measure(title.text()) - gap);
-    // A shortened label keeps two letters at least, or it says nothing.
-    if (label_room < label && label_room < type_font->measure(type.text().substr(0, 2) + u"…"))
-        label_room = 0;
-    type.set_visible(label_room > 0);
-    type.set_borders({ 0, type.border_min().y }, { after_day, type.border_max().y });
-    type.set_design_size({ label_room, type.design_size().y });
-    title.set_borders(title.border_min(), { after_day + (label_room > 0 ? label_room + gap : 0), title.border_max().y });
-    item.invalidate_layout();
-    if (item.size().x > 0) {
-        item.set_horizontal(item.position().x, item.size().x);
-        item.set_vertical(item.position().y, item.size().y);
-    }
+    share_line(item, title, type, width, day.border_max().x + day_font->measure(day.text()) + gap, gap);
 }
 
 // A delivery report is about the message before it: the preview is the last message.

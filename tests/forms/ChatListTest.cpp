@@ -235,3 +235,28 @@ TEST_F(ChatList, AChatWhoseLastWordIsTheUsersShowsHowFarItGot)
     EXPECT_TRUE(item_shows(1, u"no_unread"));
     EXPECT_EQ(item_text(1, u"no_unread"), u"…");
 }
+
+// A long name keeps its room: the phone's label beside it shrinks to what is left, with "…" (its
+// box narrower than its text), or goes; a short name leaves the label whole.
+TEST_F(ChatList, ALongNameKeepsItsRoomAndThePhonesLabelShrinksOrGoes)
+{
+    deliver("+4915120000001", "long");
+    deliver("+4915120000002", "short");
+    write_contact("a.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Maximiliane Hohenzollernova\r\nTEL;TYPE=WORK:+49 151 20000001\r\nEND:VCARD\r\n");
+    write_contact("b.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bo\r\nTEL;TYPE=WORK:+49 151 20000002\r\nEND:VCARD\r\n");
+    start_and_wait();
+    ASSERT_TRUE(pump_until([&] { return item_text(0, u"title") == u"Bo" && item_text(1, u"title") == u"Maximiliane Hohenzollernova"; }));
+    pump_for(30ms);
+    auto element = [&](int32_t index, std::u16string_view id) { return dynamic_cast<TextElement*>(form().list().item(index)->find_by_id(id)); };
+    auto* long_title = element(1, u"title");
+    auto* long_type = element(1, u"type");
+    EXPECT_GE(long_title->size().x, long_title->font()->measure(long_title->text()));
+    EXPECT_TRUE(!long_type->is_visible() || long_type->size().x < long_type->font()->measure(long_type->text()));
+    auto* short_type = element(0, u"type");
+    EXPECT_TRUE(short_type->is_visible());
+    EXPECT_GE(short_type->size().x, short_type->font()->measure(short_type->text()));
+    // Nothing of the line overlaps: the name ends before the label, the label before the date.
+    auto* day = element(1, u"day");
+    int32_t day_left = day->position().x + day->size().x - day->font()->measure(day->text());
+    EXPECT_LE(long_title->position().x + long_title->font()->measure(long_title->text()), day_left);
+}
