@@ -297,6 +297,17 @@ std::vector<std::string> wayland_environment(test::Compositor const& compositor,
     return environment;
 }
 
+// The same with the compositor's X server too, as on a desktop: the program chooses Wayland
+// where it is there, X where it is not.
+std::vector<std::string> desktop_environment(test::Compositor const& compositor, test::TempDevice const& device, bool wayland)
+{
+    auto environment = wayland_environment(compositor, device);
+    environment[environment.size() - 3] = "SDL_VIDEODRIVER=";
+    environment[environment.size() - 2] = "DISPLAY=" + compositor.x_display();
+    if (!wayland)
+        environment[1] = "WAYLAND_DISPLAY=";
+    return environment;
+}
 
 }
 
@@ -502,11 +513,7 @@ TEST(Program, TheWheelScrollsTheListAndAResizedWindowIsLaidOutForItsSize)
         test::TempDevice device;
         auto log_file = device.path() / "Temp" / "velloq.txt";
         auto snapshot = device.path() / "frame.png";
-        auto environment = wayland_environment(*compositor, device);
-        environment[environment.size() - 3] = "SDL_VIDEODRIVER=";
-        environment[environment.size() - 2] = "DISPLAY=" + compositor->x_display();
-        if (!wayland)
-            environment[1] = "WAYLAND_DISPLAY=";
+        auto environment = desktop_environment(*compositor, device, wayland);
         environment.insert(environment.end(), { "VELLOQ_SCREEN=480x800", "VELLOQ_SNAPSHOT=" + snapshot.string() });
         run_to_end({ sms_tool, "seed", "--chats", "30", "--messages", "60" }, environment);
         test::ChildProcess velloq({ program }, environment);
@@ -546,11 +553,7 @@ TEST(Program, AWaylandCompositorGetsAWaylandWindowAndAnXDesktopAnXWindow)
     for (bool wayland : { true, false }) {
         test::TempDevice device;
         auto log_file = device.path() / "Temp" / "velloq.txt";
-        auto environment = wayland_environment(*compositor, device);
-        environment[environment.size() - 3] = "SDL_VIDEODRIVER=";
-        environment[environment.size() - 2] = "DISPLAY=" + compositor->x_display();
-        if (!wayland)
-            environment[1] = "WAYLAND_DISPLAY=";
+        auto environment = desktop_environment(*compositor, device, wayland);
         auto wayland_log = device.path() / "wayland.txt";
         environment.push_back("WAYLAND_DEBUG=1");
         test::ChildProcess velloq({ "/bin/sh", "-c", "exec \"$0\" 2>\"$1\"", program, wayland_log.string() }, environment);

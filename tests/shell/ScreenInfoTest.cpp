@@ -85,8 +85,9 @@ TEST(ScreenText, WidthHeightAndDpi)
         EXPECT_FALSE(platform::parse_screen_text(bad)) << bad;
 }
 
-// A resized window shows the phone's screen at the largest whole factor that fits, in the middle,
-// and shrinks it only when the window is smaller; the pointer lands where it points on the frame.
+// A window of another size than its frame shows it at the largest whole factor that fits, in the
+// middle, and shrinks it only when the window is smaller; the pointer lands where it points on the
+// frame. The window is never smaller than 320×480.
 TEST(WindowScaling, WholeFactorsInTheMiddleAndPointsFollowTheFrame)
 {
     test::MemoryDisplay display;
@@ -101,6 +102,13 @@ TEST(WindowScaling, WholeFactorsInTheMiddleAndPointsFollowTheFrame)
     EXPECT_EQ(window->to_frame(20 + 2 * 100, 50 + 2 * 200), (std::pair<int32_t, int32_t> { 100, 200 }));
     SDL_SetWindowSize(sdl, 700, 900);
     EXPECT_EQ(window->to_frame(110 + 100, 50 + 200), (std::pair<int32_t, int32_t> { 100, 200 }));
-    SDL_SetWindowSize(sdl, 300, 500);
-    EXPECT_EQ(window->to_frame(150, 250), (std::pair<int32_t, int32_t> { 240, 400 }));
+    SDL_SetWindowSize(sdl, 320, 500);
+    EXPECT_EQ(window->to_frame(10 + 150, 250), (std::pair<int32_t, int32_t> { 240, 400 }));
+    // Made smaller than the smallest phone screen, it stays 320×480.
+    SDL_SetWindowSize(sdl, 200, 200);
+    int width = 0;
+    int height = 0;
+    SDL_GetWindowSize(sdl, &width, &height);
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 480);
 }
