@@ -246,8 +246,9 @@ TEST_F(ChatList, ALongNameKeepsItsRoomAndThePhonesLabelShrinksOrGoes)
     write_contact("b.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bo\r\nTEL;TYPE=WORK:+49 151 20000002\r\nEND:VCARD\r\n");
     start_and_wait();
     ASSERT_TRUE(pump_until([&] { return item_text(0, u"title") == u"Bo" && item_text(1, u"title") == u"Maximiliane Hohenzollernova"; }));
-    pump_for(30ms);
     auto element = [&](int32_t index, std::u16string_view id) { return dynamic_cast<TextElement*>(form().list().item(index)->find_by_id(id)); };
+    // Laid out for the texts they were filled with.
+    ASSERT_TRUE(pump_until([&] { return !element(1, u"title")->layout_pending() && element(1, u"title")->size().x > 0; }));
     auto* long_title = element(1, u"title");
     auto* long_type = element(1, u"type");
     EXPECT_GE(long_title->size().x, long_title->font()->measure(long_title->text()));
