@@ -50,11 +50,19 @@ public:
     // One frame as the main loop makes it: advance, draw into the display's back buffer, present.
     void frame()
     {
-        Display* display = m_application.game().display();
         m_application.advance(0.016);
-        display->begin();
-        m_application.draw(*display->back_buffer());
-        display->end(0);
+        if (Display* display = m_application.game().display()) {
+            display->begin();
+            m_application.draw(*display->back_buffer());
+            display->end(0);
+            return;
+        }
+        // While a field has the input (a chat opens so on a desktop) the program draws into a
+        // frame of the client's size for its window, not through the display.
+        Rect client = m_application.client_rect();
+        if (!m_typing_frame || m_typing_frame->width() != client.width || m_typing_frame->height() != client.height)
+            m_typing_frame = Bitmap565::create(client.width, client.height);
+        m_application.draw(*m_typing_frame);
     }
     // Opens the chat as the chat list does from a tap, and draws its first frame.
     void open_chat(Chat const& chat)
@@ -65,6 +73,7 @@ public:
     }
 
 private:
+    std::unique_ptr<Bitmap565> m_typing_frame;
     ElementTypes m_types;
     Application m_application { u"Velloq" };
     FormStack m_stack { m_application };
