@@ -4,6 +4,8 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
+#include <hb-ft.h>
+#include <hb.h>
 
 #include <algorithm>
 #include <mutex>
@@ -69,17 +71,35 @@ Pattern style_pattern(bool bold, bool italic)
     return pattern;
 }
 
+struct BufferDeleter {
+    void operator()(hb_buffer_t* buffer) const { hb_buffer_destroy(buffer); }
+};
+
 }
 
 struct FontFace::Handle {
     FT_Face face { nullptr };
+    // HarfBuzz's view of the face, made at its first shaping; it holds its own reference.
+    hb_font_t* shaper { nullptr };
     bool synthetic_bold { false };
     ~Handle()
     {
+        if (shaper)
+            hb_font_destroy(shaper);
         if (face)
             FT_Done_Face(face);
     }
 };
+
+namespace {
+
+// Colour bitmaps are scaled from their strike: so are their positions.
+int32_t scaled(hb_position_t value, double scale)
+{
+    return static_cast<int32_t>(value * scale + (value < 0 ? -0.5 : 0.5));
+}
+
+}
 
 FontFace::FontFace(std::unique_ptr<Handle> handle)
     : m_handle(std::move(handle))
@@ -108,6 +128,7 @@ std::unique_ptr<FontFace> FontFace::open(std::string const& file, int index, int
         return nullptr;
     }
     handle->synthetic_bold = synthetic_bold;
+    std::string opened = file;
     bool colour_bitmaps = FT_HAS_FIXED_SIZES(handle->face) && FT_HAS_COLOR(handle->face) && handle->face->num_fixed_sizes > 0;
     if (!colour_bitmaps && FT_Set_Pixel_Sizes(handle->face, 0, static_cast<FT_UInt>(pixel_height)) != 0) {
         error = "cannot size " + file;
@@ -118,6 +139,7 @@ std::unique_ptr<FontFace> FontFace::open(std::string const& file, int index, int
         return nullptr;
     }
     auto face = std::unique_ptr<FontFace>(new FontFace(std::move(handle)));
+    face->m_file = std::move(opened);
     if (colour_bitmaps && !face->select_colour_strike(pixel_height)) {
         error = "cannot size " + file;
         return nullptr;
@@ -171,8 +193,8 @@ std::unique_ptr<FontFace> FontFace::match_character(char32_t character, bool bol
     if (!fontconfig_ready())
         return nullptr;
     Pattern wanted = style_pattern(bold, italic);
-    if (colour)
-        FcPatternAddBool(wanted.get(), FC_COLOR, FcTrue);
+    // A character of text (❤ without its emoji selector) is wanted from a text face.
+    FcPatternAddBool(wanted.get(), FC_COLOR, colour ? FcTrue : FcFalse);
     std::unique_ptr<FcCharSet, CharSetDeleter> characters(FcCharSetCreate());
     FcCharSetAddChar(characters.get(), character);
     FcPatternAddCharSet(wanted.get(), FC_CHARSET, characters.get());
@@ -203,9 +225,40 @@ std::string FontFace::family() const
 
 GlyphImage FontFace::render(char32_t character)
 {
+    return render_glyph(FT_Get_Char_Index(m_handle->face, character));
+}
+
+std::vector<ShapedGlyph> FontFace::shape(std::u16string_view text, size_t start, size_t length, bool right_to_left, char const* script)
+{
+    std::vector<ShapedGlyph> shaped;
+    if (!m_handle->shaper)
+        m_handle->shaper = hb_ft_font_create_referenced(m_handle->face);
+    std::unique_ptr<hb_buffer_t, BufferDeleter> buffer(hb_buffer_create());
+    if (text.size() > INT32_MAX || !hb_buffer_allocation_successful(buffer.get()))
+        return shaped;
+    hb_buffer_add_utf16(buffer.get(), reinterpret_cast<uint16_t const*>(text.data()), static_cast<int>(text.size()), static_cast<unsigned>(start), static_cast<int>(length));
+    hb_buffer_set_direction(buffer.get(), right_to_left ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+    if (script)
+        hb_buffer_set_script(buffer.get(), hb_script_from_string(script, -1));
+    hb_buffer_set_language(buffer.get(), hb_language_get_default());
+    hb_buffer_guess_segment_properties(buffer.get());
+    hb_shape(m_handle->shaper, buffer.get(), nullptr, 0);
+    unsigned count = 0;
+    hb_glyph_info_t const* infos = hb_buffer_get_glyph_infos(buffer.get(), &count);
+    hb_glyph_position_t const* positions = hb_buffer_get_glyph_positions(buffer.get(), &count);
+    shaped.reserve(count);
+    for (unsigned index = 0; index < count; ++index) {
+        shaped.push_back({ infos[index].codepoint, infos[index].cluster, scaled(positions[index].x_advance, m_bitmap_scale),
+            scaled(positions[index].x_offset, m_bitmap_scale), scaled(positions[index].y_offset, m_bitmap_scale) });
+    }
+    return shaped;
+}
+
+GlyphImage FontFace::render_glyph(uint32_t index)
+{
     GlyphImage image;
     FT_Face face = m_handle->face;
-    if (FT_Load_Char(face, character, FT_LOAD_DEFAULT | FT_LOAD_TARGET_LIGHT | FT_LOAD_COLOR) != 0)
+    if (FT_Load_Glyph(face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_LIGHT | FT_LOAD_COLOR) != 0)
         return image;
     if (face->glyph->format == FT_GLYPH_FORMAT_BITMAP && face->glyph->bitmap.pixel_mode == FT_PIXEL_MODE_BGRA)
         return scaled_colour_glyph();

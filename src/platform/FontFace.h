@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velloq::platform {
@@ -17,6 +18,16 @@ struct GlyphImage {
     int32_t advance { 0 };
     std::vector<uint8_t> coverage;
     std::vector<uint32_t> colour;
+};
+
+// One glyph of a shaped run: its index in the face, the code unit its cluster starts at in the
+// shaped text, and its advance and offset in 1/64 pixel.
+struct ShapedGlyph {
+    uint32_t index { 0 };
+    uint32_t cluster { 0 };
+    int32_t advance { 0 };
+    int32_t x_offset { 0 };
+    int32_t y_offset { 0 };
 };
 
 // An installed font face at one pixel size, found through fontconfig and rendered by FreeType.
@@ -34,7 +45,12 @@ public:
     bool has_glyph(char32_t) const;
     bool has_colour() const;
     GlyphImage render(char32_t);
+    GlyphImage render_glyph(uint32_t index);
+    // Shapes text[start, start + length) with HarfBuzz in one direction and script (an ISO 15924
+    // tag); the text around the run is context (Arabic joining). Glyphs come left to right.
+    std::vector<ShapedGlyph> shape(std::u16string_view text, size_t start, size_t length, bool right_to_left, char const* script);
     std::string family() const;
+    std::string const& file() const { return m_file; }
     int32_t ascent() const { return m_ascent; }
     int32_t descent() const { return m_descent; }
     int32_t line_height() const { return m_line_height; }
@@ -48,6 +64,7 @@ private:
     GlyphImage scaled_colour_glyph() const;
 
     std::unique_ptr<Handle> m_handle;
+    std::string m_file;
     int32_t m_ascent { 0 };
     int32_t m_descent { 0 };
     int32_t m_line_height { 0 };

@@ -1,5 +1,7 @@
 #include "skin/TextEdit.h"
 
+#include "platform/TextBoundaries.h"
+
 #include "platform/Clipboard.h"
 #include "shell/Application.h"
 #include "skin/Exceptions.h"
@@ -16,11 +18,6 @@ namespace {
 constexpr double blink_period = 1.0;
 // Behind selected text: a light blue that dark text stays readable on.
 constexpr Colour selection_colour { 0xBF, 0xDB, 0xFE, 255 };
-
-bool is_low_surrogate(char16_t c)
-{
-    return (c & 0xFC00) == 0xDC00;
-}
 
 }
 
@@ -157,14 +154,14 @@ Point TextEdit::caret_point(std::u16string const& shown, size_t at) const
 {
     FontRep* text_font = font();
     if (!wraps())
-        return { position().x - m_scroll + text_font->measure(std::u16string_view(shown).substr(0, at)), text_top(1) };
+        return { line_left(shown) + text_font->shape(shown).caret_x(at), text_top(1) };
     auto placed = placed_lines(shown);
     size_t index = 0;
     while (index + 1 < placed.size() && placed[index + 1].first <= at)
         ++index;
     auto const& line = placed[index];
     size_t within = std::min(at - std::min(at, line.first), line.text.size());
-    int32_t x = line_x(line.text) + text_font->measure(std::u16string_view(line.text).substr(0, within));
+    int32_t x = line_x(line.text) + text_font->shape(line.text).caret_x(within);
     return { x, text_top(placed.size()) + static_cast<int32_t>(index) * text_font->line_height() };
 }
 
@@ -178,19 +175,17 @@ size_t TextEdit::caret_at(Point point) const
     int32_t top = wraps() ? text_top(placed.size()) : text_top(1);
     auto row = std::clamp<int32_t>((point.y - top) / std::max(1, text_font->line_height()), 0, static_cast<int32_t>(placed.size()) - 1);
     auto const& line = placed[static_cast<size_t>(row)];
-    int32_t left = wraps() ? line_x(line.text) : position().x - m_scroll;
-    size_t best = 0;
-    int32_t best_distance = std::abs(point.x - left);
-    for (size_t within = 1; within <= line.text.size(); ++within) {
-        if (within < line.text.size() && is_low_surrogate(line.text[within]))
-            continue;
-        int32_t distance = std::abs(point.x - left - text_font->measure(std::u16string_view(line.text).substr(0, within)));
-        if (distance < best_distance) {
-            best = within;
-            best_distance = distance;
-        }
-    }
-    return line.first + best;
+    int32_t left = wraps() ? line_x(line.text) : line_left(line.text);
+    return line.first + text_font->shape(line.text).caret_at(point.x - left);
+}
+
+// Where a one-line edit's text begins: aligned as a text while it fits and the edit is idle,
+// else scrolled so the caret stays in view.
+int32_t TextEdit::line_left(std::u16string const& shown) const
+{
+    if (font()->measure(shown) <= size().x && !m_has_input)
+        return line_x(shown);
+    return position().x - m_scroll;
 }
 
 void TextEdit::draw_caret(DrawTarget const& clipped, Point offset, std::u16string const& shown) const
@@ -275,7 +270,8 @@ bool TextEdit::key(KeyEvent const& event)
         if (m_caret == 0)
             return m_has_input;
         {
-            size_t from = m_caret - (m_caret >= 2 && is_low_surrogate(edited[m_caret - 1]) ? 2 : 1);
+            // A whole character as the reader sees it goes: never half an emoji or a lone mark.
+            size_t from = platform::previous_grapheme(edited, m_caret);
             edited.erase(from, m_caret - from);
             TextElement::set_text(edited);
             move_caret(from);
@@ -284,16 +280,17 @@ bool TextEdit::key(KeyEvent const& event)
         return true;
     case Key::Del:
         if (m_caret < edited.size()) {
-            edited.erase(m_caret, m_caret + 1 < edited.size() && is_low_surrogate(edited[m_caret + 1]) ? 2 : 1);
+            edited.erase(m_caret, platform::next_grapheme(edited, m_caret) - m_caret);
             TextElement::set_text(edited);
             changed();
         }
         return true;
+    // The arrows step through the text in its order, a character as the reader sees it at a time.
     case Key::Left:
-        move_caret(m_caret - (m_caret >= 2 && is_low_surrogate(edited[m_caret - 1]) ? 2 : m_caret > 0 ? 1 : 0));
+        move_caret(platform::previous_grapheme(edited, m_caret));
         return true;
     case Key::Right:
-        move_caret(m_caret + (m_caret + 1 < edited.size() && is_low_surrogate(edited[m_caret + 1]) ? 2 : 1));
+        move_caret(platform::next_grapheme(edited, m_caret));
         return true;
     case Key::Home:
         move_caret(wraps() ? line_start(m_caret) : 0);
@@ -371,18 +368,18 @@ void TextEdit::draw_self(DrawTarget const& target, Point offset)
     } else {
         // One line that scrolls so the caret (behind what is being composed) stays inside the box.
         std::u16string shown = shown_text();
-        int32_t caret_x = text_font->measure(std::u16string_view(shown).substr(0, m_caret + m_composing.size()));
+        int32_t caret_x = text_font->shape(shown).caret_x(m_caret + m_composing.size());
         if (caret_x - m_scroll > size().x - 2)
             m_scroll = caret_x - size().x + 2;
         if (caret_x - m_scroll < 0)
             m_scroll = caret_x;
-        int32_t x = (text_font->measure(shown) <= size().x && !m_has_input) ? line_x(shown) + offset.x : box.left - m_scroll;
+        int32_t x = line_left(shown) + offset.x;
         int32_t y = text_top(1) + offset.y;
         draw_line(clipped, x, y, shown, 0);
         if (!m_composing.empty() && target.picture) {
             // What is being composed is underlined, as every input method's text is.
-            int32_t from = text_font->measure(std::u16string_view(shown).substr(0, m_caret));
-            fill_rect(*target.picture, { x + from, y + text_font->line_height() - 1, caret_x - from, 1 }, clipped.rect, colour().to_565());
+            int32_t from = text_font->shape(shown).caret_x(m_caret);
+            fill_rect(*target.picture, { x + std::min(from, caret_x), y + text_font->line_height() - 1, std::abs(caret_x - from), 1 }, clipped.rect, colour().to_565());
         }
         draw_caret(clipped, offset, shown);
         draw_children(target, offset);

@@ -68,6 +68,7 @@ private:
     std::vector<PlacedLine> placed_lines(std::u16string const& shown) const;
     Point caret_point(std::u16string const& shown, size_t at) const;
     size_t caret_at(Point) const;
+    int32_t line_left(std::u16string const& shown) const;
     void draw_caret(DrawTarget const& clipped, Point offset, std::u16string const& shown) const;
     int32_t caret_width() const;
 

@@ -1,5 +1,7 @@
 #include "skin/TextElement.h"
 
+#include "platform/TextBoundaries.h"
+
 #include "skin/FontRep.h"
 #include "skin/Properties.h"
 
@@ -149,7 +151,11 @@ void TextElement::measure(Axis axis, Measure& measure)
 int32_t TextElement::line_x(std::u16string const& line) const
 {
     int32_t width = m_font ? m_font->measure(line) : 0;
-    switch (m_halign) {
+    // Text that starts at the left starts at the right when it is written right to left.
+    HorizontalAlign align = m_halign;
+    if ((align == HorizontalAlign::Left || align == HorizontalAlign::Justify) && m_font && m_font->is_right_to_left(line))
+        align = HorizontalAlign::Right;
+    switch (align) {
     case HorizontalAlign::Center:
         return position().x + (size().x - width) / 2;
     case HorizontalAlign::Right:
@@ -191,32 +197,20 @@ void TextElement::draw_line(DrawTarget const& target, int32_t x, int32_t y, std:
         m_font->draw(target, x, y, line, m_colour.to_565());
         return;
     }
-    // Split the line where colour runs begin and end, and draw each piece in its colour. Only the
-    // runs from the one that ends after the line's start on are looked at: a text with tens of
-    // thousands of links costs per line what a line holds, not what the text holds.
+    // The line is drawn whole (so it keeps its shaping and order) with the colour runs that reach
+    // into it. Only the runs from the one that ends after the line's start on are looked at: a
+    // text with tens of thousands of links costs per line what a line holds, not what the text holds.
     auto first_run = std::lower_bound(m_runs.begin(), m_runs.end(), first_character, [](ColourRun const& run, size_t at) { return run.start < at; });
     while (first_run != m_runs.begin() && std::prev(first_run)->start + std::prev(first_run)->length > first_character)
         --first_run;
-    size_t at = 0;
-    while (at < line.size()) {
-        size_t absolute = first_character + at;
-        Colour colour = m_colour;
-        size_t piece_end = line.size();
-        for (auto run = first_run; run != m_runs.end(); ++run) {
-            if (run->start >= first_character + line.size())
-                break;
-            if (absolute >= run->start && absolute < run->start + run->length) {
-                colour = run->colour;
-                piece_end = std::min(piece_end, run->start + run->length - first_character);
-            } else if (run->start > absolute) {
-                piece_end = std::min(piece_end, run->start - first_character);
-            }
-        }
-        std::u16string piece = line.substr(at, piece_end - at);
-        m_font->draw(target, x, y, piece, colour.to_565());
-        x += m_font->measure(piece);
-        at = piece_end;
+    std::vector<ColourSpan> spans;
+    for (auto run = first_run; run != m_runs.end() && run->start < first_character + line.size(); ++run) {
+        size_t start = std::max(run->start, first_character);
+        size_t end = std::min(run->start + run->length, first_character + line.size());
+        if (end > start)
+            spans.push_back({ start - first_character, end - start, run->colour.to_565() });
     }
+    m_font->draw(target, x, y, line, m_colour.to_565(), spans);
 }
 
 // A single line that does not fit ends in "…" where it is cut, so the reader sees that more
@@ -234,9 +228,9 @@ std::u16string TextElement::fitted_line(std::u16string const& line) const
         return line;
     constexpr std::u16string_view ellipsis = u"\u2026";
     auto with_ellipsis = [&](size_t keep) {
-        // Never split a surrogate pair, and leave no blank before the ellipsis.
-        if (keep > 0 && keep < head.size() && (head[keep] & 0xFC00) == 0xDC00)
-            --keep;
+        // Never split a character as the reader sees it (an emoji sequence, a syllable), and
+        // leave no blank before the ellipsis.
+        keep = platform::grapheme_edge_at_or_before(head, keep);
         std::u16string candidate(head.substr(0, keep));
         while (!candidate.empty() && candidate.back() == u' ')
             candidate.pop_back();

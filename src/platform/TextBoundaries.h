@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace velloq::platform {
+
+// A stretch of a line in one writing direction.
+struct DirectionRun {
+    size_t start { 0 };
+    size_t length { 0 };
+    bool right_to_left { false };
+};
+
+// The direction runs of one line (no line feeds) in the order they are shown, left to right, by
+// the Unicode Bidirectional Algorithm; the line's base direction is its first strong character's.
+std::vector<DirectionRun> visual_runs(std::u16string_view line);
+// Whether the first strong character of the text writes right to left (Arabic, Hebrew, …).
+bool starts_right_to_left(std::u16string_view text);
+
+// Grapheme clusters, the characters a reader sees: an emoji sequence, a letter with its marks,
+// an Indic syllable part. `at` is a code unit index; the results are cluster edges.
+size_t next_grapheme(std::u16string_view text, size_t at);
+size_t previous_grapheme(std::u16string_view text, size_t at);
+// The edge of the cluster `at` is in, or `at` itself when it is one.
+size_t grapheme_edge_at_or_before(std::u16string_view text, size_t at);
+
+// Where a line may break (a new line may start), after the text's start, in order; the text's
+// end is the last. Dictionary-based for scripts without spaces (Thai, Chinese, Japanese).
+std::vector<size_t> line_break_opportunities(std::u16string_view text);
+
+// The script of a character (an ICU script code); common characters (blanks, digits,
+// punctuation) and inherited ones (marks) say so, as they take the script around them.
+int32_t script_of(char32_t character);
+bool is_shared_script(int32_t script);
+// The four-letter ISO 15924 name of a script ("Arab"), for shapers.
+char const* script_tag(int32_t script);
+
+// Whether a character is drawn as a colour emoji without a variation selector (😀, not ❤).
+bool has_emoji_presentation(char32_t character);
+bool is_emoji(char32_t character);
+bool is_regional_indicator(char32_t character);
+
+}
