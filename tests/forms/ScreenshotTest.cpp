@@ -90,6 +90,50 @@ protected:
         mine(Tag::DraftsEntryId, u"+491701234567", u"Running a bit late", day + 86400 + 10 * 3600);
     }
 
+    // Chats in the world's scripts, newer than the others: Arabic, Hebrew, Hindi, Thai, Chinese
+    // and Japanese names and texts, lines of both directions, and emoji sequences.
+    void fill_world()
+    {
+        write_contact("world.vcf",
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:أحمد منصور\r\nTEL:+20 100 5550101\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:דנה לוי\r\nTEL:+972 50 5550102\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:प्रिया शर्मा\r\nTEL:+91 98 55500103\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:สมชาย ใจดี\r\nTEL:+66 81 5550104\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:王伟\r\nTEL:+86 138 55500105\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:佐藤さくら\r\nTEL:+81 90 55500106\r\nEND:VCARD\r\n");
+        std::string error;
+        auto store = platform::MessageStore::open_device(error);
+        ASSERT_NE(store, nullptr) << error;
+        auto sms = store->stores()->front().entry_id;
+        auto inbox = *store->store_property(sms, Tag::InboxEntryId);
+        auto sent = *store->store_property(sms, Tag::SentEntryId);
+        int64_t at = 1'748'736'000 + 3 * 86400;
+        auto received = [&](std::u16string from, std::u16string text) {
+            platform::StoredMessage message;
+            message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(1) }, { Tag::DeliveryTime, filetime_of(at += 60) },
+                { Tag::SenderName, std::u16string() }, { Tag::SenderAddress, from }, { Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
+            ASSERT_TRUE(store->create_message(inbox, message, false));
+        };
+        auto mine = [&](std::u16string to, std::u16string text) {
+            platform::StoredMessage message;
+            message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(0x21) }, { Tag::DeliveryTime, filetime_of(at += 60) } };
+            message.recipients.push_back({ { Tag::DisplayName, std::u16string() }, { Tag::EmailAddress, to } });
+            ASSERT_TRUE(store->create_message(sent, message, false));
+        };
+        received(u"+8113855500106", u"こんにちは、元気ですか？");
+        received(u"+8613855500105", u"你好，今天晚上一起吃饭吗？");
+        received(u"+66815550104", u"สวัสดีครับ วันนี้ไปไหนมา");
+        received(u"+919855500103", u"नमस्ते, कैसे हो?");
+        received(u"+972505550102", u"שלום 123 abc עולם");
+        received(u"+201005550101", u"مرحبا كيف حالك");
+        received(u"+201005550101", u"Meeting at 5 في المكتب رقم 12 ok");
+        mine(u"+201005550101", u"שלום מה שלומך");
+        received(u"+201005550101", u"नमस्ते स्त्री क्षत्रिय");
+        mine(u"+201005550101", u"สวัสดีครับวันนี้อากาศดีมากเราไปเที่ยวทะเลกันไหมครับพรุ่งนี้เช้าก็ได้นะ");
+        received(u"+201005550101", u"مرحبا يا صديقي، هل ستأتي إلى الاجتماع غدا في المكتب الرئيسي بعد الظهر؟");
+        mine(u"+201005550101", u"你好 こんにちは 😀 👨\u200D👩\u200D👧 🇩🇪 👍🏽 ❤️ 1️⃣");
+    }
+
     FormMain& main_form() { return *controller->chat_list(); }
 
     // Compares the frame on screen with the committed picture (or writes it, when asked), and
@@ -219,6 +263,16 @@ TEST_P(Screenshots, TheAlert)
     ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
     settle();
     check_screen("alert");
+}
+
+TEST_P(Screenshots, EveryScriptShapedInItsDirection)
+{
+    fill_world();
+    start_and_settle();
+    check_screen("world_chat_list");
+    controller->on_other_instance_started(u"open:+201005550101");
+    settle();
+    check_screen("world_chat");
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, Screenshots, testing::Values(ScreenshotSize { "480x800", "480x800" }, ScreenshotSize { "960x1600", "960x1600@192" }),

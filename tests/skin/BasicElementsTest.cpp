@@ -281,6 +281,41 @@ TEST_F(ElementTypesTest, AWrappedEditShowsItsCaretWhereTheNextCharacterGoesAndAT
     EXPECT_EQ(edit.caret(), lines.front().size() + 1);
 }
 
+// Backspace, Delete and the arrows take a character as the reader sees it: an emoji sequence,
+// a flag, a Devanagari conjunct with its vowel sign (स्ते); a tap left of right-to-left text puts the
+// caret after its last character, which stands there.
+TEST_F(ElementTypesTest, AnEditDeletesAndStepsOverWholeCharactersInAnyScript)
+{
+    build(node(u"node", u"root", { node(u"edit", u"edit") }));
+    auto& edit = find<TextEdit>(u"edit");
+    edit.begin_input();
+    std::u16string family = u"\U0001F468\u200D\U0001F469\u200D\U0001F467";
+    form.text_input(u"a" + family + u"\U0001F1E9\U0001F1EA" + u"नमस्ते");
+    std::u16string const after_each[] = { u"a" + family + u"\U0001F1E9\U0001F1EAनम", u"a" + family + u"\U0001F1E9\U0001F1EAन",
+        u"a" + family + u"\U0001F1E9\U0001F1EA", u"a" + family, u"a" };
+    for (auto const& expected : after_each) {
+        form.key({ Key::Backspace, true, true });
+        EXPECT_EQ(edit.text(), expected);
+    }
+    edit.set_text(u"a" + family + u"b");
+    form.key({ Key::Left, true, true });
+    EXPECT_EQ(edit.caret(), 1 + family.size());
+    form.key({ Key::Left, true, true });
+    EXPECT_EQ(edit.caret(), 1u);
+    form.key({ Key::Right, true, true });
+    EXPECT_EQ(edit.caret(), 1 + family.size());
+    form.key({ Key::Left, true, true });
+    form.key({ Key::Del, true, true });
+    EXPECT_EQ(edit.text(), u"ab");
+
+    edit.set_text(u"שלום");
+    form.key({ Key::Home, true, true });
+    int32_t y = edit.position().y + edit.size().y / 2;
+    form.pointer_button({ edit.position().x + 1, y, 0, true, false });
+    form.pointer_button({ edit.position().x + 1, y, 0, false, false });
+    EXPECT_EQ(edit.caret(), 4u);
+}
+
 TEST_F(ElementTypesTest, LabelEditNeedsBothChildren)
 {
     build(node(u"node", u"root", { node(u"label_edit", u"le", { node(u"edit", u"#edit"), node(u"text", u"#text") }) }));
