@@ -1,6 +1,7 @@
 #include "forms/Avatar.h"
 
 #include "messaging/TextAnalysis.h"
+#include "platform/TextBoundaries.h"
 #include "platform/Utf.h"
 #include "skin/BasicElements.h"
 #include "skin/TextElement.h"
@@ -18,8 +19,9 @@ namespace {
 
 constexpr int avatar_colours = 8;
 
-// The first letter of each word (surrogate pairs kept whole); words start after blanks and
-// punctuation that is not part of a name.
+// The first character of each word as the reader sees it (a letter with its marks, an Indic
+// syllable part, surrogate pairs kept whole); words start after blanks and punctuation that is
+// not part of a name. Marks (a virama, a vowel sign) continue the word they are in.
 std::vector<std::u16string> word_initials(std::u16string_view name)
 {
     std::vector<std::u16string> initials;
@@ -29,9 +31,10 @@ std::vector<std::u16string> word_initials(std::u16string_view name)
         UChar32 character;
         U16_NEXT(name.data(), at, name.size(), character);
         bool letter = u_isalnum(character);
+        bool mark = (U_GET_GC_MASK(character) & U_GC_M_MASK) != 0;
         if (letter && !in_word)
-            initials.emplace_back(name.substr(start, at - start));
-        in_word = letter || (in_word && (character == u'\'' || character == u'-'));
+            initials.emplace_back(name.substr(start, platform::next_grapheme(name, start) - start));
+        in_word = letter || (in_word && (mark || character == u'\'' || character == u'-'));
     }
     return initials;
 }

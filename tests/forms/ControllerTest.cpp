@@ -215,13 +215,16 @@ TEST_F(Controller, OpeningAReadNamedChatTouchesNeitherStoreNorCache)
 
 }
 
-TEST(Avatar, InitialsOfTheFirstAndLastWordsAndNoneForANumber)
+TEST(Avatar, InitialsOfTheFirstAndLastWordsInAnyScriptAndNoneForANumber)
 {
     EXPECT_EQ(avatar_initials(u"Vogel Berta"), u"VB");
     EXPECT_EQ(avatar_initials(u"анна мария петрова"), u"АП");
     EXPECT_EQ(avatar_initials(u"  O'Neil  "), u"O");
     EXPECT_EQ(avatar_initials(u"Dr. Jean-Luc Picard"), u"DP");
     EXPECT_EQ(avatar_initials(u"\U0001D400lpha Beta"), u"\U0001D400B");
+    // A virama or vowel sign is part of its word, and an initial keeps its marks.
+    EXPECT_EQ(avatar_initials(u"प्रिया शर्मा"), u"प्रिश");
+    EXPECT_EQ(avatar_initials(u"أحمد منصور"), u"أم");
     EXPECT_EQ(avatar_initials(u"+49 151 2345678"), u"");
     EXPECT_EQ(avatar_initials(u""), u"");
     EXPECT_EQ(avatar_initials(u"!!!"), u"");

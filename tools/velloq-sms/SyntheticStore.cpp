@@ -35,6 +35,15 @@ std::vector<char16_t const*> const texts {
     u"Can you pick up milk on the way home?",
 };
 
+std::vector<char16_t const*> const world_texts {
+    u"مرحبا، هل ما زلنا على موعد الليلة؟",
+    u"नमस्ते! मैं दस मिनट में पहुँच रहा हूँ",
+    u"اتصل بي على +49 151 2345678 عندما تستطيع",
+    u"कल मिलते हैं, धन्यवाद!",
+    u"الاجتماع في الساعة الثالثة، غرفة 204",
+    u"क्या तुम घर आते समय दूध ला सकते हो?",
+};
+
 std::vector<char16_t const*> const first_names { u"Anna", u"Ben", u"Chiara", u"Dmitri", u"Elif", u"Farid", u"Greta", u"Hiro", u"Ирина", u"Сергей", u"Ольга", u"Jonas" };
 
 std::vector<char const*> const family_names { "Schmidt", "Rossi", "Novak", "Yilmaz", "Tanaka", "Haddad", "Berg", "Lindqvist", "Moreau", "Kowalski", "Ivanova", "Petrov", "Okafor" };
@@ -71,7 +80,7 @@ struct Chat {
 
 }
 
-platform::StoreResult<void> seed_store(platform::MessageStore& store, int32_t chats, int64_t messages, uint32_t seed)
+platform::StoreResult<void> seed_store(platform::MessageStore& store, int32_t chats, int64_t messages, uint32_t seed, bool world_scripts, int32_t first_chat)
 {
     std::mt19937 random(seed);
     auto inbox = store.folder(Tag::InboxEntryId);
@@ -82,7 +91,7 @@ platform::StoreResult<void> seed_store(platform::MessageStore& store, int32_t ch
         if (!*folder)
             return folder->error();
     std::vector<Chat> people;
-    for (int32_t chat = 0; chat < chats; ++chat) {
+    for (int32_t chat = first_chat; chat < first_chat + chats; ++chat) {
         std::u16string name = chat % 3 == 2 ? std::u16string() : std::u16string(first_names[static_cast<size_t>(chat) % first_names.size()]);
         people.push_back({ spelling(chat, random()), name });
     }
@@ -95,6 +104,8 @@ platform::StoreResult<void> seed_store(platform::MessageStore& store, int32_t ch
         int64_t time = end - two_years_ms + index * step + static_cast<int64_t>(random() % 1000);
         platform::StoredMessage message;
         message.properties[Tag::Subject] = std::u16string(texts[random() % texts.size()]);
+        if (world_scripts && index % 3 == 1)
+            message.properties[Tag::Subject] = std::u16string(world_texts[static_cast<size_t>(index / 3) % world_texts.size()]);
         message.properties[Tag::DeliveryTime] = MessageTime::from_unix_milliseconds(time).filetime();
         platform::Bytes const* folder = &*inbox;
         if (kind < 48) {
