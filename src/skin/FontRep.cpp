@@ -13,6 +13,7 @@ namespace velloq {
 namespace {
 
 constexpr size_t longest_face_name = 31;
+constexpr size_t longest_cached_line = 2048;
 
 bool is_blank(char16_t c)
 {
@@ -267,6 +268,11 @@ uint16_t FontRep::face_for_cluster(std::u16string_view line, size_t start, size_
 
 ShapedLine const& FontRep::shape(std::u16string_view line)
 {
+    // A very long line (a pasted book) is kept only until the next one, not in the cache.
+    if (line.size() > longest_cached_line) {
+        m_long_line = shape_uncached(line);
+        return m_long_line;
+    }
     std::u16string key(line);
     if (auto const* cached = m_lines.find(key))
         return *cached;
@@ -395,8 +401,7 @@ void FontRep::break_paragraph(std::u16string_view paragraph, int32_t width, std:
         lines.emplace_back(paragraph);
         return;
     }
-    // A copy: shaping the lines below may drop the paragraph's entry from the cache.
-    ShapedLine const shaped = shape(paragraph);
+    ShapedLine const& shaped = shape(paragraph);
     auto breaks = platform::line_break_opportunities(paragraph);
     for (size_t start = 0; start < paragraph.size();) {
         size_t end = fitting_end(paragraph, shaped, breaks, start, width);

@@ -97,8 +97,10 @@ private:
     std::vector<std::unique_ptr<platform::FontFace>> m_fallbacks;
     std::unordered_map<char32_t, uint16_t> m_slot_of;
     std::unordered_map<uint64_t, platform::GlyphImage> m_glyphs;
-    TextCache<ShapedLine> m_lines { 4096 };
-    TextCache<std::vector<std::u16string>> m_paragraphs { 1024 };
+    // A few hundred kilobytes for the lines of a few screens.
+    TextCache<ShapedLine> m_lines { 1024 };
+    TextCache<std::vector<std::u16string>> m_paragraphs { 512 };
+    ShapedLine m_long_line;
 };
 
 // The code point at `at` and how many code units it takes; a lone surrogate is itself.
