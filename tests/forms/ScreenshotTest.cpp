@@ -59,35 +59,52 @@ protected:
         m_screen.reset();
     }
 
+    // Writes messages into the device's store as the modem and the user would have.
+    class StoreWriter {
+    public:
+        StoreWriter()
+        {
+            std::string error;
+            m_store = platform::MessageStore::open_device(error);
+            EXPECT_NE(m_store, nullptr) << error;
+            if (m_store)
+                m_sms = m_store->stores()->front().entry_id;
+        }
+        void received(std::u16string from, std::u16string text, int64_t at, bool read)
+        {
+            platform::StoredMessage message;
+            message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(read ? 1 : 0) }, { Tag::DeliveryTime, filetime_of(at) },
+                { Tag::SenderName, std::u16string() }, { Tag::SenderAddress, from }, { Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
+            ASSERT_TRUE(m_store && m_store->create_message(folder(Tag::InboxEntryId), message, false));
+        }
+        void mine(uint32_t tag, std::u16string to, std::u16string text, int64_t at)
+        {
+            platform::StoredMessage message;
+            message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(0x21) }, { Tag::DeliveryTime, filetime_of(at) } };
+            message.recipients.push_back({ { Tag::DisplayName, std::u16string() }, { Tag::EmailAddress, to } });
+            ASSERT_TRUE(m_store && m_store->create_message(folder(tag), message, false));
+        }
+
+    private:
+        platform::Bytes folder(uint32_t tag) { return *m_store->store_property(m_sms, tag); }
+
+        std::unique_ptr<platform::MessageStore> m_store;
+        platform::Bytes m_sms;
+    };
+
     // A chat with Anna over two days (received, sent with a link, a draft), and chats with Ben,
     // Irina and a bare number.
     void fill_store()
     {
-        std::string error;
-        auto store = platform::MessageStore::open_device(error);
-        ASSERT_NE(store, nullptr) << error;
-        auto sms = store->stores()->front().entry_id;
-        auto folder = [&](uint32_t tag) { return *store->store_property(sms, tag); };
+        StoreWriter store;
         int64_t day = 1'748'736'000; // 2025-06-01 00:00 UTC
-        auto received = [&](std::u16string from, std::u16string text, int64_t at, bool read) {
-            platform::StoredMessage message;
-            message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(read ? 1 : 0) }, { Tag::DeliveryTime, filetime_of(at) },
-                { Tag::SenderName, std::u16string() }, { Tag::SenderAddress, from }, { Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
-            ASSERT_TRUE(store->create_message(folder(Tag::InboxEntryId), message, false));
-        };
-        auto mine = [&](uint32_t tag, std::u16string to, std::u16string text, int64_t at) {
-            platform::StoredMessage message;
-            message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(0x21) }, { Tag::DeliveryTime, filetime_of(at) } };
-            message.recipients.push_back({ { Tag::DisplayName, std::u16string() }, { Tag::EmailAddress, to } });
-            ASSERT_TRUE(store->create_message(folder(tag), message, false));
-        };
-        received(u"+49 151 2007919", u"Happy birthday! \U0001F382\U0001F389", day + 9 * 3600, true);
-        received(u"+79123000004", u"Привет! Позвони, когда сможешь.", day + 10 * 3600, false);
-        received(u"+4915199999999", u"Your code is 482913", day + 11 * 3600, true);
-        received(u"+491701234567", u"Are we still on for tonight?", day + 18 * 3600, true);
-        mine(Tag::SentEntryId, u"+491701234567", u"Yes! Meet at https://example.org/place at 8", day + 18 * 3600 + 300);
-        received(u"+491701234567", u"Great, see you there \U0001F44D", day + 86400 + 9 * 3600, false);
-        mine(Tag::DraftsEntryId, u"+491701234567", u"Running a bit late", day + 86400 + 10 * 3600);
+        store.received(u"+49 151 2007919", u"Happy birthday! \U0001F382\U0001F389", day + 9 * 3600, true);
+        store.received(u"+79123000004", u"Привет! Позвони, когда сможешь.", day + 10 * 3600, false);
+        store.received(u"+4915199999999", u"Your code is 482913", day + 11 * 3600, true);
+        store.received(u"+491701234567", u"Are we still on for tonight?", day + 18 * 3600, true);
+        store.mine(Tag::SentEntryId, u"+491701234567", u"Yes! Meet at https://example.org/place at 8", day + 18 * 3600 + 300);
+        store.received(u"+491701234567", u"Great, see you there \U0001F44D", day + 86400 + 9 * 3600, false);
+        store.mine(Tag::DraftsEntryId, u"+491701234567", u"Running a bit late", day + 86400 + 10 * 3600);
     }
 
     // Chats in the world's scripts, newer than the others: Arabic, Hebrew, Hindi, Thai, Chinese
@@ -101,25 +118,10 @@ protected:
             "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:สมชาย ใจดี\r\nTEL:+66 81 5550104\r\nEND:VCARD\r\n"
             "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:王伟\r\nTEL:+86 138 55500105\r\nEND:VCARD\r\n"
             "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:佐藤さくら\r\nTEL:+81 90 55500106\r\nEND:VCARD\r\n");
-        std::string error;
-        auto store = platform::MessageStore::open_device(error);
-        ASSERT_NE(store, nullptr) << error;
-        auto sms = store->stores()->front().entry_id;
-        auto inbox = *store->store_property(sms, Tag::InboxEntryId);
-        auto sent = *store->store_property(sms, Tag::SentEntryId);
+        StoreWriter store;
         int64_t at = 1'748'736'000 + 3 * 86400;
-        auto received = [&](std::u16string from, std::u16string text) {
-            platform::StoredMessage message;
-            message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(1) }, { Tag::DeliveryTime, filetime_of(at += 60) },
-                { Tag::SenderName, std::u16string() }, { Tag::SenderAddress, from }, { Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
-            ASSERT_TRUE(store->create_message(inbox, message, false));
-        };
-        auto mine = [&](std::u16string to, std::u16string text) {
-            platform::StoredMessage message;
-            message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(0x21) }, { Tag::DeliveryTime, filetime_of(at += 60) } };
-            message.recipients.push_back({ { Tag::DisplayName, std::u16string() }, { Tag::EmailAddress, to } });
-            ASSERT_TRUE(store->create_message(sent, message, false));
-        };
+        auto received = [&](std::u16string from, std::u16string text) { store.received(std::move(from), std::move(text), at += 60, true); };
+        auto mine = [&](std::u16string to, std::u16string text) { store.mine(Tag::SentEntryId, std::move(to), std::move(text), at += 60); };
         received(u"+8113855500106", u"こんにちは、元気ですか？");
         received(u"+8613855500105", u"你好，今天晚上一起吃饭吗？");
         received(u"+66815550104", u"สวัสดีครับ วันนี้ไปไหนมา");
