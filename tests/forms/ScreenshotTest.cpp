@@ -277,5 +277,16 @@ TEST_P(Screenshots, EveryScriptShapedInItsDirection)
     check_screen("world_chat");
 }
 
+TEST_P(Screenshots, AnAlertInArabic)
+{
+    fill_world();
+    start_and_settle();
+    application->minimize();
+    deliver("+201005550101", "وصلت الآن إلى المحطة، أين أنت؟ سأنتظرك عند المدخل الرئيسي 🚉");
+    ASSERT_TRUE(pump_until([&] { return alert_on_top(); }, 2500ms));
+    settle();
+    check_screen("world_alert");
+}
+
 INSTANTIATE_TEST_SUITE_P(Screens, Screenshots, testing::Values(ScreenshotSize { "480x800", "480x800" }, ScreenshotSize { "960x1600", "960x1600@192" }),
     [](auto const& info) { return std::string(info.param.folder); });
