@@ -70,8 +70,11 @@ void MessageBubble::refit(Element& item)
     item.place_children(Axis::Horizontal);
 }
 
-int32_t MessageBubble::natural_width(Element& item)
+// Wider than `limit` is as wide as it gets: no glyph is narrower than half a pixel, so what lies
+// beyond that many characters of a line is never measured (a book-long line costs a screen's).
+int32_t MessageBubble::natural_width(Element& item, int32_t limit)
 {
+    size_t longest = static_cast<size_t>(std::max(limit, 0)) * 2 + 8;
     int32_t widest = 0;
     for (char16_t const* id : { u"body", u"time", u"status" }) {
         TextElement* text = text_element(item, id);
@@ -80,7 +83,7 @@ int32_t MessageBubble::natural_width(Element& item)
         std::u16string prepared = prepare_text(text->text(), true);
         for (size_t start = 0; start <= prepared.size();) {
             size_t end = std::min(prepared.find(u'\n', start), prepared.size());
-            widest = std::max(widest, text->font()->measure(prepared.substr(start, end - start)));
+            widest = std::max(widest, text->font()->measure(prepared.substr(start, std::min(end - start, longest))));
             start = end + 1;
         }
     }
@@ -99,7 +102,7 @@ void MessageBubble::on_width_changed(Element& item, int32_t width)
     int32_t picture_margins = incoming->border_low(Axis::Horizontal) + incoming->border_high(Axis::Horizontal);
     int32_t chrome = picture_margins + content->border_low(Axis::Horizontal) + content->border_high(Axis::Horizontal);
     int32_t widest = width * m_width_percent / 100;
-    int32_t size = std::clamp(natural_width(item) + chrome, std::min(widest, chrome * 2), widest);
+    int32_t size = std::clamp(natural_width(item, widest - chrome) + chrome, std::min(widest, chrome * 2), widest);
     int32_t rest = std::max(0, width - size);
     bool left = incoming->is_visible();
     bubble->set_borders({ left ? 0 : rest, bubble->border_low(Axis::Vertical) }, { left ? rest : 0, bubble->border_high(Axis::Vertical) });

@@ -34,7 +34,7 @@ private:
     static bool mine(MessageRecord const& record) { return record.folder != FolderKind::Incoming; }
     Colours const& colours_of(MessageRecord const& record) const;
     // The widest of the bubble's lines: the body's own lines, the time and the status.
-    static int32_t natural_width(Element& item);
+    static int32_t natural_width(Element& item, int32_t limit);
 
     Colours m_received { { 0x0F, 0x17, 0x2A, 255 }, { 0x25, 0x63, 0xEB, 255 }, { 0x47, 0x55, 0x69, 255 } };
     Colours m_own = m_received;

@@ -100,6 +100,23 @@ size_t previous_grapheme(std::u16string_view text, size_t at)
     return at - ((at >= 2 && (text[at - 1] & 0xFC00) == 0xDC00 && (text[at - 2] & 0xFC00) == 0xD800) ? 2 : 1);
 }
 
+std::vector<size_t> grapheme_edges(std::u16string_view text, size_t from, size_t to)
+{
+    std::vector<size_t> edges;
+    to = std::min(to, text.size());
+    UBreakIterator* iterator = from < to ? iterator_over(UBRK_CHARACTER, text) : nullptr;
+    if (iterator) {
+        for (int32_t at = ubrk_following(iterator, static_cast<int32_t>(from)); at != UBRK_DONE && static_cast<size_t>(at) < to; at = ubrk_next(iterator))
+            edges.push_back(static_cast<size_t>(at));
+    } else {
+        for (size_t at = next_code_point(text, from); at < to; at = next_code_point(text, at))
+            edges.push_back(at);
+    }
+    if (from < to)
+        edges.push_back(to);
+    return edges;
+}
+
 size_t grapheme_edge_at_or_before(std::u16string_view text, size_t at)
 {
     if (at == 0 || at >= text.size())

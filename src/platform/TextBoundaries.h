@@ -24,6 +24,8 @@ bool starts_right_to_left(std::u16string_view text);
 // an Indic syllable part. `at` is a code unit index; the results are cluster edges.
 size_t next_grapheme(std::u16string_view text, size_t at);
 size_t previous_grapheme(std::u16string_view text, size_t at);
+// The cluster edges after `from` up to and including `to` (which counts as an edge), in one pass.
+std::vector<size_t> grapheme_edges(std::u16string_view text, size_t from, size_t to);
 // The edge of the cluster `at` is in, or `at` itself when it is one.
 size_t grapheme_edge_at_or_before(std::u16string_view text, size_t at);
 

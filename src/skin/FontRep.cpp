@@ -268,9 +268,12 @@ uint16_t FontRep::face_for_cluster(std::u16string_view line, size_t start, size_
 
 ShapedLine const& FontRep::shape(std::u16string_view line)
 {
-    // A very long line (a pasted book) is kept only until the next one, not in the cache.
+    // A very long line (a pasted book) is kept only until the next long one, not in the cache.
     if (line.size() > longest_cached_line) {
-        m_long_line = shape_uncached(line);
+        if (line != m_long_text) {
+            m_long_line = shape_uncached(line);
+            m_long_text = line;
+        }
         return m_long_line;
     }
     std::u16string key(line);
@@ -307,8 +310,8 @@ void FontRep::shape_run(std::u16string_view line, platform::DirectionRun const& 
     };
     std::vector<Segment> segments;
     size_t run_end = run.start + run.length;
-    for (size_t at = run.start; at < run_end;) {
-        size_t next = std::min(platform::next_grapheme(line, at), run_end);
+    size_t at = run.start;
+    for (size_t next : platform::grapheme_edges(line, run.start, run_end)) {
         uint16_t previous = segments.empty() ? 0 : segments.back().face;
         uint16_t face = face_for_cluster(line, at, next, previous);
         int32_t script = script_of_cluster(line.substr(at, next - at));
@@ -401,17 +404,44 @@ void FontRep::break_paragraph(std::u16string_view paragraph, int32_t width, std:
         lines.emplace_back(paragraph);
         return;
     }
-    ShapedLine const& shaped = shape(paragraph);
+    // A paragraph of a book's length is broken a window at a time, so that no more than a
+    // window is shaped at once; a window's last line may be short, so the next window starts
+    // with it again.
+    for (size_t start = 0; start < paragraph.size();) {
+        size_t window_end = std::min(paragraph.size(), start + longest_cached_line);
+        bool last_window = window_end == paragraph.size();
+        if (!last_window)
+            window_end = std::max(platform::grapheme_edge_at_or_before(paragraph, window_end), platform::next_grapheme(paragraph, start));
+        std::u16string_view window = paragraph.substr(start, window_end - start);
+        // Windows of a long paragraph are not kept: they would fill the cache with lines never drawn.
+        ShapedLine uncached;
+        bool whole = start == 0 && last_window;
+        if (!whole)
+            uncached = shape_uncached(window);
+        auto ranges = line_ranges(window, whole ? shape(window) : uncached, width, last_window);
+        if (!last_window && ranges.size() > 1)
+            ranges.pop_back();
+        for (auto const& range : ranges)
+            lines.emplace_back(paragraph.substr(start + range.start, range.drawn_end - range.start));
+        start += ranges.back().next;
+    }
+}
+
+// The lines of a paragraph (or of a window of one): where each starts, where its drawn text ends
+// (the blank it was broken at is not drawn) and where the next starts.
+std::vector<FontRep::LineRange> FontRep::line_ranges(std::u16string_view paragraph, ShapedLine const& shaped, int32_t width, bool ends_paragraph)
+{
+    std::vector<LineRange> ranges;
     auto breaks = platform::line_break_opportunities(paragraph);
     for (size_t start = 0; start < paragraph.size();) {
         size_t end = fitting_end(paragraph, shaped, breaks, start, width);
-        std::u16string_view line = paragraph.substr(start, end - start);
-        // The blank the line was broken at is not drawn.
-        if (end < paragraph.size() && line.size() > 1 && line.back() == u' ')
-            line.remove_suffix(1);
-        lines.emplace_back(line);
+        size_t drawn_end = end;
+        if ((end < paragraph.size() || !ends_paragraph) && end - start > 1 && paragraph[end - 1] == u' ')
+            --drawn_end;
+        ranges.push_back({ start, drawn_end, end });
         start = end;
     }
+    return ranges;
 }
 
 // Where the line that starts at `start` ends: at the last break opportunity that fits (blanks

@@ -84,7 +84,13 @@ private:
     uint16_t find_fallback(char32_t, bool colour);
     platform::FontFace* face_at(uint16_t slot) const;
     platform::GlyphImage const& glyph(uint16_t face, uint32_t index);
+    struct LineRange {
+        size_t start;
+        size_t drawn_end;
+        size_t next;
+    };
     void break_paragraph(std::u16string_view paragraph, int32_t width, std::vector<std::u16string>& lines);
+    std::vector<LineRange> line_ranges(std::u16string_view paragraph, ShapedLine const& shaped, int32_t width, bool ends_paragraph);
     size_t fitting_end(std::u16string_view paragraph, ShapedLine const& shaped, std::vector<size_t> const& breaks, size_t start, int32_t width);
 
     FontDescription m_description;
@@ -101,6 +107,7 @@ private:
     TextCache<ShapedLine> m_lines { 1024 };
     TextCache<std::vector<std::u16string>> m_paragraphs { 512 };
     ShapedLine m_long_line;
+    std::u16string m_long_text;
 };
 
 // The code point at `at` and how many code units it takes; a lone surrogate is itself.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 
 namespace velloq {
 
@@ -17,23 +16,35 @@ int32_t pixels(int32_t sixty_fourths)
 
 void ShapedLine::gather_clusters(std::vector<bool> const& right_to_left_units)
 {
-    // Each cluster's extent is the union of its glyphs' advances.
-    std::map<size_t, std::pair<int32_t, int32_t>> extents;
-    for (auto const& glyph : glyphs) {
-        int32_t left = glyph.pen;
-        int32_t right = glyph.pen + glyph.advance;
-        auto [found, added] = extents.try_emplace(glyph.cluster, left, right);
-        if (!added) {
-            found->second.first = std::min(found->second.first, left);
-            found->second.second = std::max(found->second.second, right);
-        }
-    }
+    // Each cluster's extent is the union of its glyphs' advances; right-to-left runs list their
+    // clusters backwards, so the glyphs are put in the text's order first.
+    struct Extent {
+        size_t cluster;
+        int32_t left;
+        int32_t right;
+    };
+    std::vector<Extent> extents;
+    extents.reserve(glyphs.size());
+    for (auto const& glyph : glyphs)
+        extents.push_back({ glyph.cluster, glyph.pen, glyph.pen + glyph.advance });
+    auto by_cluster = [](Extent const& a, Extent const& b) { return a.cluster < b.cluster; };
+    if (!std::is_sorted(extents.begin(), extents.end(), by_cluster))
+        std::stable_sort(extents.begin(), extents.end(), by_cluster);
     clusters.clear();
-    clusters.reserve(extents.size());
-    for (auto at = extents.begin(); at != extents.end(); ++at) {
-        size_t end = std::next(at) == extents.end() ? length : std::next(at)->first;
-        bool backwards = at->first < right_to_left_units.size() && right_to_left_units[at->first];
-        clusters.push_back({ at->first, end, pixels(at->second.first), pixels(at->second.second), backwards });
+    for (auto const& extent : extents) {
+        if (!clusters.empty() && clusters.back().start == extent.cluster) {
+            clusters.back().left = std::min(clusters.back().left, extent.left);
+            clusters.back().right = std::max(clusters.back().right, extent.right);
+            continue;
+        }
+        if (!clusters.empty())
+            clusters.back().end = extent.cluster;
+        bool backwards = extent.cluster < right_to_left_units.size() && right_to_left_units[extent.cluster];
+        clusters.push_back({ extent.cluster, length, extent.left, extent.right, backwards });
+    }
+    for (auto& cluster : clusters) {
+        cluster.left = pixels(cluster.left);
+        cluster.right = pixels(cluster.right);
     }
 }
 

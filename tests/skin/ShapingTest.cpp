@@ -172,6 +172,21 @@ TEST(Shaping, LongThaiAndArabicLinesBreakWhereTheirScriptsAllow)
         }
         EXPECT_EQ(rejoined, arabic);
     }
+    // A paragraph longer than what is shaped at once breaks as a short one would: every line
+    // filled, none too wide, nothing lost where the windows meet.
+    std::u16string book;
+    for (int word = 0; book.size() < 9000; ++word)
+        book += (word % 2 ? u"مرحبا" : u"hello") + std::u16string(word % 7 ? u"" : u"\U0001F468\u200D\U0001F469\u200D\U0001F467") + u" ";
+    book.pop_back();
+    auto book_lines = font.break_lines(book, 150);
+    std::u16string rebuilt;
+    for (size_t index = 0; index < book_lines.size(); ++index) {
+        EXPECT_LE(font.measure(book_lines[index]), 150);
+        if (index + 1 < book_lines.size())
+            EXPECT_GT(font.measure(book_lines[index] + u" " + book_lines[index + 1].substr(0, book_lines[index + 1].find(u' '))), 150) << index;
+        rebuilt += (index ? u" " : u"") + book_lines[index];
+    }
+    EXPECT_EQ(rebuilt, book);
     // A cluster wider than the line stays whole on a line of its own.
     auto narrow = font.break_lines(u"\U0001F468\u200D\U0001F469\u200D\U0001F467\U0001F1E9\U0001F1EA", 3);
     EXPECT_EQ(narrow, (std::vector<std::u16string> { u"\U0001F468\u200D\U0001F469\u200D\U0001F467", u"\U0001F1E9\U0001F1EA" }));
