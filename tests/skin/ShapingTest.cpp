@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 using namespace velloq;
@@ -190,4 +192,37 @@ TEST(Shaping, LongThaiAndArabicLinesBreakWhereTheirScriptsAllow)
     // A cluster wider than the line stays whole on a line of its own.
     auto narrow = font.break_lines(u"\U0001F468\u200D\U0001F469\u200D\U0001F467\U0001F1E9\U0001F1EA", 3);
     EXPECT_EQ(narrow, (std::vector<std::u16string> { u"\U0001F468\u200D\U0001F469\u200D\U0001F467", u"\U0001F1E9\U0001F1EA" }));
+}
+
+// Hostile text (lone surrogates, direction overrides, joiners and marks with nothing to join,
+// controls, every script mixed) is shaped, broken and given carets without reading outside the
+// text: every caret lies on the line, and breaking loses nothing but the blanks it breaks at.
+TEST(Shaping, HostileTextIsLaidOutWithoutLosingCharacters)
+{
+    FontRep font({ 13, 1, false, false, false, u"Tahoma" }, 96);
+    std::u16string const pieces[] = { u"\xD83D", u"\xDE00", u"\u202E", u"\u202D", u"\u202C", u"\u2067", u"\u2069", u"\u200D", u"\uFE0F", u"\u0301",
+        u"\u094D", u"\u0E31", u"\n", u" ", u"\t", u"\u0000", u"abc", u"مرحبا", u"שלום", u"नमस्ते", u"你好", u"\U0001F1E9", u"\U0001F3FD", u"12" };
+    std::mt19937 random(7);
+    for (int round = 0; round < 300; ++round) {
+        std::u16string text;
+        for (int piece = 0, count = static_cast<int>(random() % 40); piece < count; ++piece)
+            text += pieces[random() % std::size(pieces)];
+        std::u16string line = text.substr(0, text.find(u'\n'));
+        auto const& shaped = font.shape(line);
+        for (size_t at = 0; at <= line.size(); ++at) {
+            int32_t x = shaped.caret_x(at);
+            ASSERT_GE(x, -1) << round;
+            ASSERT_LE(x, shaped.width + 1) << round;
+        }
+        EXPECT_LE(shaped.caret_at(shaped.width / 2), line.size());
+        size_t kept = 0;
+        for (auto const& broken : font.break_lines(text, 40))
+            kept += broken.size();
+        size_t blanks = static_cast<size_t>(std::count(text.begin(), text.end(), u' ') + std::count(text.begin(), text.end(), u'\n'));
+        EXPECT_GE(kept + blanks, text.size()) << round;
+        EXPECT_LE(kept, text.size()) << round;
+        size_t before = platform::previous_grapheme(text, text.size());
+        EXPECT_LE(before, text.size());
+        EXPECT_LE(platform::next_grapheme(text, 0), text.size());
+    }
 }
