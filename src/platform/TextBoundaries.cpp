@@ -4,6 +4,7 @@
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
+#include <unicode/utf16.h>
 
 #include <memory>
 
@@ -54,14 +55,15 @@ size_t next_code_point(std::u16string_view text, size_t at)
 
 }
 
-std::vector<DirectionRun> visual_runs(std::u16string_view line)
+std::vector<DirectionRun> visual_runs(std::u16string_view line, BaseDirection base)
 {
     std::vector<DirectionRun> runs;
     if (line.empty())
         return runs;
     std::unique_ptr<UBiDi, BidiCloser> bidi(ubidi_open());
     UErrorCode status = U_ZERO_ERROR;
-    ubidi_setPara(bidi.get(), reinterpret_cast<UChar const*>(line.data()), as_length(line), UBIDI_DEFAULT_LTR, nullptr, &status);
+    UBiDiLevel level = base == BaseDirection::LeftToRight ? 0 : base == BaseDirection::RightToLeft ? 1 : UBIDI_DEFAULT_LTR;
+    ubidi_setPara(bidi.get(), reinterpret_cast<UChar const*>(line.data()), as_length(line), level, nullptr, &status);
     int32_t count = U_SUCCESS(status) ? ubidi_countRuns(bidi.get(), &status) : 0;
     if (U_FAILURE(status) || count <= 0)
         return { { 0, line.size(), false } };
@@ -76,7 +78,22 @@ std::vector<DirectionRun> visual_runs(std::u16string_view line)
 
 bool starts_right_to_left(std::u16string_view text)
 {
-    return ubidi_getBaseDirection(reinterpret_cast<UChar const*>(text.data()), as_length(text)) == UBIDI_RTL;
+    // Up to the first strong character of the paragraph: a line feed ends it.
+    for (size_t at = 0; at < text.size(); at = next_code_point(text, at)) {
+        size_t length = next_code_point(text, at) - at;
+        UChar32 character = length == 2 ? U16_GET_SUPPLEMENTARY(text[at], text[at + 1]) : text[at];
+        switch (u_charDirection(character)) {
+        case U_LEFT_TO_RIGHT:
+        case U_BLOCK_SEPARATOR:
+            return false;
+        case U_RIGHT_TO_LEFT:
+        case U_RIGHT_TO_LEFT_ARABIC:
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
 }
 
 size_t next_grapheme(std::u16string_view text, size_t at)

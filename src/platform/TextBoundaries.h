@@ -14,10 +14,14 @@ struct DirectionRun {
     bool right_to_left { false };
 };
 
+// The direction a line is laid out in: its first strong character's, or its paragraph's.
+enum class BaseDirection : uint8_t { FirstStrong = 0, LeftToRight = 1, RightToLeft = 2 };
+
 // The direction runs of one line (no line feeds) in the order they are shown, left to right, by
-// the Unicode Bidirectional Algorithm; the line's base direction is its first strong character's.
-std::vector<DirectionRun> visual_runs(std::u16string_view line);
-// Whether the first strong character of the text writes right to left (Arabic, Hebrew, …).
+// the Unicode Bidirectional Algorithm, on the given base direction.
+std::vector<DirectionRun> visual_runs(std::u16string_view line, BaseDirection base = BaseDirection::FirstStrong);
+// Whether the first strong character of the text's first paragraph writes right to left
+// (Arabic, Hebrew, …); it looks no further than the paragraph's first strong character.
 bool starts_right_to_left(std::u16string_view text);
 
 // Grapheme clusters, the characters a reader sees: an emoji sequence, a letter with its marks,

@@ -266,23 +266,25 @@ uint16_t FontRep::face_for_cluster(std::u16string_view line, size_t start, size_
     return face_slot_for(first, false);
 }
 
-ShapedLine const& FontRep::shape(std::u16string_view line)
+ShapedLine const& FontRep::shape(std::u16string_view line, platform::BaseDirection base)
 {
+    // Keyed by the direction asked and the text.
+    std::u16string key(1, static_cast<char16_t>(base));
+    key.append(line);
     // A very long line (a pasted book) is kept only until the next long one, not in the cache.
     if (line.size() > longest_cached_line) {
-        if (line != m_long_text) {
-            m_long_line = shape_uncached(line);
-            m_long_text = line;
+        if (key != m_long_key) {
+            m_long_line = shape_uncached(line, base);
+            m_long_key = std::move(key);
         }
         return m_long_line;
     }
-    std::u16string key(line);
     if (auto const* cached = m_lines.find(key))
         return *cached;
-    return m_lines.insert(std::move(key), shape_uncached(line));
+    return m_lines.insert(std::move(key), shape_uncached(line, base));
 }
 
-ShapedLine FontRep::shape_uncached(std::u16string_view line)
+ShapedLine FontRep::shape_uncached(std::u16string_view line, platform::BaseDirection base)
 {
     ShapedLine shaped;
     shaped.length = line.size();
@@ -290,9 +292,9 @@ ShapedLine FontRep::shape_uncached(std::u16string_view line)
         return shaped;
     std::vector<bool> backwards(line.size(), false);
     int32_t pen = 0;
-    for (auto const& run : platform::visual_runs(line))
+    for (auto const& run : platform::visual_runs(line, base))
         shape_run(line, run, shaped, pen, backwards);
-    shaped.right_to_left = platform::starts_right_to_left(line);
+    shaped.right_to_left = base == platform::BaseDirection::FirstStrong ? platform::starts_right_to_left(line) : base == platform::BaseDirection::RightToLeft;
     shaped.width = pixels_near(pen);
     shaped.gather_clusters(backwards);
     return shaped;
@@ -356,13 +358,14 @@ int32_t FontRep::measure(std::u16string_view text)
     return shape(text).width;
 }
 
-void FontRep::draw(DrawTarget const& target, int32_t x, int32_t y, std::u16string_view text, uint16_t colour, std::vector<ColourSpan> const& spans)
+void FontRep::draw(DrawTarget const& target, int32_t x, int32_t y, std::u16string_view text, uint16_t colour, std::vector<ColourSpan> const& spans,
+    platform::BaseDirection base)
 {
     if (!target.picture || !m_face || text.empty())
         return;
     Rect clip = intersection(target.rect, { 0, 0, target.picture->width(), target.picture->height() });
     int32_t baseline = y + ascent();
-    ShapedLine const& shaped = shape(text);
+    ShapedLine const& shaped = shape(text, base);
     for (auto const& placed : shaped.glyphs) {
         platform::GlyphImage const& image = glyph(placed.face, placed.index);
         int32_t left = x + pixels_near(placed.pen + placed.x_offset) + image.left;

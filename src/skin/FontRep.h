@@ -59,15 +59,17 @@ public:
     int32_t descent() const { return m_descent; }
     int32_t ascent() const { return m_line_height - m_descent; }
 
-    // The line shaped and in reading order; valid until the next call that shapes.
-    ShapedLine const& shape(std::u16string_view line);
+    // The line shaped and in reading order, on its own first strong character's direction or on
+    // its paragraph's; valid until the next call that shapes.
+    ShapedLine const& shape(std::u16string_view line, platform::BaseDirection base = platform::BaseDirection::FirstStrong);
     // The width of the text in pixels.
     int32_t measure(std::u16string_view text);
     // Whether the line's first strong character writes right to left.
     bool is_right_to_left(std::u16string_view line) { return shape(line).right_to_left; }
     // Draws one line with its top at y and its left end at x, cut to the target's clip;
     // anti-aliased in the colour, or in the colour of the span a character is in.
-    void draw(DrawTarget const& target, int32_t x, int32_t y, std::u16string_view text, uint16_t colour, std::vector<ColourSpan> const& spans = {});
+    void draw(DrawTarget const& target, int32_t x, int32_t y, std::u16string_view text, uint16_t colour, std::vector<ColourSpan> const& spans = {},
+        platform::BaseDirection base = platform::BaseDirection::FirstStrong);
     // Breaks the text into lines no wider than `width`: at line feeds, else where the script
     // allows a break (between words; between syllables in Thai), and between characters inside
     // a word that alone is wider. A blank a line was broken at is left out.
@@ -76,7 +78,7 @@ public:
     std::vector<platform::FontFace const*> faces() const;
 
 private:
-    ShapedLine shape_uncached(std::u16string_view line);
+    ShapedLine shape_uncached(std::u16string_view line, platform::BaseDirection base = platform::BaseDirection::FirstStrong);
     void shape_run(std::u16string_view line, platform::DirectionRun const& run, ShapedLine& shaped, int32_t& pen, std::vector<bool>& backwards);
     void place_segment(std::u16string_view line, size_t start, size_t end, uint16_t face, int32_t script, bool right_to_left, ShapedLine& shaped, int32_t& pen);
     uint16_t face_for_cluster(std::u16string_view line, size_t start, size_t end, uint16_t previous);
@@ -107,7 +109,7 @@ private:
     TextCache<ShapedLine> m_lines { 1024 };
     TextCache<std::vector<std::u16string>> m_paragraphs { 512 };
     ShapedLine m_long_line;
-    std::u16string m_long_text;
+    std::u16string m_long_key;
 };
 
 // The code point at `at` and how many code units it takes; a lone surrogate is itself.

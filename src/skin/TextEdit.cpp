@@ -136,9 +136,11 @@ std::vector<TextEdit::PlacedLine> TextEdit::placed_lines(std::u16string const& s
 {
     std::vector<PlacedLine> placed;
     size_t first = 0;
+    auto base = platform::BaseDirection::FirstStrong;
     for (auto& line : lines_of(shown)) {
         size_t size = line.size();
-        placed.push_back({ std::move(line), first });
+        base = line_direction(shown, first, base);
+        placed.push_back({ std::move(line), first, base });
         first += size;
         // A wrapped line ends at a blank or line feed that is not drawn.
         if (first < shown.size() && (shown[first] == u' ' || shown[first] == u'\n'))
@@ -161,7 +163,7 @@ Point TextEdit::caret_point(std::u16string const& shown, size_t at) const
         ++index;
     auto const& line = placed[index];
     size_t within = std::min(at - std::min(at, line.first), line.text.size());
-    int32_t x = line_x(line.text) + text_font->shape(line.text).caret_x(within);
+    int32_t x = line_x(line.text, line.base) + text_font->shape(line.text, line.base).caret_x(within);
     return { x, text_top(placed.size()) + static_cast<int32_t>(index) * text_font->line_height() };
 }
 
@@ -175,8 +177,8 @@ size_t TextEdit::caret_at(Point point) const
     int32_t top = wraps() ? text_top(placed.size()) : text_top(1);
     auto row = std::clamp<int32_t>((point.y - top) / std::max(1, text_font->line_height()), 0, static_cast<int32_t>(placed.size()) - 1);
     auto const& line = placed[static_cast<size_t>(row)];
-    int32_t left = wraps() ? line_x(line.text) : line_left(line.text);
-    return line.first + text_font->shape(line.text).caret_at(point.x - left);
+    int32_t left = wraps() ? line_x(line.text, line.base) : line_left(line.text);
+    return line.first + text_font->shape(line.text, line.base).caret_at(point.x - left);
 }
 
 // Where a one-line edit's text begins: aligned as a text while it fits and the edit is idle,

@@ -64,6 +64,7 @@ private:
     struct PlacedLine {
         std::u16string text;
         size_t first { 0 };
+        platform::BaseDirection base { platform::BaseDirection::FirstStrong };
     };
     std::vector<PlacedLine> placed_lines(std::u16string const& shown) const;
     Point caret_point(std::u16string const& shown, size_t at) const;

@@ -120,11 +120,13 @@ void TextElement::draw_lines(DrawTarget const& target, Point offset, std::u16str
     int32_t y = text_top(text_lines.size()) + offset.y;
     DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
     size_t first_character = 0;
+    auto base = platform::BaseDirection::FirstStrong;
     for (auto const& line : text_lines) {
+        base = line_direction(text, first_character, base);
         // Only the lines inside the clip are drawn; the others only count their characters.
         bool visible = y + m_font->line_height() > clipped.rect.top && y < clipped.rect.top + clipped.rect.height;
         if (visible)
-            draw_line(clipped, line_x(line) + offset.x, y, line, first_character);
+            draw_line(clipped, line_x(line, base) + offset.x, y, line, first_character, base);
         y += m_font->line_height();
         first_character += line.size();
         // A wrapped line ends at a blank or line feed that is not drawn.
@@ -148,12 +150,21 @@ void TextElement::measure(Axis axis, Measure& measure)
         measure.minimum = std::max(measure.minimum, need);
 }
 
-int32_t TextElement::line_x(std::u16string const& line) const
+platform::BaseDirection TextElement::line_direction(std::u16string const& text, size_t at, platform::BaseDirection current)
+{
+    if (at > 0 && at <= text.size() && text[at - 1] != u'\n' && current != platform::BaseDirection::FirstStrong)
+        return current;
+    bool backwards = platform::starts_right_to_left(std::u16string_view(text).substr(std::min(at, text.size())));
+    return backwards ? platform::BaseDirection::RightToLeft : platform::BaseDirection::LeftToRight;
+}
+
+int32_t TextElement::line_x(std::u16string const& line, platform::BaseDirection base) const
 {
     int32_t width = m_font ? m_font->measure(line) : 0;
     // Text that starts at the left starts at the right when it is written right to left.
+    bool backwards = base == platform::BaseDirection::FirstStrong ? (m_font && m_font->is_right_to_left(line)) : base == platform::BaseDirection::RightToLeft;
     HorizontalAlign align = m_halign;
-    if ((align == HorizontalAlign::Left || align == HorizontalAlign::Justify) && m_font && m_font->is_right_to_left(line))
+    if ((align == HorizontalAlign::Left || align == HorizontalAlign::Justify) && backwards)
         align = HorizontalAlign::Right;
     switch (align) {
     case HorizontalAlign::Center:
@@ -191,10 +202,11 @@ void TextElement::place_children(Axis axis)
         m_right->set_horizontal(start + m_font->measure(m_text), m_right->size().x);
 }
 
-void TextElement::draw_line(DrawTarget const& target, int32_t x, int32_t y, std::u16string const& line, size_t first_character) const
+void TextElement::draw_line(DrawTarget const& target, int32_t x, int32_t y, std::u16string const& line, size_t first_character,
+    platform::BaseDirection base) const
 {
     if (m_runs.empty()) {
-        m_font->draw(target, x, y, line, m_colour.to_565());
+        m_font->draw(target, x, y, line, m_colour.to_565(), {}, base);
         return;
     }
     // The line is drawn whole (so it keeps its shaping and order) with the colour runs that reach
@@ -210,7 +222,7 @@ void TextElement::draw_line(DrawTarget const& target, int32_t x, int32_t y, std:
         if (end > start)
             spans.push_back({ start - first_character, end - start, run->colour.to_565() });
     }
-    m_font->draw(target, x, y, line, m_colour.to_565(), spans);
+    m_font->draw(target, x, y, line, m_colour.to_565(), spans, base);
 }
 
 // A single line that does not fit ends in "…" where it is cut, so the reader sees that more

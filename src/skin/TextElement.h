@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/TextBoundaries.h"
+
 #include "shell/Colour.h"
 #include "skin/Element.h"
 
@@ -47,14 +49,18 @@ public:
     // The lines as drawn at the element's present width.
     std::vector<std::u16string> lines() const;
     // Where the text starts inside the element, for the present lines.
-    int32_t line_x(std::u16string const& line) const;
+    int32_t line_x(std::u16string const& line, platform::BaseDirection base = platform::BaseDirection::FirstStrong) const;
+    // The direction of a wrapped line starting at `at`: a new paragraph's own (from its first
+    // strong character), else `current`, its paragraph's, whatever the line starts with.
+    static platform::BaseDirection line_direction(std::u16string const& text, size_t at, platform::BaseDirection current);
     int32_t text_top(size_t line_count) const;
 
 protected:
     std::vector<std::u16string> lines_of(std::u16string const& text) const;
     // Draws `text` wrapped into the element's lines, in place of the element's own text.
     void draw_lines(DrawTarget const& target, Point offset, std::u16string const& text) const;
-    void draw_line(DrawTarget const& target, int32_t x, int32_t y, std::u16string const& line, size_t first_character) const;
+    void draw_line(DrawTarget const& target, int32_t x, int32_t y, std::u16string const& line, size_t first_character,
+        platform::BaseDirection base = platform::BaseDirection::FirstStrong) const;
     std::u16string fitted_line(std::u16string const& line) const;
 
 private:

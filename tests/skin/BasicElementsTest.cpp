@@ -206,6 +206,48 @@ TEST_F(ElementTypesTest, TextPreparationAlignmentAndWrapping)
         EXPECT_LE(w.font()->measure(line), 200);
 }
 
+// A wrapped paragraph keeps its first strong character's direction on every line: a line of an
+// Arabic paragraph that starts with a Latin word still sits at the right, and a left-aligned
+// English paragraph's lines at the left, Arabic words and all.
+TEST_F(ElementTypesTest, AWrappedParagraphLaysOutEveryLineInItsOwnDirection)
+{
+    auto wrapped = node(u"text", u"wrapped");
+    wrapped.integers[u"wrap"] = 1;
+    wrapped.strings[u"halign"] = u"LEFT";
+    wrapped.strings[u"valign"] = u"TOP";
+    build(node(u"node", u"root", { wrapped }));
+    auto& text = find<TextElement>(u"wrapped");
+    auto ink_of_last_line = [&](std::u16string const& shown) {
+        text.set_text(shown);
+        auto lines = text.lines();
+        EXPECT_GE(lines.size(), 2u);
+        auto picture = Bitmap565::create(200, 100);
+        picture->fill(0xFFFF);
+        form.draw({ { 0, 0, 200, 100 }, picture.get() }, {});
+        int32_t top = text.text_top(lines.size()) + static_cast<int32_t>(lines.size() - 1) * text.font()->line_height();
+        std::pair<int32_t, int32_t> ink { 200, -1 };
+        for (int32_t y = top; y < std::min(100, top + text.font()->line_height()); ++y) {
+            for (int32_t x = 0; x < 200; ++x) {
+                if (picture->row(y)[x] != 0xFFFF)
+                    ink = { std::min(ink.first, x), std::max(ink.second, x) };
+            }
+        }
+        return std::make_pair(lines.back(), ink);
+    };
+    // Latin words after an Arabic start, as many as make a short last line of Latin.
+    std::u16string arabic = u"مرحبا بكم جميعا";
+    do
+        arabic += u" Meeting";
+    while (text.font()->measure(text.font()->break_lines(arabic + u" Meeting", 200).back()) > 80 || text.font()->break_lines(arabic + u" Meeting", 200).size() < 2);
+    auto [arabic_last, arabic_ink] = ink_of_last_line(arabic + u" Meeting");
+    EXPECT_EQ(arabic_last, u"Meeting");
+    EXPECT_GT(arabic_ink.first, 100) << "the last line sits at the right";
+    EXPECT_GE(arabic_ink.second, 190);
+    auto [latin_last, latin_ink] = ink_of_last_line(u"Hello hello hello hello hello hello hello مرحبا");
+    EXPECT_LE(latin_ink.first, 3);
+    EXPECT_LT(latin_ink.second, 140) << "the last line sits at the left";
+}
+
 TEST_F(ElementTypesTest, EditTakesCharactersAndCaretKeys)
 {
     build(node(u"node", u"root", { node(u"edit", u"edit") }));
