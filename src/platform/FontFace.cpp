@@ -223,11 +223,6 @@ std::string FontFace::family() const
     return m_handle->face->family_name ? m_handle->face->family_name : "";
 }
 
-GlyphImage FontFace::render(char32_t character)
-{
-    return render_glyph(FT_Get_Char_Index(m_handle->face, character));
-}
-
 std::vector<ShapedGlyph> FontFace::shape(std::u16string_view text, size_t start, size_t length, bool right_to_left, char const* script)
 {
     std::vector<ShapedGlyph> shaped;

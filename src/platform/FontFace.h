@@ -44,7 +44,6 @@ public:
 
     bool has_glyph(char32_t) const;
     bool has_colour() const;
-    GlyphImage render(char32_t);
     GlyphImage render_glyph(uint32_t index);
     // Shapes text[start, start + length) with HarfBuzz in one direction and script (an ISO 15924
     // tag); the text around the run is context (Arabic joining). Glyphs come left to right.

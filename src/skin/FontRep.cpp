@@ -382,7 +382,7 @@ void FontRep::draw(DrawTarget const& target, int32_t x, int32_t y, std::u16strin
         fill_rect(*target.picture, { x, baseline + 1, shaped.width, 1 }, clip, colour);
 }
 
-std::vector<std::u16string> FontRep::break_lines(std::u16string_view text, int32_t width)
+std::vector<std::u16string> const& FontRep::break_lines(std::u16string_view text, int32_t width)
 {
     std::u16string key(2, u'\0');
     key[0] = static_cast<char16_t>(width & 0xFFFF);

@@ -72,8 +72,9 @@ public:
         platform::BaseDirection base = platform::BaseDirection::FirstStrong);
     // Breaks the text into lines no wider than `width`: at line feeds, else where the script
     // allows a break (between words; between syllables in Thai), and between characters inside
-    // a word that alone is wider. A blank a line was broken at is left out.
-    std::vector<std::u16string> break_lines(std::u16string_view text, int32_t width);
+    // a word that alone is wider. A blank a line was broken at is left out. Valid until the next
+    // call that breaks.
+    std::vector<std::u16string> const& break_lines(std::u16string_view text, int32_t width);
     // The faces found so far, the first face first (for tests and the log).
     std::vector<platform::FontFace const*> faces() const;
 

@@ -116,7 +116,11 @@ std::vector<std::u16string> TextElement::lines_of(std::u16string const& text) co
 
 void TextElement::draw_lines(DrawTarget const& target, Point offset, std::u16string const& text) const
 {
-    auto text_lines = lines_of(text);
+    // The font's own broken lines, not a copy: drawing shapes lines but breaks none.
+    std::vector<std::u16string> unwrapped;
+    if (!m_wrap)
+        unwrapped.push_back(text);
+    auto const& text_lines = m_wrap ? m_font->break_lines(text, std::max(1, size().x)) : unwrapped;
     int32_t y = text_top(text_lines.size()) + offset.y;
     DrawTarget clipped { intersection(target.rect, { position().x + offset.x, position().y + offset.y, size().x, size().y }), target.picture };
     size_t first_character = 0;
