@@ -134,25 +134,37 @@ bool ChatModel::check_outbox(bool notify, std::vector<EntryId>& new_outbox)
     }
     bool states_due = m_follower.send_states_due();
     std::vector<EntryId> held;
-    for (auto& chat : m_chats) {
-        for (int32_t index = static_cast<int32_t>(chat->messages.size()) - 1; index >= 0; --index) {
-            MessageRecord const& message = chat->messages[static_cast<size_t>(index)];
-            if (message.folder != FolderKind::Outbox)
-                continue;
-            held.push_back(message.id);
-            if (std::binary_search(outbox->begin(), outbox->end(), message.id)) {
-                if (states_due)
-                    refresh_send_state(*chat, index, notify);
-                continue;
-            }
-            if (notify)
-                send_event({ ChatEvent::Kind::MessageRemoved, index, chat.get() });
-            chat->messages.erase(chat->messages.begin() + index);
-        }
+    for (auto key = m_outbox_chats.begin(); key != m_outbox_chats.end();) {
+        Chat* chat = find_chat(*key);
+        bool holds = chat && settle_chat_outbox(*chat, *outbox, states_due, notify, held);
+        key = holds ? std::next(key) : m_outbox_chats.erase(key);
     }
     std::sort(held.begin(), held.end());
     new_outbox = m_follower.settle_outbox(*outbox, held);
     return true;
+}
+
+// The chat's messages still in the outbox go into `held` (their states read again when due); those
+// gone from it leave the chat. True while the chat holds any.
+bool ChatModel::settle_chat_outbox(Chat& chat, std::vector<EntryId> const& outbox, bool states_due, bool notify, std::vector<EntryId>& held)
+{
+    bool holds = false;
+    for (int32_t index = static_cast<int32_t>(chat.messages.size()) - 1; index >= 0; --index) {
+        MessageRecord const& message = chat.messages[static_cast<size_t>(index)];
+        if (message.folder != FolderKind::Outbox)
+            continue;
+        held.push_back(message.id);
+        if (std::binary_search(outbox.begin(), outbox.end(), message.id)) {
+            holds = true;
+            if (states_due)
+                refresh_send_state(chat, index, notify);
+            continue;
+        }
+        if (notify)
+            send_event({ ChatEvent::Kind::MessageRemoved, index, &chat });
+        chat.messages.erase(chat.messages.begin() + index);
+    }
+    return holds;
 }
 
 // A chat holds its newest message in full, for the chat list; the older ones keep what the cache
@@ -266,6 +278,8 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
         std::u16string const& key = keys[order[i]];
         Chat* chat = touch_chat(key, record, shares[key], touched, notify);
         bool unread_incoming = record.awaits_reading();
+        if (record.folder == FolderKind::Outbox)
+            m_outbox_chats.insert(key);
         chat->messages.push_back(std::move(record));
         if (unread_incoming) {
             ++chat->unread;
@@ -470,6 +484,7 @@ bool ChatModel::load_cache()
     if (!cached || !cache_fits_store(*cached))
         return false;
     m_chats.clear();
+    m_outbox_chats.clear();
     if (!m_follower.know_cached(*cached))
         return false;
     for (auto& entry : *cached) {
@@ -483,6 +498,8 @@ bool ChatModel::load_cache()
             MessageRecord record;
             record.folder = message.folder;
             record.id = message.id;
+            if (record.folder == FolderKind::Outbox)
+                m_outbox_chats.insert(chat->key);
             chat->messages.push_back(std::move(record));
         }
         m_chats.push_back(std::move(chat));
@@ -520,6 +537,30 @@ void ChatModel::save_cache()
 }
 
 namespace velloq {
+
+void ChatModel::assign_contacts()
+{
+    m_naming.assign_contacts();
+    save_cache_if_renamed();
+}
+
+void ChatModel::name_chats()
+{
+    m_naming.name_chats();
+    save_cache_if_renamed();
+}
+
+void ChatModel::poll_contacts()
+{
+    m_naming.poll_contacts();
+    save_cache_if_renamed();
+}
+
+void ChatModel::save_cache_if_renamed()
+{
+    if (m_naming.take_names_changed())
+        save_cache();
+}
 
 void ChatModel::set_current_chat_key(std::u16string key)
 {

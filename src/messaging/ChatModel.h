@@ -13,6 +13,7 @@
 #include <utility>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace velloq {
@@ -109,10 +110,12 @@ public:
     void set_current_chat_key(std::u16string key);
 
     // Contacts: read them all, build the phone book and name the chats (start-up).
-    void assign_contacts() { m_naming.assign_contacts(); }
-    void name_chats() { m_naming.name_chats(); }
+    // A chat that took a contact's name keeps it in the cache, so the next start shows it in its
+    // first frame.
+    void assign_contacts();
+    void name_chats();
     // Handles the contacts folder's changes since the last call (the main loop's poll).
-    void poll_contacts() { m_naming.poll_contacts(); }
+    void poll_contacts();
     std::vector<int> contact_descriptors() const { return m_naming.contact_descriptors(); }
     bool find_contact_by_phone(std::u16string const& number, Contact& contact) { return m_naming.find_contact_by_phone(number, contact); }
     // The file of a contact, for the phone's contact application; empty when unknown.
@@ -125,6 +128,7 @@ public:
     SmsManager& sms() { return m_follower.sms(); }
 
 private:
+    void save_cache_if_renamed();
     bool cache_fits_store(std::vector<CachedChat> const&) const;
     SmsManager const& sms() const { return m_follower.sms(); }
     bool reach_store();
@@ -133,6 +137,7 @@ private:
     void follow_deletions(bool notify);
     void remove_gone_messages(std::vector<EntryId> const& gone, bool notify);
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
+    bool settle_chat_outbox(Chat&, std::vector<EntryId> const& outbox, bool states_due, bool notify, std::vector<EntryId>& held);
     void mark_reports_read(std::vector<MessageRecord>& batch);
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
     static std::vector<uint32_t> message_order(std::vector<MessageRecord> const& batch);
@@ -151,6 +156,9 @@ private:
     ChatNaming m_naming;
     StoreFollower m_follower;
     std::vector<std::unique_ptr<Chat>> m_chats;
+    // The keys of the chats that took a message of the outbox and may still hold it: the poll
+    // looks at their messages alone, so its cost does not grow with the store.
+    std::unordered_set<std::u16string> m_outbox_chats;
     std::optional<MessageRecord> m_new_message;
     std::vector<ChatListener*> m_listeners;
     std::u16string m_current_key;

@@ -48,6 +48,7 @@ void ChatNaming::name_chats(std::set<std::u16string> const* changed_keys)
         chat.contact_id = entry->contact_id;
         if (chat.name == entry->name && chat.phone_label == entry->label && !touched)
             continue;
+        m_names_changed |= chat.name != entry->name;
         chat.name = entry->name;
         chat.phone_label = entry->label;
         m_model.send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(index), &chat });

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <set>
+#include <utility>
 #include <string>
 
 namespace velloq {
@@ -27,6 +28,8 @@ public:
     void name_chats(std::set<std::u16string> const* changed_keys = nullptr);
     // Handles the contacts folder's changes since the last call (the main loop's poll).
     void poll_contacts();
+    // Whether a chat took another name since the last call: the cache keeps the names.
+    bool take_names_changed() { return std::exchange(m_names_changed, false); }
     // Readable when the contacts folders have changes for `poll_contacts` (none before the
     // contacts were first read).
     std::vector<int> contact_descriptors() const;
@@ -52,6 +55,7 @@ private:
     std::unique_ptr<ContactsSource> m_contacts;
     // Keys of numbers whose contacts changed since the last renaming.
     std::set<std::u16string> m_renamed_keys;
+    bool m_names_changed { false };
 };
 
 }

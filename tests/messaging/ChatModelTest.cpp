@@ -179,6 +179,36 @@ TEST_F(ChatModelTest, AMessageLeavesTheOutboxAndComesBackFromSent)
     EXPECT_EQ(chat->messages.back().folder, FolderKind::Sent);
 }
 
+// The poll looks for outbox messages only in the chats that took one, from the store or the cache.
+TEST_F(ChatModelTest, AnOutboxMessageKnownFromTheCacheLeavesItsChatOnceSent)
+{
+    deliver(u"+4915100001", u"someone else", 1);
+    {
+        ChatModel model(options());
+        model.update_chats(false);
+        ASSERT_TRUE(model.sms().send({ { {}, u"+4915100009" } }, u"on my way"));
+        EXPECT_TRUE(model.update_chats(true));
+    }
+    ChatModel model(options());
+    Chat* chat = model.find_chat(u"5100009");
+    ASSERT_NE(chat, nullptr);
+    ASSERT_EQ(chat->messages.size(), 1u);
+    EXPECT_EQ(chat->messages.back().folder, FolderKind::Outbox);
+    EXPECT_FALSE(model.update_chats(true));
+    EXPECT_EQ(chat->messages.size(), 1u);
+    LoopbackModem modem;
+    transmit_outbox(*store, modem);
+    Events events;
+    model.add_listener(&events);
+    EXPECT_TRUE(model.update_chats(true));
+    ASSERT_FALSE(events.seen.empty());
+    EXPECT_EQ(events.seen.front(), (std::pair<int32_t, int32_t> { 6, 0 }));
+    chat = model.find_chat(u"5100009");
+    ASSERT_NE(chat, nullptr);
+    ASSERT_EQ(chat->messages.size(), 1u);
+    EXPECT_EQ(chat->messages.back().folder, FolderKind::Sent);
+}
+
 TEST_F(ChatModelTest, AMessageTheModemCouldNotSendTurnsNotSentInItsChat)
 {
     ChatModel model(options());
@@ -213,6 +243,23 @@ TEST_F(ChatModelTest, TheCacheRemembersTheChatsForTheNextStart)
     EXPECT_TRUE(model.read_message(record));
     EXPECT_EQ(record.text, u"hi");
     EXPECT_FALSE(record.time_text.empty());
+}
+
+// A start with the cache shows the contacts' names in its first frame, before the contacts are read.
+TEST_F(ChatModelTest, TheCacheKeepsTheNamesTheContactsGave)
+{
+    deliver(u"+4915100001", u"hello", 1);
+    std::filesystem::create_directories(device.path() / "contacts");
+    std::ofstream(device.path() / "contacts" / "anna.vcf") << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna Berg\r\nN:Berg;Anna;;;\r\nTEL;TYPE=CELL:+4915100001\r\nEND:VCARD\r\n";
+    {
+        ChatModel model(options());
+        model.update_chats(false);
+        model.assign_contacts();
+        ASSERT_EQ(model.chats().front()->name, u"Anna Berg");
+    }
+    ChatModel model(options());
+    ASSERT_EQ(model.chats().size(), 1u);
+    EXPECT_EQ(model.chats().front()->name, u"Anna Berg");
 }
 
 TEST_F(ChatModelTest, ABrokenCacheIsRebuiltFromTheStore)
