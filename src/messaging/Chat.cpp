@@ -2,15 +2,11 @@
 
 #include "messaging/PhoneBook.h"
 #include "messaging/TextAnalysis.h"
+#include "platform/ChatKeys.h"
 
 namespace velloq {
 
 namespace {
-
-bool is_digit(char16_t c)
-{
-    return c >= u'0' && c <= u'9';
-}
 
 int compare_messages(MessageRecord const& a, MessageRecord const& b)
 {
@@ -25,33 +21,12 @@ int compare_messages(MessageRecord const& a, MessageRecord const& b)
 
 std::u16string chat_key(std::u16string const& address, std::u16string const& name)
 {
-    std::u16string digits = last_seven_digits(address);
-    if (!digits.empty())
-        return digits;
-    return address.empty() ? name : address;
+    return platform::chat_key(address, name);
 }
 
 std::u16string report_number(std::u16string_view text)
 {
-    // Separators between digits neither end a number nor belong to it, so the number is compared
-    // and stored as the digits (and leading '+') a phone dials.
-    std::u16string best;
-    std::u16string candidate;
-    auto finish = [&] {
-        if (candidate.size() > best.size() && is_phone_number(candidate))
-            best = candidate;
-        candidate.clear();
-    };
-    for (char16_t c : text) {
-        if (is_digit(c) || (c == u'+' && candidate.empty()))
-            candidate.push_back(c);
-        else if (!candidate.empty() && (c == u' ' || c == u'(' || c == u')' || c == u'+' || c == u'-'))
-            continue;
-        else if (!candidate.empty())
-            finish();
-    }
-    finish();
-    return best;
+    return platform::report_number(text);
 }
 
 std::u16string chat_key_of(MessageRecord const& record)

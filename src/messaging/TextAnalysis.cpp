@@ -1,5 +1,6 @@
 #include "messaging/TextAnalysis.h"
 
+#include "platform/ChatKeys.h"
 #include "platform/Utf.h"
 
 #include <algorithm>
@@ -38,14 +39,6 @@ bool is_digit(char16_t c)
     return c >= u'0' && c <= u'9';
 }
 
-std::u16string const& current_year()
-{
-    static std::u16string const year = [] {
-        return to_u16_decimal(MessageTime::now().year());
-    }();
-    return year;
-}
-
 }
 
 bool is_gsm_character(char16_t c)
@@ -73,12 +66,7 @@ bool is_link(std::u16string_view word)
 
 std::u16string last_seven_digits(std::u16string_view text)
 {
-    std::u16string digits;
-    for (size_t at = text.size(); at > 0 && digits.size() < 7; --at) {
-        if (is_digit(text[at - 1]))
-            digits.insert(digits.begin(), text[at - 1]);
-    }
-    return digits;
+    return platform::last_seven_digits(text);
 }
 
 std::u16string all_digits(std::u16string_view text)
@@ -90,8 +78,7 @@ std::u16string all_digits(std::u16string_view text)
 
 bool is_phone_number(std::u16string_view candidate)
 {
-    std::u16string digits = last_seven_digits(candidate);
-    return digits.size() >= 3 && digits != current_year();
+    return platform::is_phone_number(candidate);
 }
 
 std::vector<std::u16string> find_items(std::u16string_view text)

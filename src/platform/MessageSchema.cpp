@@ -1,4 +1,5 @@
 #include "platform/MessageSchema.h"
+#include "platform/ChatIndex.h"
 #include "platform/MessageTables.h"
 
 #include <string>
@@ -90,6 +91,34 @@ CREATE TABLE IF NOT EXISTS modem_sending(instance TEXT NOT NULL, path TEXT NOT N
 CREATE INDEX IF NOT EXISTS modem_sending_message ON modem_sending(message);
 )";
 
+// Version 7 files every message under the keys of its chats, so a chat's messages, its newest
+// and its unread ones are found without reading the store. Keyed by chat, then time and row: a
+// chat's messages in order are one range of it; the partial index holds the unread ones alone.
+// Every writer files the messages it writes; a deleted message leaves, and a change of the read
+// flag by any writer (another program's too) arrives, by trigger.
+constexpr char const* schema_7_sql = R"(
+CREATE TABLE IF NOT EXISTS chat_index(key TEXT NOT NULL, time INTEGER NOT NULL, message INTEGER NOT NULL, word INTEGER NOT NULL,
+    awaits_reading INTEGER NOT NULL, PRIMARY KEY(key, time, message)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS chat_index_message ON chat_index(message);
+CREATE INDEX IF NOT EXISTS chat_index_unread ON chat_index(key, time, message) WHERE awaits_reading = 1;
+CREATE TRIGGER IF NOT EXISTS chat_index_out AFTER DELETE ON messages BEGIN
+    DELETE FROM chat_index WHERE message = OLD.id;
+END;
+CREATE TRIGGER IF NOT EXISTS chat_index_read_in AFTER INSERT ON properties WHEN NEW.tag = 235339779 BEGIN
+    UPDATE chat_index SET awaits_reading = (word AND (NEW.value & 1) = 0) WHERE message = NEW.message;
+END;
+CREATE TRIGGER IF NOT EXISTS chat_index_read_changed AFTER UPDATE ON properties WHEN NEW.tag = 235339779 BEGIN
+    UPDATE chat_index SET awaits_reading = (word AND (NEW.value & 1) = 0) WHERE message = NEW.message;
+END;
+)";;
+
+static_assert(Tag::MessageFlags == 235339779, "the read triggers name the flags' tag by number");
+
+bool chat_index(SqliteDatabase& database)
+{
+    return file_every_message_in_chats(database);
+}
+
 static_assert(Tag::Subject == 3604511, "the search triggers name the text's tag by number");
 
 // The notes' table and its four triggers.
@@ -151,6 +180,7 @@ constexpr SchemaStep schema_steps[] = {
     { 4, schema_4_sql, nullptr },
     { 5, search_notes_sql, nullptr },
     { 6, schema_6_sql, nullptr },
+    { 7, schema_7_sql, chat_index },
 };
 constexpr int schema_version = schema_steps[std::size(schema_steps) - 1].version;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ChatIndex.h"
 #include "platform/MessageTypes.h"
 #include "platform/ModemFilingLog.h"
 #include "platform/OutboxQueue.h"
@@ -39,6 +40,7 @@ public:
     OutboxQueue& outbox() { return *m_outbox; }
     ModemFilingLog& modem_filing() { return *m_modem_filing; }
     SearchIndex& search_index() { return *m_search_index; }
+    ChatIndex& chat_index() { return *m_chat_index; }
 
     StoreResult<std::vector<StoreRow>> stores();
     // A store property: the entry id of one of its folders (Tag::InboxEntryId ...).
@@ -110,6 +112,7 @@ private:
     std::unique_ptr<OutboxQueue> m_outbox;
     std::unique_ptr<ModemFilingLog> m_modem_filing;
     std::unique_ptr<SearchIndex> m_search_index;
+    std::unique_ptr<ChatIndex> m_chat_index;
 
     // The messages of the last window of rows, read in bulk with the window: a scan of a folder
     // then reads each message from memory, as long as no process has written since.

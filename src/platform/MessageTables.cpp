@@ -1,4 +1,5 @@
 #include "platform/MessageTables.h"
+#include "platform/ChatIndex.h"
 #include "platform/StoreValues.h"
 
 #include <algorithm>
@@ -30,6 +31,9 @@ enum Statement : size_t {
     RemoveProperties,
     RemoveRecipients,
     RemoveTransmitted,
+    FileInChats,
+    LeaveChats,
+    FolderOfMessage,
 };
 
 char const* const statement_sql[] = {
@@ -54,6 +58,9 @@ char const* const statement_sql[] = {
     "DELETE FROM properties WHERE message = ?1",
     "DELETE FROM recipients WHERE message = ?1",
     "DELETE FROM transmitted WHERE message = ?1",
+    chat_place_insert_sql,
+    "DELETE FROM chat_index WHERE message = ?1",
+    "SELECT folder FROM messages WHERE id = ?1",
 };
 
 }
@@ -83,7 +90,12 @@ StoreResult<std::unique_ptr<MessageTables>> MessageTables::open(SqliteDatabase& 
     auto statements = StatementSet::prepare(database, statement_sql);
     if (!statements)
         return StoreError::failed(database.error());
-    return std::unique_ptr<MessageTables>(new MessageTables(database, std::move(*tag), std::move(*statements), changes_path));
+    auto tables = std::unique_ptr<MessageTables>(new MessageTables(database, std::move(*tag), std::move(*statements), changes_path));
+    auto inbox = tables->folder_of_kind(Tag::InboxEntryId);
+    if (!inbox)
+        return inbox.error();
+    tables->m_inbox = *inbox;
+    return tables;
 }
 
 MessageTables::MessageTables(SqliteDatabase& database, Bytes tag, StatementSet statements, std::string const& changes_path)
@@ -221,6 +233,8 @@ StoreResult<Bytes> MessageTables::insert_message(int64_t folder, StoredMessage c
         return failure();
     if (auto values = insert_values(row, message); !values)
         return values.error();
+    if (!file_in_chats(m_statements[FileInChats], row, folder == m_inbox, message))
+        return failure();
     return entry;
 }
 
@@ -247,6 +261,51 @@ StoreResult<void> MessageTables::insert_values(int64_t row, StoredMessage const&
     return {};
 }
 
+namespace {
+
+// What a message's chats and its place in them are made of; its read flag reaches the index by
+// trigger.
+bool files_in_chats(uint32_t tag)
+{
+    switch (tag) {
+    case Tag::MessageFlags:
+    case Tag::Subject:
+    case Tag::DeliveryTime:
+    case Tag::LastModificationTime:
+    case Tag::SenderName:
+    case Tag::SenderAddress:
+    case Tag::MessageClass:
+    case Tag::DisplayName:
+    case Tag::EmailAddress:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}
+
+// A message whose chats may have changed is filed again.
+StoreResult<void> MessageTables::file_again(int64_t message)
+{
+    int64_t folder = -1;
+    {
+        StatementUse use(m_statements[FolderOfMessage]);
+        if (!use->bind(1, message).step())
+            return use->failed() ? failure() : StoreResult<void>();
+        folder = use->column_int(0);
+    }
+    auto stored = read_message(entry_id(message));
+    if (!stored)
+        return stored.error().kind == StoreError::Kind::NotFound ? StoreResult<void>() : stored.error();
+    StatementUse leave(m_statements[LeaveChats]);
+    if (!leave->bind(1, message).execute())
+        return failure();
+    if (!file_in_chats(m_statements[FileInChats], message, folder == m_inbox, *stored))
+        return failure();
+    return {};
+}
+
 StoreResult<void> MessageTables::upsert_properties(int64_t message, std::optional<int64_t> recipient_row, PropertySet const& properties)
 {
     StatementUse upsert(m_statements[recipient_row ? UpsertRecipient : UpsertProperty]);
@@ -259,7 +318,8 @@ StoreResult<void> MessageTables::upsert_properties(int64_t message, std::optiona
         if (!upsert->execute())
             return failure();
     }
-    return {};
+    bool refile = std::any_of(properties.begin(), properties.end(), [](auto const& property) { return files_in_chats(property.first); });
+    return refile ? file_again(message) : StoreResult<void>();
 }
 
 StoreResult<void> MessageTables::remove_message(int64_t message)

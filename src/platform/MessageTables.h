@@ -58,11 +58,14 @@ public:
 private:
     MessageTables(SqliteDatabase&, Bytes tag, StatementSet, std::string const& changes_path);
     StoreResult<void> insert_values(int64_t row, StoredMessage const& message);
+    StoreResult<void> file_again(int64_t message);
 
     SqliteDatabase& m_database;
     Bytes m_tag;
     StatementSet m_statements;
     SharedCounter m_changes;
+    // The inbox's row: what a message is filed under in its chats depends on it.
+    int64_t m_inbox { -1 };
 };
 
 }

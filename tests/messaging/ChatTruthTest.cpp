@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 
 using namespace velloq;
@@ -87,9 +88,18 @@ protected:
                 MessageRecord record;
                 if (!manager.read_sms(id, record) || (record.peer().name.empty() && record.peer().address.empty()))
                     continue;
-                ChatPicture& chat = picture[chat_for_message(record)->key];
-                chat.ids.insert(id.hex());
-                chat.unread += folder == FolderKind::Incoming && record.unread() ? 1 : 0;
+                record.folder = folder;
+                // A message from the user outside the inbox is in the chat of each recipient.
+                std::set<std::u16string> keys { chat_key_of(record) };
+                for (size_t further = 1; folder != FolderKind::Incoming && further < record.recipients.size(); ++further) {
+                    MessageRecord copy = record;
+                    copy.recipients = { record.recipients[further] };
+                    keys.insert(chat_key_of(copy));
+                }
+                for (auto const& key : keys) {
+                    picture[key].ids.insert(id.hex());
+                    picture[key].unread += record.awaits_reading() ? 1 : 0;
+                }
             }
         }
         return picture;
@@ -466,4 +476,85 @@ TEST_F(ChatTruth, MessagesDeletedByAnotherProgramLeaveTheirChatsAtTheNextPoll)
     EXPECT_EQ(std::count(events.kinds.begin(), events.kinds.end(), ChatEvent::Kind::Removed), 1);
     // Another start agrees: the cache was saved without them.
     EXPECT_EQ(start(device.path() / "cache"), store_picture());
+}
+
+namespace {
+
+// The store's own index of the chats: each key with its messages and unread count.
+Picture index_picture(platform::MessageStore& store)
+{
+    Picture picture;
+    auto chats = store.chat_index().chats();
+    EXPECT_TRUE(chats);
+    for (auto const& chat : chats.value_or({})) {
+        ChatPicture& seen = picture[chat.key];
+        seen.unread = static_cast<int32_t>(chat.unread);
+        auto messages = store.chat_index().messages(chat.key, std::nullopt, 1'000'000);
+        EXPECT_TRUE(messages);
+        for (auto const& message : messages.value_or({}))
+            seen.ids.insert(EntryId(message.entry).hex());
+        EXPECT_EQ(store.chat_index().count(chat.key), static_cast<int64_t>(seen.ids.size()));
+        EXPECT_FALSE(messages.value_or({}).empty());
+        if (!messages.value_or({}).empty())
+            EXPECT_EQ(messages->front().entry, chat.newest.entry) << "the newest comes first";
+    }
+    return picture;
+}
+
+}
+
+// Every writer files what it writes in the store's index of chats, under the keys the chat model
+// gives: messages from numbers and from names, to several recipients, reports by the number in
+// their text, drafts without anyone, read flags set by any program, changed senders, deletions,
+// and a store from before the index, which gets one.
+TEST_F(ChatTruth, TheStoresIndexFilesEveryMessageInTheChatsTheModelPutsItIn)
+{
+    auto sms = store->stores()->front().entry_id;
+    Bytes sent = *store->store_property(sms, Tag::SentEntryId);
+    std::mt19937 random(7);
+    std::vector<std::u16string> const numbers { u"+4915100001", u"0151 00001", u"+4915100002", u"Info", u"", u"+7 916 123-45-67" };
+    std::vector<Bytes> written;
+    for (int32_t minute = 0; minute < 160; ++minute) {
+        std::u16string number = numbers[random() % numbers.size()];
+        StoredMessage message = incoming(number, u"text " + to_utf16(std::to_string(minute)), minute % 40, number.empty() ? u"Bank" : u"", random() % 2);
+        Bytes folder = inbox;
+        switch (random() % 5) {
+        case 0:
+            message.properties[Tag::MessageClass] = std::u16string(random() % 2 ? u"REPORT.IPM.SMStext.DR" : u"REPORT.IPM.SMStext.NDR");
+            message.properties[Tag::Subject] = random() % 2 ? u"Delivered to +49 151 000 02 at 2024" : u"Not delivered";
+            break;
+        case 1:
+        case 2:
+            message.properties[Tag::MessageFlags] = int64_t(0x21);
+            message.properties.erase(Tag::SenderAddress);
+            for (size_t count = random() % 4; count > 0; --count)
+                message.recipients.push_back({ { Tag::DisplayName, std::u16string() }, { Tag::EmailAddress, numbers[random() % 3] } });
+            folder = random() % 3 ? sent : drafts;
+            break;
+        }
+        auto entry = store->create_message(folder, message, false);
+        ASSERT_TRUE(entry);
+        written.push_back(*entry);
+    }
+    EXPECT_EQ(index_picture(*store), store_picture());
+    // Another program reads some, deletes some, and files one under another sender.
+    ASSERT_TRUE(store->mark_read({ written[3], written[9], written[27] }));
+    SmsManager other;
+    ASSERT_TRUE(other.set_sms_read(EntryId(written[40]), false));
+    for (size_t index : { 5, 6, 77 })
+        (void)store->delete_message(inbox, written[index]), (void)store->delete_message(sent, written[index]), (void)store->delete_message(drafts, written[index]);
+    ASSERT_TRUE(store->set_properties(written[12], { { Tag::SenderAddress, std::u16string(u"+4915177777") }, { Tag::SenderName, std::u16string() } }));
+    EXPECT_EQ(index_picture(*store), store_picture());
+    // A store from before the index: it is made from the messages when the store is opened.
+    store.reset();
+    {
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open((fs::path(platform::device_folder()) / "messages.db").c_str(), &database), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(database, "DROP TABLE chat_index; PRAGMA user_version = 6;", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(database);
+    }
+    std::string error;
+    store = platform::MessageStore::open_device(error);
+    ASSERT_NE(store, nullptr) << error;
+    EXPECT_EQ(index_picture(*store), store_picture());
 }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/MessageTypes.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velloq::platform {
+
+// How messages are gathered into chats: by a key made from the other party's number. The store
+// keeps its index of chats with these keys, and the chat model makes the same keys from what it
+// reads, so both must come from here.
+
+// The last seven decimal digits of a text, in their order (the chat key of a number).
+std::u16string last_seven_digits(std::u16string_view text);
+// At least three of its last seven digits, and not just the current year.
+bool is_phone_number(std::u16string_view candidate);
+// The chat key of an address: its last 7 digits; an address without digits is its own key; an
+// empty address gives the name.
+std::u16string chat_key(std::u16string_view address, std::u16string_view name);
+// The longest phone number in a delivery report's text, or empty.
+std::u16string report_number(std::u16string_view text);
+
+// One chat a stored message belongs in.
+struct ChatPlace {
+    std::u16string key;
+    // The message's time (FILETIME), by which a chat's messages are ordered.
+    int64_t time { 0 };
+    // An incoming message, not a report: it waits to be read while its read flag is clear.
+    bool word { false };
+    bool awaits_reading { false };
+};
+
+// The chats a message belongs in, as the chat model files it: a report by the number in its
+// text, a message from the user in the chat of each recipient (only the first when it lies in the
+// inbox), any other by its sender. None for a message the model cannot read (no flags, text or
+// time, an incoming one without sender) or one without anyone to talk to.
+std::vector<ChatPlace> chat_places_of(StoredMessage const&, bool in_inbox);
+
+}
