@@ -29,6 +29,11 @@ constexpr std::u16string_view call_prefix = u"Call ";
 constexpr std::u16string_view mail_prefix = u"Mail ";
 constexpr std::u16string_view visit_prefix = u"Visit ";
 constexpr double found_marked_seconds = 2.0;
+// A chat opens with this many of its newest messages, more than a tall screen shows; scrolling to
+// within `load_ahead` of the oldest held reads `next_page` more from the store.
+constexpr size_t first_page = 40;
+constexpr size_t next_page = 100;
+constexpr int32_t load_ahead = 10;
 
 bool same_day(MessageTime const& a, MessageTime const& b)
 {
@@ -108,6 +113,8 @@ void FormChat::skin_loaded()
         m_stack.hide(*m_companion, false);
     m_companion = std::make_unique<CompanionDialog>(m_application, m_stack, m_skin);
     Chat* current = chat();
+    if (current)
+        hold_first_page(*current);
     m_list->reset(current ? static_cast<int32_t>(current->messages.size()) : 0);
     fill_title();
     update_symbols();
@@ -133,6 +140,8 @@ void FormChat::show_chat(std::u16string const& key)
     set_horizontal(0, client.width);
     set_vertical(0, client.height);
     Chat* current = chat();
+    if (current)
+        hold_first_page(*current);
     // A draft goes from the store into the edit; it goes back when the chat is left.
     std::u16string draft = current ? m_drafts.take(*current) : std::u16string();
     if (draft.empty())
@@ -155,6 +164,29 @@ void FormChat::show_chat(std::u16string const& key)
         m_edit->begin_input();
         m_edit->edit_caret_to_end();
     }
+}
+
+void FormChat::hold_first_page(Chat& chat)
+{
+    if (chat.messages.size() < first_page)
+        m_model.load_older(chat, first_page - chat.messages.size());
+}
+
+// Older messages come from the store as the list nears the oldest it holds; those built stay where
+// they are on screen.
+void FormChat::hold_older_near_top()
+{
+    Chat* current = chat();
+    int32_t first = m_list->first_built();
+    if (!current || current->holds_oldest || first < 0 || first >= load_ahead)
+        return;
+    auto read = static_cast<int32_t>(m_model.load_older(*current, next_page));
+    for (int32_t added = 0; added < read; ++added)
+        m_list->insert(0);
+    if (m_selected >= 0)
+        m_selected += read;
+    if (m_found >= 0)
+        m_found += read;
 }
 
 void FormChat::take_pending_text()
@@ -441,6 +473,15 @@ void FormChat::show_message(EntryId const& id)
     Chat* current = chat();
     if (!current)
         return;
+    // A message older than those the chat holds is read from the store with those after it.
+    size_t held = current->messages.size();
+    if (!m_model.load_through(*current, id))
+        return;
+    auto read = static_cast<int32_t>(current->messages.size() - held);
+    for (int32_t added = 0; added < read; ++added)
+        m_list->insert(0);
+    if (m_selected >= 0)
+        m_selected += read;
     auto& messages = current->messages;
     auto found = std::find_if(messages.begin(), messages.end(), [&](MessageRecord const& record) { return record.id == id; });
     if (found == messages.end())
@@ -463,6 +504,7 @@ void FormChat::advance(double seconds)
 {
     Form::advance(seconds);
     drop_vanished();
+    hold_older_near_top();
     int32_t count = m_list->count();
     Element* newest = count > 0 ? m_list->item(count - 1) : nullptr;
     bool at_end = count == 0 || (newest && newest->position().y + newest->size().y <= m_list->position().y + m_list->size().y + 1);

@@ -106,6 +106,8 @@ private:
     void end_found_mark();
     // The messages the list found gone from the store leave the chat.
     void drop_vanished();
+    void hold_first_page(Chat&);
+    void hold_older_near_top();
 
     Menu m_menu;
     std::unique_ptr<CompanionDialog> m_companion;

@@ -309,8 +309,7 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
     if (!chat.messages.empty()) {
         MessageRecord& newest = last_message(chat);
         // Unsent text kept for the chat is shown as what it is, however old it is.
-        auto draft = std::find_if(chat.messages.rbegin(), chat.messages.rend(), [](MessageRecord const& message) { return message.folder == FolderKind::Drafts; });
-        if (draft != chat.messages.rend() && m_model.read_message(*draft))
+        if (auto draft = m_model.draft_of(chat))
             body.set_text(m_skin.language().text_of(u"Draft") + u": " + draft->text);
         else
             body.set_text(newest.text);

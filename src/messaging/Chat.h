@@ -8,9 +8,12 @@
 
 namespace velloq {
 
-// One conversation: every message exchanged with one phone number, oldest first.
+// One conversation: the messages exchanged with one phone number, oldest first. A chat holds its
+// newest messages; the older ones stay in the store until they are shown (`ChatModel::load_older`).
 struct Chat {
     std::vector<MessageRecord> messages;
+    // Whether no message of the store is older than those the chat holds.
+    bool holds_oldest { false };
     std::u16string name;
     std::u16string address;
     std::u16string phone_label;

@@ -38,6 +38,14 @@ void append_string(std::vector<uint8_t>& out, std::u16string const& text)
         append_u16(out, unit);
 }
 
+void append_id(std::vector<uint8_t>& out, EntryId const& id)
+{
+    auto length = static_cast<uint16_t>(std::min<size_t>(id.length(), 32767));
+    append_u16(out, length);
+    if (length > 0)
+        out.insert(out.end(), id.data(), id.data() + length);
+}
+
 // Reads the file's fields in order; every read checks what is left.
 class Reader {
 public:
@@ -93,6 +101,36 @@ private:
     size_t m_at { 0 };
 };
 
+// An id as a 2-byte length (0: none, where `may_be_empty`) and its bytes, sharing the file's buffer.
+std::optional<EntryId> read_id(Reader& reader, std::shared_ptr<std::vector<uint8_t> const> const& file, bool may_be_empty)
+{
+    auto length = reader.number(2);
+    if (!length || *length < (may_be_empty ? 0 : 1))
+        return std::nullopt;
+    auto at = reader.skip(static_cast<size_t>(*length));
+    if (!at)
+        return std::nullopt;
+    return *length == 0 ? EntryId() : EntryId(file, *at, static_cast<size_t>(*length));
+}
+
+bool read_folder(Reader& reader, std::shared_ptr<std::vector<uint8_t> const> const& file, CachedFolder& folder)
+{
+    auto last = read_id(reader, file, true);
+    auto counted = last ? reader.number(4) : std::nullopt;
+    auto retries = counted ? reader.number(4) : std::nullopt;
+    if (!retries || *counted < 0 || *retries < 0 || *retries > most_cached_messages_per_chat)
+        return false;
+    folder.last = std::move(*last);
+    folder.counted = static_cast<int32_t>(*counted);
+    for (int64_t i = 0; i < *retries; ++i) {
+        auto id = read_id(reader, file, false);
+        if (!id)
+            return false;
+        folder.retry.push_back(std::move(*id));
+    }
+    return true;
+}
+
 // Every entry id shares the one buffer of the file, so a load makes no allocation per message.
 std::optional<CachedChat> read_chat(Reader& reader, std::shared_ptr<std::vector<uint8_t> const> const& file)
 {
@@ -118,13 +156,12 @@ std::optional<CachedChat> read_chat(Reader& reader, std::shared_ptr<std::vector<
     chat.messages.reserve(static_cast<size_t>(*count));
     for (int64_t i = 0; i < *count; ++i) {
         auto folder = reader.number(2);
-        auto length = folder ? reader.number(2) : std::nullopt;
-        if (!length || *folder < 0 || *folder > 3 || *length < 1)
+        if (!folder || *folder < 0 || *folder > 3)
             return std::nullopt;
-        auto id = reader.skip(static_cast<size_t>(*length));
+        auto id = read_id(reader, file, false);
         if (!id)
             return std::nullopt;
-        chat.messages.push_back({ static_cast<FolderKind>(*folder), EntryId(file, *id, static_cast<size_t>(*length)) });
+        chat.messages.push_back({ static_cast<FolderKind>(*folder), std::move(*id) });
     }
     return chat;
 }
@@ -145,11 +182,20 @@ void append_string_length(std::vector<uint8_t>& out, uint32_t length)
         out.push_back(static_cast<uint8_t>(length >> (8 * i)));
 }
 
-std::vector<uint8_t> encode_chat_cache(std::vector<CachedChat> const& chats)
+std::vector<uint8_t> encode_chat_cache(ChatCacheFile const& file)
 {
     std::vector<uint8_t> out;
-    append_i32(out, chat_cache_version);
-    for (auto const& chat : chats) {
+    append_i32(out, file.version);
+    if (file.version >= 2) {
+        for (auto const& folder : file.folders) {
+            append_id(out, folder.last);
+            append_i32(out, folder.counted);
+            append_i32(out, static_cast<int32_t>(folder.retry.size()));
+            for (auto const& id : folder.retry)
+                append_id(out, id);
+        }
+    }
+    for (auto const& chat : file.chats) {
         int32_t count = 0;
         for (auto const& message : chat.messages)
             count += message.id.is_empty() ? 0 : 1;
@@ -164,34 +210,38 @@ std::vector<uint8_t> encode_chat_cache(std::vector<CachedChat> const& chats)
             if (message.id.is_empty() || written == most_cached_messages_per_chat)
                 continue;
             append_u16(out, static_cast<uint16_t>(message.folder));
-            auto length = static_cast<uint16_t>(std::min<size_t>(message.id.length(), 32767));
-            append_u16(out, length);
-            out.insert(out.end(), message.id.data(), message.id.data() + length);
+            append_id(out, message.id);
             ++written;
         }
     }
     return out;
 }
 
-std::optional<std::vector<CachedChat>> decode_chat_cache(std::vector<uint8_t> bytes)
+std::optional<ChatCacheFile> decode_chat_cache(std::vector<uint8_t> bytes)
 {
     auto file = std::make_shared<std::vector<uint8_t> const>(std::move(bytes));
     Reader reader(*file);
     auto version = reader.number(4);
-    if (!version || *version != chat_cache_version)
+    if (!version || (*version != 1 && *version != chat_cache_version))
         return std::nullopt;
-    std::vector<CachedChat> chats;
+    ChatCacheFile cache;
+    cache.version = static_cast<int32_t>(*version);
+    for (auto& folder : cache.folders) {
+        if (cache.version >= 2 && !read_folder(reader, file, folder))
+            return std::nullopt;
+    }
     while (!reader.at_end()) {
         auto chat = read_chat(reader, file);
         if (!chat)
             return std::nullopt;
-        chats.push_back(std::move(*chat));
+        cache.chats.push_back(std::move(*chat));
     }
-    return chats;
+    return cache;
 }
 
-bool save_chat_cache(std::u16string const& path, std::vector<CachedChat> const& chats)
+bool save_chat_cache(std::u16string const& path, ChatCacheFile const& cache)
 {
+    auto const& chats = cache.chats;
     log() << u"save_cache:" << static_cast<uint64_t>(chats.size()) << u" chats\n";
     std::filesystem::path file(to_utf8(expand_path(path)));
     std::error_code error;
@@ -199,7 +249,7 @@ bool save_chat_cache(std::u16string const& path, std::vector<CachedChat> const& 
         std::filesystem::remove(file, error);
         return true;
     }
-    std::vector<uint8_t> bytes = encode_chat_cache(chats);
+    std::vector<uint8_t> bytes = encode_chat_cache(cache);
     std::filesystem::path temporary = file;
     temporary += ".part";
     {
@@ -221,7 +271,7 @@ bool save_chat_cache(std::u16string const& path, std::vector<CachedChat> const& 
     return true;
 }
 
-std::optional<std::vector<CachedChat>> load_chat_cache(std::u16string const& path)
+std::optional<ChatCacheFile> load_chat_cache(std::u16string const& path)
 {
     uint32_t started = platform::tick_count();
     std::string file = to_utf8(expand_path(path));
@@ -233,10 +283,10 @@ std::optional<std::vector<CachedChat>> load_chat_cache(std::u16string const& pat
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (bytes.size() != size)
         return std::nullopt;
-    auto chats = decode_chat_cache(std::move(bytes));
-    if (chats)
-        log() << u"load_cache success:" << static_cast<uint64_t>(chats->size()) << u" chats time:" << (platform::tick_count() - started) << u"\n";
-    return chats;
+    auto cache = decode_chat_cache(std::move(bytes));
+    if (cache)
+        log() << u"load_cache success:" << static_cast<uint64_t>(cache->chats.size()) << u" chats time:" << (platform::tick_count() - started) << u"\n";
+    return cache;
 }
 
 bool is_chat_cache_file(std::string const& path)

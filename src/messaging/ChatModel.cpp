@@ -44,6 +44,7 @@ ChatModel::ChatModel(Options options)
     if (!load_cache()) {
         log() << u"load_cache failed\n";
         m_chats.clear();
+        m_outbox_chats.clear();
         m_follower.forget_all();
         // Without a store the cache could not be checked; it is tried again once the store answers.
         m_cache_pending = !sms().has_store();
@@ -105,12 +106,15 @@ void ChatModel::save_unread()
 void ChatModel::mark_chat_read(Chat& chat)
 {
     // Only the unread ones are written, all in one store transaction: the unread count changes
-    // once, and a chat of twenty thousand messages costs no more than a short one.
-    std::vector<EntryId> unread;
+    // once, and a chat of twenty thousand messages costs no more than a short one. Those the chat
+    // does not hold come from the store's index.
+    std::vector<EntryId> unread = sms().chat_unread_ids(chat.key).value_or(std::vector<EntryId>());
     for (auto const& message : chat.messages) {
         if (message.folder == FolderKind::Incoming && message.unread())
             unread.push_back(message.id);
     }
+    sort_entry_ids(unread);
+    unread.erase(std::unique(unread.begin(), unread.end()), unread.end());
     if (!unread.empty() && !sms().mark_read(unread))
         return;
     for (auto& message : chat.messages) {
@@ -118,6 +122,72 @@ void ChatModel::mark_chat_read(Chat& chat)
             message.flags |= message_flag_read;
     }
     chat.unread = 0;
+}
+
+size_t ChatModel::load_older(Chat& chat, size_t count)
+{
+    if (chat.holds_oldest || count == 0)
+        return 0;
+    EntryId first = chat.messages.empty() ? EntryId() : chat.messages.front().id;
+    auto older = sms().chat_messages(chat.key, first, count);
+    if (!older)
+        return 0;
+    if (older->size() < count)
+        chat.holds_oldest = true;
+    // A message that came late (older than those before it) is held already.
+    std::erase_if(*older, [&](MessageRecord const& record) {
+        return std::any_of(chat.messages.begin(), chat.messages.end(), [&](MessageRecord const& held) { return held.id == record.id; });
+    });
+    chat.messages.insert(chat.messages.begin(), std::make_move_iterator(older->begin()), std::make_move_iterator(older->end()));
+    return older->size();
+}
+
+bool ChatModel::load_through(Chat& chat, EntryId const& id)
+{
+    auto holds = [&] { return std::any_of(chat.messages.begin(), chat.messages.end(), [&](MessageRecord const& held) { return held.id == id; }); };
+    if (holds())
+        return true;
+    auto from = sms().chat_messages_from(chat.key, id);
+    if (!from || from->empty())
+        return false;
+    // The store's messages from `id` on that the chat does not hold come before those it holds.
+    std::erase_if(*from, [&](MessageRecord const& record) {
+        return std::any_of(chat.messages.begin(), chat.messages.end(), [&](MessageRecord const& held) { return held.id == record.id; });
+    });
+    chat.messages.insert(chat.messages.begin(), std::make_move_iterator(from->begin()), std::make_move_iterator(from->end()));
+    return holds();
+}
+
+std::optional<int64_t> ChatModel::count_messages(Chat const& chat)
+{
+    return sms().chat_message_count(chat.key);
+}
+
+std::optional<MessageRecord> ChatModel::draft_of(Chat& chat)
+{
+    // Held messages are the newest: a held draft is the newest one.
+    auto held = std::find_if(chat.messages.rbegin(), chat.messages.rend(), [](MessageRecord const& message) { return message.folder == FolderKind::Drafts; });
+    std::optional<MessageRecord> draft = held != chat.messages.rend() ? std::optional(*held) : sms().newest_draft(chat.key);
+    if (!draft || !read_message(*draft))
+        return std::nullopt;
+    return draft;
+}
+
+bool ChatModel::is_word(MessageRecord& message)
+{
+    return message.folder != FolderKind::Drafts && m_follower.fill_record(message) == StoreFollower::ReadOutcome::Filled && !message.is_report();
+}
+
+void ChatModel::hold_newest_word(Chat& chat)
+{
+    for (size_t index = chat.messages.size(); index-- > 0;) {
+        if (is_word(chat.messages[index]))
+            return;
+    }
+    while (load_older(chat, 1) == 1) {
+        if (is_word(chat.messages.front()))
+            return;
+    }
 }
 
 // An outbox the store cannot count is not an empty one: no message leaves a chat for it.
@@ -325,40 +395,59 @@ std::optional<std::string> ChatModel::store_problem() const
     return sms().open_error().empty() ? std::string("the message store cannot be opened") : sms().open_error();
 }
 
-// What another program deleted leaves its chat.
+// What another program deleted leaves its chat. The store says only that some went (a folder
+// holds fewer than it should); the messages the chats hold are looked for, each a cheap look.
 void ChatModel::follow_deletions(bool notify)
 {
-    std::vector<EntryId> gone = m_follower.take_deleted();
-    if (!gone.empty())
-        remove_gone_messages(gone, notify);
-}
-
-void ChatModel::remove_gone_messages(std::vector<EntryId> const& gone, bool notify)
-{
+    if (!m_follower.take_deletions())
+        return;
+    size_t before = 0;
+    size_t after = 0;
     for (size_t position = m_chats.size(); position-- > 0;) {
         Chat& chat = *m_chats[position];
-        bool removed = false;
-        for (size_t index = chat.messages.size(); index-- > 0;) {
-            MessageRecord const& message = chat.messages[index];
-            if (message.folder == FolderKind::Outbox || !std::binary_search(gone.begin(), gone.end(), message.id))
-                continue;
-            if (message.awaits_reading() && chat.unread > 0)
-                --chat.unread;
-            chat.messages.erase(chat.messages.begin() + static_cast<ptrdiff_t>(index));
-            removed = true;
-            if (notify)
-                send_event({ ChatEvent::Kind::MessageRemoved, static_cast<int32_t>(index), &chat });
-        }
-        // A chat left without messages leaves the list, unless it is the one on screen.
-        if (removed && chat.messages.empty() && chat.key != m_current_key) {
-            m_chats.erase(m_chats.begin() + static_cast<ptrdiff_t>(position));
-            if (notify)
-                send_event({ ChatEvent::Kind::Removed, static_cast<int32_t>(position), nullptr });
-        }
+        before += chat.messages.size();
+        bool removed = drop_deleted_messages(chat, notify);
+        after += chat.messages.size();
+        // A chat left without messages takes its newest from the store again, or leaves the
+        // list, unless it is the one on screen.
+        if (!removed || !chat.messages.empty() || refill(chat) || chat.key == m_current_key)
+            continue;
+        m_chats.erase(m_chats.begin() + static_cast<ptrdiff_t>(position));
+        if (notify)
+            send_event({ ChatEvent::Kind::Removed, static_cast<int32_t>(position), nullptr });
     }
-    log() << u"follow_deletions: " << static_cast<uint64_t>(gone.size()) << u" messages deleted by another program\n";
+    log() << u"follow_deletions: " << static_cast<uint64_t>(before - after) << u" messages deleted by another program\n";
     save_unread();
     save_cache();
+}
+
+bool ChatModel::drop_deleted_messages(Chat& chat, bool notify)
+{
+    bool removed = false;
+    for (size_t index = chat.messages.size(); index-- > 0;) {
+        MessageRecord const& message = chat.messages[index];
+        // A store that cannot tell now says nothing about the message: it stays.
+        if (message.folder == FolderKind::Outbox || sms().holds(message.id).value_or(true))
+            continue;
+        if (message.awaits_reading() && chat.unread > 0)
+            --chat.unread;
+        chat.messages.erase(chat.messages.begin() + static_cast<ptrdiff_t>(index));
+        removed = true;
+        if (notify)
+            send_event({ ChatEvent::Kind::MessageRemoved, static_cast<int32_t>(index), &chat });
+    }
+    return removed;
+}
+
+bool ChatModel::refill(Chat& chat)
+{
+    auto indexed = sms().indexed_chat(chat.key);
+    if (!indexed)
+        return false;
+    chat.messages.push_back(std::move(indexed->newest));
+    chat.unread = indexed->unread;
+    chat.holds_oldest = false;
+    return true;
 }
 
 // When the store's unread messages moved away from the chats' (another process read or deleted
@@ -374,18 +463,20 @@ void ChatModel::follow_unread_count(bool notify)
     if (ours == *count)
         return;
     auto unread = m_follower.sorted_unread_ids();
-    if (!unread)
+    auto counts = sms().chat_unread_counts();
+    if (!unread || !counts)
         return;
+    std::unordered_map<std::u16string, int32_t> unread_of(counts->begin(), counts->end());
     for (size_t index = 0; index < m_chats.size(); ++index) {
         Chat& chat = *m_chats[index];
-        int32_t marked = 0;
         for (auto& message : chat.messages) {
             if (message.folder != FolderKind::Incoming)
                 continue;
             bool is_unread = std::binary_search(unread->begin(), unread->end(), message.id);
             message.flags = is_unread ? message.flags & ~message_flag_read : message.flags | message_flag_read;
-            marked += is_unread && !message.is_report() ? 1 : 0;
         }
+        auto counted = unread_of.find(chat.key);
+        int32_t marked = counted == unread_of.end() ? 0 : counted->second;
         if (marked == chat.unread)
             continue;
         chat.unread = marked;
@@ -421,6 +512,8 @@ bool ChatModel::take_store_changes(bool notify, Progress const& progress)
         ChatModel& model;
         ~EndReading() { model.sms().end_reading(); }
     } end_reading { *this };
+    if (!m_follower.has_marks())
+        return seed_from_index(notify, progress);
     auto fresh = m_follower.scan_folders(progress);
     if (!fresh) {
         // The store could not be read: that is not "no messages"; nothing changes, and the
@@ -462,18 +555,147 @@ bool ChatModel::take_store_changes(bool notify, Progress const& progress)
     return true;
 }
 
-// A cache describes one store: every id in it must be this store's, and no message may stand in
-// two places. Anything else (another device's cache, one from a store since made anew) is not
-// believed, and the chats are built from the store instead.
-bool ChatModel::cache_fits_store(std::vector<CachedChat> const& cached) const
+// A start without a cache: one query of the store's index gives every chat with its newest
+// message and unread count; only those newest messages are read. All of it in one read of the
+// store, so a message that arrives meanwhile is new to the next update, not lost.
+bool ChatModel::seed_from_index(bool notify, Progress const& progress)
 {
-    for (auto const& entry : cached) {
-        for (auto const& message : entry.messages) {
-            if (!sms().owns_id(message.id)) {
-                log() << u"load_cache: an id of another store\n";
-                return false;
-            }
+    Stopwatch lap;
+    auto outbox = m_follower.outbox_ids();
+    auto indexed = outbox ? sms().indexed_chats() : std::nullopt;
+    if (!indexed) {
+        log() << u" index failed\n";
+        m_follower.mark_failed();
+        return false;
+    }
+    log() << u" index chats:" << static_cast<uint64_t>(indexed->size()) << u" time:" << lap.lap();
+    std::vector<std::unique_ptr<Chat>> made;
+    made.reserve(indexed->size());
+    for (size_t position = 0; position < indexed->size(); ++position) {
+        made.push_back(chat_of_index((*indexed)[position]));
+        if (progress)
+            progress(0.2 + 0.6 * double(position) / double(indexed->size()));
+    }
+    std::vector<EntryId> known_outbox = hold_outbox(*outbox, made);
+    if (!m_follower.mark_whole_store(std::move(known_outbox))) {
+        log() << u" scan failed\n";
+        m_follower.mark_failed();
+        return false;
+    }
+    log() << u" read newest time:" << lap.lap();
+    if (made.empty()) {
+        log() << u"\n";
+        return false;
+    }
+    if (auto newest = sms().newest_unread()) {
+        MessageRecord record;
+        record.id = newest->second;
+        if (m_follower.fill_record(record) == StoreFollower::ReadOutcome::Filled)
+            m_new_message = std::move(record);
+    }
+    std::stable_sort(made.begin(), made.end(), [](auto const& a, auto const& b) { return chat_before(*a, *b); });
+    for (auto& chat : made) {
+        // A chat made before the first update (a new conversation) takes its messages.
+        if (Chat* listed = find_chat(chat->key)) {
+            listed->messages = std::move(chat->messages);
+            listed->unread = chat->unread;
+            continue;
         }
+        m_chats.push_back(std::move(chat));
+        if (notify)
+            send_event({ ChatEvent::Kind::Inserted, static_cast<int32_t>(m_chats.size() - 1), nullptr });
+    }
+    std::stable_sort(m_chats.begin(), m_chats.end(), [](auto const& a, auto const& b) { return chat_before(*a, *b); });
+    log() << u" fill chat_pul time:" << lap.lap();
+    // As an update marks the reports it takes: an unread one would keep the unread count above
+    // what the user can read away.
+    sms().end_reading();
+    if (auto reports = sms().unread_report_ids(); reports && !reports->empty() && sms().mark_read(*reports)) {
+        for (auto& chat : m_chats) {
+            for (auto& message : chat->messages)
+                message.flags |= message.is_report() ? message_flag_read : 0;
+        }
+    }
+    save_unread();
+    save_cache();
+    log() << u" modify chats time:" << lap.lap() << u"\n";
+    return true;
+}
+
+// The chat of an index entry, named after its newest message's peer (or the number of a report).
+std::unique_ptr<Chat> ChatModel::chat_of_index(SmsManager::IndexedChat& indexed)
+{
+    MessageRecord& newest = indexed.newest;
+    bool read = m_follower.fill_record(newest, false) == StoreFollower::ReadOutcome::Filled;
+    auto chat = read ? chat_for_message(newest) : std::make_unique<Chat>();
+    if (!read)
+        chat->address = indexed.key;
+    chat->key = indexed.key;
+    chat->unread = indexed.unread;
+    StoreFollower::format_texts(newest);
+    chat->messages.push_back(std::move(newest));
+    hold_newest_word(*chat);
+    return chat;
+}
+
+std::vector<EntryId> ChatModel::hold_outbox(std::vector<EntryId> const& outbox, std::vector<std::unique_ptr<Chat>>& chats)
+{
+    std::unordered_map<std::u16string, Chat*> by_key;
+    for (auto const& chat : chats)
+        by_key.emplace(chat->key, chat.get());
+    std::vector<EntryId> read;
+    for (auto const& id : outbox) {
+        MessageRecord record;
+        record.id = id;
+        record.folder = FolderKind::Outbox;
+        auto outcome = m_follower.fill_record(record, false);
+        if (outcome == StoreFollower::ReadOutcome::Failed)
+            continue;
+        read.push_back(id);
+        std::vector<MessageRecord> copies;
+        StoreFollower::add_copies(std::move(record), copies);
+        for (auto const& copy : copies) {
+            auto chat = by_key.find(chat_key_of(copy));
+            if (outcome == StoreFollower::ReadOutcome::Filled && chat != by_key.end() && load_through(*chat->second, id))
+                m_outbox_chats.insert(chat->first);
+        }
+    }
+    return read;
+}
+
+// A cache describes one store: every id in it must be this store's, and no message from another
+// may stand in two chats (one from the user does, once for each recipient). Anything else
+// (another device's cache, one from a store since made anew, an older cache that holds every id)
+// is not believed, and the chats are made from the store instead.
+bool ChatModel::cache_fits_store(ChatCacheFile const& cached) const
+{
+    if (cached.version != chat_cache_version) {
+        log() << u"load_cache: a cache of version " << cached.version << u"\n";
+        return false;
+    }
+    std::vector<EntryId> incoming;
+    bool foreign = false;
+    auto check = [&](EntryId const& id) { foreign |= !id.is_empty() && !sms().owns_id(id); };
+    for (auto const& folder : cached.folders) {
+        check(folder.last);
+        for (auto const& id : folder.retry)
+            check(id);
+    }
+    for (auto const& entry : cached.chats) {
+        for (auto const& message : entry.messages) {
+            check(message.id);
+            if (message.folder == FolderKind::Incoming)
+                incoming.push_back(message.id);
+        }
+    }
+    if (foreign) {
+        log() << u"load_cache: an id of another store\n";
+        return false;
+    }
+    sort_entry_ids(incoming);
+    if (std::adjacent_find(incoming.begin(), incoming.end()) != incoming.end()) {
+        log() << u"load_cache: a message in two places\n";
+        return false;
     }
     return true;
 }
@@ -485,9 +707,8 @@ bool ChatModel::load_cache()
         return false;
     m_chats.clear();
     m_outbox_chats.clear();
-    if (!m_follower.know_cached(*cached))
-        return false;
-    for (auto& entry : *cached) {
+    std::vector<EntryId> outbox;
+    for (auto& entry : cached->chats) {
         auto chat = std::make_unique<Chat>();
         chat->messages.reserve(entry.messages.size());
         chat->name = std::move(entry.name);
@@ -498,45 +719,40 @@ bool ChatModel::load_cache()
             MessageRecord record;
             record.folder = message.folder;
             record.id = message.id;
-            if (record.folder == FolderKind::Outbox)
+            if (record.folder == FolderKind::Outbox) {
                 m_outbox_chats.insert(chat->key);
+                outbox.push_back(record.id);
+            }
             chat->messages.push_back(std::move(record));
         }
         m_chats.push_back(std::move(chat));
     }
+    m_follower.know_cached(cached->folders, std::move(outbox));
     return true;
 }
 
+// The file holds each chat's messages from its newest word (no report, no draft) or from the
+// oldest it holds that waits in the outbox, whichever is older, on: the next start holds them as
+// this one does, and the rest comes from the store's index when shown.
 void ChatModel::save_cache()
 {
-    std::vector<CachedChat> cached;
-    cached.reserve(m_chats.size());
+    ChatCacheFile cache;
+    cache.folders = m_follower.marks();
+    cache.chats.reserve(m_chats.size());
     for (auto const& chat : m_chats) {
         CachedChat entry { chat->name, chat->address, chat->key, chat->unread, {} };
-        // The file holds a chat's oldest messages up to its limit; the next start reads the
-        // newer ones from the store again and counts their unread ones then, so they are not
-        // counted here too.
-        int32_t kept = 0;
-        for (auto const& message : chat->messages) {
-            if (message.id.is_empty())
-                continue;
-            if (kept == most_cached_messages_per_chat) {
-                if (message.awaits_reading())
-                    --entry.unread;
-                continue;
-            }
-            entry.messages.push_back({ message.folder, message.id });
-            ++kept;
+        auto const& messages = chat->messages;
+        auto waiting = std::find_if(messages.begin(), messages.end(), [](MessageRecord const& message) { return message.folder == FolderKind::Outbox; });
+        auto word = std::find_if(messages.rbegin(), messages.rend(), [](MessageRecord const& message) { return message.folder != FolderKind::Drafts && !message.is_report(); });
+        auto first = std::min(waiting, word == messages.rend() ? messages.begin() : std::prev(word.base()));
+        for (auto message = first; message != messages.end(); ++message) {
+            if (!message->id.is_empty() && entry.messages.size() < static_cast<size_t>(most_cached_messages_per_chat))
+                entry.messages.push_back({ message->folder, message->id });
         }
-        entry.unread = std::max(entry.unread, 0);
-        cached.push_back(std::move(entry));
+        cache.chats.push_back(std::move(entry));
     }
-    save_chat_cache(m_options.cache_path, cached);
+    save_chat_cache(m_options.cache_path, cache);
 }
-
-}
-
-namespace velloq {
 
 void ChatModel::assign_contacts()
 {
@@ -598,6 +814,9 @@ bool ChatModel::drop_vanished_messages(Chat& chat)
         chat.messages.pop_back();
         dropped = true;
     }
+    // Its older messages, which it did not hold, may still be there.
+    if (dropped && chat.messages.empty())
+        refill(chat);
     if (dropped)
         save_cache();
     return dropped;

@@ -75,8 +75,8 @@ public:
     // Whether a message of a chat is still there: its id is known and the store still holds it.
     // A record that holds only an id is filled as `read_message` fills it.
     bool validate_message(MessageRecord&);
-    // Whether the store's folder of that kind held the message at the last update.
-    bool folder_holds(FolderKind kind, EntryId const& id) const { return m_follower.knows(kind, id); }
+    // Whether the store's folder of that kind holds the message.
+    bool folder_holds(FolderKind kind, EntryId const& id) { return sms().folder_of(id) == kind; }
     void delete_message(MessageRecord const&);
     // A message of a chat the user deletes: it goes from the store and the chat (and the chat's
     // unread count), the lists are told, and the cache and unread count are saved.
@@ -92,7 +92,19 @@ public:
     // A new conversation, at the top of the list until it has messages; the lists are told.
     Chat& add_chat(std::unique_ptr<Chat> chat);
     void save_unread();
+    // Marks every unread message of the chat read, those it does not hold too.
     void mark_chat_read(Chat&);
+
+    // Reads up to `count` of the chat's messages older than those it holds from the store's index
+    // (records that hold their id, folder and time; they are read in full when shown); the number
+    // read. The chat's indexes move by that number.
+    size_t load_older(Chat&, size_t count);
+    // Holds the chat's messages from the one with `id` on; false when it is not one of the chat's.
+    bool load_through(Chat&, EntryId const& id);
+    // How many messages the chat has in the store; nullopt when the store cannot tell.
+    std::optional<int64_t> count_messages(Chat const&);
+    // The chat's newest draft, read, whether the chat holds it or not.
+    std::optional<MessageRecord> draft_of(Chat&);
 
     void add_listener(ChatListener*);
     void remove_listener(ChatListener*);
@@ -129,13 +141,25 @@ public:
 
 private:
     void save_cache_if_renamed();
-    bool cache_fits_store(std::vector<CachedChat> const&) const;
+    bool cache_fits_store(ChatCacheFile const&) const;
     SmsManager const& sms() const { return m_follower.sms(); }
     bool reach_store();
     bool take_store_changes(bool notify, Progress const& progress);
     void follow_unread_count(bool notify);
     void follow_deletions(bool notify);
-    void remove_gone_messages(std::vector<EntryId> const& gone, bool notify);
+    bool drop_deleted_messages(Chat&, bool notify);
+    // A first start: the chats from the store's index, each with its newest message, without
+    // reading the store's messages.
+    bool seed_from_index(bool notify, Progress const& progress);
+    std::unique_ptr<Chat> chat_of_index(SmsManager::IndexedChat&);
+    // The chats holding an outbox message hold their messages from it on; the ids read.
+    std::vector<EntryId> hold_outbox(std::vector<EntryId> const& outbox, std::vector<std::unique_ptr<Chat>>& chats);
+    // The chat holds its messages from its newest word (no report, no draft) on, which the chat
+    // list shows.
+    void hold_newest_word(Chat&);
+    bool is_word(MessageRecord&);
+    // A chat whose held messages all went takes its newest from the store again; false when it has none.
+    bool refill(Chat&);
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
     bool settle_chat_outbox(Chat&, std::vector<EntryId> const& outbox, bool states_due, bool notify, std::vector<EntryId>& held);
     void mark_reports_read(std::vector<MessageRecord>& batch);

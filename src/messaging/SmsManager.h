@@ -60,6 +60,33 @@ public:
     std::optional<std::vector<EntryId>> unread_ids();
     // Whether an id was made by this store (it may have been deleted since); false without a store.
     bool owns_id(EntryId const&) const;
+    // The store's index of chats (each answer one indexed query). Its messages come as records
+    // that hold their id, folder, time and whether they wait to be read, oldest first.
+    struct IndexedChat {
+        std::u16string key;
+        MessageRecord newest;
+        int32_t unread { 0 };
+    };
+    std::optional<std::vector<IndexedChat>> indexed_chats();
+    std::optional<IndexedChat> indexed_chat(std::u16string const& key);
+    // Up to `limit` of the chat's messages before `before` (an empty id: from its newest on).
+    std::optional<std::vector<MessageRecord>> chat_messages(std::u16string const& key, EntryId const& before, size_t limit);
+    // The chat's messages from the one with `from` on; empty when it is not one of the chat's.
+    std::optional<std::vector<MessageRecord>> chat_messages_from(std::u16string const& key, EntryId const& from);
+    std::optional<int64_t> chat_message_count(std::u16string const& key);
+    std::optional<std::vector<EntryId>> chat_unread_ids(std::u16string const& key);
+    std::optional<std::vector<std::pair<std::u16string, int32_t>>> chat_unread_counts();
+    // The chat's newest message in the drafts folder.
+    std::optional<MessageRecord> newest_draft(std::u16string const& key);
+    // The delivery reports in the inbox filed unread.
+    std::optional<std::vector<EntryId>> unread_report_ids();
+    // The newest message that waits to be read, and its chat's key.
+    std::optional<std::pair<std::u16string, EntryId>> newest_unread();
+    // Whether the store holds the message; nullopt when it cannot tell.
+    std::optional<bool> holds(EntryId const&);
+    // The folder that holds the message; nullopt when none does or the store cannot tell.
+    std::optional<FolderKind> folder_of(EntryId const&);
+
     // How many windows of rows were fetched from the store (each one a table query).
     int32_t window_queries() const { return m_window_queries; }
 

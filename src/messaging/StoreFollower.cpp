@@ -30,55 +30,66 @@ StoreFollower::~StoreFollower() = default;
 
 bool StoreFollower::knows(FolderKind kind, EntryId const& id) const
 {
-    IdSet const& set = known(kind);
-    return std::binary_search(set.begin(), set.end(), id);
-}
-
-void StoreFollower::add_known(IdSet& set, std::vector<EntryId> const& ids)
-{
-    set.insert(set.end(), ids.begin(), ids.end());
-    sort_entry_ids(set);
-    set.erase(std::unique(set.begin(), set.end()), set.end());
+    if (kind == FolderKind::Outbox)
+        return std::binary_search(m_known_outbox.begin(), m_known_outbox.end(), id);
+    FolderMark const& folder = mark(kind);
+    return !id.is_empty() && !folder.last.is_empty() && !(folder.last < id) && std::find(folder.retry.begin(), folder.retry.end(), id) == folder.retry.end();
 }
 
 void StoreFollower::forget_all()
 {
-    for (auto& set : m_known)
-        set.clear();
+    m_marks = {};
+    m_known_outbox.clear();
+    m_marked = false;
+    m_deletions_seen = false;
 }
 
-bool StoreFollower::know_cached(std::vector<CachedChat> const& cached)
+void StoreFollower::know_cached(std::array<CachedFolder, 4> const& folders, std::vector<EntryId> outbox)
 {
     forget_all();
-    std::array<size_t, 4> per_folder {};
-    for (auto const& entry : cached)
-        for (auto const& message : entry.messages)
-            ++per_folder[index_of(message.folder)];
-    for (size_t folder = 0; folder < per_folder.size(); ++folder)
-        m_known[folder].reserve(per_folder[folder]);
-    for (auto const& entry : cached)
-        for (auto const& message : entry.messages)
-            known(message.folder).push_back(message.id);
-    // The known sets are sorted anyway: a message that stands in two places shows here.
-    for (auto& set : m_known) {
-        sort_entry_ids(set);
-        if (std::adjacent_find(set.begin(), set.end()) != set.end()) {
-            log() << u"load_cache: a message in two places\n";
-            forget_all();
-            return false;
-        }
+    for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts }) {
+        CachedFolder const& cached = folders[index_of(kind)];
+        mark(kind) = { cached.last, cached.counted, cached.retry };
     }
+    sort_entry_ids(outbox);
+    m_known_outbox = std::move(outbox);
+    m_marked = true;
+}
+
+std::array<CachedFolder, 4> StoreFollower::marks() const
+{
+    std::array<CachedFolder, 4> folders;
+    for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts })
+        folders[index_of(kind)] = { mark(kind).last, mark(kind).counted, mark(kind).retry };
+    return folders;
+}
+
+bool StoreFollower::mark_whole_store(std::vector<EntryId> outbox)
+{
+    forget_all();
+    for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts }) {
+        auto length = m_sms->length_of(kind);
+        if (!length)
+            return false;
+        FolderMark& folder = mark(kind);
+        folder.counted = *length;
+        folder.last = *length > 0 ? m_sms->get_id(kind, *length - 1) : EntryId();
+        if (*length > 0 && folder.last.is_empty())
+            return false;
+    }
+    sort_entry_ids(outbox);
+    m_known_outbox = std::move(outbox);
+    m_marked = true;
+    m_full_scan = false;
     return true;
 }
 
 void StoreFollower::forget(MessageRecord const& record)
 {
-    if (record.folder == FolderKind::Outbox)
+    if (record.folder == FolderKind::Outbox || !knows(record.folder, record.id))
         return;
-    IdSet& set = known(record.folder);
-    auto found = std::lower_bound(set.begin(), set.end(), record.id);
-    if (found != set.end() && *found == record.id)
-        set.erase(found);
+    FolderMark& folder = mark(record.folder);
+    folder.counted = std::max(0, folder.counted - 1);
 }
 
 void StoreFollower::reload_sms(char16_t const* reason)
@@ -141,37 +152,44 @@ StoreFollower::Reach StoreFollower::reach_store()
     return m_sms->store_answers() ? Reach::Reopened : Reach::Unreachable;
 }
 
+// The ids new to the chats: those past the folder's last one, found in windows of ten rows from
+// its end as long as a window held one, and those to read again.
 std::optional<std::vector<EntryId>> StoreFollower::scan_folder(FolderKind kind)
 {
-    std::vector<EntryId> fresh;
     auto counted = m_sms->length_of(kind);
     if (!counted)
         return std::nullopt;
-    int32_t length = *counted;
-    auto take = [&](int32_t index) {
-        EntryId id = m_sms->get_id(kind, index);
-        if (!id.is_empty() && !knows(kind, id)) {
-            fresh.push_back(id);
-            return true;
-        }
-        return false;
-    };
-    if (m_full_scan) {
-        for (int32_t index = 0; index < length; ++index)
-            take(index);
-        return fresh;
-    }
-    // Windows of ten rows from the end, as long as the last window held something new.
-    for (int32_t end = length; end > 0;) {
+    FolderMark const& folder = mark(kind);
+    std::vector<EntryId> fresh;
+    for (int32_t end = *counted; end > 0;) {
         int32_t start = std::max(0, end - scan_window);
         bool found = false;
-        for (int32_t index = start; index < end; ++index)
-            found |= take(index);
+        for (int32_t index = start; index < end; ++index) {
+            EntryId id = m_sms->get_id(kind, index);
+            if (!id.is_empty() && (folder.last.is_empty() || folder.last < id)) {
+                fresh.push_back(id);
+                found = true;
+            }
+        }
         if (!found)
             break;
         end = start;
     }
+    sort_entry_ids(fresh);
+    take_scanned(kind, fresh, *counted);
+    fresh.insert(fresh.end(), folder.retry.begin(), folder.retry.end());
     return fresh;
+}
+
+// A folder that holds fewer messages than it held plus the new ones lost some.
+void StoreFollower::take_scanned(FolderKind kind, std::vector<EntryId> const& fresh, int32_t length)
+{
+    FolderMark& folder = mark(kind);
+    if (length < folder.counted + static_cast<int32_t>(fresh.size()))
+        m_deletions_seen = true;
+    folder.counted = length;
+    if (!fresh.empty())
+        folder.last = fresh.back();
 }
 
 std::optional<StoreFollower::FolderIds> StoreFollower::scan_folders(Progress const& progress)
@@ -215,7 +233,7 @@ bool StoreFollower::send_states_due()
 
 std::vector<EntryId> StoreFollower::settle_outbox(std::vector<EntryId> const& outbox, std::vector<EntryId> const& held)
 {
-    IdSet& known_outbox = known(FolderKind::Outbox);
+    IdSet& known_outbox = m_known_outbox;
     std::vector<EntryId> fresh;
     for (auto const& id : outbox) {
         if (!knows(FolderKind::Outbox, id)) {
@@ -262,7 +280,7 @@ void StoreFollower::read_one_by_one(FolderIds const& left, std::vector<MessageRe
             if (outcome != ReadOutcome::Failed)
                 read.push_back(id);
             if (outcome == ReadOutcome::Filled) {
-                add_to_batch(std::move(record), batch);
+                add_copies(std::move(record), batch);
             } else if (outcome == ReadOutcome::Failed) {
                 log() << u" can't read" << static_cast<int32_t>(kind);
                 if (!m_reloaded_for_read) {
@@ -274,7 +292,27 @@ void StoreFollower::read_one_by_one(FolderIds const& left, std::vector<MessageRe
             if (progress && total > 0)
                 progress(0.2 + 0.6 * double(processed) / double(total));
         }
-        add_known(known(kind), read);
+        note_read(kind, read, left[index_of(kind)]);
+    }
+}
+
+// What was read is known; what could not be read is tried again at the next update.
+void StoreFollower::note_read(FolderKind kind, std::vector<EntryId> const& read, std::vector<EntryId> const& asked)
+{
+    IdSet done = read;
+    sort_entry_ids(done);
+    auto is_done = [&](EntryId const& id) { return std::binary_search(done.begin(), done.end(), id); };
+    if (kind == FolderKind::Outbox) {
+        m_known_outbox.insert(m_known_outbox.end(), done.begin(), done.end());
+        sort_entry_ids(m_known_outbox);
+        m_known_outbox.erase(std::unique(m_known_outbox.begin(), m_known_outbox.end()), m_known_outbox.end());
+        return;
+    }
+    IdSet& retry = mark(kind).retry;
+    std::erase_if(retry, is_done);
+    for (auto const& id : asked) {
+        if (!is_done(id) && std::find(retry.begin(), retry.end(), id) == retry.end())
+            retry.push_back(id);
     }
 }
 
@@ -314,7 +352,7 @@ StoreFollower::FolderIds StoreFollower::read_in_one_pass(FolderIds const& fresh,
             return;
         if (with_texts)
             format_texts(record);
-        add_to_batch(std::move(record), batch);
+        add_copies(std::move(record), batch);
     });
     if (!whole) {
         log() << u" one pass failed";
@@ -327,14 +365,12 @@ StoreFollower::FolderIds StoreFollower::read_in_one_pass(FolderIds const& fresh,
         sort_entry_ids(done);
         auto const& ids = wanted[index_of(kind)];
         std::set_difference(ids.begin(), ids.end(), done.begin(), done.end(), std::back_inserter(left[index_of(kind)]));
-        add_known(known(kind), done);
+        note_read(kind, done, done);
     }
     return left;
 }
 
-// Each further recipient of a message from the user gets a copy of its own, so every
-// recipient's chat has it.
-void StoreFollower::add_to_batch(MessageRecord&& record, std::vector<MessageRecord>& batch)
+void StoreFollower::add_copies(MessageRecord&& record, std::vector<MessageRecord>& batch)
 {
     size_t recipients = record.recipients.size();
     size_t first = batch.size();
@@ -350,41 +386,9 @@ void StoreFollower::add_to_batch(MessageRecord&& record, std::vector<MessageReco
     }
 }
 
-// Other programs delete messages too. Ids are never reused and the chats know every id they
-// read, so a folder holding fewer messages than are known lost some: only then is it listed
-// whole. Nothing is looked at while the store is unchanged.
-std::vector<EntryId> StoreFollower::take_deleted()
+bool StoreFollower::take_deletions()
 {
-    std::optional<uint64_t> version = m_sms->change_count();
-    if (version && version == m_deletions_checked_at)
-        return {};
-    std::vector<EntryId> gone;
-    for (FolderKind kind : { FolderKind::Incoming, FolderKind::Sent, FolderKind::Drafts }) {
-        auto lost = take_gone_ids(kind);
-        gone.insert(gone.end(), lost.begin(), lost.end());
-    }
-    m_deletions_checked_at = version;
-    sort_entry_ids(gone);
-    return gone;
-}
-
-std::vector<EntryId> StoreFollower::take_gone_ids(FolderKind kind)
-{
-    IdSet& known_ids = known(kind);
-    auto length = m_sms->length_of(kind);
-    if (!length || static_cast<size_t>(*length) >= known_ids.size())
-        return {};
-    std::vector<EntryId> present;
-    present.reserve(static_cast<size_t>(*length));
-    for (int32_t index = 0; index < *length; ++index)
-        present.push_back(m_sms->get_id(kind, index));
-    sort_entry_ids(present);
-    std::vector<EntryId> gone;
-    IdSet kept;
-    std::set_difference(known_ids.begin(), known_ids.end(), present.begin(), present.end(), std::back_inserter(gone));
-    std::set_intersection(known_ids.begin(), known_ids.end(), present.begin(), present.end(), std::back_inserter(kept));
-    known_ids = std::move(kept);
-    return gone;
+    return std::exchange(m_deletions_seen, false);
 }
 
 // Other processes read and delete messages too: the registry's Count, which every writer keeps,

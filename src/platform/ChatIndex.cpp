@@ -7,29 +7,42 @@
 
 namespace velloq::platform {
 
-char const* const chat_place_insert_sql = "INSERT OR IGNORE INTO chat_index(key, time, message, word, awaits_reading) VALUES(?1, ?2, ?3, ?4, ?5)";
+char const* const chat_place_insert_sql = "INSERT OR IGNORE INTO chat_index(key, time, message, kind, unread) VALUES(?1, ?2, ?3, ?4, ?5)";
 
-bool file_in_chats(SqliteStatement& insert, int64_t message, bool in_inbox, StoredMessage const& stored)
+bool file_in_chats(SqliteStatement& insert, int64_t message, ChatFolder folder, StoredMessage const& stored)
 {
-    for (auto const& place : chat_places_of(stored, in_inbox)) {
+    for (auto const& place : chat_places_of(stored, folder)) {
         insert.reset();
-        insert.bind(1, to_utf8(place.key)).bind(2, place.time).bind(3, message).bind(4, place.word ? 1 : 0).bind(5, place.awaits_reading ? 1 : 0);
+        insert.bind(1, to_utf8(place.key)).bind(2, place.time).bind(3, message).bind(4, static_cast<int64_t>(place.kind)).bind(5, place.unread ? 1 : 0);
         if (!insert.execute())
             return false;
     }
     return true;
 }
 
+ChatFolder chat_folder(int64_t folder, int64_t inbox, int64_t drafts)
+{
+    return folder == inbox ? ChatFolder::Inbox : folder == drafts ? ChatFolder::Drafts : ChatFolder::Other;
+}
+
 bool file_every_message_in_chats(SqliteDatabase& database)
 {
-    auto inbox = database.prepare("SELECT id FROM folders WHERE tag = ?1");
+    auto folders = database.prepare("SELECT id, tag FROM folders");
     auto insert = database.prepare(chat_place_insert_sql);
-    if (!inbox || !insert || !inbox->bind(1, static_cast<int64_t>(Tag::InboxEntryId)).step())
+    if (!folders || !insert)
         return false;
-    int64_t inbox_row = inbox->column_int(0);
+    int64_t inbox = -1;
+    int64_t drafts = -1;
+    while (folders->step()) {
+        auto tag = static_cast<uint32_t>(folders->column_int(1));
+        if (tag == Tag::InboxEntryId)
+            inbox = folders->column_int(0);
+        else if (tag == Tag::DraftsEntryId)
+            drafts = folders->column_int(0);
+    }
     bool filed = true;
     bool whole = pass_over_messages(database, [](int64_t) { return true; }, [&](int64_t message, int64_t folder, std::string_view, StoredMessage&& stored) {
-        filed = filed && file_in_chats(*insert, message, folder == inbox_row, stored);
+        filed = filed && file_in_chats(*insert, message, chat_folder(folder, inbox, drafts), stored);
     });
     return whole && filed;
 }
@@ -47,10 +60,15 @@ enum Statement : size_t {
     CountOfChat,
     UnreadEntries,
     NewestUnread,
+    UnreadCounts,
+    UnreadReports,
+    NewestDraft,
 };
 
 // A message's columns: row, folder tag, time, whether it waits to be read.
-#define MESSAGE_COLUMNS "c.message, f.tag, c.time, c.awaits_reading FROM chat_index c JOIN messages m ON m.id = c.message JOIN folders f ON f.id = m.folder "
+#define MESSAGE_COLUMNS "c.message, f.tag, c.time, c.kind = 1 AND c.unread = 1 FROM chat_index c JOIN messages m ON m.id = c.message JOIN folders f ON f.id = m.folder "
+// The words that wait to be read, as the partial indexes name them.
+#define AWAITS_READING "kind = 1 AND unread = 1"
 
 char const* const statement_sql[] = {
     // The keys one by one, each found by a seek in the index: as many steps as there are chats.
@@ -58,17 +76,21 @@ char const* const statement_sql[] = {
     "UNION ALL SELECT (SELECT MIN(key) FROM chat_index WHERE key > keys.key) FROM keys WHERE keys.key IS NOT NULL) "
     "SELECT key FROM keys WHERE key IS NOT NULL",
     "SELECT " MESSAGE_COLUMNS "WHERE c.key = ?1 ORDER BY c.time DESC, c.message DESC LIMIT 1",
-    "SELECT COUNT(*) FROM chat_index WHERE key = ?1 AND awaits_reading = 1",
+    "SELECT COUNT(*) FROM chat_index WHERE key = ?1 AND " AWAITS_READING,
     "SELECT " MESSAGE_COLUMNS "WHERE c.key = ?1 ORDER BY c.time DESC, c.message DESC LIMIT ?2",
     "SELECT " MESSAGE_COLUMNS "WHERE c.key = ?1 AND (c.time, c.message) < (?2, ?3) ORDER BY c.time DESC, c.message DESC LIMIT ?4",
     "SELECT " MESSAGE_COLUMNS "WHERE c.key = ?1 AND (c.time, c.message) >= (?2, ?3) ORDER BY c.time, c.message",
     "SELECT time FROM chat_index WHERE message = ?1 LIMIT 1",
     "SELECT COUNT(*) FROM chat_index WHERE key = ?1",
-    "SELECT message FROM chat_index WHERE key = ?1 AND awaits_reading = 1",
-    "SELECT key, message FROM chat_index WHERE awaits_reading = 1 ORDER BY time DESC, message DESC LIMIT 1",
+    "SELECT message FROM chat_index WHERE key = ?1 AND " AWAITS_READING,
+    "SELECT key, message FROM chat_index WHERE " AWAITS_READING " ORDER BY time DESC, message DESC LIMIT 1",
+    "SELECT key, COUNT(*) FROM chat_index WHERE " AWAITS_READING " GROUP BY key",
+    "SELECT DISTINCT message FROM chat_index WHERE kind = 2 AND unread = 1",
+    "SELECT " MESSAGE_COLUMNS "WHERE c.key = ?1 AND c.kind = 3 ORDER BY c.time DESC, c.message DESC LIMIT 1",
 };
 
 #undef MESSAGE_COLUMNS
+#undef AWAITS_READING
 
 }
 
@@ -194,6 +216,36 @@ StoreResult<std::optional<std::pair<std::u16string, Bytes>>> ChatIndex::newest_u
     if (!use->step())
         return use->failed() ? StoreResult<Newest>(m_tables.failure()) : Newest();
     return Newest(std::pair { to_utf16(use->column_text(0)), m_tables.entry_id(use->column_int(1)) });
+}
+
+StoreResult<std::vector<std::pair<std::u16string, int64_t>>> ChatIndex::unread_counts()
+{
+    StatementUse use(m_statements[UnreadCounts]);
+    std::vector<std::pair<std::u16string, int64_t>> counts;
+    while (use->step())
+        counts.emplace_back(to_utf16(use->column_text(0)), use->column_int(1));
+    if (use->failed())
+        return m_tables.failure();
+    return counts;
+}
+
+StoreResult<std::vector<Bytes>> ChatIndex::unread_reports()
+{
+    StatementUse use(m_statements[UnreadReports]);
+    std::vector<Bytes> entries;
+    while (use->step())
+        entries.push_back(m_tables.entry_id(use->column_int(0)));
+    if (use->failed())
+        return m_tables.failure();
+    return entries;
+}
+
+StoreResult<std::optional<IndexedMessage>> ChatIndex::newest_draft(std::u16string const& key)
+{
+    StatementUse use(m_statements[NewestDraft]);
+    if (!use->bind(1, to_utf8(key)).step())
+        return use->failed() ? StoreResult<std::optional<IndexedMessage>>(m_tables.failure()) : std::optional<IndexedMessage>();
+    return std::optional<IndexedMessage>(indexed_message(*use, 0));
 }
 
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ChatKeys.h"
 #include "platform/MessageTypes.h"
 #include "platform/SqliteDatabase.h"
 #include "platform/StorePart.h"
@@ -16,10 +17,11 @@ class MessageTables;
 
 // Every writer files each message it writes under the keys of its chats (`file_in_chats`); the
 // store's schema makes the index and its triggers. Files every message of the store in its chats: the step that brings an older store up.
+ChatFolder chat_folder(int64_t folder, int64_t inbox, int64_t drafts);
 bool file_every_message_in_chats(SqliteDatabase&);
 // The statement `file_in_chats` uses, prepared once by the writer.
 extern char const* const chat_place_insert_sql;
-bool file_in_chats(SqliteStatement& insert, int64_t message, bool in_inbox, StoredMessage const&);
+bool file_in_chats(SqliteStatement& insert, int64_t message, ChatFolder, StoredMessage const&);
 
 // Where a message stands among its chat's: by time, then by row.
 struct ChatPosition {
@@ -57,6 +59,12 @@ public:
     StoreResult<std::optional<ChatPosition>> position_of(Bytes const& entry);
     StoreResult<int64_t> count(std::u16string const& key);
     StoreResult<std::vector<Bytes>> unread(std::u16string const& key);
+    // The number of messages that wait to be read in each chat that has any.
+    StoreResult<std::vector<std::pair<std::u16string, int64_t>>> unread_counts();
+    // The chat's newest message in the drafts folder.
+    StoreResult<std::optional<IndexedMessage>> newest_draft(std::u16string const& key);
+    // The delivery reports in the inbox that are filed unread.
+    StoreResult<std::vector<Bytes>> unread_reports();
     // The newest message that waits to be read, with its chat's key.
     StoreResult<std::optional<std::pair<std::u16string, Bytes>>> newest_unread();
 

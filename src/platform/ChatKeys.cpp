@@ -128,8 +128,9 @@ std::u16string report_number(std::u16string_view text)
     return best;
 }
 
-std::vector<ChatPlace> chat_places_of(StoredMessage const& message, bool in_inbox)
+std::vector<ChatPlace> chat_places_of(StoredMessage const& message, ChatFolder folder)
 {
+    bool in_inbox = folder == ChatFolder::Inbox;
     auto flags = number_of(message.properties, Tag::MessageFlags);
     auto text = text_of(message.properties, Tag::Subject);
     auto time = time_of(message.properties);
@@ -149,11 +150,14 @@ std::vector<ChatPlace> chat_places_of(StoredMessage const& message, bool in_inbo
         if (!number.empty())
             keys = { last_seven_digits(number) };
     }
-    bool word = in_inbox && !report;
+    ChatPlace::Kind kind = folder == ChatFolder::Drafts ? ChatPlace::Draft
+        : !in_inbox                                   ? ChatPlace::FromUser
+        : report                                      ? ChatPlace::IncomingReport
+                                                      : ChatPlace::Incoming;
     std::vector<ChatPlace> places;
     for (auto& key : keys) {
         if (!key.empty())
-            places.push_back({ std::move(key), *time, word, word && (*flags & flag_read) == 0 });
+            places.push_back({ std::move(key), *time, kind, (*flags & flag_read) == 0 });
     }
     return places;
 }

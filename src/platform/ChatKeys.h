@@ -28,15 +28,18 @@ struct ChatPlace {
     std::u16string key;
     // The message's time (FILETIME), by which a chat's messages are ordered.
     int64_t time { 0 };
-    // An incoming message, not a report: it waits to be read while its read flag is clear.
-    bool word { false };
-    bool awaits_reading { false };
+    // What the message is to its chat: an incoming message waits to be read while its read flag
+    // is clear; an unread incoming report is marked read when the chats take it.
+    enum Kind : int64_t { FromUser = 0, Incoming = 1, IncomingReport = 2, Draft = 3 };
+    Kind kind { FromUser };
+    bool unread { false };
 };
 
 // The chats a message belongs in, as the chat model files it: a report by the number in its
 // text, a message from the user in the chat of each recipient (only the first when it lies in the
 // inbox), any other by its sender. None for a message the model cannot read (no flags, text or
 // time, an incoming one without sender) or one without anyone to talk to.
-std::vector<ChatPlace> chat_places_of(StoredMessage const&, bool in_inbox);
+enum class ChatFolder { Inbox, Drafts, Other };
+std::vector<ChatPlace> chat_places_of(StoredMessage const&, ChatFolder);
 
 }

@@ -97,18 +97,20 @@ CREATE INDEX IF NOT EXISTS modem_sending_message ON modem_sending(message);
 // Every writer files the messages it writes; a deleted message leaves, and a change of the read
 // flag by any writer (another program's too) arrives, by trigger.
 constexpr char const* schema_7_sql = R"(
-CREATE TABLE IF NOT EXISTS chat_index(key TEXT NOT NULL, time INTEGER NOT NULL, message INTEGER NOT NULL, word INTEGER NOT NULL,
-    awaits_reading INTEGER NOT NULL, PRIMARY KEY(key, time, message)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS chat_index(key TEXT NOT NULL, time INTEGER NOT NULL, message INTEGER NOT NULL, kind INTEGER NOT NULL,
+    unread INTEGER NOT NULL, PRIMARY KEY(key, time, message)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS chat_index_message ON chat_index(message);
-CREATE INDEX IF NOT EXISTS chat_index_unread ON chat_index(key, time, message) WHERE awaits_reading = 1;
+CREATE INDEX IF NOT EXISTS chat_index_awaiting ON chat_index(key, time, message) WHERE kind = 1 AND unread = 1;
+CREATE INDEX IF NOT EXISTS chat_index_unread_reports ON chat_index(message) WHERE kind = 2 AND unread = 1;
+CREATE INDEX IF NOT EXISTS chat_index_drafts ON chat_index(key, time, message) WHERE kind = 3;
 CREATE TRIGGER IF NOT EXISTS chat_index_out AFTER DELETE ON messages BEGIN
     DELETE FROM chat_index WHERE message = OLD.id;
 END;
 CREATE TRIGGER IF NOT EXISTS chat_index_read_in AFTER INSERT ON properties WHEN NEW.tag = 235339779 BEGIN
-    UPDATE chat_index SET awaits_reading = (word AND (NEW.value & 1) = 0) WHERE message = NEW.message;
+    UPDATE chat_index SET unread = ((NEW.value & 1) = 0) WHERE message = NEW.message;
 END;
 CREATE TRIGGER IF NOT EXISTS chat_index_read_changed AFTER UPDATE ON properties WHEN NEW.tag = 235339779 BEGIN
-    UPDATE chat_index SET awaits_reading = (word AND (NEW.value & 1) = 0) WHERE message = NEW.message;
+    UPDATE chat_index SET unread = ((NEW.value & 1) = 0) WHERE message = NEW.message;
 END;
 )";;
 

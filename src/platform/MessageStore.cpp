@@ -111,6 +111,19 @@ StoreResult<void> MessageStore::open_parts()
     return {};
 }
 
+StoreResult<bool> MessageStore::holds_message(Bytes const& entry)
+{
+    auto row = m_tables->message_row(entry);
+    if (!row)
+        return row.error().kind == StoreError::Kind::NotFound ? StoreResult<bool>(false) : StoreResult<bool>(row.error());
+    return true;
+}
+
+StoreResult<uint32_t> MessageStore::folder_of(Bytes const& entry)
+{
+    return m_tables->folder_tag_of(entry);
+}
+
 bool MessageStore::owns_entry(Bytes const& entry) const
 {
     return m_tables->owns_entry(entry.data(), entry.size());

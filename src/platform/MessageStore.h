@@ -51,6 +51,10 @@ public:
     StoreResult<int64_t> row_count(Bytes const& folder);
     // The entry ids of up to `limit` rows from `offset`, in the table's order.
     StoreResult<std::vector<Bytes>> rows(Bytes const& folder, int64_t offset, int64_t limit);
+    // Whether the store holds the message (a cheap look, without reading it).
+    StoreResult<bool> holds_message(Bytes const& entry);
+    // The tag of the folder that holds the message (Tag::InboxEntryId ...); NotFound without it.
+    StoreResult<uint32_t> folder_of(Bytes const& entry);
     // A message with its properties and recipients; NotFound when it is not in the store.
     StoreResult<StoredMessage> open_message(Bytes const& entry);
     // Every message of the folders named, in row order, with its properties and recipients: one

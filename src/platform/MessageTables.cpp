@@ -34,6 +34,7 @@ enum Statement : size_t {
     FileInChats,
     LeaveChats,
     FolderOfMessage,
+    FolderTagOfEntry,
 };
 
 char const* const statement_sql[] = {
@@ -61,6 +62,7 @@ char const* const statement_sql[] = {
     chat_place_insert_sql,
     "DELETE FROM chat_index WHERE message = ?1",
     "SELECT folder FROM messages WHERE id = ?1",
+    "SELECT f.tag FROM messages m JOIN folders f ON f.id = m.folder WHERE m.id = ?2 AND m.entry_id = ?1",
 };
 
 }
@@ -92,9 +94,11 @@ StoreResult<std::unique_ptr<MessageTables>> MessageTables::open(SqliteDatabase& 
         return StoreError::failed(database.error());
     auto tables = std::unique_ptr<MessageTables>(new MessageTables(database, std::move(*tag), std::move(*statements), changes_path));
     auto inbox = tables->folder_of_kind(Tag::InboxEntryId);
-    if (!inbox)
-        return inbox.error();
+    auto drafts = inbox ? tables->folder_of_kind(Tag::DraftsEntryId) : inbox;
+    if (!drafts)
+        return drafts.error();
     tables->m_inbox = *inbox;
+    tables->m_drafts = *drafts;
     return tables;
 }
 
@@ -185,6 +189,15 @@ StoreResult<int64_t> MessageTables::message_row(Bytes const& entry)
     return found_row(m_database, *use, "no such message");
 }
 
+StoreResult<uint32_t> MessageTables::folder_tag_of(Bytes const& entry)
+{
+    StatementUse use(m_statements[FolderTagOfEntry]);
+    use->bind_blob(1, entry.data(), entry.size()).bind(2, row_of_entry(entry));
+    if (!use->step())
+        return use->failed() ? failure() : StoreError::not_found("no such message");
+    return static_cast<uint32_t>(use->column_int(0));
+}
+
 StoreResult<StoredMessage> MessageTables::read_message(Bytes const& entry)
 {
     StatementUse use(m_statements[ReadMessage]);
@@ -233,7 +246,7 @@ StoreResult<Bytes> MessageTables::insert_message(int64_t folder, StoredMessage c
         return failure();
     if (auto values = insert_values(row, message); !values)
         return values.error();
-    if (!file_in_chats(m_statements[FileInChats], row, folder == m_inbox, message))
+    if (!file_in_chats(m_statements[FileInChats], row, chat_folder(folder, m_inbox, m_drafts), message))
         return failure();
     return entry;
 }
@@ -301,7 +314,7 @@ StoreResult<void> MessageTables::file_again(int64_t message)
     StatementUse leave(m_statements[LeaveChats]);
     if (!leave->bind(1, message).execute())
         return failure();
-    if (!file_in_chats(m_statements[FileInChats], message, folder == m_inbox, *stored))
+    if (!file_in_chats(m_statements[FileInChats], message, chat_folder(folder, m_inbox, m_drafts), *stored))
         return failure();
     return {};
 }

@@ -41,6 +41,8 @@ public:
     StoreResult<std::vector<Bytes>> entry_ids(SqliteStatement&);
     // One message with its properties and recipients, read in one statement.
     StoreResult<StoredMessage> read_message(Bytes const& entry);
+    // The tag of the folder that holds the message (Tag::InboxEntryId ...).
+    StoreResult<uint32_t> folder_tag_of(Bytes const& entry);
 
     // Inside the caller's transaction: a new message at the end of the folder, its entry id made
     // from a row number AUTOINCREMENT never hands out again.
@@ -64,8 +66,9 @@ private:
     Bytes m_tag;
     StatementSet m_statements;
     SharedCounter m_changes;
-    // The inbox's row: what a message is filed under in its chats depends on it.
+    // The rows of the inbox and of drafts: how a message is filed in its chats depends on them.
     int64_t m_inbox { -1 };
+    int64_t m_drafts { -1 };
 };
 
 }

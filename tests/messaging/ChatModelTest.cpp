@@ -90,6 +90,9 @@ TEST_F(ChatModelTest, MessagesGatherIntoChatsByTheirKeys)
     EXPECT_TRUE(model.update_chats(false));
     Chat* chat = model.find_chat(u"1234567");
     ASSERT_NE(chat, nullptr);
+    EXPECT_EQ(chat->messages.size(), 2u) << "a chat holds its messages from its newest word on; the others stay in the store";
+    EXPECT_EQ(model.load_older(*chat, 10), 1u);
+    EXPECT_TRUE(chat->holds_oldest);
     ASSERT_EQ(chat->messages.size(), 3u);
     EXPECT_EQ(chat->messages.back().report_kind, ReportKind::Delivered);
     // A delivery report filed unread is never counted as unread, and is marked read in the store.
@@ -313,6 +316,13 @@ TEST_F(ChatModelTest, AChatKeepsItsNewestMessageInFullAndReadsOlderOnesAgainWhen
     ChatModel model(options());
     ASSERT_TRUE(model.update_chats(false));
     Chat* chat = model.find_chat(u"5100001");
+    ASSERT_EQ(chat->messages.size(), 1u);
+    EXPECT_EQ(chat->messages.back().text, u"to all");
+    EXPECT_EQ(model.load_older(*chat, 1), 1u);
+    EXPECT_FALSE(chat->holds_oldest);
+    EXPECT_EQ(model.load_older(*chat, 5), 1u);
+    EXPECT_TRUE(chat->holds_oldest);
+    EXPECT_EQ(model.load_older(*chat, 5), 0u);
     ASSERT_EQ(chat->messages.size(), 3u);
     EXPECT_EQ(chat->messages.back().text, u"to all");
     MessageRecord& older = chat->messages.front();
@@ -385,10 +395,13 @@ struct ChatSummary {
     bool operator==(ChatSummary const&) const = default;
 };
 
+// The chats with every message, those they hold and the older ones from the store.
 std::vector<ChatSummary> summary(ChatModel& model)
 {
     std::vector<ChatSummary> out;
     for (auto const& chat : model.chats()) {
+        while (model.load_older(*chat, 100) > 0) {
+        }
         ChatSummary entry { chat->key, chat->messages.size(), chat->unread, chat->messages.back().text, {} };
         for (auto const& message : chat->messages)
             entry.ids.push_back(message.id);
@@ -399,10 +412,11 @@ std::vector<ChatSummary> summary(ChatModel& model)
 
 }
 
-// A first start reads the whole store in one pass; later updates read message by message. Both
-// must file every message, skip a draft without recipients, copy a message to each recipient and
-// pass over the messages of other folders lying between.
-TEST_F(ChatModelTest, AFirstStartReadInOnePassMakesTheChatsThatUpdatesMessageByMessageMake)
+// Many new messages are read in one pass over the store, a few message by message, and a first
+// start takes the chats from the store's index. All three must file every message, skip a draft
+// without recipients, copy a message to each recipient and pass over the messages of other folders
+// lying between.
+TEST_F(ChatModelTest, OnePassReadsLookupsAndTheStoresIndexMakeTheSameChats)
 {
     auto sms = store->stores()->front().entry_id;
     Bytes drafts = *store->store_property(sms, Tag::DraftsEntryId);
@@ -429,17 +443,21 @@ TEST_F(ChatModelTest, AFirstStartReadInOnePassMakesTheChatsThatUpdatesMessageByM
         }
         ASSERT_TRUE(store->create_messages(messages));
     };
-    fill(0, 700);
     ChatModel by_message(options());
-    ASSERT_TRUE(by_message.update_chats(false));
-    fill(700, 1400);
-    ASSERT_TRUE(by_message.update_chats(false));
-
-    std::filesystem::remove(device.path() / "cache");
+    ASSERT_FALSE(by_message.update_chats(false));
     ChatModel in_one_pass(options());
+    ASSERT_FALSE(in_one_pass.update_chats(false));
+    for (int64_t first : { 0, 600, 1200 }) {
+        fill(first, std::min<int64_t>(first + 600, 1400));
+        ASSERT_TRUE(by_message.update_chats(false));
+    }
     ASSERT_TRUE(in_one_pass.update_chats(false));
+    std::filesystem::remove(device.path() / "cache");
+    ChatModel from_index(options());
+    ASSERT_TRUE(from_index.update_chats(false));
     auto expected = summary(by_message);
     EXPECT_EQ(expected.size(), 39u);
     EXPECT_EQ(summary(in_one_pass), expected);
+    EXPECT_EQ(summary(from_index), expected);
     EXPECT_EQ(in_one_pass.find_chat(u"7770002")->messages.size(), 28u);
 }

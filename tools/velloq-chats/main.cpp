@@ -37,7 +37,9 @@ void print_chats(ChatModel& model)
             model.read_message(last);
             newest = last.text;
         }
-        std::cout << terminal_text(chat->key) << "\t" << terminal_text(chat->title()) << "\t" << chat->unread << "\t" << chat->messages.size() << "\t"
+        // The chat holds its newest messages; the store's index counts them all.
+        auto count = model.count_messages(*chat).value_or(static_cast<int64_t>(chat->messages.size()));
+        std::cout << terminal_text(chat->key) << "\t" << terminal_text(chat->title()) << "\t" << chat->unread << "\t" << count << "\t"
                   << terminal_text(newest) << "\n";
     }
 }
