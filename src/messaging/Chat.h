@@ -19,6 +19,8 @@ struct Chat {
     std::u16string phone_label;
     std::u16string key;
     int32_t contact_id { -1 };
+    // Whether `name` is a contact's (kept by the cache from an earlier start), not the sender's own.
+    bool named_by_contact { false };
     int32_t unread { 0 };
 
     // The name when there is one, else the address.

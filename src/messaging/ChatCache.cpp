@@ -132,7 +132,7 @@ bool read_folder(Reader& reader, std::shared_ptr<std::vector<uint8_t> const> con
 }
 
 // Every entry id shares the one buffer of the file, so a load makes no allocation per message.
-std::optional<CachedChat> read_chat(Reader& reader, std::shared_ptr<std::vector<uint8_t> const> const& file)
+std::optional<CachedChat> read_chat(Reader& reader, std::shared_ptr<std::vector<uint8_t> const> const& file, int32_t version)
 {
     CachedChat chat;
     auto name = reader.string();
@@ -148,6 +148,12 @@ std::optional<CachedChat> read_chat(Reader& reader, std::shared_ptr<std::vector<
     if (!unread)
         return std::nullopt;
     chat.unread = static_cast<int32_t>(*unread);
+    if (version >= 2) {
+        auto named = reader.number(1);
+        if (!named || (*named != 0 && *named != 1))
+            return std::nullopt;
+        chat.named_by_contact = *named == 1;
+    }
     auto count = reader.number(4);
     if (!count || *count < 1 || *count > most_cached_messages_per_chat) {
         log() << u"load_cache counter:" << (count ? static_cast<int32_t>(*count) : 0) << u"\n";
@@ -204,6 +210,8 @@ std::vector<uint8_t> encode_chat_cache(ChatCacheFile const& file)
         append_string(out, chat.name);
         append_string(out, chat.address);
         append_i32(out, chat.unread);
+        if (file.version >= 2)
+            out.push_back(chat.named_by_contact ? 1 : 0);
         append_i32(out, std::min(count, most_cached_messages_per_chat));
         int32_t written = 0;
         for (auto const& message : chat.messages) {
@@ -231,7 +239,7 @@ std::optional<ChatCacheFile> decode_chat_cache(std::vector<uint8_t> bytes)
             return std::nullopt;
     }
     while (!reader.at_end()) {
-        auto chat = read_chat(reader, file);
+        auto chat = read_chat(reader, file, cache.version);
         if (!chat)
             return std::nullopt;
         cache.chats.push_back(std::move(*chat));

@@ -18,6 +18,8 @@ struct CachedChat {
     std::u16string address;
     std::u16string key; // set by the loader: the chat key of the address and the name
     int32_t unread { 0 };
+    // Version 2: whether the name is a contact's, one byte after the unread count.
+    bool named_by_contact { false };
     struct Message {
         FolderKind folder { FolderKind::Incoming };
         EntryId id;

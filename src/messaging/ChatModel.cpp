@@ -715,6 +715,7 @@ bool ChatModel::load_cache()
         chat->address = std::move(entry.address);
         chat->key = std::move(entry.key);
         chat->unread = entry.unread;
+        chat->named_by_contact = entry.named_by_contact;
         for (auto& message : entry.messages) {
             MessageRecord record;
             record.folder = message.folder;
@@ -740,7 +741,7 @@ void ChatModel::save_cache()
     cache.folders = m_follower.marks();
     cache.chats.reserve(m_chats.size());
     for (auto const& chat : m_chats) {
-        CachedChat entry { chat->name, chat->address, chat->key, chat->unread, {} };
+        CachedChat entry { chat->name, chat->address, chat->key, chat->unread, chat->named_by_contact, {} };
         auto const& messages = chat->messages;
         auto waiting = std::find_if(messages.begin(), messages.end(), [](MessageRecord const& message) { return message.folder == FolderKind::Outbox; });
         auto word = std::find_if(messages.rbegin(), messages.rend(), [](MessageRecord const& message) { return message.folder != FolderKind::Drafts && !message.is_report(); });

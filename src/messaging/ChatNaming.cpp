@@ -28,7 +28,11 @@ void ChatNaming::assign_contacts()
     m_contacts = open_contacts();
     for (auto const& contact : m_contacts->read_all())
         m_phone_book.add_contact(contact);
+    // A chat named by a contact in an earlier run whose contact is gone now takes its own name
+    // again; one whose contact goes while the program runs keeps the name it had.
+    m_naming_at_start = true;
     name_chats();
+    m_naming_at_start = false;
 }
 
 void ChatNaming::name_chats(std::set<std::u16string> const* changed_keys)
@@ -40,6 +44,7 @@ void ChatNaming::name_chats(std::set<std::u16string> const* changed_keys)
             continue;
         PhoneEntry* entry = m_phone_book.find(chat.key);
         if (!entry) {
+            forget_contact_name(chat, index);
             m_phone_book.add({ chat.name, chat.address, {}, chat.key, chat.contact_id, 0 });
             continue;
         }
@@ -48,11 +53,26 @@ void ChatNaming::name_chats(std::set<std::u16string> const* changed_keys)
         chat.contact_id = entry->contact_id;
         if (chat.name == entry->name && chat.phone_label == entry->label && !touched)
             continue;
-        m_names_changed |= chat.name != entry->name;
+        m_names_changed |= chat.name != entry->name || chat.named_by_contact != (entry->contact_id >= 0);
+        chat.named_by_contact = entry->contact_id >= 0;
         chat.name = entry->name;
         chat.phone_label = entry->label;
         m_model.send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(index), &chat });
     }
+}
+
+// A chat whose contact went since the last start takes the name its messages give.
+void ChatNaming::forget_contact_name(Chat& chat, size_t index)
+{
+    if (!chat.named_by_contact || !m_naming_at_start)
+        return;
+    auto said = std::find_if(chat.messages.rbegin(), chat.messages.rend(), [](MessageRecord const& message) { return !message.peer().address.empty(); });
+    chat.name = said == chat.messages.rend() ? std::u16string() : said->peer().name;
+    chat.named_by_contact = false;
+    chat.contact_id = -1;
+    chat.phone_label.clear();
+    m_names_changed = true;
+    m_model.send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(index), &chat });
 }
 
 void ChatNaming::poll_contacts()

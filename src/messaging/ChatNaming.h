@@ -11,6 +11,7 @@
 namespace velloq {
 
 class ChatModel;
+struct Chat;
 
 // Names the chats after the phone's contacts: reads the contacts folder into the phone book,
 // gives each chat the name and phone label of its number's contact (the lists hear of each
@@ -47,6 +48,7 @@ public:
 private:
     std::unique_ptr<ContactsSource> open_contacts() const;
     void note_numbers_of(int32_t oid);
+    void forget_contact_name(Chat&, size_t index);
     void rename_noted_numbers();
 
     ChatModel& m_model;
@@ -56,6 +58,7 @@ private:
     // Keys of numbers whose contacts changed since the last renaming.
     std::set<std::u16string> m_renamed_keys;
     bool m_names_changed { false };
+    bool m_naming_at_start { false };
 };
 
 }

@@ -244,7 +244,7 @@ TEST_F(ChatTruth, AnEarlierStoreGetsATagAndItsOldIdsMatchNothing)
         SQLITE_OK);
     sqlite3_close(db);
     ChatCacheFile cached;
-    cached.chats = { { u"", u"+4915100001", u"", 1, { { FolderKind::Incoming, EntryId(Bytes { 'V', 'Q', 'M', 'S', 0, 0, 0, 0, 0, 0, 0, 1 }) } } } };
+    cached.chats = { { u"", u"+4915100001", u"", 1, false, { { FolderKind::Incoming, EntryId(Bytes { 'V', 'Q', 'M', 'S', 0, 0, 0, 0, 0, 0, 0, 1 }) } } } };
     ASSERT_TRUE(save_chat_cache((device.path() / "cache").u16string(), cached));
     SmsManager manager;
     EntryId migrated = manager.get_id(FolderKind::Incoming, 0);
@@ -439,7 +439,7 @@ TEST_F(ChatTruth, ACacheThatFilesOneMessageTwiceIsNotBelieved)
     auto cached = load_chat_cache(cache.u16string());
     ASSERT_TRUE(cached && cached->chats.size() == 1u);
     // A damaged cache puts the message into a stranger's chat too.
-    CachedChat stranger { u"", u"+4915199999", u"", 0, cached->chats.front().messages };
+    CachedChat stranger { u"", u"+4915199999", u"", 0, false, cached->chats.front().messages };
     cached->chats.push_back(stranger);
     ASSERT_TRUE(save_chat_cache(cache.u16string(), *cached));
     ChatModel model(options(cache));
