@@ -1,6 +1,6 @@
-// The message store at the size of a long-used phone: seeding 100,000 messages, and reading all of
-// them through sms_manager (a get_id scan and read_sms of each) beside a plain SQLite select of
-// the same rows and properties in the same run.
+// The message store at the size of a long-used phone (VELLOQ_BENCH_SIZE: 100,000 messages, or
+// 1m): seeding it, and reading all of them through sms_manager (a get_id scan and read_sms of
+// each) beside a plain SQLite select of the same rows and properties in the same run.
 #include "BenchDevice.h"
 #include "SyntheticStore.h"
 #include "messaging/ModemInbox.h"
@@ -18,20 +18,18 @@ using namespace velloq;
 
 namespace {
 
-constexpr int64_t store_size = 100'000;
-
 void seeded_once()
 {
     static bool seeded = [] {
         bench::bench_device();
         std::string error;
         auto store = platform::MessageStore::open_device(error);
-        return store && tools::seed_store(*store, 300, store_size, 1);
+        return store && tools::seed_store(*store, bench::store_size().chats, bench::store_size().messages, 1);
     }();
     (void)seeded;
 }
 
-void BM_Seed100000(benchmark::State& state)
+void BM_Seed(benchmark::State& state)
 {
     for (auto _ : state) {
         state.PauseTiming();
@@ -41,11 +39,12 @@ void BM_Seed100000(benchmark::State& state)
         std::string error;
         auto store = platform::MessageStore::open(folder + "/messages.db", error);
         state.ResumeTiming();
-        (void)tools::seed_store(*store, 300, store_size, 1);
+        (void)tools::seed_store(*store, bench::store_size().chats, bench::store_size().messages, 1);
     }
-    state.counters["messages_per_s"] = benchmark::Counter(double(store_size) * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["messages_per_s"] = benchmark::Counter(double(bench::store_size().messages) * state.iterations(), benchmark::Counter::kIsRate);
+    state.SetLabel(bench::store_size().name);
 }
-BENCHMARK(BM_Seed100000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Seed)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_ReadWholeStoreThroughSmsManager(benchmark::State& state)
 {

@@ -66,31 +66,36 @@ enum Statement : size_t {
 };
 
 // A message's columns: row, folder tag, time, whether it waits to be read.
-#define MESSAGE_COLUMNS "c.message, f.tag, c.time, c.kind = 1 AND c.unread = 1 FROM chat_index c JOIN messages m ON m.id = c.message JOIN folders f ON f.id = m.folder "
-// The words that wait to be read, as the partial indexes name them.
+#define MESSAGE_COLUMNS "c.message, f.tag, c.time, c.kind = 1 AND c.unread = 1 FROM chat_index c "
+#define MESSAGE_FOLDER "JOIN messages m ON m.id = c.message JOIN folders f ON f.id = m.folder "
+// The words that wait to be read, as the partial index names them. Its queries name the partial
+// index they use: the planner would walk the chat's whole range of the table instead.
 #define AWAITS_READING "kind = 1 AND unread = 1"
+#define AWAITING "INDEXED BY chat_index_awaiting "
 
 char const* const statement_sql[] = {
     // The keys one by one, each found by a seek in the index: as many steps as there are chats.
     "WITH RECURSIVE keys(key) AS (SELECT MIN(key) FROM chat_index "
     "UNION ALL SELECT (SELECT MIN(key) FROM chat_index WHERE key > keys.key) FROM keys WHERE keys.key IS NOT NULL) "
     "SELECT key FROM keys WHERE key IS NOT NULL",
-    "SELECT " MESSAGE_COLUMNS "WHERE c.key = ?1 ORDER BY c.time DESC, c.message DESC LIMIT 1",
-    "SELECT COUNT(*) FROM chat_index WHERE key = ?1 AND " AWAITS_READING,
-    "SELECT " MESSAGE_COLUMNS "WHERE c.key = ?1 ORDER BY c.time DESC, c.message DESC LIMIT ?2",
-    "SELECT " MESSAGE_COLUMNS "WHERE c.key = ?1 AND (c.time, c.message) < (?2, ?3) ORDER BY c.time DESC, c.message DESC LIMIT ?4",
-    "SELECT " MESSAGE_COLUMNS "WHERE c.key = ?1 AND (c.time, c.message) >= (?2, ?3) ORDER BY c.time, c.message",
+    "SELECT " MESSAGE_COLUMNS MESSAGE_FOLDER "WHERE c.key = ?1 ORDER BY c.time DESC, c.message DESC LIMIT 1",
+    "SELECT COUNT(*) FROM chat_index " AWAITING "WHERE key = ?1 AND " AWAITS_READING,
+    "SELECT " MESSAGE_COLUMNS MESSAGE_FOLDER "WHERE c.key = ?1 ORDER BY c.time DESC, c.message DESC LIMIT ?2",
+    "SELECT " MESSAGE_COLUMNS MESSAGE_FOLDER "WHERE c.key = ?1 AND (c.time, c.message) < (?2, ?3) ORDER BY c.time DESC, c.message DESC LIMIT ?4",
+    "SELECT " MESSAGE_COLUMNS MESSAGE_FOLDER "WHERE c.key = ?1 AND (c.time, c.message) >= (?2, ?3) ORDER BY c.time, c.message",
     "SELECT time FROM chat_index WHERE message = ?1 LIMIT 1",
     "SELECT COUNT(*) FROM chat_index WHERE key = ?1",
-    "SELECT message FROM chat_index WHERE key = ?1 AND " AWAITS_READING,
-    "SELECT key, message FROM chat_index WHERE " AWAITS_READING " ORDER BY time DESC, message DESC LIMIT 1",
-    "SELECT key, COUNT(*) FROM chat_index WHERE " AWAITS_READING " GROUP BY key",
-    "SELECT DISTINCT message FROM chat_index WHERE kind = 2 AND unread = 1",
-    "SELECT " MESSAGE_COLUMNS "WHERE c.key = ?1 AND c.kind = 3 ORDER BY c.time DESC, c.message DESC LIMIT 1",
+    "SELECT message FROM chat_index " AWAITING "WHERE key = ?1 AND " AWAITS_READING,
+    "SELECT key, message FROM chat_index " AWAITING "WHERE " AWAITS_READING " ORDER BY time DESC, message DESC LIMIT 1",
+    "SELECT key, COUNT(*) FROM chat_index " AWAITING "WHERE " AWAITS_READING " GROUP BY key",
+    "SELECT DISTINCT message FROM chat_index INDEXED BY chat_index_unread_reports WHERE kind = 2 AND unread = 1",
+    "SELECT " MESSAGE_COLUMNS "INDEXED BY chat_index_drafts " MESSAGE_FOLDER "WHERE c.key = ?1 AND c.kind = 3 ORDER BY c.time DESC, c.message DESC LIMIT 1",
 };
 
 #undef MESSAGE_COLUMNS
+#undef MESSAGE_FOLDER
 #undef AWAITS_READING
+#undef AWAITING
 
 }
 

@@ -116,6 +116,9 @@ END;
 
 static_assert(Tag::MessageFlags == 235339779, "the read triggers name the flags' tag by number");
 
+// The index's table, its four indexes (the primary key's aside) and three triggers.
+constexpr int chat_index_parts = 8;
+
 bool chat_index(SqliteDatabase& database)
 {
     return file_every_message_in_chats(database);
@@ -235,6 +238,26 @@ StoreResult<void> repair_search_notes(SqliteDatabase& database)
     return {};
 }
 
+
+// The chat index's queries name its indexes, and its triggers keep it true: a store that lost any
+// of them (a hand-edited file) gets the whole index made again rather than refusing to open.
+StoreResult<void> repair_chat_index(SqliteDatabase& database)
+{
+    {
+        auto parts = database.prepare("SELECT COUNT(*) FROM sqlite_master WHERE name IN ('chat_index', 'chat_index_message', 'chat_index_awaiting', "
+                                      "'chat_index_unread_reports', 'chat_index_drafts', 'chat_index_out', 'chat_index_read_in', 'chat_index_read_changed')");
+        if (!parts || !parts->step())
+            return StoreError::failed(database.error());
+        if (parts->column_int(0) == chat_index_parts)
+            return {};
+    }
+    SqliteTransaction transaction(database, SqliteTransaction::Kind::Immediate);
+    if (!transaction.begun() || !database.execute("DROP TABLE IF EXISTS chat_index;") || !database.execute(schema_7_sql) || !chat_index(database)
+        || !transaction.commit())
+        return StoreError::failed(database.error());
+    return {};
+}
+
 }
 
 StoreResult<void> prepare_message_schema(SqliteDatabase& database)
@@ -245,8 +268,10 @@ StoreResult<void> prepare_message_schema(SqliteDatabase& database)
     if (version > schema_version)
         return StoreError::failed("written by a newer program (schema " + std::to_string(version) + ")");
     set_connection_options(database);
-    if (version == schema_version)
-        return repair_search_notes(database);
+    if (version == schema_version) {
+        auto notes = repair_search_notes(database);
+        return notes ? repair_chat_index(database) : notes;
+    }
     return run_steps(database);
 }
 

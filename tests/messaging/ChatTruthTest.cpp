@@ -560,4 +560,17 @@ TEST_F(ChatTruth, TheStoresIndexFilesEveryMessageInTheChatsTheModelPutsItIn)
     store = platform::MessageStore::open_device(error);
     ASSERT_NE(store, nullptr) << error;
     EXPECT_EQ(index_picture(*store), store_picture());
+    // A store that lost a part of the index (edited by hand) gets it made again when it opens.
+    store.reset();
+    {
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open((fs::path(platform::device_folder()) / "messages.db").c_str(), &database), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(database, "DROP INDEX chat_index_awaiting; DROP TRIGGER chat_index_read_changed; DELETE FROM chat_index WHERE message % 2 = 0;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(database);
+    }
+    store = platform::MessageStore::open_device(error);
+    ASSERT_NE(store, nullptr) << error;
+    ASSERT_TRUE(store->mark_read({ written[50] }));
+    EXPECT_EQ(index_picture(*store), store_picture());
 }
