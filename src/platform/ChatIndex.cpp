@@ -202,16 +202,21 @@ StoreResult<int64_t> ChatIndex::count(std::u16string const& key)
     return use->column_int(0);
 }
 
+StoreResult<std::vector<Bytes>> ChatIndex::take_entries(SqliteStatement& statement)
+{
+    std::vector<Bytes> entries;
+    while (statement.step())
+        entries.push_back(m_tables.entry_id(statement.column_int(0)));
+    if (statement.failed())
+        return m_tables.failure();
+    return entries;
+}
+
 StoreResult<std::vector<Bytes>> ChatIndex::unread(std::u16string const& key)
 {
     StatementUse use(m_statements[UnreadEntries]);
     use->bind(1, to_utf8(key));
-    std::vector<Bytes> entries;
-    while (use->step())
-        entries.push_back(m_tables.entry_id(use->column_int(0)));
-    if (use->failed())
-        return m_tables.failure();
-    return entries;
+    return take_entries(*use);
 }
 
 StoreResult<std::optional<std::pair<std::u16string, Bytes>>> ChatIndex::newest_unread()
@@ -237,12 +242,7 @@ StoreResult<std::vector<std::pair<std::u16string, int64_t>>> ChatIndex::unread_c
 StoreResult<std::vector<Bytes>> ChatIndex::unread_reports()
 {
     StatementUse use(m_statements[UnreadReports]);
-    std::vector<Bytes> entries;
-    while (use->step())
-        entries.push_back(m_tables.entry_id(use->column_int(0)));
-    if (use->failed())
-        return m_tables.failure();
-    return entries;
+    return take_entries(*use);
 }
 
 StoreResult<std::optional<IndexedMessage>> ChatIndex::newest_draft(std::u16string const& key)

@@ -73,6 +73,7 @@ private:
     friend StoreResult<std::unique_ptr<Part>> open_store_part(SqliteDatabase&, std::span<char const* const>, MessageTables&, Extra&&...);
     ChatIndex(MessageTables&, StatementSet);
     StoreResult<std::vector<IndexedMessage>> take_messages(SqliteStatement&);
+    StoreResult<std::vector<Bytes>> take_entries(SqliteStatement&);
     IndexedMessage indexed_message(SqliteStatement const&, int first_column) const;
 };
 

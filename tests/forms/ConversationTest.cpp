@@ -726,3 +726,29 @@ TEST_F(Conversation, ABubblesStraightEdgesHaveNoLighterPixels)
             ASSERT_EQ(row[x], row[box.left + 20]) << "row " << y << ", x " << x;
     }
 }
+
+// A long chat opens with its newest page; scrolling up to its oldest held message reads the
+// older ones from the store, a page at a time, in front of those it holds.
+TEST_F(Conversation, ALongChatReadsItsOlderMessagesWhenScrolledUp)
+{
+    for (int minute = 0; minute < 150; ++minute) {
+        char at[32];
+        std::snprintf(at, sizeof at, "2026-11-%02dT%02d:%02d", 1 + minute / 60, 8 + minute % 60 / 10, minute % 10);
+        deliver_at("+4915110000001", "message " + std::to_string(minute), at);
+    }
+    start_and_wait();
+    open_chat_of(u"+4915110000001");
+    Chat* chat = controller->model()->find_chat(u"0000001");
+    ASSERT_NE(chat, nullptr);
+    EXPECT_EQ(chat_form().list().count(), 40);
+    EXPECT_EQ(message_text(39), u"message 149");
+    chat_form().list().scroll_to(0);
+    ASSERT_TRUE(pump_until([&] { return chat_form().list().count() == 140; }));
+    EXPECT_EQ(message_text(100), u"message 110") << "the message that was first comes after the page read";
+    chat_form().list().scroll_to(0);
+    ASSERT_TRUE(pump_until([&] { return chat->holds_oldest; }));
+    chat_form().list().scroll_to(0);
+    pump_for(50ms);
+    EXPECT_EQ(chat_form().list().count(), 150);
+    EXPECT_EQ(message_text(0), u"message 0");
+}

@@ -574,3 +574,30 @@ TEST_F(ChatTruth, TheStoresIndexFilesEveryMessageInTheChatsTheModelPutsItIn)
     ASSERT_TRUE(store->mark_read({ written[50] }));
     EXPECT_EQ(index_picture(*store), store_picture());
 }
+
+// What other programs did while the program was not running (a message deleted, others delivered)
+// shows at the next start from the cache, which holds each folder's last id and count, not every id.
+TEST_F(ChatTruth, AStartFromTheCacheFindsWhatChangedWhileTheProgramWasNotRunning)
+{
+    fs::path cache = device.path() / "cache";
+    deliver(u"+4915100001", u"older", 1);
+    deliver(u"+4915100001", u"to be deleted", 2);
+    deliver(u"+4915100002", u"other", 3);
+    EXPECT_EQ(start(cache), store_picture());
+    ASSERT_TRUE(load_chat_cache(cache.u16string()).has_value());
+    SmsManager other;
+    MessageRecord gone;
+    gone.id = other.get_id(FolderKind::Incoming, 1);
+    ASSERT_TRUE(other.delete_message(FolderKind::Incoming, gone));
+    deliver(u"+4915100003", u"new", 4);
+    deliver(u"+4915100002", u"newer", 5);
+    ChatModel model(options(cache));
+    EXPECT_EQ(model.chats().size(), 2u) << "the chats of the cache";
+    model.update_chats(true);
+    ASSERT_NE(model.find_chat(u"5100001"), nullptr);
+    MessageRecord& newest = model.find_chat(u"5100001")->messages.back();
+    ASSERT_TRUE(model.read_message(newest));
+    EXPECT_EQ(newest.text, u"older");
+    EXPECT_EQ(model.chats().front()->key, u"5100002");
+    EXPECT_EQ(model_picture(model), store_picture());
+}
