@@ -231,7 +231,7 @@ std::u16string FormChat::reply_number()
     if (!current)
         return {};
     for (auto message = current->messages.rbegin(); message != current->messages.rend(); ++message) {
-        if (message->folder != FolderKind::Incoming || !m_model.read_message(*message) || message->report_kind != ReportKind::Message)
+        if (message->folder != FolderKind::Incoming || !m_model.read_message(*message, *current) || message->report_kind != ReportKind::Message)
             continue;
         if (!message->sender.address.empty())
             return message->sender.address;
@@ -291,7 +291,7 @@ void FormChat::fill_item(VList&, Element& item, int32_t index)
 void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
 {
     MessageRecord& record = chat.messages[static_cast<size_t>(index)];
-    m_model.read_message(record);
+    m_model.read_message(record, chat);
     if (record.found_items.empty())
         find_items(record);
     auto& body = bind_element<TextElement>(item, item_section, u"body");
@@ -305,7 +305,7 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
     bool first_of_day = index == 0;
     if (index > 0) {
         MessageRecord& previous = chat.messages[static_cast<size_t>(index) - 1];
-        first_of_day = !m_model.read_message(previous) || !same_day(previous.time, record.time);
+        first_of_day = !m_model.read_message(previous, chat) || !same_day(previous.time, record.time);
     }
     bind_element(item, item_section, u"day_node").set_visible(first_of_day);
     bind_element(item, item_section, u"incoming").set_visible(record.folder == FolderKind::Incoming);
@@ -368,7 +368,7 @@ MessageRecord* FormChat::selected_message()
     if (!current || m_selected < 0 || m_selected >= static_cast<int32_t>(current->messages.size()))
         return nullptr;
     MessageRecord& record = current->messages[static_cast<size_t>(m_selected)];
-    m_model.read_message(record);
+    m_model.read_message(record, *current);
     return &record;
 }
 

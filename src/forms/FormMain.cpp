@@ -284,7 +284,7 @@ void FormMain::share_title_line(Element& item, TextElement& title, TextElement& 
 MessageRecord& FormMain::last_message(Chat& chat)
 {
     for (auto message = chat.messages.rbegin(); message != chat.messages.rend(); ++message) {
-        if (m_model.read_message(*message) && !message->is_report())
+        if (m_model.read_message(*message, chat) && !message->is_report())
             return *message;
     }
     return chat.messages.back();
@@ -316,7 +316,7 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
         day.set_text(MessageDates(m_skin.language()).in_list(newest.time, MessageTime::now()));
         // A delivery report is about the message before it, not a word of its own.
         auto last_word = std::find_if(chat.messages.rbegin(), chat.messages.rend(), [](MessageRecord const& message) { return message.report_kind == ReportKind::Message && message.folder != FolderKind::Drafts; });
-        if (last_word != chat.messages.rend() && m_model.read_message(*last_word))
+        if (last_word != chat.messages.rend() && m_model.read_message(*last_word, chat))
             mark = own_message_mark(*last_word);
     } else {
         body.set_text({});

@@ -42,6 +42,20 @@ std::u16string chat_key_of(MessageRecord const& record)
     return record.recipients.empty() ? std::u16string() : chat_key(record.recipients.front().address, record.recipients.front().name);
 }
 
+void keep_recipient_of_chat(MessageRecord& record, std::u16string const& key)
+{
+    if (record.incoming() || record.folder == FolderKind::Incoming || record.recipients.size() < 2 || chat_key_of(record) == key)
+        return;
+    for (size_t row = 1; row < record.recipients.size(); ++row) {
+        if (chat_key(record.recipients[row].address, record.recipients[row].name) != key)
+            continue;
+        platform::SendState state = row < record.recipient_states.size() ? record.recipient_states[row] : record.send_state();
+        record.recipients = { record.recipients[row] };
+        record.recipient_states = { state };
+        return;
+    }
+}
+
 std::unique_ptr<Chat> chat_for_message(MessageRecord const& record)
 {
     auto chat = std::make_unique<Chat>();

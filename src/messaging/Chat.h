@@ -41,6 +41,10 @@ std::u16string chat_key_of(MessageRecord const&);
 struct PhoneEntry;
 std::unique_ptr<Chat> chat_for_entry(PhoneEntry const&);
 
+// A message from the user to several recipients, read whole, narrowed to the recipient of the
+// chat with `key`, as each recipient's chat holds it (its own recipient and how far it got).
+void keep_recipient_of_chat(MessageRecord&, std::u16string const& key);
+
 // The longest phone number in a report's text, or empty.
 std::u16string report_number(std::u16string_view text);
 

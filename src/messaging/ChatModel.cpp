@@ -83,6 +83,14 @@ bool ChatModel::read_message(MessageRecord& record)
     return m_follower.fill_record(record) == StoreFollower::ReadOutcome::Filled;
 }
 
+bool ChatModel::read_message(MessageRecord& record, Chat const& chat)
+{
+    if (!read_message(record))
+        return false;
+    keep_recipient_of_chat(record, chat.key);
+    return true;
+}
+
 bool ChatModel::validate_message(MessageRecord& record)
 {
     return m_follower.still_stored(record);
@@ -168,24 +176,24 @@ std::optional<MessageRecord> ChatModel::draft_of(Chat& chat)
     // Held messages are the newest: a held draft is the newest one.
     auto held = std::find_if(chat.messages.rbegin(), chat.messages.rend(), [](MessageRecord const& message) { return message.folder == FolderKind::Drafts; });
     std::optional<MessageRecord> draft = held != chat.messages.rend() ? std::optional(*held) : sms().newest_draft(chat.key);
-    if (!draft || !read_message(*draft))
+    if (!draft || !read_message(*draft, chat))
         return std::nullopt;
     return draft;
 }
 
-bool ChatModel::is_word(MessageRecord& message)
+bool ChatModel::is_word(Chat const& chat, MessageRecord& message)
 {
-    return message.folder != FolderKind::Drafts && m_follower.fill_record(message) == StoreFollower::ReadOutcome::Filled && !message.is_report();
+    return message.folder != FolderKind::Drafts && read_message(message, chat) && !message.is_report();
 }
 
 void ChatModel::hold_newest_word(Chat& chat)
 {
     for (size_t index = chat.messages.size(); index-- > 0;) {
-        if (is_word(chat.messages[index]))
+        if (is_word(chat, chat.messages[index]))
             return;
     }
     while (load_older(chat, 1) == 1) {
-        if (is_word(chat.messages.front()))
+        if (is_word(chat, chat.messages.front()))
             return;
     }
 }
@@ -627,6 +635,8 @@ std::unique_ptr<Chat> ChatModel::chat_of_index(SmsManager::IndexedChat& indexed)
 {
     MessageRecord& newest = indexed.newest;
     bool read = m_follower.fill_record(newest, false) == StoreFollower::ReadOutcome::Filled;
+    if (read)
+        keep_recipient_of_chat(newest, indexed.key);
     auto chat = read ? chat_for_message(newest) : std::make_unique<Chat>();
     if (!read)
         chat->address = indexed.key;

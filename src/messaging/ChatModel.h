@@ -72,6 +72,8 @@ public:
     bool load_cache();
     void save_cache();
     bool read_message(MessageRecord&);
+    // Reads a message the chat holds: one from the user to several is narrowed to the chat's recipient.
+    bool read_message(MessageRecord&, Chat const&);
     // Whether a message of a chat is still there: its id is known and the store still holds it.
     // A record that holds only an id is filled as `read_message` fills it.
     bool validate_message(MessageRecord&);
@@ -157,7 +159,7 @@ private:
     // The chat holds its messages from its newest word (no report, no draft) on, which the chat
     // list shows.
     void hold_newest_word(Chat&);
-    bool is_word(MessageRecord&);
+    bool is_word(Chat const&, MessageRecord&);
     // A chat whose held messages all went takes its newest from the store again; false when it has none.
     bool refill(Chat&);
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);

@@ -461,3 +461,23 @@ TEST_F(ChatModelTest, OnePassReadsLookupsAndTheStoresIndexMakeTheSameChats)
     EXPECT_EQ(summary(from_index), expected);
     EXPECT_EQ(in_one_pass.find_chat(u"7770002")->messages.size(), 28u);
 }
+
+// A message to three people is in three chats, each with its own number and recipient, whether
+// the chats come from the store's index or from the cache.
+TEST_F(ChatModelTest, AMessageToSeveralIsInEachChatWithItsOwnRecipientAfterEveryStart)
+{
+    sent_to({ u"+1 555 0001", u"+1 555 0002", u"+1 555 0003" }, 5);
+    for (int start = 0; start < 2; ++start) {
+        ChatModel model(options());
+        model.update_chats(false);
+        ASSERT_EQ(model.chats().size(), 3u) << "start " << start;
+        for (char16_t const* number : { u"+1 555 0001", u"+1 555 0002", u"+1 555 0003" }) {
+            Chat* chat = model.find_chat(chat_key(number, u""));
+            ASSERT_NE(chat, nullptr) << to_utf8(number);
+            EXPECT_EQ(chat->address, number) << "start " << start;
+            MessageRecord& message = chat->messages.back();
+            ASSERT_TRUE(model.read_message(message, *chat));
+            EXPECT_EQ(message.peer().address, number) << "start " << start;
+        }
+    }
+}
