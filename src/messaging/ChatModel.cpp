@@ -576,7 +576,9 @@ bool ChatModel::seed_from_index(bool notify, Progress const& progress)
         m_follower.mark_failed();
         return false;
     }
-    log() << u" index chats:" << static_cast<uint64_t>(indexed->size()) << u" time:" << lap.lap();
+    // The index stands for the scan of the folders; the log keeps the update's phases.
+    log() << u" scan 3 folders time:" << lap.lap() << u" index chats:" << static_cast<uint64_t>(indexed->size());
+    log() << u" scan outbox size:" << static_cast<uint64_t>(outbox->size()) << u" time:" << lap.lap();
     std::vector<std::unique_ptr<Chat>> made;
     made.reserve(indexed->size());
     for (size_t position = 0; position < indexed->size(); ++position) {
@@ -590,7 +592,7 @@ bool ChatModel::seed_from_index(bool notify, Progress const& progress)
         m_follower.mark_failed();
         return false;
     }
-    log() << u" read newest time:" << lap.lap();
+    log() << u" read sms id_pul_size:" << static_cast<uint64_t>(made.size()) << u" sms_pul_size:" << static_cast<uint64_t>(made.size()) << u" time:" << lap.lap();
     if (made.empty()) {
         log() << u"\n";
         return false;
