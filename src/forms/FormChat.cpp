@@ -180,7 +180,12 @@ void FormChat::hold_older_near_top()
     int32_t first = m_list->first_built();
     if (!current || current->holds_oldest || first < 0 || first >= load_ahead)
         return;
-    auto read = static_cast<int32_t>(m_model.load_older(*current, next_page));
+    show_older(static_cast<int32_t>(m_model.load_older(*current, next_page)));
+}
+
+// Messages read from the store came in front of those the chat held: every index moves by as many.
+void FormChat::show_older(int32_t read)
+{
     for (int32_t added = 0; added < read; ++added)
         m_list->insert(0);
     if (m_selected >= 0)
@@ -477,11 +482,7 @@ void FormChat::show_message(EntryId const& id)
     size_t held = current->messages.size();
     if (!m_model.load_through(*current, id))
         return;
-    auto read = static_cast<int32_t>(current->messages.size() - held);
-    for (int32_t added = 0; added < read; ++added)
-        m_list->insert(0);
-    if (m_selected >= 0)
-        m_selected += read;
+    show_older(static_cast<int32_t>(current->messages.size() - held));
     auto& messages = current->messages;
     auto found = std::find_if(messages.begin(), messages.end(), [&](MessageRecord const& record) { return record.id == id; });
     if (found == messages.end())

@@ -108,6 +108,7 @@ private:
     void drop_vanished();
     void hold_first_page(Chat&);
     void hold_older_near_top();
+    void show_older(int32_t read);
 
     Menu m_menu;
     std::unique_ptr<CompanionDialog> m_companion;
