@@ -75,18 +75,4 @@ void Bitmap565::copy_from(Bitmap565 const& source, int32_t x, int32_t y)
         std::memcpy(row(row_y) + left, source.row(row_y - y) + (left - x), bytes);
 }
 
-std::pair<int32_t, int32_t> differing_rows(Bitmap565 const& a, Bitmap565 const& b)
-{
-    size_t row_bytes = static_cast<size_t>(a.width()) * sizeof(uint16_t);
-    int32_t height = a.height();
-    auto differs = [&](int32_t y) { return std::memcmp(a.row(y), b.row(y), row_bytes) != 0; };
-    int32_t first = 0;
-    while (first < height && !differs(first))
-        ++first;
-    int32_t end = height;
-    while (end > first && !differs(end - 1))
-        --end;
-    return { first, end };
-}
-
 }

@@ -49,8 +49,4 @@ private:
     std::unique_ptr<unsigned char[]> m_owned;
 };
 
-// The band of rows [first, end) outside which two pictures of one size are the same; first ==
-// end when they are the same throughout.
-std::pair<int32_t, int32_t> differing_rows(Bitmap565 const& a, Bitmap565 const& b);
-
 }

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <exception>
+#include <tuple>
 #include <utility>
 #include <string>
 
@@ -119,11 +120,14 @@ bool Display::end(uint32_t)
     int32_t height = m_back_buffer->height();
     if (!m_presented || m_presented->width() != m_back_buffer->width() || m_presented->height() != height)
         m_presented = Bitmap565::create(m_back_buffer->width(), height);
-    auto [first, end] = m_whole_frame_due || !m_presented ? std::pair<int32_t, int32_t> { 0, height } : differing_rows(*m_presented, *m_back_buffer);
+    auto [first, end] = m_rows.changed_rows(*m_back_buffer);
+    if (m_whole_frame_due)
+        std::tie(first, end) = std::pair<int32_t, int32_t> { 0, height };
     if (first >= end)
         return true;
     if (!m_driver->present(*m_back_buffer, first, end))
         return true;
+    m_rows.presented();
     m_whole_frame_due = false;
     // Every row of the back buffer now matches the window (those outside the band already did).
     // Each frame is drawn whole, so the buffers trade places instead of one copying the other.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/Bitmap565.h"
+#include "shell/RowSignatures.h"
 
 #include <cstdint>
 #include <memory>
@@ -61,8 +62,9 @@ private:
 
     std::unique_ptr<DisplayDriver> m_driver;
     std::unique_ptr<Bitmap565> m_back_buffer;
-    // The frame as presented, to find what the next one changes.
+    // The frame as presented (the back buffer of the frame before), and what its rows were.
     std::unique_ptr<Bitmap565> m_presented;
+    RowSignatures m_rows;
     bool m_whole_frame_due { true };
     bool m_active { true };
     bool m_begun { false };

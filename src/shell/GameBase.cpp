@@ -70,7 +70,7 @@ GameBase::~GameBase()
     m_display.reset();
     m_back_buffer.reset();
     m_window_frame.reset();
-    m_window_presented.reset();
+    m_window_rows.forget();
     m_mailbox.reset();
     m_window.reset();
     m_events.attach(nullptr);
@@ -220,7 +220,7 @@ void GameBase::on_window_timer()
     m_last_frame_time = now;
     m_application.advance(seconds);
     // While the user types, the window timer runs; a still screen is neither drawn nor presented.
-    if (m_application.wants_redraw() || !m_window_presented)
+    if (m_application.wants_redraw() || !m_window_rows.known())
         paint();
 }
 
@@ -250,16 +250,11 @@ void GameBase::paint()
 void GameBase::present_window_frame()
 {
     Bitmap565 const& frame = *m_window_frame;
-    bool comparable = m_window_presented && m_window_presented->width() == frame.width() && m_window_presented->height() == frame.height();
-    auto [first, end] = comparable ? differing_rows(*m_window_presented, frame) : std::pair<int32_t, int32_t> { 0, frame.height() };
+    auto [first, end] = m_window_rows.changed_rows(frame);
     if (first >= end || !m_window)
         return;
-    if (!m_window->present(frame.pixels(), frame.pitch(), frame.width(), frame.height(), { 0, first, frame.width(), end - first }))
-        return;
-    if (!comparable)
-        m_window_presented = Bitmap565::create(frame.width(), frame.height());
-    if (m_window_presented)
-        m_window_presented->copy_from(frame, 0, 0);
+    if (m_window->present(frame.pixels(), frame.pitch(), frame.width(), frame.height(), { 0, first, frame.width(), end - first }))
+        m_window_rows.presented();
 }
 
 void GameBase::dispatch(platform::Event const& event)
@@ -305,7 +300,7 @@ void GameBase::dispatch(platform::Event const& event)
             m_display->invalidate();
             m_application.set_needs_redraw();
         } else {
-            m_window_presented.reset();
+            m_window_rows.forget();
             paint();
         }
         break;
@@ -411,7 +406,7 @@ void GameBase::resolution_changed()
             create_display();
     }
     // A resized window has lost its picture, even where the frame stays the same.
-    m_window_presented.reset();
+    m_window_rows.forget();
     if (m_display) {
         m_display->invalidate();
         m_application.set_needs_redraw();
@@ -446,7 +441,7 @@ void GameBase::set_windowed(bool show_taskbar)
         return;
     m_application.set_needs_redraw();
     drop_display();
-    m_window_presented.reset();
+    m_window_rows.forget();
     m_window_timer.start(window_timer_message, window_timer_period_ms);
     apply_window_placement();
 }

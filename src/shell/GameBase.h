@@ -7,6 +7,7 @@
 #include "shell/ActiveScheduler.h"
 #include "shell/Bitmap565.h"
 #include "shell/Display.h"
+#include "shell/RowSignatures.h"
 #include "shell/Input.h"
 #include "shell/ScreenInfo.h"
 #include "shell/Singleton.h"
@@ -146,7 +147,7 @@ private:
     std::unique_ptr<Bitmap565> m_back_buffer;
     std::unique_ptr<Bitmap565> m_window_frame;
     // What the windowed layout last showed in the window; none when the window lost its picture.
-    std::unique_ptr<Bitmap565> m_window_presented;
+    RowSignatures m_window_rows;
     Bitmap565 const* m_last_frame { nullptr };
     // A snapshot asked for before the first frame, written with that frame.
     std::string m_pending_snapshot;

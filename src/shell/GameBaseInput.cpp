@@ -139,7 +139,7 @@ void GameBase::set_edit(EditElement* element, bool create)
         // Typing runs in the windowed layout, where the system's keyboard can be shown.
         drop_display();
         // The window shows what the display presented, which this layout has not seen.
-        m_window_presented.reset();
+        m_window_rows.forget();
         m_window_timer.start(window_timer_message, window_timer_period_ms);
         apply_window_placement();
         m_edit_rect = {};

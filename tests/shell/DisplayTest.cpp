@@ -46,10 +46,11 @@ public:
     {
         ++presents;
         rows = { first_row, end_row };
-        return true;
+        return !failing;
     }
     int presents { 0 };
     std::pair<int32_t, int32_t> rows;
+    bool failing { false };
 };
 
 // A display on a counting driver of its own; `counting` is that driver.
@@ -157,6 +158,32 @@ TEST(Display, OnlyTheRowsThatChangedArePresentedAndNothingWhenNoneDid)
     frame(marked);
     EXPECT_EQ(counting->presents, 3);
     EXPECT_EQ(counting->rows, (std::pair<int32_t, int32_t> { 0, 6 }));
+}
+
+// A frame the window could not take is presented again with the next one, though that one is the
+// same.
+TEST(Display, AFrameThatFailedToPresentIsPresentedAgain)
+{
+    test::TempDevice device;
+    CountingDriver* counting = nullptr;
+    auto display = counting_display(8, 6, counting);
+    ASSERT_NE(display, nullptr);
+    auto frame = [&](uint16_t corner) {
+        ASSERT_TRUE(display->begin());
+        display->back_buffer()->fill(0x1111);
+        display->back_buffer()->row(3)[5] = corner;
+        display->end(0);
+    };
+    frame(0x1111);
+    counting->failing = true;
+    frame(0x2222);
+    EXPECT_EQ(counting->presents, 2);
+    counting->failing = false;
+    frame(0x2222);
+    EXPECT_EQ(counting->presents, 3);
+    EXPECT_EQ(counting->rows, (std::pair<int32_t, int32_t> { 3, 4 }));
+    frame(0x2222);
+    EXPECT_EQ(counting->presents, 3);
 }
 
 // Every colour widens as its bits repeated (white stays white, black black), in the channel
