@@ -1,6 +1,8 @@
 #include "platform/PixelFormat.h"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -19,9 +21,36 @@ uint32_t widened(uint16_t pixel)
     return blue_green | static_cast<uint32_t>(red_alpha) << 16;
 }
 
+#if defined(__x86_64__)
+// Sixteen pixels a step in 256-bit registers, with multiplies doing the shifts and the bit
+// repetition at once: a five-bit channel at the top of a 16-bit lane times 0x0108, high half,
+// is the channel shifted up three with its top bits below. The input's quarters are put in the
+// order the in-half interleave needs, so the pixels come out in order.
+__attribute__((target("avx2"))) void widen_rgb565_avx2(uint16_t const* from, uint32_t* to, size_t count)
+{
+    size_t index = 0;
+    __m256i const red_bits = _mm256_set1_epi16(static_cast<short>(0xF800));
+    __m256i const green_bits = _mm256_set1_epi16(0x07E0);
+    __m256i const high_byte = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    __m256i const repeat_five = _mm256_set1_epi16(0x0108);
+    __m256i const repeat_six = _mm256_set1_epi16(0x0041);
+    for (; index + 16 <= count; index += 16) {
+        __m256i pixels = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<__m256i const*>(from + index)), 0xD8);
+        __m256i red = _mm256_mulhi_epu16(_mm256_and_si256(pixels, red_bits), repeat_five);
+        __m256i blue = _mm256_mulhi_epu16(_mm256_slli_epi16(pixels, 11), repeat_five);
+        // Green's six bits at 4..9 times 0x41 puts them at 10..15 and their top two at 8..9.
+        __m256i green = _mm256_and_si256(_mm256_mullo_epi16(_mm256_srli_epi16(_mm256_and_si256(pixels, green_bits), 1), repeat_six), high_byte);
+        __m256i blue_green = _mm256_or_si256(blue, green);
+        __m256i red_alpha = _mm256_or_si256(red, high_byte);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + index), _mm256_unpacklo_epi16(blue_green, red_alpha));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + index + 8), _mm256_unpackhi_epi16(blue_green, red_alpha));
+    }
+    for (; index < count; ++index)
+        to[index] = widened(from[index]);
 }
+#endif
 
-void widen_rgb565(uint16_t const* from, uint32_t* to, size_t count)
+void widen_rgb565_baseline(uint16_t const* from, uint32_t* to, size_t count)
 {
     size_t index = 0;
 #if defined(__SSE2__)
@@ -47,6 +76,25 @@ void widen_rgb565(uint16_t const* from, uint32_t* to, size_t count)
 #endif
     for (; index < count; ++index)
         to[index] = widened(from[index]);
+}
+
+using Widener = void (*)(uint16_t const*, uint32_t*, size_t);
+
+Widener best_widener()
+{
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2"))
+        return widen_rgb565_avx2;
+#endif
+    return widen_rgb565_baseline;
+}
+
+}
+
+void widen_rgb565(uint16_t const* from, uint32_t* to, size_t count)
+{
+    static Widener const widener = best_widener();
+    widener(from, to, count);
 }
 
 }
