@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ pkg-config ninja-build
-    libsdl2-dev libsqlite3-dev libicu-dev
+    libsdl2-dev libx11-dev libxext-dev libsqlite3-dev libicu-dev
     libfreetype-dev libharfbuzz-dev libharfbuzz-bin libfontconfig-dev
     fonts-dejavu-core fonts-noto-core fonts-droid-fallback fonts-noto-color-emoji libpng-dev libjpeg-dev
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev

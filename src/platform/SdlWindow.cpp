@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velloq::platform {
@@ -79,27 +80,61 @@ uint32_t SdlWindow::id() const
     return SDL_GetWindowID(m_window.get());
 }
 
-// Frames go to the window's own surface: the 5-6-5 pixels of the changed part are converted
-// to the window's format and only that part is sent to the display server. Where the video
-// driver has no such surface of its own (Wayland, KMS), SDL makes it with the best renderer
-// there is, accelerated where the phone has a GPU.
+// On X, frames go to the server through shared images of their own. Elsewhere, and on an X
+// server that cannot share them, they go to SDL's window surface: the 5-6-5 pixels of the
+// changed part are converted to the window's format and only that part is sent to the display
+// server. Where the video driver has no such surface of its own (KMS), SDL makes it with the best
+// renderer there is, accelerated where the phone has a GPU.
 bool SdlWindow::prepare_frames(int width, int height, std::string& error)
 {
+    m_frame_width = width;
+    m_frame_height = height;
+    if (shared_frames_for(width, height))
+        return true;
     if (!SDL_GetWindowSurface(m_window.get())) {
         error = SDL_GetError();
         return false;
     }
-    m_frame_width = width;
-    m_frame_height = height;
     return true;
+}
+
+X11SharedFrames* SdlWindow::shared_frames_for(int width, int height)
+{
+    if (m_shared_frames && m_shared_frames->width() == width && m_shared_frames->height() == height)
+        return m_shared_frames.get();
+    if (m_shared_frames_refused)
+        return nullptr;
+    char const* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || std::string_view(driver) != "x11") {
+        m_shared_frames_refused = true;
+        return nullptr;
+    }
+    m_shared_frames.reset();
+    std::string why;
+    m_shared_frames = X11SharedFrames::create(m_window.get(), width, height, why);
+    if (!m_shared_frames) {
+        std::fprintf(stderr, "velloq: frames go through SDL's window surface: %s\n", why.c_str());
+        m_shared_frames_refused = true;
+    }
+    // A new set of images holds nothing the window shows.
+    m_surface_shown = true;
+    return m_shared_frames.get();
 }
 
 bool SdlWindow::present(uint16_t const* pixels, int pitch_bytes, int width, int height, FrameRect changed)
 {
+    if (size_in_pixels() == std::pair { width, height }) {
+        if (X11SharedFrames* shared = shared_frames_for(width, height)) {
+            if (std::exchange(m_surface_shown, false))
+                changed = { 0, 0, width, height };
+            return shared->present(pixels, pitch_bytes, changed);
+        }
+    }
     SDL_Surface* target = SDL_GetWindowSurface(m_window.get());
     SDL_Surface* frame = wrapped_frame(pixels, pitch_bytes, width, height);
     if (!target || !frame)
         return false;
+    m_surface_shown = true;
     if (target->w != width || target->h != height)
         return present_scaled(frame, target);
     SDL_Rect part { changed.x, changed.y, changed.width, changed.height };

@@ -2,6 +2,7 @@
 
 #include "platform/SdlHandles.h"
 #include "platform/Window.h"
+#include "platform/x11/X11SharedFrames.h"
 
 #include <array>
 #include <memory>
@@ -47,6 +48,9 @@ private:
     // Where the frame lies in a window of the given size: as large as fits, in the middle.
     SDL_Rect frame_place(int window_width, int window_height) const;
     static std::pair<int, int> fitting_size(int width, int height);
+    // The X server's shared images for frames of this size, made on first use; null where they
+    // cannot be had (then SDL's window surface shows the frames).
+    X11SharedFrames* shared_frames_for(int width, int height);
 
     SdlWindowHandle m_window;
     // The last two frames' pixels as SDL surfaces (they do not own them).
@@ -56,6 +60,10 @@ private:
     // The screen asked for at the start, and the window's pixels then.
     ScreenMetrics m_asked;
     std::pair<int, int> m_first_size;
+    std::unique_ptr<X11SharedFrames> m_shared_frames;
+    bool m_shared_frames_refused { false };
+    // SDL's surface showed the last frame (scaled): the shared images' next frame goes whole.
+    bool m_surface_shown { false };
 };
 
 }

@@ -148,28 +148,35 @@ bool Compositor::start_keyboard()
 }
 
 // An X display number no other server holds: its lock file is made by the server that wins it.
-bool Compositor::start_x_server()
+std::unique_ptr<ChildProcess> start_x_server(std::string& display)
 {
+    if (!path_exists(x_server))
+        return nullptr;
     for (int number = first_x_display; number <= last_x_display; ++number) {
         std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
         if (path_exists(lock))
             continue;
-        std::string display = ":" + std::to_string(number);
-        auto server = std::make_unique<ChildProcess>(std::vector<std::string> { x_server, display, "-screen", "0", "1600x1600x24", "-nolisten", "tcp" });
+        std::string name = ":" + std::to_string(number);
+        auto server = std::make_unique<ChildProcess>(std::vector<std::string> { x_server, name, "-screen", "0", "1600x1600x24", "-nolisten", "tcp" });
         // A server that lost the race for the number ends at once.
         std::optional<int> ended;
         bool up = wait_until([&] {
             if (!ended)
                 ended = server->wait(std::chrono::milliseconds(0));
-            return ended || x_serves(display);
+            return ended || x_serves(name);
         });
         if (up && !ended) {
-            m_x_display = display;
-            m_x_server = std::move(server);
-            return true;
+            display = name;
+            return server;
         }
     }
-    return false;
+    return nullptr;
+}
+
+bool Compositor::start_x_server()
+{
+    m_x_server = test::start_x_server(m_x_display);
+    return m_x_server != nullptr;
 }
 
 std::unique_ptr<Compositor> Compositor::start_headless()

@@ -68,6 +68,10 @@ private:
     std::unique_ptr<ChildProcess> m_keyboard;
 };
 
+// An X server of the test's own (Xvfb, 1600×1600 in 24 bits), ended when the result goes; null
+// when Xvfb is not installed or did not come up. `display` is its name (":160").
+std::unique_ptr<ChildProcess> start_x_server(std::string& display);
+
 // Whether phoc can be started here, and the phone keyboard beside it.
 bool phoc_installed();
 bool keyboard_installed();
