@@ -3,11 +3,10 @@
 #include "platform/PixelFormat.h"
 #include "support/ChildProcess.h"
 #include "support/Compositor.h"
+#include "support/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,29 +20,6 @@
 using namespace velloq;
 
 namespace {
-
-// An environment variable set for the test's time, and put back after.
-class ScopedVariable {
-public:
-    ScopedVariable(char const* name, std::string const& value)
-        : m_name(name)
-    {
-        if (char const* old = std::getenv(name))
-            m_old = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedVariable()
-    {
-        if (m_old)
-            setenv(m_name, m_old->c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-
-private:
-    char const* m_name;
-    std::optional<std::string> m_old;
-};
 
 constexpr int width = 97;
 constexpr int height = 61;
@@ -88,8 +64,8 @@ TEST(X11SharedFrames, TheWindowShowsEveryFrameWhicheverRowsChanged)
     auto server = test::start_x_server(display_name);
     if (!server)
         GTEST_SKIP() << "Xvfb is not installed (scripts/bootstrap.sh installs it)";
-    ScopedVariable display_variable("DISPLAY", display_name);
-    ScopedVariable driver_variable("SDL_VIDEODRIVER", "x11");
+    test::ScopedEnvironment display_variable("DISPLAY", display_name.c_str());
+    test::ScopedEnvironment driver_variable("SDL_VIDEODRIVER", "x11");
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
     SDL_Window* window = SDL_CreateWindow("frames", 10, 10, width, height, SDL_WINDOW_SHOWN);
     ASSERT_NE(window, nullptr) << SDL_GetError();
