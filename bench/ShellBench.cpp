@@ -6,6 +6,7 @@
 #include "shell/Application.h"
 
 #include "platform/PixelFormat.h"
+#include "shell/RowSignatures.h"
 
 #include <benchmark/benchmark.h>
 
@@ -136,6 +137,21 @@ void BM_BaselineMemcpyFrame(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * 480 * 800 * 2);
 }
 BENCHMARK(BM_BaselineMemcpyFrame);
+
+// Finding which rows of a whole frame changed (it reads every byte once), the part of every
+// present that does not depend on the display server.
+void BM_FindChangedRows(benchmark::State& state)
+{
+    auto frame = Bitmap565::create(480, 800);
+    frame->fill(0x1234);
+    RowSignatures rows;
+    rows.changed_rows(*frame);
+    rows.presented();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(rows.changed_rows(*frame));
+    state.SetBytesProcessed(state.iterations() * 480 * 800 * 2);
+}
+BENCHMARK(BM_FindChangedRows);
 
 // The 5-6-5 to 32-bit widening alone, which a whole-frame present pays once.
 void BM_WidenFrame(benchmark::State& state)

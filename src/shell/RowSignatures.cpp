@@ -71,8 +71,15 @@ void sign_rows(unsigned char const* pixels, size_t pitch, size_t row_bytes, size
 }
 
 #if defined(__x86_64__)
+__attribute__((target("avx2"))) inline __m256i rotated_avx2(__m256i words, int bits)
+{
+    return _mm256_or_si256(_mm256_slli_epi64(words, bits), _mm256_srli_epi64(words, 64 - bits));
+}
+
 // The same sums four lanes to a register, all rows in one call so nothing but the sums is
-// touched between them.
+// touched between them. A row's tail is the zero-padded block the plain version adds, read in
+// whole 32-byte parts where it has them, and the fold is done in the registers, since at a
+// 480-pixel row the tail and the fold cost as much as the blocks.
 __attribute__((target("avx2"))) void sign_rows_avx2(unsigned char const* pixels, size_t pitch, size_t row_bytes, size_t rows, RowSignatures::Row* out)
 {
     for (size_t y = 0; y < rows; ++y) {
@@ -86,13 +93,25 @@ __attribute__((target("avx2"))) void sign_rows_avx2(unsigned char const* pixels,
                 running[part] = _mm256_add_epi64(running[part], words[part]);
             }
         }
-        Sums sums;
-        for (int part = 0; part < 4; ++part) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.words + part * 4), words[part]);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.running + part * 4), running[part]);
+        if (offset < row_bytes) {
+            size_t left = row_bytes - offset;
+            for (size_t part = 0; part < 4; ++part) {
+                size_t start = part * 32;
+                if (start + 32 <= left) {
+                    words[part] = _mm256_add_epi64(words[part], _mm256_loadu_si256(reinterpret_cast<__m256i const*>(bytes + offset + start)));
+                } else if (start < left) {
+                    alignas(32) unsigned char padded[32] {};
+                    std::memcpy(padded, bytes + offset + start, left - start);
+                    words[part] = _mm256_add_epi64(words[part], _mm256_load_si256(reinterpret_cast<__m256i const*>(padded)));
+                }
+                running[part] = _mm256_add_epi64(running[part], words[part]);
+            }
         }
-        add_tail(sums, bytes + offset, row_bytes - offset);
-        out[y] = folded(sums);
+        for (int half = 0; half < 2; ++half) {
+            __m256i lanes = _mm256_xor_si256(_mm256_xor_si256(words[half], rotated_avx2(running[half], 29)),
+                _mm256_xor_si256(rotated_avx2(words[half + 2], 13), rotated_avx2(running[half + 2], 47)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[y].lanes + half * 4), lanes);
+        }
     }
 }
 #endif
