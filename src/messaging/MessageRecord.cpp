@@ -165,4 +165,12 @@ char16_t const* send_state_key(platform::SendState state)
     return u"SendStateSent";
 }
 
+MessagePart const* MessageRecord::picture() const
+{
+    for (auto const& part : parts)
+        if (part.is_picture())
+            return &part;
+    return nullptr;
+}
+
 }

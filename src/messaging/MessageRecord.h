@@ -1,5 +1,6 @@
 #pragma once
 
+#include "messaging/MessagePart.h"
 #include "messaging/MessageTime.h"
 #include "platform/SendState.h"
 
@@ -92,6 +93,8 @@ struct MessageRecord {
     std::vector<std::u16string> found_items;
     // How far the message got to each of `recipients` (same order); filled by a read.
     std::vector<platform::SendState> recipient_states;
+    // An MMS's parts other than its text.
+    std::vector<MessagePart> parts;
 
     bool incoming() const { return (flags & message_flag_from_me) == 0; }
     bool unread() const { return (flags & message_flag_read) == 0; }
@@ -99,6 +102,8 @@ struct MessageRecord {
     // flags say: it is news about the user's own message, not a word from the other party.
     bool awaits_reading() const { return folder == FolderKind::Incoming && unread() && report_kind == ReportKind::Message; }
     bool is_report() const { return report_kind != ReportKind::Message; }
+    // The first picture among its parts; null without one.
+    MessagePart const* picture() const;
     // The other party: the first recipient of a message from the user, else the sender.
     Correspondent peer() const;
     // How far a message from the user got to its peer.

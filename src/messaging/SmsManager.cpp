@@ -231,6 +231,7 @@ bool SmsManager::take_message(platform::StoredMessage&& message, MessageRecord& 
     record.sender = {};
     if (!read_sender_or_recipients(message, record))
         return false;
+    record.parts = parse_message_parts(to_utf8(text_of(message.properties, Tag::MmsParts).value_or(u"")));
     auto message_class = text_of(message.properties, Tag::MessageClass);
     record.report_kind = ReportKind::Message;
     if (message_class == u"REPORT.IPM.SMStext.DR")

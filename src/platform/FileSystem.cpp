@@ -162,35 +162,77 @@ bool move_file(std::string const& from, std::string const& to)
     return true;
 }
 
-std::optional<std::vector<uint8_t>> read_regular_file(std::string const& path, size_t largest, std::string& why)
+namespace {
+
+// Opens a regular file for reading and gives its size. Non-blocking, so that a FIFO put in the
+// file's place cannot stop the program at the open.
+FileDescriptor open_regular_file(std::string const& path, uint64_t& size, std::string& why)
 {
-    // Non-blocking, so that a FIFO put in the file's place cannot stop the program at the open.
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!file.is_valid()) {
         why = std::strerror(errno);
-        return std::nullopt;
+        return file;
     }
     struct stat status {};
-    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
         why = "not a regular file";
-        return std::nullopt;
+        return FileDescriptor();
     }
-    if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > largest) {
-        why = "too large";
-        return std::nullopt;
-    }
-    std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
+    size = static_cast<uint64_t>(status.st_size);
+    return file;
+}
+
+bool read_at(int file, uint64_t offset, std::vector<uint8_t>& bytes, std::string& why)
+{
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t got = ::read(file.get(), bytes.data() + done, bytes.size() - done);
+        ssize_t got = ::pread(file, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
             why = got < 0 ? std::strerror(errno) : "shorter than its size";
-            return std::nullopt;
+            return false;
         }
         done += static_cast<size_t>(got);
     }
+    return true;
+}
+
+}
+
+std::optional<std::vector<uint8_t>> read_regular_file(std::string const& path, size_t largest, std::string& why)
+{
+    uint64_t size = 0;
+    FileDescriptor file = open_regular_file(path, size, why);
+    if (!file.is_valid())
+        return std::nullopt;
+    if (size > largest) {
+        why = "too large";
+        return std::nullopt;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (!read_at(file.get(), 0, bytes, why))
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<std::vector<uint8_t>> read_file_range(std::string const& path, uint64_t offset, uint64_t length, size_t largest, std::string& why)
+{
+    uint64_t size = 0;
+    FileDescriptor file = open_regular_file(path, size, why);
+    if (!file.is_valid())
+        return std::nullopt;
+    if (offset > size || length > size - offset) {
+        why = "the range passes the file's end";
+        return std::nullopt;
+    }
+    if (length > largest) {
+        why = "too large";
+        return std::nullopt;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(length));
+    if (!read_at(file.get(), offset, bytes, why))
+        return std::nullopt;
     return bytes;
 }
 

@@ -29,6 +29,9 @@ bool path_exists(std::string const& path);
 // The whole content of a regular file of at most `largest` bytes. A FIFO, a device or a folder in
 // its place is refused without blocking; nullopt with `why` set on any failure.
 std::optional<std::vector<uint8_t>> read_regular_file(std::string const& path, size_t largest, std::string& why);
+// The `length` bytes of a regular file from `offset`, the same way; a range that passes the
+// file's end, or is longer than `largest`, is refused.
+std::optional<std::vector<uint8_t>> read_file_range(std::string const& path, uint64_t offset, uint64_t length, size_t largest, std::string& why);
 
 // True when the path names a regular file this process may run.
 bool is_executable_file(std::string const& path);

@@ -114,6 +114,14 @@ CREATE TRIGGER IF NOT EXISTS chat_index_read_changed AFTER UPDATE ON properties 
 END;
 )";;
 
+// Version 8 remembers which message of the phone's MMS service (its object path there) each
+// filed MMS is, for as long as the message stays in the store: the MMS service keeps its messages
+// for years, and a message listed again at every start must never be filed twice.
+constexpr char const* schema_8_sql = R"(
+CREATE TABLE IF NOT EXISTS mms_filed(path TEXT PRIMARY KEY, service TEXT NOT NULL, message INTEGER NOT NULL) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS mms_filed_service ON mms_filed(service);
+)";
+
 static_assert(Tag::MessageFlags == 235339779, "the read triggers name the flags' tag by number");
 
 // The index's table, its four indexes (the primary key's aside) and three triggers.
@@ -186,6 +194,7 @@ constexpr SchemaStep schema_steps[] = {
     { 5, search_notes_sql, nullptr },
     { 6, schema_6_sql, nullptr },
     { 7, schema_7_sql, chat_index },
+    { 8, schema_8_sql, nullptr },
 };
 constexpr int schema_version = schema_steps[std::size(schema_steps) - 1].version;
 

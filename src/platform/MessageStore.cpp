@@ -96,16 +96,18 @@ StoreResult<void> MessageStore::open_parts()
     auto unread = UnreadCount::open(*m_tables);
     auto outbox = OutboxQueue::open(*m_tables);
     auto modem_filing = ModemFilingLog::open(*m_tables, [this] { publish_unread_count(); });
+    auto mms_filing = MmsFiling::open(*m_tables, [this] { publish_unread_count(); });
     auto search_index = SearchIndex::open(*m_tables);
     auto chat_index = ChatIndex::open(*m_tables);
     for (StoreError const* error : { unread ? nullptr : &unread.error(), outbox ? nullptr : &outbox.error(),
-             modem_filing ? nullptr : &modem_filing.error(), search_index ? nullptr : &search_index.error(), chat_index ? nullptr : &chat_index.error() }) {
+             modem_filing ? nullptr : &modem_filing.error(), mms_filing ? nullptr : &mms_filing.error(), search_index ? nullptr : &search_index.error(), chat_index ? nullptr : &chat_index.error() }) {
         if (error)
             return *error;
     }
     m_unread = std::move(*unread);
     m_outbox = std::move(*outbox);
     m_modem_filing = std::move(*modem_filing);
+    m_mms_filing = std::move(*mms_filing);
     m_search_index = std::move(*search_index);
     m_chat_index = std::move(*chat_index);
     return {};

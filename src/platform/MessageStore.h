@@ -2,6 +2,7 @@
 
 #include "platform/ChatIndex.h"
 #include "platform/MessageTypes.h"
+#include "platform/MmsFiling.h"
 #include "platform/ModemFilingLog.h"
 #include "platform/OutboxQueue.h"
 #include "platform/SearchIndex.h"
@@ -39,6 +40,7 @@ public:
 
     OutboxQueue& outbox() { return *m_outbox; }
     ModemFilingLog& modem_filing() { return *m_modem_filing; }
+    MmsFiling& mms_filing() { return *m_mms_filing; }
     SearchIndex& search_index() { return *m_search_index; }
     ChatIndex& chat_index() { return *m_chat_index; }
 
@@ -115,6 +117,7 @@ private:
     std::unique_ptr<UnreadCount> m_unread;
     std::unique_ptr<OutboxQueue> m_outbox;
     std::unique_ptr<ModemFilingLog> m_modem_filing;
+    std::unique_ptr<MmsFiling> m_mms_filing;
     std::unique_ptr<SearchIndex> m_search_index;
     std::unique_ptr<ChatIndex> m_chat_index;
 

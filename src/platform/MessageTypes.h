@@ -45,6 +45,11 @@ constexpr uint32_t SentTime = 0x66030040;
 constexpr uint32_t SendError = 0x6604001F;
 // On a delivery or non-delivery report: the entry id of the sent message it is about.
 constexpr uint32_t ReportedMessage = 0x66050102;
+// On an MMS, which stays in the phone's MMS service: its parts other than text, a line each
+// ("content type", offset, length and file, tab-separated: the part is that range of the file),
+// and the people it went to besides its sender, a line each (the user among them).
+constexpr uint32_t MmsParts = 0x6606001F;
+constexpr uint32_t MmsMembers = 0x6607001F;
 }
 
 constexpr uint32_t flag_read = 0x01;

@@ -23,6 +23,8 @@ public:
 
     // What a process needs to find this bus as its system bus.
     std::string bus_variable() const { return "DBUS_SYSTEM_BUS_ADDRESS=" + m_address; }
+    // The private bus's address, which other mocks may share.
+    std::string const& address() const { return m_address; }
     // ModemManager crashing, and coming back without modems.
     void stop();
     void start();

@@ -32,6 +32,7 @@ ModemService::ModemService(std::unique_ptr<platform::MessageStore> store, std::u
     , m_requests(std::move(requests))
     , m_loop(g_main_loop_new(nullptr, FALSE))
     , m_watch(*m_store, [this](std::string const& path) { remove_from_modem(path); })
+    , m_mms(*m_store)
 {
     // Registers ModemManager's errors with GDBus, so its replies arrive as its own error codes.
     (void)MM_CORE_ERROR;
@@ -62,6 +63,7 @@ ModemService::~ModemService()
 ServiceExit ModemService::run()
 {
     say("started (process " + std::to_string(::getpid()) + ")");
+    m_mms.start();
     if (!connect_to_modem_manager())
         m_reconnect_source = g_timeout_add_seconds(reconnect_seconds, on_reconnect, this);
     g_main_loop_run(m_loop);

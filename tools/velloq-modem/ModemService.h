@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GObjectRef.h"
+#include "MmsFollower.h"
 #include "ModemLink.h"
 #include "OutboxSender.h"
 #include "SendWatch.h"
@@ -71,6 +72,7 @@ private:
     std::map<std::string, std::unique_ptr<ModemLink>> m_links;
     SendWatch m_watch;
     std::unique_ptr<OutboxSender> m_sender;
+    MmsFollower m_mms;
     // Transmitters waiting for the pass that runs now, and for the next one.
     std::vector<platform::RequestSocket::Request> m_answer_now;
     std::vector<platform::RequestSocket::Request> m_answer_next;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/MessageTypes.h"
+#include "platform/SqliteDatabase.h"
+#include "platform/StorePart.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velloq::platform {
+
+class MessageTables;
+
+// The part of the message store that places the phone's MMS, which stay in the MMS service's
+// own store: each filed MMS is remembered by its object path there, in the same transaction as
+// the message, for as long as the store keeps it. A path filed once is not filed again, also
+// after the user deleted its message; a message the MMS service removed leaves the store.
+class MmsFiling : StorePart {
+public:
+    // `inbox_changed` runs after the inbox gained or lost a message (the unread count is published).
+    static StoreResult<std::unique_ptr<MmsFiling>> open(MessageTables&, std::function<void()> inbox_changed);
+    ~MmsFiling();
+
+    enum class Filing { Filed, AlreadyFiled };
+    StoreResult<Filing> file(std::string const& service, std::string const& path, StoredMessage const& message);
+    // The paths filed from one service of the MMS service.
+    StoreResult<std::vector<std::string>> filed_paths(std::string const& service);
+    // The message at `path` is gone from the MMS service: its message leaves the store. False when
+    // nothing was filed from that path.
+    StoreResult<bool> remove(std::string const& path);
+
+private:
+    template<typename Part, typename... Extra>
+    friend StoreResult<std::unique_ptr<Part>> open_store_part(SqliteDatabase&, std::span<char const* const>, MessageTables&, Extra&&...);
+    MmsFiling(MessageTables&, StatementSet, std::function<void()> inbox_changed);
+    StoreResult<bool> insert_filed(std::string const& service, std::string const& path, StoredMessage const& message);
+    StoreResult<bool> remove_filed(std::string const& path);
+
+    std::function<void()> m_inbox_changed;
+};
+
+}

@@ -1,0 +1,143 @@
+// The modem service beside a mock of the phone's MMS service: each MMS it received reaches the
+// inbox once, with its text and the parts that stay in the MMS service's files, and leaves when
+// the MMS service no longer holds it.
+#include "MockMmsService.h"
+#include "MockModemManager.h"
+
+#include "messaging/SmsManager.h"
+#include "platform/LocalSocket.h"
+#include "support/ChildProcess.h"
+#include "support/TempDevice.h"
+#include "support/Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+
+using namespace velloq;
+
+namespace {
+
+class MmsFiling : public ::testing::Test {
+protected:
+    void TearDown() override { stop_service(); }
+
+    void start_service()
+    {
+        service = std::make_unique<test::ChildProcess>(std::vector<std::string> { VELLOQ_PROGRAM_DIR "/velloq-modem" },
+            std::vector<std::string> { "VELLOQ_DEVICE=" + device.path().string(), modems.bus_variable(), mms.bus_variable(), "ASAN_OPTIONS=detect_leaks=0" });
+        ASSERT_TRUE(test::wait_until([&] { return platform::ask_service((device.path() / "velloq-modem.socket").string(), "ping", 2).has_value(); }));
+    }
+    void stop_service()
+    {
+        if (!service)
+            return;
+        service->signal(SIGTERM);
+        EXPECT_EQ(service->wait(), 0);
+        service.reset();
+    }
+    std::vector<MessageRecord> inbox()
+    {
+        SmsManager manager;
+        std::vector<MessageRecord> records;
+        for (int32_t index = 0; index < manager.get_length(FolderKind::Incoming); ++index) {
+            MessageRecord record;
+            if (manager.read_sms(manager.get_id(FolderKind::Incoming, index), record))
+                records.push_back(record);
+        }
+        return records;
+    }
+    bool inbox_holds(size_t count)
+    {
+        return test::wait_until([&] { return inbox().size() == count; });
+    }
+    // A file as the MMS service keeps a message: its parts one after another.
+    std::string write_message_file(std::string const& name, std::vector<std::string> const& parts)
+    {
+        std::string path = (device.path() / name).string();
+        std::ofstream file(path, std::ios::binary);
+        for (auto const& part : parts)
+            file << part;
+        return path;
+    }
+    test::MockMmsService::Message picture_message(std::string const& text, std::string const& sender)
+    {
+        std::string layout = "<smil><body><par><img src=\"photo.jpg\"/></par></body></smil>";
+        std::string photo = test::read_file(VELLOQ_FIXTURES_DIR "/pictures/photo.jpg");
+        std::string file = write_message_file("mms-" + std::to_string(++files), { layout, text, photo });
+        test::MockMmsService::Message message;
+        message.sender = sender;
+        message.recipients = { "+15550000000" };
+        message.attachments = { { "smil", "application/smil", file, 0, layout.size() } };
+        if (!text.empty())
+            message.attachments.push_back({ "text.txt", "text/plain;charset=utf-8", file, layout.size(), text.size() });
+        message.attachments.push_back({ "photo.jpg", "image/jpeg", file, layout.size() + text.size(), photo.size() });
+        return message;
+    }
+
+    test::TempDevice device;
+    test::MockModemManager modems { device.path() };
+    test::MockMmsService mms { modems.address() };
+    std::unique_ptr<test::ChildProcess> service;
+    int files { 0 };
+};
+
+}
+
+TEST_F(MmsFiling, AnMmsIsFiledOnceWithItsTextAndPictureAndLeavesWhenTheMmsServiceNoLongerHoldsIt)
+{
+    auto held_before = mms.store(picture_message("Look at this", "+15551234567/TYPE=PLMN"));
+    start_service();
+    ASSERT_TRUE(inbox_holds(1));
+    MessageRecord filed = inbox().front();
+    EXPECT_EQ(filed.sender.address, u"+15551234567");
+    EXPECT_EQ(filed.text, u"Look at this");
+    EXPECT_TRUE(filed.unread());
+    ASSERT_EQ(filed.parts.size(), 1u);
+    ASSERT_NE(filed.picture(), nullptr);
+    EXPECT_EQ(filed.picture()->length, test::read_file(VELLOQ_FIXTURES_DIR "/pictures/photo.jpg").size());
+    EXPECT_EQ(test::read_file(filed.picture()->file).substr(filed.picture()->offset, filed.picture()->length),
+        test::read_file(VELLOQ_FIXTURES_DIR "/pictures/photo.jpg"));
+
+    // A picture alone, fetched while the service runs, already read on another screen.
+    auto message = picture_message("", "+15557654321");
+    message.status = "read";
+    auto fetched_now = mms.receive(message);
+    ASSERT_TRUE(inbox_holds(2));
+
+    // Listed again at the next start, nothing is filed twice; a message held meanwhile is.
+    stop_service();
+    mms.store(picture_message("Third", "+15551234567"));
+    start_service();
+    ASSERT_TRUE(inbox_holds(3));
+    auto records = inbox();
+    EXPECT_EQ(std::count_if(records.begin(), records.end(), [](MessageRecord const& record) { return record.text.empty() && !record.unread(); }), 1);
+
+    mms.remove(held_before, true);
+    ASSERT_TRUE(inbox_holds(2));
+    stop_service();
+    mms.remove(fetched_now, false);
+    start_service();
+    ASSERT_TRUE(inbox_holds(1));
+    EXPECT_EQ(inbox().front().text, u"Third");
+}
+
+TEST_F(MmsFiling, PartsThatCannotBeReadOrKeptAreLeftOutAndMessagesTheUserSentAreNotFiled)
+{
+    auto damaged = picture_message("Cut short", "+15551234567");
+    damaged.attachments[1].length = 1 << 20;
+    damaged.attachments[2].file += "\nsecond line";
+    mms.store(damaged);
+    auto sent = picture_message("Mine", "+15550000000");
+    sent.status = "sent";
+    mms.store(sent);
+    mms.store(picture_message("Whole", "+15551234567"));
+    start_service();
+    ASSERT_TRUE(inbox_holds(2));
+    auto records = inbox();
+    EXPECT_TRUE(records[0].text.empty());
+    EXPECT_TRUE(records[0].parts.empty());
+    EXPECT_EQ(records[1].text, u"Whole");
+    EXPECT_EQ(records[1].parts.size(), 1u);
+}

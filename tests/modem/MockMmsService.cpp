@@ -1,0 +1,108 @@
+#include "MockMmsService.h"
+
+#include "support/Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace velloq::test {
+
+namespace {
+
+constexpr char const* mms_service_name = "org.ofono.mms";
+
+bool mms_service_runs(GDBusConnection* connection)
+{
+    GVariant* reply = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", mms_service_name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    gboolean has = FALSE;
+    if (reply) {
+        g_variant_get(reply, "(b)", &has);
+        g_variant_unref(reply);
+    }
+    return has == TRUE;
+}
+
+}
+
+MockMmsService::MockMmsService(std::string const& bus_address)
+    : m_address(bus_address)
+{
+    GError* error = nullptr;
+    m_connection = g_dbus_connection_new_for_address_sync(m_address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION), nullptr,
+        nullptr, &error);
+    if (!m_connection) {
+        ADD_FAILURE() << "no private bus: " << (error ? error->message : "");
+        g_clear_error(&error);
+        return;
+    }
+    m_mock = std::make_unique<ChildProcess>(
+        std::vector<std::string> { "/usr/bin/python3", "-m", "dbusmock", "--template", VELLOQ_FIXTURES_DIR "/modem/mock_mmsd.py" },
+        std::vector<std::string> { bus_variable() });
+    EXPECT_TRUE(wait_until([&] { return mms_service_runs(m_connection); })) << "the mock MMS service did not appear";
+}
+
+MockMmsService::~MockMmsService()
+{
+    if (m_mock) {
+        m_mock->signal(SIGKILL);
+        m_mock->wait();
+    }
+    if (m_connection) {
+        g_dbus_connection_close_sync(m_connection, nullptr, nullptr);
+        g_object_unref(m_connection);
+    }
+}
+
+GVariant* MockMmsService::call(char const* method, GVariant* parameters)
+{
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(m_connection, mms_service_name, "/org/ofono/mms", "org.freedesktop.DBus.Mock", method, parameters, nullptr,
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
+    if (!reply) {
+        ADD_FAILURE() << method << ": " << (error ? error->message : "");
+        g_clear_error(&error);
+    }
+    return reply;
+}
+
+std::string MockMmsService::add(char const* method, Message const& message)
+{
+    GVariantBuilder recipients;
+    g_variant_builder_init(&recipients, G_VARIANT_TYPE("as"));
+    for (auto const& recipient : message.recipients)
+        g_variant_builder_add(&recipients, "s", recipient.c_str());
+    GVariantBuilder attachments;
+    g_variant_builder_init(&attachments, G_VARIANT_TYPE("a(ssstt)"));
+    for (auto const& part : message.attachments)
+        g_variant_builder_add(&attachments, "(ssstt)", part.id.c_str(), part.content_type.c_str(), part.file.c_str(), part.offset, part.length);
+    GVariant* reply = call(method, g_variant_new("(sssasa(ssstt))", message.status.c_str(), message.sender.c_str(), message.date.c_str(), &recipients, &attachments));
+    std::string path;
+    if (reply) {
+        gchar const* text = nullptr;
+        g_variant_get(reply, "(&s)", &text);
+        path = text;
+        g_variant_unref(reply);
+    }
+    return path;
+}
+
+std::string MockMmsService::receive(Message const& message)
+{
+    return add("Receive", message);
+}
+
+std::string MockMmsService::store(Message const& message)
+{
+    return add("Store", message);
+}
+
+void MockMmsService::remove(std::string const& path, bool announce)
+{
+    if (GVariant* reply = call("Remove", g_variant_new("(sb)", path.c_str(), announce)))
+        g_variant_unref(reply);
+}
+
+}

@@ -1,0 +1,276 @@
+#include "MmsFollower.h"
+
+#include "ModemLink.h"
+#include "ServiceLog.h"
+#include "platform/Utf.h"
+
+#include <cstring>
+
+namespace velloq::modem {
+
+namespace {
+
+constexpr char const* mms_name = "org.ofono.mms";
+constexpr char const* manager_path = "/org/ofono/mms";
+constexpr char const* manager_interface = "org.ofono.mms.Manager";
+constexpr char const* service_interface = "org.ofono.mms.Service";
+// A listing of every message is read at once; the service answers it from its own files.
+constexpr int listing_timeout_ms = 60'000;
+
+std::string text_property(GVariantDict& dict, char const* key)
+{
+    gchar const* value = nullptr;
+    return g_variant_dict_lookup(&dict, key, "&s", &value) && value ? value : "";
+}
+
+// The MMS service writes numbers as the network gives them, sometimes with "/TYPE=PLMN" after.
+std::u16string address_of(std::string const& address)
+{
+    return to_utf16(address.substr(0, address.find("/TYPE=")));
+}
+
+std::vector<MessagePart> attachments_of(GVariantDict& dict)
+{
+    std::vector<MessagePart> parts;
+    GVariant* attachments = g_variant_dict_lookup_value(&dict, "Attachments", G_VARIANT_TYPE("a(ssstt)"));
+    if (!attachments)
+        return parts;
+    GVariantIter iter;
+    g_variant_iter_init(&iter, attachments);
+    gchar const* id = nullptr;
+    gchar const* type = nullptr;
+    gchar const* file = nullptr;
+    guint64 offset = 0;
+    guint64 length = 0;
+    while (g_variant_iter_next(&iter, "(&s&s&stt)", &id, &type, &file, &offset, &length))
+        parts.push_back({ type, offset, length, file });
+    g_variant_unref(attachments);
+    return parts;
+}
+
+std::vector<std::u16string> members_of(GVariantDict& dict)
+{
+    std::vector<std::u16string> members;
+    GVariant* recipients = g_variant_dict_lookup_value(&dict, "Recipients", G_VARIANT_TYPE("as"));
+    if (!recipients)
+        return members;
+    GVariantIter iter;
+    g_variant_iter_init(&iter, recipients);
+    gchar const* recipient = nullptr;
+    while (g_variant_iter_next(&iter, "&s", &recipient))
+        members.push_back(address_of(recipient));
+    g_variant_unref(recipients);
+    return members;
+}
+
+}
+
+bool read_received_mms(GVariant* properties, ReceivedMms& mms, std::vector<std::string>& problems)
+{
+    if (!properties || !g_variant_is_of_type(properties, G_VARIANT_TYPE("a{sv}")))
+        return false;
+    GVariantDict dict;
+    g_variant_dict_init(&dict, properties);
+    std::string status = text_property(dict, "Status");
+    bool received = status == "received" || status == "read";
+    if (received) {
+        mms.read = status == "read";
+        mms.sender = address_of(text_property(dict, "Sender"));
+        std::string date = text_property(dict, "Date");
+        mms.filetime = sms_filetime(date.c_str());
+        mms.members = members_of(dict);
+        take_mms_attachments(attachments_of(dict), mms, problems);
+    }
+    g_variant_dict_clear(&dict);
+    return received;
+}
+
+MmsFollower::MmsFollower(platform::MessageStore& store)
+    : m_store(store)
+{
+}
+
+MmsFollower::~MmsFollower()
+{
+    m_calls.reset();
+    unsubscribe();
+    if (m_name_watch)
+        g_bus_unwatch_name(m_name_watch);
+}
+
+bool MmsFollower::start()
+{
+    GErrorHolder error;
+    m_bus.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.out()));
+    if (!m_bus) {
+        say("no session bus, so no MMS: " + error.message());
+        return false;
+    }
+    g_dbus_connection_set_exit_on_close(m_bus.get(), FALSE);
+    m_name_watch = g_bus_watch_name_on_connection(m_bus.get(), mms_name, G_BUS_NAME_WATCHER_FLAGS_NONE, on_appeared, on_vanished, this, nullptr);
+    return true;
+}
+
+void MmsFollower::appeared()
+{
+    say("the MMS service runs");
+    m_calls = std::make_unique<CallScope>();
+    subscribe();
+    list_services();
+}
+
+void MmsFollower::vanished()
+{
+    m_calls.reset();
+    unsubscribe();
+    m_services.clear();
+}
+
+void MmsFollower::subscribe()
+{
+    unsubscribe();
+    for (char const* interface : { manager_interface, service_interface }) {
+        m_subscriptions.push_back(g_dbus_connection_signal_subscribe(m_bus.get(), mms_name, interface, nullptr, nullptr, nullptr,
+            G_DBUS_SIGNAL_FLAGS_NONE, on_signal, this, nullptr));
+    }
+}
+
+void MmsFollower::unsubscribe()
+{
+    for (guint subscription : m_subscriptions)
+        g_dbus_connection_signal_unsubscribe(m_bus.get(), subscription);
+    m_subscriptions.clear();
+}
+
+void MmsFollower::list_services()
+{
+    g_dbus_connection_call(m_bus.get(), mms_name, manager_path, manager_interface, "GetServices", nullptr, G_VARIANT_TYPE("(a(oa{sv}))"),
+        G_DBUS_CALL_FLAGS_NONE, listing_timeout_ms, m_calls->get(), finish_async, async_done([this](GObject* source, GAsyncResult* result) {
+            GErrorHolder error;
+            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, error.out());
+            if (cancelled(error.get()))
+                return;
+            if (!reply) {
+                say("the MMS service did not list its services: " + error.message());
+                return;
+            }
+            GVariantIter* services = nullptr;
+            g_variant_get(reply, "(a(oa{sv}))", &services);
+            gchar const* path = nullptr;
+            while (g_variant_iter_next(services, "(&o@a{sv})", &path, nullptr))
+                list_messages(path);
+            g_variant_iter_free(services);
+            g_variant_unref(reply);
+        }));
+}
+
+void MmsFollower::list_messages(std::string const& service)
+{
+    m_services.insert(service);
+    g_dbus_connection_call(m_bus.get(), mms_name, service.c_str(), service_interface, "GetMessages", nullptr, G_VARIANT_TYPE("(a(oa{sv}))"),
+        G_DBUS_CALL_FLAGS_NONE, listing_timeout_ms, m_calls->get(), finish_async, async_done([this, service](GObject* source, GAsyncResult* result) {
+            GErrorHolder error;
+            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, error.out());
+            if (cancelled(error.get()))
+                return;
+            if (!reply) {
+                say("the MMS service did not list the messages of " + service + ": " + error.message());
+                return;
+            }
+            GVariant* messages = g_variant_get_child_value(reply, 0);
+            take_listing(service, messages);
+            g_variant_unref(messages);
+            g_variant_unref(reply);
+        }));
+}
+
+// Files what is new in a whole listing, and lets go of what the service no longer holds. A
+// message that could not be filed keeps nothing from being removed: only a path filed before and
+// missing from the listing leaves.
+void MmsFollower::take_listing(std::string const& service, GVariant* messages)
+{
+    std::set<std::string> listed;
+    GVariantIter iter;
+    g_variant_iter_init(&iter, messages);
+    gchar const* path = nullptr;
+    GVariant* properties = nullptr;
+    while (g_variant_iter_next(&iter, "(&o@a{sv})", &path, &properties)) {
+        listed.insert(path);
+        file(service, path, properties);
+        g_variant_unref(properties);
+    }
+    auto filed = m_store.mms_filing().filed_paths(service);
+    if (!filed) {
+        say("cannot read which MMS were filed: " + filed.error().text);
+        return;
+    }
+    for (auto const& known : *filed)
+        if (!listed.contains(known))
+            remove(known);
+}
+
+bool MmsFollower::file(std::string const& service, std::string const& path, GVariant* properties)
+{
+    ReceivedMms mms;
+    mms.service = service;
+    mms.path = path;
+    std::vector<std::string> problems;
+    if (!read_received_mms(properties, mms, problems))
+        return false;
+    for (auto const& problem : problems)
+        say("MMS " + path + ": " + problem);
+    auto filed = file_received_mms(m_store, mms);
+    if (!filed) {
+        say("cannot file MMS " + path + ": " + filed.error().text);
+        return false;
+    }
+    if (*filed == platform::MmsFiling::Filing::Filed)
+        say("filed MMS " + path + " (" + std::to_string(mms.parts.size()) + " parts)");
+    return true;
+}
+
+void MmsFollower::remove(std::string const& path)
+{
+    auto removed = m_store.mms_filing().remove(path);
+    if (!removed)
+        say("cannot remove MMS " + path + ": " + removed.error().text);
+    else if (*removed)
+        say("removed MMS " + path + ": the MMS service no longer holds it");
+}
+
+void MmsFollower::signalled(char const* object, char const* interface, char const* name, GVariant* parameters)
+{
+    bool service_signal = std::strcmp(interface, service_interface) == 0;
+    if (std::strcmp(interface, manager_interface) == 0 && std::strcmp(name, "ServiceAdded") == 0 && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(oa{sv})"))) {
+        gchar const* path = nullptr;
+        g_variant_get(parameters, "(&o@a{sv})", &path, nullptr);
+        list_messages(path);
+    } else if (service_signal && std::strcmp(name, "MessageAdded") == 0 && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(oa{sv})"))) {
+        gchar const* path = nullptr;
+        GVariant* properties = nullptr;
+        g_variant_get(parameters, "(&o@a{sv})", &path, &properties);
+        file(object, path, properties);
+        g_variant_unref(properties);
+    } else if (service_signal && std::strcmp(name, "MessageRemoved") == 0 && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(o)"))) {
+        gchar const* path = nullptr;
+        g_variant_get(parameters, "(&o)", &path);
+        remove(path);
+    }
+}
+
+void MmsFollower::on_appeared(GDBusConnection*, gchar const*, gchar const*, gpointer self)
+{
+    static_cast<MmsFollower*>(self)->appeared();
+}
+
+void MmsFollower::on_vanished(GDBusConnection*, gchar const*, gpointer self)
+{
+    static_cast<MmsFollower*>(self)->vanished();
+}
+
+void MmsFollower::on_signal(GDBusConnection*, gchar const*, gchar const* object, gchar const* interface, gchar const* name, GVariant* parameters, gpointer self)
+{
+    static_cast<MmsFollower*>(self)->signalled(object, interface, name, parameters);
+}
+
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "AsyncCall.h"
+#include "GObjectRef.h"
+#include "messaging/MmsInbox.h"
+#include "platform/MessageStore.h"
+
+#include <gio/gio.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace velloq::modem {
+
+// Follows the phone's MMS service (mmsd-tng, "org.ofono.mms" on the session bus) whenever it
+// runs: each MMS it received is filed into the message store once, and a message it no longer
+// holds (deleted by another program, or while this service was not running) leaves the store.
+// Without a session bus or an MMS service nothing is filed and nothing else changes.
+class MmsFollower {
+public:
+    explicit MmsFollower(platform::MessageStore& store);
+    ~MmsFollower();
+    MmsFollower(MmsFollower const&) = delete;
+    MmsFollower& operator=(MmsFollower const&) = delete;
+
+    // Connects to the session bus; false, said in the log, when there is none.
+    bool start();
+
+private:
+    void appeared();
+    void vanished();
+    void subscribe();
+    void unsubscribe();
+    void list_services();
+    void list_messages(std::string const& service);
+    void take_listing(std::string const& service, GVariant* messages);
+    bool file(std::string const& service, std::string const& path, GVariant* properties);
+    void remove(std::string const& path);
+    void signalled(char const* object, char const* interface, char const* name, GVariant* parameters);
+
+    static void on_appeared(GDBusConnection*, gchar const* name, gchar const* owner, gpointer self);
+    static void on_vanished(GDBusConnection*, gchar const* name, gpointer self);
+    static void on_signal(GDBusConnection*, gchar const* sender, gchar const* object, gchar const* interface, gchar const* name,
+        GVariant* parameters, gpointer self);
+
+    platform::MessageStore& m_store;
+    GRef<GDBusConnection> m_bus;
+    guint m_name_watch { 0 };
+    std::vector<guint> m_subscriptions;
+    std::set<std::string> m_services;
+    // Declared last: calls in flight end (as cancelled) before what they would touch.
+    std::unique_ptr<CallScope> m_calls;
+};
+
+// An MMS service message's properties as it lists them (a{sv}), made into a received MMS: its
+// status must be "received" or "read" (the phone's own sent messages are not filed here); false
+// otherwise. What could not be read is said in `problems`.
+bool read_received_mms(GVariant* properties, ReceivedMms& mms, std::vector<std::string>& problems);
+
+}
