@@ -2,10 +2,12 @@
 
 #include "../../tools/velloq-sms/SmsCommand.h"
 #include "forms/FormChat.h"
+#include "messaging/MmsInbox.h"
 #include "platform/Utf.h"
 #include "skin/TextElement.h"
 #include "support/ChildProcess.h"
 
+#include <set>
 #include <sstream>
 
 using namespace velloq;
@@ -261,4 +263,22 @@ TEST_F(ChatList, ALongNameKeepsItsRoomAndThePhonesLabelShrinksOrGoes)
     auto* day = element(1, u"day");
     int32_t day_left = day->position().x + day->size().x - day->font()->measure(day->text());
     EXPECT_LE(long_title->position().x + long_title->font()->measure(long_title->text()), day_left);
+}
+
+TEST_F(ChatList, AnMmsWithoutTextSaysWhatItCarries)
+{
+    std::string error;
+    auto store = platform::MessageStore::open_device(error);
+    ASSERT_NE(store, nullptr) << error;
+    ReceivedMms picture { "/service", "/service/1", u"+4915120000001", {}, {}, 1, false, { { "image/jpeg", 0, 10, "/nowhere/picture" } } };
+    ReceivedMms file { "/service", "/service/2", u"+4915120000002", {}, {}, 2, false, { { "application/pdf", 0, 10, "/nowhere/file" } } };
+    ReceivedMms both { "/service", "/service/3", u"+4915120000003", {}, u"See the picture", 3, false, picture.parts };
+    for (auto const* mms : { &picture, &file, &both })
+        ASSERT_TRUE(file_received_mms(*store, *mms));
+    start();
+    ASSERT_TRUE(pump_until([&] { return started() && form().list().count() == 3; }));
+    std::set<std::u16string> bodies;
+    for (int32_t index = 0; index < 3; ++index)
+        bodies.insert(item_text(index, u"body"));
+    EXPECT_EQ(bodies, (std::set<std::u16string> { u"Picture", u"Attachment", u"See the picture" }));
 }
