@@ -7,7 +7,7 @@ packages=(
     cmake g++ pkg-config ninja-build
     libsdl2-dev libx11-dev libxext-dev libsqlite3-dev libicu-dev
     libfreetype-dev libharfbuzz-dev libharfbuzz-bin libfontconfig-dev
-    fonts-dejavu-core fonts-noto-core fonts-droid-fallback fonts-noto-color-emoji libpng-dev libjpeg-dev
+    fonts-dejavu-core fonts-noto-core fonts-droid-fallback fonts-noto-color-emoji libpng-dev libjpeg-dev libgif-dev
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
     sqlite3 xdg-utils
     libmm-glib-dev libglib2.0-dev libsystemd-dev systemd
