@@ -1,0 +1,144 @@
+// Making the thumbnail of a phone camera's 12-megapixel JPEG (4000×3000, made here with the
+// library's own encoder a row at a time) for a bubble of a 480-pixel-wide screen, and how much
+// the process's peak memory grew while it did; beside reading the JPEG's bytes once.
+#include "platform/PictureThumbnail.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <jpeglib.h>
+#include <malloc.h>
+#include <string>
+#include <vector>
+
+using namespace velloq;
+
+namespace {
+
+constexpr int photo_width = 4000;
+constexpr int photo_height = 3000;
+
+// A photo's worth of detail: smooth shading with a fine pattern over it, so the encoder keeps
+// as many coefficients as a real photo's.
+std::string camera_jpeg()
+{
+    jpeg_compress_struct info {};
+    jpeg_error_mgr errors {};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = photo_width;
+    info.image_height = photo_height;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(photo_width * 3);
+    while (info.next_scanline < info.image_height) {
+        unsigned y = info.next_scanline;
+        for (unsigned x = 0; x < photo_width; ++x) {
+            row[x * 3] = static_cast<unsigned char>(x * 255 / photo_width ^ (y * 7 + x * 3) % 23);
+            row[x * 3 + 1] = static_cast<unsigned char>(y * 255 / photo_height ^ (x * 5) % 17);
+            row[x * 3 + 2] = static_cast<unsigned char>((x + y) % 256);
+        }
+        JSAMPROW pointer = row.data();
+        jpeg_write_scanlines(&info, &pointer, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::string bytes(reinterpret_cast<char*>(out), size);
+    jpeg_destroy_compress(&info);
+    std::free(out);
+    return bytes;
+}
+
+std::string const& photo()
+{
+    static std::string const bytes = camera_jpeg();
+    return bytes;
+}
+
+// The kernel's high-water mark of this process's resident memory, in KiB; writing 5 to
+// clear_refs sets it back to what is resident now.
+long peak_resident_kb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+long resident_kb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// Freed memory goes back to the system first, so what the decoder takes shows as growth
+// instead of reusing pages that are resident already.
+void reset_peak()
+{
+    malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+template<typename Decode>
+void measure_decoding(benchmark::State& state, Decode decode)
+{
+    std::string const& bytes = photo();
+    long growth = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        reset_peak();
+        long before = resident_kb();
+        state.ResumeTiming();
+        std::string error;
+        auto thumbnail = decode(bytes, error);
+        benchmark::DoNotOptimize(thumbnail);
+        state.PauseTiming();
+        if (!thumbnail)
+            state.SkipWithError(error.c_str());
+        growth = std::max(growth, peak_resident_kb() - before);
+        state.ResumeTiming();
+    }
+    state.counters["peak_growth_kb"] = static_cast<double>(growth);
+    state.counters["jpeg_kb"] = static_cast<double>(bytes.size() / 1024);
+}
+
+void BM_ThumbnailOf12MegapixelJpeg(benchmark::State& state)
+{
+    measure_decoding(state, [](std::string const& bytes, std::string& error) { return platform::decode_thumbnail(bytes, 312, 416, error); });
+}
+BENCHMARK(BM_ThumbnailOf12MegapixelJpeg)->Unit(benchmark::kMillisecond);
+
+// The same photo decoded whole, as a picture of its full size would be.
+void BM_BaselineDecodeWholeJpeg(benchmark::State& state)
+{
+    measure_decoding(state, [](std::string const& bytes, std::string& error) { return platform::decode_picture(bytes, photo_height, error); });
+}
+BENCHMARK(BM_BaselineDecodeWholeJpeg)->Unit(benchmark::kMillisecond);
+
+void BM_BaselineReadJpegBytes(benchmark::State& state)
+{
+    std::string const& bytes = photo();
+    std::vector<char> copy(bytes.size());
+    for (auto _ : state) {
+        std::memcpy(copy.data(), bytes.data(), bytes.size());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_BaselineReadJpegBytes)->Unit(benchmark::kMillisecond);
+
+}
+
+BENCHMARK_MAIN();
