@@ -323,9 +323,52 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
     bind_element(item, item_section, u"drafts").set_visible(record.folder == FolderKind::Drafts);
     bind_element(item, item_section, u"outbox").set_visible(record.folder == FolderKind::Outbox && !shows_failed);
     show_send_state(item, record);
+    show_picture(item, record);
     m_bubble.style(item, record);
     m_bubble.refit(item);
     show_as_report(item, record);
+}
+
+// A picture shows as a thumbnail as wide as the widest bubble, at most a bit taller than wide;
+// until it is made, a box of a photo's proportions holds its place. A picture that cannot be
+// shown, or a file, is said in words where the message has none.
+void FormChat::show_picture(Element& item, MessageRecord const& record)
+{
+    auto* picture = dynamic_cast<ImageElement*>(item.find_by_id(u"picture"));
+    MessagePart const* part = record.picture();
+    PictureThumbnails::Lookup found { PictureThumbnails::State::Failed, nullptr };
+    if (picture && part) {
+        int32_t width = m_bubble.content_width(item, m_list->size().x);
+        int32_t height = std::min(width * 4 / 3, m_list->size().y * 3 / 5);
+        if (width > 0 && height > 0)
+            found = m_thumbnails.find(*part, width, height);
+        Point size = found.thumbnail ? Point { found.thumbnail->width(), found.thumbnail->height() } : Point { width, width * 3 / 4 };
+        picture->set_design_size(size);
+        picture->set_picture(found.thumbnail ? PictureRef { found.thumbnail, { 0, 0 }, { 0, 0 }, size, size } : PictureRef {});
+    }
+    bool shows_picture = picture && part && found.state != PictureThumbnails::State::Failed;
+    if (picture)
+        picture->set_visible(shows_picture);
+    auto& body = bind_element<TextElement>(item, item_section, u"body");
+    // A picture alone needs no empty line under it.
+    body.set_visible(!record.text.empty() || !shows_picture);
+    if (record.text.empty() && !record.parts.empty() && !shows_picture) {
+        body.set_text(m_skin.language().text_of(part ? u"Picture" : u"Attachment"));
+        body.set_runs({});
+    }
+}
+
+// Thumbnails made since the last frame take their places in the items built.
+void FormChat::refresh_pictures()
+{
+    Chat* current = chat();
+    if (!current || !m_thumbnails.take_news())
+        return;
+    int32_t first = m_list->first_built();
+    for (int32_t index = first; first >= 0 && index < first + m_list->built_count(); ++index) {
+        if (index < static_cast<int32_t>(current->messages.size()) && current->messages[static_cast<size_t>(index)].picture())
+            m_list->refresh(index);
+    }
 }
 
 // A delivery report is a small line under the message it tells of, not a bubble of the other
@@ -505,6 +548,7 @@ void FormChat::advance(double seconds)
 {
     Form::advance(seconds);
     drop_vanished();
+    refresh_pictures();
     hold_older_near_top();
     int32_t count = m_list->count();
     Element* newest = count > 0 ? m_list->item(count - 1) : nullptr;

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "forms/MessageBubble.h"
+#include "forms/PictureThumbnails.h"
+#include "shell/ActiveScheduler.h"
 #include "messaging/ChatDrafts.h"
 #include "messaging/ChatModel.h"
 #include "shell/Timer.h"
@@ -77,6 +79,8 @@ protected:
 
 private:
     void show_send_state(Element& item, MessageRecord const& record);
+    void show_picture(Element& item, MessageRecord const& record);
+    void refresh_pictures();
     void show_as_report(Element& item, MessageRecord const& record);
     bool edit_key_without_input(KeyEvent const&);
     void fill_message(Element& item, Chat& chat, int32_t index);
@@ -137,6 +141,8 @@ private:
     // The chat's drafts whose text is in the edit: still in the store until the chat is left.
     ChatDrafts m_drafts { m_model };
     // The drafts' text as it was taken into the edit.
+    // Declared last: its thread stops before what the form holds goes.
+    PictureThumbnails m_thumbnails { [] { CActiveScheduler::wake_user_interface(); } };
 };
 
 }

@@ -76,6 +76,8 @@ int32_t MessageBubble::natural_width(Element& item, int32_t limit)
 {
     size_t longest = static_cast<size_t>(std::max(limit, 0)) * 2 + 8;
     int32_t widest = 0;
+    if (Element* picture = item.find_by_id(u"picture"); picture && picture->is_visible())
+        widest = picture->design_size().x;
     for (char16_t const* id : { u"body", u"time", u"status" }) {
         TextElement* text = text_element(item, id);
         if (!text || !text->font() || !text->is_visible())
@@ -90,6 +92,22 @@ int32_t MessageBubble::natural_width(Element& item, int32_t limit)
     return widest;
 }
 
+int32_t MessageBubble::chrome_width(Element& item)
+{
+    Element* content = item.find_by_id(u"content");
+    Element* incoming = item.find_by_id(u"incoming");
+    if (!content || !incoming)
+        return 0;
+    return incoming->border_low(Axis::Horizontal) + incoming->border_high(Axis::Horizontal) + content->border_low(Axis::Horizontal)
+        + content->border_high(Axis::Horizontal);
+}
+
+int32_t MessageBubble::content_width(Element& item, int32_t width) const
+{
+    int32_t percent = m_width_percent > 0 ? m_width_percent : 100;
+    return std::max(0, width * percent / 100 - chrome_width(item));
+}
+
 // The bubble keeps its vertical borders; across, it is the text's width plus the content's
 // borders and the pictures' margins, at most the skin's share of the width, at its side.
 void MessageBubble::on_width_changed(Element& item, int32_t width)
@@ -99,8 +117,7 @@ void MessageBubble::on_width_changed(Element& item, int32_t width)
     Element* incoming = item.find_by_id(u"incoming");
     if (!bubble || !content || !incoming)
         return;
-    int32_t picture_margins = incoming->border_low(Axis::Horizontal) + incoming->border_high(Axis::Horizontal);
-    int32_t chrome = picture_margins + content->border_low(Axis::Horizontal) + content->border_high(Axis::Horizontal);
+    int32_t chrome = chrome_width(item);
     int32_t widest = width * m_width_percent / 100;
     int32_t size = std::clamp(natural_width(item, widest - chrome) + chrome, std::min(widest, chrome * 2), widest);
     int32_t rest = std::max(0, width - size);

@@ -21,6 +21,8 @@ public:
     void style(Element& item, MessageRecord const& record);
     void refit(Element& item);
     Colour link_colour(MessageRecord const& record) const { return colours_of(record).link; }
+    // The room inside the widest bubble of an item `width` pixels wide, where a picture goes.
+    int32_t content_width(Element& item, int32_t width) const;
 
     void on_width_changed(Element& item, int32_t width) override;
     void on_height_changed(Element&, int32_t) override {}
@@ -33,8 +35,10 @@ private:
     };
     static bool mine(MessageRecord const& record) { return record.folder != FolderKind::Incoming; }
     Colours const& colours_of(MessageRecord const& record) const;
-    // The widest of the bubble's lines: the body's own lines, the time and the status.
+    // The widest of the bubble's lines (the body's own lines, the time and the status) and its picture.
     static int32_t natural_width(Element& item, int32_t limit);
+    // What the bubble adds around its content across: the pictures' margins and the content's borders.
+    static int32_t chrome_width(Element& item);
 
     Colours m_received { { 0x0F, 0x17, 0x2A, 255 }, { 0x25, 0x63, 0xEB, 255 }, { 0x47, 0x55, 0x69, 255 } };
     Colours m_own = m_received;

@@ -42,6 +42,7 @@ public:
     void load(Properties const&, Section const&) override;
     void draw_self(DrawTarget const& target, Point offset) override;
     void set_picture(PictureRef picture);
+    bool has_picture() const { return !m_picture.is_null(); }
 
 private:
     PictureRef m_picture;

@@ -11,6 +11,7 @@
 #include "forms/FormMain.h"
 #include "forms/FormSearch.h"
 #include "forms/FormTemplates.h"
+#include "messaging/MmsInbox.h"
 #include "platform/MessageStore.h"
 #include "platform/Utf.h"
 #include "platform/PngFile.h"
@@ -83,6 +84,13 @@ protected:
             message.properties = { { Tag::Subject, text }, { Tag::MessageFlags, int64_t(0x21) }, { Tag::DeliveryTime, filetime_of(at) } };
             message.recipients.push_back({ { Tag::DisplayName, std::u16string() }, { Tag::EmailAddress, to } });
             ASSERT_TRUE(m_store && m_store->create_message(folder(tag), message, false));
+        }
+
+        void picture(std::u16string from, std::u16string text, int64_t at, std::string path)
+        {
+            ReceivedMms mms { "/service", "/service/" + std::to_string(at), from, {}, text, filetime_of(at), true, {} };
+            mms.parts.push_back({ "image/jpeg", 0, std::filesystem::file_size(path), path });
+            ASSERT_TRUE(m_store && file_received_mms(*m_store, mms));
         }
 
     private:
@@ -166,27 +174,32 @@ protected:
         check_contrast(*frame, *stack->top());
     }
 
-    void check_contrast(Bitmap565 const& frame, Element& root)
+    // A list shows its items only inside its own rectangle: what lies beyond it is not drawn.
+    void check_contrast(Bitmap565 const& frame, Element& root, std::optional<Rect> shown = std::nullopt)
     {
         if (!root.is_visible() || !root.is_effectively_visible())
             return;
         if (auto* text = dynamic_cast<TextElement*>(&root); text && !text->text().empty())
-            check_text(frame, *text);
+            check_text(frame, *text, shown);
         for (auto const& child : root.children())
-            check_contrast(frame, *child);
+            check_contrast(frame, *child, shown);
         if (auto* list = dynamic_cast<VList*>(&root)) {
+            Rect own = list->rect();
+            Rect inside = shown ? intersection(*shown, own) : own;
             for (int32_t index = 0; index < list->count(); ++index) {
                 if (Element* item = list->item(index))
-                    check_contrast(frame, *item);
+                    check_contrast(frame, *item, inside);
             }
         }
     }
 
     // The background is the commonest colour of the text's box in the frame; a text outside the
     // frame, or too small to have a box, draws nothing to judge.
-    void check_text(Bitmap565 const& frame, TextElement const& text)
+    void check_text(Bitmap565 const& frame, TextElement const& text, std::optional<Rect> shown)
     {
         Rect box = intersection({ text.position().x, text.position().y, text.size().x, text.size().y }, { 0, 0, frame.width(), frame.height() });
+        if (shown)
+            box = intersection(box, *shown);
         if (box.width < 4 || box.height < 4)
             return;
         std::map<uint16_t, int> counts;
@@ -218,6 +231,32 @@ TEST_P(Screenshots, AChatWithReceivedSentALinkADaySeparatorAndADraft)
     controller->on_other_instance_started(u"open:+491701234567");
     settle();
     check_screen("chat");
+}
+
+TEST_P(Screenshots, PicturesInTheirBubblesWithAndWithoutText)
+{
+    {
+        StoreWriter store;
+        int64_t at = 1'748'736'000 + 2 * 86400;
+        std::string landscape = VELLOQ_FIXTURES_DIR "/pictures/landscape.jpg";
+        store.picture(u"+491701234567", u"The view from up here", at, landscape);
+        store.picture(u"+491701234567", {}, at + 60, landscape);
+    }
+    start_and_settle();
+    controller->on_other_instance_started(u"open:+491701234567");
+    auto pictures_shown = [&] {
+        VList* list = dynamic_cast<VList*>(stack->top()->find_by_id(u"list"));
+        int shown = 0;
+        for (int32_t index = 0; list && index < list->count(); ++index) {
+            auto* item = list->item(index);
+            auto* picture = item ? dynamic_cast<ImageElement*>(item->find_by_id(u"picture")) : nullptr;
+            shown += picture && picture->is_visible() && picture->has_picture();
+        }
+        return shown == 2;
+    };
+    ASSERT_TRUE(pump_until(pictures_shown, 10s));
+    settle();
+    check_screen("pictures");
 }
 
 TEST_P(Screenshots, ThePickerWithAFilter)
