@@ -6,7 +6,9 @@
 #include "forms/SkinBinding.h"
 #include "messaging/Chat.h"
 #include "messaging/TextAnalysis.h"
+#include "forms/FormPicture.h"
 #include "platform/Clipboard.h"
+#include "platform/Ticks.h"
 #include "platform/Utf.h"
 #include "shell/Application.h"
 #include "shell/Log.h"
@@ -358,6 +360,30 @@ void FormChat::show_picture(Element& item, MessageRecord const& record)
     }
 }
 
+// A tap on a message's picture shows it on a screen of its own.
+bool FormChat::open_picture_at(int32_t index, Point point)
+{
+    Element* item = m_list->item(index);
+    auto* picture = item ? dynamic_cast<ImageElement*>(item->find_by_id(u"picture")) : nullptr;
+    if (!picture || !picture->is_visible() || !contains(picture->rect(), point))
+        return false;
+    return open_picture(index);
+}
+
+bool FormChat::open_picture(int32_t index)
+{
+    Chat* current = chat();
+    if (!current || index < 0 || index >= static_cast<int32_t>(current->messages.size()))
+        return false;
+    MessageRecord& record = current->messages[static_cast<size_t>(index)];
+    m_model.read_message(record, *current);
+    MessagePart const* part = record.picture();
+    if (!part)
+        return false;
+    m_owner.picture_form().show(*part, current->title(), "MMS-" + platform::local_file_stamp(record.time.unix_milliseconds() / 1000));
+    return true;
+}
+
 // Thumbnails made since the last frame take their places in the items built.
 void FormChat::refresh_pictures()
 {
@@ -405,6 +431,8 @@ void FormChat::show_send_state(Element& item, MessageRecord const& record)
 
 void FormChat::item_activated(VList&, int32_t index)
 {
+    if (open_picture_at(index, m_list->press_point()))
+        return;
     m_selected = index;
     m_list->set_selected(index);
     m_menu.open(u"SMS", {}, true);
@@ -685,6 +713,8 @@ void FormChat::message_menu(std::vector<MenuEntry>& entries)
     bool failed = message->not_sent();
     if (failed)
         entries.push_back({ u"Resend", {} });
+    if (message->picture())
+        entries.push_back({ u"ViewPicture", {} });
     for (auto* group : { &numbers, &mails, &webs })
         entries.insert(entries.end(), group->begin(), group->end());
     for (char16_t const* name : { u"CopyText", u"DeleteSMS", u"Forward", u"Resend", u"Cancel" })
@@ -749,6 +779,8 @@ bool FormChat::run_command(std::u16string const& name)
         m_application.minimize();
     } else if (name == u"ReallyDeleteSMS") {
         delete_selected();
+    } else if (name == u"ViewPicture") {
+        open_picture(m_selected);
     } else if (name == u"CopyText") {
         if (MessageRecord* message = selected_message())
             platform::set_clipboard_text(message->text);

@@ -81,6 +81,8 @@ private:
     void show_send_state(Element& item, MessageRecord const& record);
     void show_picture(Element& item, MessageRecord const& record);
     void refresh_pictures();
+    bool open_picture_at(int32_t index, Point point);
+    bool open_picture(int32_t index);
     void show_as_report(Element& item, MessageRecord const& record);
     bool edit_key_without_input(KeyEvent const&);
     void fill_message(Element& item, Chat& chat, int32_t index);

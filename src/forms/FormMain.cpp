@@ -10,6 +10,7 @@
 #include "forms/FormChat.h"
 #include "forms/FormSearch.h"
 #include "forms/FormContacts.h"
+#include "forms/FormPicture.h"
 #include "forms/FormTemplates.h"
 #include "forms/SkinBinding.h"
 #include "skin/FontRep.h"
@@ -118,10 +119,12 @@ void FormMain::build_owned_forms()
         m_chat = std::make_unique<FormChat>(m_application, m_stack, m_skin, m_model, *this);
         m_contacts = std::make_unique<FormContacts>(m_application, m_stack, m_skin, m_model, *this);
         m_templates = std::make_unique<FormTemplates>(m_application, m_stack, m_skin, m_model, *this);
+        m_picture = std::make_unique<FormPicture>(m_application, m_stack, m_skin, m_model, *this);
     } else {
         m_chat->skin_loaded();
         m_contacts->skin_loaded();
         m_templates->skin_loaded();
+        m_picture->skin_loaded();
     }
     build_search();
     if (m_about)

@@ -27,6 +27,7 @@ class FormContacts;
 class FormStack;
 class FormSearch;
 class SearchIndexer;
+class FormPicture;
 class FormTemplates;
 struct SearchResult;
 class ReloadForm;
@@ -68,6 +69,7 @@ public:
     FormChat& chat_form() { return *m_chat; }
     FormContacts& contacts_form() { return *m_contacts; }
     FormTemplates& templates_form() { return *m_templates; }
+    FormPicture& picture_form() { return *m_picture; }
     FormSearch* search_form() { return m_search.get(); }
     AboutPanel& about_panel() { return *m_about; }
     Menu& menu() { return m_menu; }
@@ -127,6 +129,7 @@ private:
     std::unique_ptr<FormChat> m_chat;
     std::unique_ptr<FormContacts> m_contacts;
     std::unique_ptr<FormTemplates> m_templates;
+    std::unique_ptr<FormPicture> m_picture;
     std::unique_ptr<FormSearch> m_search;
     std::unique_ptr<AboutPanel> m_about;
     std::unique_ptr<ReloadForm> m_reload;

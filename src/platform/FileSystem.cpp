@@ -236,6 +236,28 @@ std::optional<std::vector<uint8_t>> read_file_range(std::string const& path, uin
     return bytes;
 }
 
+bool write_new_file(std::string const& path, std::string_view content, std::string& why)
+{
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!file.is_valid()) {
+        why = std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < content.size()) {
+        ssize_t wrote = ::write(file.get(), content.data() + done, content.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0) {
+            why = wrote < 0 ? std::strerror(errno) : "nothing written";
+            ::unlink(path.c_str());
+            return false;
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
 bool remove_file(std::string const& path)
 {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT;

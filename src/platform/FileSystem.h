@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 #include <string>
+#include <string_view>
 
 namespace velloq::platform {
 
@@ -47,6 +48,10 @@ FileDescriptor open_exclusive_log_file(std::string const& path);
 // that a failure midway (a full disk, a killed process) leaves the old file, never half of one. Nothing is written through
 // a link: a symbolic link at `path` is refused (false, with `why`) and left as it is.
 bool replace_file(std::string const& path, std::string const& content, std::string& why);
+
+// Writes `content` as a new file (mode 0644) that did not exist: false, with `why`, when a file or
+// link is there already or the write fails (a file left half written is removed).
+bool write_new_file(std::string const& path, std::string_view content, std::string& why);
 
 // The same for a copy of the file `from`, with its permissions.
 bool replace_with_copy(std::string const& from, std::string const& path, std::string& why);

@@ -147,6 +147,15 @@ std::string documents_folder()
     return home.empty() ? std::string() : home + "/Documents";
 }
 
+std::string pictures_folder()
+{
+    std::string configured = user_dir_from_config("XDG_PICTURES_DIR");
+    if (!configured.empty())
+        return configured;
+    std::string home = home_folder();
+    return home.empty() ? std::string() : home + "/Pictures";
+}
+
 std::string applications_folder()
 {
     std::string data = data_home();

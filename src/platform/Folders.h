@@ -29,6 +29,7 @@ void use_module_file(std::string path);
 // The platform's special folders that stand in for the device shell's ones. An empty string
 // means the folder cannot be found.
 std::string documents_folder();     // XDG documents folder
+std::string pictures_folder();      // XDG pictures folder: where saved pictures go
 std::string applications_folder();  // $XDG_DATA_HOME/applications: program shortcuts, start menu
 std::string autostart_folder();     // $XDG_CONFIG_HOME/autostart
 std::string data_folder();          // $XDG_DATA_HOME: icons, software centres' descriptions

@@ -12,4 +12,14 @@ uint32_t tick_count()
     return static_cast<uint32_t>(milliseconds);
 }
 
+std::string local_file_stamp(int64_t unix_seconds)
+{
+    time_t moment = static_cast<time_t>(unix_seconds);
+    struct tm local {};
+    if (!localtime_r(&moment, &local))
+        return std::to_string(unix_seconds);
+    char text[32];
+    return strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local) ? std::string(text) : std::to_string(unix_seconds);
+}
+
 }

@@ -24,6 +24,11 @@ inline Rect intersection(Rect const& a, Rect const& b)
     return { left, top, right - left, bottom - top };
 }
 
+inline bool contains(Rect const& rect, Point point)
+{
+    return point.x >= rect.left && point.x < rect.left + rect.width && point.y >= rect.top && point.y < rect.top + rect.height;
+}
+
 inline bool is_empty(Rect const& rect)
 {
     return rect.width <= 0 || rect.height <= 0;

@@ -71,6 +71,8 @@ public:
     int32_t count() const { return m_count; }
     int32_t selected() const { return m_selected; }
     int32_t pressed() const { return m_pressed; }
+    // Where the last press landed.
+    Point press_point() const { return { m_press_x, m_press_y }; }
     int32_t first_built() const { return m_items.empty() ? -1 : m_first; }
     int32_t built_count() const { return static_cast<int32_t>(m_items.size()); }
     // The element of a built item, or null.

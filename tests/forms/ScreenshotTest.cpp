@@ -257,6 +257,22 @@ TEST_P(Screenshots, PicturesInTheirBubblesWithAndWithoutText)
     ASSERT_TRUE(pump_until(pictures_shown, 10s));
     settle();
     check_screen("pictures");
+
+    // The first picture tapped: on a screen of its own.
+    auto* list = dynamic_cast<VList*>(stack->top()->find_by_id(u"list"));
+    ASSERT_NE(list, nullptr);
+    Element* picture = nullptr;
+    for (int32_t index = 0; list && index < list->count() && !picture; ++index) {
+        auto* found = list->item(index) ? list->item(index)->find_by_id(u"picture") : nullptr;
+        if (found && found->is_visible())
+            picture = found;
+    }
+    ASSERT_NE(picture, nullptr);
+    Point at { picture->position().x + picture->size().x / 2, picture->position().y + picture->size().y / 2 };
+    stack->top()->pointer_button({ at.x, at.y, 0, true });
+    stack->top()->pointer_button({ at.x, at.y, 0, false });
+    settle();
+    check_screen("picture_viewer");
 }
 
 TEST_P(Screenshots, ThePickerWithAFilter)
