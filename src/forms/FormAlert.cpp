@@ -1,5 +1,6 @@
 #include "forms/FormAlert.h"
 
+#include "forms/MessageWords.h"
 #include "forms/SkinBinding.h"
 #include "messaging/ChatModel.h"
 #include "messaging/Contact.h"
@@ -77,7 +78,7 @@ void FormAlert::form_alert(MessageRecord const& message)
     if (sender.empty())
         sender = message.sender.name.empty() ? message.sender.address : message.sender.name;
     m_title->set_text(sender);
-    m_message->set_text(message.text);
+    m_message->set_text(words_of(message, m_skin.language()));
     PhoneEntry entry = PhoneEntry::from_typed(message.peer().address);
     m_view_action = u"open:" + (entry.number.empty() ? entry.name : entry.number);
     log() << u"form_alert message:" << message.text << u"\n";

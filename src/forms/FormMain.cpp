@@ -11,6 +11,7 @@
 #include "forms/FormSearch.h"
 #include "forms/FormContacts.h"
 #include "forms/FormPicture.h"
+#include "forms/MessageWords.h"
 #include "forms/FormTemplates.h"
 #include "forms/SkinBinding.h"
 #include "skin/FontRep.h"
@@ -293,14 +294,6 @@ MessageRecord& FormMain::last_message(Chat& chat)
     return chat.messages.back();
 }
 
-// A message of a picture or a file alone says what it carries.
-std::u16string FormMain::preview_text(MessageRecord const& message) const
-{
-    if (!message.text.empty() || message.parts.empty())
-        return message.text;
-    return m_skin.language().text_of(message.picture() ? u"Picture" : u"Attachment");
-}
-
 void FormMain::fill_chat_item(Element& item, Chat& chat)
 {
     auto& title = bind_element<TextElement>(item, item_section, u"title");
@@ -323,7 +316,7 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
         if (auto draft = m_model.draft_of(chat))
             body.set_text(m_skin.language().text_of(u"Draft") + u": " + draft->text);
         else
-            body.set_text(preview_text(newest));
+            body.set_text(words_of(newest, m_skin.language()));
         day.set_text(MessageDates(m_skin.language()).in_list(newest.time, MessageTime::now()));
         // A delivery report is about the message before it, not a word of its own.
         auto last_word = std::find_if(chat.messages.rbegin(), chat.messages.rend(), [](MessageRecord const& message) { return message.report_kind == ReportKind::Message && message.folder != FolderKind::Drafts; });

@@ -105,7 +105,6 @@ private:
     int32_t index_of(Chat const&) const;
     MessageRecord& last_message(Chat&);
     void share_title_line(Element& item, TextElement& title, TextElement& type, TextElement& day);
-    std::u16string preview_text(MessageRecord const& message) const;
     void fill_chat_item(Element& item, Chat& chat);
     void build_owned_forms();
     void build_search();

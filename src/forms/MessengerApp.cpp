@@ -2,6 +2,7 @@
 
 #include "forms/DesktopAlerts.h"
 #include "forms/FormChat.h"
+#include "forms/MessageWords.h"
 #include "forms/SkinBinding.h"
 #include "lang/LanguageTable.h"
 #include "messaging/PhoneBook.h"
@@ -380,7 +381,7 @@ void MessengerApp::notify_desktop(MessageRecord const& message)
     Correspondent peer = message.peer();
     Chat* chat = m_model ? m_model->find_chat(chat_key_of(message)) : nullptr;
     std::u16string sender = chat && !chat->title().empty() ? chat->title() : (peer.name.empty() ? peer.address : peer.name);
-    m_desktop_alerts->show(sender, message.text, m_alert_skin.language().text_of(u"View"), peer.address);
+    m_desktop_alerts->show(sender, words_of(message, m_alert_skin.language()), m_alert_skin.language().text_of(u"View"), peer.address);
 }
 
 // The desktop notification's "View": what the alert's "View" does.

@@ -6,6 +6,7 @@
 
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
+#include "forms/FormAlert.h"
 #include "forms/FormPicture.h"
 #include "messaging/MmsInbox.h"
 #include "platform/MessageStore.h"
@@ -159,4 +160,23 @@ TEST_F(PictureMessages, APictureThatCannotBeDecodedIsSaidInWordsAndOpensNothing)
     EXPECT_FALSE(picture_of(0)->is_visible());
     tap(chat_form(), middle(*chat_form().list().item(0)));
     EXPECT_NE(stack->top(), &viewer());
+}
+
+TEST_F(PictureMessages, APictureArrivingAloneIsAnnouncedAsAPictureAndCountsAsUnread)
+{
+    start();
+    ASSERT_TRUE(pump_until([&] { return started(); }));
+    application->minimize();
+    {
+        std::string error;
+        auto store = platform::MessageStore::open_device(error);
+        ASSERT_NE(store, nullptr) << error;
+        ReceivedMms mms { "/service", "/service/new", u"+4915110000001", {}, {}, MessageTime::now().filetime(), false, {} };
+        mms.parts.push_back({ "image/jpeg", 0, std::filesystem::file_size(landscape), landscape });
+        ASSERT_TRUE(file_received_mms(*store, mms));
+    }
+    ASSERT_TRUE(pump_until([&] { return alert_on_top() && controller->alert_form()->message().text() == u"Picture"; }, 5s));
+    Chat* chat = controller->model()->find_chat(u"0000001");
+    ASSERT_NE(chat, nullptr);
+    EXPECT_EQ(chat->unread, 1);
 }
