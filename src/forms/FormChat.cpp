@@ -7,6 +7,7 @@
 #include "messaging/Chat.h"
 #include "messaging/TextAnalysis.h"
 #include "forms/FormPicture.h"
+#include "messaging/PictureFiles.h"
 #include "platform/Clipboard.h"
 #include "platform/Ticks.h"
 #include "platform/Utf.h"
@@ -351,23 +352,61 @@ void FormChat::show_picture(Element& item, MessageRecord const& record)
     bool shows_picture = picture && part && found.state != PictureThumbnails::State::Failed;
     if (picture)
         picture->set_visible(shows_picture);
+    MessagePart const* file = first_file(record);
+    auto* chip = dynamic_cast<TextElement*>(item.find_by_id(u"file"));
+    if (chip) {
+        chip->set_visible(file != nullptr);
+        if (file)
+            chip->set_text(u"\U0001F4CE " + m_skin.language().text_of(u"Attachment") + u" · " + upper_case(to_utf16(extension_of(*file))));
+    }
     auto& body = bind_element<TextElement>(item, item_section, u"body");
-    // A picture alone needs no empty line under it.
-    body.set_visible(!record.text.empty() || !shows_picture);
-    if (record.text.empty() && !record.parts.empty() && !shows_picture) {
+    // A picture or a file alone needs no empty line under it.
+    bool shows_part = shows_picture || (file && chip);
+    body.set_visible(!record.text.empty() || !shows_part);
+    if (record.text.empty() && !record.parts.empty() && !shows_part) {
         body.set_text(m_skin.language().text_of(part ? u"Picture" : u"Attachment"));
         body.set_runs({});
     }
+}
+
+// The first part that is no picture: it shows as a chip that opens with the desktop's handler.
+MessagePart const* FormChat::first_file(MessageRecord const& record)
+{
+    for (auto const& part : record.parts)
+        if (!part.is_picture())
+            return &part;
+    return nullptr;
 }
 
 // A tap on a message's picture shows it on a screen of its own.
 bool FormChat::open_picture_at(int32_t index, Point point)
 {
     Element* item = m_list->item(index);
-    auto* picture = item ? dynamic_cast<ImageElement*>(item->find_by_id(u"picture")) : nullptr;
-    if (!picture || !picture->is_visible() || !contains(picture->rect(), point))
+    auto shown_at = [&](char16_t const* id) {
+        Element* element = item ? item->find_by_id(id) : nullptr;
+        return element && element->is_visible() && contains(element->rect(), point);
+    };
+    if (shown_at(u"picture"))
+        return open_picture(index);
+    if (shown_at(u"file"))
+        return open_file(index);
+    return false;
+}
+
+bool FormChat::open_file(int32_t index)
+{
+    Chat* current = chat();
+    if (!current || index < 0 || index >= static_cast<int32_t>(current->messages.size()))
         return false;
-    return open_picture(index);
+    MessageRecord& record = current->messages[static_cast<size_t>(index)];
+    m_model.read_message(record, *current);
+    MessagePart const* file = first_file(record);
+    if (!file)
+        return false;
+    std::string why;
+    if (!open_message_part(*file, "MMS-" + platform::local_file_stamp(record.time.unix_milliseconds() / 1000), why))
+        log() << u"file: " << to_utf16(file->file) << u" is not opened: " << to_utf16(why) << u"\n";
+    return true;
 }
 
 bool FormChat::open_picture(int32_t index)

@@ -83,6 +83,8 @@ private:
     void refresh_pictures();
     bool open_picture_at(int32_t index, Point point);
     bool open_picture(int32_t index);
+    bool open_file(int32_t index);
+    static MessagePart const* first_file(MessageRecord const& record);
     void show_as_report(Element& item, MessageRecord const& record);
     bool edit_key_without_input(KeyEvent const&);
     void fill_message(Element& item, Chat& chat, int32_t index);

@@ -93,17 +93,11 @@ void FormPicture::save()
         say(m_skin.language().text_of(u"PictureNotSaved") + u" " + to_utf16(why));
 }
 
-// The desktop's handler gets a file of its own, in the device's temporary folder: the MMS
-// service's file holds the whole message, not the picture alone.
 void FormPicture::open_with()
 {
     std::string why;
-    auto copy = save_message_part(m_part, to_utf8(expand_path(u"/Temp/opened")), m_stem, why);
-    if (!copy) {
+    if (!open_message_part(m_part, m_stem, why))
         say(m_skin.language().text_of(u"PictureNotSaved") + u" " + to_utf16(why));
-        return;
-    }
-    run_program(u"xdg-open", { to_utf16(*copy) });
 }
 
 void FormPicture::go_back()

@@ -47,6 +47,7 @@ void MessageBubble::style(Element& item, MessageRecord const& record)
 {
     Colours const& colours = colours_of(record);
     paint_text(item, u"body", colours.text);
+    paint_text(item, u"file", colours.link);
     paint_text(item, u"time", colours.meta);
     paint_text(item, u"status", colours.meta);
     item.set_layout_listener(m_width_percent > 0 ? this : nullptr);
@@ -78,7 +79,7 @@ int32_t MessageBubble::natural_width(Element& item, int32_t limit)
     int32_t widest = 0;
     if (Element* picture = item.find_by_id(u"picture"); picture && picture->is_visible())
         widest = picture->design_size().x;
-    for (char16_t const* id : { u"body", u"time", u"status" }) {
+    for (char16_t const* id : { u"body", u"file", u"time", u"status" }) {
         TextElement* text = text_element(item, id);
         if (!text || !text->font() || !text->is_visible())
             continue;

@@ -1,6 +1,9 @@
 #include "messaging/PictureFiles.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Utf.h"
+#include "shell/Paths.h"
+#include "shell/Platform.h"
 
 #include <cerrno>
 #include <cstring>
@@ -42,6 +45,17 @@ std::optional<std::string> save_message_part(MessagePart const& part, std::strin
     }
     why = "a thousand files of that name are there already";
     return std::nullopt;
+}
+
+bool open_message_part(MessagePart const& part, std::string const& stem, std::string& why)
+{
+    auto copy = save_message_part(part, to_utf8(expand_path(u"/Temp/opened")), stem, why);
+    if (!copy)
+        return false;
+    if (run_program(u"xdg-open", { to_utf16(*copy) }))
+        return true;
+    why = "the desktop's opener could not be started";
+    return false;
 }
 
 }

@@ -19,4 +19,9 @@ constexpr uint64_t largest_saved_part = 64u * 1024u * 1024u;
 // is ever overwritten. The new file's path, or nullopt with `why`.
 std::optional<std::string> save_message_part(MessagePart const& part, std::string const& folder, std::string const& stem, std::string& why);
 
+// Hands a copy of the part alone (the MMS service's file holds the whole message) to the
+// desktop's handler for its kind; the copy lies in the device's temporary folder. False, with
+// `why`, when the copy could not be made or the opener not started.
+bool open_message_part(MessagePart const& part, std::string const& stem, std::string& why);
+
 }

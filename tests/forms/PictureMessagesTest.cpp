@@ -180,3 +180,42 @@ TEST_F(PictureMessages, APictureArrivingAloneIsAnnouncedAsAPictureAndCountsAsUnr
     ASSERT_NE(chat, nullptr);
     EXPECT_EQ(chat->unread, 1);
 }
+
+TEST_F(PictureMessages, AFileShowsAsAChipThatOpensACopyOfItAlone)
+{
+    auto bin = device.path() / "bin";
+    auto record = device.path() / "opened";
+    std::filesystem::create_directories(bin);
+    std::ofstream(bin / "xdg-open") << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" << record.string() << ".part\"\nmv \""
+                                     << record.string() << ".part\" \"" << record.string() << "\"\n";
+    ::chmod((bin / "xdg-open").c_str(), 0755);
+    std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    test::ScopedEnvironment path_variable("PATH", (bin.string() + ":" + old_path).c_str());
+    auto message_file = device.path() / "mms-file";
+    std::string document = "%PDF-1.4\nnot much of a document\n%%EOF\n";
+    std::ofstream(message_file, std::ios::binary) << "<smil/>" << document;
+    {
+        std::string error;
+        auto store = platform::MessageStore::open_device(error);
+        ASSERT_NE(store, nullptr) << error;
+        ReceivedMms mms { "/service", "/service/file", u"+4915110000001", {}, u"The tickets", MessageTime::now().filetime(), true, {} };
+        mms.parts.push_back({ "application/pdf", 7, document.size(), message_file.string() });
+        ASSERT_TRUE(file_received_mms(*store, mms));
+    }
+    open_chat();
+    TextElement* chip = nullptr;
+    ASSERT_TRUE(pump_until([&] {
+        Element* item = chat_form().list().item(0);
+        chip = item ? dynamic_cast<TextElement*>(item->find_by_id(u"file")) : nullptr;
+        return chip && chip->is_visible();
+    }));
+    EXPECT_NE(chip->text().find(u"PDF"), std::u16string::npos);
+    tap(chat_form(), middle(*chip));
+    ASSERT_TRUE(test::wait_for_file(record));
+    std::string opened = test::read_file(record);
+    ASSERT_FALSE(opened.empty());
+    opened.pop_back();
+    EXPECT_EQ(std::filesystem::path(opened).extension(), ".pdf");
+    EXPECT_EQ(test::read_file(opened), document);
+    EXPECT_EQ(stack->top(), &chat_form());
+}

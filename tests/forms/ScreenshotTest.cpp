@@ -86,10 +86,10 @@ protected:
             ASSERT_TRUE(m_store && m_store->create_message(folder(tag), message, false));
         }
 
-        void picture(std::u16string from, std::u16string text, int64_t at, std::string path)
+        void picture(std::u16string from, std::u16string text, int64_t at, std::string path, std::string type = "image/jpeg")
         {
             ReceivedMms mms { "/service", "/service/" + std::to_string(at), from, {}, text, filetime_of(at), true, {} };
-            mms.parts.push_back({ "image/jpeg", 0, std::filesystem::file_size(path), path });
+            mms.parts.push_back({ type, 0, std::filesystem::file_size(path), path });
             ASSERT_TRUE(m_store && file_received_mms(*m_store, mms));
         }
 
@@ -233,7 +233,7 @@ TEST_P(Screenshots, AChatWithReceivedSentALinkADaySeparatorAndADraft)
     check_screen("chat");
 }
 
-TEST_P(Screenshots, PicturesInTheirBubblesWithAndWithoutText)
+TEST_P(Screenshots, PicturesInTheirBubblesWithAndWithoutTextAndAFile)
 {
     {
         StoreWriter store;
@@ -241,6 +241,7 @@ TEST_P(Screenshots, PicturesInTheirBubblesWithAndWithoutText)
         std::string landscape = VELLOQ_FIXTURES_DIR "/pictures/landscape.jpg";
         store.picture(u"+491701234567", u"The view from up here", at, landscape);
         store.picture(u"+491701234567", {}, at + 60, landscape);
+        store.picture(u"+491701234567", u"And the tickets", at + 120, landscape, "application/pdf");
     }
     start_and_settle();
     controller->on_other_instance_started(u"open:+491701234567");
