@@ -116,9 +116,11 @@ END;
 
 // Version 8 remembers which message of the phone's MMS service (its object path there) each
 // filed MMS is, for as long as the message stays in the store: the MMS service keeps its messages
-// for years, and a message listed again at every start must never be filed twice.
+// for years, and a message listed again at every start must never be filed twice. It also notes
+// whether the MMS service knows the message was read.
 constexpr char const* schema_8_sql = R"(
-CREATE TABLE IF NOT EXISTS mms_filed(path TEXT PRIMARY KEY, service TEXT NOT NULL, message INTEGER NOT NULL) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS mms_filed(path TEXT PRIMARY KEY, service TEXT NOT NULL, message INTEGER NOT NULL,
+    read_told INTEGER NOT NULL DEFAULT 0) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS mms_filed_service ON mms_filed(service);
 )";
 

@@ -11,13 +11,20 @@ enum Statement : size_t {
     Remember,
     Paths,
     Forget,
+    Deleted,
+    ReadUntold,
+    ReadTold,
 };
 
 char const* const statement_sql[] = {
     "SELECT message FROM mms_filed WHERE path = ?1",
-    "INSERT INTO mms_filed(path, service, message) VALUES(?1, ?2, ?3)",
+    "INSERT INTO mms_filed(path, service, message, read_told) VALUES(?1, ?2, ?3, ?4)",
     "SELECT path FROM mms_filed WHERE service = ?1 ORDER BY path",
     "DELETE FROM mms_filed WHERE path = ?1",
+    "SELECT f.path FROM mms_filed f WHERE f.service = ?1 AND NOT EXISTS (SELECT 1 FROM messages m WHERE m.id = f.message) ORDER BY f.path",
+    "SELECT f.path FROM mms_filed f JOIN properties p ON p.message = f.message AND p.tag = ?2 "
+    "WHERE f.service = ?1 AND f.read_told = 0 AND (p.value & 1) = 1 ORDER BY f.path",
+    "UPDATE mms_filed SET read_told = 1 WHERE path = ?1",
 };
 
 }
@@ -68,22 +75,48 @@ StoreResult<bool> MmsFiling::insert_filed(std::string const& service, std::strin
     if (!entry)
         return entry.error();
     StatementUse remember(m_statements[Remember]);
-    remember->bind(1, path).bind(2, service).bind(3, m_tables.row_of_entry(*entry));
+    bool read = (number_of(message.properties, Tag::MessageFlags).value_or(0) & flag_read) != 0;
+    remember->bind(1, path).bind(2, service).bind(3, m_tables.row_of_entry(*entry)).bind(4, static_cast<int64_t>(read));
     if (!remember->execute() || !transaction.commit())
         return m_tables.failure();
     return true;
 }
 
-StoreResult<std::vector<std::string>> MmsFiling::filed_paths(std::string const& service)
+StoreResult<std::vector<std::string>> MmsFiling::paths_of(size_t statement, std::string const& service)
 {
-    StatementUse paths(m_statements[Paths]);
+    StatementUse paths(m_statements[statement]);
     paths->bind(1, service);
+    if (statement == ReadUntold)
+        paths->bind(2, static_cast<int64_t>(Tag::MessageFlags));
     std::vector<std::string> found;
     while (paths->step())
         found.push_back(paths->column_text(0));
     if (paths->failed())
         return m_tables.failure();
     return found;
+}
+
+StoreResult<std::vector<std::string>> MmsFiling::filed_paths(std::string const& service)
+{
+    return paths_of(Paths, service);
+}
+
+StoreResult<std::vector<std::string>> MmsFiling::deleted_paths(std::string const& service)
+{
+    return paths_of(Deleted, service);
+}
+
+StoreResult<std::vector<std::string>> MmsFiling::read_untold_paths(std::string const& service)
+{
+    return paths_of(ReadUntold, service);
+}
+
+StoreResult<void> MmsFiling::read_told(std::string const& path)
+{
+    StatementUse told(m_statements[ReadTold]);
+    if (!told->bind(1, path).execute())
+        return m_tables.failure();
+    return {};
 }
 
 StoreResult<bool> MmsFiling::remove(std::string const& path)

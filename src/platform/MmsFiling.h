@@ -27,6 +27,11 @@ public:
     StoreResult<Filing> file(std::string const& service, std::string const& path, StoredMessage const& message);
     // The paths filed from one service of the MMS service.
     StoreResult<std::vector<std::string>> filed_paths(std::string const& service);
+    // Those whose message the user deleted here, for the MMS service to delete too.
+    StoreResult<std::vector<std::string>> deleted_paths(std::string const& service);
+    // Those whose message was read here and the MMS service was not told yet; and telling it.
+    StoreResult<std::vector<std::string>> read_untold_paths(std::string const& service);
+    StoreResult<void> read_told(std::string const& path);
     // The message at `path` is gone from the MMS service: its message leaves the store. False when
     // nothing was filed from that path.
     StoreResult<bool> remove(std::string const& path);
@@ -37,6 +42,7 @@ private:
     MmsFiling(MessageTables&, StatementSet, std::function<void()> inbox_changed);
     StoreResult<bool> insert_filed(std::string const& service, std::string const& path, StoredMessage const& message);
     StoreResult<bool> remove_filed(std::string const& path);
+    StoreResult<std::vector<std::string>> paths_of(size_t statement, std::string const& service);
 
     std::function<void()> m_inbox_changed;
 };

@@ -141,3 +141,29 @@ TEST_F(MmsFiling, PartsThatCannotBeReadOrKeptAreLeftOutAndMessagesTheUserSentAre
     EXPECT_EQ(records[1].text, u"Whole");
     EXPECT_EQ(records[1].parts.size(), 1u);
 }
+
+TEST_F(MmsFiling, WhatTheUserReadOrDeletedHereTheMmsServiceIsToldOnce)
+{
+    auto to_read = mms.store(picture_message("Read me", "+15551234567"));
+    auto to_delete = mms.store(picture_message("Delete me", "+15557654321"));
+    start_service();
+    ASSERT_TRUE(inbox_holds(2));
+    SmsManager manager;
+    for (auto const& record : inbox()) {
+        if (record.text == u"Read me")
+            ASSERT_TRUE(manager.set_sms_read(record.id, true));
+        else
+            ASSERT_TRUE(manager.delete_message(FolderKind::Incoming, record));
+    }
+    ASSERT_TRUE(test::wait_until([&] { return mms.read_marked() == std::vector<std::string> { to_read }; }));
+    ASSERT_TRUE(test::wait_until([&] { return mms.held() == std::vector<std::string> { to_read }; }));
+
+    // Started again, the service files neither again and tells the MMS service nothing twice.
+    stop_service();
+    mms.store(picture_message("Later", "+15551234567"));
+    start_service();
+    ASSERT_TRUE(inbox_holds(2));
+    EXPECT_EQ(mms.read_marked(), std::vector<std::string> { to_read });
+    auto records = inbox();
+    EXPECT_EQ(std::count_if(records.begin(), records.end(), [](MessageRecord const& record) { return record.text == u"Delete me"; }), 0);
+}

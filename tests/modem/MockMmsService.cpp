@@ -105,4 +105,30 @@ void MockMmsService::remove(std::string const& path, bool announce)
         g_variant_unref(reply);
 }
 
+std::vector<std::string> MockMmsService::call_for_paths(char const* method)
+{
+    std::vector<std::string> paths;
+    GVariant* reply = call(method, nullptr);
+    if (!reply)
+        return paths;
+    GVariantIter* iter = nullptr;
+    g_variant_get(reply, "(as)", &iter);
+    gchar const* path = nullptr;
+    while (g_variant_iter_next(iter, "&s", &path))
+        paths.push_back(path);
+    g_variant_iter_free(iter);
+    g_variant_unref(reply);
+    return paths;
+}
+
+std::vector<std::string> MockMmsService::read_marked()
+{
+    return call_for_paths("ReadMarked");
+}
+
+std::vector<std::string> MockMmsService::held()
+{
+    return call_for_paths("Held");
+}
+
 }

@@ -40,10 +40,14 @@ public:
     std::string store(Message const& message);
     // Another program deleting the message, announced or while nobody listened.
     void remove(std::string const& path, bool announce);
+    // The messages a client marked read, and those the service holds now.
+    std::vector<std::string> read_marked();
+    std::vector<std::string> held();
 
 private:
     std::string add(char const* method, Message const& message);
     GVariant* call(char const* method, GVariant* parameters);
+    std::vector<std::string> call_for_paths(char const* method);
 
     std::string m_address;
     std::unique_ptr<ChildProcess> m_mock;

@@ -14,8 +14,12 @@ constexpr char const* mms_name = "org.ofono.mms";
 constexpr char const* manager_path = "/org/ofono/mms";
 constexpr char const* manager_interface = "org.ofono.mms.Manager";
 constexpr char const* service_interface = "org.ofono.mms.Service";
+constexpr char const* message_interface = "org.ofono.mms.Message";
 // A listing of every message is read at once; the service answers it from its own files.
 constexpr int listing_timeout_ms = 60'000;
+constexpr int message_call_timeout_ms = 25'000;
+// How often the store's change count is looked at while the MMS service runs (a memory read).
+constexpr guint store_check_seconds = 2;
 
 std::string text_property(GVariantDict& dict, char const* key)
 {
@@ -92,6 +96,8 @@ MmsFollower::MmsFollower(platform::MessageStore& store)
 
 MmsFollower::~MmsFollower()
 {
+    if (m_store_check)
+        g_source_remove(m_store_check);
     m_calls.reset();
     unsubscribe();
     if (m_name_watch)
@@ -117,10 +123,15 @@ void MmsFollower::appeared()
     m_calls = std::make_unique<CallScope>();
     subscribe();
     list_services();
+    if (!m_store_check)
+        m_store_check = g_timeout_add_seconds(store_check_seconds, on_store_check, this);
 }
 
 void MmsFollower::vanished()
 {
+    if (m_store_check)
+        g_source_remove(std::exchange(m_store_check, 0));
+    m_in_flight.clear();
     m_calls.reset();
     unsubscribe();
     m_services.clear();
@@ -207,6 +218,64 @@ void MmsFollower::take_listing(std::string const& service, GVariant* messages)
     for (auto const& known : *filed)
         if (!listed.contains(known))
             remove(known);
+    tell_service();
+}
+
+void MmsFollower::look_at_store()
+{
+    auto seen = m_store.change_count();
+    if (seen && seen == m_store_seen)
+        return;
+    m_store_seen = seen;
+    tell_service();
+}
+
+void MmsFollower::tell_service()
+{
+    if (!m_calls)
+        return;
+    for (auto const& service : m_services) {
+        auto deleted = m_store.mms_filing().deleted_paths(service);
+        auto read = m_store.mms_filing().read_untold_paths(service);
+        if (!deleted || !read) {
+            say("cannot read what to tell the MMS service: " + (deleted ? read.error() : deleted.error()).text);
+            return;
+        }
+        for (auto const& path : *deleted)
+            call_message(path, "Delete");
+        for (auto const& path : *read)
+            call_message(path, "MarkRead");
+    }
+}
+
+// A deletion ends with the service's MessageRemoved, which forgets the path; one the service no
+// longer knows is forgotten at once. A message marked read is noted as told.
+void MmsFollower::call_message(std::string const& path, char const* method)
+{
+    auto call = std::make_pair(path, std::string(method));
+    if (!m_in_flight.insert(call).second)
+        return;
+    g_dbus_connection_call(m_bus.get(), mms_name, path.c_str(), message_interface, method, nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE,
+        message_call_timeout_ms, m_calls->get(), finish_async, async_done([this, call](GObject* source, GAsyncResult* result) {
+            GErrorHolder error;
+            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, error.out());
+            if (cancelled(error.get()))
+                return;
+            m_in_flight.erase(call);
+            auto const& [path, method] = call;
+            bool gone = error && (g_error_matches(error.get(), G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT)
+                || g_error_matches(error.get(), G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD));
+            if (reply)
+                g_variant_unref(reply);
+            if (gone) {
+                remove(path);
+            } else if (!reply) {
+                say("the MMS service did not take " + method + " of " + path + ": " + error.message());
+            } else if (method == "MarkRead") {
+                if (auto told = m_store.mms_filing().read_told(path); !told)
+                    say("cannot note MMS " + path + " as read there: " + told.error().text);
+            }
+        }));
 }
 
 bool MmsFollower::file(std::string const& service, std::string const& path, GVariant* properties)
@@ -256,6 +325,12 @@ void MmsFollower::signalled(char const* object, char const* interface, char cons
         g_variant_get(parameters, "(&o)", &path);
         remove(path);
     }
+}
+
+gboolean MmsFollower::on_store_check(gpointer self)
+{
+    static_cast<MmsFollower*>(self)->look_at_store();
+    return G_SOURCE_CONTINUE;
 }
 
 void MmsFollower::on_appeared(GDBusConnection*, gchar const*, gchar const*, gpointer self)

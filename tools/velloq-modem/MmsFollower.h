@@ -7,7 +7,9 @@
 
 #include <gio/gio.h>
 
+#include <optional>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,9 @@ public:
 
     // Connects to the session bus; false, said in the log, when there is none.
     bool start();
+    // Tells the MMS service what the user did here: messages deleted here are deleted there, those
+    // read here are marked read there. Runs by itself after each change of the store.
+    void tell_service();
 
 private:
     void appeared();
@@ -38,17 +43,26 @@ private:
     bool file(std::string const& service, std::string const& path, GVariant* properties);
     void remove(std::string const& path);
     void signalled(char const* object, char const* interface, char const* name, GVariant* parameters);
+    void call_message(std::string const& path, char const* method);
+    void look_at_store();
 
     static void on_appeared(GDBusConnection*, gchar const* name, gchar const* owner, gpointer self);
     static void on_vanished(GDBusConnection*, gchar const* name, gpointer self);
     static void on_signal(GDBusConnection*, gchar const* sender, gchar const* object, gchar const* interface, gchar const* name,
         GVariant* parameters, gpointer self);
+    static gboolean on_store_check(gpointer self);
 
     platform::MessageStore& m_store;
     GRef<GDBusConnection> m_bus;
     guint m_name_watch { 0 };
     std::vector<guint> m_subscriptions;
     std::set<std::string> m_services;
+    // Calls to the MMS service's messages not yet answered, by path and method.
+    std::set<std::pair<std::string, std::string>> m_in_flight;
+    // The store's change count when it was last looked at, and the timer that looks again while
+    // the MMS service runs.
+    std::optional<uint64_t> m_store_seen;
+    guint m_store_check { 0 };
     // Declared last: calls in flight end (as cancelled) before what they would touch.
     std::unique_ptr<CallScope> m_calls;
 };
