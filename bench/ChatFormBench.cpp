@@ -1,7 +1,8 @@
 // The chat form on a chat of 5,000 messages: the time from opening the chat to its first drawn
 // frame, and the frame time while flinging through it (mean and 99th percentile), drawn headless
 // into the display's back buffer as the main loop does. Baselines: one frame of the chat list,
-// and for a chat a third of it in Arabic and Hindi, the same figures of a Latin chat, in the
+// and for a chat a third of it in Arabic and Hindi, and for one with 500 pictures (each its own
+// photo, its thumbnail made while the list moves), the same figures of a Latin chat, in the
 // same run.
 #include "BenchDevice.h"
 #include "HeadlessChatList.h"
@@ -9,6 +10,7 @@
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
 #include "messaging/ChatModel.h"
+#include "messaging/MmsInbox.h"
 #include "platform/MessageStore.h"
 #include "platform/Utf.h"
 #include "shell/Application.h"
@@ -21,6 +23,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <jpeglib.h>
 #include <vector>
 
 using namespace velloq;
@@ -75,6 +79,80 @@ FlingFigures open_and_fling(bench::HeadlessChatList& program, Chat const& chat, 
     return { open_ms[open_ms.size() / 2], sum / static_cast<double>(frame_ms.size()), frame_ms[frame_ms.size() * 99 / 100] };
 }
 
+// A photo of 800×600 whose colours follow `seed`, as a JPEG.
+std::string photo_jpeg(int seed)
+{
+    constexpr int width = 800, height = 600;
+    jpeg_compress_struct info {};
+    jpeg_error_mgr errors {};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = width;
+    info.image_height = height;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 85, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(width * 3);
+    while (info.next_scanline < info.image_height) {
+        unsigned y = info.next_scanline;
+        for (unsigned x = 0; x < width; ++x) {
+            row[x * 3] = static_cast<unsigned char>(x * 255 / width + seed * 37);
+            row[x * 3 + 1] = static_cast<unsigned char>(y * 255 / height + seed * 11);
+            row[x * 3 + 2] = static_cast<unsigned char>((x ^ y) + seed);
+        }
+        JSAMPROW pointer = row.data();
+        jpeg_write_scanlines(&info, &pointer, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::string bytes(reinterpret_cast<char*>(out), size);
+    jpeg_destroy_compress(&info);
+    std::free(out);
+    return bytes;
+}
+
+// A chat of 5,000 messages from one number, every tenth an MMS with a photo of its own; the
+// photos lie in one file, as the MMS service keeps a message's parts.
+bool seed_picture_chat(platform::MessageStore& store, std::string const& folder)
+{
+    std::string file = folder + "/pictures.mms";
+    std::ofstream out(file, std::ios::binary);
+    std::vector<MessagePart> parts;
+    uint64_t offset = 0;
+    for (int index = 0; index < 500; ++index) {
+        std::string photo = photo_jpeg(index);
+        out << photo;
+        parts.push_back({ "image/jpeg", offset, photo.size(), file });
+        offset += photo.size();
+    }
+    out.close();
+    auto inbox = store.folder(platform::Tag::InboxEntryId);
+    if (!inbox)
+        return false;
+    int64_t start = MessageTime::now().filetime() - 5000LL * 60 * 10'000'000;
+    std::vector<std::pair<platform::Bytes, platform::StoredMessage>> texts;
+    for (int index = 0; index < 5000; ++index) {
+        int64_t at = start + index * 60LL * 10'000'000;
+        if (index % 10 == 0) {
+            ReceivedMms mms { "/bench", "/bench/" + std::to_string(index), u"+4915177700000", {}, index % 20 == 0 ? u"Look at this" : u"", at, true,
+                { parts[static_cast<size_t>(index / 10)] } };
+            if (!file_received_mms(store, mms))
+                return false;
+            continue;
+        }
+        platform::StoredMessage message;
+        message.properties = { { platform::Tag::Subject, u"Message number " + to_utf16(std::to_string(index)) + u" with a few words in it" },
+            { platform::Tag::MessageFlags, int64_t(1) }, { platform::Tag::DeliveryTime, at }, { platform::Tag::SenderName, std::u16string() },
+            { platform::Tag::SenderAddress, std::u16string(u"+4915177700000") }, { platform::Tag::MessageClass, std::u16string(u"IPM.SMStext") } };
+        texts.emplace_back(*inbox, std::move(message));
+    }
+    return static_cast<bool>(store.create_messages(texts));
+}
+
 // Two chats of 5,000 messages: one in Latin and Cyrillic, one with a third of its messages in
 // Arabic or Hindi (shaped, right to left, from fallback faces); each figure of the second is
 // also given against the first's.
@@ -84,7 +162,8 @@ void BM_OpenAndFlingAChatOf5000Messages(benchmark::State& state)
     {
         std::string error;
         auto store = platform::MessageStore::open_device(error);
-        if (!store || !tools::seed_store(*store, 1, 5000, 5) || !tools::seed_store(*store, 1, 5000, 5, true, 1)) {
+        if (!store || !tools::seed_store(*store, 1, 5000, 5) || !tools::seed_store(*store, 1, 5000, 5, true, 1)
+            || !seed_picture_chat(*store, bench::bench_device())) {
             state.SkipWithError("the store could not be seeded");
             return;
         }
@@ -107,15 +186,17 @@ void BM_OpenAndFlingAChatOf5000Messages(benchmark::State& state)
         });
     };
     auto world = std::find_if(chats.begin(), chats.end(), in_world_scripts);
-    auto latin = std::find_if(chats.begin(), chats.end(), [&](auto const& chat) { return chat != *world; });
-    if (chats.size() != 2 || world == chats.end() || latin == chats.end()) {
-        state.SkipWithError("the two seeded chats are not there");
+    auto pictures = std::find_if(chats.begin(), chats.end(), [](auto const& chat) { return chat->key == u"7700000"; });
+    auto latin = std::find_if(chats.begin(), chats.end(), [&](auto const& chat) { return chat != *world && chat != *pictures; });
+    if (chats.size() != 3 || world == chats.end() || latin == chats.end() || pictures == chats.end()) {
+        state.SkipWithError("the three seeded chats are not there");
         return;
     }
-    FlingFigures latin_figures, world_figures;
+    FlingFigures latin_figures, world_figures, picture_figures;
     for (auto _ : state) {
         latin_figures = open_and_fling(program, **latin, 1);
         world_figures = open_and_fling(program, **world, 1);
+        picture_figures = open_and_fling(program, **pictures, 1);
     }
     state.counters["open_ms"] = latin_figures.open_ms;
     state.counters["frame_mean_ms"] = latin_figures.mean_ms;
@@ -128,6 +209,11 @@ void BM_OpenAndFlingAChatOf5000Messages(benchmark::State& state)
     state.counters["world_vs_latin_mean"] = world_figures.mean_ms / latin_figures.mean_ms;
     state.counters["world_vs_latin_p99"] = world_figures.p99_ms / latin_figures.p99_ms;
     state.counters["world_vs_latin_open"] = world_figures.open_ms / latin_figures.open_ms;
+    state.counters["pictures_frame_mean_ms"] = picture_figures.mean_ms;
+    state.counters["pictures_frame_p99_ms"] = picture_figures.p99_ms;
+    state.counters["pictures_vs_latin_mean"] = picture_figures.mean_ms / latin_figures.mean_ms;
+    state.counters["pictures_vs_latin_p99"] = picture_figures.p99_ms / latin_figures.p99_ms;
+    state.counters["pictures_vs_latin_open"] = picture_figures.open_ms / latin_figures.open_ms;
 }
 BENCHMARK(BM_OpenAndFlingAChatOf5000Messages)->Unit(benchmark::kMillisecond)->Iterations(3);
 
