@@ -1,6 +1,7 @@
 // Making the thumbnail of a phone camera's 12-megapixel JPEG (4000×3000, made here with the
 // library's own encoder a row at a time) for a bubble of a 480-pixel-wide screen, and how much
 // the process's peak memory grew while it did; beside reading the JPEG's bytes once.
+#include "SyntheticPhoto.h"
 #include "platform/PictureThumbnail.h"
 
 #include <benchmark/benchmark.h>
@@ -8,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <jpeglib.h>
 #include <malloc.h>
 #include <string>
 #include <vector>
@@ -20,40 +20,15 @@ namespace {
 constexpr int photo_width = 4000;
 constexpr int photo_height = 3000;
 
-// A photo's worth of detail: smooth shading with a fine pattern over it, so the encoder keeps
-// as many coefficients as a real photo's.
+// Smooth shading with a fine pattern over it, so the encoder keeps as many coefficients as a
+// real photo's.
 std::string camera_jpeg()
 {
-    jpeg_compress_struct info {};
-    jpeg_error_mgr errors {};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = photo_width;
-    info.image_height = photo_height;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 90, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<unsigned char> row(photo_width * 3);
-    while (info.next_scanline < info.image_height) {
-        unsigned y = info.next_scanline;
-        for (unsigned x = 0; x < photo_width; ++x) {
-            row[x * 3] = static_cast<unsigned char>(x * 255 / photo_width ^ (y * 7 + x * 3) % 23);
-            row[x * 3 + 1] = static_cast<unsigned char>(y * 255 / photo_height ^ (x * 5) % 17);
-            row[x * 3 + 2] = static_cast<unsigned char>((x + y) % 256);
-        }
-        JSAMPROW pointer = row.data();
-        jpeg_write_scanlines(&info, &pointer, 1);
-    }
-    jpeg_finish_compress(&info);
-    std::string bytes(reinterpret_cast<char*>(out), size);
-    jpeg_destroy_compress(&info);
-    std::free(out);
-    return bytes;
+    return bench::synthetic_jpeg(photo_width, photo_height, 90, [](unsigned x, unsigned y, unsigned char* rgb) {
+        rgb[0] = static_cast<unsigned char>(x * 255 / photo_width ^ (y * 7 + x * 3) % 23);
+        rgb[1] = static_cast<unsigned char>(y * 255 / photo_height ^ (x * 5) % 17);
+        rgb[2] = static_cast<unsigned char>((x + y) % 256);
+    });
 }
 
 std::string const& photo()

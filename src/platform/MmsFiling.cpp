@@ -61,12 +61,10 @@ StoreResult<bool> MmsFiling::insert_filed(std::string const& service, std::strin
     SqliteTransaction transaction(m_tables.database(), SqliteTransaction::Kind::Immediate);
     if (!transaction.begun())
         return m_tables.failure();
-    StatementUse known(m_statements[Known]);
-    known->bind(1, path);
-    bool found = known->step();
-    if (known->failed())
-        return m_tables.failure();
-    if (found)
+    auto known = filed_message(path);
+    if (!known)
+        return known.error();
+    if (*known)
         return false;
     auto inbox = m_tables.folder_of_kind(Tag::InboxEntryId);
     if (!inbox)
@@ -80,6 +78,17 @@ StoreResult<bool> MmsFiling::insert_filed(std::string const& service, std::strin
     if (!remember->execute() || !transaction.commit())
         return m_tables.failure();
     return true;
+}
+
+// The row of the message filed from `path`, when one was.
+StoreResult<std::optional<int64_t>> MmsFiling::filed_message(std::string const& path)
+{
+    StatementUse known(m_statements[Known]);
+    known->bind(1, path);
+    bool found = known->step();
+    if (known->failed())
+        return m_tables.failure();
+    return found ? std::optional<int64_t>(known->column_int(0)) : std::nullopt;
 }
 
 StoreResult<std::vector<std::string>> MmsFiling::paths_of(size_t statement, std::string const& service)
@@ -137,14 +146,12 @@ StoreResult<bool> MmsFiling::remove_filed(std::string const& path)
     SqliteTransaction transaction(m_tables.database(), SqliteTransaction::Kind::Immediate);
     if (!transaction.begun())
         return m_tables.failure();
-    StatementUse known(m_statements[Known]);
-    known->bind(1, path);
-    bool found = known->step();
-    if (known->failed())
-        return m_tables.failure();
-    if (!found)
+    auto known = filed_message(path);
+    if (!known)
+        return known.error();
+    if (!*known)
         return false;
-    int64_t message = known->column_int(0);
+    int64_t message = **known;
     StatementUse forget(m_statements[Forget]);
     forget->bind(1, path);
     // A message the user deleted already is not there to remove; its path goes all the same.

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,7 @@ private:
     StoreResult<bool> insert_filed(std::string const& service, std::string const& path, StoredMessage const& message);
     StoreResult<bool> remove_filed(std::string const& path);
     StoreResult<std::vector<std::string>> paths_of(size_t statement, std::string const& service);
+    StoreResult<std::optional<int64_t>> filed_message(std::string const& path);
 
     std::function<void()> m_inbox_changed;
 };

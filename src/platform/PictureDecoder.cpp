@@ -1,5 +1,7 @@
 #include "platform/PictureDecoder.h"
 
+#include "platform/JpegFailure.h"
+
 #include <csetjmp>
 #include <cstdio>
 #include <jpeglib.h>
@@ -8,19 +10,6 @@
 namespace velloq::platform {
 
 namespace {
-
-struct JpegFailure {
-    jpeg_error_mgr manager {};
-    std::jmp_buf jump {};
-    char message[JMSG_LENGTH_MAX] {};
-};
-
-void jpeg_failed(j_common_ptr info)
-{
-    auto* failure = reinterpret_cast<JpegFailure*>(info->err);
-    info->err->format_message(info, failure->message);
-    std::longjmp(failure->jump, 1);
-}
 
 // The decoder's state lives in plain structures that need no destructor, as the library's
 // errors leave by longjmp.

@@ -1,5 +1,7 @@
 #include "platform/PictureThumbnail.h"
 
+#include "platform/JpegFailure.h"
+
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
@@ -109,19 +111,6 @@ void over_white(uint8_t const* rgba, uint8_t* rgb, int width)
         for (int c = 0; c < 3; ++c)
             rgb[x * 3 + c] = static_cast<uint8_t>((rgba[x * 4 + c] * alpha + 255 * (255 - alpha) + 127) / 255);
     }
-}
-
-struct JpegFailure {
-    jpeg_error_mgr manager {};
-    std::jmp_buf jump {};
-    char message[JMSG_LENGTH_MAX] {};
-};
-
-void jpeg_failed(j_common_ptr info)
-{
-    auto* failure = reinterpret_cast<JpegFailure*>(info->err);
-    info->err->format_message(info, failure->message);
-    std::longjmp(failure->jump, 1);
 }
 
 // The decoder's state lives in plain structures and in `state`, made before the jump point, as

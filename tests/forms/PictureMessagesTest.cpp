@@ -57,6 +57,17 @@ protected:
         form.pointer_button({ at.x, at.y, 0, true });
         form.pointer_button({ at.x, at.y, 0, false });
     }
+    // An xdg-open first on the PATH that writes its arguments, a line each, into `record`.
+    std::unique_ptr<test::ScopedEnvironment> record_opener(std::filesystem::path const& record)
+    {
+        auto bin = device.path() / "bin";
+        std::filesystem::create_directories(bin);
+        std::ofstream(bin / "xdg-open") << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" << record.string() << ".part\"\nmv \""
+                                         << record.string() << ".part\" \"" << record.string() << "\"\n";
+        ::chmod((bin / "xdg-open").c_str(), 0755);
+        std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+        return std::make_unique<test::ScopedEnvironment>("PATH", (bin.string() + ":" + old_path).c_str());
+    }
     static Point middle(Element const& element) { return { element.position().x + element.size().x / 2, element.position().y + element.size().y / 2 }; }
 
     int m_filed { 0 };
@@ -98,14 +109,8 @@ TEST_F(PictureMessages, SavedAndOpenedCopiesHoldThePictureAloneAndNothingIsOverw
     std::filesystem::create_directories(home);
     test::ScopedEnvironment home_variable("HOME", home.c_str());
     test::ScopedEnvironment config_variable("XDG_CONFIG_HOME", (home / ".config").c_str());
-    auto bin = device.path() / "bin";
     auto record = device.path() / "opened";
-    std::filesystem::create_directories(bin);
-    std::ofstream(bin / "xdg-open") << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" << record.string() << ".part\"\nmv \""
-                                     << record.string() << ".part\" \"" << record.string() << "\"\n";
-    ::chmod((bin / "xdg-open").c_str(), 0755);
-    std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    test::ScopedEnvironment path_variable("PATH", (bin.string() + ":" + old_path).c_str());
+    auto path_variable = record_opener(record);
 
     // The MMS service keeps a message in one file: the picture is a range of it.
     auto message_file = device.path() / "mms-file";
@@ -183,14 +188,8 @@ TEST_F(PictureMessages, APictureArrivingAloneIsAnnouncedAsAPictureAndCountsAsUnr
 
 TEST_F(PictureMessages, AFileShowsAsAChipThatOpensACopyOfItAlone)
 {
-    auto bin = device.path() / "bin";
     auto record = device.path() / "opened";
-    std::filesystem::create_directories(bin);
-    std::ofstream(bin / "xdg-open") << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" << record.string() << ".part\"\nmv \""
-                                     << record.string() << ".part\" \"" << record.string() << "\"\n";
-    ::chmod((bin / "xdg-open").c_str(), 0755);
-    std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    test::ScopedEnvironment path_variable("PATH", (bin.string() + ":" + old_path).c_str());
+    auto path_variable = record_opener(record);
     auto message_file = device.path() / "mms-file";
     std::string document = "%PDF-1.4\nnot much of a document\n%%EOF\n";
     std::ofstream(message_file, std::ios::binary) << "<smil/>" << document;
