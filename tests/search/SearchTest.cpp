@@ -1,3 +1,4 @@
+#include "messaging/MmsInbox.h"
 #include "search/BackgroundSearch.h"
 #include "search/MessageSearch.h"
 #include "search/SearchIndexer.h"
@@ -339,4 +340,12 @@ TEST_F(SearchTest, TheIndexerThreadWorksThroughABacklogAndAStoppedOneLeavesTheRe
     model.update_chats(false);
     for (int n : { 0, 1000, 7777, messages - 1 })
         EXPECT_EQ(search_now(model, u"apple number " + to_u16_decimal(n), 0, 5).size(), 1u) << n;
+}
+TEST_F(SearchTest, AnMmsIsFoundByItsText)
+{
+    deliver(u"+4915110000001", u"an ordinary text", 1);
+    ReceivedMms mms { "/service", "/service/1", u"+4915110000002", {}, u"Photos from the harbour", MessageTime::now().filetime(), true,
+        { { "image/jpeg", 0, 10, "/nowhere/picture" } } };
+    ASSERT_TRUE(file_received_mms(*store, mms));
+    EXPECT_EQ(found(u"harb"), std::vector<std::u16string> { u"Photos from the harbour" });
 }
