@@ -14,6 +14,7 @@ enum Statement : size_t {
     Deleted,
     ReadUntold,
     ReadTold,
+    ReadThere,
 };
 
 char const* const statement_sql[] = {
@@ -25,6 +26,7 @@ char const* const statement_sql[] = {
     "SELECT f.path FROM mms_filed f JOIN properties p ON p.message = f.message AND p.tag = ?2 "
     "WHERE f.service = ?1 AND f.read_told = 0 AND (p.value & 1) = 1 ORDER BY f.path",
     "UPDATE mms_filed SET read_told = 1 WHERE path = ?1",
+    "UPDATE properties SET value = value | ?3 WHERE tag = ?2 AND (value & ?3) = 0 AND message = (SELECT message FROM mms_filed WHERE path = ?1)",
 };
 
 }
@@ -78,6 +80,25 @@ StoreResult<bool> MmsFiling::insert_filed(std::string const& service, std::strin
     if (!remember->execute() || !transaction.commit())
         return m_tables.failure();
     return true;
+}
+
+StoreResult<void> MmsFiling::read_there(std::string const& path)
+{
+    {
+        SqliteTransaction transaction(m_tables.database(), SqliteTransaction::Kind::Immediate);
+        if (!transaction.begun())
+            return m_tables.failure();
+        StatementUse read(m_statements[ReadThere]);
+        StatementUse told(m_statements[ReadTold]);
+        read->bind(1, path).bind(2, static_cast<int64_t>(Tag::MessageFlags)).bind(3, static_cast<int64_t>(flag_read));
+        told->bind(1, path);
+        if (!read->execute() || !told->execute() || !transaction.commit())
+            return m_tables.failure();
+    }
+    m_tables.changed();
+    if (m_inbox_changed)
+        m_inbox_changed();
+    return {};
 }
 
 // The row of the message filed from `path`, when one was.

@@ -33,6 +33,8 @@ public:
     // Those whose message was read here and the MMS service was not told yet; and telling it.
     StoreResult<std::vector<std::string>> read_untold_paths(std::string const& service);
     StoreResult<void> read_told(std::string const& path);
+    // The message was read in another program: it is read here too.
+    StoreResult<void> read_there(std::string const& path);
     // The message at `path` is gone from the MMS service: its message leaves the store. False when
     // nothing was filed from that path.
     StoreResult<bool> remove(std::string const& path);

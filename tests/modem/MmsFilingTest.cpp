@@ -142,7 +142,7 @@ TEST_F(MmsFiling, PartsThatCannotBeReadOrKeptAreLeftOutAndMessagesTheUserSentAre
     EXPECT_EQ(records[1].parts.size(), 1u);
 }
 
-TEST_F(MmsFiling, WhatTheUserReadOrDeletedHereTheMmsServiceIsToldOnce)
+TEST_F(MmsFiling, WhatTheUserReadOrDeletedHereTheMmsServiceIsToldOnceAndWhatWasReadThereIsReadHere)
 {
     auto to_read = mms.store(picture_message("Read me", "+15551234567"));
     auto to_delete = mms.store(picture_message("Delete me", "+15557654321"));
@@ -158,11 +158,20 @@ TEST_F(MmsFiling, WhatTheUserReadOrDeletedHereTheMmsServiceIsToldOnce)
     ASSERT_TRUE(test::wait_until([&] { return mms.read_marked() == std::vector<std::string> { to_read }; }));
     ASSERT_TRUE(test::wait_until([&] { return mms.held() == std::vector<std::string> { to_read }; }));
 
-    // Started again, the service files neither again and tells the MMS service nothing twice.
+    // Read in another program, it is read here too.
+    auto read_there = mms.receive(picture_message("Read elsewhere", "+15551234567"));
+    ASSERT_TRUE(inbox_holds(2));
+    mms.read_by_another(read_there);
+    ASSERT_TRUE(test::wait_until([&] {
+        auto records = inbox();
+        return std::any_of(records.begin(), records.end(), [](MessageRecord const& record) { return record.text == u"Read elsewhere" && !record.unread(); });
+    }));
+
+    // Started again, the service files nothing again and tells the MMS service nothing twice.
     stop_service();
     mms.store(picture_message("Later", "+15551234567"));
     start_service();
-    ASSERT_TRUE(inbox_holds(2));
+    ASSERT_TRUE(inbox_holds(3));
     EXPECT_EQ(mms.read_marked(), std::vector<std::string> { to_read });
     auto records = inbox();
     EXPECT_EQ(std::count_if(records.begin(), records.end(), [](MessageRecord const& record) { return record.text == u"Delete me"; }), 0);

@@ -105,6 +105,12 @@ void MockMmsService::remove(std::string const& path, bool announce)
         g_variant_unref(reply);
 }
 
+void MockMmsService::read_by_another(std::string const& path)
+{
+    if (GVariant* reply = call("ReadByAnother", g_variant_new("(s)", path.c_str())))
+        g_variant_unref(reply);
+}
+
 std::vector<std::string> MockMmsService::call_for_paths(char const* method)
 {
     std::vector<std::string> paths;

@@ -40,6 +40,8 @@ public:
     std::string store(Message const& message);
     // Another program deleting the message, announced or while nobody listened.
     void remove(std::string const& path, bool announce);
+    // Another program marking the message read.
+    void read_by_another(std::string const& path);
     // The messages a client marked read, and those the service holds now.
     std::vector<std::string> read_marked();
     std::vector<std::string> held();

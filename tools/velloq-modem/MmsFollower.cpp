@@ -140,7 +140,7 @@ void MmsFollower::vanished()
 void MmsFollower::subscribe()
 {
     unsubscribe();
-    for (char const* interface : { manager_interface, service_interface }) {
+    for (char const* interface : { manager_interface, service_interface, message_interface }) {
         m_subscriptions.push_back(g_dbus_connection_signal_subscribe(m_bus.get(), mms_name, interface, nullptr, nullptr, nullptr,
             G_DBUS_SIGNAL_FLAGS_NONE, on_signal, this, nullptr));
     }
@@ -324,7 +324,26 @@ void MmsFollower::signalled(char const* object, char const* interface, char cons
         gchar const* path = nullptr;
         g_variant_get(parameters, "(&o)", &path);
         remove(path);
+    } else if (std::strcmp(interface, message_interface) == 0 && std::strcmp(name, "PropertyChanged") == 0) {
+        status_changed(object, parameters);
     }
+}
+
+// Read in another program (or here, echoed back): read here too.
+void MmsFollower::status_changed(std::string const& path, GVariant* parameters)
+{
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sv)")))
+        return;
+    gchar const* property = nullptr;
+    GVariant* value = nullptr;
+    g_variant_get(parameters, "(&sv)", &property, &value);
+    bool read = std::strcmp(property, "Status") == 0 && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)
+        && std::strcmp(g_variant_get_string(value, nullptr), "read") == 0;
+    g_variant_unref(value);
+    if (!read)
+        return;
+    if (auto marked = m_store.mms_filing().read_there(path); !marked)
+        say("cannot mark MMS " + path + " read: " + marked.error().text);
 }
 
 gboolean MmsFollower::on_store_check(gpointer self)

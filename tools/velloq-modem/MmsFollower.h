@@ -44,6 +44,7 @@ private:
     void remove(std::string const& path);
     void signalled(char const* object, char const* interface, char const* name, GVariant* parameters);
     void call_message(std::string const& path, char const* method);
+    void status_changed(std::string const& path, GVariant* parameters);
     void look_at_store();
 
     static void on_appeared(GDBusConnection*, gchar const* name, gchar const* owner, gpointer self);
