@@ -187,8 +187,10 @@ void png_failed(png_structp png, png_const_charp message)
 
 void png_warned(png_structp, png_const_charp) { }
 
+// Everything with a destructor lives here, outside the function the library's errors jump out of.
 struct PngState {
     std::vector<uint8_t> rows;
+    std::vector<png_bytep> row_pointers;
     std::vector<uint8_t> rgb;
     std::optional<RowShrinker> shrinker;
 };
@@ -219,12 +221,12 @@ void read_png_rows(png_structp png, Size source, bool interlaced, PngState& stat
         return;
     }
     state.rows.assign(stride * static_cast<size_t>(source.height), 0);
-    std::vector<png_bytep> pointers(static_cast<size_t>(source.height));
+    state.row_pointers.resize(static_cast<size_t>(source.height));
     for (int y = 0; y < source.height; ++y)
-        pointers[static_cast<size_t>(y)] = state.rows.data() + stride * static_cast<size_t>(y);
-    png_read_image(png, pointers.data());
+        state.row_pointers[static_cast<size_t>(y)] = state.rows.data() + stride * static_cast<size_t>(y);
+    png_read_image(png, state.row_pointers.data());
     for (int y = 0; y < source.height; ++y) {
-        over_white(pointers[static_cast<size_t>(y)], state.rgb.data(), source.width);
+        over_white(state.row_pointers[static_cast<size_t>(y)], state.rgb.data(), source.width);
         state.shrinker->add_row(state.rgb.data());
     }
 }
