@@ -346,7 +346,11 @@ void FormChat::show_picture(Element& item, MessageRecord const& record)
         if (width > 0 && height > 0)
             found = m_thumbnails.find(*part, width, height);
         Point size = found.thumbnail ? Point { found.thumbnail->width(), found.thumbnail->height() } : Point { width, width * 3 / 4 };
-        picture->set_design_size(size);
+        // The item measures again when the thumbnail's size differs from its placeholder's.
+        if (picture->design_size() != size) {
+            picture->set_design_size(size);
+            picture->invalidate_layout();
+        }
         picture->set_picture(found.thumbnail ? PictureRef { found.thumbnail, { 0, 0 }, { 0, 0 }, size, size } : PictureRef {});
     }
     bool shows_picture = picture && part && found.state != PictureThumbnails::State::Failed;
@@ -429,11 +433,18 @@ void FormChat::refresh_pictures()
     Chat* current = chat();
     if (!current || !m_thumbnails.take_news())
         return;
+    bool refreshed = false;
     int32_t first = m_list->first_built();
     for (int32_t index = first; first >= 0 && index < first + m_list->built_count(); ++index) {
-        if (index < static_cast<int32_t>(current->messages.size()) && current->messages[static_cast<size_t>(index)].picture())
+        if (index < static_cast<int32_t>(current->messages.size()) && current->messages[static_cast<size_t>(index)].picture()) {
             m_list->refresh(index);
+            refreshed = true;
+        }
     }
+    // A thumbnail taller or shorter than its placeholder moves what follows it: a chat seen at
+    // its newest message stays there.
+    if (refreshed && m_was_at_end)
+        scroll_to_newest();
 }
 
 // A delivery report is a small line under the message it tells of, not a bubble of the other
