@@ -346,11 +346,7 @@ void FormChat::show_picture(Element& item, MessageRecord const& record)
         if (width > 0 && height > 0)
             found = m_thumbnails.find(*part, width, height);
         Point size = found.thumbnail ? Point { found.thumbnail->width(), found.thumbnail->height() } : Point { width, width * 3 / 4 };
-        // The item measures again when the thumbnail's size differs from its placeholder's.
-        if (picture->design_size() != size) {
-            picture->set_design_size(size);
-            picture->invalidate_layout();
-        }
+        picture->set_design_size(size);
         picture->set_picture(found.thumbnail ? PictureRef { found.thumbnail, { 0, 0 }, { 0, 0 }, size, size } : PictureRef {});
     }
     bool shows_picture = picture && part && found.state != PictureThumbnails::State::Failed;
@@ -397,33 +393,42 @@ bool FormChat::open_picture_at(int32_t index, Point point)
     return false;
 }
 
-bool FormChat::open_file(int32_t index)
+// The message at `index`, read in full; null outside the chat.
+MessageRecord* FormChat::message_at(int32_t index)
 {
     Chat* current = chat();
     if (!current || index < 0 || index >= static_cast<int32_t>(current->messages.size()))
-        return false;
+        return nullptr;
     MessageRecord& record = current->messages[static_cast<size_t>(index)];
     m_model.read_message(record, *current);
-    MessagePart const* file = first_file(record);
+    return &record;
+}
+
+// Copies of a message's parts are named after its time.
+std::string FormChat::copy_stem(MessageRecord const& record)
+{
+    return "MMS-" + platform::local_file_stamp(record.time.unix_milliseconds() / 1000);
+}
+
+bool FormChat::open_file(int32_t index)
+{
+    MessageRecord* record = message_at(index);
+    MessagePart const* file = record ? first_file(*record) : nullptr;
     if (!file)
         return false;
     std::string why;
-    if (!open_message_part(*file, "MMS-" + platform::local_file_stamp(record.time.unix_milliseconds() / 1000), why))
+    if (!open_message_part(*file, copy_stem(*record), why))
         log() << u"file: " << to_utf16(file->file) << u" is not opened: " << to_utf16(why) << u"\n";
     return true;
 }
 
 bool FormChat::open_picture(int32_t index)
 {
-    Chat* current = chat();
-    if (!current || index < 0 || index >= static_cast<int32_t>(current->messages.size()))
-        return false;
-    MessageRecord& record = current->messages[static_cast<size_t>(index)];
-    m_model.read_message(record, *current);
-    MessagePart const* part = record.picture();
+    MessageRecord* record = message_at(index);
+    MessagePart const* part = record ? record->picture() : nullptr;
     if (!part)
         return false;
-    m_owner.picture_form().show(*part, current->title(), "MMS-" + platform::local_file_stamp(record.time.unix_milliseconds() / 1000));
+    m_owner.picture_form().show(*part, chat()->title(), copy_stem(*record));
     return true;
 }
 
@@ -490,12 +495,7 @@ void FormChat::item_activated(VList&, int32_t index)
 
 MessageRecord* FormChat::selected_message()
 {
-    Chat* current = chat();
-    if (!current || m_selected < 0 || m_selected >= static_cast<int32_t>(current->messages.size()))
-        return nullptr;
-    MessageRecord& record = current->messages[static_cast<size_t>(m_selected)];
-    m_model.read_message(record, *current);
-    return &record;
+    return message_at(m_selected);
 }
 
 // A key that edits text, pressed while the reply holds text but not the input (a phone with a

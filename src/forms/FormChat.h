@@ -84,6 +84,8 @@ private:
     bool open_picture_at(int32_t index, Point point);
     bool open_picture(int32_t index);
     bool open_file(int32_t index);
+    MessageRecord* message_at(int32_t index);
+    static std::string copy_stem(MessageRecord const& record);
     static MessagePart const* first_file(MessageRecord const& record);
     void show_as_report(Element& item, MessageRecord const& record);
     bool edit_key_without_input(KeyEvent const&);
