@@ -346,7 +346,12 @@ void FormChat::show_picture(Element& item, MessageRecord const& record)
         if (width > 0 && height > 0)
             found = m_thumbnails.find(*part, width, height);
         Point size = found.thumbnail ? Point { found.thumbnail->width(), found.thumbnail->height() } : Point { width, width * 3 / 4 };
-        picture->set_design_size(size);
+        // A measure stays cached until told: the item measures again when the thumbnail's size
+        // differs from its placeholder's.
+        if (picture->design_size() != size) {
+            picture->set_design_size(size);
+            picture->invalidate_layout();
+        }
         picture->set_picture(found.thumbnail ? PictureRef { found.thumbnail, { 0, 0 }, { 0, 0 }, size, size } : PictureRef {});
     }
     bool shows_picture = picture && part && found.state != PictureThumbnails::State::Failed;

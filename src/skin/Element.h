@@ -130,14 +130,7 @@ public:
     Point border_max() const { return m_border_max; }
     Point design_size() const { return m_design_size; }
     void set_borders(Point min, Point max) { m_border_min = min, m_border_max = max; }
-    // A new design size makes the element and those holding it measure again.
-    void set_design_size(Point size)
-    {
-        if (size == m_design_size)
-            return;
-        m_design_size = size;
-        invalidate_layout();
-    }
+    void set_design_size(Point size) { m_design_size = size; }
     int32_t table_ratio() const { return m_table_ratio; }
     void set_table_ratio(int32_t ratio) { m_table_ratio = ratio; }
     Point position() const { return m_position; }
