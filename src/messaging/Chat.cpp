@@ -36,6 +36,8 @@ std::u16string chat_key_of(MessageRecord const& record)
         if (!number.empty())
             return last_seven_digits(number);
     }
+    if (record.in_group())
+        return chat_key(record.peer().address, {});
     // The peer read in place: an update keys every message of the store.
     if (record.incoming())
         return chat_key(record.sender.address, record.sender.name);
@@ -44,7 +46,7 @@ std::u16string chat_key_of(MessageRecord const& record)
 
 void keep_recipient_of_chat(MessageRecord& record, std::u16string const& key)
 {
-    if (record.incoming() || record.folder == FolderKind::Incoming || record.recipients.size() < 2 || chat_key_of(record) == key)
+    if (record.incoming() || record.folder == FolderKind::Incoming || record.recipients.size() < 2 || record.in_group() || chat_key_of(record) == key)
         return;
     for (size_t row = 1; row < record.recipients.size(); ++row) {
         if (chat_key(record.recipients[row].address, record.recipients[row].name) != key)
@@ -66,6 +68,11 @@ std::unique_ptr<Chat> chat_for_message(MessageRecord const& record)
         Correspondent peer = record.peer();
         chat->name = peer.name;
         chat->address = peer.address;
+    }
+    // Until the contacts name its members, a group is called by their numbers.
+    if (record.in_group()) {
+        for (auto const& member : platform::group_members(chat->address))
+            chat->name += (chat->name.empty() ? u"" : u", ") + member;
     }
     chat->key = chat_key_of(record);
     return chat;

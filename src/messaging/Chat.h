@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messaging/MessageRecord.h"
+#include "platform/ChatKeys.h"
 
 #include <memory>
 #include <string>
@@ -25,6 +26,8 @@ struct Chat {
 
     // The name when there is one, else the address.
     std::u16string const& title() const { return name.empty() ? address : name; }
+    // A chat of several others (an MMS group): its address joins theirs.
+    bool is_group() const { return platform::is_group_key(key); }
 };
 
 // The chat key of an address: its last 7 digits; an address without digits is its own key; an

@@ -29,7 +29,9 @@ struct CachedChat {
 
 // Version 2 holds how far the chats took each folder of the store and, per chat, only its newest
 // messages (the rest are found by the store's index of chats). A reader of version 1 refuses it.
-constexpr int32_t chat_cache_version = 2;
+// Version 3 has version 2's layout; it is new because a version-2 cache may hold an MMS of a group
+// in its sender's chat, so one is not believed and the chats are made from the store.
+constexpr int32_t chat_cache_version = 3;
 constexpr int32_t most_cached_messages_per_chat = 20000;
 
 // How far the chats took a folder: the ids grow along a folder, so every id up to `last` was

@@ -42,6 +42,10 @@ void ChatNaming::name_chats(std::set<std::u16string> const* changed_keys)
         Chat& chat = *chats[index];
         if (chat.key.empty())
             continue;
+        if (chat.is_group()) {
+            name_group(chat, index);
+            continue;
+        }
         PhoneEntry* entry = m_phone_book.find(chat.key);
         if (!entry) {
             forget_contact_name(chat, index);
@@ -59,6 +63,26 @@ void ChatNaming::name_chats(std::set<std::u16string> const* changed_keys)
         chat.phone_label = entry->label;
         m_model.send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(index), &chat });
     }
+}
+
+// A group is called by its members' names, in the order its address gives them.
+void ChatNaming::name_group(Chat& chat, size_t index)
+{
+    std::u16string name;
+    for (auto const& member : platform::group_members(chat.address))
+        name += (name.empty() ? u"" : u", ") + member_name(member);
+    if (name == chat.name)
+        return;
+    chat.name = std::move(name);
+    chat.named_by_contact = false;
+    m_names_changed = true;
+    m_model.send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(index), &chat });
+}
+
+std::u16string ChatNaming::member_name(std::u16string const& address)
+{
+    PhoneEntry* entry = m_phone_book.find(platform::chat_key(address, u""));
+    return entry && !entry->name.empty() ? entry->name : address;
 }
 
 // A chat whose contact went since the last start takes the name its messages give.

@@ -1,5 +1,7 @@
 #include "messaging/MessageRecord.h"
 
+#include "platform/ChatKeys.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -47,8 +49,24 @@ bool EntryId::operator<(EntryId const& other) const
     return m_length != 0 && std::memcmp(data(), other.data(), m_length) < 0;
 }
 
+bool MessageRecord::in_group() const
+{
+    return is_mms && (incoming() ? !members.empty() && !sender.address.empty() : recipients.size() > 1);
+}
+
 Correspondent MessageRecord::peer() const
 {
+    if (in_group()) {
+        std::vector<std::u16string> addresses;
+        if (incoming()) {
+            addresses.push_back(sender.address);
+            addresses.insert(addresses.end(), members.begin(), members.end());
+        } else {
+            for (auto const& recipient : recipients)
+                addresses.push_back(recipient.address);
+        }
+        return { {}, platform::group_address(addresses) };
+    }
     if (incoming())
         return sender;
     return recipients.empty() ? Correspondent {} : recipients.front();

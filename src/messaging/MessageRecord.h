@@ -95,6 +95,9 @@ struct MessageRecord {
     std::vector<platform::SendState> recipient_states;
     // An MMS's parts other than its text.
     std::vector<MessagePart> parts;
+    bool is_mms { false };
+    // Everyone else an incoming MMS went to, the user left out: with them it is a group's message.
+    std::vector<std::u16string> members;
 
     bool incoming() const { return (flags & message_flag_from_me) == 0; }
     bool unread() const { return (flags & message_flag_read) == 0; }
@@ -104,8 +107,11 @@ struct MessageRecord {
     bool is_report() const { return report_kind != ReportKind::Message; }
     // The first picture among its parts; null without one.
     MessagePart const* picture() const;
-    // The other party: the first recipient of a message from the user, else the sender.
+    // The other party: the first recipient of a message from the user, else the sender. For a
+    // group's MMS, the group: its members' addresses joined, without a name.
     Correspondent peer() const;
+    // An MMS of a chat with several others.
+    bool in_group() const;
     // How far a message from the user got to its peer.
     platform::SendState send_state() const;
     // An outgoing message that did not reach one of its recipients and can be sent again.

@@ -1,7 +1,10 @@
 #include "messaging/MmsInbox.h"
 
+#include "platform/ChatKeys.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf.h"
+
+#include <algorithm>
 
 namespace velloq {
 
@@ -61,6 +64,24 @@ void take_mms_attachments(std::vector<MessagePart> const& attachments, ReceivedM
             problems.push_back("a part of type " + part.content_type + " has a file name that cannot be kept");
         }
     }
+}
+
+std::vector<std::u16string> other_members(std::vector<std::u16string> const& recipients, std::u16string const& sender,
+    std::u16string const& own_number)
+{
+    std::u16string own_key = own_number.empty() ? std::u16string() : platform::chat_key(own_number, u"");
+    if (own_key.empty() && recipients.size() == 1)
+        return {};
+    std::vector<std::u16string> others;
+    std::vector<std::u16string> keys { platform::chat_key(sender, u"") };
+    for (auto const& recipient : recipients) {
+        std::u16string key = platform::chat_key(recipient, u"");
+        if (recipient.empty() || key == own_key || std::find(keys.begin(), keys.end(), key) != keys.end())
+            continue;
+        keys.push_back(key);
+        others.push_back(recipient);
+    }
+    return others;
 }
 
 platform::StoreResult<platform::MmsFiling::Filing> file_received_mms(platform::MessageStore& store, ReceivedMms const& mms)

@@ -16,7 +16,7 @@ struct ReceivedMms {
     std::string service;
     std::string path;
     std::u16string sender;
-    // Whom it went to besides the sender, the user among them: more than one makes it a group's.
+    // Whom else it went to, the sender and the user left out: any makes it a group's message.
     std::vector<std::u16string> members;
     std::u16string text;
     int64_t filetime { 0 };
@@ -24,6 +24,12 @@ struct ReceivedMms {
     // Its parts other than text and layout.
     std::vector<MessagePart> parts;
 };
+
+// Whom else an MMS went to: its recipients without the sender and the user (`own_number`, the
+// phone's number as the MMS service knows it). Without the user's number, a message to one
+// recipient went to the user alone; of several, none can be told to be the user's, and all stay.
+std::vector<std::u16string> other_members(std::vector<std::u16string> const& recipients, std::u16string const& sender,
+    std::u16string const& own_number);
 
 // The largest text part read from the MMS service's files.
 constexpr size_t largest_mms_text = 64 * 1024;

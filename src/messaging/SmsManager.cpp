@@ -1,5 +1,6 @@
 #include "messaging/SmsManager.h"
 
+#include "platform/ChatKeys.h"
 #include "platform/Utf.h"
 #include "shell/Log.h"
 #include "shell/Registry.h"
@@ -233,6 +234,8 @@ bool SmsManager::take_message(platform::StoredMessage&& message, MessageRecord& 
         return false;
     record.parts = parse_message_parts(to_utf8(text_of(message.properties, Tag::MmsParts).value_or(u"")));
     auto message_class = text_of(message.properties, Tag::MessageClass);
+    record.is_mms = message_class == u"IPM.MMS";
+    record.members = platform::property_lines(text_of(message.properties, Tag::MmsMembers).value_or(u""));
     record.report_kind = ReportKind::Message;
     if (message_class == u"REPORT.IPM.SMStext.DR")
         record.report_kind = ReportKind::Delivered;

@@ -375,7 +375,7 @@ void StoreFollower::add_copies(MessageRecord&& record, std::vector<MessageRecord
     size_t recipients = record.recipients.size();
     size_t first = batch.size();
     batch.push_back(std::move(record));
-    if (batch[first].folder == FolderKind::Incoming || recipients <= 1)
+    if (batch[first].folder == FolderKind::Incoming || recipients <= 1 || batch[first].in_group())
         return;
     log() << u" recipients:" << static_cast<uint64_t>(recipients);
     for (size_t extra = 1; extra < recipients; ++extra) {

@@ -55,6 +55,22 @@ std::vector<Peer> recipients_of(StoredMessage const& message)
     return peers;
 }
 
+bool is_mms(StoredMessage const& message)
+{
+    return text_of(message.properties, Tag::MessageClass) == u"IPM.MMS";
+}
+
+// An MMS from the user to several people is one message of their group's chat.
+std::optional<std::u16string> group_key_to(StoredMessage const& message, std::vector<Peer> const& peers)
+{
+    if (!is_mms(message) || peers.size() < 2)
+        return std::nullopt;
+    std::vector<std::u16string> addresses;
+    for (auto const& peer : peers)
+        addresses.push_back(peer.address);
+    return chat_key(group_address(addresses), u"");
+}
+
 // The keys of the chats the message's peers name; empty when it has no peer (a draft without
 // recipients, a message from nobody).
 std::vector<std::u16string> peer_keys(StoredMessage const& message, bool from_me, bool in_inbox)
@@ -64,9 +80,17 @@ std::vector<std::u16string> peer_keys(StoredMessage const& message, bool from_me
         std::u16string address = text_of(message.properties, Tag::SenderAddress).value_or(u"");
         if (name.empty() && address.empty())
             return {};
+        // An MMS that went to others besides the user belongs to the chat of all of them.
+        std::vector<std::u16string> members = property_lines(text_of(message.properties, Tag::MmsMembers).value_or(u""));
+        if (!members.empty() && !address.empty()) {
+            members.insert(members.begin(), address);
+            return { chat_key(group_address(members), name) };
+        }
         return { chat_key(address, name) };
     }
     std::vector<Peer> peers = recipients_of(message);
+    if (auto group = group_key_to(message, peers))
+        return { *group };
     // Only a message outside the inbox is copied to each further recipient's chat.
     if (in_inbox && peers.size() > 1)
         peers.resize(1);
@@ -97,12 +121,79 @@ bool is_phone_number(std::u16string_view candidate)
     return digits.size() >= 3 && digits != current_year();
 }
 
-std::u16string chat_key(std::u16string_view address, std::u16string_view name)
+namespace {
+
+std::u16string single_key(std::u16string_view address, std::u16string_view name)
 {
     std::u16string digits = last_seven_digits(address);
     if (!digits.empty())
         return digits;
     return std::u16string(address.empty() ? name : address);
+}
+
+}
+
+std::u16string chat_key(std::u16string_view address, std::u16string_view name)
+{
+    if (address.find(group_separator) == std::u16string_view::npos)
+        return single_key(address, name);
+    std::vector<std::u16string> keys;
+    for (auto const& member : group_members(address))
+        keys.push_back(single_key(member, u""));
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    if (keys.size() == 1)
+        return keys.front();
+    if (keys.empty())
+        return std::u16string(name);
+    std::u16string key;
+    for (auto const& member : keys)
+        key += (key.empty() ? u"" : std::u16string(1, group_separator)) + member;
+    return key;
+}
+
+bool is_group_key(std::u16string_view key)
+{
+    return key.find(group_separator) != std::u16string_view::npos;
+}
+
+std::u16string group_address(std::vector<std::u16string> const& addresses)
+{
+    std::u16string joined;
+    for (auto const& address : addresses) {
+        if (address.empty())
+            continue;
+        if (!joined.empty())
+            joined.push_back(group_separator);
+        joined += address;
+    }
+    return joined;
+}
+
+std::vector<std::u16string> group_members(std::u16string_view address)
+{
+    std::vector<std::u16string> members;
+    size_t start = 0;
+    while (start <= address.size()) {
+        size_t end = std::min(address.find(group_separator, start), address.size());
+        if (end > start)
+            members.emplace_back(address.substr(start, end - start));
+        start = end + 1;
+    }
+    return members;
+}
+
+std::vector<std::u16string> property_lines(std::u16string_view text)
+{
+    std::vector<std::u16string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = std::min(text.find(u'\n', start), text.size());
+        if (end > start)
+            lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
 }
 
 std::u16string report_number(std::u16string_view text)

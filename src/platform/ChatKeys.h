@@ -18,8 +18,18 @@ std::u16string last_seven_digits(std::u16string_view text);
 // At least three of its last seven digits, and not just the current year.
 bool is_phone_number(std::u16string_view candidate);
 // The chat key of an address: its last 7 digits; an address without digits is its own key; an
-// empty address gives the name.
+// empty address gives the name. A group's address is its members' addresses joined by
+// `group_separator`; its key is the sorted set of their keys, joined the same way.
+constexpr char16_t group_separator = u';';
 std::u16string chat_key(std::u16string_view address, std::u16string_view name);
+// Whether a chat key is a group's.
+bool is_group_key(std::u16string_view key);
+// The members' addresses joined into a group's address; one member gives its own address.
+std::u16string group_address(std::vector<std::u16string> const& addresses);
+// The addresses of a group's address (one for anyone else's).
+std::vector<std::u16string> group_members(std::u16string_view address);
+// The lines of a multi-line property (an MMS's members), empty lines left out.
+std::vector<std::u16string> property_lines(std::u16string_view text);
 // The longest phone number in a delivery report's text, or empty.
 std::u16string report_number(std::u16string_view text);
 

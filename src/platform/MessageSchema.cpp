@@ -124,6 +124,14 @@ CREATE TABLE IF NOT EXISTS mms_filed(path TEXT PRIMARY KEY, service TEXT NOT NUL
 CREATE INDEX IF NOT EXISTS mms_filed_service ON mms_filed(service);
 )";
 
+// Version 9 files an MMS that went to several people in the chat of all of them, no longer in its
+// sender's: the index is made again with the keys of this version. An MMS's members now leave the
+// user out; one filed before with a single recipient went to the user alone.
+constexpr char const* schema_9_sql = R"(
+UPDATE properties SET value = '' WHERE tag = 1711734815 AND instr(value, char(10)) = length(value);
+DELETE FROM chat_index;
+)";
+
 static_assert(Tag::MessageFlags == 235339779, "the read triggers name the flags' tag by number");
 
 // The index's table, its four indexes (the primary key's aside) and three triggers.
@@ -133,6 +141,8 @@ bool chat_index(SqliteDatabase& database)
 {
     return file_every_message_in_chats(database);
 }
+
+static_assert(Tag::MmsMembers == 1711734815, "version 9 names the members' tag by number");
 
 static_assert(Tag::Subject == 3604511, "the search triggers name the text's tag by number");
 
@@ -197,6 +207,7 @@ constexpr SchemaStep schema_steps[] = {
     { 6, schema_6_sql, nullptr },
     { 7, schema_7_sql, chat_index },
     { 8, schema_8_sql, nullptr },
+    { 9, schema_9_sql, chat_index },
 };
 constexpr int schema_version = schema_steps[std::size(schema_steps) - 1].version;
 

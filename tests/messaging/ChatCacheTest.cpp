@@ -91,7 +91,7 @@ TEST(ChatCache, MalformedFilesFailToLoad)
     ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     auto good = encode_chat_cache(file({ chat(u"Anna", u"1234567", { { 1, 2, 3 } }) }));
     EXPECT_FALSE(decode_chat_cache({ 3, 0, 0, 0 }));
-    EXPECT_FALSE(decode_chat_cache({ 2, 0, 0, 0 })) << "a version 2 file without its folders";
+    EXPECT_FALSE(decode_chat_cache({ 3, 0, 0, 0 })) << "a version 3 file without its folders";
     EXPECT_FALSE(decode_chat_cache({ 1, 0 }));
     for (size_t cut = 5; cut < good.size(); ++cut)
         EXPECT_FALSE(decode_chat_cache(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<ptrdiff_t>(cut)))) << cut;
@@ -128,17 +128,17 @@ TEST(ChatCache, SaveReplacesTheFileOnlyWhenComplete)
     test::TempDevice device;
     ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
     std::u16string path = (device.path() / "cache").u16string();
-    ASSERT_TRUE(save_chat_cache(path, file({ chat(u"Anna", u"1234567", { { 1 } }) }, 2)));
+    ASSERT_TRUE(save_chat_cache(path, file({ chat(u"Anna", u"1234567", { { 1 } }) }, chat_cache_version)));
     auto loaded = load_chat_cache(path);
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->chats.size(), 1u);
-    EXPECT_EQ(loaded->version, 2);
+    EXPECT_EQ(loaded->version, chat_cache_version);
     // A save that cannot write its temporary file leaves the good cache in place.
     std::filesystem::create_directory(device.path() / "cache.part");
-    EXPECT_FALSE(save_chat_cache(path, file({ chat(u"Other", u"7654321", { { 2 } }) }, 2)));
+    EXPECT_FALSE(save_chat_cache(path, file({ chat(u"Other", u"7654321", { { 2 } }) }, chat_cache_version)));
     EXPECT_EQ(load_chat_cache(path)->chats.front().name, u"Anna");
     std::filesystem::remove(device.path() / "cache.part");
-    EXPECT_TRUE(save_chat_cache(path, file({}, 2)));
+    EXPECT_TRUE(save_chat_cache(path, file({}, chat_cache_version)));
     EXPECT_FALSE(std::filesystem::exists(device.path() / "cache"));
     EXPECT_FALSE(load_chat_cache(path));
     std::u16string log_text = test::read_utf16_file(device.log_file());
@@ -146,22 +146,22 @@ TEST(ChatCache, SaveReplacesTheFileOnlyWhenComplete)
     EXPECT_NE(log_text.find(u"load_cache success:1 chats time:"), std::u16string::npos);
 }
 
-// Version 2 begins with how far the chats took each folder: its last id, its count then and the
-// ids to read again; an older reader (which wants version 1) refuses it.
-TEST(ChatCache, TheFoldersOfAVersion2File)
+// Versions 2 and 3 begin with how far the chats took each folder: its last id, its count then and
+// the ids to read again; an older reader (which wants version 1) refuses it.
+TEST(ChatCache, TheFoldersOfTheCurrentFile)
 {
-    ChatCacheFile cache = file({ chat(u"Anna", u"1234567", { { 0xAB } }) }, 2);
+    ChatCacheFile cache = file({ chat(u"Anna", u"1234567", { { 0xAB } }) }, chat_cache_version);
     cache.folders[0] = { EntryId(std::vector<uint8_t> { 1, 2 }), 5, { EntryId(std::vector<uint8_t> { 7 }) } };
     cache.folders[1].counted = 3;
     auto bytes = encode_chat_cache(cache);
-    std::vector<uint8_t> expected { 2, 0, 0, 0, 2, 0, 1, 2, 5, 0, 0, 0, 1, 0, 0, 0, 1, 0, 7, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0 };
+    std::vector<uint8_t> expected { 3, 0, 0, 0, 2, 0, 1, 2, 5, 0, 0, 0, 1, 0, 0, 0, 1, 0, 7, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0 };
     for (int folder = 2; folder < 4; ++folder)
         expected.insert(expected.end(), { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 });
     ASSERT_GT(bytes.size(), expected.size());
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(expected.size())), expected);
     auto round = decode_chat_cache(bytes);
     ASSERT_TRUE(round);
-    EXPECT_EQ(round->version, 2);
+    EXPECT_EQ(round->version, chat_cache_version);
     EXPECT_TRUE(round->folders[0].last == EntryId(std::vector<uint8_t> { 1, 2 }));
     EXPECT_EQ(round->folders[0].counted, 5);
     ASSERT_EQ(round->folders[0].retry.size(), 1u);

@@ -1,4 +1,5 @@
 #include "messaging/ChatModel.h"
+#include "messaging/MmsInbox.h"
 #include "messaging/PhoneBook.h"
 #include "messaging/Transmitter.h"
 
@@ -300,6 +301,16 @@ TEST(ChatOrder, KeysAndReportNumbers)
     EXPECT_EQ(chat_key(u"12345", u""), u"12345");
     EXPECT_EQ(chat_key(u"Info", u"x"), u"Info");
     EXPECT_EQ(chat_key(u"", u"Bank"), u"Bank");
+    // A group's key is its members' keys, sorted and each once, however its address gives them.
+    EXPECT_EQ(chat_key(u"+4915107654321;0151 0123 4567;+49 151 07654321", u""), u"1234567;7654321");
+    EXPECT_EQ(chat_key(u"+4915101234567;;", u""), u"1234567");
+    EXPECT_TRUE(platform::is_group_key(chat_key(u"Info;+4915101234567", u"")));
+    EXPECT_FALSE(platform::is_group_key(chat_key(u"+4915101234567", u"")));
+    // An MMS's members leave out its sender and the user, whose number the MMS service gives.
+    EXPECT_EQ(other_members({ u"+4915100000", u"+4915100002", u"+49 151 000 01", u"+4915100002" }, u"+4915100001", u"+4915100000"),
+        (std::vector<std::u16string> { u"+4915100002" }));
+    EXPECT_TRUE(other_members({ u"+4915100000" }, u"+4915100001", u"").empty()) << "to one recipient, that was the user";
+    EXPECT_EQ(other_members({ u"+4915100000", u"+4915100002" }, u"+4915100001", u"").size(), 2u) << "none can be told to be the user";
     // Separators between digits are skipped: they neither end the number nor count toward its length.
     EXPECT_EQ(report_number(u"Delivered to +7 916 123 45 67 at noon"), u"+79161234567");
     EXPECT_EQ(report_number(u"Code 12, call 0151-2345678."), u"01512345678");

@@ -91,7 +91,7 @@ protected:
                 record.folder = folder;
                 // A message from the user outside the inbox is in the chat of each recipient.
                 std::set<std::u16string> keys { chat_key_of(record) };
-                for (size_t further = 1; folder != FolderKind::Incoming && further < record.recipients.size(); ++further) {
+                for (size_t further = 1; folder != FolderKind::Incoming && !record.in_group() && further < record.recipients.size(); ++further) {
                     MessageRecord copy = record;
                     copy.recipients = { record.recipients[further] };
                     keys.insert(chat_key_of(copy));
@@ -164,6 +164,35 @@ TEST_F(ChatTruth, ACacheOfAnotherDeviceOrOfAStoreMadeAnewIsNotBelieved)
     Picture fresh = store_picture();
     EXPECT_EQ(start(shared_cache), fresh);
     EXPECT_EQ(fresh.count(u"5100001"), 0u);
+}
+
+TEST_F(ChatTruth, AnMmsToSeveralPeopleIsInTheChatOfAllOfThemAcrossStarts)
+{
+    fs::path cache = device.path() / "cache";
+    auto group_mms = [&](std::u16string sender, std::u16string members, int64_t minute) {
+        StoredMessage message = incoming(std::move(sender), u"to all of us", minute);
+        message.properties[Tag::MessageClass] = std::u16string(u"IPM.MMS");
+        message.properties[Tag::MmsMembers] = std::move(members);
+        ASSERT_TRUE(store->create_message(inbox, message, false));
+    };
+    deliver(u"+4915100001", u"just to me", 1);
+    group_mms(u"+4915100001", u"+4915100002\n+4915100003\n", 2);
+    EXPECT_EQ(start(cache), store_picture());
+    // Another member writes to the same people; an MMS to the user alone stays one-to-one.
+    group_mms(u"+49 151 000 03", u"+4915100001\n+4915100002\n", 3);
+    group_mms(u"+4915100002", u"", 4);
+    Picture picture = store_picture();
+    EXPECT_EQ(start(cache), picture);
+    ASSERT_EQ(picture.count(u"5100001;5100002;5100003"), 1u);
+    EXPECT_EQ(picture[u"5100001;5100002;5100003"].ids.size(), 2u);
+    EXPECT_EQ(picture[u"5100001"].ids.size(), 1u);
+    EXPECT_EQ(picture[u"5100002"].ids.size(), 1u);
+    ChatModel model(options(cache));
+    model.update_chats(false);
+    Chat* group = model.find_chat(u"5100001;5100002;5100003");
+    ASSERT_NE(group, nullptr);
+    EXPECT_TRUE(group->is_group());
+    EXPECT_EQ(platform::group_members(group->address).size(), 3u);
 }
 
 TEST_F(ChatTruth, EachDeviceKeepsItsCacheBesideItsStore)

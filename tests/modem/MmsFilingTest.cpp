@@ -4,6 +4,7 @@
 #include "MockMmsService.h"
 #include "MockModemManager.h"
 
+#include "messaging/Chat.h"
 #include "messaging/SmsManager.h"
 #include "platform/LocalSocket.h"
 #include "support/ChildProcess.h"
@@ -133,13 +134,20 @@ TEST_F(MmsFiling, PartsThatCannotBeReadOrKeptAreLeftOutAndMessagesTheUserSentAre
     sent.status = "sent";
     mms.store(sent);
     mms.store(picture_message("Whole", "+15551234567"));
+    // To the user and two others: the user's own number (the mock's "Modem Number") leaves the group.
+    auto group = picture_message("To all of us", "+15551234567");
+    group.recipients = { "+15552222222/TYPE=PLMN", "+15550000000", "+15553333333" };
+    mms.store(group);
     start_service();
-    ASSERT_TRUE(inbox_holds(2));
+    ASSERT_TRUE(inbox_holds(3));
     auto records = inbox();
     EXPECT_TRUE(records[0].text.empty());
     EXPECT_TRUE(records[0].parts.empty());
     EXPECT_EQ(records[1].text, u"Whole");
     EXPECT_EQ(records[1].parts.size(), 1u);
+    EXPECT_EQ(chat_key_of(records[1]), u"1234567");
+    EXPECT_EQ(records[2].members, (std::vector<std::u16string> { u"+15552222222", u"+15553333333" }));
+    EXPECT_EQ(chat_key_of(records[2]), u"1234567;2222222;3333333");
 }
 
 TEST_F(MmsFiling, WhatTheUserReadOrDeletedHereTheMmsServiceIsToldOnceAndWhatWasReadThereIsReadHere)

@@ -82,7 +82,8 @@ bool read_received_mms(GVariant* properties, ReceivedMms& mms, std::vector<std::
         mms.sender = address_of(text_property(dict, "Sender"));
         std::string date = text_property(dict, "Date");
         mms.filetime = sms_filetime(date.c_str());
-        mms.members = members_of(dict);
+        // Each message says the phone's own number ("Modem Number"), which leaves the group.
+        mms.members = other_members(members_of(dict), mms.sender, address_of(text_property(dict, "Modem Number")));
         take_mms_attachments(attachments_of(dict), mms, problems);
     }
     g_variant_dict_clear(&dict);
