@@ -1,13 +1,14 @@
 #include "forms/FormChat.h"
 
+#include "forms/Avatar.h"
 #include "forms/CompanionDialog.h"
 #include "forms/FormMain.h"
+#include "forms/FormPicture.h"
 #include "forms/MessageDates.h"
 #include "forms/SkinBinding.h"
 #include "messaging/Chat.h"
-#include "messaging/TextAnalysis.h"
-#include "forms/FormPicture.h"
 #include "messaging/PictureFiles.h"
+#include "messaging/TextAnalysis.h"
 #include "platform/Clipboard.h"
 #include "platform/Ticks.h"
 #include "platform/Utf.h"
@@ -317,6 +318,7 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
     }
     bind_element(item, item_section, u"day_node").set_visible(first_of_day);
     bind_element(item, item_section, u"incoming").set_visible(record.folder == FolderKind::Incoming);
+    show_sender(item, chat, record);
     // A message that did not go out looks like no sent one; skins without that look keep the folder's.
     Element* failed = item.find_by_id(u"failed");
     bool shows_failed = failed && record.not_sent();
@@ -330,6 +332,24 @@ void FormChat::fill_message(Element& item, Chat& chat, int32_t index)
     m_bubble.style(item, record);
     m_bubble.refit(item);
     show_as_report(item, record);
+}
+
+// In a group each message from another says who wrote it, beside that person's avatar colour.
+void FormChat::show_sender(Element& item, Chat const& chat, MessageRecord const& record)
+{
+    Element* row = item.find_by_id(u"sender_row");
+    auto* sender = dynamic_cast<TextElement*>(item.find_by_id(u"sender"));
+    if (!row || !sender)
+        return;
+    bool shown = chat.is_group() && record.folder == FolderKind::Incoming && !record.is_report();
+    row->set_visible(shown);
+    if (!shown)
+        return;
+    std::u16string name = m_model.phone_book().name_of(record.sender.address);
+    if (name == record.sender.address && !record.sender.name.empty())
+        name = record.sender.name;
+    sender->set_text(name);
+    show_avatar(*row, name, platform::chat_key(record.sender.address, record.sender.name));
 }
 
 // A picture shows as a thumbnail as wide as the widest bubble, at most a bit taller than wide;

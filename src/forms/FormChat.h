@@ -80,6 +80,7 @@ protected:
 private:
     void show_send_state(Element& item, MessageRecord const& record);
     void show_picture(Element& item, MessageRecord const& record);
+    void show_sender(Element& item, Chat const& chat, MessageRecord const& record);
     void refresh_pictures();
     bool open_picture_at(int32_t index, Point point);
     bool open_picture(int32_t index);

@@ -309,7 +309,8 @@ void FormMain::fill_chat_item(Element& item, Chat& chat)
     // The phone's type is a word beside the title; the avatar shows who it is.
     type.set_text(chat.phone_label.empty() ? std::u16string() : m_skin.language().text_of(chat.phone_label));
     type.set_visible(!chat.phone_label.empty());
-    show_avatar(item, chat.name, chat.key, m_photos.avatar_of(m_model, chat.contact_id, photo_side(item)));
+    // A group has no one's initials: it shows the person sign on its own colour.
+    show_avatar(item, chat.is_group() ? std::u16string() : chat.name, chat.key, m_photos.avatar_of(m_model, chat.contact_id, photo_side(item)));
     if (!chat.messages.empty()) {
         MessageRecord& newest = last_message(chat);
         // Unsent text kept for the chat is shown as what it is, however old it is.

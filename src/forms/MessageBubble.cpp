@@ -79,14 +79,15 @@ int32_t MessageBubble::natural_width(Element& item, int32_t limit)
     int32_t widest = 0;
     if (Element* picture = item.find_by_id(u"picture"); picture && picture->is_visible())
         widest = picture->design_size().x;
-    for (char16_t const* id : { u"body", u"file", u"time", u"status" }) {
+    for (char16_t const* id : { u"sender", u"body", u"file", u"time", u"status" }) {
         TextElement* text = text_element(item, id);
-        if (!text || !text->font() || !text->is_visible())
+        if (!text || !text->font() || !text->is_visible() || (text->parent() && !text->parent()->is_visible()))
             continue;
         std::u16string prepared = prepare_text(text->text(), true);
+        int32_t indent = text->border_low(Axis::Horizontal);
         for (size_t start = 0; start <= prepared.size();) {
             size_t end = std::min(prepared.find(u'\n', start), prepared.size());
-            widest = std::max(widest, text->font()->measure(prepared.substr(start, std::min(end - start, longest))));
+            widest = std::max(widest, indent + text->font()->measure(prepared.substr(start, std::min(end - start, longest))));
             start = end + 1;
         }
     }

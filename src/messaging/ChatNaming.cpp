@@ -5,6 +5,8 @@
 #include "platform/Utf.h"
 #include "shell/Log.h"
 
+#include <algorithm>
+
 namespace velloq {
 
 ChatNaming::ChatNaming(ChatModel& model, std::vector<ContactFolders::Root> contacts_folders)
@@ -65,24 +67,25 @@ void ChatNaming::name_chats(std::set<std::u16string> const* changed_keys)
     }
 }
 
-// A group is called by its members' names, in the order its address gives them.
+// A group is called by its members' names, those of contacts first in their order, bare
+// numbers after them.
 void ChatNaming::name_group(Chat& chat, size_t index)
 {
+    std::vector<std::pair<bool, std::u16string>> members;
+    for (auto const& member : platform::group_members(chat.address)) {
+        std::u16string name = m_phone_book.name_of(member);
+        members.emplace_back(name == member, std::move(name));
+    }
+    std::sort(members.begin(), members.end());
     std::u16string name;
-    for (auto const& member : platform::group_members(chat.address))
-        name += (name.empty() ? u"" : u", ") + member_name(member);
+    for (auto const& member : members)
+        name += (name.empty() ? u"" : u", ") + member.second;
     if (name == chat.name)
         return;
     chat.name = std::move(name);
     chat.named_by_contact = false;
     m_names_changed = true;
     m_model.send_event({ ChatEvent::Kind::Renamed, static_cast<int32_t>(index), &chat });
-}
-
-std::u16string ChatNaming::member_name(std::u16string const& address)
-{
-    PhoneEntry* entry = m_phone_book.find(platform::chat_key(address, u""));
-    return entry && !entry->name.empty() ? entry->name : address;
 }
 
 // A chat whose contact went since the last start takes the name its messages give.

@@ -35,8 +35,6 @@ public:
     // contacts were first read).
     std::vector<int> contact_descriptors() const;
     bool find_contact_by_phone(std::u16string const& number, Contact& contact);
-    // What a member of a group is called: its contact's name, else its number.
-    std::u16string member_name(std::u16string const& address);
     // The contact's photo: its digest (empty: none), and its data read from its file.
     std::string contact_photo_digest(int32_t oid) const;
     std::string contact_photo(int32_t oid) const;

@@ -1,6 +1,7 @@
 #include "messaging/PhoneBook.h"
 
 #include "messaging/TextAnalysis.h"
+#include "platform/ChatKeys.h"
 
 #include <algorithm>
 
@@ -88,6 +89,12 @@ PhoneEntry* PhoneBook::find(std::u16string const& key)
 {
     auto found = m_by_key.find(key);
     return found == m_by_key.end() ? nullptr : &m_entries[found->second];
+}
+
+std::u16string PhoneBook::name_of(std::u16string const& address)
+{
+    PhoneEntry* entry = find(platform::chat_key(address, u""));
+    return entry && !entry->name.empty() ? entry->name : address;
 }
 
 void PhoneBook::reindex()

@@ -37,6 +37,8 @@ public:
     // Removes the contacts' entries (not the chats') of those keys.
     void remove_contact_keys(std::set<std::u16string> const& keys);
     PhoneEntry* find(std::u16string const& key);
+    // What one person of a group is called: the name its number has here, else the number.
+    std::u16string name_of(std::u16string const& address);
     // Marks the entries of the current chat (1) and clears the others, then sorts: the current
     // chat's entry first, then marked ones, then by name (or number) and number.
     void set_current(std::u16string const& current_key);

@@ -86,10 +86,12 @@ protected:
             ASSERT_TRUE(m_store && m_store->create_message(folder(tag), message, false));
         }
 
-        void picture(std::u16string from, std::u16string text, int64_t at, std::string path, std::string type = "image/jpeg")
+        void picture(std::u16string from, std::u16string text, int64_t at, std::string path, std::string type = "image/jpeg",
+            std::vector<std::u16string> members = {})
         {
-            ReceivedMms mms { "/service", "/service/" + std::to_string(at), from, {}, text, filetime_of(at), true, {} };
-            mms.parts.push_back({ type, 0, std::filesystem::file_size(path), path });
+            ReceivedMms mms { "/service", "/service/" + std::to_string(at), from, std::move(members), text, filetime_of(at), true, {} };
+            if (!path.empty())
+                mms.parts.push_back({ type, 0, std::filesystem::file_size(path), path });
             ASSERT_TRUE(m_store && file_received_mms(*m_store, mms));
         }
 
@@ -274,6 +276,30 @@ TEST_P(Screenshots, PicturesInTheirBubblesWithAndWithoutTextAndAFile)
     stack->top()->pointer_button({ at.x, at.y, 0, false });
     settle();
     check_screen("picture_viewer");
+}
+
+TEST_P(Screenshots, AGroupChatSaysWhoWroteEachMessage)
+{
+    {
+        StoreWriter store;
+        int64_t at = 1'748'736'000 + 3 * 86400;
+        std::vector<std::u16string> anna_ben_number { u"+491701234567", u"+49 151 2007919", u"+4915199999999" };
+        auto others = [&](size_t sender) {
+            std::vector<std::u16string> members = anna_ben_number;
+            members.erase(members.begin() + static_cast<ptrdiff_t>(sender));
+            return members;
+        };
+        store.picture(anna_ben_number[0], u"Dinner at ours on Friday?", at, {}, {}, others(0));
+        store.picture(anna_ben_number[1], u"I'm in. Bringing dessert", at + 60, {}, {}, others(1));
+        store.picture(anna_ben_number[2], u"Count me in too", at + 120, {}, {}, others(2));
+    }
+    start_and_settle();
+    auto& form = main_form();
+    ASSERT_NE(form.list().count(), 0);
+    check_screen("group_list");
+    form.item_activated(form.list(), 0);
+    settle();
+    check_screen("group_chat");
 }
 
 TEST_P(Screenshots, ThePickerWithAFilter)
