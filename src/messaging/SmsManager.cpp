@@ -290,8 +290,7 @@ bool SmsManager::delete_message(FolderKind kind, MessageRecord const& record)
 
 bool SmsManager::send(std::vector<Correspondent> const& recipients, std::u16string const& text)
 {
-    StoreFolder* outbox = folder(FolderKind::Outbox);
-    if (!outbox) {
+    if (!folder(FolderKind::Outbox)) {
         log() << u"CreateMessage failed\n";
         return false;
     }
@@ -299,17 +298,35 @@ bool SmsManager::send(std::vector<Correspondent> const& recipients, std::u16stri
     // Every message the program sends is marked as Unicode; a store without the name still sends.
     if (auto unicode = m_session->named_property(platform::ps_mapi, u"SMS:Unicode", true))
         message.properties[(*unicode << 16) | 0x000B] = int64_t(1);
+    int32_t notify = 0;
+    reg_get_int(u"HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Inbox\\Settings", u"SMSDeliveryNotify", notify);
+    log() << u"delivery_notification:" << notify << u"\n";
+    message.properties[Tag::DeliveryReportRequested] = int64_t(notify != 0 ? 1 : 0);
+    return submit(recipients, text, std::move(message));
+}
+
+bool SmsManager::send_mms(std::vector<Correspondent> const& recipients, std::u16string const& text, std::vector<MessagePart> const& parts)
+{
+    platform::StoredMessage message;
+    message.properties[Tag::MessageClass] = std::u16string(u"IPM.MMS");
+    message.properties[Tag::MmsParts] = to_utf16(format_message_parts(parts));
+    return submit(recipients, text, std::move(message));
+}
+
+bool SmsManager::submit(std::vector<Correspondent> const& recipients, std::u16string const& text, platform::StoredMessage message)
+{
+    StoreFolder* outbox = folder(FolderKind::Outbox);
+    if (!outbox) {
+        log() << u"CreateMessage failed\n";
+        return false;
+    }
     for (auto const& recipient : recipients) {
         message.recipients.push_back({ { Tag::RecipientType, int64_t(recipient_to) }, { Tag::AddressType, std::u16string(u"SMS") },
             { Tag::DisplayName, recipient.name }, { Tag::EmailAddress, recipient.address } });
     }
-    int32_t notify = 0;
-    reg_get_int(u"HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Inbox\\Settings", u"SMSDeliveryNotify", notify);
-    log() << u"delivery_notification:" << notify << u"\n";
     message.properties[Tag::Subject] = text;
     message.properties[Tag::MessageStatus] = int64_t(sms_record_status);
     message.properties[Tag::MessageFlags] = int64_t(unsent_from_me);
-    message.properties[Tag::DeliveryReportRequested] = int64_t(notify != 0 ? 1 : 0);
     message.properties[Tag::LastModificationTime] = MessageTime::now().filetime();
     if (!m_session->create_message(*outbox->entry, message, true)) {
         log() << u"SubmitMessage failed\n";

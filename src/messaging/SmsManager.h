@@ -39,6 +39,9 @@ public:
     bool mark_read(std::vector<EntryId> const&);
     bool delete_message(FolderKind, MessageRecord const&);
     bool send(std::vector<Correspondent> const& recipients, std::u16string const& text);
+    // Puts an MMS (its text and parts, each part a whole file) to all `recipients` into the outbox,
+    // for the phone's MMS service to send as one message.
+    bool send_mms(std::vector<Correspondent> const& recipients, std::u16string const& text, std::vector<MessagePart> const& parts);
     // Sends an outbox message again, as it is: its recipients that it did not reach are on their
     // way once more (the next transmission takes them). False for a message not in the outbox.
     bool retry(MessageRecord& record);
@@ -91,6 +94,7 @@ public:
     int32_t window_queries() const { return m_window_queries; }
 
 private:
+    bool submit(std::vector<Correspondent> const& recipients, std::u16string const& text, platform::StoredMessage message);
     struct StoreFolder {
         std::optional<platform::Bytes> entry;
         std::vector<platform::Bytes> rows;

@@ -118,6 +118,11 @@ bool OutboxRun::open_next_message()
         if (!*claimed)
             continue;
         auto message = m_store.open_message(entry);
+        // An MMS goes through the phone's MMS service, never as text messages.
+        if (message && platform::text_of(message->properties, Tag::MessageClass) == u"IPM.MMS") {
+            (void)m_outbox.release_claim(entry);
+            continue;
+        }
         // Which recipients it already went to must be known, or one of them could get it twice:
         // without that the message goes back to the queue and the pass ends.
         auto done = message ? m_outbox.transmitted_recipients(entry) : platform::StoreResult<std::set<int64_t>>(message.error());

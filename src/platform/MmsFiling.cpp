@@ -1,6 +1,7 @@
 #include "platform/MmsFiling.h"
 
 #include "platform/MessageTables.h"
+#include "platform/SendState.h"
 
 namespace velloq::platform {
 
@@ -15,6 +16,9 @@ enum Statement : size_t {
     ReadUntold,
     ReadTold,
     ReadThere,
+    HandedOverMessage,
+    Transmitted,
+    Untransmitted,
 };
 
 char const* const statement_sql[] = {
@@ -27,6 +31,9 @@ char const* const statement_sql[] = {
     "WHERE f.service = ?1 AND f.read_told = 0 AND (p.value & 1) = 1 ORDER BY f.path",
     "UPDATE mms_filed SET read_told = 1 WHERE path = ?1",
     "UPDATE properties SET value = value | ?3 WHERE tag = ?2 AND (value & ?3) = 0 AND message = (SELECT message FROM mms_filed WHERE path = ?1)",
+    "SELECT m.entry_id, m.id FROM mms_filed f JOIN messages m ON m.id = f.message JOIN folders d ON d.id = m.folder WHERE f.path = ?1 AND d.tag = ?2",
+    "INSERT OR IGNORE INTO transmitted(message, row) VALUES(?1, ?2)",
+    "DELETE FROM transmitted WHERE message = ?1",
 };
 
 }
@@ -146,6 +153,69 @@ StoreResult<void> MmsFiling::read_told(std::string const& path)
     StatementUse told(m_statements[ReadTold]);
     if (!told->bind(1, path).execute())
         return m_tables.failure();
+    return {};
+}
+
+StoreResult<void> MmsFiling::handed_over(Bytes const& entry, std::string const& service, std::string const& path, size_t recipients)
+{
+    {
+        SqliteTransaction transaction(m_tables.database(), SqliteTransaction::Kind::Immediate);
+        if (!transaction.begun())
+            return m_tables.failure();
+        auto message = m_tables.message_row(entry);
+        if (!message)
+            return message.error();
+        for (size_t row = 0; row < recipients; ++row) {
+            StatementUse transmitted(m_statements[Transmitted]);
+            if (!transmitted->bind(1, *message).bind(2, static_cast<int64_t>(row)).execute())
+                return m_tables.failure();
+            if (auto state = m_tables.upsert_properties(*message, static_cast<int64_t>(row), { { Tag::RecipientState, int64_t(SendState::Sending) } }); !state)
+                return state.error();
+        }
+        // The user's own message is never to be marked read there.
+        StatementUse remember(m_statements[Remember]);
+        remember->bind(1, path).bind(2, service).bind(3, *message).bind(4, int64_t(1));
+        if (!remember->execute() || !transaction.commit())
+            return m_tables.failure();
+    }
+    m_tables.changed();
+    return {};
+}
+
+StoreResult<std::optional<MmsFiling::HandedOver>> MmsFiling::handed_over_message(std::string const& path)
+{
+    StatementUse found(m_statements[HandedOverMessage]);
+    found->bind(1, path).bind(2, static_cast<int64_t>(Tag::OutboxEntryId));
+    if (!found->step())
+        return found->failed() ? StoreResult<std::optional<HandedOver>>(m_tables.failure()) : StoreResult<std::optional<HandedOver>>(std::nullopt);
+    std::string_view entry = found->column_view(0);
+    return std::optional<HandedOver>(HandedOver { Bytes(entry.begin(), entry.end()), found->column_int(1) });
+}
+
+StoreResult<void> MmsFiling::not_sent(std::string const& path, std::u16string const& why, size_t recipients)
+{
+    {
+        SqliteTransaction transaction(m_tables.database(), SqliteTransaction::Kind::Immediate);
+        if (!transaction.begun())
+            return m_tables.failure();
+        auto handed = handed_over_message(path);
+        if (!handed)
+            return handed.error();
+        if (!*handed)
+            return {};
+        for (size_t row = 0; row < recipients; ++row) {
+            PropertySet failed { { Tag::RecipientState, int64_t(SendState::NotSent) }, { Tag::SendError, why } };
+            if (auto state = m_tables.upsert_properties((*handed)->row, static_cast<int64_t>(row), failed); !state)
+                return state.error();
+        }
+        StatementUse untransmitted(m_statements[Untransmitted]);
+        StatementUse forget(m_statements[Forget]);
+        untransmitted->bind(1, (*handed)->row);
+        forget->bind(1, path);
+        if (!untransmitted->execute() || !forget->execute() || !transaction.commit())
+            return m_tables.failure();
+    }
+    m_tables.changed();
     return {};
 }
 

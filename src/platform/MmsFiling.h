@@ -35,6 +35,21 @@ public:
     StoreResult<void> read_told(std::string const& path);
     // The message was read in another program: it is read here too.
     StoreResult<void> read_there(std::string const& path);
+
+    // An MMS of the outbox (`entry`, to `recipients`) handed to the MMS service, which sends it as
+    // `path`: each recipient counts as transmitted, so nothing hands it over twice, and shows as
+    // being sent. From then on the message follows its path as a received one does.
+    StoreResult<void> handed_over(Bytes const& entry, std::string const& service, std::string const& path, size_t recipients);
+    // The outbox message handed over as `path`, while it waits for the MMS service to send it.
+    struct HandedOver {
+        Bytes entry;
+        int64_t row { 0 };
+    };
+    StoreResult<std::optional<HandedOver>> handed_over_message(std::string const& path);
+    // The MMS service could not send it: each recipient shows as not sent (`why`), and the
+    // message may be sent again.
+    StoreResult<void> not_sent(std::string const& path, std::u16string const& why, size_t recipients);
+
     // The message at `path` is gone from the MMS service: its message leaves the store. False when
     // nothing was filed from that path.
     StoreResult<bool> remove(std::string const& path);

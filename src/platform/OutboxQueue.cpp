@@ -29,6 +29,7 @@ enum Statement : size_t {
     UnsettledSends,
     FindSending,
     ForgetSending,
+    FollowMms,
 };
 
 char const* const statement_sql[] = {
@@ -47,6 +48,7 @@ char const* const statement_sql[] = {
     "SELECT instance, path, since FROM modem_sending ORDER BY since",
     "SELECT message, row FROM modem_sending WHERE instance = ?1 AND path = ?2",
     "DELETE FROM modem_sending WHERE instance = ?1 AND path = ?2",
+    "UPDATE mms_filed SET message = ?2 WHERE message = ?1",
 };
 
 }
@@ -175,10 +177,13 @@ StoreResult<Bytes> OutboxQueue::move_to_sent(Bytes const& entry)
         return moved.error();
     if (auto removed = m_tables.remove_message(old_row); !removed)
         return removed.error();
-    // A send the modem has still to confirm follows its message into Sent Items.
+    // A send the modem has still to confirm, and an MMS's path in the MMS service, follow their
+    // message into Sent Items.
     StatementUse follow(m_statements[FollowSending]);
+    StatementUse follow_mms(m_statements[FollowMms]);
     follow->bind(1, old_row).bind(2, m_tables.row_of_entry(*moved));
-    if (!follow->execute() || !transaction.commit())
+    follow_mms->bind(1, old_row).bind(2, m_tables.row_of_entry(*moved));
+    if (!follow->execute() || !follow_mms->execute() || !transaction.commit())
         return m_tables.failure();
     m_tables.changed();
     return moved;

@@ -184,3 +184,59 @@ TEST_F(MmsFiling, WhatTheUserReadOrDeletedHereTheMmsServiceIsToldOnceAndWhatWasR
     auto records = inbox();
     EXPECT_EQ(std::count_if(records.begin(), records.end(), [](MessageRecord const& record) { return record.text == u"Delete me"; }), 0);
 }
+
+// The user's MMS goes to the MMS service once, as one message to all its recipients with its text
+// and picture, never as text messages; its state follows what the MMS service says of it.
+TEST_F(MmsFiling, AnMmsFromTheUserIsHandedToTheMmsServiceOnceAndFollowsItsWord)
+{
+    std::string photo = test::read_file(VELLOQ_FIXTURES_DIR "/pictures/photo.jpg");
+    std::string picture = write_message_file("outgoing.jpg", { photo });
+    std::vector<Correspondent> group { { u"", u"+15552222222" }, { u"Ben", u"+15553333333" } };
+    start_service();
+    SmsManager manager;
+    ASSERT_TRUE(manager.send_mms(group, u"For both of you", { { "image/jpeg", 0, photo.size(), picture } }));
+    ASSERT_TRUE(test::wait_until([&] { return mms.sent().size() == 1; }));
+    auto sent = mms.sent().front();
+    EXPECT_EQ(sent.recipients, (std::vector<std::string> { "+15552222222", "+15553333333" }));
+    ASSERT_EQ(sent.attachments.size(), 2u);
+    EXPECT_EQ(sent.attachments[0], std::make_pair(std::string("text/plain;charset=utf-8"), std::string("For both of you")));
+    EXPECT_EQ(sent.attachments[1], std::make_pair(std::string("image/jpeg"), photo));
+    EXPECT_TRUE(modems.sent().empty()) << "an MMS never goes as text messages";
+
+    auto outbox_state = [&](platform::SendState state) {
+        return test::wait_until([&] {
+            MessageRecord record;
+            return manager.get_length(FolderKind::Outbox) == 1 && manager.read_sms(manager.get_id(FolderKind::Outbox, 0), record)
+                && record.recipient_states == std::vector<platform::SendState>(2, state);
+        });
+    };
+    ASSERT_TRUE(outbox_state(platform::SendState::Sending));
+    auto path = mms.held().back();
+    mms.send_outcome(path, "sent");
+    ASSERT_TRUE(test::wait_until([&] { return manager.get_length(FolderKind::Outbox) == 0 && manager.get_length(FolderKind::Sent) == 1; }));
+    MessageRecord record;
+    ASSERT_TRUE(manager.read_sms(manager.get_id(FolderKind::Sent, 0), record));
+    EXPECT_EQ(chat_key_of(record), u"2222222;3333333");
+    EXPECT_EQ(record.send_state(), platform::SendState::Sent);
+
+    // One the service refuses, and one the network could not take, show as not sent and are
+    // not sent again by themselves.
+    mms.refuse_sending("no MMS settings");
+    ASSERT_TRUE(manager.send_mms(group, u"Refused", {}));
+    ASSERT_TRUE(outbox_state(platform::SendState::NotSent));
+    MessageRecord refused;
+    ASSERT_TRUE(manager.read_sms(manager.get_id(FolderKind::Outbox, 0), refused));
+    ASSERT_TRUE(manager.delete_message(FolderKind::Outbox, refused));
+    mms.refuse_sending("");
+    ASSERT_TRUE(manager.send_mms(group, u"Lost on the way", {}));
+    ASSERT_TRUE(test::wait_until([&] { return mms.sent().size() == 2; }));
+    ASSERT_TRUE(outbox_state(platform::SendState::Sending));
+    mms.send_outcome(mms.held().back(), "failed");
+    ASSERT_TRUE(outbox_state(platform::SendState::NotSent));
+    stop_service();
+    start_service();
+    ASSERT_TRUE(manager.send_mms(group, u"After a restart", {}));
+    ASSERT_TRUE(test::wait_until([&] { return mms.sent().size() >= 3; }));
+    EXPECT_EQ(mms.sent().size(), 3u);
+    EXPECT_EQ(mms.sent().back().attachments.front().second, "After a restart");
+}

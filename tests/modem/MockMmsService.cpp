@@ -137,4 +137,53 @@ std::vector<std::string> MockMmsService::held()
     return call_for_paths("Held");
 }
 
+std::vector<MockMmsService::Sent> MockMmsService::sent()
+{
+    std::vector<Sent> sent;
+    GVariant* reply = call("Sent", nullptr);
+    if (!reply)
+        return sent;
+    GVariant* messages = g_variant_get_child_value(reply, 0);
+    for (gsize index = 0; index < g_variant_n_children(messages); ++index) {
+        GVariant* message = g_variant_get_child_value(messages, index);
+        GVariant* recipients = g_variant_get_child_value(message, 0);
+        GVariant* attachments = g_variant_get_child_value(message, 1);
+        Sent one;
+        for (gsize at = 0; at < g_variant_n_children(recipients); ++at) {
+            GVariant* recipient = g_variant_get_child_value(recipients, at);
+            one.recipients.emplace_back(g_variant_get_string(recipient, nullptr));
+            g_variant_unref(recipient);
+        }
+        for (gsize at = 0; at < g_variant_n_children(attachments); ++at) {
+            gchar const* id = nullptr;
+            gchar const* type = nullptr;
+            GVariant* content = nullptr;
+            g_variant_get_child(attachments, at, "(&s&s@ay)", &id, &type, &content);
+            gsize size = 0;
+            auto const* bytes = static_cast<char const*>(g_variant_get_fixed_array(content, &size, 1));
+            one.attachments.emplace_back(type, std::string(bytes ? bytes : "", size));
+            g_variant_unref(content);
+        }
+        sent.push_back(std::move(one));
+        g_variant_unref(attachments);
+        g_variant_unref(recipients);
+        g_variant_unref(message);
+    }
+    g_variant_unref(messages);
+    g_variant_unref(reply);
+    return sent;
+}
+
+void MockMmsService::refuse_sending(std::string const& why)
+{
+    if (GVariant* reply = call("RefuseSending", g_variant_new("(s)", why.c_str())))
+        g_variant_unref(reply);
+}
+
+void MockMmsService::send_outcome(std::string const& path, std::string const& status)
+{
+    if (GVariant* reply = call("SendOutcome", g_variant_new("(ss)", path.c_str(), status.c_str())))
+        g_variant_unref(reply);
+}
+
 }

@@ -45,6 +45,16 @@ public:
     // The messages a client marked read, and those the service holds now.
     std::vector<std::string> read_marked();
     std::vector<std::string> held();
+    // What clients sent through SendMessage: recipients, and each attachment's type and content.
+    struct Sent {
+        std::vector<std::string> recipients;
+        std::vector<std::pair<std::string, std::string>> attachments;
+    };
+    std::vector<Sent> sent();
+    // SendMessage fails with `why` from now on; empty: it works again.
+    void refuse_sending(std::string const& why);
+    // The network's word on a message sent: "sent", or "failed".
+    void send_outcome(std::string const& path, std::string const& status);
 
 private:
     std::string add(char const* method, Message const& message);

@@ -100,6 +100,7 @@ MmsFollower::~MmsFollower()
     if (m_store_check)
         g_source_remove(m_store_check);
     m_calls.reset();
+    m_sender.abandon_in_flight();
     unsubscribe();
     if (m_name_watch)
         g_bus_unwatch_name(m_name_watch);
@@ -134,6 +135,7 @@ void MmsFollower::vanished()
         g_source_remove(std::exchange(m_store_check, 0));
     m_in_flight.clear();
     m_calls.reset();
+    m_sender.abandon_in_flight();
     unsubscribe();
     m_services.clear();
 }
@@ -209,6 +211,11 @@ void MmsFollower::take_listing(std::string const& service, GVariant* messages)
     while (g_variant_iter_next(&iter, "(&o@a{sv})", &path, &properties)) {
         listed.insert(path);
         file(service, path, properties);
+        // A message sent while this service was not running is settled from its status.
+        GVariantDict dict;
+        g_variant_dict_init(&dict, properties);
+        m_sender.status_is(path, text_property(dict, "Status"));
+        g_variant_dict_clear(&dict);
         g_variant_unref(properties);
     }
     auto filed = m_store.mms_filing().filed_paths(service);
@@ -220,6 +227,7 @@ void MmsFollower::take_listing(std::string const& service, GVariant* messages)
         if (!listed.contains(known))
             remove(known);
     tell_service();
+    m_sender.send_waiting(m_bus.get(), service, m_calls->get());
 }
 
 void MmsFollower::look_at_store()
@@ -229,6 +237,8 @@ void MmsFollower::look_at_store()
         return;
     m_store_seen = seen;
     tell_service();
+    for (auto const& service : m_services)
+        m_sender.send_waiting(m_bus.get(), service, m_calls->get());
 }
 
 void MmsFollower::tell_service()
@@ -325,9 +335,26 @@ void MmsFollower::signalled(char const* object, char const* interface, char cons
         gchar const* path = nullptr;
         g_variant_get(parameters, "(&o)", &path);
         remove(path);
+    } else if (service_signal && std::strcmp(name, "MessageSendError") == 0 && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(a{sv})"))) {
+        send_error(parameters);
     } else if (std::strcmp(interface, message_interface) == 0 && std::strcmp(name, "PropertyChanged") == 0) {
         status_changed(object, parameters);
     }
+}
+
+// The MMS service names the message it could not send ("MessagePath") and how it failed.
+void MmsFollower::send_error(GVariant* parameters)
+{
+    GVariant* error = g_variant_get_child_value(parameters, 0);
+    GVariantDict dict;
+    g_variant_dict_init(&dict, error);
+    std::string path = text_property(dict, "MessagePath");
+    guint32 type = 0;
+    bool typed = g_variant_dict_lookup(&dict, "ErrorType", "u", &type);
+    g_variant_dict_clear(&dict);
+    g_variant_unref(error);
+    if (!path.empty())
+        m_sender.failed(path, typed ? "the MMS service could not send it (error " + std::to_string(type) + ")" : "the MMS service could not send it");
 }
 
 // Read in another program (or here, echoed back): read here too.
@@ -338,10 +365,10 @@ void MmsFollower::status_changed(std::string const& path, GVariant* parameters)
     gchar const* property = nullptr;
     GVariant* value = nullptr;
     g_variant_get(parameters, "(&sv)", &property, &value);
-    bool read = std::strcmp(property, "Status") == 0 && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)
-        && std::strcmp(g_variant_get_string(value, nullptr), "read") == 0;
+    std::string status = std::strcmp(property, "Status") == 0 && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ? g_variant_get_string(value, nullptr) : "";
     g_variant_unref(value);
-    if (!read)
+    m_sender.status_is(path, status);
+    if (status != "read")
         return;
     if (auto marked = m_store.mms_filing().read_there(path); !marked)
         say("cannot mark MMS " + path + " read: " + marked.error().text);

@@ -2,6 +2,7 @@
 
 #include "AsyncCall.h"
 #include "GObjectRef.h"
+#include "MmsSender.h"
 #include "messaging/MmsInbox.h"
 #include "platform/MessageStore.h"
 
@@ -45,6 +46,7 @@ private:
     void signalled(char const* object, char const* interface, char const* name, GVariant* parameters);
     void call_message(std::string const& path, char const* method);
     void status_changed(std::string const& path, GVariant* parameters);
+    void send_error(GVariant* parameters);
     void look_at_store();
 
     static void on_appeared(GDBusConnection*, gchar const* name, gchar const* owner, gpointer self);
@@ -54,6 +56,7 @@ private:
     static gboolean on_store_check(gpointer self);
 
     platform::MessageStore& m_store;
+    MmsSender m_sender { m_store };
     GRef<GDBusConnection> m_bus;
     guint m_name_watch { 0 };
     std::vector<guint> m_subscriptions;
