@@ -2,6 +2,7 @@
 
 #include "forms/Avatar.h"
 #include "forms/CompanionDialog.h"
+#include "forms/FormPictures.h"
 #include "forms/FormMain.h"
 #include "forms/FormPicture.h"
 #include "forms/MessageDates.h"
@@ -107,6 +108,7 @@ void FormChat::skin_loaded()
     m_menu_button->on_press = [this] { open_menu(); };
     m_send->on_press = [this] { send(); };
     m_scroll_button->on_press = [this] { scroll_to_newest(); };
+    m_attachment.bind(*this, form_section, m_skin.language(), [this] { choose_picture(); });
     m_list->set_item_source(this);
     m_list->set_scroll_bar(&track, &indicator);
     m_edit->on_change = [this] { update_symbols(); };
@@ -133,8 +135,11 @@ void FormChat::show_chat(std::u16string const& key)
 {
     // The chat on screen shown again keeps what is being typed.
     bool again = !m_key.empty() && m_key == key;
-    if (!m_key.empty() && !again)
+    if (!m_key.empty() && !again) {
         keep_draft();
+        m_attachment.drop();
+    }
+    m_attachment.look_for_service();
     std::u16string typed = again ? m_edit->text() : std::u16string();
     m_key = key;
     m_selected = -1;
@@ -585,8 +590,26 @@ void FormChat::scroll_to_newest()
 void FormChat::send()
 {
     std::u16string text = m_edit->text();
+    Chat* current = chat();
+    if (m_attachment.part() || (current && current->is_group())) {
+        send_mms(text);
+        return;
+    }
     if (text.empty())
         return;
+    std::vector<Correspondent> recipients = marked_recipients();
+    log() << u"send sms recipients:" << static_cast<int64_t>(recipients.size()) << u" body:" << log_safe(text) << u"\n";
+    if (m_model.sms().send(recipients, text)) {
+        execute_file(u"%windows%/tmail.exe", u"-RunInBKG");
+        sent();
+    }
+    log() << u"after send\n";
+}
+
+// The recipients picked for the message: the chat's own entry goes to the number the person last
+// wrote from.
+std::vector<Correspondent> FormChat::marked_recipients()
+{
     std::vector<Correspondent> recipients;
     for (PhoneEntry const& entry : m_model.phone_book().entries()) {
         if (entry.mark != 1)
@@ -595,19 +618,52 @@ void FormChat::send()
         bool name_in_number = !entry.name.empty() && entry.number.find(entry.name) != std::u16string::npos;
         recipients.push_back({ name_in_number ? std::u16string() : entry.name, entry.number.empty() ? entry.name : entry.number });
     }
-    // The chat's own entry goes to the number the person last wrote from.
     std::u16string reply = reply_number();
     for (auto& recipient : recipients)
         if (!reply.empty() && chat_key(recipient.address, recipient.name) == m_key)
             recipient.address = reply;
-    log() << u"send sms recipients:" << static_cast<int64_t>(recipients.size()) << u" body:" << log_safe(text) << u"\n";
-    if (m_model.sms().send(recipients, text)) {
-        execute_file(u"%windows%/tmail.exe", u"-RunInBKG");
-        m_edit->set_text({});
-        update_symbols();
-        reshow();
+    return recipients;
+}
+
+// A picture, or any message of a group, goes as one MMS to everyone: in a group to all its
+// members, else to those picked.
+void FormChat::send_mms(std::u16string const& text)
+{
+    if (text.empty() && !m_attachment.part())
+        return;
+    if (!m_attachment.mms_available()) {
+        m_attachment.say(m_skin.language().text_of(u"MmsUnavailable"));
+        return;
     }
-    log() << u"after send\n";
+    Chat* current = chat();
+    std::vector<Correspondent> recipients;
+    if (current && current->is_group()) {
+        for (auto const& member : platform::group_members(current->address))
+            recipients.push_back({ {}, member });
+    } else {
+        recipients = marked_recipients();
+    }
+    std::vector<MessagePart> parts;
+    if (m_attachment.part())
+        parts.push_back(*m_attachment.part());
+    log() << u"send mms recipients:" << static_cast<int64_t>(recipients.size()) << u" parts:" << static_cast<int64_t>(parts.size()) << u"\n";
+    if (!recipients.empty() && m_model.sms().send_mms(recipients, text, parts)) {
+        m_attachment.sent();
+        sent();
+    }
+}
+
+// What was sent leaves the edit; the chat shows it.
+void FormChat::sent()
+{
+    m_edit->set_text({});
+    update_symbols();
+    reshow();
+}
+
+void FormChat::choose_picture()
+{
+    m_owner.pictures_form().show([this](std::string const& path) { m_attachment.attach(path); });
 }
 
 void FormChat::show_draft()

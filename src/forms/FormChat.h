@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "forms/ChatAttachment.h"
 #include "forms/MessageBubble.h"
 #include "forms/PictureThumbnails.h"
 #include "shell/ActiveScheduler.h"
@@ -97,6 +98,10 @@ private:
     void update_symbols();
     bool send_typed();
     void send();
+    void send_mms(std::u16string const& text);
+    std::vector<Correspondent> marked_recipients();
+    void sent();
+    void choose_picture();
     void open_menu();
     void scroll_to_newest();
     void show_contact();
@@ -149,6 +154,7 @@ private:
     ChatDrafts m_drafts { m_model };
     // The drafts' text as it was taken into the edit.
     // Declared last: its thread stops before what the form holds goes.
+    ChatAttachment m_attachment;
     PictureThumbnails m_thumbnails { [] { CActiveScheduler::wake_user_interface(); } };
 };
 

@@ -11,6 +11,7 @@
 #include "forms/FormSearch.h"
 #include "forms/FormContacts.h"
 #include "forms/FormPicture.h"
+#include "forms/FormPictures.h"
 #include "forms/MessageWords.h"
 #include "forms/FormTemplates.h"
 #include "forms/SkinBinding.h"
@@ -121,11 +122,13 @@ void FormMain::build_owned_forms()
         m_contacts = std::make_unique<FormContacts>(m_application, m_stack, m_skin, m_model, *this);
         m_templates = std::make_unique<FormTemplates>(m_application, m_stack, m_skin, m_model, *this);
         m_picture = std::make_unique<FormPicture>(m_application, m_stack, m_skin, m_model, *this);
+        m_pictures = std::make_unique<FormPictures>(m_application, m_stack, m_skin, m_model, *this);
     } else {
         m_chat->skin_loaded();
         m_contacts->skin_loaded();
         m_templates->skin_loaded();
         m_picture->skin_loaded();
+        m_pictures->skin_loaded();
     }
     build_search();
     if (m_about)

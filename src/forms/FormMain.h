@@ -28,6 +28,7 @@ class FormStack;
 class FormSearch;
 class SearchIndexer;
 class FormPicture;
+class FormPictures;
 class FormTemplates;
 struct SearchResult;
 class ReloadForm;
@@ -70,6 +71,7 @@ public:
     FormContacts& contacts_form() { return *m_contacts; }
     FormTemplates& templates_form() { return *m_templates; }
     FormPicture& picture_form() { return *m_picture; }
+    FormPictures& pictures_form() { return *m_pictures; }
     FormSearch* search_form() { return m_search.get(); }
     AboutPanel& about_panel() { return *m_about; }
     Menu& menu() { return m_menu; }
@@ -129,6 +131,7 @@ private:
     std::unique_ptr<FormContacts> m_contacts;
     std::unique_ptr<FormTemplates> m_templates;
     std::unique_ptr<FormPicture> m_picture;
+    std::unique_ptr<FormPictures> m_pictures;
     std::unique_ptr<FormSearch> m_search;
     std::unique_ptr<AboutPanel> m_about;
     std::unique_ptr<ReloadForm> m_reload;

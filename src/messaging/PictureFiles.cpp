@@ -22,17 +22,13 @@ std::string extension_of(MessagePart const& part)
     return found == extensions.end() ? "bin" : found->second;
 }
 
-std::optional<std::string> save_message_part(MessagePart const& part, std::string const& folder, std::string const& stem, std::string& why)
+std::optional<std::string> write_unique_file(std::string const& folder, std::string const& stem, std::string const& extension,
+    std::string_view content, std::string& why)
 {
     if (folder.empty() || !platform::make_directory_chain(folder)) {
         why = "the folder " + folder + " cannot be made";
         return std::nullopt;
     }
-    auto bytes = platform::read_file_range(part.file, part.offset, part.length, largest_saved_part, why);
-    if (!bytes)
-        return std::nullopt;
-    std::string_view content(reinterpret_cast<char const*>(bytes->data()), bytes->size());
-    std::string extension = extension_of(part);
     for (int number = 1; number < 1000; ++number) {
         std::string path = folder + "/" + stem + (number > 1 ? "-" + std::to_string(number) : std::string()) + "." + extension;
         if (platform::path_exists(path))
@@ -45,6 +41,19 @@ std::optional<std::string> save_message_part(MessagePart const& part, std::strin
     }
     why = "a thousand files of that name are there already";
     return std::nullopt;
+}
+
+std::optional<std::string> save_message_part(MessagePart const& part, std::string const& folder, std::string const& stem, std::string& why)
+{
+    if (folder.empty() || !platform::make_directory_chain(folder)) {
+        why = "the folder " + folder + " cannot be made";
+        return std::nullopt;
+    }
+    auto bytes = platform::read_file_range(part.file, part.offset, part.length, largest_saved_part, why);
+    if (!bytes)
+        return std::nullopt;
+    std::string_view content(reinterpret_cast<char const*>(bytes->data()), bytes->size());
+    return write_unique_file(folder, stem, extension_of(part), content, why);
 }
 
 bool open_message_part(MessagePart const& part, std::string const& stem, std::string& why)

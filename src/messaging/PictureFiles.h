@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace velloq {
 
@@ -13,6 +14,11 @@ std::string extension_of(MessagePart const& part);
 
 // The largest part copied out of the MMS service's files.
 constexpr uint64_t largest_saved_part = 64u * 1024u * 1024u;
+
+// Writes `content` into `folder` (made when missing) as `stem`.`extension`, or `stem`-2, -3...
+// beside one already there: nothing is ever overwritten. The new file's path, or nullopt with `why`.
+std::optional<std::string> write_unique_file(std::string const& folder, std::string const& stem, std::string const& extension,
+    std::string_view content, std::string& why);
 
 // Copies a part out of the MMS service's file into `folder` (made when missing) as a file of its
 // own named `stem` with the part's extension, or `stem`-2, -3... beside one already there: nothing

@@ -1,6 +1,7 @@
 #include "platform/DesktopNotifications.h"
 
 #include "platform/FileDescriptor.h"
+#include "platform/SdBus.h"
 
 #include <systemd/sd-bus.h>
 
@@ -21,31 +22,6 @@ constexpr char const* object = "/org/freedesktop/Notifications";
 // A service that does not answer in this time is taken as absent; the message itself is safe.
 constexpr uint64_t call_timeout_us = 2'000'000;
 constexpr int longest_timed_wait_ms = 60'000;
-
-struct BusCloser {
-    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-using Bus = std::unique_ptr<sd_bus, BusCloser>;
-
-// A reply of a call, let go of whatever path leaves the scope.
-struct BusMessageUnref {
-    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using BusMessage = std::unique_ptr<sd_bus_message, BusMessageUnref>;
-
-// The error of a call, freed whatever path leaves the scope.
-class BusError {
-public:
-    BusError() = default;
-    BusError(BusError const&) = delete;
-    BusError& operator=(BusError const&) = delete;
-    ~BusError() { sd_bus_error_free(&m_error); }
-    sd_bus_error* get() { return &m_error; }
-    char const* message() const { return m_error.message; }
-
-private:
-    sd_bus_error m_error = SD_BUS_ERROR_NULL;
-};
 
 // D-Bus wants valid UTF-8 with no NUL; a message text is passed as it is otherwise.
 std::string bus_text(std::string text)

@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <cstring>
@@ -261,6 +262,51 @@ bool write_new_file(std::string const& path, std::string_view content, std::stri
 bool remove_file(std::string const& path)
 {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+namespace {
+
+bool has_extension(std::string const& name, std::vector<std::string> const& extensions)
+{
+    for (auto const& extension : extensions) {
+        if (name.size() <= extension.size())
+            continue;
+        bool same = true;
+        for (size_t at = 0; at < extension.size() && same; ++at)
+            same = std::tolower(static_cast<unsigned char>(name[name.size() - extension.size() + at])) == extension[at];
+        if (same)
+            return true;
+    }
+    return false;
+}
+
+void collect_files(std::string const& folder, int depth, std::vector<std::string> const& extensions, size_t most, std::vector<FoundFile>& found)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator entries(folder, std::filesystem::directory_options::skip_permission_denied, error);
+    for (auto end = std::filesystem::directory_iterator(); !error && entries != end && found.size() < most; entries.increment(error)) {
+        std::string name = entries->path().filename().string();
+        if (name.empty() || name[0] == '.' || entries->is_symlink(error))
+            continue;
+        if (entries->is_directory(error)) {
+            if (depth > 0)
+                collect_files(entries->path().string(), depth - 1, extensions, most, found);
+            continue;
+        }
+        struct stat status {};
+        if (!has_extension(name, extensions) || ::lstat(entries->path().c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+            continue;
+        found.push_back({ entries->path().string(), static_cast<uint64_t>(status.st_size), static_cast<int64_t>(status.st_mtime) });
+    }
+}
+
+}
+
+std::vector<FoundFile> files_under(std::string const& folder, int depth, std::vector<std::string> const& extensions, size_t most)
+{
+    std::vector<FoundFile> found;
+    collect_files(folder, depth, extensions, most, found);
+    return found;
 }
 
 }

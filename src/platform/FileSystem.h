@@ -37,6 +37,16 @@ std::optional<std::vector<uint8_t>> read_file_range(std::string const& path, uin
 // True when the path names a regular file this process may run.
 bool is_executable_file(std::string const& path);
 
+// A regular file found under a folder: its path, size and when it last changed (unix seconds).
+struct FoundFile {
+    std::string path;
+    uint64_t size { 0 };
+    int64_t modified { 0 };
+};
+// The regular files under `folder` and its subfolders down to `depth` levels, whose names end
+// (case aside) with one of `extensions` (".jpg"); hidden ones and links left out, at most `most`.
+std::vector<FoundFile> files_under(std::string const& folder, int depth, std::vector<std::string> const& extensions, size_t most);
+
 // Opens a log file the way the device opens its log: written by one process at a time. The
 // file is locked before it is truncated, so a second process that finds it locked gets no file
 // and never truncates or interleaves the first one's lines. Symbolic links are not followed and

@@ -60,6 +60,13 @@ std::string read_file(std::filesystem::path const& path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+bool write_file(std::filesystem::path const& path, std::string const& content)
+{
+    std::ofstream file(path, std::ios::binary);
+    file << content;
+    return static_cast<bool>(file);
+}
+
 std::u16string read_utf16_file(std::filesystem::path const& path)
 {
     std::string bytes = read_file(path);

@@ -34,6 +34,8 @@ private:
 
 // The whole content of a file as bytes; empty when it cannot be read.
 std::string read_file(std::filesystem::path const&);
+// Writes a file whole; false when it cannot be written.
+bool write_file(std::filesystem::path const&, std::string const& content);
 
 // The text of a UTF-16LE file behind its two-byte byte-order mark, such as the log.
 std::u16string read_utf16_file(std::filesystem::path const&);
