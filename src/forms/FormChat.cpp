@@ -661,9 +661,23 @@ void FormChat::sent()
     reshow();
 }
 
+// The desktop's own file chooser where its portal runs, else the skin's picker of the Pictures folder.
 void FormChat::choose_picture()
 {
+    if (platform::PortalFileChooser::available() && m_chooser.choose_picture(to_utf8(m_skin.language().text_of(u"Pictures"))))
+        return;
     m_owner.pictures_form().show([this](std::string const& path) { m_attachment.attach(path); });
+}
+
+void FormChat::take_chosen_picture()
+{
+    auto answer = m_chooser.take_answer();
+    if (!answer)
+        return;
+    if (!answer->path.empty())
+        m_attachment.attach(answer->path);
+    else
+        log() << u"picture: none chosen: " << to_utf16(answer->why) << u"\n";
 }
 
 void FormChat::show_draft()
@@ -705,6 +719,7 @@ void FormChat::end_found_mark()
 
 void FormChat::advance(double seconds)
 {
+    take_chosen_picture();
     Form::advance(seconds);
     drop_vanished();
     refresh_pictures();

@@ -6,6 +6,7 @@
 #include "forms/ChatAttachment.h"
 #include "forms/MessageBubble.h"
 #include "forms/PictureThumbnails.h"
+#include "platform/PortalFileChooser.h"
 #include "shell/ActiveScheduler.h"
 #include "messaging/ChatDrafts.h"
 #include "messaging/ChatModel.h"
@@ -102,6 +103,7 @@ private:
     std::vector<Correspondent> marked_recipients();
     void sent();
     void choose_picture();
+    void take_chosen_picture();
     void open_menu();
     void scroll_to_newest();
     void show_contact();
@@ -155,6 +157,7 @@ private:
     // The drafts' text as it was taken into the edit.
     // Declared last: its thread stops before what the form holds goes.
     ChatAttachment m_attachment;
+    platform::PortalFileChooser m_chooser { [] { CActiveScheduler::wake_user_interface(); } };
     PictureThumbnails m_thumbnails { [] { CActiveScheduler::wake_user_interface(); } };
 };
 

@@ -14,6 +14,7 @@
 #include "platform/MessageStore.h"
 #include "platform/Process.h"
 #include "platform/PictureThumbnail.h"
+#include "platform/PortalFileChooser.h"
 #include "support/ChildProcess.h"
 #include "support/ScopedEnvironment.h"
 #include "support/Wait.h"
@@ -56,7 +57,7 @@ protected:
     void TearDown() override
     {
         ControllerFixture::TearDown();
-        for (auto* process : { m_mms.get(), m_bus.get() }) {
+        for (auto* process : { m_portal.get(), m_mms.get(), m_bus.get() }) {
             if (process) {
                 process->signal(SIGTERM);
                 process->wait();
@@ -70,6 +71,18 @@ protected:
     {
         arguments.insert(arguments.begin(), { "gdbus", "call", "--session" });
         return platform::read_program_output(arguments, 5000);
+    }
+    void start_portal()
+    {
+        m_portal = std::make_unique<test::ChildProcess>(std::vector<std::string> { "/usr/bin/python3", "-m", "dbusmock", "--template", VELLOQ_FIXTURES_DIR "/portal/mock_file_chooser.py" });
+        ASSERT_TRUE(test::wait_until([&] { return portal_mock("Asked", {}).has_value(); }));
+    }
+    static std::optional<std::string> portal_mock(std::string const& method, std::vector<std::string> arguments)
+    {
+        std::vector<std::string> call { "--dest", "org.freedesktop.portal.Desktop", "--object-path", "/org/freedesktop/portal/desktop", "--method",
+            "org.freedesktop.DBus.Mock." + method };
+        call.insert(call.end(), arguments.begin(), arguments.end());
+        return bus_call(call);
     }
     void start_mms_service()
     {
@@ -118,6 +131,7 @@ protected:
     std::optional<test::ScopedEnvironment> m_bus_address;
     std::unique_ptr<test::ChildProcess> m_bus;
     std::unique_ptr<test::ChildProcess> m_mms;
+    std::unique_ptr<test::ChildProcess> m_portal;
 };
 
 }
@@ -181,6 +195,34 @@ TEST_F(PictureSending, WithoutTheMmsServiceThereIsNoAttachButtonAndAGroupReplyWa
     EXPECT_EQ(chat_form().edit().text(), u"See you");
     ASSERT_TRUE(element(u"attachment_bar").is_visible());
     EXPECT_NE(bar_text().find(u"mmsd-tng"), std::u16string::npos);
+}
+
+TEST_F(PictureSending, TheDesktopsFileChooserPicksThePictureWhereItsPortalRuns)
+{
+    auto shared = home / "Shared photos";
+    std::filesystem::create_directories(shared);
+    test::write_file(shared / "a b%.png", test::read_file(VELLOQ_FIXTURES_DIR "/pictures/photo.png"));
+    start_mms_service();
+    start_portal();
+    ASSERT_TRUE(portal_mock("Choose", { "file://" + shared.string() + "/a%20b%25.png" }));
+    open_group_chat();
+    dynamic_cast<ButtonElement&>(element(u"btnAttach")).on_press();
+    ASSERT_TRUE(pump_until([&] { return element(u"attachment_bar").is_visible(); }));
+    EXPECT_EQ(stack->top(), &chat_form()) << "the skin's own picker stays closed";
+    EXPECT_NE(bar_text().find(u"a b%.png"), std::u16string::npos);
+    auto asked = portal_mock("Asked", {});
+    ASSERT_TRUE(asked);
+    EXPECT_NE(asked->find("Pictures"), std::string::npos);
+    EXPECT_NE(asked->find("image/jpeg"), std::string::npos);
+}
+
+TEST(PortalFileChooser, OnlyAFileUriOfThisDeviceNamesAPath)
+{
+    EXPECT_EQ(platform::path_of_file_uri("file:///home/u/My%20Photos/a%25b.jpg"), "/home/u/My Photos/a%b.jpg");
+    EXPECT_EQ(platform::path_of_file_uri("file:///tmp/100%"), "/tmp/100%");
+    EXPECT_EQ(platform::path_of_file_uri("file://server/share/a.jpg"), "");
+    EXPECT_EQ(platform::path_of_file_uri("https://example.org/a.jpg"), "");
+    EXPECT_EQ(platform::path_of_file_uri("file:///tmp/a%00b.jpg"), "");
 }
 
 TEST(OutgoingPicture, ASmallPictureGoesAsItIsAndWhatIsNoPictureIsRefused)
