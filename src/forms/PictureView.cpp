@@ -144,6 +144,12 @@ bool PictureView::wheel(PointerEvent const& event, int32_t thousandths)
     return true;
 }
 
+bool PictureView::pinch(PointerEvent const& event, double factor)
+{
+    zoom_by(factor, event.x, event.y);
+    return true;
+}
+
 // The volume keys of a phone, the arrows up and down, and + and - typed, zoom around the middle.
 bool PictureView::key(KeyEvent const& event)
 {

@@ -23,6 +23,7 @@ public:
     bool pointer_button(PointerEvent const&) override;
     bool pointer_move(PointerEvent const&) override;
     bool wheel(PointerEvent const&, int32_t thousandths) override;
+    bool pinch(PointerEvent const&, double factor) override;
     bool key(KeyEvent const&) override;
     bool text_input(std::u16string const&) override;
 

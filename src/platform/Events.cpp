@@ -1,5 +1,7 @@
 #include "platform/Events.h"
 
+#include "platform/PinchTracker.h"
+
 #include "platform/SdlHandles.h"
 #include "platform/Utf.h"
 
@@ -126,8 +128,12 @@ struct EventQueue::State {
         return true;
     }
 
+    // The fingers of a touch screen SDL reports, in the window's units.
+    PinchTracker fingers;
+
     bool translate(SDL_Event const&, Event&);
     bool translate_wheel(SDL_MouseWheelEvent const&, Event&);
+    bool translate_finger(SDL_TouchFingerEvent const&, uint32_t type, Event&);
     bool translate_window(SDL_WindowEvent const&, Event&);
 };
 
@@ -259,6 +265,10 @@ bool EventQueue::State::translate(SDL_Event const& event, Event& out)
         return true;
     case SDL_MOUSEWHEEL:
         return translate_wheel(event.wheel, out);
+    case SDL_FINGERDOWN:
+    case SDL_FINGERUP:
+    case SDL_FINGERMOTION:
+        return translate_finger(event.tfinger, event.type, out);
     case SDL_QUIT:
         out.kind = EventKind::CloseRequested;
         return true;
@@ -286,6 +296,35 @@ bool EventQueue::State::translate_wheel(SDL_MouseWheelEvent const& wheel, Event&
     out.x = wheel.mouseX;
     out.y = wheel.mouseY;
     return out.value != 0;
+}
+
+// One finger is the pointer (SDL makes mouse events of it); a second one makes the two a pinch,
+// and the first finger's press is no tap any more.
+bool EventQueue::State::translate_finger(SDL_TouchFingerEvent const& finger, uint32_t type, Event& out)
+{
+    SDL_Window* window = finger.windowID ? SDL_GetWindowFromID(finger.windowID) : SDL_GetMouseFocus();
+    int width = 0;
+    int height = 0;
+    if (window)
+        SDL_GetWindowSize(window, &width, &height);
+    double x = finger.x * width;
+    double y = finger.y * height;
+    if (type == SDL_FINGERUP) {
+        fingers.up(static_cast<int64_t>(finger.fingerId));
+        return false;
+    }
+    if (type == SDL_FINGERDOWN) {
+        if (!fingers.down(static_cast<int64_t>(finger.fingerId), x, y) || !pointer_down)
+            return false;
+        pointer_down = false;
+        out.kind = EventKind::CaptureLost;
+        return true;
+    }
+    auto pinch = fingers.moved(static_cast<int64_t>(finger.fingerId), x, y, finger.timestamp);
+    if (!pinch)
+        return false;
+    out = *pinch;
+    return true;
 }
 
 bool EventQueue::State::translate_window(SDL_WindowEvent const& window, Event& out)

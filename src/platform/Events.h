@@ -48,6 +48,7 @@ enum class EventKind {
     PointerUp,
     CaptureLost,   // a pressed pointer lost its window before it was released
     Wheel,         // a wheel or touchpad scroll at `x`, `y`: `value` thousandths of a notch, > 0 down
+    Pinch,         // two fingers moved apart or together around `x`, `y`: `value` the zoom factor in millionths
     Activated,
     Deactivated,
     CloseRequested,

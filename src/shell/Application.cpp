@@ -72,6 +72,12 @@ void Application::wheel(PointerEvent const& event, int32_t thousandths)
         m_content->wheel(event, thousandths);
 }
 
+void Application::pinch(PointerEvent const& event, double factor)
+{
+    if (m_content && !m_content->is_empty())
+        m_content->pinch(event, factor);
+}
+
 void Application::pointer_button(PointerEvent const& event)
 {
     if (m_content && !m_content->is_empty())

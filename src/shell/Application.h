@@ -63,6 +63,8 @@ public:
     void pointer_move(PointerEvent const&);
     void pointer_button(PointerEvent const&);
     void wheel(PointerEvent const&, int32_t thousandths);
+    // Two fingers pinched around the point: the distance between them grew by `factor`.
+    void pinch(PointerEvent const&, double factor);
 
 private:
     Colour m_clear_colour;

@@ -20,6 +20,8 @@ public:
     virtual void pointer_button(PointerEvent const&) = 0;
     // A wheel turned over the point: `thousandths` of a notch, > 0 toward later content.
     virtual void wheel(PointerEvent const&, int32_t thousandths) = 0;
+    // Two fingers pinched around the point: the distance between them grew by `factor`.
+    virtual void pinch(PointerEvent const&, double) {}
     virtual void key(KeyEvent const&) = 0;
     virtual void text_input(std::u16string const&) = 0;
 };

@@ -280,6 +280,7 @@ void GameBase::dispatch(platform::Event const& event)
     case EventKind::PointerUp:
     case EventKind::CaptureLost:
     case EventKind::Wheel:
+    case EventKind::Pinch:
         pointer_message(event);
         break;
     case EventKind::Activated:

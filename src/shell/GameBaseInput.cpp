@@ -115,6 +115,10 @@ void GameBase::pointer_message(platform::Event const& event)
         m_asleep = false;
         m_application.wheel(pointer, static_cast<int32_t>(std::clamp<int64_t>(event.value, -100 * wheel_notch, 100 * wheel_notch)));
         break;
+    case EventKind::Pinch:
+        m_asleep = false;
+        m_application.pinch(pointer, std::clamp(static_cast<double>(event.value) / 1e6, 0.1, 10.0));
+        break;
     default:
         break;
     }

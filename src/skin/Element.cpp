@@ -385,6 +385,16 @@ bool Element::pointer_button(PointerEvent const& event)
     return false;
 }
 
+bool Element::pinch(PointerEvent const& event, double factor)
+{
+    for (auto child = m_children.rbegin(); child != m_children.rend(); ++child) {
+        Element& candidate = **child;
+        if (candidate.hit_test(event) && candidate.m_visible && candidate.m_effectively_visible && candidate.pinch(event, factor))
+            return true;
+    }
+    return false;
+}
+
 bool Element::wheel(PointerEvent const& event, int32_t thousandths)
 {
     for (auto child = m_children.rbegin(); child != m_children.rend(); ++child) {

@@ -82,6 +82,9 @@ public:
     // A wheel turned over the element (thousandths of a notch, > 0 toward later content): the
     // topmost shown child under the pointer that scrolls takes it.
     virtual bool wheel(PointerEvent const&, int32_t thousandths);
+    // Two fingers pinched around the point (the distance between them grew by `factor`): given to
+    // the topmost child under it that takes it.
+    virtual bool pinch(PointerEvent const&, double factor);
 
     // The keyboard focus, as a form moves it with Tab. Each kind of element says whether it takes
     // the focus now and what it does when it gains or loses it, so a form needs no list of kinds.

@@ -340,6 +340,12 @@ void FormStack::wheel(PointerEvent const& event, int32_t thousandths)
         current->wheel(event, thousandths);
 }
 
+void FormStack::pinch(PointerEvent const& event, double factor)
+{
+    if (Form* current = top())
+        current->pinch(event, factor);
+}
+
 void FormStack::key(KeyEvent const& event)
 {
     if (Form* current = top())

@@ -68,6 +68,7 @@ public:
     void pointer_move(PointerEvent const&) override;
     void pointer_button(PointerEvent const&) override;
     void wheel(PointerEvent const&, int32_t thousandths) override;
+    void pinch(PointerEvent const&, double factor) override;
     void key(KeyEvent const&) override;
     void text_input(std::u16string const&) override;
 

@@ -98,6 +98,11 @@ TEST_F(PictureMessages, ATappedPictureShowsWholeZoomsWithinItselfAndBackReturnsT
     for (int i = 0; i < 20; ++i)
         view.zoom_by(0.5, 0, 0);
     EXPECT_EQ(view.zoom(), 1.0);
+    // Two fingers moved apart over the picture zoom it by as much.
+    stack->pinch({ centre.x, centre.y, 1200, false }, 2.0);
+    EXPECT_DOUBLE_EQ(view.zoom(), 2.0);
+    stack->pinch({ centre.x, centre.y, 1210, false }, 0.25);
+    EXPECT_EQ(view.zoom(), 1.0);
 
     EXPECT_TRUE(viewer().key({ Key::Backspace, true, true }));
     EXPECT_TRUE(pump_until([&] { return stack->top() == &chat_form(); }));

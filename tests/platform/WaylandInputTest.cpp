@@ -1,4 +1,5 @@
 #include "platform/Events.h"
+#include "platform/PinchTracker.h"
 #include "platform/wayland/SurroundingText.h"
 #include "platform/wayland/WaylandKeyboard.h"
 
@@ -116,4 +117,26 @@ TEST(SurroundingText, ALongFieldSendsThePartAroundTheCaret)
     EXPECT_EQ(around.text.substr(0, 4), "😀");
     EXPECT_EQ(static_cast<size_t>(around.caret) % 4, 0u);
     EXPECT_EQ(around.units_around(4, 4), (std::pair<int32_t, int32_t> { 2, 2 }));
+}
+
+// Two fingers on a touch screen: each change of their distance is a zoom factor around their
+// midpoint; one finger alone, a third, or fingers almost on one spot make none.
+TEST(PinchTracker, TwoFingersApartZoomAroundTheirMiddle)
+{
+    platform::PinchTracker fingers;
+    EXPECT_FALSE(fingers.down(1, 100, 300));
+    EXPECT_FALSE(fingers.moved(1, 110, 300, 5)) << "one finger is a drag";
+    EXPECT_TRUE(fingers.down(2, 210, 300));
+    auto pinch = fingers.moved(2, 310, 300, 10);
+    ASSERT_TRUE(pinch);
+    EXPECT_EQ(pinch->kind, platform::EventKind::Pinch);
+    EXPECT_EQ(pinch->value, 2'000'000);
+    EXPECT_EQ(pinch->x, 210);
+    EXPECT_EQ(pinch->y, 300);
+    EXPECT_FALSE(fingers.down(3, 0, 0));
+    EXPECT_FALSE(fingers.moved(2, 320, 300, 15)) << "three fingers are no pinch";
+    fingers.up(3);
+    EXPECT_FALSE(fingers.moved(2, 114, 300, 20)) << "fingers on one spot give no factor";
+    fingers.up(1);
+    EXPECT_FALSE(fingers.moved(2, 400, 300, 25));
 }

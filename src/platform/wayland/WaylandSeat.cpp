@@ -189,12 +189,15 @@ void WaylandSeat::pointer_axis_discrete(void* data, wl_pointer*, uint32_t axis, 
         static_cast<WaylandSeat*>(data)->m_scroll_notches += discrete;
 }
 
-// The first finger down is the pointer; other fingers meanwhile are not followed (the skin's
-// gestures are one-finger taps, drags and flings).
+// The first finger down is the pointer (the skin's gestures are one-finger taps, drags and
+// flings); two fingers together are also followed as a pinch.
 void WaylandSeat::touch_down(void* data, wl_touch*, uint32_t serial, uint32_t time, wl_surface*, int32_t id, wl_fixed_t x, wl_fixed_t y)
 {
     auto& self = *static_cast<WaylandSeat*>(data);
     self.m_last_serial = serial;
+    // A second finger makes the two a pinch: the first one's press is no tap any more.
+    if (self.m_fingers.down(id, wl_fixed_to_double(x), wl_fixed_to_double(y)) && self.m_finger)
+        self.lose_capture();
     if (self.m_finger)
         return;
     self.m_finger = id;
@@ -212,6 +215,7 @@ void WaylandSeat::touch_up(void* data, wl_touch*, uint32_t serial, uint32_t time
 {
     auto& self = *static_cast<WaylandSeat*>(data);
     self.m_last_serial = serial;
+    self.m_fingers.up(id);
     if (self.m_finger != id)
         return;
     self.m_finger.reset();
@@ -221,6 +225,8 @@ void WaylandSeat::touch_up(void* data, wl_touch*, uint32_t serial, uint32_t time
 void WaylandSeat::touch_motion(void* data, wl_touch*, uint32_t time, int32_t id, wl_fixed_t x, wl_fixed_t y)
 {
     auto& self = *static_cast<WaylandSeat*>(data);
+    if (auto pinch = self.m_fingers.moved(id, wl_fixed_to_double(x), wl_fixed_to_double(y), time))
+        self.m_connection.push(*pinch);
     if (self.m_finger != id)
         return;
     pointer_motion(data, nullptr, time, x, y);
@@ -234,6 +240,7 @@ void WaylandSeat::touch_cancel(void* data, wl_touch*)
 {
     auto& self = *static_cast<WaylandSeat*>(data);
     self.m_finger.reset();
+    self.m_fingers.cancel();
     self.lose_capture();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/wayland/WaylandHandles.h"
+#include "platform/PinchTracker.h"
 #include "platform/wayland/WaylandKeyboard.h"
 
 #include <memory>
@@ -74,6 +75,7 @@ private:
     Handle<wl_pointer> m_pointer;
     Handle<wl_keyboard> m_keyboard;
     Handle<wl_touch> m_touch;
+    PinchTracker m_fingers;
     WaylandKeyboard m_keys;
     std::unique_ptr<WaylandTextInput> m_text_input;
     std::unique_ptr<WaylandClipboard> m_clipboard;
