@@ -239,4 +239,16 @@ TEST_F(MmsFiling, AnMmsFromTheUserIsHandedToTheMmsServiceOnceAndFollowsItsWord)
     ASSERT_TRUE(test::wait_until([&] { return mms.sent().size() >= 3; }));
     EXPECT_EQ(mms.sent().size(), 3u);
     EXPECT_EQ(mms.sent().back().attachments.front().second, "After a restart");
+
+    // The user sends the lost one again: it goes once more.
+    MessageRecord lost;
+    for (int32_t index = 0; index < manager.get_length(FolderKind::Outbox); ++index) {
+        MessageRecord record;
+        if (manager.read_sms(manager.get_id(FolderKind::Outbox, index), record) && record.text == u"Lost on the way")
+            lost = record;
+    }
+    lost.folder = FolderKind::Outbox;
+    ASSERT_TRUE(manager.retry(lost));
+    ASSERT_TRUE(test::wait_until([&] { return mms.sent().size() >= 4; }));
+    EXPECT_EQ(mms.sent().back().attachments.front().second, "Lost on the way");
 }
