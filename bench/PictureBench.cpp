@@ -2,6 +2,7 @@
 // library's own encoder a row at a time) for a bubble of a 480-pixel-wide screen, and how much
 // the process's peak memory grew while it did; beside reading the JPEG's bytes once.
 #include "SyntheticPhoto.h"
+#include "forms/OutgoingPicture.h"
 #include "platform/PictureThumbnail.h"
 
 #include <benchmark/benchmark.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <malloc.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -102,6 +104,36 @@ void BM_BaselineDecodeWholeJpeg(benchmark::State& state)
     measure_decoding(state, [](std::string const& bytes, std::string& error) { return platform::decode_picture(bytes, photo_height, error); });
 }
 BENCHMARK(BM_BaselineDecodeWholeJpeg)->Unit(benchmark::kMillisecond);
+
+// The photo made ready to go as an MMS: read from its file, scaled down and encoded again until it
+// fits the carrier's 300 KB, and written into the outgoing folder.
+void BM_PrepareOutgoing12MegapixelJpeg(benchmark::State& state)
+{
+    char folder[] = "/tmp/velloq-bench-XXXXXX";
+    if (!mkdtemp(folder)) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    std::string source = std::string(folder) + "/camera.jpg";
+    std::ofstream(source, std::ios::binary) << photo();
+    uint64_t sent_bytes = 0;
+    for (auto _ : state) {
+        std::string error;
+        auto part = prepare_outgoing_picture(source, folder, "MMS", error);
+        state.PauseTiming();
+        if (!part) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        sent_bytes = part->length;
+        std::remove(part->file.c_str());
+        state.ResumeTiming();
+    }
+    std::remove(source.c_str());
+    rmdir(folder);
+    state.counters["sent_kb"] = static_cast<double>(sent_bytes / 1024);
+}
+BENCHMARK(BM_PrepareOutgoing12MegapixelJpeg)->Unit(benchmark::kMillisecond);
 
 void BM_BaselineReadJpegBytes(benchmark::State& state)
 {

@@ -16,9 +16,11 @@
 
 namespace velloq {
 
-void ChatAttachment::bind(Element& form, std::u16string_view section, LanguageTable const& language, std::function<void()> choose)
+void ChatAttachment::bind(Element& form, std::u16string_view section, LanguageTable const& language, std::function<void()> choose,
+    std::function<void()> changed)
 {
     m_language = &language;
+    m_changed = std::move(changed);
     m_button = &bind_element<ButtonElement>(form, section, u"btnAttach");
     m_bar = &bind_element(form, section, u"attachment_bar");
     m_text = &bind_element<TextElement>(form, section, u"attachment");
@@ -66,6 +68,8 @@ void ChatAttachment::attach(std::string const& path)
     }
     m_part = std::move(part);
     say(u"\U0001F4CE " + to_utf16(path.substr(path.rfind('/') + 1)));
+    if (m_changed)
+        m_changed();
 }
 
 void ChatAttachment::sent()
@@ -76,10 +80,15 @@ void ChatAttachment::sent()
 
 void ChatAttachment::drop()
 {
-    if (m_part)
-        platform::remove_file(m_part->file);
+    if (!m_part) {
+        hide_bar();
+        return;
+    }
+    platform::remove_file(m_part->file);
     m_part.reset();
     hide_bar();
+    if (m_changed)
+        m_changed();
 }
 
 void ChatAttachment::say(std::u16string const& text)

@@ -18,8 +18,9 @@ class TextElement;
 // could not be attached, and the picture made ready to send in the device's "Outgoing" folder.
 class ChatAttachment {
 public:
-    // `choose` opens a picker, which hands the chosen file's path to `attach`.
-    void bind(Element& form, std::u16string_view section, LanguageTable const& language, std::function<void()> choose);
+    // `choose` opens a picker, which hands the chosen file's path to `attach`; `changed` runs when
+    // a picture was attached or dropped.
+    void bind(Element& form, std::u16string_view section, LanguageTable const& language, std::function<void()> choose, std::function<void()> changed);
     // Looks again whether the MMS service runs (a chat is shown), and shows the button by that.
     void look_for_service();
     bool mms_available() const { return m_mms_available; }
@@ -47,6 +48,7 @@ private:
     int32_t m_edit_left { 0 };
     bool m_mms_available { false };
     std::optional<MessagePart> m_part;
+    std::function<void()> m_changed;
 };
 
 }

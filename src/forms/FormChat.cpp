@@ -108,7 +108,7 @@ void FormChat::skin_loaded()
     m_menu_button->on_press = [this] { open_menu(); };
     m_send->on_press = [this] { send(); };
     m_scroll_button->on_press = [this] { scroll_to_newest(); };
-    m_attachment.bind(*this, form_section, m_skin.language(), [this] { choose_picture(); });
+    m_attachment.bind(*this, form_section, m_skin.language(), [this] { choose_picture(); }, [this] { update_symbols(); });
     m_list->set_item_source(this);
     m_list->set_scroll_bar(&track, &indicator);
     m_edit->on_change = [this] { update_symbols(); };
@@ -262,7 +262,8 @@ void FormChat::fill_title()
     // label, kept as the phone book names it and shown in the user's language.
     std::u16string others = other_recipients();
     std::u16string label = current && !current->phone_label.empty() ? m_skin.language().text_of(current->phone_label) : std::u16string();
-    std::u16string reply = reply_number();
+    // A group's members are its title; the number of its last writer is nothing to reply to.
+    std::u16string reply = current && current->is_group() ? std::u16string() : reply_number();
     PhoneEntry const* own = m_model.phone_book().find(m_key);
     if (!reply.empty() && own && all_digits(reply) != all_digits(own->number) && all_digits(reply) != all_digits(current->title()))
         label = reply;
@@ -273,6 +274,12 @@ void FormChat::fill_title()
 
 void FormChat::update_symbols()
 {
+    // An MMS is not counted in text messages.
+    Chat* current = chat();
+    if (m_attachment.part() || (current && current->is_group())) {
+        m_symbols->set_text({});
+        return;
+    }
     SmsParts parts = count_sms_parts(m_edit->text());
     m_symbols->set_text(to_u16_decimal(parts.parts) + u" " + m_skin.language().text_of(u"SMS") + u" (" + to_u16_decimal(parts.left) + u")");
 }

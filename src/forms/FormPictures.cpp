@@ -80,9 +80,14 @@ void FormPictures::fill_item(VList&, Element& item, int32_t index)
     MessageDates dates(m_skin.language());
     bind_element<TextElement>(item, item_section, u"when").set_text(dates.in_list(changed, MessageTime::now()));
     auto& thumb = bind_element<ImageElement>(item, item_section, u"thumb");
-    Point side = thumb.design_size();
-    auto found = m_thumbnails.find(part_of(file), side.x, side.y);
-    Point size = found.thumbnail ? Point { found.thumbnail->width(), found.thumbnail->height() } : Point {};
+    // The thumbnail fits the skin's square; the element then takes the thumbnail's own size.
+    int32_t side = std::max(thumb.design_size().x, thumb.design_size().y);
+    auto found = m_thumbnails.find(part_of(file), side, side);
+    Point size = found.thumbnail ? Point { found.thumbnail->width(), found.thumbnail->height() } : Point { side, side };
+    if (thumb.design_size() != size) {
+        thumb.set_design_size(size);
+        thumb.invalidate_layout();
+    }
     thumb.set_picture(found.thumbnail ? PictureRef { found.thumbnail, { 0, 0 }, { 0, 0 }, size, size } : PictureRef {});
 }
 

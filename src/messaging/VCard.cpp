@@ -114,17 +114,6 @@ bool parse_line(std::string const& text, ContentLine& line)
     return true;
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::string decode_quoted_printable(std::string const& text)
 {
     std::string out;
@@ -133,8 +122,8 @@ std::string decode_quoted_printable(std::string const& text)
             out.push_back(text[i]);
             continue;
         }
-        int high = i + 2 < text.size() ? hex_value(text[i + 1]) : -1;
-        int low = i + 2 < text.size() ? hex_value(text[i + 2]) : -1;
+        int high = i + 2 < text.size() ? hex_digit_value(text[i + 1]) : -1;
+        int low = i + 2 < text.size() ? hex_digit_value(text[i + 2]) : -1;
         if (high >= 0 && low >= 0) {
             out.push_back(static_cast<char>(high * 16 + low));
             i += 2;

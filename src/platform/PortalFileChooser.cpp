@@ -1,6 +1,7 @@
 #include "platform/PortalFileChooser.h"
 
 #include "platform/SdBus.h"
+#include "platform/Utf.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -51,17 +52,6 @@ std::string first_uri(sd_bus_message* results)
     return found;
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // What the portal's Response said, once it came.
 struct Response {
     std::string handle;
@@ -90,8 +80,8 @@ std::string path_of_file_uri(std::string const& uri)
         return {};
     std::string path;
     for (size_t at = scheme.size(); at < uri.size(); ++at) {
-        if (uri[at] == '%' && at + 2 < uri.size() && hex_value(uri[at + 1]) >= 0 && hex_value(uri[at + 2]) >= 0) {
-            path.push_back(static_cast<char>(hex_value(uri[at + 1]) * 16 + hex_value(uri[at + 2])));
+        if (uri[at] == '%' && at + 2 < uri.size() && hex_digit_value(uri[at + 1]) >= 0 && hex_digit_value(uri[at + 2]) >= 0) {
+            path.push_back(static_cast<char>(hex_digit_value(uri[at + 1]) * 16 + hex_digit_value(uri[at + 2])));
             at += 2;
         } else {
             path.push_back(uri[at]);

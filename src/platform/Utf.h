@@ -31,6 +31,8 @@ std::u16string to_u16_decimal(long long number);
 std::u16string to_u16_decimal_unsigned(unsigned long long number);
 // Upper-case hexadecimal, zero-padded to `digits` ("%08X" is 8).
 std::u16string to_u16_hex(unsigned long long number, int digits);
+// The value of a hexadecimal digit (either case), or -1.
+int hex_digit_value(char c);
 
 // The marks that turn a line's direction around (bidi embeddings, overrides, isolates, the
 // direction marks and the Arabic letter mark).
