@@ -350,7 +350,8 @@ void FormMain::item_activated(VList&, int32_t index)
 
 void FormMain::open_chat(PhoneEntry const& entry)
 {
-    if (!m_model.phone_book().find(entry.key))
+    // A group is no one number to write to: it stays out of the recipients' list.
+    if (!platform::is_group_key(entry.key) && !m_model.phone_book().find(entry.key))
         m_model.phone_book().add(entry);
     Chat* chat = m_model.find_chat(entry.key);
     if (chat) {

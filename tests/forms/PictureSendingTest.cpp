@@ -7,6 +7,7 @@
 #include "forms/FormChat.h"
 #include "forms/FormMain.h"
 #include "forms/FormPictures.h"
+#include "forms/FormSearch.h"
 #include "forms/OutgoingPicture.h"
 #include "messaging/MmsInbox.h"
 #include "messaging/SmsManager.h"
@@ -214,6 +215,36 @@ TEST_F(PictureSending, TheDesktopsFileChooserPicksThePictureWhereItsPortalRuns)
     ASSERT_TRUE(asked);
     EXPECT_NE(asked->find("Pictures"), std::string::npos);
     EXPECT_NE(asked->find("image/jpeg"), std::string::npos);
+}
+
+// Search finds a group's message and opens the group's chat; deleting the chat deletes the
+// group's messages and leaves the sender's own chat as it was.
+TEST_F(PictureSending, AGroupChatIsFoundAndDeletedAsAnyChat)
+{
+    deliver("+4915110000001", "Just to you");
+    start_and_settle();
+    application->text_input(u"d");
+    application->text_input(u"i");
+    application->text_input(u"n");
+    settle_search();
+    FormMain& main_form = *controller->chat_list();
+    ASSERT_NE(main_form.search_form(), nullptr);
+    ASSERT_EQ(main_form.search_form()->results().size(), 1u);
+    main_form.search_form()->item_activated(main_form.search_form()->list(), 0);
+    ASSERT_TRUE(pump_until([&] { return stack->top() == &chat_form() && stack->transition() == nullptr; }));
+    ASSERT_TRUE(chat_form().chat() && chat_form().chat()->is_group());
+    auto const& book = controller->model()->phone_book().entries();
+    std::u16string key = chat_form().chat()->key;
+    EXPECT_EQ(std::count_if(book.begin(), book.end(), [&](PhoneEntry const& entry) { return entry.key == key; }), 0) << "a group is no recipient to pick";
+
+    chat_form().menu().open(u"Chat", {}, true);
+    chat_form().menu().open(u"DeleteChat", {}, false);
+    chat_form().menu().open(u"ReallyDeleteChat", {}, false);
+    EXPECT_TRUE(pump_until([&] { return stack->top() == main_form.search_form(); })) << "back where the chat was opened from";
+    ASSERT_EQ(controller->model()->chats().size(), 1u);
+    EXPECT_EQ(controller->model()->chats().front()->key, u"0000001");
+    SmsManager manager;
+    EXPECT_EQ(manager.get_length(FolderKind::Incoming), 1);
 }
 
 TEST(PortalFileChooser, OnlyAFileUriOfThisDeviceNamesAPath)
