@@ -6,8 +6,10 @@
 
 #include "messaging/Chat.h"
 #include "messaging/SmsManager.h"
+#include "shell/Registry.h"
 #include "platform/LocalSocket.h"
 #include "support/ChildProcess.h"
+#include "support/PngPicture.h"
 #include "support/TempDevice.h"
 #include "support/Wait.h"
 
@@ -251,4 +253,85 @@ TEST_F(MmsFiling, AnMmsFromTheUserIsHandedToTheMmsServiceOnceAndFollowsItsWord)
     ASSERT_TRUE(manager.retry(lost));
     ASSERT_TRUE(test::wait_until([&] { return mms.sent().size() >= 4; }));
     EXPECT_EQ(mms.sent().back().attachments.front().second, "Lost on the way");
+}
+
+// The real program beside the real modem service and the mock MMS service: a group's message, a
+// picture, a damaged JPEG, a PNG that claims 60,000×60,000 pixels, and a message another program
+// removed. The picture shows in its chat's frame; the two that cannot be shown are said in the
+// log and cost nothing; the removed one is nowhere.
+TEST_F(MmsFiling, TheProgramShowsWhatTheMmsServiceBrought)
+{
+    std::string photo = test::read_file(VELLOQ_FIXTURES_DIR "/pictures/landscape.jpg");
+    auto with_part = [&](std::string const& sender, std::string const& type, std::string const& bytes) {
+        std::string file = write_message_file("part-" + std::to_string(++files), { bytes });
+        test::MockMmsService::Message message;
+        message.sender = sender;
+        message.recipients = { "+15550000000" };
+        message.attachments = { { "part", type, file, 0, bytes.size() } };
+        return message;
+    };
+    auto group = picture_message("To all of us", "+15551234567");
+    group.recipients = { "+15552222222", "+15550000000", "+15553333333" };
+    mms.store(group);
+    mms.store(with_part("+15556666666", "image/jpeg", photo));
+    mms.store(with_part("+15557777777", "image/jpeg", photo.substr(0, 400)));
+    mms.store(with_part("+15557777777", "image/png", test::read_file(VELLOQ_FIXTURES_DIR "/pictures/huge_header.png")));
+    start_service();
+    ASSERT_TRUE(inbox_holds(4));
+    mms.remove(mms.receive(picture_message("Gone at once", "+15558888888")), true);
+    ASSERT_TRUE(test::wait_until([&] { return mms.held().size() == 4; }));
+    ASSERT_TRUE(inbox_holds(4));
+
+    ASSERT_TRUE(reg_set_int(u"HKEY_CURRENT_USER\\Software\\Ketra", u"Log", 1));
+    auto log_file = device.path() / "Temp" / "velloq.txt";
+    auto open_chat = [&](std::string const& open, std::filesystem::path const& snapshot) {
+        auto environment = test::headless_environment(device.path().string());
+        environment.push_back("VELLOQ_SNAPSHOT=" + snapshot.string());
+        environment.push_back("VELLOQ_SCREEN=480x800");
+        std::filesystem::remove(log_file);
+        auto velloq = std::make_unique<test::ChildProcess>(std::vector<std::string> { VELLOQ_PROGRAM_DIR "/velloq", open }, environment);
+        // Signalled only once it shows the chat: before, a signal would end it.
+        EXPECT_TRUE(test::wait_until([&] { return test::read_utf16_file(log_file).find(u"FormMain::open_chat:") != std::u16string::npos; }));
+        return velloq;
+    };
+    auto orange_share = [](test::RgbPicture const& frame) {
+        size_t orange = 0;
+        for (size_t at = 0; at + 2 < frame.rgb.size(); at += 3)
+            orange += frame.rgb[at] > 220 && frame.rgb[at + 1] > 130 && frame.rgb[at + 1] < 190 && frame.rgb[at + 2] < 60;
+        return static_cast<double>(orange) / static_cast<double>(frame.width * frame.height);
+    };
+    {
+        auto snapshot = device.path() / "picture.png";
+        auto velloq = open_chat("open:+15556666666", snapshot);
+        std::optional<test::RgbPicture> frame;
+        // The thumbnail is made on a thread of its own: frames are taken until it shows.
+        ASSERT_TRUE(test::wait_until([&] {
+            std::filesystem::remove(snapshot);
+            velloq->signal(SIGUSR1);
+            if (!test::wait_for_file(snapshot))
+                return false;
+            frame = test::read_png(snapshot.string());
+            return frame && orange_share(*frame) > 0.01;
+        }));
+        velloq->signal(SIGTERM);
+        EXPECT_EQ(velloq->wait(), 0);
+    }
+    {
+        auto snapshot = device.path() / "refused.png";
+        auto velloq = open_chat("open:+15557777777", snapshot);
+        ASSERT_TRUE(test::wait_until([&] {
+            std::u16string text = test::read_utf16_file(log_file);
+            return text.find(u"part-3 is not shown: ") != std::u16string::npos && text.find(u"part-4 is not shown: ") != std::u16string::npos;
+        }));
+        velloq->signal(SIGUSR1);
+        ASSERT_TRUE(test::wait_for_file(snapshot));
+        auto frame = test::read_png(snapshot.string());
+        ASSERT_TRUE(frame);
+        EXPECT_LT(orange_share(*frame), 0.001) << "nothing of the refused pictures is drawn";
+        velloq->signal(SIGTERM);
+        EXPECT_EQ(velloq->wait(), 0);
+    }
+    auto records = inbox();
+    EXPECT_EQ(std::count_if(records.begin(), records.end(), [](MessageRecord const& record) { return record.text == u"Gone at once"; }), 0);
+    EXPECT_EQ(std::count_if(records.begin(), records.end(), [](MessageRecord const& record) { return chat_key_of(record) == u"1234567;2222222;3333333"; }), 1);
 }
