@@ -59,17 +59,29 @@ void FormPicture::show(MessagePart const& part, std::u16string const& title, std
     say({});
     m_stack.hide(*this, false);
     m_stack.show(*this, false, true);
-    std::string why;
-    auto bytes = platform::read_file_range(part.file, part.offset, part.length, PictureThumbnails::largest_picture_bytes, why);
+    m_view->set_picture(nullptr);
+    show_when_made();
+}
+
+// The picture is made on the pictures' own thread: a large one takes long, and the screen with
+// its buttons is there at once.
+void FormPicture::show_when_made()
+{
     int32_t width = std::max(1, size().x) * detail;
     int32_t height = std::max(1, size().y) * detail;
-    auto picture = bytes ? platform::decode_thumbnail(std::string_view(reinterpret_cast<char const*>(bytes->data()), bytes->size()), width, height, why)
-                         : std::nullopt;
-    m_view->set_picture(picture ? bitmap_of_picture(picture->rgb.data(), picture->width, picture->height) : nullptr);
-    if (!picture) {
-        log() << u"picture: " << to_utf16(part.file) << u" is not shown: " << to_utf16(why) << u"\n";
+    auto found = m_pictures.find(m_part, width, height);
+    if (found.state == PictureThumbnails::State::Waiting)
+        return;
+    m_view->set_picture(found.thumbnail);
+    if (!found.thumbnail)
         say(m_skin.language().text_of(u"PictureNotShown"));
-    }
+}
+
+void FormPicture::advance(double seconds)
+{
+    OwnedForm::advance(seconds);
+    if (m_pictures.take_news() && !m_view->has_picture() && m_status->text().empty())
+        show_when_made();
 }
 
 std::u16string const& FormPicture::status() const

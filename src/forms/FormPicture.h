@@ -1,7 +1,9 @@
 #pragma once
 
 #include "forms/OwnedForm.h"
+#include "forms/PictureThumbnails.h"
 #include "forms/PictureView.h"
+#include "shell/ActiveScheduler.h"
 #include "messaging/MessagePart.h"
 
 #include <string>
@@ -26,6 +28,7 @@ public:
     std::u16string const& status() const;
     void save();
     void open_with();
+    void advance(double seconds) override;
 
 protected:
     void go_back() override;
@@ -35,6 +38,7 @@ protected:
 private:
     void say(std::u16string const& text);
     void close();
+    void show_when_made();
 
     MessagePart m_part;
     std::string m_stem;
@@ -44,6 +48,7 @@ private:
     ButtonElement* m_close { nullptr };
     ButtonElement* m_save { nullptr };
     ButtonElement* m_open { nullptr };
+    PictureThumbnails m_pictures { [] { CActiveScheduler::wake_user_interface(); } };
 };
 
 }

@@ -82,7 +82,7 @@ TEST_F(PictureMessages, ATappedPictureShowsWholeZoomsWithinItselfAndBackReturnsT
     ASSERT_TRUE(pump_until([&] { return picture_of(0) && picture_of(0)->is_visible() && picture_of(0)->has_picture(); }));
     tap(chat_form(), middle(*picture_of(0)));
     ASSERT_EQ(stack->top(), &viewer());
-    ASSERT_TRUE(viewer().view().has_picture());
+    ASSERT_TRUE(pump_until([&] { return viewer().view().has_picture(); }));
 
     PictureView& view = viewer().view();
     Point centre = middle(view);

@@ -9,6 +9,7 @@
 
 #include "forms/FormContacts.h"
 #include "forms/FormMain.h"
+#include "forms/FormPicture.h"
 #include "forms/FormSearch.h"
 #include "forms/FormTemplates.h"
 #include "messaging/MmsInbox.h"
@@ -274,6 +275,8 @@ TEST_P(Screenshots, PicturesInTheirBubblesWithAndWithoutTextAndAFile)
     Point at { picture->position().x + picture->size().x / 2, picture->position().y + picture->size().y / 2 };
     stack->top()->pointer_button({ at.x, at.y, 0, true });
     stack->top()->pointer_button({ at.x, at.y, 0, false });
+    // The picture is made on a thread of its own.
+    ASSERT_TRUE(pump_until([&] { return controller->chat_list()->picture_form().view().has_picture(); }));
     settle();
     check_screen("picture_viewer");
 }
