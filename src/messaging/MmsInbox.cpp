@@ -67,16 +67,21 @@ void take_mms_attachments(std::vector<MessagePart> const& attachments, ReceivedM
 }
 
 std::vector<std::u16string> other_members(std::vector<std::u16string> const& recipients, std::u16string const& sender,
-    std::u16string const& own_number)
+    std::vector<std::u16string> const& own_numbers)
 {
-    std::u16string own_key = own_number.empty() ? std::u16string() : platform::chat_key(own_number, u"");
-    if (own_key.empty() && recipients.size() == 1)
+    std::vector<std::u16string> own_keys;
+    for (auto const& number : own_numbers) {
+        if (!number.empty())
+            own_keys.push_back(platform::chat_key(number, u""));
+    }
+    if (own_keys.empty() && recipients.size() == 1)
         return {};
+    auto is_own = [&](std::u16string const& key) { return std::find(own_keys.begin(), own_keys.end(), key) != own_keys.end(); };
     std::vector<std::u16string> others;
     std::vector<std::u16string> keys { platform::chat_key(sender, u"") };
     for (auto const& recipient : recipients) {
         std::u16string key = platform::chat_key(recipient, u"");
-        if (recipient.empty() || key == own_key || std::find(keys.begin(), keys.end(), key) != keys.end())
+        if (recipient.empty() || is_own(key) || std::find(keys.begin(), keys.end(), key) != keys.end())
             continue;
         keys.push_back(key);
         others.push_back(recipient);

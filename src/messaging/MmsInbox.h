@@ -25,11 +25,12 @@ struct ReceivedMms {
     std::vector<MessagePart> parts;
 };
 
-// Whom else an MMS went to: its recipients without the sender and the user (`own_number`, the
-// phone's number as the MMS service knows it). Without the user's number, a message to one
-// recipient went to the user alone; of several, none can be told to be the user's, and all stay.
+// Whom else an MMS went to: its recipients without the sender and the user (`own_numbers`, the
+// phone's numbers as the MMS service or the modem knows them). Without the user's number, a
+// message to one recipient went to the user alone; of several, none can be told to be the user's,
+// and all stay.
 std::vector<std::u16string> other_members(std::vector<std::u16string> const& recipients, std::u16string const& sender,
-    std::u16string const& own_number);
+    std::vector<std::u16string> const& own_numbers);
 
 // The largest text part read from the MMS service's files.
 constexpr size_t largest_mms_text = 64 * 1024;

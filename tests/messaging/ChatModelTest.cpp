@@ -307,10 +307,12 @@ TEST(ChatOrder, KeysAndReportNumbers)
     EXPECT_TRUE(platform::is_group_key(chat_key(u"Info;+4915101234567", u"")));
     EXPECT_FALSE(platform::is_group_key(chat_key(u"+4915101234567", u"")));
     // An MMS's members leave out its sender and the user, whose number the MMS service gives.
-    EXPECT_EQ(other_members({ u"+4915100000", u"+4915100002", u"+49 151 000 01", u"+4915100002" }, u"+4915100001", u"+4915100000"),
+    EXPECT_EQ(other_members({ u"+4915100000", u"+4915100002", u"+49 151 000 01", u"+4915100002" }, u"+4915100001", { u"+4915100000" }),
         (std::vector<std::u16string> { u"+4915100002" }));
-    EXPECT_TRUE(other_members({ u"+4915100000" }, u"+4915100001", u"").empty()) << "to one recipient, that was the user";
-    EXPECT_EQ(other_members({ u"+4915100000", u"+4915100002" }, u"+4915100001", u"").size(), 2u) << "none can be told to be the user";
+    EXPECT_TRUE(other_members({ u"+4915100000" }, u"+4915100001", {}).empty()) << "to one recipient, that was the user";
+    EXPECT_EQ(other_members({ u"+4915100000", u"+4915100002" }, u"+4915100001", {}).size(), 2u) << "none can be told to be the user";
+    EXPECT_EQ(other_members({ u"+4915100000", u"+4915100002", u"+4915100003" }, u"+4915100001", { u"", u"+49 151 000 03" }),
+        (std::vector<std::u16string> { u"+4915100000", u"+4915100002" })) << "any of the SIM's numbers is the user";
     // Separators between digits are skipped: they neither end the number nor count toward its length.
     EXPECT_EQ(report_number(u"Delivered to +7 916 123 45 67 at noon"), u"+79161234567");
     EXPECT_EQ(report_number(u"Code 12, call 0151-2345678."), u"01512345678");

@@ -140,8 +140,13 @@ TEST_F(MmsFiling, PartsThatCannotBeReadOrKeptAreLeftOutAndMessagesTheUserSentAre
     auto group = picture_message("To all of us", "+15551234567");
     group.recipients = { "+15552222222/TYPE=PLMN", "+15550000000", "+15553333333" };
     mms.store(group);
+    // Where the MMS service does not know the phone's number, the modem's own numbers stand in.
+    modems.add_modem(8);
+    mms.set_modem_number("");
+    group.recipients = { "+15553333333", "+15550000000/TYPE=PLMN", "+15552222222" };
+    mms.store(group);
     start_service();
-    ASSERT_TRUE(inbox_holds(3));
+    ASSERT_TRUE(inbox_holds(4));
     auto records = inbox();
     EXPECT_TRUE(records[0].text.empty());
     EXPECT_TRUE(records[0].parts.empty());
@@ -150,6 +155,7 @@ TEST_F(MmsFiling, PartsThatCannotBeReadOrKeptAreLeftOutAndMessagesTheUserSentAre
     EXPECT_EQ(chat_key_of(records[1]), u"1234567");
     EXPECT_EQ(records[2].members, (std::vector<std::u16string> { u"+15552222222", u"+15553333333" }));
     EXPECT_EQ(chat_key_of(records[2]), u"1234567;2222222;3333333");
+    EXPECT_EQ(chat_key_of(records[3]), u"1234567;2222222;3333333");
 }
 
 TEST_F(MmsFiling, WhatTheUserReadOrDeletedHereTheMmsServiceIsToldOnceAndWhatWasReadThereIsReadHere)

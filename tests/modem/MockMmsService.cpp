@@ -174,6 +174,12 @@ std::vector<MockMmsService::Sent> MockMmsService::sent()
     return sent;
 }
 
+void MockMmsService::set_modem_number(std::string const& number)
+{
+    if (GVariant* reply = call("SetModemNumber", g_variant_new("(s)", number.c_str())))
+        g_variant_unref(reply);
+}
+
 void MockMmsService::refuse_sending(std::string const& why)
 {
     if (GVariant* reply = call("RefuseSending", g_variant_new("(s)", why.c_str())))

@@ -51,6 +51,8 @@ public:
         std::vector<std::pair<std::string, std::string>> attachments;
     };
     std::vector<Sent> sent();
+    // The phone's number the service gives with messages from now on; empty: it does not know it.
+    void set_modem_number(std::string const& number);
     // SendMessage fails with `why` from now on; empty: it works again.
     void refuse_sending(std::string const& why);
     // The network's word on a message sent: "sent", or "failed".

@@ -69,7 +69,7 @@ std::vector<std::u16string> members_of(GVariantDict& dict)
 
 }
 
-bool read_received_mms(GVariant* properties, ReceivedMms& mms, std::vector<std::string>& problems)
+bool read_received_mms(GVariant* properties, ReceivedMms& mms, std::vector<std::string>& problems, std::vector<std::string> const& own_numbers)
 {
     if (!properties || !g_variant_is_of_type(properties, G_VARIANT_TYPE("a{sv}")))
         return false;
@@ -82,16 +82,24 @@ bool read_received_mms(GVariant* properties, ReceivedMms& mms, std::vector<std::
         mms.sender = address_of(text_property(dict, "Sender"));
         std::string date = text_property(dict, "Date");
         mms.filetime = sms_filetime(date.c_str());
-        // Each message says the phone's own number ("Modem Number"), which leaves the group.
-        mms.members = other_members(members_of(dict), mms.sender, address_of(text_property(dict, "Modem Number")));
+        // Each message says the phone's own number ("Modem Number"), which leaves the group; where
+        // it is empty, the modem's own numbers stand in.
+        std::vector<std::u16string> own { address_of(text_property(dict, "Modem Number")) };
+        if (own.front().empty()) {
+            own.clear();
+            for (auto const& number : own_numbers)
+                own.push_back(address_of(number));
+        }
+        mms.members = other_members(members_of(dict), mms.sender, own);
         take_mms_attachments(attachments_of(dict), mms, problems);
     }
     g_variant_dict_clear(&dict);
     return received;
 }
 
-MmsFollower::MmsFollower(platform::MessageStore& store)
+MmsFollower::MmsFollower(platform::MessageStore& store, std::function<std::vector<std::string>()> own_numbers)
     : m_store(store)
+    , m_own_numbers(std::move(own_numbers))
 {
 }
 
@@ -295,7 +303,7 @@ bool MmsFollower::file(std::string const& service, std::string const& path, GVar
     mms.service = service;
     mms.path = path;
     std::vector<std::string> problems;
-    if (!read_received_mms(properties, mms, problems))
+    if (!read_received_mms(properties, mms, problems, m_own_numbers ? m_own_numbers() : std::vector<std::string>()))
         return false;
     for (auto const& problem : problems)
         say("MMS " + path + ": " + problem);

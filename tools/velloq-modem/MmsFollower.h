@@ -8,6 +8,7 @@
 
 #include <gio/gio.h>
 
+#include <functional>
 #include <optional>
 #include <set>
 #include <utility>
@@ -22,7 +23,9 @@ namespace velloq::modem {
 // Without a session bus or an MMS service nothing is filed and nothing else changes.
 class MmsFollower {
 public:
-    explicit MmsFollower(platform::MessageStore& store);
+    // `own_numbers` gives the phone's numbers as the modem knows them, for messages whose own
+    // number the MMS service does not say.
+    MmsFollower(platform::MessageStore& store, std::function<std::vector<std::string>()> own_numbers);
     ~MmsFollower();
     MmsFollower(MmsFollower const&) = delete;
     MmsFollower& operator=(MmsFollower const&) = delete;
@@ -56,6 +59,7 @@ private:
     static gboolean on_store_check(gpointer self);
 
     platform::MessageStore& m_store;
+    std::function<std::vector<std::string>()> m_own_numbers;
     MmsSender m_sender { m_store };
     GRef<GDBusConnection> m_bus;
     guint m_name_watch { 0 };
@@ -74,6 +78,7 @@ private:
 // An MMS service message's properties as it lists them (a{sv}), made into a received MMS: its
 // status must be "received" or "read" (the phone's own sent messages are not filed here); false
 // otherwise. What could not be read is said in `problems`.
-bool read_received_mms(GVariant* properties, ReceivedMms& mms, std::vector<std::string>& problems);
+// `own_numbers` stand for the user where the message does not say its own number.
+bool read_received_mms(GVariant* properties, ReceivedMms& mms, std::vector<std::string>& problems, std::vector<std::string> const& own_numbers = {});
 
 }

@@ -92,6 +92,18 @@ ModemLink::~ModemLink()
         g_source_remove(m_take_waiting);
 }
 
+std::vector<std::string> ModemLink::own_numbers() const
+{
+    std::vector<std::string> numbers;
+    if (m_modem) {
+        if (gchar const* const* own = mm_modem_get_own_numbers(m_modem.get())) {
+            for (; *own; ++own)
+                numbers.emplace_back(*own);
+        }
+    }
+    return numbers;
+}
+
 std::string ModemLink::path() const
 {
     return text_of(mm_object_get_path(m_object.get()));

@@ -38,6 +38,8 @@ public:
     // Registered with a network, with its messaging interface: it can send.
     bool usable() const;
     std::string state_text() const;
+    // The phone numbers of the modem's SIM as the modem knows them (often none).
+    std::vector<std::string> own_numbers() const;
     MMModemMessaging* messaging() const { return m_messaging.get(); }
 
 private:

@@ -32,7 +32,7 @@ ModemService::ModemService(std::unique_ptr<platform::MessageStore> store, std::u
     , m_requests(std::move(requests))
     , m_loop(g_main_loop_new(nullptr, FALSE))
     , m_watch(*m_store, [this](std::string const& path) { remove_from_modem(path); })
-    , m_mms(*m_store)
+    , m_mms(*m_store, [this] { return own_numbers(); })
 {
     // Registers ModemManager's errors with GDBus, so its replies arrive as its own error codes.
     (void)MM_CORE_ERROR;
@@ -58,6 +58,16 @@ ModemService::~ModemService()
     m_manager.reset();
     m_bus.reset();
     g_main_loop_unref(m_loop);
+}
+
+std::vector<std::string> ModemService::own_numbers() const
+{
+    std::vector<std::string> numbers;
+    for (auto const& [path, link] : m_links) {
+        auto own = link->own_numbers();
+        numbers.insert(numbers.end(), own.begin(), own.end());
+    }
+    return numbers;
 }
 
 ServiceExit ModemService::run()

@@ -44,6 +44,7 @@ private:
     void owner_changed();
     std::u16string why_no_modem() const;
     ModemLink* usable_link();
+    std::vector<std::string> own_numbers() const;
     void remove_from_modem(std::string const& path);
     // A pass over the outbox is wanted: one starts when none is running.
     void transmit_soon();
