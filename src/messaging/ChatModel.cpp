@@ -339,6 +339,30 @@ Chat* ChatModel::touch_chat(std::u16string const& key, MessageRecord const& reco
     return chat;
 }
 
+// A message older than the newest the chat holds (a late delivery, a clock set back) takes its
+// place by time, not the end: the chat stays in order, and so does its cache, whose newest
+// message must be the chat's newest for a start from it to find the others. It passes the few
+// newer ones from the end, each read for its time where the chat holds only its id.
+size_t ChatModel::place_by_time(Chat& chat, MessageRecord&& record)
+{
+    auto& messages = chat.messages;
+    size_t at = messages.size();
+    while (at > 0) {
+        MessageRecord& before = messages[at - 1];
+        if (before.time.filetime() == 0 && !before.id.is_empty() && !read_message(before, chat))
+            break;
+        if (!message_before(record, before))
+            break;
+        --at;
+    }
+    // Older than all it holds while older ones are still in the store: it is read with those,
+    // in its place, when they are shown.
+    if (at == 0 && !messages.empty() && !chat.holds_oldest)
+        return not_held;
+    messages.insert(messages.begin() + static_cast<ptrdiff_t>(at), std::move(record));
+    return at;
+}
+
 void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progress const& progress)
 {
     std::vector<uint32_t> order = message_order(batch);
@@ -358,14 +382,15 @@ void ChatModel::distribute(std::vector<MessageRecord>& batch, bool notify, Progr
         bool unread_incoming = record.awaits_reading();
         if (record.folder == FolderKind::Outbox)
             m_outbox_chats.insert(key);
-        chat->messages.push_back(std::move(record));
-        if (unread_incoming) {
+        size_t index = place_by_time(*chat, std::move(record));
+        if (unread_incoming)
             ++chat->unread;
+        if (unread_incoming && index != not_held) {
             newest_unread_chat = chat;
-            newest_unread_index = chat->messages.size() - 1;
+            newest_unread_index = index;
         }
-        if (notify)
-            send_event({ ChatEvent::Kind::MessageAppended, static_cast<int32_t>(chat->messages.size()) - 1, chat });
+        if (notify && index != not_held)
+            send_event({ ChatEvent::Kind::MessageAppended, static_cast<int32_t>(index), chat });
         if (progress)
             progress(0.8 + 0.2 * double(i) / double(batch.size()));
     }

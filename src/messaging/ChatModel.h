@@ -165,6 +165,9 @@ private:
     bool check_outbox(bool notify, std::vector<EntryId>& new_outbox);
     bool settle_chat_outbox(Chat&, std::vector<EntryId> const& outbox, bool states_due, bool notify, std::vector<EntryId>& held);
     void mark_reports_read(std::vector<MessageRecord>& batch);
+    // Where a message went among the chat's, or `not_held` when it stays in the store for now.
+    static constexpr size_t not_held = static_cast<size_t>(-1);
+    size_t place_by_time(Chat& chat, MessageRecord&& record);
     void distribute(std::vector<MessageRecord>& batch, bool notify, Progress const&);
     static std::vector<uint32_t> message_order(std::vector<MessageRecord> const& batch);
     // The chats an update added to, by key, out of the list until it is done.

@@ -195,6 +195,41 @@ TEST_F(ChatTruth, AnMmsToSeveralPeopleIsInTheChatOfAllOfThemAcrossStarts)
     EXPECT_EQ(platform::group_members(group->address).size(), 3u);
 }
 
+// A message that arrives late, older than the chat's newest, takes its place by time: a start
+// from the cache written after it still finds every message.
+TEST_F(ChatTruth, ALateMessageOlderThanTheChatsNewestKeepsTheOthersInViewAcrossStarts)
+{
+    fs::path cache = device.path() / "cache";
+    deliver(u"+4915100001", u"early", 1);
+    deliver(u"+4915100001", u"on time", 5);
+    {
+        ChatModel model(options(cache));
+        model.update_chats(false);
+        deliver(u"+4915100001", u"sent at 3, came last", 3);
+        model.update_chats(false);
+        Chat* chat = model.find_chat(u"5100001");
+        ASSERT_NE(chat, nullptr);
+        EXPECT_EQ(chat->messages.back().text, u"on time");
+        EXPECT_EQ(chat->unread, 3);
+        model.save_cache();
+    }
+    EXPECT_EQ(start(cache), store_picture());
+    // Read whole, the chat is in order, the late one in its place.
+    ChatModel model(options(cache));
+    model.update_chats(false);
+    Chat* chat = model.find_chat(u"5100001");
+    ASSERT_NE(chat, nullptr);
+    while (model.load_older(*chat, 10) > 0) {
+    }
+    deliver(u"+4915100001", u"sent at 2, came later still", 2);
+    model.update_chats(false);
+    ASSERT_EQ(chat->messages.size(), 4u);
+    for (auto& message : chat->messages)
+        ASSERT_TRUE(model.read_message(message, *chat));
+    EXPECT_TRUE(std::is_sorted(chat->messages.begin(), chat->messages.end(), message_before));
+    EXPECT_EQ(chat->messages[1].text, u"sent at 2, came later still");
+}
+
 TEST_F(ChatTruth, EachDeviceKeepsItsCacheBesideItsStore)
 {
     deliver(u"+4915100001", u"hello", 1);
