@@ -14,18 +14,6 @@ namespace {
 // The largest picture file read to be sent (a phone's camera writes less).
 constexpr size_t largest_chosen_picture = 64u * 1024u * 1024u;
 
-// The content type the file's first bytes show, or empty.
-std::string picture_type_of(std::string_view bytes)
-{
-    if (bytes.starts_with("\xFF\xD8\xFF"))
-        return "image/jpeg";
-    if (bytes.starts_with("\x89PNG\r\n\x1A\n"))
-        return "image/png";
-    if (bytes.starts_with("GIF87a") || bytes.starts_with("GIF89a"))
-        return "image/gif";
-    return {};
-}
-
 // The picture as a JPEG within the limit: the largest side and quality that fit, tried from the
 // largest down.
 std::optional<std::string> fitted_jpeg(std::string_view bytes, std::string& why)
@@ -54,7 +42,7 @@ std::optional<MessagePart> prepare_outgoing_picture(std::string const& source, s
     if (!read)
         return std::nullopt;
     std::string bytes(read->begin(), read->end());
-    std::string type = picture_type_of(bytes);
+    std::string type = platform::picture_content_type(bytes);
     if (type.empty()) {
         why = "it is not a JPEG, PNG or GIF picture";
         return std::nullopt;

@@ -1,6 +1,7 @@
 #include "messaging/ContactPhoto.h"
 
 #include "messaging/VCard.h"
+#include "platform/FileSystem.h"
 
 #include <cctype>
 #include <cstdint>
@@ -25,23 +26,6 @@ int base64_value(char c)
     if (c == '/' || c == '_')
         return 63;
     return -1;
-}
-
-// "file:///path/with%20blank" as a path; empty for anything else.
-std::string path_of_file_uri(std::string const& uri)
-{
-    if (!uri.starts_with("file:///"))
-        return {};
-    std::string path;
-    for (size_t i = 7; i < uri.size(); ++i) {
-        if (uri[i] == '%' && i + 2 < uri.size() && std::isxdigit(static_cast<unsigned char>(uri[i + 1])) && std::isxdigit(static_cast<unsigned char>(uri[i + 2]))) {
-            path += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            path += uri[i];
-        }
-    }
-    return path.find('\0') == std::string::npos ? path : std::string();
 }
 
 }
@@ -84,7 +68,7 @@ std::optional<std::string> photo_bytes(std::string const& photo)
 {
     if (photo.starts_with("base64:"))
         return decode_base64(std::string_view(photo).substr(7));
-    std::string path = path_of_file_uri(photo);
+    std::string path = platform::path_of_file_uri(photo);
     std::error_code error;
     if (path.empty() || !std::filesystem::is_regular_file(path, error) || std::filesystem::file_size(path, error) > largest_photo_text)
         return std::nullopt;

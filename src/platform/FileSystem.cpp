@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/Utf.h"
+
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
@@ -307,6 +309,26 @@ std::vector<FoundFile> files_under(std::string const& folder, int depth, std::ve
     std::vector<FoundFile> found;
     collect_files(folder, depth, extensions, most, found);
     return found;
+}
+
+std::string path_of_file_uri(std::string const& uri)
+{
+    constexpr std::string_view scheme = "file://";
+    if (uri.compare(0, scheme.size(), scheme) != 0)
+        return {};
+    std::string path;
+    for (size_t at = scheme.size(); at < uri.size(); ++at) {
+        if (uri[at] == '%' && at + 2 < uri.size() && hex_digit_value(uri[at + 1]) >= 0 && hex_digit_value(uri[at + 2]) >= 0) {
+            path.push_back(static_cast<char>(hex_digit_value(uri[at + 1]) * 16 + hex_digit_value(uri[at + 2])));
+            at += 2;
+        } else {
+            path.push_back(uri[at]);
+        }
+    }
+    // A file of another host is none of this device's.
+    if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos)
+        return {};
+    return path;
 }
 
 }

@@ -37,6 +37,10 @@ std::optional<std::vector<uint8_t>> read_file_range(std::string const& path, uin
 // True when the path names a regular file this process may run.
 bool is_executable_file(std::string const& path);
 
+// The local path a "file://" URI names, its %-escapes decoded; empty for any other URI, one of
+// another host, or one whose path would hold a NUL.
+std::string path_of_file_uri(std::string const& uri);
+
 // A regular file found under a folder: its path, size and when it last changed (unix seconds).
 struct FoundFile {
     std::string path;

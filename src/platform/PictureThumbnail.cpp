@@ -389,6 +389,17 @@ bool starts_with(std::string_view bytes, std::string_view signature)
 
 }
 
+std::string picture_content_type(std::string_view bytes)
+{
+    if (starts_with(bytes, "\xFF\xD8"))
+        return "image/jpeg";
+    if (starts_with(bytes, "\x89PNG\r\n\x1A\n"))
+        return "image/png";
+    if (starts_with(bytes, "GIF87a") || starts_with(bytes, "GIF89a"))
+        return "image/gif";
+    return {};
+}
+
 std::optional<RgbPicture> decode_thumbnail(std::string_view bytes, int box_width, int box_height, std::string& error)
 {
     if (box_width <= 0 || box_height <= 0) {
@@ -397,15 +408,16 @@ std::optional<RgbPicture> decode_thumbnail(std::string_view bytes, int box_width
     }
     std::optional<RowShrinker> shrinker;
     bool decoded = false;
-    if (starts_with(bytes, "\xFF\xD8")) {
+    std::string type = picture_content_type(bytes);
+    if (type == "image/jpeg") {
         JpegState state;
         decoded = thumbnail_of_jpeg(bytes, box_width, box_height, state, error);
         shrinker = std::move(state.shrinker);
-    } else if (starts_with(bytes, "\x89PNG\r\n\x1A\n")) {
+    } else if (type == "image/png") {
         PngState state;
         decoded = thumbnail_of_png(bytes, box_width, box_height, state, error);
         shrinker = std::move(state.shrinker);
-    } else if (starts_with(bytes, "GIF87a") || starts_with(bytes, "GIF89a")) {
+    } else if (type == "image/gif") {
         decoded = thumbnail_of_gif(bytes, box_width, box_height, shrinker, error);
     } else {
         error = "neither a JPEG, a PNG nor a GIF picture";

@@ -19,6 +19,9 @@ constexpr uint64_t most_thumbnail_source_pixels = 8192ull * 8192ull;
 // steps), so what is held is the thumbnail and a row, not the picture. The sizes the file states
 // are checked before anything is allocated; nullopt and `error` set for a damaged file, one too
 // large, or a kind not among these.
+// The content type a picture's first bytes show: "image/jpeg", "image/png", "image/gif", or empty.
+std::string picture_content_type(std::string_view bytes);
+
 std::optional<RgbPicture> decode_thumbnail(std::string_view bytes, int box_width, int box_height, std::string& error);
 
 }

@@ -1,7 +1,7 @@
 #include "platform/PortalFileChooser.h"
 
+#include "platform/FileSystem.h"
 #include "platform/SdBus.h"
-#include "platform/Utf.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -71,26 +71,6 @@ int on_response(sd_bus_message* message, void* data, sd_bus_error*)
     return 0;
 }
 
-}
-
-std::string path_of_file_uri(std::string const& uri)
-{
-    constexpr std::string_view scheme = "file://";
-    if (uri.compare(0, scheme.size(), scheme) != 0)
-        return {};
-    std::string path;
-    for (size_t at = scheme.size(); at < uri.size(); ++at) {
-        if (uri[at] == '%' && at + 2 < uri.size() && hex_digit_value(uri[at + 1]) >= 0 && hex_digit_value(uri[at + 2]) >= 0) {
-            path.push_back(static_cast<char>(hex_digit_value(uri[at + 1]) * 16 + hex_digit_value(uri[at + 2])));
-            at += 2;
-        } else {
-            path.push_back(uri[at]);
-        }
-    }
-    // A file of another host is none of this device's.
-    if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos)
-        return {};
-    return path;
 }
 
 PortalFileChooser::PortalFileChooser(std::function<void()> answered)

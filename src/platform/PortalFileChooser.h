@@ -45,7 +45,4 @@ private:
     Worker m_worker;
 };
 
-// The local path a "file://" URI names, its %-escapes decoded; empty for any other URI.
-std::string path_of_file_uri(std::string const& uri);
-
 }

@@ -11,6 +11,7 @@
 #include "forms/OutgoingPicture.h"
 #include "messaging/MmsInbox.h"
 #include "messaging/SmsManager.h"
+#include "platform/FileSystem.h"
 #include "platform/JpegEncoder.h"
 #include "platform/MessageStore.h"
 #include "platform/Process.h"
@@ -247,7 +248,7 @@ TEST_F(PictureSending, AGroupChatIsFoundAndDeletedAsAnyChat)
     EXPECT_EQ(manager.get_length(FolderKind::Incoming), 1);
 }
 
-TEST(PortalFileChooser, OnlyAFileUriOfThisDeviceNamesAPath)
+TEST(FileUri, OnlyAFileUriOfThisDeviceNamesAPath)
 {
     EXPECT_EQ(platform::path_of_file_uri("file:///home/u/My%20Photos/a%25b.jpg"), "/home/u/My Photos/a%b.jpg");
     EXPECT_EQ(platform::path_of_file_uri("file:///tmp/100%"), "/tmp/100%");

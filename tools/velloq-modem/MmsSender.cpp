@@ -2,6 +2,7 @@
 
 #include "GObjectRef.h"
 #include "ServiceLog.h"
+#include "messaging/MessageRecord.h"
 #include "platform/FileSystem.h"
 #include "platform/Folders.h"
 #include "platform/SendState.h"
@@ -18,17 +19,6 @@ constexpr char const* mms_name = "org.ofono.mms";
 constexpr char const* service_interface = "org.ofono.mms.Service";
 // The MMS service answers SendMessage once it has the message in its own store.
 constexpr int send_call_timeout_ms = 60'000;
-
-std::string hex_of(platform::Bytes const& bytes)
-{
-    static char const digits[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t byte : bytes) {
-        text.push_back(digits[byte >> 4]);
-        text.push_back(digits[byte & 15]);
-    }
-    return text;
-}
 
 // What the store says of each recipient: all waiting to go, none handed over yet.
 bool waits_to_go(platform::StoredMessage const& message, std::set<int64_t> const& transmitted)
@@ -109,7 +99,7 @@ void MmsSender::hand_over(GDBusConnection* bus, std::string const& service, Wait
     std::string folder = platform::device_folder() + "/Outgoing";
     std::string why;
     platform::make_directory_chain(folder);
-    message.text_file = folder + "/" + hex_of(message.entry) + ".txt";
+    message.text_file = folder + "/" + EntryId(message.entry).hex() + ".txt";
     GVariant* attachments = outgoing_attachments(message.text, message.parts, message.text_file, why);
     if (!attachments) {
         not_handed_over(message, "its text could not be written: " + why);
