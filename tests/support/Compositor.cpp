@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <cstdlib>
@@ -148,13 +149,28 @@ bool Compositor::start_keyboard()
 }
 
 // An X display number no other server holds: its lock file is made by the server that wins it.
+namespace {
+
+// Whether an X display's lock names a process that still runs. A server that was killed leaves
+// its lock behind, and the next server on that number takes the stale lock over by itself.
+bool held_by_running_server(std::string const& lock)
+{
+    std::ifstream file(lock);
+    long pid = 0;
+    if (!(file >> pid) || pid <= 0)
+        return true;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+}
+
 std::unique_ptr<ChildProcess> start_x_server(std::string& display)
 {
     if (!path_exists(x_server))
         return nullptr;
     for (int number = first_x_display; number <= last_x_display; ++number) {
         std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
-        if (path_exists(lock))
+        if (path_exists(lock) && held_by_running_server(lock))
             continue;
         std::string name = ":" + std::to_string(number);
         auto server = std::make_unique<ChildProcess>(std::vector<std::string> { x_server, name, "-screen", "0", "1600x1600x24", "-nolisten", "tcp" });
