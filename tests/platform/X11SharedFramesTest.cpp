@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <random>
 #include <string>
 #include <vector>
@@ -64,6 +66,15 @@ TEST(X11SharedFrames, TheWindowShowsEveryFrameWhicheverRowsChanged)
     auto server = test::start_x_server(display_name);
     if (!server)
         GTEST_SKIP() << "Xvfb is not installed (scripts/bootstrap.sh installs it)";
+    // Ended with SIGTERM, however the test ends, so the server takes its display's lock with it.
+    struct EndsCleanly {
+        test::ChildProcess& server;
+        ~EndsCleanly()
+        {
+            server.signal(SIGTERM);
+            server.wait();
+        }
+    } ends_cleanly { *server };
     test::ScopedEnvironment display_variable("DISPLAY", display_name.c_str());
     test::ScopedEnvironment driver_variable("SDL_VIDEODRIVER", "x11");
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
